@@ -1,0 +1,7 @@
+# Files of src/settings/, by library.
+list(APPEND KLANGOR_CORE_SOURCES
+)
+list(APPEND KLANGOR_PLAYER_SOURCES
+)
+list(APPEND KLANGOR_GUI_SOURCES
+)
