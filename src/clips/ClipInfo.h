@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+// The selection record of one clip, in hundredths of a second. The player holds the loaded clip's;
+// every clip's lives in its cut-info file beside the media file.
+struct ClipInfo {
+    uint32_t nDuration = 0;
+    uint32_t nStart = 0;
+    uint32_t nEnd = 0;
+};
