@@ -1,5 +1,8 @@
 # Files of src/clips/, by library.
 list(APPEND KLANGOR_CORE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/ClipList.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ClipTime.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CutInfo.cpp
 )
 list(APPEND KLANGOR_PLAYER_SOURCES
 )

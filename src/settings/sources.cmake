@@ -1,5 +1,6 @@
 # Files of src/settings/, by library.
 list(APPEND KLANGOR_CORE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/EncoderSettings.cpp
 )
 list(APPEND KLANGOR_PLAYER_SOURCES
 )

@@ -1,0 +1,253 @@
+#include "clips/CutInfo.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kMaxReadBytes = 1024;
+
+// Closes a POSIX descriptor on every path.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    ~FileDescriptor() { Close(); }
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    // Closing can report a late write failure (NFS, full disk), so the writer checks it.
+    int Close() {
+        int iResult = 0;
+        if (m_fd >= 0) {
+            iResult = ::close(m_fd);
+            m_fd = -1;
+        }
+        return iResult;
+    }
+
+private:
+    int m_fd;
+};
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+void SkipSpace(const std::string &strText, size_t &nPos) {
+    while (nPos < strText.size() && IsSpace(strText[nPos])) {
+        ++nPos;
+    }
+}
+
+bool MatchLiteral(const std::string &strText, size_t &nPos, const char *szLiteral) {
+    const size_t nLength = std::strlen(szLiteral);
+    if (strText.compare(nPos, nLength, szLiteral) != 0) {
+        return false;
+    }
+    nPos += nLength;
+    return true;
+}
+
+// An unsigned decimal number after optional white space; fails on anything else and on overflow rather
+// than wrapping, so a damaged record never turns into a wild selection.
+bool ParseUnsigned(const std::string &strText, size_t &nPos, uint32_t &nValue) {
+    SkipSpace(strText, nPos);
+    size_t nDigits = 0;
+    uint64_t llValue = 0;
+    while (nPos < strText.size() && strText[nPos] >= '0' && strText[nPos] <= '9') {
+        llValue = llValue * 10 + static_cast<uint64_t>(strText[nPos] - '0');
+        if (llValue > UINT32_MAX) {
+            return false;
+        }
+        ++nPos;
+        ++nDigits;
+    }
+    if (nDigits == 0) {
+        return false;
+    }
+    nValue = static_cast<uint32_t>(llValue);
+    return true;
+}
+
+bool WriteAll(int fd, const std::string &strText) {
+    size_t nDone = 0;
+    while (nDone < strText.size()) {
+        const ssize_t nWritten = ::write(fd, strText.data() + nDone, strText.size() - nDone);
+        if (nWritten < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        nDone += static_cast<size_t>(nWritten);
+    }
+    return true;
+}
+
+std::string TempPathFor(const std::string &strPath) {
+    static std::atomic<unsigned> nCounter{0};
+    return strPath + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(nCounter++);
+}
+
+bool Fail(std::string *pstrError, int iErrno, const std::string &strPath) {
+    if (pstrError) {
+        *pstrError = FileErrorText(iErrno, strPath);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string CutInfoPath(const std::string &mediaPath) {
+    return mediaPath + ".clipinfo";
+}
+
+std::string FileErrorText(int iErrno, const std::string &strPath) {
+    const char *szPattern = "An unknown error occurred while accessing %1.";
+    switch (iErrno) {
+        case 0:
+            szPattern = "No error occurred.";
+            break;
+        case ENOENT:
+            szPattern = "%1 was not found.";
+            break;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case EINVAL:
+        case ELOOP:
+        case EISDIR:
+            szPattern = "%1 contains an invalid path.";
+            break;
+        case EMFILE:
+        case ENFILE:
+            szPattern = "%1 could not be opened because there are too many open files.";
+            break;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            szPattern = "Access to %1 was denied.";
+            break;
+        case EBADF:
+            szPattern = "An invalid file handle was associated with %1.";
+            break;
+        case EMLINK:
+            szPattern = "%1 could not be created because the directory is full.";
+            break;
+        case ESPIPE:
+            szPattern = "Seek failed on %1";
+            break;
+        case EIO:
+            szPattern = "A hardware I/O error was reported while accessing %1.";
+            break;
+        case EBUSY:
+        case ETXTBSY:
+            szPattern = "A sharing violation occurred while accessing %1.";
+            break;
+        case ENOLCK:
+        case EDEADLK:
+            szPattern = "A locking violation occurred while accessing %1.";
+            break;
+        case ENOSPC:
+        case EDQUOT:
+            szPattern = "Disk full while accessing %1.";
+            break;
+        case EFBIG:
+            szPattern = "An attempt was made to access %1 past its end.";
+            break;
+        default:
+            break;
+    }
+    std::string strText = szPattern;
+    const size_t nMark = strText.find("%1");
+    if (nMark != std::string::npos) {
+        strText.replace(nMark, 2, strPath);
+    }
+    return strText;
+}
+
+bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nStart, uint32_t &nEnd) {
+    if (mediaPath.empty()) {
+        return false;
+    }
+    FileDescriptor file(::open(CutInfoPath(mediaPath).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        return false;
+    }
+    std::string strText(kMaxReadBytes, '\0');
+    size_t nRead = 0;
+    while (nRead < kMaxReadBytes) {
+        const ssize_t n = ::read(file.Get(), strText.data() + nRead, kMaxReadBytes - nRead);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        nRead += static_cast<size_t>(n);
+    }
+    file.Close();
+    strText.resize(nRead);
+
+    size_t nPos = 0;
+    if (!MatchLiteral(strText, nPos, "Owner=")) {
+        return false;
+    }
+    SkipSpace(strText, nPos);
+    const size_t nOwnerStart = nPos;
+    while (nPos < strText.size() && !IsSpace(strText[nPos])) {
+        ++nPos;
+    }
+    if (strText.compare(nOwnerStart, nPos - nOwnerStart, CutInfoOwner) != 0) {
+        return false;
+    }
+
+    SkipSpace(strText, nPos);
+    uint32_t *pnFields[] = {&nDuration, &nStart, &nEnd};
+    if (!MatchLiteral(strText, nPos, "CutInfo=")) {
+        return true;
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        if (i > 0 && !MatchLiteral(strText, nPos, ",")) {
+            break;
+        }
+        uint32_t nValue = 0;
+        if (!ParseUnsigned(strText, nPos, nValue)) {
+            break;
+        }
+        *pnFields[i] = nValue;
+    }
+    return true;
+}
+
+bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::string *pstrError) {
+    if (mediaPath.empty()) {
+        return false;
+    }
+    char szText[96];
+    const int nLength = std::snprintf(szText, sizeof szText, "Owner=%s\r\nCutInfo=%u,%u,%u,0;", CutInfoOwner,
+                                      info.nDuration, info.nStart, info.nEnd);
+    const std::string strText(szText, static_cast<size_t>(nLength));
+    const std::string strPath = CutInfoPath(mediaPath);
+    const std::string strTemp = TempPathFor(strPath);
+
+    FileDescriptor file(::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!file.IsOpen()) {
+        return Fail(pstrError, errno, strPath);
+    }
+    if (!WriteAll(file.Get(), strText) || ::fsync(file.Get()) != 0 || file.Close() != 0) {
+        const int iError = errno;
+        ::unlink(strTemp.c_str());
+        return Fail(pstrError, iError, strPath);
+    }
+    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) {
+        const int iError = errno;
+        ::unlink(strTemp.c_str());
+        return Fail(pstrError, iError, strPath);
+    }
+    return true;
+}

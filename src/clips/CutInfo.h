@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "clips/ClipInfo.h"
+
+// The owner word that marks a cut-info file as ours.
+inline constexpr const char *CutInfoOwner = "Vellumar";
+
+// The media file's path with ".clipinfo" appended to the whole name.
+std::string CutInfoPath(const std::string &mediaPath);
+
+// Reads the selection kept beside the media file. True only when the file is ours; then the numbers are
+// stored as far as the record holds them (a record that stops after the duration sets only the duration).
+// Otherwise the outputs are untouched. Nothing is ever reported: a missing file is an ordinary case.
+bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nStart, uint32_t &nEnd);
+
+// Writes the selection beside the media file, replacing the file as a whole: the text goes to a temporary
+// file in the same folder that is then renamed over the old one, so a crash never leaves half a record.
+// On failure nothing changes, the result is false and *pstrError (when given) holds the file-system
+// error text naming the cut-info path, for the caller to show.
+bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::string *pstrError = nullptr);
+
+// The file-system error text for an errno value, "%1" replaced by the path.
+std::string FileErrorText(int iErrno, const std::string &strPath);
