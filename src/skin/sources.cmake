@@ -1,5 +1,13 @@
 # Files of src/skin/, by library.
 list(APPEND KLANGOR_CORE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/GifDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JpegDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SkinFolder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SkinImage.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SkinKeys.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SkinLayout.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TimelineGeometry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WindowShape.cpp
 )
 list(APPEND KLANGOR_PLAYER_SOURCES
 )

@@ -1,0 +1,98 @@
+#include "skin/SkinLayout.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace klangor {
+
+namespace {
+
+bool IsScanBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+bool SkinLayout::Load(const std::filesystem::path &pathFile) {
+    m_strText.clear();
+    std::ifstream file(pathFile, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    std::string strText((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        return false;
+    }
+    m_strText = std::move(strText);
+    return true;
+}
+
+bool SkinLayout::GetValues(std::string_view strKey, Values &aValues, int *pnRead) const {
+    if (pnRead) {
+        *pnRead = 0;
+    }
+    if (strKey.empty()) {
+        return false;
+    }
+    const std::string_view strText(m_strText);
+    const size_t nKey = strText.find(strKey);
+    if (nKey == std::string_view::npos) {
+        return false;
+    }
+    // Skip the key and its one separator character, whatever it is.
+    const size_t nValue = nKey + strKey.size() + 1;
+    if (nValue >= strText.size()) {
+        return false;
+    }
+    const size_t nEnd = strText.find(';', nValue);
+    if (nEnd == std::string_view::npos || nEnd - nValue > kMaxValueLength) {
+        return false;
+    }
+    const int nRead = ScanLayoutNumbers(strText.substr(nValue, nEnd - nValue), aValues);
+    if (pnRead) {
+        *pnRead = nRead;
+    }
+    return true;
+}
+
+int ScanLayoutNumbers(std::string_view strValue, SkinLayout::Values &aValues) {
+    size_t i = 0;
+    int nStored = 0;
+    for (size_t nField = 0; nField < aValues.size(); ++nField) {
+        if (nField > 0) {
+            if (i >= strValue.size() || strValue[i] != ',') {
+                break;
+            }
+            ++i;
+        }
+        while (i < strValue.size() && IsScanBlank(strValue[i])) {
+            ++i;
+        }
+        bool bNegative = false;
+        if (i < strValue.size() && (strValue[i] == '+' || strValue[i] == '-')) {
+            bNegative = strValue[i] == '-';
+            ++i;
+        }
+        if (i >= strValue.size() || !IsDigit(strValue[i])) {
+            break;
+        }
+        // Accumulate modulo 2^32 so an over-long number keeps its low bits instead of overflowing.
+        uint32_t uValue = 0;
+        while (i < strValue.size() && IsDigit(strValue[i])) {
+            uValue = uValue * 10u + static_cast<uint32_t>(strValue[i] - '0');
+            ++i;
+        }
+        if (bNegative) {
+            uValue = 0u - uValue;
+        }
+        aValues[nField] = static_cast<int32_t>(uValue);
+        ++nStored;
+    }
+    return nStored;
+}
+
+}  // namespace klangor

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "skin/SkinImage.h"
+
+#include <QDialog>
+#include <QPixmap>
+#include <QPoint>
+#include <QRegion>
+
+#include <filesystem>
+#include <optional>
+
+namespace klangor {
+
+// An invisible area of a skinned window that reacts to a click: the pointer turns into a hand over it,
+// and a press and release inside it emits Clicked. Used for the home-page link and the close area.
+class SkinHotArea : public QWidget {
+    Q_OBJECT
+public:
+    SkinHotArea(int nId, QWidget *pParent);
+    int GetId() const { return m_nId; }
+
+signals:
+    void Clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *pEvent) override;
+    void mouseReleaseEvent(QMouseEvent *pEvent) override;
+
+private:
+    int m_nId;
+    bool m_bPressed = false;
+};
+
+// The common base of the two skinned windows: a frameless window whose size, shape and background come
+// from one picture (near-white pixels become holes), and which the user moves by dragging the
+// background. Enter and Esc do nothing, as the windows have no OK or Cancel. Window thread only.
+class SkinnedDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit SkinnedDialog(QWidget *pParent = nullptr);
+
+    // Loads the background picture, expanded to 24 bits so that the shape test reads true colours.
+    // A missing or broken picture leaves the window unshaped and unpainted by the skin.
+    bool LoadBackground(const std::filesystem::path &pathFile);
+    const SkinImage &Background() const { return m_background; }
+
+    // Sizes the window to the background and cuts its shape out of it. Without a picture nothing
+    // changes: the window keeps its size and rectangular shape.
+    void BuildWindowRegion();
+
+    // Whether the pointer's current screen position lies inside the widget (left/top in, right/bottom out).
+    static bool IsCursorOverControl(const QWidget *pControl);
+
+    // Enter and Esc reach these; the skinned windows stay open.
+    void accept() override {}
+    void reject() override {}
+
+protected:
+    void paintEvent(QPaintEvent *pEvent) override;
+    void mousePressEvent(QMouseEvent *pEvent) override;
+    void mouseMoveEvent(QMouseEvent *pEvent) override;
+    void mouseReleaseEvent(QMouseEvent *pEvent) override;
+
+private:
+    SkinImage m_background;
+    QPixmap m_pixBackground;
+    // Set while the window is moved by hand because the window system offers no move loop of its own
+    // (no window manager, or the offscreen platform): the press point inside the window.
+    std::optional<QPoint> m_dragOffset;
+};
+
+}  // namespace klangor

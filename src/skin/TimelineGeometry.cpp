@@ -1,0 +1,61 @@
+#include "skin/TimelineGeometry.h"
+
+namespace klangor {
+
+namespace {
+
+// Differences are taken as 32-bit integers, wrapping like the track bar's own arithmetic would.
+int32_t Difference32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+// Floating-point results are turned into pixels by truncation towards zero.
+int32_t Truncate(double d) {
+    return static_cast<int32_t>(d);
+}
+
+}  // namespace
+
+TimelineShapes ComputeTimelineShapes(const TimelineInput &in) {
+    TimelineShapes out;
+    out.rcBackground = in.rcClient;
+
+    const SkinRect &c = in.rcChannel;
+    // Centred on the channel; a band taller than the channel gives a negative d and overhangs it.
+    const int32_t d = (c.bottom - c.top - in.nBandHeight) / 2;
+    out.rcBand = {c.left, c.top + d, c.right, c.top + d + in.nBandHeight};
+
+    const int32_t L = out.rcBand.left;
+    const int32_t nBandWidth = out.rcBand.Width();
+    const int32_t R = Difference32(in.nMax, in.nMin);
+    const int32_t h = in.nCursorWidth / 2;
+
+    int32_t x = L + h;
+    if (R != 0) {
+        const double dRange = R;
+        const int32_t nSelLeft = Truncate(L + Difference32(in.nSelStart, in.nMin) / dRange * nBandWidth);
+        const int32_t nSelRight = Truncate(L + nBandWidth * (Difference32(in.nSelEnd, in.nMin) / dRange));
+        out.bHasSelection = true;
+        out.rcSelection = {nSelLeft, out.rcBand.top, nSelRight, out.rcBand.bottom};
+        x = Truncate(L + h + Difference32(in.nPos, in.nMin) / dRange * (nBandWidth - in.nCursorWidth));
+    }
+
+    if (in.nCursorImageWidth > 0 && in.nCursorImageHeight > 0) {
+        const int32_t dv = in.nCursorImageHeight - in.nBandHeight;
+        out.bCursorImage = true;
+        out.rcCursor = {x - in.nCursorImageWidth / 2, out.rcBand.top - dv / 2, x + in.nCursorImageWidth / 2,
+                        out.rcBand.bottom + dv / 2};
+    } else {
+        out.rcCursor = {x - h, out.rcBand.top - 4, x + h, out.rcBand.bottom + 4};
+    }
+
+    if (out.bHasSelection) {
+        const int32_t nMarkTop = out.rcCursor.bottom + 5;
+        const int32_t nMarkBottom = out.rcCursor.bottom + 11;
+        out.rcStartMark = {out.rcSelection.left, nMarkTop, out.rcSelection.left + 2, nMarkBottom};
+        out.rcEndMark = {out.rcSelection.right, nMarkTop, out.rcSelection.right + 2, nMarkBottom};
+    }
+    return out;
+}
+
+}  // namespace klangor

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+
+#include "skin/SkinRect.h"
+
+namespace klangor {
+
+// What the timeline bar paints, computed from the track bar's values alone.
+struct TimelineInput {
+    SkinRect rcClient;   // the whole control
+    SkinRect rcChannel;  // the track bar's channel
+    int32_t nMin = 0;    // range
+    int32_t nMax = 0;
+    int32_t nSelStart = 0;  // selection
+    int32_t nSelEnd = 0;
+    int32_t nPos = 0;  // play position
+    int32_t nBandHeight = 0;
+    int32_t nCursorWidth = 0;
+    // Size of the cursor picture; 0 by 0 when there is none (a filled cursor is drawn instead).
+    int32_t nCursorImageWidth = 0;
+    int32_t nCursorImageHeight = 0;
+};
+
+// The shapes in drawing order: background, band, selection, cursor, start mark, end mark (later ones
+// cover earlier ones). Right and bottom edges are excluded.
+struct TimelineShapes {
+    SkinRect rcBackground;
+    SkinRect rcBand;
+    // False for an empty range (max equal to min): there is no selection to draw, so the selection
+    // and both marks are left out, and the cursor stands at the band's left edge.
+    bool bHasSelection = false;
+    SkinRect rcSelection;
+    // True when the cursor picture is drawn into rcCursor (resampled to its size); false when rcCursor
+    // is filled with the cursor colour.
+    bool bCursorImage = false;
+    SkinRect rcCursor;
+    SkinRect rcStartMark;
+    SkinRect rcEndMark;
+};
+
+TimelineShapes ComputeTimelineShapes(const TimelineInput &in);
+
+}  // namespace klangor
