@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDialog>
+
+#include "settings/EncoderSettings.h"
+#include "settings/SettingsDialogLogic.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+// The modal "Settings" dialog over the one EncoderSettings record. It edits the record in place: a new
+// sample rate or output bitrate is written at once, OK writes everything shown, Cancel writes nothing
+// more, and "Load Default" returns to the record as it was when the dialog was constructed. The rules
+// live in SettingsDialogLogic; this class is its window. Window thread only.
+//
+// Child widgets carry object names ("sampleRateList", "bitrateList", "qualityList", "vbrMinList",
+// "vbrMaxList", "vbrQualityList", "enableVbrCheck", "vbrHeaderCheck", "copyrightCheck",
+// "originalCheck", "crcCheck", "privateCheck", "channelRadio0".."channelRadio3",
+// "monoRadio0".."monoRadio2", "loadDefaultButton", "okButton", "cancelButton") for tests and tools.
+class SettingsDialog : public QDialog, private SettingsDialogView {
+    Q_OBJECT
+
+public:
+    explicit SettingsDialog(EncoderSettings &settings, QWidget *parent = nullptr);
+    ~SettingsDialog() override;
+
+    void accept() override;
+
+private:
+    void BuildControls();
+    void FillLists();
+    void ConnectHandlers();
+
+    // SettingsDialogView: the data exchange and the enabling rules' two switches.
+    void SaveControls(SettingsDialogControls &controls) override;
+    void LoadControls(const SettingsDialogControls &controls) override;
+    void EnableMonoControls(bool bEnable) override;
+    void EnableVbrControls(bool bEnable) override;
+
+    QComboBox *m_pSampleRateList = nullptr;
+    QComboBox *m_pBitrateList = nullptr;
+    QComboBox *m_pQualityList = nullptr;
+    QRadioButton *m_pChannelRadios[kChannelModeCount] = {};
+    QButtonGroup *m_pChannelGroup = nullptr;
+    QRadioButton *m_pMonoRadios[kMonoSourceCount] = {};
+    QButtonGroup *m_pMonoGroup = nullptr;
+    QCheckBox *m_pCopyrightCheck = nullptr;
+    QCheckBox *m_pOriginalCheck = nullptr;
+    QCheckBox *m_pCrcCheck = nullptr;
+    QCheckBox *m_pPrivateCheck = nullptr;
+    QCheckBox *m_pVbrCheck = nullptr;
+    QCheckBox *m_pVbrHeaderCheck = nullptr;
+    QComboBox *m_pVbrMinList = nullptr;
+    QComboBox *m_pVbrMaxList = nullptr;
+    QComboBox *m_pVbrQualityList = nullptr;
+    QLabel *m_pVbrMinLabel = nullptr;
+    QLabel *m_pVbrMaxLabel = nullptr;
+    QLabel *m_pVbrQualityLabel = nullptr;
+    QPushButton *m_pLoadDefaultButton = nullptr;
+    QPushButton *m_pOkButton = nullptr;
+    QPushButton *m_pCancelButton = nullptr;
+
+    SettingsDialogLogic m_logic;
+};

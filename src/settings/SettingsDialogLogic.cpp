@@ -1,0 +1,144 @@
+#include "settings/SettingsDialogLogic.h"
+
+namespace {
+
+bool InRange(int nPosition, int nCount) {
+    return nPosition >= 0 && nPosition < nCount;
+}
+
+// A value that is in no list leaves the control as it was rather than clearing it.
+void SelectIfFound(int &nPosition, int nFound) {
+    if (nFound >= 0) {
+        nPosition = nFound;
+    }
+}
+
+// The quality lists use the level as the position. A level outside 0..9 cannot be shown, so the list
+// keeps its selection instead of losing it (which would later write -1 back as a quality).
+int QualityPosition(int32_t iLevel) {
+    return InRange(iLevel, kQualityCount) ? iLevel : -1;
+}
+
+}  // namespace
+
+SettingsDialogLogic::SettingsDialogLogic(EncoderSettings &settings, SettingsDialogView &view)
+    : m_pSettings(&settings), m_view(view), m_snapshot(settings) {}
+
+void SettingsDialogLogic::Initialise() {
+    m_controls.iChannelMode = -1;
+    m_controls.iMonoSource = -1;
+    m_controls.bVbr = false;
+    m_controls.bWriteVbrHeader = false;
+    m_controls.bCopyright = false;
+    m_controls.bOriginal = false;
+    m_controls.bCrc = false;
+    m_controls.bPrivate = false;
+    m_view.LoadControls(m_controls);
+    ShowRecord();
+}
+
+void SettingsDialogLogic::ShowRecord() {
+    // Start from what the controls show now: a value the record cannot express leaves its control as
+    // the user left it.
+    m_view.SaveControls(m_controls);
+    const EncoderSettings &s = *m_pSettings;
+    SettingsDialogControls &c = m_controls;
+
+    SelectIfFound(c.nSampleRate, FindSampleRateIndex(s.m_iSampleRate));
+    SelectIfFound(c.nBitrate, FindBitrateIndex(s.m_iBitrate));
+    SelectIfFound(c.nQuality, QualityPosition(s.m_iQuality));
+
+    const int32_t iChannelMode = s.m_iChannelMode;
+    if (InRange(iChannelMode, kChannelModeCount)) {
+        c.iChannelMode = iChannelMode;
+    }
+    const int32_t iMonoSource = s.m_iMonoSource;
+    if (InRange(iMonoSource, kMonoSourceCount)) {
+        c.iMonoSource = iMonoSource;
+    }
+    m_view.EnableMonoControls(c.iChannelMode == kChannelModeMono);
+
+    c.bCopyright = s.m_bCopyright != 0;
+    c.bOriginal = s.m_bOriginal != 0;
+    c.bCrc = s.m_bCrc != 0;
+    c.bPrivate = s.m_bPrivate != 0;
+    c.bVbr = s.m_iVbrMode != kVbrModeOff;
+    c.bWriteVbrHeader = s.m_bWriteVbrHeader != 0;
+
+    SelectIfFound(c.nVbrMinBitrate, FindBitrateIndex(s.m_iVbrMinBitrate));
+    SelectIfFound(c.nVbrMaxBitrate, FindBitrateIndex(s.m_iVbrMaxBitrate));
+    SelectIfFound(c.nVbrQuality, QualityPosition(s.m_iVbrQuality));
+
+    m_view.LoadControls(c);
+    RefreshVbrControls();
+}
+
+void SettingsDialogLogic::RefreshVbrControls() {
+    m_view.SaveControls(m_controls);
+    m_view.EnableVbrControls(m_controls.bVbr);
+    // The bitrate list runs from high to low, so a smaller position is a higher bitrate: the maximum
+    // follows the minimum upward and cannot be chosen below it. An empty list is left alone; clearing
+    // the maximum because the minimum has no selection would lose a valid value.
+    const int nMin = m_controls.nVbrMinBitrate;
+    if (nMin >= 0 && m_controls.nVbrMaxBitrate >= 0 && nMin < m_controls.nVbrMaxBitrate) {
+        m_controls.nVbrMaxBitrate = nMin;
+    }
+    m_view.LoadControls(m_controls);
+}
+
+void SettingsDialogLogic::RefreshMonoControls() {
+    m_view.SaveControls(m_controls);
+    m_view.EnableMonoControls(m_controls.iChannelMode == kChannelModeMono);
+}
+
+void SettingsDialogLogic::WriteRecord() {
+    m_view.SaveControls(m_controls);
+    const SettingsDialogControls &c = m_controls;
+    EncoderSettings &s = *m_pSettings;
+
+    // A list without a selection leaves its field as it is; the quality lists as well, since a
+    // position of -1 is not a quality level.
+    if (InRange(c.nSampleRate, kSampleRateCount)) {
+        s.m_iSampleRate = kSampleRateChoices[c.nSampleRate].iValue;
+    }
+    if (InRange(c.nBitrate, kBitrateCount)) {
+        s.m_iBitrate = kBitrateChoices[c.nBitrate].iValue;
+    }
+    if (InRange(c.nQuality, kQualityCount)) {
+        s.m_iQuality = kQualityChoices[c.nQuality].iValue;
+    }
+    if (InRange(c.iChannelMode, kChannelModeCount)) {
+        s.m_iChannelMode = kChannelModeChoices[c.iChannelMode].iValue;
+    }
+    if (InRange(c.iMonoSource, kMonoSourceCount)) {
+        s.m_iMonoSource = kMonoSourceChoices[c.iMonoSource].iValue;
+    }
+    s.m_bCopyright = c.bCopyright ? 1 : 0;
+    s.m_bOriginal = c.bOriginal ? 1 : 0;
+    s.m_bCrc = c.bCrc ? 1 : 0;
+    s.m_bPrivate = c.bPrivate ? 1 : 0;
+    s.m_iVbrMode = c.bVbr ? kVbrModeOn : kVbrModeOff;
+    s.m_bWriteVbrHeader = c.bWriteVbrHeader ? 1 : 0;
+    if (InRange(c.nVbrMinBitrate, kBitrateCount)) {
+        s.m_iVbrMinBitrate = kBitrateChoices[c.nVbrMinBitrate].iValue;
+    }
+    if (InRange(c.nVbrMaxBitrate, kBitrateCount)) {
+        s.m_iVbrMaxBitrate = kBitrateChoices[c.nVbrMaxBitrate].iValue;
+    }
+    if (InRange(c.nVbrQuality, kQualityCount)) {
+        s.m_iVbrQuality = kQualityChoices[c.nVbrQuality].iValue;
+    }
+}
+
+void SettingsDialogLogic::CommitAndRefresh() {
+    WriteRecord();
+    // Only an explicitly chosen low rate counts here; "Auto Select" (0) is left to the writer, which
+    // knows the source's rate.
+    m_pSettings->ApplyBitrateCeiling(m_pSettings->m_iSampleRate);
+    ShowRecord();
+}
+
+void SettingsDialogLogic::LoadDefault() {
+    *m_pSettings = m_snapshot;
+    ShowRecord();
+}

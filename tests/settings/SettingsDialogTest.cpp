@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <memory>
+
+#include "settings/EncoderSettings.h"
+#include "settings/SettingsDialog.h"
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        m_pApp = std::make_unique<QApplication>(m_argc, m_argv);
+    }
+    void TearDown() override { m_pApp.reset(); }
+
+private:
+    int m_argc = 1;
+    char m_szName[32] = "klangor_settings_dialog_tests";
+    char *m_argv[2] = {m_szName, nullptr};
+    std::unique_ptr<QApplication> m_pApp;
+};
+
+// gtest owns the environment it is given.
+[[maybe_unused]] ::testing::Environment *const g_pQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+template <typename T>
+T *Child(const SettingsDialog &dialog, const char *szName) {
+    T *pChild = dialog.findChild<T *>(QString::fromLatin1(szName));
+    if (pChild == nullptr) {
+        ADD_FAILURE() << "no control named " << szName;
+    }
+    return pChild;
+}
+
+void PressKey(QWidget *pWidget, Qt::Key key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(pWidget, &event);
+}
+
+// Steps through a list with the arrow keys, as a keyboard user would, until it shows the text.
+void ChooseWithKeys(QComboBox *pList, const char *szText) {
+    const int nTarget = pList->findText(QString::fromLatin1(szText));
+    ASSERT_GE(nTarget, 0) << szText;
+    for (int nGuard = 0; pList->currentIndex() != nTarget && nGuard < 20; ++nGuard) {
+        PressKey(pList, pList->currentIndex() < nTarget ? Qt::Key_Down : Qt::Key_Up);
+    }
+    ASSERT_EQ(pList->currentText().toStdString(), szText);
+}
+
+std::string Shown(const QComboBox *pList) {
+    return pList->currentText().toStdString();
+}
+
+}  // namespace
+
+TEST(SettingsDialog, OpensWithTheRecordsValuesCaptionsAndDependentControlsDisabled) {
+    EncoderSettings settings;
+    SettingsDialog dialog(settings);
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "Settings");
+    EXPECT_TRUE(dialog.isModal());
+
+    auto *pRates = Child<QComboBox>(dialog, "sampleRateList");
+    auto *pQuality = Child<QComboBox>(dialog, "qualityList");
+    ASSERT_EQ(pRates->count(), kSampleRateCount);
+    EXPECT_EQ(pRates->itemText(9).toStdString(), "8,000 Hz");
+    EXPECT_EQ(Shown(pRates), "Auto Select");
+    EXPECT_EQ(Shown(Child<QComboBox>(dialog, "bitrateList")), "128 Kbps");
+    EXPECT_EQ(Shown(pQuality), "Level 2,  near-best quality (not too slow encoding speed)");
+    for (const char *szList : {"bitrateList", "vbrMinList", "vbrMaxList"}) {
+        auto *pList = Child<QComboBox>(dialog, szList);
+        ASSERT_EQ(pList->count(), kBitrateCount) << szList;
+        EXPECT_EQ(pList->itemText(0).toStdString(), "320 Kbps") << szList;
+        EXPECT_EQ(pList->itemText(13).toStdString(), "32 Kbps") << szList;
+    }
+    EXPECT_TRUE(Child<QRadioButton>(dialog, "channelRadio1")->isChecked());
+    EXPECT_EQ(Child<QRadioButton>(dialog, "channelRadio1")->text().toStdString(), "Joint_Stereo");
+    auto *pMerge = Child<QRadioButton>(dialog, "monoRadio0");
+    EXPECT_TRUE(pMerge->isChecked());
+    EXPECT_FALSE(pMerge->isEnabled());
+    EXPECT_TRUE(Child<QCheckBox>(dialog, "originalCheck")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(dialog, "copyrightCheck")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(dialog, "enableVbrCheck")->isChecked());
+    auto *pHeader = Child<QCheckBox>(dialog, "vbrHeaderCheck");
+    EXPECT_TRUE(pHeader->isChecked());
+    EXPECT_FALSE(pHeader->isEnabled());
+    EXPECT_FALSE(Child<QComboBox>(dialog, "vbrMinList")->isEnabled());
+    EXPECT_EQ(Shown(Child<QComboBox>(dialog, "vbrMaxList")), "128 Kbps");
+    EXPECT_FALSE(Child<QComboBox>(dialog, "vbrQualityList")->isEnabled());
+    EXPECT_TRUE(Child<QComboBox>(dialog, "bitrateList")->isEnabled());
+    EXPECT_EQ(dialog.focusWidget(), pRates) << "keyboard focus starts on the first control";
+}
+
+TEST(SettingsDialog, ChoosingASampleRateCommitsAtOnceAndCancelKeepsIt) {
+    EncoderSettings settings;
+    SettingsDialog dialog(settings);
+    dialog.show();
+    auto *pRates = Child<QComboBox>(dialog, "sampleRateList");
+    auto *pBitrates = Child<QComboBox>(dialog, "bitrateList");
+    Child<QCheckBox>(dialog, "crcCheck")->click();
+
+    ChooseWithKeys(pRates, "8,000 Hz");
+    EXPECT_EQ(settings.m_iSampleRate, 8000);
+    EXPECT_EQ(settings.m_iBitrate, 64);
+    EXPECT_EQ(Shown(pBitrates), "64 Kbps");
+    EXPECT_EQ(settings.m_bCrc, 1) << "the commit writes every control shown";
+
+    // A control without its own handler is only written by the next commit or OK, not by Cancel.
+    Child<QCheckBox>(dialog, "privateCheck")->click();
+    Child<QPushButton>(dialog, "cancelButton")->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(settings.m_iSampleRate, 8000);
+    EXPECT_EQ(settings.m_bCrc, 1);
+    EXPECT_EQ(settings.m_bPrivate, 0);
+}
+
+TEST(SettingsDialog, ChoosingABitrateCommitsAndTheCeilingHoldsOnScreen) {
+    EncoderSettings settings;
+    settings.m_iSampleRate = 11025;
+    settings.m_iBitrate = 48;
+    SettingsDialog dialog(settings);
+    dialog.show();
+    auto *pBitrates = Child<QComboBox>(dialog, "bitrateList");
+    ChooseWithKeys(pBitrates, "56 Kbps");
+    EXPECT_EQ(settings.m_iBitrate, 56);
+    for (int i = 0; i < 3; ++i) {
+        PressKey(pBitrates, Qt::Key_Up);  // towards 112 Kbps
+    }
+    EXPECT_EQ(Shown(pBitrates), "64 Kbps");
+    EXPECT_EQ(settings.m_iBitrate, 64);
+}
+
+TEST(SettingsDialog, EnablingFollowsTheVbrCheckAndTheMonoRadio) {
+    EncoderSettings settings;
+    SettingsDialog dialog(settings);
+    dialog.show();
+    auto *pVbrMin = Child<QComboBox>(dialog, "vbrMinList");
+    auto *pVbrMax = Child<QComboBox>(dialog, "vbrMaxList");
+    auto *pRight = Child<QRadioButton>(dialog, "monoRadio2");
+
+    Child<QCheckBox>(dialog, "enableVbrCheck")->click();
+    EXPECT_TRUE(pVbrMin->isEnabled());
+    EXPECT_TRUE(Child<QCheckBox>(dialog, "vbrHeaderCheck")->isEnabled());
+    EXPECT_TRUE(Child<QComboBox>(dialog, "vbrQualityList")->isEnabled());
+    ChooseWithKeys(pVbrMin, "192 Kbps");
+    EXPECT_EQ(Shown(pVbrMax), "192 Kbps") << "the maximum follows the minimum up";
+    PressKey(pVbrMax, Qt::Key_Down);  // 160 Kbps, below the minimum
+    EXPECT_EQ(Shown(pVbrMax), "192 Kbps") << "the maximum snaps back to the minimum";
+
+    Child<QRadioButton>(dialog, "channelRadio3")->click();
+    EXPECT_TRUE(pRight->isEnabled());
+    pRight->click();
+    Child<QRadioButton>(dialog, "channelRadio0")->click();
+    EXPECT_FALSE(pRight->isEnabled());
+    EXPECT_TRUE(pRight->isChecked());
+
+    Child<QPushButton>(dialog, "okButton")->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings.m_iVbrMode, 2);
+    EXPECT_EQ(settings.m_iVbrMinBitrate, 192);
+    EXPECT_EQ(settings.m_iVbrMaxBitrate, 192);
+    EXPECT_EQ(settings.m_iChannelMode, 0);
+    EXPECT_EQ(settings.m_iMonoSource, 2);
+}
+
+TEST(SettingsDialog, LoadDefaultShowsAndRestoresWhatTheDialogOpenedWith) {
+    EncoderSettings settings;
+    settings.m_iSampleRate = 44100;
+    settings.m_iBitrate = 192;
+    const EncoderSettings opened(settings);
+    SettingsDialog dialog(settings);
+    dialog.show();
+    auto *pRates = Child<QComboBox>(dialog, "sampleRateList");
+    Child<QRadioButton>(dialog, "channelRadio3")->click();
+    ChooseWithKeys(pRates, "8,000 Hz");
+    ASSERT_EQ(settings.m_iBitrate, 64);
+
+    Child<QPushButton>(dialog, "loadDefaultButton")->click();
+    EXPECT_TRUE(settings == opened);
+    EXPECT_EQ(Shown(pRates), "44,100 Hz");
+    EXPECT_EQ(Shown(Child<QComboBox>(dialog, "bitrateList")), "192 Kbps");
+    EXPECT_TRUE(Child<QRadioButton>(dialog, "channelRadio1")->isChecked());
+    EXPECT_FALSE(Child<QRadioButton>(dialog, "monoRadio0")->isEnabled());
+}
+
+// Leaves pictures of the dialog in the build folder for a reviewer, and checks that the fixed-size
+// layout leaves no control cut off at the dialog's edge.
+TEST(SettingsDialog, ScreenshotsShowEveryControlInsideTheDialog) {
+    const QString strFolder = QStringLiteral(KLANGOR_BINARY_DIR "/screenshots");
+    ASSERT_TRUE(QDir().mkpath(strFolder));
+
+    EncoderSettings settings;
+    SettingsDialog dialog(settings);
+    dialog.show();
+    QApplication::processEvents();
+    const QPixmap picture = dialog.grab();
+    EXPECT_EQ(picture.size(), dialog.size());
+    EXPECT_TRUE(picture.save(strFolder + QStringLiteral("/settings-dialog.png")));
+    for (const QWidget *pChild : dialog.findChildren<QWidget *>()) {
+        const QRect area(pChild->mapTo(&dialog, QPoint(0, 0)), pChild->size());
+        EXPECT_TRUE(dialog.rect().contains(area)) << pChild->objectName().toStdString();
+        EXPECT_GE(pChild->width(), pChild->minimumSizeHint().width()) << pChild->objectName().toStdString();
+    }
+
+    Child<QCheckBox>(dialog, "enableVbrCheck")->click();
+    Child<QRadioButton>(dialog, "channelRadio3")->click();
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.grab().save(strFolder + QStringLiteral("/settings-dialog-vbr-mono.png")));
+}
