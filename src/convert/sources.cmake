@@ -1,5 +1,12 @@
 # Files of src/convert/, by library.
 list(APPEND KLANGOR_CORE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OutputFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
 )
 list(APPEND KLANGOR_PLAYER_SOURCES
 )

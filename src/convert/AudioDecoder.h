@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "convert/WaveFormat.h"
+
+// What the conversion needs of a decoder: open a file's primary audio track, report its duration and the
+// PCM format it delivers, run, seek once to a time, and fill a caller-owned buffer with the next
+// consecutive frames. Status results are 0 on success and the decoder's own negative error number on
+// failure. Used by one thread at a time.
+class IAudioDecoder {
+public:
+    virtual ~IAudioDecoder() = default;
+
+    virtual int OpenFile(const std::string &strPath) = 0;
+    // In 100-nanosecond units; 0 when the container does not know it.
+    virtual int GetDuration(int64_t &llDuration) = 0;
+    virtual int GetFormat(WaveFormat &wfx) = 0;
+    virtual int Run() = 0;
+    // The next Fill starts exactly at this time (100-nanosecond units from the first decoded sample).
+    virtual int Seek(int64_t llTime) = 0;
+    // Fills up to nFrames frames; fewer only when the stream has ended.
+    virtual int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) = 0;
+};
+
+// Makes a fresh decoder for each job; a null result means no decoder could be created.
+using AudioDecoderFactory = std::function<std::unique_ptr<IAudioDecoder>()>;
+
+// The FFmpeg-backed decoder: 16-bit interleaved PCM at the source's rate, one or two channels, sources
+// with more channels downmixed to stereo.
+std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder();
+
+// Keeps FFmpeg's own diagnostics off the terminal; failures reach the user as the job's failure text.
+void SilenceDecoderLog();

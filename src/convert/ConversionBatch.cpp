@@ -1,0 +1,212 @@
+#include "convert/ConversionBatch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+namespace {
+
+constexpr const char *kDoneText = "Conversion Done!";
+constexpr const char *kOpenFolderQuestion =
+    "Conversion done. Do you want to open the output folder to check the result MP3/WAV file now?";
+constexpr const char *kStillRunningText = "Conversion is running, please stop it first!";
+constexpr const char *kFailuresHeading = "These files could not be converted:";
+
+// The key under which two paths name the same file, as far as can be told before writing.
+std::string SameFileKey(const std::string &strPath) {
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::weakly_canonical(strPath, error);
+    return error ? std::filesystem::path(strPath).lexically_normal().string() : path.string();
+}
+
+// "DIR/talk.avi.mp3" with n = 2 gives "DIR/talk.avi (2).mp3".
+std::string NumberedPath(const std::string &strPath, int n) {
+    const size_t nDot = strPath.rfind('.');
+    return strPath.substr(0, nDot) + " (" + std::to_string(n) + ")" + strPath.substr(nDot);
+}
+
+}  // namespace
+
+ConversionBatch::ConversionBatch(IConversionView &view, EncoderSettings &settings,
+                                 AudioDecoderFactory decoderFactory)
+    : m_view(view), m_settings(settings), m_decoderFactory(std::move(decoderFactory)) {
+    m_mp3Writer.SetNotify(&ConversionBatch::OnConversionNotice, this);
+    m_wavWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
+}
+
+ConversionBatch::~ConversionBatch() {
+    m_mp3Writer.Stop();
+    m_wavWriter.Stop();
+    m_mp3Writer.Wait();
+    m_wavWriter.Wait();
+    ClearJobs();
+}
+
+std::string ConversionBatch::OutputPathFor(const std::string &strFolder, const std::string &strSource,
+                                           int iOutputType) {
+    return strFolder + "/" + ClipDisplayName(strSource) + (iOutputType == kOutputTypeMp3 ? ".mp3" : ".wav");
+}
+
+void ConversionBatch::OnStartConvert(const ClipList &clips) {
+    if (clips.GetCount() == 0 || IsConverting()) {
+        return;
+    }
+    m_strOutputFolder = m_view.GetOutputFolderText();
+    m_iOutputType = m_view.GetOutputType();
+    PrepareJobs(clips);
+    m_nCurrentJob = -1;
+    m_nFramesDone = 0;
+    m_dPercent = 0.0;
+    m_bStopRequested = false;
+
+    std::vector<AudioStreamReader *> jobs;
+    for (const auto &pJob : m_jobs) {
+        jobs.push_back(pJob.get());
+    }
+    // Shown before the writer starts, so a batch that ends at once cannot leave the buttons behind.
+    m_view.ShowConvertButtons(true);
+    const int iResult =
+        m_iOutputType == kOutputTypeMp3 ? m_mp3Writer.Start(jobs, m_settings) : m_wavWriter.Start(jobs);
+    if (iResult != 0) {
+        m_view.ShowConvertButtons(false);
+        const WriterThread &writer =
+            m_iOutputType == kOutputTypeMp3 ? static_cast<WriterThread &>(m_mp3Writer) : m_wavWriter;
+        m_view.ShowMessage(writer.GetLastError(), IConversionView::MessageIcon::Exclamation);
+    }
+}
+
+void ConversionBatch::OnStopConvert() {
+    if (IsConverting()) {
+        m_bStopRequested = true;
+    }
+    m_mp3Writer.Stop();
+    m_wavWriter.Stop();
+}
+
+bool ConversionBatch::IsConverting() const {
+    return m_mp3Writer.IsRunning() || m_wavWriter.IsRunning();
+}
+
+bool ConversionBatch::CanClose() {
+    if (IsConverting()) {
+        m_view.ShowMessage(kStillRunningText, IConversionView::MessageIcon::Exclamation);
+        return false;
+    }
+    return true;
+}
+
+void ConversionBatch::PrepareJobs(const ClipList &clips) {
+    m_strOutputFolder = m_view.GetOutputFolderText();
+    m_iOutputType = m_view.GetOutputType();
+    ClearJobs();
+
+    // Within one batch no output may overwrite another job's fresh output or one of the batch's own
+    // sources; such an output gets " (2)", " (3)", ... before its extension.
+    std::set<std::string> taken;
+    for (int i = 0; i < clips.GetCount(); ++i) {
+        taken.insert(SameFileKey(clips.GetClip(i)));
+    }
+    for (int i = 0; i < clips.GetCount(); ++i) {
+        const std::string &strSource = clips.GetClip(i);
+        auto pJob = std::make_unique<AudioStreamReader>(m_decoderFactory);
+        pJob->Open(strSource);  // a job that failed to open is kept; it carries its reason
+        const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType);
+        std::string strCandidate = strPath;
+        for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {
+            strCandidate = NumberedPath(strPath, n);
+        }
+        taken.insert(SameFileKey(strCandidate));
+        pJob->m_strOutputPath = strCandidate;
+        m_jobs.push_back(std::move(pJob));
+    }
+}
+
+void ConversionBatch::ClearJobs() {
+    m_jobs.clear();
+}
+
+int ConversionBatch::OnConversionNotice(void *pContext, const ConversionNotice *pNotice) {
+    auto *pBatch = static_cast<ConversionBatch *>(pContext);
+    const ConversionNotice notice = *pNotice;
+    pBatch->m_view.RunOnViewThread([pBatch, notice] { pBatch->HandleNotice(notice); });
+    return 1;
+}
+
+void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
+    switch (notice.nKind) {
+        case NOTICE_JOB_STARTED:
+            if (m_nCurrentJob >= 0) {
+                OnJobEnded(m_nCurrentJob);
+            }
+            m_nCurrentJob = notice.nValue;
+            m_nFramesDone = 0;
+            m_dPercent = 0.0;
+            break;
+        case NOTICE_PROGRESS: {
+            if (m_nCurrentJob < 0 || m_nCurrentJob >= static_cast<int>(m_jobs.size())) {
+                break;
+            }
+            m_nFramesDone += static_cast<uint32_t>(notice.nValue);
+            const uint32_t nToConvert = m_jobs[m_nCurrentJob]->m_nFramesToConvert;
+            // The frame count comes from the container's duration, which may be short: never past 100%.
+            m_dPercent = nToConvert == 0
+                             ? 0.0
+                             : std::min(100.0, static_cast<double>(m_nFramesDone) / nToConvert * 100.0);
+            char szText[96];
+            std::snprintf(szText, sizeof szText, "Progress: %d of %d, %0.1f%%", m_nCurrentJob + 1,
+                          static_cast<int>(m_jobs.size()), m_dPercent);
+            m_view.SetStatusText(szText);
+            m_view.SetProgressPos(static_cast<int>(m_dPercent));
+            break;
+        }
+        case NOTICE_BATCH_DONE:
+            if (m_nCurrentJob >= 0) {
+                OnJobEnded(m_nCurrentJob);
+            }
+            OnBatchDone();
+            break;
+        default:
+            break;
+    }
+}
+
+void ConversionBatch::OnJobEnded(int nJob) {
+    if (nJob < static_cast<int>(m_jobs.size())) {
+        const AudioStreamReader &job = *m_jobs[nJob];
+        m_view.OnJobFinished(job.m_strSourcePath, job.m_strOutputPath, job.m_strJobError);
+    }
+}
+
+void ConversionBatch::OnBatchDone() {
+    m_view.EnableClipList(true);
+    m_view.ShowConvertButtons(false);
+    m_view.SetStatusText(kDoneText);
+    m_view.SetProgressPos(0);
+    const std::vector<JobFailure> failures = GetFailures();
+    if (!failures.empty()) {
+        std::string strText = kFailuresHeading;
+        for (const JobFailure &failure : failures) {
+            strText += "\n" + failure.strSourcePath + ": " + failure.strText;
+        }
+        m_view.ShowMessage(strText, IConversionView::MessageIcon::Warning);
+    }
+    if (m_view.AskYesNo(kOpenFolderQuestion)) {
+        m_view.OpenFolder(m_strOutputFolder);
+    }
+}
+
+std::vector<JobFailure> ConversionBatch::GetFailures() const {
+    std::vector<JobFailure> failures;
+    for (const auto &pJob : m_jobs) {
+        if (!pJob->m_strJobError.empty()) {
+            failures.push_back({pJob->m_strSourcePath, pJob->m_strJobError});
+        }
+    }
+    return failures;
+}
+
+void ConversionBatch::WaitUntilIdle() {
+    m_mp3Writer.Wait();
+    m_wavWriter.Wait();
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clips/ClipList.h"
+#include "convert/AudioStreamReader.h"
+#include "convert/ConversionNotice.h"
+#include "convert/ConversionView.h"
+#include "convert/Mp3WriterThread.h"
+#include "convert/WavWriterThread.h"
+#include "settings/EncoderSettings.h"
+
+inline constexpr int kOutputTypeMp3 = 0;
+inline constexpr int kOutputTypeWav = 1;
+
+// One failed job of the last batch.
+struct JobFailure {
+    std::string strSourcePath;
+    std::string strText;
+};
+
+// The window's side of a conversion: starting and stopping a batch, one job per clip with its output
+// name, the writers' notices turned into status text and progress, and the completion question.
+// Window thread only; notices arrive on the writer's thread and are handed to the view's thread.
+class ConversionBatch {
+public:
+    // The view and the settings must outlive the batch.
+    ConversionBatch(IConversionView &view, EncoderSettings &settings,
+                    AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder);
+    ConversionBatch(const ConversionBatch &) = delete;
+    ConversionBatch &operator=(const ConversionBatch &) = delete;
+    ~ConversionBatch();
+
+    // "Start to Convert": makes one job per clip and starts the writer of the chosen output type.
+    // Nothing happens for an empty list or while a batch runs.
+    void OnStartConvert(const ClipList &clips);
+    // "Stop Convert": the current file is finished short, the rest skipped; the batch still ends with
+    // its completion handling.
+    void OnStopConvert();
+    bool IsConverting() const;
+    // The close check: false, after telling the user, while a batch runs.
+    bool CanClose();
+
+    void PrepareJobs(const ClipList &clips);
+    void ClearJobs();
+
+    // The ConversionNotifyProc registered with both writers; pContext is the batch.
+    static int OnConversionNotice(void *pContext, const ConversionNotice *pNotice);
+    // Handles one notice on the view's thread.
+    void HandleNotice(const ConversionNotice &notice);
+
+    // Waits until the writer thread of the last batch has ended (after its completion handling).
+    // Not for the view's thread while a notice is being handed to it.
+    void WaitUntilIdle();
+
+    const std::vector<std::unique_ptr<AudioStreamReader>> &GetJobs() const { return m_jobs; }
+    // The jobs of the last batch that gave no complete output, in job order.
+    std::vector<JobFailure> GetFailures() const;
+    // True when the last batch was stopped before its last job had ended.
+    bool WasStopped() const { return m_bStopRequested; }
+    int GetCurrentJob() const { return m_nCurrentJob; }
+    double GetPercent() const { return m_dPercent; }
+    const std::string &GetOutputFolder() const { return m_strOutputFolder; }
+    int GetOutputType() const { return m_iOutputType; }
+
+    // Output name of a clip: folder + "/" + its file name (extension kept) + ".mp3" or ".wav".
+    static std::string OutputPathFor(const std::string &strFolder, const std::string &strSource,
+                                     int iOutputType);
+
+private:
+    void OnJobEnded(int nJob);
+    void OnBatchDone();
+
+    IConversionView &m_view;
+    EncoderSettings &m_settings;
+    AudioDecoderFactory m_decoderFactory;
+    std::string m_strOutputFolder;
+    int m_iOutputType = kOutputTypeMp3;
+    std::vector<std::unique_ptr<AudioStreamReader>> m_jobs;
+    int m_nCurrentJob = -1;
+    uint32_t m_nFramesDone = 0;
+    double m_dPercent = 0.0;
+    std::atomic<bool> m_bStopRequested{false};  // also set from a terminal's signal handling thread
+    // Declared last: their threads are stopped and collected before the jobs they read go away.
+    Mp3WriterThread m_mp3Writer;
+    WavWriterThread m_wavWriter;
+};

@@ -1,0 +1,159 @@
+#include "convert/Mp3WriterThread.h"
+
+#include <lame/lame.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct LameCloser {
+    void operator()(lame_global_flags *pFlags) const { lame_close(pFlags); }
+};
+using LamePtr = std::unique_ptr<lame_global_flags, LameCloser>;
+
+constexpr int kMp3BufferBytes = 16384;  // above LAME's worst case for 1000 frames (1.25 × 1000 + 7200)
+
+constexpr const char *kCannotCreate = "Cannot create output file";
+constexpr const char *kInitFailed = "fatal error during initialization";
+constexpr const char *kBufferTooSmall = "mp3 buffer is not big enough...";
+constexpr const char *kInternalError = "mp3 internal error:  error code=i";
+constexpr const char *kWriteFailed = "Error writing mp3 output";
+
+// The sample layout of a job, noted once per job.
+struct SampleLayout {
+    bool b16Bit;
+    bool bTwoChannel;
+    int nChannels;
+};
+
+int16_t ToSample16(const uint8_t *pBuffer, size_t nIndex, bool b16Bit) {
+    if (b16Bit) {
+        int16_t iSample;
+        std::memcpy(&iSample, pBuffer + nIndex * 2, sizeof iSample);
+        return iSample;
+    }
+    return static_cast<int16_t>((static_cast<int>(pBuffer[nIndex]) - 128) * 256);
+}
+
+// Splits a chunk into the left and right buffers LAME takes, picking one channel for mono when asked.
+void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layout,
+                   const EncoderSettings &settings, int16_t *pLeft, int16_t *pRight) {
+    const size_t nStride = static_cast<size_t>(layout.nChannels);
+    for (int j = 0; j < nFrames; ++j) {
+        const size_t nBase = static_cast<size_t>(j) * nStride;
+        const int16_t iLeft = ToSample16(pBuffer, nBase, layout.b16Bit);
+        const int16_t iRight = layout.bTwoChannel ? ToSample16(pBuffer, nBase + 1, layout.b16Bit) : iLeft;
+        pLeft[j] = iLeft;
+        pRight[j] = iRight;
+        // Read for every frame, so a change in the settings dialog reaches the running file at once.
+        if (settings.m_iChannelMode.load(std::memory_order_relaxed) == kChannelModeMono) {
+            const int32_t iSource = settings.m_iMonoSource.load(std::memory_order_relaxed);
+            if (iSource == kMonoSourceLeft) {
+                pRight[j] = iLeft;
+            } else if (iSource == kMonoSourceRight) {
+                pLeft[j] = iRight;
+            }
+        }
+    }
+}
+
+const char *EncodeFailureText(int iResult) {
+    return iResult == -1 ? kBufferTooSmall : kInternalError;
+}
+
+}  // namespace
+
+Mp3WriterThread::Mp3WriterThread() : WriterThread("Cannot start Save MP3 to file thread!") {}
+
+Mp3WriterThread::~Mp3WriterThread() {
+    Shutdown();
+}
+
+int Mp3WriterThread::Start(const std::vector<AudioStreamReader *> &jobs, EncoderSettings &settings) {
+    if (IsRunning()) {
+        return StartJobs(jobs);  // refused; the running batch keeps its settings
+    }
+    m_pSettings = &settings;
+    return StartJobs(jobs);
+}
+
+void Mp3WriterThread::ConvertJob(AudioStreamReader &job) {
+    EncoderSettings &settings = *m_pSettings;
+    OutputFile file;
+    // Read back and rewritten at the end by LAME for its VBR/Info header, hence "+".
+    if (!file.Create(job.m_strOutputPath, "wb+e")) {
+        FailJob(job, kCannotCreate);
+        return;
+    }
+    LamePtr pLame(lame_init());
+    if (!pLame) {
+        FailJob(job, kInitFailed);
+        return;
+    }
+    lame_global_flags *gfp = pLame.get();
+    lame_set_in_samplerate(gfp, static_cast<int>(job.m_nSampleRate));
+    const int32_t iOutRate = settings.m_iSampleRate;
+    settings.ApplyBitrateCeiling(iOutRate != 0 ? iOutRate : static_cast<int32_t>(job.m_nSampleRate));
+
+    lame_set_out_samplerate(gfp, iOutRate);
+    lame_set_quality(gfp, settings.m_iQuality);
+    lame_set_brate(gfp, settings.m_iBitrate);
+    lame_set_mode(gfp, static_cast<MPEG_mode>(settings.m_iChannelMode.load()));
+    lame_set_copyright(gfp, settings.m_bCopyright);
+    lame_set_original(gfp, settings.m_bOriginal);
+    lame_set_error_protection(gfp, settings.m_bCrc);
+    lame_set_extension(gfp, settings.m_bPrivate);
+    lame_set_VBR(gfp, static_cast<vbr_mode>(settings.m_iVbrMode.load()));
+    lame_set_bWriteVbrTag(gfp, settings.m_bWriteVbrHeader);
+    lame_set_VBR_min_bitrate_kbps(gfp, settings.m_iVbrMinBitrate);
+    lame_set_VBR_max_bitrate_kbps(gfp, settings.m_iVbrMaxBitrate);
+    lame_set_VBR_q(gfp, settings.m_iVbrQuality);
+    if (lame_init_params(gfp) < 0) {
+        FailJob(job, kInitFailed);
+        return;
+    }
+
+    const SampleLayout layout{job.m_nBytesPerSample == 2, job.m_nChannels == 2, job.m_nChannels};
+    int16_t left[2 * AudioStreamReader::kChunkFrames];
+    int16_t right[2 * AudioStreamReader::kChunkFrames];
+    unsigned char mp3[kMp3BufferBytes];
+
+    int n = job.ReadChunk();
+    while (n > 0) {
+        SplitChannels(job.m_pBuffer.get(), n, layout, settings, left, right);
+        const int nBytes = lame_encode_buffer(gfp, left, right, n, mp3, kMp3BufferBytes);
+        if (nBytes < 0) {
+            FailJob(job, EncodeFailureText(nBytes));
+            return;
+        }
+        if (std::fwrite(mp3, 1, static_cast<size_t>(nBytes), file.Get()) != static_cast<size_t>(nBytes)) {
+            FailJob(job, kWriteFailed);
+            return;
+        }
+        Notify(NOTICE_PROGRESS, n);
+        n = job.ReadChunk();
+        if (IsStopRequested()) {
+            break;
+        }
+    }
+    if (n < 0) {
+        FailJob(job, job.m_strLastError);
+        return;
+    }
+    const int nFlushed = lame_encode_flush(gfp, mp3, kMp3BufferBytes);
+    if (nFlushed < 0) {
+        FailJob(job, EncodeFailureText(nFlushed));
+        return;
+    }
+    if (std::fwrite(mp3, 1, static_cast<size_t>(nFlushed), file.Get()) != static_cast<size_t>(nFlushed)) {
+        FailJob(job, kWriteFailed);
+        return;
+    }
+    // LAME seeks back to the start of the file to fill in its header frame, so this comes last.
+    lame_mp3_tags_fid(gfp, file.Get());
+    if (!file.Keep()) {
+        FailJob(job, kWriteFailed);
+    }
+}

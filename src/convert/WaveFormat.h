@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint16_t kWaveFormatPcm = 1;
+
+// The PCM format a decoder delivers, laid out as the WAV format chunk describes it.
+struct WaveFormat {
+    uint16_t wFormatTag = 0;
+    uint16_t nChannels = 0;
+    uint32_t nSamplesPerSec = 0;
+    uint32_t nAvgBytesPerSec = 0;
+    uint16_t nBlockAlign = 0;
+    uint16_t wBitsPerSample = 0;
+    uint16_t cbSize = 0;
+};
