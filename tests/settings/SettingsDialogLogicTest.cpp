@@ -277,17 +277,6 @@ TEST_F(SettingsDialogLogicTest, OkWithoutTouchingAnythingWritesBackExactlyWhatWa
     EXPECT_TRUE(m_settings == EncoderSettings());
 }
 
-TEST_F(SettingsDialogLogicTest, EachRunTakesAFreshSnapshot) {
-    Open();
-    ChooseSampleRate(32000);
-    m_pLogic.reset();  // closed with Cancel
-    Open();
-    ChooseSampleRate(16000);
-    m_pLogic->LoadDefault();
-    EXPECT_EQ(m_settings.m_iSampleRate, 32000);
-    EXPECT_EQ(m_pLogic->Snapshot().m_iSampleRate, 32000);
-}
-
 // Values no list can show (a record filled by other code) must survive the dialog untouched rather
 // than be replaced by whatever the control happened to show, or by -1.
 TEST_F(SettingsDialogLogicTest, ValuesOutsideTheListsSurviveOkUnchanged) {

@@ -126,6 +126,14 @@ TEST(SettingsDialog, ChoosingASampleRateCommitsAtOnceAndCancelKeepsIt) {
     EXPECT_EQ(settings.m_iSampleRate, 8000);
     EXPECT_EQ(settings.m_bCrc, 1);
     EXPECT_EQ(settings.m_bPrivate, 0);
+
+    // Esc is Cancel too.
+    SettingsDialog again(settings);
+    again.show();
+    Child<QCheckBox>(again, "copyrightCheck")->click();
+    PressKey(&again, Qt::Key_Escape);
+    EXPECT_EQ(again.result(), QDialog::Rejected);
+    EXPECT_EQ(settings.m_bCopyright, 0);
 }
 
 TEST(SettingsDialog, ChoosingABitrateCommitsAndTheCeilingHoldsOnScreen) {
