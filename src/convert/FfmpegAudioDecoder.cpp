@@ -365,17 +365,22 @@ int FfmpegAudioDecoder::DiscardUntil(int64_t llTarget) {
     return 0;
 }
 
-// Stream position, in samples from the first decoded sample, of a frame with the given timestamp.
+// Stream position, in samples from the first decoded sample, of a frame with the given timestamp; -1
+// when the timestamps are too coarse to tell.
 int64_t FfmpegAudioDecoder::FramePosition(int64_t llPts) const {
     const AVRational tb = m_pStream->time_base;
     const double dPosition = static_cast<double>(llPts - m_llOriginPts) * tb.num / tb.den * m_nSampleRate;
-    const int nFrameSize = m_pCodec->frame_size;
-    // Containers with coarse timestamps (Matroska, ASF, FLV count milliseconds) round them; the decoder's
-    // frames are whole codec frames apart, so the position snaps to that grid.
-    if (static_cast<int64_t>(tb.num) * m_nSampleRate > tb.den && nFrameSize > 0) {
-        return std::llround(dPosition / nFrameSize) * nFrameSize;
+    if (static_cast<int64_t>(tb.num) * m_nSampleRate <= tb.den) {
+        return std::llround(dPosition);
     }
-    return std::llround(dPosition);
+    // Containers that count milliseconds (Matroska, ASF, FLV) round the timestamps. Codecs with fixed
+    // frames put them whole frames apart, so the position snaps to that grid; for others it cannot be
+    // known to the sample.
+    const int nFrameSize = m_pCodec->frame_size;
+    if (nFrameSize <= 0) {
+        return -1;
+    }
+    return std::llround(dPosition / nFrameSize) * nFrameSize;
 }
 
 // Elementary streams (a bare MP3 or ADTS file) have no timestamps of their own: after a seek the demuxer
@@ -416,8 +421,8 @@ int FfmpegAudioDecoder::SeekDemuxer(int64_t llTarget) {
         }
     }
     m_llPendingPos = FramePosition(m_pFrame->best_effort_timestamp);
-    if (m_llPendingPos > llTarget) {
-        return -1;  // landed after the target: the demuxer's index is not to be trusted
+    if (m_llPendingPos < 0 || m_llPendingPos > llTarget) {
+        return -1;  // position unknown, or landed after the target: decode from the start instead
     }
     if (ConvertFrame() < 0) {
         return -1;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/EncoderSettings.h"
+
+// What klangor-convert was asked to do.
+struct ConvertOptions {
+    std::string strOutputFolder;
+    bool bWav = false;
+    bool bQuiet = false;
+    bool bHelp = false;
+    bool bVersion = false;
+    EncoderSettings settings;
+    std::vector<std::string> files;
+};
+
+// Parses the arguments after the program name. strDefaultFolder is used when -o is not given. False on
+// a usage error, with a one-line strError that names the option and, for a bad value, what it allows.
+bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::string &strDefaultFolder,
+                             ConvertOptions &options, std::string &strError);
+
+// The --help text.
+std::string ConvertUsageText();
