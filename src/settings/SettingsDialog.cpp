@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <iterator>
@@ -208,6 +209,7 @@ void SettingsDialog::accept() {
 }
 
 void SettingsDialog::SaveControls(SettingsDialogControls &controls) {
+    Q_ASSERT(QThread::currentThread() == thread());
     controls.nSampleRate = m_pSampleRateList->currentIndex();
     controls.nBitrate = m_pBitrateList->currentIndex();
     controls.nQuality = m_pQualityList->currentIndex();
@@ -225,6 +227,7 @@ void SettingsDialog::SaveControls(SettingsDialogControls &controls) {
 }
 
 void SettingsDialog::LoadControls(const SettingsDialogControls &controls) {
+    Q_ASSERT(QThread::currentThread() == thread());
     m_pSampleRateList->setCurrentIndex(controls.nSampleRate);
     m_pBitrateList->setCurrentIndex(controls.nBitrate);
     m_pQualityList->setCurrentIndex(controls.nQuality);
