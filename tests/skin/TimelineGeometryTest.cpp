@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include "skin/TimelineGeometry.h"
+
+using klangor::ComputeTimelineShapes;
+using klangor::SkinRect;
+using klangor::TimelineInput;
+
+namespace {
+
+// A 400 by 40 control whose channel runs from x 10 to 390 and y 16 to 22, band 10 high, cursor 6 wide.
+TimelineInput Bar() {
+    TimelineInput in;
+    in.rcClient = {0, 0, 400, 40};
+    in.rcChannel = {10, 16, 390, 22};
+    in.nMin = 0;
+    in.nMax = 1000;
+    in.nSelStart = 0;
+    in.nSelEnd = 1000;
+    in.nPos = 0;
+    in.nBandHeight = 10;
+    in.nCursorWidth = 6;
+    return in;
+}
+
+}  // namespace
+
+TEST(TimelineGeometry, WholeSelectionCoversTheBandWithMarksAtBothEdges) {
+    const auto shapes = ComputeTimelineShapes(Bar());
+    EXPECT_EQ(shapes.rcBackground, (SkinRect{0, 0, 400, 40}));
+    // d = (6 - 10) / 2 = -2: the band overhangs the channel by two pixels each side.
+    EXPECT_EQ(shapes.rcBand, (SkinRect{10, 14, 390, 24}));
+    ASSERT_TRUE(shapes.bHasSelection);
+    EXPECT_EQ(shapes.rcSelection, shapes.rcBand);
+    EXPECT_EQ(shapes.rcStartMark.left, 10);
+    EXPECT_EQ(shapes.rcEndMark.left, 390);
+    EXPECT_EQ(shapes.rcStartMark.Width(), 2);
+    // Filled cursor: 4 above and below the band; marks 5 to 11 below the cursor.
+    EXPECT_EQ(shapes.rcCursor.bottom, 28);
+    EXPECT_EQ(shapes.rcStartMark.top, 33);
+    EXPECT_EQ(shapes.rcStartMark.bottom, 39);
+}
+
+TEST(TimelineGeometry, CursorTouchesTheBandEdgesAtMinAndMax) {
+    TimelineInput in = Bar();
+    in.nMin = 500;
+    in.nMax = 7300;
+    in.nPos = in.nMin;
+    auto shapes = ComputeTimelineShapes(in);
+    EXPECT_FALSE(shapes.bCursorImage);
+    EXPECT_EQ(shapes.rcCursor, (SkinRect{10, 10, 16, 28}));
+    in.nPos = in.nMax;
+    shapes = ComputeTimelineShapes(in);
+    EXPECT_EQ(shapes.rcCursor.right, shapes.rcBand.right);
+    EXPECT_EQ(shapes.rcCursor.Width(), 6);
+}
+
+TEST(TimelineGeometry, SelectionPixelsAreTruncatedNotRounded) {
+    TimelineInput in = Bar();
+    in.nMax = 3;
+    in.nSelStart = 1;  // 380 / 3 = 126.67
+    in.nSelEnd = 2;    // 253.33
+    in.nPos = 2;       // 13 + 374 * 2 / 3 = 262.33
+    const auto shapes = ComputeTimelineShapes(in);
+    EXPECT_EQ(shapes.rcSelection.left, 136);
+    EXPECT_EQ(shapes.rcSelection.right, 263);
+    EXPECT_EQ(shapes.rcCursor.left, 262 - 3);
+}
+
+TEST(TimelineGeometry, BandTallerThanChannelIsCentredOnIt) {
+    TimelineInput in = Bar();
+    in.rcChannel = {10, 20, 390, 24};
+    in.nBandHeight = 15;  // d = (4 - 15) / 2 = -5 (towards zero)
+    const auto shapes = ComputeTimelineShapes(in);
+    EXPECT_EQ(shapes.rcBand.top, 15);
+    EXPECT_EQ(shapes.rcBand.bottom, 30);
+}
+
+TEST(TimelineGeometry, CursorPictureShorterThanTheBandIsCentredAndOddSizesLoseAPixel) {
+    TimelineInput in = Bar();
+    in.nBandHeight = 20;
+    in.rcChannel = {10, 10, 390, 30};  // band 10..30
+    in.nCursorImageWidth = 9;
+    in.nCursorImageHeight = 13;  // dv = -7, dv / 2 = -3
+    in.nPos = 500;
+    auto shapes = ComputeTimelineShapes(in);
+    ASSERT_TRUE(shapes.bCursorImage);
+    EXPECT_EQ(shapes.rcCursor.top, 13);
+    EXPECT_EQ(shapes.rcCursor.bottom, 27);  // one taller than the picture
+    EXPECT_EQ(shapes.rcCursor.Width(), 8);  // odd width: one narrower
+    EXPECT_EQ(shapes.rcStartMark.top, 32);
+
+    in.nCursorImageHeight = 31;  // dv = 11: rises 5 above and below the band
+    shapes = ComputeTimelineShapes(in);
+    EXPECT_EQ(shapes.rcCursor.top, 5);
+    EXPECT_EQ(shapes.rcCursor.bottom, 35);
+}
+
+TEST(TimelineGeometry, EmptyRangeDrawsBandAndCursorAtTheLeftWithoutDividingByZero) {
+    TimelineInput in = Bar();
+    in.nMin = 200;
+    in.nMax = 200;
+    in.nSelStart = 200;
+    in.nSelEnd = 200;
+    in.nPos = 200;
+    const auto shapes = ComputeTimelineShapes(in);
+    EXPECT_EQ(shapes.rcBand, (SkinRect{10, 14, 390, 24}));
+    EXPECT_FALSE(shapes.bHasSelection);
+    EXPECT_TRUE(shapes.rcSelection.IsEmpty());
+    EXPECT_TRUE(shapes.rcStartMark.IsEmpty());
+    EXPECT_TRUE(shapes.rcEndMark.IsEmpty());
+    EXPECT_EQ(shapes.rcCursor.left, 10);
+}
