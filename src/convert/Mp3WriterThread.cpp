@@ -21,13 +21,6 @@ constexpr const char *kBufferTooSmall = "mp3 buffer is not big enough...";
 constexpr const char *kInternalError = "mp3 internal error:  error code=i";
 constexpr const char *kWriteFailed = "Error writing mp3 output";
 
-// The sample layout of a job, noted once per job.
-struct SampleLayout {
-    bool b16Bit;
-    bool bTwoChannel;
-    int nChannels;
-};
-
 int16_t ToSample16(const uint8_t *pBuffer, size_t nIndex, bool b16Bit) {
     if (b16Bit) {
         int16_t iSample;
@@ -37,7 +30,8 @@ int16_t ToSample16(const uint8_t *pBuffer, size_t nIndex, bool b16Bit) {
     return static_cast<int16_t>((static_cast<int>(pBuffer[nIndex]) - 128) * 256);
 }
 
-// Splits a chunk into the left and right buffers LAME takes, picking one channel for mono when asked.
+}  // namespace
+
 void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layout,
                    const EncoderSettings &settings, int16_t *pLeft, int16_t *pRight) {
     const size_t nStride = static_cast<size_t>(layout.nChannels);
@@ -59,6 +53,7 @@ void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layo
     }
 }
 
+namespace {
 const char *EncodeFailureText(int iResult) {
     return iResult == -1 ? kBufferTooSmall : kInternalError;
 }

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "JobTestSupport.h"
+#include "convert/WavWriterThread.h"
+#include "support/MediaFactory.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class WavWriterTest : public ::testing::Test {
+protected:
+    TempDir m_dir;
+    JobSet m_jobs;
+    NoticeRecorder m_recorder;
+
+    std::string PathOf(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
+    void Run(WavWriterThread &writer) {
+        writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
+        ASSERT_EQ(writer.Start(m_jobs.Pointers()), 0);
+        writer.Wait();
+        ASSERT_FALSE(m_recorder.notices.empty());
+        EXPECT_EQ(m_recorder.notices.back().nKind, NOTICE_BATCH_DONE);
+        EXPECT_EQ(writer.IsRunning(), 0);
+    }
+    // Checks the header against the format and the data size, and returns the data bytes.
+    std::string CheckedData(const std::string &strPath, const WaveFormat &wfx, uint32_t nFrames) {
+        const std::string strBytes = ReadFileBytes(strPath);
+        EXPECT_EQ(strBytes.size(), 44u + uint64_t{nFrames} * wfx.nBlockAlign);
+        if (strBytes.size() < 44) {
+            return {};
+        }
+        EXPECT_EQ(strBytes.substr(0, 4), "RIFF");
+        EXPECT_EQ(ReadU32(strBytes, 4), nFrames * wfx.nBlockAlign + 36);
+        EXPECT_EQ(strBytes.substr(8, 8), "WAVEfmt ");
+        EXPECT_EQ(ReadU32(strBytes, 16), 16u);
+        EXPECT_EQ(ReadU16(strBytes, 20), wfx.wFormatTag);
+        EXPECT_EQ(ReadU16(strBytes, 22), wfx.nChannels);
+        EXPECT_EQ(ReadU32(strBytes, 24), wfx.nSamplesPerSec);
+        EXPECT_EQ(ReadU32(strBytes, 28), wfx.nAvgBytesPerSec);
+        EXPECT_EQ(ReadU16(strBytes, 32), wfx.nBlockAlign);
+        EXPECT_EQ(ReadU16(strBytes, 34), wfx.wBitsPerSample);
+        EXPECT_EQ(strBytes.substr(36, 4), "data");
+        EXPECT_EQ(ReadU32(strBytes, 40), nFrames * wfx.nBlockAlign);
+        return strBytes.substr(44);
+    }
+};
+
+TEST_F(WavWriterTest, SizesCountOnlyEachFilesOwnFrames) {
+    auto pLong = std::make_shared<DecoderScript>();
+    pLong->llDuration = 50000000;
+    pLong->nRealFrames = 5 * 44100;
+    ASSERT_TRUE(WriteCutInfo(PathOf("a.avi"), ClipInfo{500, 150, 400}));
+    m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"), pLong);
+    m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
+    WavWriterThread writer;
+    Run(writer);
+
+    const std::string strData = CheckedData(PathOf("a.wav"), pLong->wfx, 110250);
+    EXPECT_EQ(fs::file_size(PathOf("a.wav")), 441044u);
+    ASSERT_EQ(strData.size(), 441000u);
+    for (size_t nFrame = 0; nFrame < 110250; nFrame += 1013) {
+        EXPECT_EQ(static_cast<uint8_t>(strData[nFrame * 4 + 2]),
+                  DecoderScript::PatternByte(66150 + nFrame, 2));
+    }
+    CheckedData(PathOf("b.wav"), m_jobs.scripts[1]->wfx, 44100);
+    EXPECT_EQ(m_recorder.FramesPerJob(), (std::vector<uint64_t>{110250, 44100}));
+    EXPECT_TRUE(m_jobs.jobs[0]->m_strJobError.empty());
+}
+
+TEST_F(WavWriterTest, EmptyRangeGivesA44ByteFile) {
+    ASSERT_TRUE(WriteCutInfo(PathOf("a.avi"), ClipInfo{100, 30, 30}));
+    m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
+    WavWriterThread writer;
+    Run(writer);
+    CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 0);
+}
+
+TEST_F(WavWriterTest, EightBitMonoBytesAreCopiedUnchanged) {
+    auto pScript = std::make_shared<DecoderScript>();
+    pScript->wfx = WaveFormat{kWaveFormatPcm, 1, 8000, 8000, 1, 8, 0};
+    pScript->llDuration = 10000000;
+    pScript->nRealFrames = 8000;
+    m_jobs.Add(PathOf("a.wav"), PathOf("out.wav"), pScript);
+    WavWriterThread writer;
+    Run(writer);
+    const std::string strData = CheckedData(PathOf("out.wav"), pScript->wfx, 8000);
+    ASSERT_EQ(strData.size(), 8000u);
+    for (size_t i = 0; i < strData.size(); ++i) {
+        ASSERT_EQ(static_cast<uint8_t>(strData[i]), DecoderScript::PatternByte(i, 0)) << i;
+    }
+}
+
+TEST_F(WavWriterTest, ExistingOutputIsOverwritten) {
+    std::ofstream(PathOf("a.wav")) << std::string(100000, 'x');
+    m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
+    WavWriterThread writer;
+    Run(writer);
+    CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 44100);
+}
+
+TEST_F(WavWriterTest, StopFinishesTheCurrentFileWellFormedAndSkipsTheRest) {
+    for (const char *szName : {"a", "b", "c"}) {
+        m_jobs.Add(PathOf(std::string(szName) + ".avi"), PathOf(std::string(szName) + ".wav"));
+    }
+    WavWriterThread writer;
+    int nProgressInSecondJob = 0;
+    int nJob = -1;
+    m_recorder.onNotice = [&](const ConversionNotice &notice) {
+        if (notice.nKind == NOTICE_JOB_STARTED) {
+            nJob = notice.nValue;
+        } else if (notice.nKind == NOTICE_PROGRESS && nJob == 1 && ++nProgressInSecondJob == 3) {
+            writer.Stop();
+        }
+    };
+    Run(writer);
+    CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 44100);
+    CheckedData(PathOf("b.wav"), m_jobs.scripts[1]->wfx, 3000);
+    EXPECT_FALSE(fs::exists(PathOf("c.wav")));
+}
+
+TEST_F(WavWriterTest, UnwritableJobsAreRecordedAndTheBatchGoesOn) {
+    auto pFailing = std::make_shared<DecoderScript>();
+    pFailing->llFailFillAtFrame = 2500;
+    auto pNoAudio = std::make_shared<DecoderScript>();
+    pNoAudio->iOpenResult = -1;
+    m_jobs.Add(PathOf("a.avi"), PathOf("missing/a.wav"));
+    m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"), pFailing);
+    m_jobs.Add(PathOf("c.avi"), PathOf("c.wav"), pNoAudio);
+    m_jobs.Add(PathOf("d.avi"), PathOf("d.wav"));
+    WavWriterThread writer;
+    Run(writer);
+    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "Cannot create output file");
+    EXPECT_EQ(m_jobs.jobs[1]->m_strJobError, "Cannot update audio sample");
+    EXPECT_FALSE(fs::exists(PathOf("b.wav"))) << "a file cut short by a read failure must not stay";
+    EXPECT_EQ(m_jobs.jobs[2]->m_strJobError, "Can not find audio in you Media file!");
+    EXPECT_FALSE(fs::exists(PathOf("c.wav")));
+    EXPECT_TRUE(m_jobs.jobs[3]->m_strJobError.empty());
+    CheckedData(PathOf("d.wav"), m_jobs.scripts[3]->wfx, 44100);
+    EXPECT_EQ(writer.GetLastError(), "Can not find audio in you Media file!");
+}
+
+TEST_F(WavWriterTest, FullDiskIsAFailureNotAFile) {
+    fs::create_symlink("/dev/full", PathOf("full.wav"));
+    m_jobs.Add(PathOf("a.avi"), PathOf("full.wav"));
+    m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
+    WavWriterThread writer;
+    Run(writer);
+    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "Error writing mp3 output");
+    EXPECT_TRUE(fs::exists("/dev/full"));
+    CheckedData(PathOf("b.wav"), m_jobs.scripts[1]->wfx, 44100);
+}
+
+TEST_F(WavWriterTest, DataPastTheSizeLimitEndsTheFileWellFormedAtTheLimit) {
+    m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
+    m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
+    WavWriterThread writer(10002);  // room for 2500 whole stereo frames and 2 stray bytes
+    Run(writer);
+    CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 2500);
+    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "WAV output is limited to 4 GB");
+    EXPECT_EQ(m_recorder.FramesPerJob()[0], 2500u);
+    EXPECT_EQ(m_jobs.jobs[1]->m_strJobError, "WAV output is limited to 4 GB");
+}
+
+TEST_F(WavWriterTest, RunningFlagStaysUpUntilTheBatchDoneNoticeReturns) {
+    m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
+    WavWriterThread writer;
+    int iRunningAtDone = -1;
+    m_recorder.onNotice = [&](const ConversionNotice &notice) {
+        if (notice.nKind == NOTICE_BATCH_DONE) {
+            iRunningAtDone = writer.IsRunning();
+        }
+    };
+    Run(writer);
+    EXPECT_EQ(iRunningAtDone, 1);
+    ASSERT_GE(m_recorder.notices.size(), 2u);
+    EXPECT_EQ(m_recorder.notices.front().nKind, NOTICE_JOB_STARTED);
+    EXPECT_EQ(m_recorder.notices.front().nValue, 0);
+}
+
+}  // namespace
