@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ScriptedDecoder.h"
+#include "convert/ConversionBatch.h"
+#include "support/MediaFactory.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Records what the batch does to its window, in order.
+class RecordingView : public IConversionView {
+public:
+    std::string m_strFolder;
+    int m_iType = kOutputTypeMp3;
+    bool m_bAnswerYes = false;
+    std::vector<std::string> m_events;
+    std::vector<std::string> m_statusTexts;
+    int m_nProgressPos = -1;
+    std::function<void(const std::string &)> m_onStatus;
+
+    std::string GetOutputFolderText() override { return m_strFolder; }
+    int GetOutputType() override { return m_iType; }
+    void SetStatusText(const std::string &strText) override {
+        m_statusTexts.push_back(strText);
+        if (m_onStatus) {
+            m_onStatus(strText);
+        }
+    }
+    void SetProgressPos(int nPercent) override { m_nProgressPos = nPercent; }
+    void ShowConvertButtons(bool bConverting) override {
+        m_events.push_back(bConverting ? "buttons:converting" : "buttons:idle");
+    }
+    void EnableClipList(bool bEnable) override { m_events.push_back(bEnable ? "list:on" : "list:off"); }
+    bool AskYesNo(const std::string &strText) override {
+        m_events.push_back("ask:" + strText);
+        return m_bAnswerYes;
+    }
+    void ShowMessage(const std::string &strText, MessageIcon) override {
+        m_events.push_back("message:" + strText);
+    }
+    void OpenFolder(const std::string &strFolder) override { m_events.push_back("open:" + strFolder); }
+    void OnJobFinished(const std::string &strSource, const std::string &,
+                       const std::string &strFailure) override {
+        m_events.push_back("finished:" + ClipDisplayName(strSource) +
+                           (strFailure.empty() ? "" : ":" + strFailure));
+    }
+    void RunOnViewThread(const std::function<void()> &fn) override { fn(); }
+
+    bool Has(const std::string &strEvent) const {
+        return std::find(m_events.begin(), m_events.end(), strEvent) != m_events.end();
+    }
+    size_t IndexOf(const std::string &strPrefix) const {
+        for (size_t i = 0; i < m_events.size(); ++i) {
+            if (m_events[i].rfind(strPrefix, 0) == 0) {
+                return i;
+            }
+        }
+        return m_events.size();
+    }
+};
+
+const char *kQuestion =
+    "ask:Conversion done. Do you want to open the output folder to check the result MP3/WAV file now?";
+
+class BatchTest : public ::testing::Test {
+protected:
+    TempDir m_dir;
+    RecordingView m_view;
+    EncoderSettings m_settings;
+    std::shared_ptr<DecoderScript> m_pScript = std::make_shared<DecoderScript>();
+    std::unique_ptr<ConversionBatch> m_pBatch;
+    ClipList m_clips;
+
+    void SetUp() override {
+        m_view.m_strFolder = (m_dir.Path() / "out").string();
+        fs::create_directory(m_view.m_strFolder);
+        m_pBatch = std::make_unique<ConversionBatch>(m_view, m_settings, ScriptedFactory(m_pScript));
+    }
+    std::string Source(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
+    std::string Output(const std::string &strName) const { return m_view.m_strFolder + "/" + strName; }
+    void RunBatch() {
+        m_pBatch->OnStartConvert(m_clips);
+        m_pBatch->WaitUntilIdle();
+        EXPECT_FALSE(m_pBatch->IsConverting());
+    }
+};
+
+TEST(BatchNaming, OutputKeepsTheSourceNameAndExtension) {
+    EXPECT_EQ(ConversionBatch::OutputPathFor("/out", "/media/talk.avi", kOutputTypeMp3), "/out/talk.avi.mp3");
+    EXPECT_EQ(ConversionBatch::OutputPathFor("/out", "/media/song.wav", kOutputTypeWav), "/out/song.wav.wav");
+    EXPECT_EQ(ConversionBatch::OutputPathFor("/out/", "song.wav", kOutputTypeMp3), "/out//song.wav.mp3");
+    EXPECT_EQ(ConversionBatch::OutputPathFor("", "/m/a.avi", kOutputTypeMp3), "/a.avi.mp3");
+}
+
+TEST_F(BatchTest, SameNameInOneBatchGetsANumberInsteadOfOverwriting) {
+    fs::create_directories(m_dir.Path() / "a");
+    fs::create_directories(m_dir.Path() / "b");
+    m_clips.AddClip(Source("a/x.avi"));
+    m_clips.AddClip(Source("b/x.avi"));
+    m_clips.AddClip(Source("a/x.avi"));
+    m_pBatch->PrepareJobs(m_clips);
+    const auto &jobs = m_pBatch->GetJobs();
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[0]->m_strOutputPath, Output("x.avi.mp3"));
+    EXPECT_EQ(jobs[1]->m_strOutputPath, Output("x.avi (2).mp3"));
+    EXPECT_EQ(jobs[2]->m_strOutputPath, Output("x.avi (3).mp3"));
+}
+
+TEST_F(BatchTest, OutputNeverOverwritesASourceOfTheSameBatch) {
+    m_view.m_strFolder = m_dir.Path().string();
+    m_clips.AddClip(Source("x.avi"));
+    m_clips.AddClip(Source("x.avi.mp3"));
+    m_pBatch->PrepareJobs(m_clips);
+    EXPECT_EQ(m_pBatch->GetJobs()[0]->m_strOutputPath, Source("x.avi (2).mp3"));
+    EXPECT_EQ(m_pBatch->GetJobs()[1]->m_strOutputPath, Source("x.avi.mp3.mp3"));
+}
+
+TEST_F(BatchTest, ThreeJobsCountThroughAndEndIdleWithTheQuestion) {
+    m_view.m_iType = kOutputTypeWav;
+    for (const char *szName : {"a.avi", "b.avi", "c.avi"}) {
+        m_clips.AddClip(Source(szName));
+    }
+    RunBatch();
+    ASSERT_GE(m_view.m_statusTexts.size(), 3u);
+    EXPECT_EQ(m_view.m_statusTexts.front(), "Progress: 1 of 3, 2.3%");
+    EXPECT_EQ(m_view.m_statusTexts[m_view.m_statusTexts.size() - 2], "Progress: 3 of 3, 100.0%");
+    EXPECT_EQ(m_view.m_statusTexts.back(), "Conversion Done!");
+    EXPECT_EQ(m_view.m_nProgressPos, 0);
+    EXPECT_EQ(
+        std::count(m_view.m_statusTexts.begin(), m_view.m_statusTexts.end(), "Progress: 2 of 3, 100.0%"), 1);
+    EXPECT_EQ(m_view.m_events.front(), "buttons:converting");
+    EXPECT_LT(m_view.IndexOf("list:on"), m_view.IndexOf("buttons:idle"));
+    EXPECT_EQ(m_view.m_events.back(), kQuestion);
+    EXPECT_FALSE(m_view.Has("open:" + m_view.m_strFolder));
+    for (const char *szName : {"a.avi.wav", "b.avi.wav", "c.avi.wav"}) {
+        EXPECT_EQ(fs::file_size(Output(szName)), 44u + 44100u * 4);
+    }
+    EXPECT_TRUE(m_pBatch->GetFailures().empty());
+}
+
+TEST_F(BatchTest, PercentIsPerJobAndStepsByChunks) {
+    m_pScript->wfx.nSamplesPerSec = 2500;  // one second is 2500 frames: three chunks
+    m_pScript->nRealFrames = 2500;
+    m_clips.AddClip(Source("a.avi"));
+    RunBatch();
+    EXPECT_EQ(m_view.m_statusTexts,
+              (std::vector<std::string>{"Progress: 1 of 1, 40.0%", "Progress: 1 of 1, 80.0%",
+                                        "Progress: 1 of 1, 100.0%", "Conversion Done!"}));
+}
+
+TEST_F(BatchTest, ProgressNeverPassesOneHundredWhenTheDurationWasShort) {
+    m_pScript->nRealFrames = 60000;
+    m_clips.AddClip(Source("a.avi"));
+    RunBatch();
+    ASSERT_GE(m_view.m_statusTexts.size(), 2u);
+    EXPECT_EQ(m_view.m_statusTexts[m_view.m_statusTexts.size() - 2], "Progress: 1 of 1, 100.0%");
+}
+
+TEST_F(BatchTest, AnsweringYesOpensTheOutputFolder) {
+    m_view.m_bAnswerYes = true;
+    m_clips.AddClip(Source("a.avi"));
+    RunBatch();
+    EXPECT_EQ(m_view.m_events.back(), "open:" + m_view.m_strFolder);
+}
+
+TEST_F(BatchTest, FailedJobsAreNamedInOneMessageBeforeTheQuestion) {
+    m_clips.AddClip(Source("good.avi"));
+    m_clips.AddClip(Source("gone/bad.avi"));  // the scripted decoder opens it; its output folder is fine
+    m_view.m_strFolder = (m_dir.Path() / "missing").string();
+    RunBatch();
+    const std::string strMessage = "message:These files could not be converted:\n" + Source("good.avi") +
+                                   ": Cannot create output file\n" + Source("gone/bad.avi") +
+                                   ": Cannot create output file";
+    EXPECT_TRUE(m_view.Has(strMessage));
+    EXPECT_LT(m_view.IndexOf("message:"), m_view.IndexOf("ask:"));
+    EXPECT_TRUE(m_view.Has("buttons:idle"));
+    EXPECT_EQ(m_pBatch->GetFailures().size(), 2u);
+    EXPECT_TRUE(m_view.Has("finished:bad.avi:Cannot create output file"));
+}
+
+TEST_F(BatchTest, StopDuringTheSecondJobShortensItAndSkipsTheThird) {
+    m_view.m_iType = kOutputTypeWav;
+    for (const char *szName : {"a.avi", "b.avi", "c.avi"}) {
+        m_clips.AddClip(Source(szName));
+    }
+    m_view.m_onStatus = [&](const std::string &strText) {
+        if (strText.rfind("Progress: 2 of 3", 0) == 0) {
+            m_pBatch->OnStopConvert();
+        }
+    };
+    RunBatch();
+    EXPECT_TRUE(m_pBatch->WasStopped());
+    EXPECT_EQ(m_view.m_statusTexts.back(), "Conversion Done!");
+    EXPECT_EQ(m_view.m_events.back(), kQuestion);
+    EXPECT_EQ(fs::file_size(Output("a.avi.wav")), 44u + 44100u * 4);
+    EXPECT_EQ(fs::file_size(Output("b.avi.wav")), 44u + 1000u * 4);
+    EXPECT_FALSE(fs::exists(Output("c.avi.wav")));
+    EXPECT_TRUE(m_pBatch->GetFailures().empty());
+}
+
+TEST_F(BatchTest, ClosingWhileConvertingIsRefusedUntilTheQuestionIsAnswered) {
+    m_clips.AddClip(Source("a.avi"));
+    bool bClosableDuringProgress = true;
+    bool bConvertingAtQuestion = false;
+    m_view.m_onStatus = [&](const std::string &strText) {
+        if (strText.rfind("Progress:", 0) == 0 && m_view.m_statusTexts.size() == 1) {
+            bClosableDuringProgress = m_pBatch->CanClose();
+        }
+        if (strText == "Conversion Done!") {
+            bConvertingAtQuestion = m_pBatch->IsConverting();
+        }
+    };
+    RunBatch();
+    EXPECT_FALSE(bClosableDuringProgress);
+    EXPECT_TRUE(m_view.Has("message:Conversion is running, please stop it first!"));
+    EXPECT_TRUE(bConvertingAtQuestion);
+    EXPECT_TRUE(m_pBatch->CanClose());
+}
+
+TEST_F(BatchTest, EmptyListStartsNothing) {
+    m_pBatch->OnStartConvert(m_clips);
+    EXPECT_TRUE(m_view.m_events.empty());
+    EXPECT_FALSE(m_pBatch->IsConverting());
+}
+
+}  // namespace
