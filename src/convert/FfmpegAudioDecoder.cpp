@@ -85,11 +85,13 @@ private:
     void FlushResampler();
     int DiscardUntil(int64_t llTarget);
     int SeekDemuxer(int64_t llTarget);
+    int SeekAndPosition(int nStream, int64_t llTs, int64_t llTarget);
     int ReopenAndDecodeTo(int64_t llTarget);
     size_t PendingFrames() const { return (m_pending.size() - m_nPendingOffset) / m_nBlockAlign; }
     void DropPending(size_t nFrames);
     int64_t FramePosition(int64_t llPts) const;
     bool HasExactTimestamps() const;
+    int FixedFrameSize() const;
 
     std::string m_strPath;
     std::unique_ptr<AVFormatContext, FormatCloser> m_pFormat;
@@ -376,11 +378,28 @@ int64_t FfmpegAudioDecoder::FramePosition(int64_t llPts) const {
     // Containers that count milliseconds (Matroska, ASF, FLV) round the timestamps. Codecs with fixed
     // frames put them whole frames apart, so the position snaps to that grid; for others it cannot be
     // known to the sample.
-    const int nFrameSize = m_pCodec->frame_size;
+    const int nFrameSize = FixedFrameSize();
     if (nFrameSize <= 0) {
         return -1;
     }
     return std::llround(dPosition / nFrameSize) * nFrameSize;
+}
+
+// The length of every frame of codecs whose frames never vary within a stream (m_pFrame is one).
+int FfmpegAudioDecoder::FixedFrameSize() const {
+    switch (m_pCodec->codec_id) {
+        case AV_CODEC_ID_AAC:
+        case AV_CODEC_ID_AC3:
+        case AV_CODEC_ID_EAC3:
+        case AV_CODEC_ID_MP1:
+        case AV_CODEC_ID_MP2:
+        case AV_CODEC_ID_MP3:
+        case AV_CODEC_ID_WMAV1:
+        case AV_CODEC_ID_WMAV2:
+            return m_pCodec->frame_size > 0 ? m_pCodec->frame_size : m_pFrame->nb_samples;
+        default:
+            return 0;
+    }
 }
 
 // Elementary streams (a bare MP3 or ADTS file) have no timestamps of their own: after a seek the demuxer
@@ -402,7 +421,17 @@ int FfmpegAudioDecoder::SeekDemuxer(int64_t llTarget) {
     const int64_t llSeekFrame = std::max<int64_t>(0, llTarget - llPreroll);
     const int64_t llTs =
         m_llOriginPts + av_rescale_q(llSeekFrame, AVRational{1, m_nSampleRate}, m_pStream->time_base);
-    if (avformat_seek_file(m_pFormat.get(), m_pStream->index, INT64_MIN, llTs, llTs, 0) < 0) {
+    // First by the audio stream's own index; containers that index only their video (Matroska cues)
+    // refuse that or land late, and are then sought by the file's default stream.
+    if (SeekAndPosition(m_pStream->index, llTs, llTarget) == 0) {
+        return 0;
+    }
+    const int64_t llGlobalTs = av_rescale_q(llTs, m_pStream->time_base, AV_TIME_BASE_Q);
+    return SeekAndPosition(-1, llGlobalTs, llTarget);
+}
+
+int FfmpegAudioDecoder::SeekAndPosition(int nStream, int64_t llTs, int64_t llTarget) {
+    if (avformat_seek_file(m_pFormat.get(), nStream, INT64_MIN, llTs, llTs, 0) < 0) {
         return -1;
     }
     avcodec_flush_buffers(m_pCodec.get());
@@ -422,7 +451,7 @@ int FfmpegAudioDecoder::SeekDemuxer(int64_t llTarget) {
     }
     m_llPendingPos = FramePosition(m_pFrame->best_effort_timestamp);
     if (m_llPendingPos < 0 || m_llPendingPos > llTarget) {
-        return -1;  // position unknown, or landed after the target: decode from the start instead
+        return -1;  // position unknown, or landed after the target
     }
     if (ConvertFrame() < 0) {
         return -1;
