@@ -47,12 +47,17 @@ constexpr double kSeconds = 10.0;
 
 class MediaConversionTest : public ::testing::TestWithParam<MediaKind> {
 protected:
-    static void SetUpTestSuite() {
-        s_pMedia = new MediaFactory;
-        for (const MediaKind &kind : Kinds()) {
+    // Made on first use: ctest runs every test in its own process, so each makes only its own kind.
+    static std::string SourceOf(const MediaKind &kind) {
+        if (!s_pMedia) {
+            s_pMedia = new MediaFactory;
+        }
+        const std::string strPath = s_pMedia->PathOf(kind.szName);
+        if (!fs::exists(strPath)) {
             s_pMedia->MakeTone(kind.szName, kSeconds, kind.nSampleRate, kind.nChannels, kind.codecArgs,
                                kind.bVideo);
         }
+        return strPath;
     }
     static void TearDownTestSuite() {
         std::unique_ptr<MediaFactory> pOwned(s_pMedia);
@@ -63,12 +68,12 @@ protected:
     std::string Reference(const MediaKind &kind) const {
         const std::vector<std::string> extra =
             kind.nChannels > 2 ? std::vector<std::string>{"-ac", "2"} : std::vector<std::string>{};
-        return DecodeS16(s_pMedia->PathOf(kind.szName), extra);
+        return DecodeS16(SourceOf(kind), extra);
     }
 
     // Converts the source with the given selection (or none) to WAV; returns the data bytes.
     std::string ConvertToWav(const MediaKind &kind, const ClipInfo *pSelection, const std::string &strOut) {
-        const std::string strSource = s_pMedia->PathOf(kind.szName);
+        const std::string strSource = SourceOf(kind);
         fs::remove(strSource + ".clipinfo");
         if (pSelection) {
             EXPECT_TRUE(WriteCutInfo(strSource, *pSelection));
