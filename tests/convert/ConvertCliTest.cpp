@@ -1,0 +1,157 @@
+// klangor-convert as a user runs it: options, exit status, messages, output files, Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "support/MediaFactory.h"
+
+namespace fs = std::filesystem;
+
+extern char **environ;
+
+namespace {
+
+const std::string kProgram = std::string(KLANGOR_BINARY_DIR) + "/src/klangor-convert";
+
+CommandResult Convert(std::vector<std::string> args) {
+    args.insert(args.begin(), kProgram);
+    return RunCommand(args);
+}
+
+TEST(ConvertCli, VersionAndHelp) {
+    const CommandResult version = Convert({"--version"});
+    EXPECT_EQ(version.iExitStatus, 0);
+    EXPECT_EQ(version.strStdout, "Vellumar Klangor v2.31\n");
+    const CommandResult help = Convert({"--help"});
+    EXPECT_EQ(help.iExitStatus, 0);
+    EXPECT_NE(help.strStdout.find("--vbr-quality"), std::string::npos);
+}
+
+TEST(ConvertCli, UsageErrorsExitWithTwoAndNameTheOption) {
+    CommandResult result = Convert({"--bitrate", "100", "x.avi"});
+    EXPECT_EQ(result.iExitStatus, 2);
+    EXPECT_NE(result.strStderr.find("--bitrate"), std::string::npos) << result.strStderr;
+    EXPECT_NE(result.strStderr.find("320, 256, 224"), std::string::npos) << result.strStderr;
+    result = Convert({"--mode=surround", "x.avi"});
+    EXPECT_EQ(result.iExitStatus, 2);
+    EXPECT_NE(result.strStderr.find("stereo, joint, dual, mono"), std::string::npos) << result.strStderr;
+    EXPECT_EQ(Convert({"--quality", "10", "x.avi"}).iExitStatus, 2);
+    EXPECT_EQ(Convert({"--frobnicate", "x.avi"}).iExitStatus, 2);
+    EXPECT_EQ(Convert({"--samplerate"}).iExitStatus, 2);
+    EXPECT_EQ(Convert({}).iExitStatus, 2);
+}
+
+TEST(ConvertCli, SettingsReachTheMp3File) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("talk.avi", 2, 44100, 2, {"-c:a", "libmp3lame"});
+    const std::string strOut = (media.Dir() / "new" / "folder").string();
+    const CommandResult result = Convert(
+        {"-q", "-o", strOut, "--samplerate", "22,050 Hz", "--bitrate", "64", "--mode", "mono", strSource});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    EXPECT_EQ(result.strStdout, "");
+    const auto stream = ProbeStream(strOut + "/talk.avi.mp3");
+    EXPECT_EQ(stream.at("sample_rate"), "22050");
+    EXPECT_EQ(stream.at("channels"), "1");
+    EXPECT_EQ(stream.at("bit_rate"), "64000");
+}
+
+TEST(ConvertCli, DefaultFolderIsVellumarMp3InHome) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("song.flac", 1, 44100, 2, {"-c:a", "flac"});
+    const CommandResult result =
+        RunCommand({"env", "HOME=" + media.Dir().string(), kProgram, "--wav", strSource});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    const std::string strOut = (media.Dir() / "VellumarMP3" / "song.flac.wav").string();
+    EXPECT_EQ(ReadFileBytes(strOut).substr(44), DecodeS16(strSource));
+    EXPECT_NE(result.strStdout.find(strSource + " -> " + strOut), std::string::npos) << result.strStdout;
+}
+
+TEST(ConvertCli, BrokenFilesAreReportedAndTheOthersConverted) {
+    MediaFactory media;
+    const std::string strGood = media.MakeTone("good.ogg", 1, 44100, 2, {"-c:a", "libvorbis"});
+    const std::string strEmpty = media.MakeRaw("empty.mp4", "");
+    const std::string strText = media.MakeRaw("notes.mp4", "just some text\n");
+    const std::string strSilent = media.Make(
+        "silent.mp4", {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=5:duration=1"}, {"-c:v", "mpeg4"});
+    const std::string strOut = (media.Dir() / "out").string();
+    const CommandResult result = Convert({"-o", strOut, strEmpty, strGood, strText, strSilent});
+    EXPECT_EQ(result.iExitStatus, 1);
+    for (const std::string &strBad : {strEmpty, strText, strSilent}) {
+        EXPECT_NE(result.strStderr.find(strBad + ": Can not find audio in you Media file!\n"),
+                  std::string::npos)
+            << result.strStderr;
+        EXPECT_FALSE(fs::exists(strOut + "/" + fs::path(strBad).filename().string() + ".mp3"));
+    }
+    EXPECT_EQ(DecodeS16(strOut + "/good.ogg.mp3").size(), DecodeS16(strGood).size());
+    int nFiles = 0;
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(strOut)) {
+        ++nFiles;
+    }
+    EXPECT_EQ(nFiles, 1) << "nothing half-written is left";
+}
+
+TEST(ConvertCli, UnwritableOutputFolderFailsEveryFileClearly) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("a.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"});
+    media.MakeRaw("plain", "x");
+    const CommandResult result = Convert({"-o", media.PathOf("plain"), strSource});
+    EXPECT_EQ(result.iExitStatus, 1);
+    EXPECT_NE(result.strStderr.find(media.PathOf("plain")), std::string::npos) << result.strStderr;
+}
+
+TEST(ConvertCli, SameNamesFromTwoFoldersGetNumberedOutputs) {
+    MediaFactory media;
+    fs::create_directories(media.Dir() / "a");
+    fs::create_directories(media.Dir() / "b");
+    media.MakeTone("a/x.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"});
+    media.MakeTone("b/x.wav", 2, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strOut = (media.Dir() / "out").string();
+    const CommandResult result =
+        Convert({"-q", "--wav", "-o", strOut, media.PathOf("a/x.wav"), media.PathOf("b/x.wav")});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    EXPECT_EQ(fs::file_size(strOut + "/x.wav.wav"), 44u + 8000u * 2);
+    EXPECT_EQ(fs::file_size(strOut + "/x.wav (2).wav"), 44u + 16000u * 2);
+}
+
+TEST(ConvertCli, CtrlCFinishesTheCurrentFileAndWritesNoMore) {
+    MediaFactory media;
+    const std::string strLong = media.MakeTone("long.wav", 240, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::string strNext = media.MakeTone("next.wav", 1, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::string strOut = (media.Dir() / "out").string();
+    std::vector<std::string> args = {kProgram, "-q", "-o", strOut, strLong, strNext};
+    std::vector<char *> argv;
+    for (auto &strArg : args) {
+        argv.push_back(strArg.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, kProgram.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    const std::string strFirst = strOut + "/long.wav.mp3";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    // Once encoded data reaches the file, the converter is well into its first job.
+    const auto bytesWritten = [&] {
+        std::error_code error;
+        const auto nSize = fs::file_size(strFirst, error);
+        return error ? 0 : nSize;
+    };
+    while (bytesWritten() < 20000 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(pid, SIGINT);
+    int iStatus = 0;
+    ASSERT_EQ(::waitpid(pid, &iStatus, 0), pid);
+    ASSERT_TRUE(WIFEXITED(iStatus)) << "signal " << WTERMSIG(iStatus);
+    EXPECT_EQ(WEXITSTATUS(iStatus), 130);
+    const size_t nFrames = DecodeS16(strFirst).size() / 4;
+    EXPECT_GT(nFrames, 0u);
+    EXPECT_LT(nFrames, 240u * 44100u) << "the file was cut short";
+    EXPECT_FALSE(fs::exists(strOut + "/next.wav.mp3"));
+}
+
+}  // namespace
