@@ -59,7 +59,7 @@ bool SkinButton::LoadFaces(const std::filesystem::path &pathFaceFile) {
     SkinImage strip;
     if (!strip.Open(pathFaceFile, SkinImageFormat::Gif))
         return false;
-    std::vector<SkinImage> faces = CutButtonFaces(std::move(strip));
+    auto faces = CutButtonFaces(std::move(strip));
     for (size_t k = 0; k < faces.size() && k < m_faces.size(); ++k)
         m_faces[k] = SkinImageToPixmap(faces[k]);
     if (m_faces[kFaceNormal].isNull())
@@ -73,7 +73,8 @@ ButtonFace SkinButton::CurrentFace() const {
     std::array<bool, 4> hasFace;
     for (int k = 0; k < 4; ++k)
         hasFace[k] = !m_faces[k].isNull();
-    return ChooseSkinFace(isDown(), hasFocus() || m_bHover, !isEnabled(), hasFace);
+    // A disabled button gets no pointer events, so a hover seen before it was disabled is stale.
+    return ChooseSkinFace(isDown(), hasFocus() || (m_bHover && isEnabled()), !isEnabled(), hasFace);
 }
 
 QSize SkinButton::sizeHint() const {

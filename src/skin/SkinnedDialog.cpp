@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTransform>
 #include <QWindow>
 
 namespace klangor {
@@ -45,8 +46,18 @@ void SkinnedDialog::BuildWindowRegion() {
     const int h = m_background.PixelHeight();
     if (w == 0 || h == 0)
         return;
-    setFixedSize(w, h);
-    setMask(ShapeToRegion(BuildWindowShape(m_background)));
+    m_region = RectsToRegion(BuildWindowShape(m_background));
+    SetSkinScale(m_dSkinScale);
+}
+
+void SkinnedDialog::SetSkinScale(double dScale) {
+    m_dSkinScale = dScale;
+    const int w = m_background.PixelWidth();
+    const int h = m_background.PixelHeight();
+    if (w == 0 || h == 0)
+        return;
+    setFixedSize(qRound(w * dScale), qRound(h * dScale));
+    setMask(dScale == 1.0 ? m_region : QTransform::fromScale(dScale, dScale).map(m_region));
     update();
 }
 
@@ -63,7 +74,12 @@ void SkinnedDialog::paintEvent(QPaintEvent *pEvent) {
         return;
     }
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_pixBackground);
+    if (m_dSkinScale == 1.0) {
+        painter.drawPixmap(0, 0, m_pixBackground);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(rect(), m_pixBackground);
+    }
 }
 
 void SkinnedDialog::mousePressEvent(QMouseEvent *pEvent) {

@@ -48,6 +48,11 @@ public:
     // Sizes the window to the background and cuts its shape out of it. Without a picture nothing
     // changes: the window keeps its size and rectangular shape.
     void BuildWindowRegion();
+    // Draws the background, and cuts the shape, at a size factor of the picture (1.0 is its own size).
+    void SetSkinScale(double dScale);
+    double GetSkinScale() const { return m_dSkinScale; }
+    // The shape at the picture's own size; empty until BuildWindowRegion has run on a picture.
+    const QRegion &WindowRegion() const { return m_region; }
 
     // Whether the pointer's current screen position lies inside the widget (left/top in, right/bottom out).
     static bool IsCursorOverControl(const QWidget *pControl);
@@ -65,6 +70,8 @@ protected:
 private:
     SkinImage m_background;
     QPixmap m_pixBackground;
+    QRegion m_region;
+    double m_dSkinScale = 1.0;
     // Set while the window is moved by hand because the window system offers no move loop of its own
     // (no window manager, or the offscreen platform): the press point inside the window.
     std::optional<QPoint> m_dragOffset;
