@@ -4,4 +4,11 @@ list(APPEND KLANGOR_CORE_SOURCES
 list(APPEND KLANGOR_PLAYER_SOURCES
 )
 list(APPEND KLANGOR_GUI_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ConverterApp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainWindowPreview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainWindowShell.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreviewPlayerWindow.cpp
 )

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDialog>
+
+class QPushButton;
+class QLabel;
+
+namespace klangor {
+
+class IShellServices;
+
+// The maker's home page, opened from the About box and the main window's home-page area.
+inline constexpr const char *kHomePageUrl = "https://vellumar.example/klangor";
+
+// The program's icon, drawn at start-up so the program needs no icon file.
+QIcon AppIcon();
+
+// "About Klangor": the icon, the product title and version, a notice line, OK and "Goto Home Page".
+// Window thread only.
+class AboutDialog : public QDialog {
+    Q_OBJECT
+public:
+    AboutDialog(IShellServices &shell, QWidget *pParent);
+
+    QString VersionText() const;
+    QPushButton *HomePageButton() const { return m_pHomePage; }
+
+private:
+    void OnGotoHomePage();
+
+    IShellServices &m_shell;
+    QLabel *m_pVersion = nullptr;
+    QPushButton *m_pHomePage = nullptr;
+};
+
+}  // namespace klangor

@@ -1,0 +1,90 @@
+#include "app/ConverterApp.h"
+
+#include "app/AboutDialog.h"
+#include "app/MainWindow.h"
+#include "app/MessageBoxes.h"
+#include "skin/SkinFolder.h"
+#include "skin/SkinKeys.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <clocale>
+#include <system_error>
+
+namespace klangor {
+
+namespace {
+
+bool HoldsLayout(const std::filesystem::path &pathFolder) {
+    return FindNameIgnoringCase(pathFolder, kSkinLayoutFile).has_value();
+}
+
+}  // namespace
+
+QStringList CommandLineFiles(const QStringList &arguments) {
+    QStringList files;
+    for (const QString &strArgument : arguments) {
+        if (!strArgument.isEmpty() && !strArgument.startsWith(QStringLiteral("--")))
+            files.append(strArgument);
+    }
+    return files;
+}
+
+std::filesystem::path LocateSkinFolder(const std::filesystem::path &pathProgramDir) {
+    if (std::optional<std::filesystem::path> pathFound = FindSkinFolder(pathProgramDir))
+        return *pathFound;
+#ifdef KLANGOR_SOURCE_DIR
+    const std::filesystem::path pathSourceSkin = std::filesystem::path(KLANGOR_SOURCE_DIR) / "UI";
+    if (HoldsLayout(pathSourceSkin))
+        return pathSourceSkin;
+#endif
+    std::error_code error;
+    return std::filesystem::current_path(error) / "UI";
+}
+
+std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path &pathProgramDir) {
+    const char *pszName = "klangor-help.html";
+    std::vector<std::filesystem::path> candidates = {
+        pathProgramDir / "help" / pszName,
+        pathProgramDir / ".." / "share" / "klangor" / "help" / pszName,
+    };
+#ifdef KLANGOR_SOURCE_DIR
+    candidates.push_back(std::filesystem::path(KLANGOR_SOURCE_DIR) / "src" / "app" / "help" / pszName);
+#endif
+    for (const std::filesystem::path &pathCandidate : candidates) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(pathCandidate, error))
+            return std::filesystem::weakly_canonical(pathCandidate, error);
+    }
+    return std::nullopt;
+}
+
+int RunConverterApp(int argc, char **argv) {
+    // A 4K screen scales the whole skin by a whole factor, so the pictures stay crisp and the window
+    // shape lines up with them.
+    QApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Round);
+    QApplication app(argc, argv);
+    // The playback engine reads numbers in the C locale whatever the desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setWindowIcon(AppIcon());
+
+    const std::filesystem::path pathProgramDir =
+        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString());
+    QtMessageBoxes boxes;
+    QtShellServices shell;
+    MainWindowEnvironment environment;
+    environment.pathSkinFolder = LocateSkinFolder(pathProgramDir);
+    environment.pathHelpFile = LocateHelpFile(pathProgramDir).value_or(std::filesystem::path());
+    environment.commandLineFiles = CommandLineFiles(QCoreApplication::arguments().mid(1));
+    environment.pBoxes = &boxes;
+    environment.pShell = &shell;
+
+    MainWindow window(environment);
+    QObject::connect(&window, &QDialog::finished, &app, &QCoreApplication::quit);
+    window.InitDialog();
+    window.show();
+    return QApplication::exec();
+}
+
+}  // namespace klangor

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QStringList>
+
+#include <filesystem>
+#include <optional>
+
+namespace klangor {
+
+// Start-up of the desktop program: finds its files, builds the main window in the documented order,
+// runs it until it closes, and ends. Nothing is saved between runs.
+
+// Media paths from the command line: every argument is one path (the shell has removed any quotes);
+// arguments that begin with "--" are options and add nothing.
+QStringList CommandLineFiles(const QStringList &arguments);
+
+// The skin folder: the current folder's "UI" first, then the one installed beside the program, and
+// last the source tree's, so a program run from its build folder still finds its skin. When none holds
+// a layout file, the current folder's "UI", where the missing layout is then reported.
+std::filesystem::path LocateSkinFolder(const std::filesystem::path &pathProgramDir);
+
+// The HTML user guide beside the program, in the installed data folder or in the source tree; nothing
+// when none is there.
+std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path &pathProgramDir);
+
+// The whole run; returns the process's exit status.
+int RunConverterApp(int argc, char **argv);
+
+}  // namespace klangor

@@ -1,0 +1,5 @@
+#include "app/ConverterApp.h"
+
+int main(int argc, char **argv) {
+    return klangor::RunConverterApp(argc, argv);
+}

@@ -1,0 +1,471 @@
+#include "app/MainWindow.h"
+
+#include "app/AboutDialog.h"
+#include "app/PreviewPlayerWindow.h"
+#include "clips/MediaPlayer.h"
+#include "common/Version.h"
+#include "skin/SkinFolder.h"
+#include "skin/SkinKeys.h"
+#include "skin/VideoPreviewWindow.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QSlider>
+#include <QThread>
+
+namespace klangor {
+
+namespace {
+
+QColor LayoutColour(const SkinLayout &layout, std::string_view strKey, bool &bBroken) {
+    SkinLayout::Values values{0, 0, 0, 0};
+    if (!layout.GetValues(strKey, values))
+        bBroken = true;
+    return QColor(SkinLayout::ColourComponent(values[0]), SkinLayout::ColourComponent(values[1]),
+                  SkinLayout::ColourComponent(values[2]));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParent)
+    : SkinnedDialog(pParent), m_environment(environment) {
+    setObjectName(QStringLiteral("MainWindow"));
+    CreateControls();
+    m_hIcon = AppIcon();
+    m_commandLineFiles = environment.commandLineFiles;
+    LoadBackground(SkinFile(kMainBackgroundFile));
+
+    // The preview window stands on its own (no owner), created hidden; the player draws into its video
+    // area through the surface it owns.
+    m_pPreview = std::make_unique<VideoPreviewWindow>(environment.pathSkinFolder);
+    m_pPreview->setWindowIcon(m_hIcon);
+    m_pPlayerWindow = std::make_unique<PreviewPlayerWindow>(*this, *m_pPreview);
+    m_pPlayer = std::make_unique<MediaPlayer>(*m_pPlayerWindow, kPreviewVideoControlId);
+    // Frames arrive on a playback thread; only a post crosses over, the window thread does the rest.
+    m_pPlayer->GetVideoSurface().SetChangeCallback([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnVideoChanged(); }, Qt::QueuedConnection);
+    });
+    ConnectCommands();
+}
+
+MainWindow::~MainWindow() {
+    m_timer.stop();
+    // The player goes first: its playback threads draw into the surface the preview window paints.
+    if (m_pPlayer)
+        m_pPlayer->GetVideoSurface().SetChangeCallback({});
+    m_pPlayer.reset();
+    m_pPreview.reset();
+}
+
+std::filesystem::path MainWindow::SkinFile(std::string_view strName) const {
+    return SkinFilePath(m_environment.pathSkinFolder, strName);
+}
+
+void MainWindow::CreateControls() {
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setTextVisible(false);
+    m_pClipList = new QListWidget(this);
+    m_pClipList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_pRateSlider = new QSlider(Qt::Horizontal, this);
+    m_pVolumeSlider = new QSlider(Qt::Horizontal, this);
+    m_pTimeline = new TimelineBar(this);
+    m_controls[kIdProgress] = m_pProgress;
+    m_controls[kIdClipList] = m_pClipList;
+    m_controls[kIdRateSlider] = m_pRateSlider;
+    m_controls[kIdVolumeSlider] = m_pVolumeSlider;
+    m_controls[kIdSeekBar] = m_pTimeline;
+    m_pRateSlider->hide();
+    m_pVolumeSlider->hide();
+
+    m_pToolTip = new SkinToolTip(this);
+    for (const SkinButtonRow &row : kSkinButtonRows)
+        m_buttons[row.nControlId] = new SkinButton(row.nControlId, this);
+    // Kept for their commands, but the skin has no place for them.
+    for (int nId : {kIdStepFrame, kIdNormalSpeed}) {
+        m_buttons[nId] = new SkinButton(nId, this);
+        m_buttons[nId]->hide();
+    }
+    for (auto &[nId, pButton] : m_buttons)
+        m_controls[nId] = pButton;
+
+    const std::pair<int, const char *> texts[] = {{kIdCurrentTime, "Current:"},
+                                                  {kIdSelectionTime, "Selection:"},
+                                                  {kIdSelectionDuration, "Duration:"},
+                                                  {kIdStatus, ""},
+                                                  {kIdRateText, "1.00 X"}};
+    for (const auto &[nId, pszText] : texts) {
+        auto *pLabel = new QLabel(QString::fromUtf8(pszText), this);
+        pLabel->setObjectName(QStringLiteral("control%1").arg(nId));
+        m_controls[nId] = pLabel;
+    }
+    m_controls[kIdRateText]->hide();
+
+    m_pOutputFolderEdit = new QLineEdit(this);
+    m_pOutputFolderEdit->setReadOnly(true);
+    m_pOutputFolderEdit->setFrame(false);
+    m_pOutputFolderEdit->setFocusPolicy(Qt::NoFocus);
+    m_controls[kIdOutputFolder] = m_pOutputFolderEdit;
+
+    m_pRadioMp3 = new QRadioButton(this);
+    m_pRadioWav = new QRadioButton(this);
+    m_pRadioMp3->setToolTip(QStringLiteral("MP3"));
+    m_pRadioWav->setToolTip(QStringLiteral("WAV"));
+    auto *pGroup = new QButtonGroup(this);
+    pGroup->addButton(m_pRadioMp3, 0);
+    pGroup->addButton(m_pRadioWav, 1);
+    m_controls[kIdRadioMp3] = m_pRadioMp3;
+    m_controls[kIdRadioWav] = m_pRadioWav;
+
+    m_pHomeArea = new SkinHotArea(kIdHomePage, this);
+    m_controls[kIdHomePage] = m_pHomeArea;
+
+    for (auto &[nId, pControl] : m_controls) {
+        if (pControl->objectName().isEmpty())
+            pControl->setObjectName(QStringLiteral("control%1").arg(nId));
+    }
+    setAcceptDrops(true);
+}
+
+void MainWindow::CreateMenus() {
+    m_pSizeMenu = new QMenu(QStringLiteral("Size"), this);
+    m_pSizeMenu->addAction(QStringLiteral("100%"), this, [this] { OnVideoScale(1.0); });
+    m_pSizeMenu->addAction(QStringLiteral("200%"), this, [this] { OnVideoScale(2.0); });
+    m_pSizeMenu->addAction(QStringLiteral("50%"), this, [this] { OnVideoScale(0.5); });
+    m_pSizeMenu->addAction(QStringLiteral("Full Screen"), this, [this] { OnFullScreen(); });
+
+    // The window has no title bar, so its window menu opens with Alt+Space.
+    m_pSystemMenu = new QMenu(this);
+    m_pSystemMenu->addAction(QStringLiteral("Mi&nimize"), this, [this] { OnMinimize(); });
+    m_pSystemMenu->addAction(QStringLiteral("&Close"), this, [this] { close(); });
+    m_pSystemMenu->addSeparator();
+    m_pSystemMenu->addAction(QStringLiteral("&About Klangor..."), this, [this] { OnAbout(); });
+    auto *pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(pShortcut, &QShortcut::activated, this,
+            [this] { m_pSystemMenu->popup(mapToGlobal(QPoint(0, 0))); });
+}
+
+void MainWindow::ConnectCommands() {
+    const std::pair<int, void (MainWindow::*)()> commands[] = {
+        {kIdOpenFile, &MainWindow::OnOpenFile},
+        {kIdPlay, &MainWindow::OnPlayPause},
+        {kIdPause, &MainWindow::OnPlayPause},
+        {kIdStop, &MainWindow::OnStop},
+        {kIdStepFrame, &MainWindow::OnStepFrame},
+        {kIdMute, &MainWindow::OnMute},
+        {kIdUnmute, &MainWindow::OnMute},
+        {kIdSetStart, &MainWindow::OnSetStart},
+        {kIdSetEnd, &MainWindow::OnSetEnd},
+        {kIdNormalSpeed, &MainWindow::OnNormalSpeed},
+        {kIdSelectAll, &MainWindow::OnSelectAll},
+        {kIdRemove, &MainWindow::OnRemoveClip},
+        {kIdMoveUp, &MainWindow::OnMoveClipUp},
+        {kIdMoveDown, &MainWindow::OnMoveClipDown},
+        {kIdAbout, &MainWindow::OnAbout},
+        {kIdStopConvert, &MainWindow::OnStopConvert},
+        {kIdStartConvert, &MainWindow::OnStartConvert},
+        {kIdOutputPath, &MainWindow::OnOutputPath},
+        {kIdMinimize, &MainWindow::OnMinimize},
+        {kIdClose, &MainWindow::OnCloseButton},
+        {kIdOpenPreview, &MainWindow::TogglePreviewWindow},
+        {kIdClosePreview, &MainWindow::TogglePreviewWindow},
+        {kIdHelp, &MainWindow::OnHelp},
+        {kIdSettings, &MainWindow::OnSettings},
+    };
+    for (const auto &[nId, handler] : commands)
+        connect(m_buttons.at(nId), &QAbstractButton::clicked, this, handler);
+
+    connect(m_pHomeArea, &SkinHotArea::Clicked, this, &MainWindow::OnHomePage);
+    connect(m_pClipList, &QListWidget::itemDoubleClicked, this, &MainWindow::OnClipDoubleClick);
+    connect(m_pClipList, &QListWidget::currentRowChanged, this, &MainWindow::OnClipSelectionChange);
+    connect(m_pRadioMp3, &QRadioButton::toggled, this, [this](bool bChecked) {
+        if (bChecked)
+            m_iOutputType = 0;
+    });
+    connect(m_pRadioWav, &QRadioButton::toggled, this, [this](bool bChecked) {
+        if (bChecked)
+            m_iOutputType = 1;
+    });
+
+    // A track bar's scroll notifications: every user action, and the end of a drag.
+    auto connectScroll = [this](QSlider *pSlider, void (MainWindow::*handler)(int, bool)) {
+        connect(pSlider, &QAbstractSlider::actionTriggered, this, [this, pSlider, handler](int nAction) {
+            (this->*handler)(pSlider->sliderPosition(), nAction != QAbstractSlider::SliderMove);
+        });
+        connect(pSlider, &QAbstractSlider::sliderReleased, this,
+                [this, pSlider, handler] { (this->*handler)(pSlider->sliderPosition(), true); });
+    };
+    connectScroll(m_pTimeline, &MainWindow::OnSeekScroll);
+    connectScroll(m_pVolumeSlider, &MainWindow::OnVolumeScroll);
+    connectScroll(m_pRateSlider, &MainWindow::OnRateScroll);
+
+    connect(&m_timer, &QTimer::timeout, this, &MainWindow::OnTimer);
+    connect(m_pPreview.get(), &VideoPreviewWindow::CloseRequested, this, &MainWindow::TogglePreviewWindow);
+    connect(m_pPreview.get(), &VideoPreviewWindow::SizeMenuRequested, this, &MainWindow::ShowSizeMenu);
+    connect(m_pPreview.get(), &VideoPreviewWindow::LeaveFullScreenRequested, this, &MainWindow::OnFullScreen);
+    m_pPreview->GetVideoArea()->SetPainter(
+        [this](QPainter &painter, const QRect &rcArea) { PaintVideo(painter, rcArea); });
+}
+
+void MainWindow::InitDialog() {
+    BuildWindowRegion();
+    CreateMenus();
+    setWindowIcon(m_hIcon);
+    UpdateTitle();
+    m_bPreviewPlaying = false;
+    m_bMuted = false;
+    m_bPreviewShown = false;
+    for (int nId : {kIdPlay, kIdMute, kIdStop, kIdStepFrame})
+        EnableControl(nId, false);
+    m_bSliderIdle = true;
+    m_timer.start(100);
+
+    // The preview window reads the layout first; SetupSkin reads it again.
+    SkinLayout previewLayout;
+    previewLayout.Load(SkinFile(kSkinLayoutFile));
+    m_pPreview->InitDialog(previewLayout);
+    SetupSkin();
+
+    m_iOutputType = 0;
+    m_pPlayer->SetVolume(0);
+    m_pRateSlider->setRange(25, 200);
+    m_pRateSlider->setValue(100);
+    m_pPlayer->SetRate(1.0);
+    m_strOutputFolder = QDir::homePath() + QStringLiteral("/VellumarMP3");
+    // An existing folder is fine, and a folder that cannot be made shows up when a conversion writes.
+    QDir().mkpath(m_strOutputFolder);
+    m_pProgress->setRange(0, 100);
+    m_pProgress->setValue(0);
+    m_nCurrentJob = -1;
+    AddCommandLineFiles();
+
+    m_pOutputFolderEdit->setText(m_strOutputFolder);
+    m_pRadioMp3->setChecked(m_iOutputType == 0);
+    m_pRadioWav->setChecked(m_iOutputType == 1);
+}
+
+bool MainWindow::SetupSkin() {
+    if (!m_layout.Load(SkinFile(kSkinLayoutFile))) {
+        Boxes().ShowMessage(this, windowTitle(),
+                            QStringLiteral("Initial UI error!\n\nCan not open file %1.")
+                                .arg(QString::fromUtf8(kSkinLayoutFile.data(), kSkinLayoutFile.size())),
+                            IMessageBoxes::Icon::None);
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return false;
+    }
+    bool bBroken = false;
+    for (const SkinButtonRow &row : kSkinButtonRows) {
+        SkinLayout::Values values{0, 0, 0, 0};
+        if (!m_layout.GetValues(row.strKey, values))
+            bBroken = true;
+        SkinButton *pButton = m_buttons.at(row.nControlId);
+        pButton->AttachSkin(SkinFile(row.strFaceFile), values[0], values[1], *m_pToolTip,
+                            QString::fromUtf8(row.strTooltip.data(), row.strTooltip.size()));
+        if (row.bHiddenAtStart)
+            pButton->hide();
+    }
+    for (const SkinControlRow &row : kSkinControlRows) {
+        SkinLayout::Values values{0, 0, 0, 0};
+        if (!m_layout.GetValues(row.strKey, values))
+            bBroken = true;
+        m_controls.at(row.nControlId)->setGeometry(values[0], values[1], values[2], values[3]);
+    }
+
+    TimelineBar::Colours colours;
+    QColor *apColours[] = {&colours.background, &colours.band,      &colours.selection,
+                           &colours.cursor,     &colours.startMark, &colours.endMark};
+    for (size_t i = 0; i < kTimelineColourKeys.size(); ++i)
+        *apColours[i] = LayoutColour(m_layout, kTimelineColourKeys[i], bBroken);
+    SkinLayout::Values size{0, 0, 0, 0};
+    if (!m_layout.GetValues(kTimelineSizeKey, size))
+        bBroken = true;
+    m_pTimeline->Configure(colours, size[0], size[1], SkinFile(kCursorImageFile));
+    ApplyTextColours();
+
+    if (bBroken) {
+        // A layout that names no place for a control cannot give a usable window.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::ApplyTextColours() {
+    bool bBroken = false;
+    const QColor editText = LayoutColour(m_layout, kEditTextColourKey, bBroken);
+    const QColor back = LayoutColour(m_layout, kTextBackColourKey, bBroken);
+    const QColor staticText = LayoutColour(m_layout, kStaticTextColourKey, bBroken);
+    Q_UNUSED(editText);  // the only edit box is read-only, which takes the static text colour
+
+    // Static texts, the read-only output folder box and the list box draw their text in the static
+    // colour on "back_color", and let the skin show through around it.
+    for (int nId : {kIdCurrentTime, kIdSelectionTime, kIdSelectionDuration, kIdStatus, kIdRateText}) {
+        QWidget *pLabel = m_controls.at(nId);
+        QPalette palette = pLabel->palette();
+        palette.setColor(QPalette::WindowText, staticText);
+        pLabel->setPalette(palette);
+        pLabel->setAutoFillBackground(false);
+    }
+    const QString strSheet = QStringLiteral(
+                                 "color: %1; background: transparent; selection-background-color: %2;"
+                                 " selection-color: %1;")
+                                 .arg(staticText.name(), back.lighter(160).name());
+    m_pOutputFolderEdit->setStyleSheet(QStringLiteral("QLineEdit { %1 border: none; }").arg(strSheet));
+    m_pClipList->setStyleSheet(
+        QStringLiteral(
+            "QListWidget { %1 border: none; } QListWidget::item:selected { background: %2; color: %3; }")
+            .arg(strSheet, back.lighter(160).name(), staticText.name()));
+    m_pClipList->viewport()->setAutoFillBackground(false);
+}
+
+QWidget *MainWindow::GetControl(int nId) const {
+    const auto it = m_controls.find(nId);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+SkinButton *MainWindow::GetButton(int nId) const {
+    const auto it = m_buttons.find(nId);
+    return it == m_buttons.end() ? nullptr : it->second;
+}
+
+void MainWindow::ShowControl(int nId, bool bShow) {
+    if (QWidget *pControl = GetControl(nId))
+        pControl->setVisible(bShow);
+}
+
+void MainWindow::EnableControl(int nId, bool bEnable) {
+    if (QWidget *pControl = GetControl(nId))
+        pControl->setEnabled(bEnable);
+}
+
+void MainWindow::SetControlText(int nId, const QString &strText) {
+    QWidget *pControl = GetControl(nId);
+    if (auto *pLabel = qobject_cast<QLabel *>(pControl))
+        pLabel->setText(strText);
+    else if (auto *pEdit = qobject_cast<QLineEdit *>(pControl))
+        pEdit->setText(strText);
+}
+
+QString MainWindow::GetControlText(int nId) const {
+    QWidget *pControl = GetControl(nId);
+    if (auto *pLabel = qobject_cast<QLabel *>(pControl))
+        return pLabel->text();
+    if (auto *pEdit = qobject_cast<QLineEdit *>(pControl))
+        return pEdit->text();
+    return QString();
+}
+
+void MainWindow::SetProgressPosition(int nPercent) {
+    m_pProgress->setValue(nPercent);
+}
+
+void MainWindow::RunOnWindowThread(const std::function<void()> &fn) {
+    if (QThread::currentThread() == thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+}
+
+void MainWindow::UpdateTitle() {
+    const QString strPath = m_pPlayer ? QString::fromStdString(m_pPlayer->GetFileName()) : QString();
+    setWindowTitle(QStringLiteral("%1 - %2 [%3]")
+                       .arg(QString::fromUtf8(kAppTitle), QString::fromUtf8(kVersionText), strPath));
+}
+
+void MainWindow::TogglePreviewWindow() {
+    if (m_bPreviewShown) {
+        ShowControl(kIdOpenPreview, true);
+        ShowControl(kIdClosePreview, false);
+        m_pPreview->hide();
+    } else {
+        ShowControl(kIdClosePreview, true);
+        ShowControl(kIdOpenPreview, false);
+        m_pPreview->show();
+        m_pPreview->raise();
+    }
+    m_bPreviewShown = !m_bPreviewShown;
+}
+
+void MainWindow::ShowPreviewWindow() {
+    if (!m_bPreviewShown)
+        TogglePreviewWindow();
+}
+
+void MainWindow::PlacePreviewWindowOnce() {
+    if (!m_bPreviewNotPlaced)
+        return;
+    const QPoint ptTopLeft = frameGeometry().topLeft();
+    if (ptTopLeft.x() == 0 || ptTopLeft.y() == 0)
+        return;
+    m_bPreviewNotPlaced = false;
+    SkinLayout::Values offset{0, 0, 0, 0};
+    m_layout.GetValues(kPreviewOffsetKey, offset);
+    m_pPreview->move(ptTopLeft + QPoint(offset[0], offset[1]));
+}
+
+void MainWindow::closeEvent(QCloseEvent *pEvent) {
+    if (IsConverting()) {
+        Boxes().ShowMessage(this, QString::fromUtf8(kAppTitle),
+                            QStringLiteral("Conversion is running, please stop it first!"),
+                            IMessageBoxes::Icon::Exclamation);
+        pEvent->ignore();
+        return;
+    }
+    pEvent->accept();
+    m_pPreview->hide();
+    done(QDialog::Rejected);
+}
+
+void MainWindow::moveEvent(QMoveEvent *pEvent) {
+    SkinnedDialog::moveEvent(pEvent);
+    PlacePreviewWindowOnce();
+}
+
+void MainWindow::mousePressEvent(QMouseEvent *pEvent) {
+    if (pEvent->button() == Qt::RightButton) {
+        ShowSizeMenu(pEvent->globalPosition().toPoint());
+        return;
+    }
+    SkinnedDialog::mousePressEvent(pEvent);
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent *pEvent) {
+    // The right button already opened the Size menu; no second menu.
+    pEvent->accept();
+}
+
+void MainWindow::ShowSizeMenu(const QPoint &ptGlobal) {
+    if (m_pSizeMenu != nullptr)
+        m_pSizeMenu->popup(ptGlobal);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *pEvent) {
+    if (pEvent->mimeData()->hasUrls())
+        pEvent->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *pEvent) {
+    QStringList files;
+    for (const QUrl &url : pEvent->mimeData()->urls()) {
+        if (url.isLocalFile())
+            files.append(url.toLocalFile());
+    }
+    pEvent->acceptProposedAction();
+    OnDropFiles(files);
+}
+
+}  // namespace klangor

@@ -1,0 +1,51 @@
+#include "app/PreviewPlayerWindow.h"
+
+#include "app/MainWindow.h"
+#include "skin/VideoPreviewWindow.h"
+
+namespace klangor {
+
+PreviewPlayerWindow::PreviewPlayerWindow(MainWindow &mainWindow, VideoPreviewWindow &preview)
+    : m_mainWindow(mainWindow), m_preview(preview) {}
+
+void PreviewPlayerWindow::ShowErrorBox(const std::string &strCaption, const std::string &strText) {
+    // The player's texts end in line breaks meant for a console; a box does not need them.
+    QString strMessage = QString::fromStdString(strText).trimmed();
+    m_mainWindow.Boxes().ShowMessage(&m_preview, QString::fromStdString(strCaption), strMessage,
+                                     IMessageBoxes::Icon::None);
+}
+
+VideoRect PreviewPlayerWindow::GetControlRect(int iControlId) {
+    const QWidget *pControl = m_preview.findChild<QWidget *>(QStringLiteral("control%1").arg(iControlId));
+    if (pControl == nullptr)
+        return VideoRect{};
+    return VideoRect{0, 0, pControl->width(), pControl->height()};
+}
+
+void PreviewPlayerWindow::ShowAndActivate() {
+    // Through the main window, so its Open/Close preview buttons follow.
+    m_mainWindow.ShowPreviewWindow();
+    m_preview.activateWindow();
+}
+
+void PreviewPlayerWindow::RepaintNow() {
+    m_preview.repaint();
+}
+
+void PreviewPlayerWindow::InvalidateAll() {
+    m_preview.update();
+    m_preview.GetVideoArea()->update();
+}
+
+void PreviewPlayerWindow::SetKeyboardFocus() {
+    // Within the preview window only: activating it would take the keyboard from the main window.
+    m_preview.GetVideoArea()->setFocus();
+}
+
+void PreviewPlayerWindow::PostGraphNotify() {
+    MainWindow *pWindow = &m_mainWindow;
+    QMetaObject::invokeMethod(
+        pWindow, [pWindow] { pWindow->OnGraphNotify(); }, Qt::QueuedConnection);
+}
+
+}  // namespace klangor

@@ -1,0 +1,317 @@
+// The main window: skin set-up, shape, title, closing, keys, the preview pair and the shell commands.
+#include "app/AboutDialog.h"
+#include "app/AppTestSupport.h"
+#include "skin/SkinKeys.h"
+#include "skin/SkinQt.h"
+#include "skin/VideoPreviewWindow.h"
+#include "skin/WindowShape.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace klangor;
+
+namespace {
+
+TEST(MainWindowSkin, EveryButtonStandsAtItsKeyAndTakesItsFaceSize) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    for (const SkinButtonRow &row : kSkinButtonRows) {
+        SCOPED_TRACE(row.nControlId);
+        SkinButton *pButton = window.GetButton(row.nControlId);
+        ASSERT_NE(pButton, nullptr);
+        const QRect rcKey = harness.Skin().Rect(std::string(row.strKey));
+        EXPECT_EQ(pButton->pos(), rcKey.topLeft());
+        EXPECT_EQ(pButton->size(), QSize(harness.Skin().FaceWidth(row.nControlId), TestSkin::kFaceHeight));
+        EXPECT_EQ(pButton->toolTip(), QString::fromUtf8(row.strTooltip.data(), row.strTooltip.size()));
+        EXPECT_EQ(pButton->isHidden(), row.bHiddenAtStart);
+    }
+}
+
+TEST(MainWindowSkin, PairedButtonsShareOnePlaceAndOnlyOneShows) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    const std::pair<int, int> pairs[] = {{kIdPlay, kIdPause},
+                                         {kIdMute, kIdUnmute},
+                                         {kIdStartConvert, kIdStopConvert},
+                                         {kIdOpenPreview, kIdClosePreview}};
+    for (const auto &[nShown, nHidden] : pairs) {
+        SCOPED_TRACE(nShown);
+        EXPECT_EQ(window.GetButton(nShown)->pos(), window.GetButton(nHidden)->pos());
+        EXPECT_FALSE(window.GetButton(nShown)->isHidden());
+        EXPECT_TRUE(window.GetButton(nHidden)->isHidden());
+    }
+}
+
+TEST(MainWindowSkin, OtherControlsTakeTheirKeysRectangle) {
+    WindowHarness harness;
+    for (const SkinControlRow &row : kSkinControlRows) {
+        SCOPED_TRACE(std::string(row.strKey));
+        QWidget *pControl = harness.Window().GetControl(row.nControlId);
+        ASSERT_NE(pControl, nullptr);
+        EXPECT_EQ(pControl->geometry(), harness.Skin().Rect(std::string(row.strKey)));
+    }
+}
+
+TEST(MainWindowSkin, TooltipsWakeAfter100MsAndStayTenSeconds) {
+    WindowHarness harness;
+    SkinButton *pButton = harness.Window().GetButton(kIdHelp);
+    EXPECT_EQ(pButton->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, pButton), 100);
+    EXPECT_EQ(pButton->toolTipDuration(), 10000);
+}
+
+TEST(MainWindowSkin, TimelineAndTextsTakeTheLayoutColours) {
+    WindowHarness harness;
+    const TimelineBar::Colours &colours = harness.Window().GetTimeline()->GetColours();
+    // The test skin writes red = n, green = 255 - n, blue = 2n with n = 10, 40, 70 ... in key order.
+    EXPECT_EQ(colours.background, QColor(10, 245, 20));
+    EXPECT_EQ(colours.band, QColor(40, 215, 80));
+    EXPECT_EQ(colours.endMark, QColor(160, 95, 320 & 0xFF));
+    const QLabel *pStatus = qobject_cast<QLabel *>(harness.Window().GetControl(kIdStatus));
+    EXPECT_EQ(pStatus->palette().color(QPalette::WindowText), QColor(230, 220, 90));
+}
+
+TEST(MainWindowSkin, WindowMaskIsTheShapeCutFromTheBackground) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    EXPECT_EQ(window.size(), QSize(TestSkin::kMainWidth, TestSkin::kMainHeight));
+    const QRegion expected = RectsToRegion(BuildWindowShape(window.Background()));
+    EXPECT_EQ(window.mask(), expected);
+    // The white frame and the white hole are cut away; the panel stays.
+    EXPECT_FALSE(window.mask().contains(QPoint(1, 1)));
+    EXPECT_FALSE(window.mask().contains(QPoint(610, 260)));
+    EXPECT_TRUE(window.mask().contains(QPoint(100, 100)));
+}
+
+TEST(MainWindowSkin, MissingLayoutFileReportsAndClosesTheWindow) {
+    WindowHarness harness(
+        [](const std::filesystem::path &pathSkin) { std::filesystem::remove(pathSkin / "position.txt"); });
+    MainWindow &window = harness.Window();
+    QSignalSpy finished(&window, &QDialog::finished);
+    window.show();
+    ProcessEvents(50);
+    ASSERT_EQ(harness.boxes.boxes.size(), 1u);
+    EXPECT_TRUE(harness.boxes.boxes[0].strText.startsWith(QStringLiteral("Initial UI error!")));
+    EXPECT_EQ(harness.boxes.boxes[0].strCaption, QStringLiteral("Vellumar Klangor - v2.31 []"));
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(MainWindowSkin, MissingPicturesLeaveControlsWithoutFacesAndNeverCrash) {
+    WindowHarness harness([](const std::filesystem::path &pathSkin) {
+        std::filesystem::remove(pathSkin / "interface.jpg");
+        std::filesystem::remove(pathSkin / "Helpbutton.jpg");
+    });
+    MainWindow &window = harness.Window();
+    EXPECT_TRUE(window.mask().isEmpty());  // no picture: no shape
+    SkinButton *pHelp = window.GetButton(kIdHelp);
+    EXPECT_FALSE(pHelp->HasFace(kFaceNormal));
+    EXPECT_TRUE(pHelp->toolTip().isEmpty());
+    window.show();
+    EXPECT_FALSE(window.grab().isNull());
+    EXPECT_TRUE(harness.boxes.boxes.empty());
+}
+
+TEST(MainWindowShell, TitleEndsInEmptyBracketsWithoutAClip) {
+    WindowHarness harness;
+    EXPECT_EQ(harness.Window().windowTitle(), QStringLiteral("Vellumar Klangor - v2.31 []"));
+}
+
+TEST(MainWindowShell, StartsOnMp3WithTheDefaultFolderCreated) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    const QString strDefault = QString::fromStdString((harness.Home() / "VellumarMP3").string());
+    EXPECT_EQ(window.GetOutputFolder(), strDefault);
+    EXPECT_TRUE(std::filesystem::is_directory(harness.Home() / "VellumarMP3"));
+    EXPECT_EQ(window.GetControlText(kIdOutputFolder), strDefault);
+    EXPECT_TRUE(qobject_cast<QLineEdit *>(window.GetControl(kIdOutputFolder))->isReadOnly());
+    EXPECT_EQ(window.GetOutputType(), 0);
+    EXPECT_TRUE(qobject_cast<QRadioButton *>(window.GetControl(kIdRadioMp3))->isChecked());
+    qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
+    EXPECT_EQ(window.GetOutputType(), 1);
+    EXPECT_FALSE(qobject_cast<QRadioButton *>(window.GetControl(kIdRadioMp3))->isChecked());
+}
+
+TEST(MainWindowShell, CancelledSecondBrowseKeepsTheFirstChoice) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    harness.shell.folderAnswers = {QStringLiteral("/srv/music"), std::nullopt};
+    window.GetButton(kIdOutputPath)->click();
+    EXPECT_EQ(window.GetOutputFolder(), QStringLiteral("/srv/music"));
+    window.GetButton(kIdOutputPath)->click();
+    EXPECT_EQ(window.GetOutputFolder(), QStringLiteral("/srv/music"));
+    EXPECT_EQ(window.GetControlText(kIdOutputFolder), QStringLiteral("/srv/music"));
+    ASSERT_EQ(harness.shell.prompts.size(), 2u);
+    EXPECT_EQ(harness.shell.prompts[0],
+              QStringLiteral("Please select a folder to hold the output MP3 files."));
+}
+
+TEST(MainWindowShell, CloseIsRefusedWhileConvertingAndAllowedAfter) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    bool bConverting = true;
+    window.SetConvertingProbe([&bConverting] { return bConverting; });
+    window.show();
+    QSignalSpy finished(&window, &QDialog::finished);
+    window.GetButton(kIdClose)->click();
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(finished.count(), 0);
+    ASSERT_EQ(harness.boxes.boxes.size(), 2u);
+    EXPECT_EQ(harness.boxes.boxes[0].strText, QStringLiteral("Conversion is running, please stop it first!"));
+    EXPECT_EQ(harness.boxes.boxes[0].strCaption, QStringLiteral("Vellumar Klangor"));
+    EXPECT_EQ(harness.boxes.boxes[0].icon, IMessageBoxes::Icon::Exclamation);
+
+    bConverting = false;
+    window.GetButton(kIdClose)->click();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(finished.count(), 1);
+}
+
+TEST(MainWindowShell, EnterAndEscapeNeverClose) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    window.show();
+    QSignalSpy finished(&window, &QDialog::finished);
+    for (QWidget *pTarget : {static_cast<QWidget *>(&window), window.GetControl(kIdClipList)}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            QTest::keyClick(pTarget, key);
+            ProcessEvents();
+        }
+    }
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(finished.count(), 0);
+}
+
+TEST(MainWindowShell, HomeAreaHelpAndAboutReachTheShell) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    window.show();
+    QWidget *pHome = window.GetControl(kIdHomePage);
+    EXPECT_EQ(pHome->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseClick(pHome, Qt::LeftButton, {}, QPoint(2, 2));
+    window.GetButton(kIdHelp)->click();
+    ASSERT_EQ(harness.shell.urls.size(), 2u);
+    EXPECT_EQ(harness.shell.urls[0], QUrl(QStringLiteral("https://vellumar.example/klangor")));
+    EXPECT_TRUE(harness.shell.urls[1].isLocalFile());
+    EXPECT_TRUE(harness.shell.urls[1].toLocalFile().endsWith(QStringLiteral("guide.html")));
+
+    QString strVersion;
+    harness.boxes.fnOnDialog = [&](QDialog &dialog) {
+        strVersion = dialog.findChild<QLabel *>(QStringLiteral("control1025"))->text();
+        dialog.findChild<QPushButton *>(QStringLiteral("control1027"))->click();
+    };
+    window.GetButton(kIdAbout)->click();
+    // The window menu's item shows the same box.
+    const QList<QAction *> actions = window.GetSystemMenu()->actions();
+    ASSERT_FALSE(actions.isEmpty());
+    EXPECT_EQ(actions.back()->text(), QStringLiteral("&About Klangor..."));
+    actions.back()->trigger();
+    ASSERT_EQ(harness.boxes.dialogTitles.size(), 2u);
+    EXPECT_EQ(harness.boxes.dialogTitles[0], QStringLiteral("About Klangor"));
+    EXPECT_EQ(harness.boxes.dialogTitles[1], QStringLiteral("About Klangor"));
+    EXPECT_EQ(strVersion, QStringLiteral("Vellumar Klangor v2.31"));
+    ASSERT_EQ(harness.shell.urls.size(), 4u);
+    EXPECT_EQ(harness.shell.urls[2], QUrl(QStringLiteral("https://vellumar.example/klangor")));
+}
+
+TEST(MainWindowShell, SizeMenuOffersTheFourSizes) {
+    WindowHarness harness;
+    QStringList texts;
+    for (QAction *pAction : harness.Window().GetSizeMenu()->actions())
+        texts.append(pAction->text());
+    EXPECT_EQ(texts, (QStringList{"100%", "200%", "50%", "Full Screen"}));
+    EXPECT_EQ(harness.Window().GetSizeMenu()->title(), QStringLiteral("Size"));
+}
+
+TEST(MainWindowPreview, BothButtonsAndTheCloseAreaToggleThePreview) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    window.show();
+    VideoPreviewWindow *pPreview = window.GetPreviewWindow();
+    EXPECT_FALSE(pPreview->isVisible());
+
+    window.GetButton(kIdOpenPreview)->click();
+    EXPECT_TRUE(pPreview->isVisible());
+    EXPECT_TRUE(window.IsPreviewShown());
+    EXPECT_TRUE(window.GetButton(kIdOpenPreview)->isHidden());
+    EXPECT_FALSE(window.GetButton(kIdClosePreview)->isHidden());
+
+    QTest::mouseClick(pPreview->GetCloseArea(), Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_FALSE(pPreview->isVisible());
+    EXPECT_FALSE(window.GetButton(kIdOpenPreview)->isHidden());
+    EXPECT_TRUE(window.GetButton(kIdClosePreview)->isHidden());
+
+    window.GetButton(kIdOpenPreview)->click();
+    window.GetButton(kIdClosePreview)->click();
+    EXPECT_FALSE(pPreview->isVisible());
+    EXPECT_FALSE(window.IsPreviewShown());
+}
+
+TEST(MainWindowPreview, PreviewWindowIsSkinnedAndItsAreasComeFromTheLayout) {
+    WindowHarness harness;
+    VideoPreviewWindow *pPreview = harness.Window().GetPreviewWindow();
+    EXPECT_EQ(pPreview->windowTitle(), QStringLiteral("Video Preview"));
+    EXPECT_EQ(pPreview->size(), QSize(TestSkin::kPreviewWidth, TestSkin::kPreviewHeight));
+    EXPECT_EQ(pPreview->GetVideoArea()->geometry(), harness.Skin().Rect("VIDEO_PREVIERW_REGION"));
+    EXPECT_EQ(pPreview->GetCloseArea()->geometry(), harness.Skin().Rect("CLOSE_REGIN"));
+}
+
+TEST(MainWindowPreview, PlacedOnceByTheOffsetAtTheFirstMoveOffTheScreenEdge) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    VideoPreviewWindow *pPreview = window.GetPreviewWindow();
+    const QPoint ptBefore = pPreview->pos();
+    window.move(0, 40);  // left 0: not yet
+    window.show();
+    ProcessEvents();
+    EXPECT_EQ(pPreview->pos(), ptBefore);
+    window.move(120, 90);
+    ProcessEvents();
+    const QRect rcOffset = harness.Skin().Rect("VIDEO_PREVIEW_OFFSET");
+    EXPECT_EQ(pPreview->pos(), QPoint(120, 90) + rcOffset.topLeft());
+    EXPECT_NE(pPreview->pos(), ptBefore);
+    window.move(300, 200);
+    ProcessEvents();
+    EXPECT_EQ(pPreview->pos(), QPoint(120, 90) + rcOffset.topLeft());
+}
+
+TEST(MainWindowThreads, NoticeFromAnotherThreadRunsOnTheWindowThreadWhileTheCallerWaits) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    std::atomic<bool> bReturned{false};
+    std::atomic<bool> bRanBeforeReturn{false};
+    QThread *pRanOn = nullptr;
+    std::thread writer([&] {
+        bool bRan = false;
+        window.RunOnWindowThread([&] {
+            pRanOn = QThread::currentThread();
+            window.SetControlText(kIdStatus, QStringLiteral("Progress: 1 of 1, 50.0%"));
+            window.SetProgressPosition(50);
+            bRan = true;
+        });
+        bRanBeforeReturn = bRan;
+        bReturned = true;
+    });
+    while (!bReturned)
+        ProcessEvents(5);
+    writer.join();
+    EXPECT_TRUE(bRanBeforeReturn);
+    EXPECT_EQ(pRanOn, window.thread());
+    EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Progress: 1 of 1, 50.0%"));
+    EXPECT_EQ(qobject_cast<QProgressBar *>(window.GetControl(kIdProgress))->value(), 50);
+}
+
+}  // namespace
