@@ -53,9 +53,12 @@ std::optional<std::filesystem::path> FindNameIgnoringCase(const std::filesystem:
 
 std::optional<std::filesystem::path> FindSkinFolder(const std::filesystem::path &pathProgramDir) {
     std::error_code ec;
-    const std::filesystem::path aBases[] = {std::filesystem::current_path(ec), pathProgramDir,
-                                            pathProgramDir / ".." / "share" / "klangor"};
-    for (const std::filesystem::path &pathBase : aBases) {
+    return FindSkinFolderIn(
+        {std::filesystem::current_path(ec), pathProgramDir, pathProgramDir / ".." / "share" / "klangor"});
+}
+
+std::optional<std::filesystem::path> FindSkinFolderIn(const std::vector<std::filesystem::path> &bases) {
+    for (const std::filesystem::path &pathBase : bases) {
         if (pathBase.empty()) {
             continue;
         }

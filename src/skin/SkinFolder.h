@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace klangor {
 
@@ -18,6 +19,9 @@ std::optional<std::filesystem::path> FindNameIgnoringCase(const std::filesystem:
 // and in the installed data folder (pathProgramDir/../share/klangor/UI). A folder counts only when it
 // holds the layout file. Nothing when none is found.
 std::optional<std::filesystem::path> FindSkinFolder(const std::filesystem::path &pathProgramDir);
+
+// The same search over explicit base folders, in order: the first "UI" (any case) holding the layout.
+std::optional<std::filesystem::path> FindSkinFolderIn(const std::vector<std::filesystem::path> &bases);
 
 // A file of the skin folder by the name the skin uses; when no entry matches, the plain joined path
 // (so a later open fails the ordinary way and names the expected file).
