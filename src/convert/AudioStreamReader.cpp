@@ -34,6 +34,7 @@ bool AudioStreamReader::Open(const std::string &strPath) {
     m_strSourcePath = strPath;
     m_strLastError.clear();
     m_bStreamEnded = false;
+    m_bOpened = false;
 
     m_pDecoder = m_decoderFactory ? m_decoderFactory() : nullptr;
     if (!m_pDecoder) {
@@ -77,7 +78,7 @@ bool AudioStreamReader::Open(const std::string &strPath) {
     // the container's duration promises: that duration is often an estimate, or missing.
     m_bToStreamEnd = true;
     ApplySavedSelection();
-    m_bOpen = true;
+    m_bOpen = m_bOpened = true;
     return true;
 }
 

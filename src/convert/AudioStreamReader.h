@@ -29,6 +29,8 @@ public:
     void Close();
 
     bool IsOpen() const { return m_bOpen; }
+    // True when the last Open succeeded, also after Close: the job can be opened again for its turn.
+    bool WasOpened() const { return m_bOpened; }
     // True when the job runs to the real end of the stream rather than to m_nEndFrame.
     bool RunsToStreamEnd() const { return m_bToStreamEnd; }
 
@@ -61,6 +63,7 @@ private:
     AudioDecoderFactory m_decoderFactory;
     std::unique_ptr<IAudioDecoder> m_pDecoder;
     bool m_bOpen = false;
+    bool m_bOpened = false;
     bool m_bToStreamEnd = false;
     bool m_bStreamEnded = false;
 };

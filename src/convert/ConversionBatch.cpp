@@ -110,7 +110,11 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
     for (int i = 0; i < clips.GetCount(); ++i) {
         const std::string &strSource = clips.GetClip(i);
         auto pJob = std::make_unique<AudioStreamReader>(m_decoderFactory);
-        pJob->Open(strSource);  // a job that failed to open is kept; it carries its reason
+        // Every file is checked now, so the job carries its reason when it cannot be read; its decoder
+        // is then released and opened again only for the job's turn, so a batch of thousands of files
+        // never holds thousands of open files and decoders.
+        pJob->Open(strSource);
+        pJob->Close();
         const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType);
         std::string strCandidate = strPath;
         for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {

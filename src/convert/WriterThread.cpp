@@ -73,6 +73,9 @@ void WriterThread::ThreadProc() {
         AudioStreamReader &job = *m_jobs[i];
         job.m_strJobError.clear();
         Notify(NOTICE_JOB_STARTED, static_cast<int32_t>(i));
+        if (!job.IsOpen() && job.WasOpened()) {
+            job.Open(job.m_strSourcePath);  // checked when the batch was prepared, opened for its turn
+        }
         if (!job.IsOpen()) {
             // Nothing to decode: no output file is made, the reader's reason stands for the job.
             FailJob(job, job.m_strLastError.empty() ? "Can not find audio in you Media file!"
@@ -84,6 +87,7 @@ void WriterThread::ThreadProc() {
                 FailJob(job, e.what());
             }
         }
+        job.Close();
         if (IsStopRequested()) {
             break;
         }
