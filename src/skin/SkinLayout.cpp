@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 namespace klangor {
 
@@ -19,6 +20,11 @@ bool IsDigit(char c) {
 
 bool SkinLayout::Load(const std::filesystem::path &pathFile) {
     m_strText.clear();
+    // A folder opens as a stream on this platform and reads as nothing; it is no layout file.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(pathFile, ec)) {
+        return false;
+    }
     std::ifstream file(pathFile, std::ios::binary);
     if (!file) {
         return false;

@@ -163,6 +163,26 @@ TEST_F(SkinImageFiles, TruncatedOrAbsurdJpegIsRefused) {
     EXPECT_FALSE(OpenBytes(image, withSize(96, 0)));
 }
 
+TEST(SkinImageJpeg, CmykInksBecomeTheirRgbColours) {
+    // Red is magenta and yellow ink; a half black ink halves every component.
+    const uint8_t aRed[4] = {0, 255, 255, 0};
+    const uint8_t aHalfGrey[4] = {0, 0, 0, 128};
+    for (bool bAdobe : {true, false}) {
+        SCOPED_TRACE(bAdobe ? "Adobe, inverted" : "plain");
+        SkinImage image;
+        ASSERT_TRUE(OpenBytes(image, EncodeCmykJpeg(16, 8, aRed, bAdobe)));
+        const SkinRgb red = image.ReadRgb(5, 3);
+        EXPECT_GE(red.r, 250);
+        EXPECT_LE(red.g, 5);
+        EXPECT_LE(red.b, 5);
+        ASSERT_TRUE(OpenBytes(image, EncodeCmykJpeg(16, 8, aHalfGrey, bAdobe)));
+        const SkinRgb grey = image.ReadRgb(5, 3);
+        EXPECT_NEAR(grey.r, 127, 3);
+        EXPECT_NEAR(grey.g, 127, 3);
+        EXPECT_NEAR(grey.b, 127, 3);
+    }
+}
+
 TEST(SkinImageGif, TransparentIndexBecomesTransparentPixelsWithTheKeyColour) {
     TestGif gif = StripedGif(8, 4);
     gif.nTransparent = 4;  // white

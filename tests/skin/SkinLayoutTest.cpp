@@ -126,5 +126,8 @@ TEST(SkinLayoutFile, LargeFileIsReadWholeAndMissingFileLeavesNoText) {
 
     EXPECT_FALSE(layout.Load(dir.Path() / "nothing.txt"));
     EXPECT_TRUE(layout.Text().empty());
+    ASSERT_TRUE(layout.Load(pathFile));
+    EXPECT_FALSE(layout.Load(dir.Path()));  // a folder in the file's place
+    EXPECT_TRUE(layout.Text().empty());
     EXPECT_FALSE(layout.GetValues("MIN_WIN", values));
 }

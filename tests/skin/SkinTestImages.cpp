@@ -1,9 +1,13 @@
 #include "skin/SkinTestImages.h"
 
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
+#include <cstdio>
+
 #include <gif_lib.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -102,4 +106,40 @@ size_t GifImageDescriptorOffset(const TestGif &gif) {
 void PutLittleEndian16(std::string &bytes, size_t nOffset, int nValue) {
     bytes[nOffset] = static_cast<char>(nValue & 0xFF);
     bytes[nOffset + 1] = static_cast<char>((nValue >> 8) & 0xFF);
+}
+
+std::string EncodeCmykJpeg(int nWidth, int nHeight, const uint8_t aInk[4], bool bAdobeInverted) {
+    // libjpeg's default error handler ends the process; the input here is always valid.
+    jpeg_compress_struct info{};
+    jpeg_error_mgr err{};
+    info.err = jpeg_std_error(&err);
+    jpeg_create_compress(&info);
+    unsigned char *pBuffer = nullptr;
+    unsigned long nSize = 0;
+    jpeg_mem_dest(&info, &pBuffer, &nSize);
+    info.image_width = static_cast<JDIMENSION>(nWidth);
+    info.image_height = static_cast<JDIMENSION>(nHeight);
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, JCS_CMYK);
+    info.write_Adobe_marker = bAdobeInverted ? TRUE : FALSE;
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<size_t>(nWidth) * 4);
+    for (int x = 0; x < nWidth; ++x) {
+        for (int c = 0; c < 4; ++c) {
+            row[static_cast<size_t>(x) * 4 + c] =
+                bAdobeInverted ? static_cast<JSAMPLE>(255 - aInk[c]) : aInk[c];
+        }
+    }
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW pRow = row.data();
+        jpeg_write_scanlines(&info, &pRow, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string bytes(reinterpret_cast<const char *>(pBuffer), nSize);
+    std::free(pBuffer);
+    return bytes;
 }

@@ -22,3 +22,8 @@ std::string EncodeGif(const TestGif &gif);
 size_t GifImageDescriptorOffset(const TestGif &gif);  // the 0x2C byte
 
 void PutLittleEndian16(std::string &bytes, size_t nOffset, int nValue);
+
+// A CMYK JPEG written with libjpeg's compressor, every pixel the given inks (0 = no ink, 255 = full).
+// With bAdobeInverted the inks are stored inverted, as design programs write them beside an Adobe
+// marker; otherwise they are stored plain and no Adobe marker is written.
+std::string EncodeCmykJpeg(int nWidth, int nHeight, const uint8_t aInk[4], bool bAdobeInverted);
