@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include "convert/ConvertCommandLine.h"
+
+namespace {
+
+bool Parse(const std::vector<std::string> &args, ConvertOptions &options, std::string &strError) {
+    return ParseConvertCommandLine(args, "/home/u/VellumarMP3", options, strError);
+}
+
+TEST(ConvertCommandLine, DefaultsAreTheSettingsRecordsAndTheHomeFolder) {
+    ConvertOptions options;
+    std::string strError;
+    ASSERT_TRUE(Parse({"a.avi"}, options, strError));
+    EXPECT_EQ(options.strOutputFolder, "/home/u/VellumarMP3");
+    EXPECT_FALSE(options.bWav);
+    EXPECT_TRUE(options.settings == EncoderSettings());
+    EXPECT_EQ(options.files, std::vector<std::string>{"a.avi"});
+}
+
+TEST(ConvertCommandLine, ValuesAreTakenAsNumbersLabelsOrNames) {
+    ConvertOptions options;
+    std::string strError;
+    ASSERT_TRUE(
+        Parse({"--samplerate", "11,025 Hz", "--bitrate=256 Kbps", "--quality", "7", "--mode", "Dual_Channel",
+               "--mono-source", "right", "--vbr-min", "32", "--vbr-max", "320", "--vbr-quality",
+               "Level 9  worst quality (fastest encoding speed)", "--out=/tmp/o", "--wav", "a.avi"},
+              options, strError))
+        << strError;
+    const EncoderSettings &s = options.settings;
+    EXPECT_EQ(s.m_iSampleRate, 11025);
+    EXPECT_EQ(s.m_iBitrate, 256);
+    EXPECT_EQ(s.m_iQuality, 7);
+    EXPECT_EQ(s.m_iChannelMode, kChannelModeDualChannel);
+    EXPECT_EQ(s.m_iMonoSource, kMonoSourceRight);
+    EXPECT_EQ(s.m_iVbrMinBitrate, 32);
+    EXPECT_EQ(s.m_iVbrMaxBitrate, 320);
+    EXPECT_EQ(s.m_iVbrQuality, 9);
+    EXPECT_EQ(options.strOutputFolder, "/tmp/o");
+    EXPECT_TRUE(options.bWav);
+}
+
+TEST(ConvertCommandLine, FlagsSetTheirBitsAndVbrIsTwo) {
+    ConvertOptions options;
+    std::string strError;
+    ASSERT_TRUE(Parse({"--copyright", "--no-original", "--crc", "--private", "--vbr", "--no-vbr-header", "x"},
+                      options, strError));
+    const EncoderSettings &s = options.settings;
+    EXPECT_EQ(s.m_bCopyright, 1);
+    EXPECT_EQ(s.m_bOriginal, 0);
+    EXPECT_EQ(s.m_bCrc, 1);
+    EXPECT_EQ(s.m_bPrivate, 1);
+    EXPECT_EQ(s.m_iVbrMode, 2);
+    EXPECT_EQ(s.m_bWriteVbrHeader, 0);
+}
+
+TEST(ConvertCommandLine, DoubleDashMakesTheRestFiles) {
+    ConvertOptions options;
+    std::string strError;
+    ASSERT_TRUE(Parse({"-q", "--", "--wav", "-o"}, options, strError));
+    EXPECT_TRUE(options.bQuiet);
+    EXPECT_FALSE(options.bWav);
+    EXPECT_EQ(options.files, (std::vector<std::string>{"--wav", "-o"}));
+}
+
+TEST(ConvertCommandLine, BadInputNamesTheOptionAndWhatItAllows) {
+    ConvertOptions options;
+    std::string strError;
+    EXPECT_FALSE(Parse({"--samplerate", "44000", "a"}, options, strError));
+    EXPECT_EQ(
+        strError,
+        "invalid value '44000' for --samplerate (allowed: auto, 48000, 44100, 32000, 24000, 22050, 16000, "
+        "12000, 11025, 8000)");
+    EXPECT_FALSE(Parse({"--vbr-quality", "11", "a"}, options, strError));
+    EXPECT_NE(strError.find("--vbr-quality"), std::string::npos);
+    EXPECT_FALSE(Parse({"--wav=yes", "a"}, options, strError));
+    EXPECT_EQ(strError, "--wav takes no value");
+    EXPECT_FALSE(Parse({"-o"}, options, strError));
+    EXPECT_EQ(strError, "-o needs a value");
+    EXPECT_FALSE(Parse({"-x", "a"}, options, strError));
+    EXPECT_EQ(strError, "unknown option -x");
+}
+
+}  // namespace
