@@ -59,16 +59,17 @@ AboutDialog::AboutDialog(IShellServices &shell, QWidget *pParent) : QDialog(pPar
     setWindowIcon(AppIcon());
 
     auto *pIcon = new QLabel(this);
-    pIcon->setPixmap(AppIcon().pixmap(48, 48));
+    pIcon->setPixmap(AppIcon().pixmap(64, 64));
     pIcon->setAlignment(Qt::AlignTop);
 
     m_pVersion = new QLabel(VersionText(), this);
     QFont font = m_pVersion->font();
     font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.25);
     m_pVersion->setFont(font);
     m_pVersion->setObjectName(QStringLiteral("control1025"));
     auto *pNotice = new QLabel(
-        QStringLiteral("Takes the sound out of your audio and video files and keeps it as MP3 or WAV.\n"
+        QStringLiteral("Takes the sound out of your audio and video files\nand keeps it as MP3 or WAV.\n\n"
                        "Copyright \u00a9 Vellumar. All rights reserved."),
         this);
 
@@ -81,7 +82,10 @@ AboutDialog::AboutDialog(IShellServices &shell, QWidget *pParent) : QDialog(pPar
     connect(pOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_pHomePage, &QPushButton::clicked, this, &AboutDialog::OnGotoHomePage);
 
+    pOk->setMinimumWidth(130);
+    m_pHomePage->setMinimumWidth(130);
     auto *pTexts = new QVBoxLayout;
+    pTexts->setSpacing(10);
     pTexts->addWidget(m_pVersion);
     pTexts->addWidget(pNotice);
     pTexts->addStretch();
@@ -90,6 +94,8 @@ AboutDialog::AboutDialog(IShellServices &shell, QWidget *pParent) : QDialog(pPar
     pButtons->addWidget(m_pHomePage);
     pButtons->addStretch();
     auto *pLayout = new QHBoxLayout(this);
+    pLayout->setContentsMargins(20, 20, 20, 20);
+    pLayout->setSpacing(16);
     pLayout->addWidget(pIcon);
     pLayout->addLayout(pTexts, 1);
     pLayout->addSpacing(12);

@@ -328,6 +328,13 @@ void MainWindow::ApplyTextColours() {
             "QListWidget { %1 border: none; } QListWidget::item:selected { background: %2; color: %3; }")
             .arg(strSheet, back.lighter(160).name(), staticText.name()));
     m_pClipList->viewport()->setAutoFillBackground(false);
+
+    // The progress bar in the skin's colours: the text background as its groove, filled in the
+    // timeline's selection colour, so the two bars of the window read as one family.
+    m_pProgress->setStyleSheet(
+        QStringLiteral("QProgressBar { background: %1; border: 1px solid %2; border-radius: 3px; }"
+                       " QProgressBar::chunk { background: %3; border-radius: 2px; }")
+            .arg(back.name(), back.lighter(220).name(), m_pTimeline->GetColours().selection.name()));
 }
 
 QWidget *MainWindow::GetControl(int nId) const {

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 
 #include <clocale>
 #include <cstdio>
@@ -100,6 +101,16 @@ int main(int argc, char **argv) {
         window.TogglePreviewWindow();
     Wait(1000);
     bOk = Save(*pPreview, strOut + "/preview-window.png") && bOk;
+
+    // On a real display (for instance under xvfb-run) the screen itself shows whether the window
+    // system cut the windows to their shapes.
+    if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+        const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+        const QString strScreen = strOut + "/screen.png";
+        const bool bSaved = screen.save(strScreen, "PNG");
+        std::printf("%s %s\n", bSaved ? "wrote" : "FAILED", qPrintable(strScreen));
+        bOk = bSaved && bOk;
+    }
 
     SettingsDialog settings(window.GetSettings(), &window);
     settings.show();
