@@ -12,6 +12,7 @@ constexpr const char *kOpenFolderQuestion =
     "Conversion done. Do you want to open the output folder to check the result MP3/WAV file now?";
 constexpr const char *kStillRunningText = "Conversion is running, please stop it first!";
 constexpr const char *kFailuresHeading = "These files could not be converted:";
+constexpr int kMaxJobsHeldOpen = 16;
 
 // The key under which two paths name the same file, as far as can be told before writing.
 std::string SameFileKey(const std::string &strPath) {
@@ -110,11 +111,13 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
     for (int i = 0; i < clips.GetCount(); ++i) {
         const std::string &strSource = clips.GetClip(i);
         auto pJob = std::make_unique<AudioStreamReader>(m_decoderFactory);
-        // Every file is checked now, so the job carries its reason when it cannot be read; its decoder
-        // is then released and opened again only for the job's turn, so a batch of thousands of files
-        // never holds thousands of open files and decoders.
+        // Every file is checked now, so a job carries its reason when it cannot be read. In a large
+        // batch its decoder is released again and opened only for the job's turn, so thousands of files
+        // never mean thousands of open files and decoders.
         pJob->Open(strSource);
-        pJob->Close();
+        if (clips.GetCount() > kMaxJobsHeldOpen) {
+            pJob->Close();
+        }
         const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType);
         std::string strCandidate = strPath;
         for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {

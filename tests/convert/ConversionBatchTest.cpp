@@ -221,6 +221,20 @@ TEST_F(BatchTest, ClosingWhileConvertingIsRefusedUntilTheQuestionIsAnswered) {
     EXPECT_TRUE(m_pBatch->CanClose());
 }
 
+TEST_F(BatchTest, LargeBatchHoldsOneDecoderAtATime) {
+    m_view.m_iType = kOutputTypeWav;
+    for (int i = 0; i < 40; ++i) {
+        m_clips.AddClip(Source("clip" + std::to_string(i) + ".avi"));
+    }
+    RunBatch();
+    EXPECT_TRUE(m_pBatch->GetFailures().empty());
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(fs::file_size(Output("clip" + std::to_string(i) + ".avi.wav")), 44u + 44100u * 4);
+    }
+    EXPECT_EQ(m_pScript->nMostLiveDecoders, 1);
+    EXPECT_EQ(m_pScript->nLiveDecoders, 0);
+}
+
 TEST_F(BatchTest, EmptyListStartsNothing) {
     m_pBatch->OnStartConvert(m_clips);
     EXPECT_TRUE(m_view.m_events.empty());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -22,6 +23,8 @@ struct DecoderScript {
 
     std::vector<int64_t> seeks;
     int nFills = 0;
+    int nLiveDecoders = 0;
+    int nMostLiveDecoders = 0;
 
     static uint8_t PatternByte(uint64_t nFrame, size_t nByte) {
         return static_cast<uint8_t>(nFrame * 31 + nByte * 7 + (nFrame >> 8));
@@ -30,7 +33,10 @@ struct DecoderScript {
 
 class ScriptedDecoder : public IAudioDecoder {
 public:
-    explicit ScriptedDecoder(std::shared_ptr<DecoderScript> pScript) : m_pScript(std::move(pScript)) {}
+    explicit ScriptedDecoder(std::shared_ptr<DecoderScript> pScript) : m_pScript(std::move(pScript)) {
+        m_pScript->nMostLiveDecoders = std::max(m_pScript->nMostLiveDecoders, ++m_pScript->nLiveDecoders);
+    }
+    ~ScriptedDecoder() override { --m_pScript->nLiveDecoders; }
 
     int OpenFile(const std::string &) override { return m_pScript->iOpenResult; }
     int GetDuration(int64_t &llDuration) override {
