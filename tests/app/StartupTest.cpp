@@ -7,7 +7,10 @@
 #include "support/MediaFactory.h"
 
 #include <QElapsedTimer>
+#include <QCheckBox>
 #include <QListWidget>
+#include <QMenu>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +104,53 @@ TEST(StartupFiles, FilesNamedAtStartAreListedAndTheFirstIsLoadedStoppedWithItsVi
         bPicture = centre != QColor(Qt::black);
     }
     EXPECT_TRUE(bPicture) << "the video area stayed black";
+
+    // The Size menu: 200% doubles the preview and its video area, full screen takes the video out
+    // and Esc brings it back with the player agreeing.
+    VideoPreviewWindow *pPreview = window.GetPreviewWindow();
+    const QSize areaSize = pArea->size();
+    const QList<QAction *> sizes = window.GetSizeMenu()->actions();
+    sizes[1]->trigger();
+    EXPECT_EQ(pArea->size(), 2 * areaSize);
+    EXPECT_EQ(pPreview->size(),
+              2 * QSize(pPreview->Background().PixelWidth(), pPreview->Background().PixelHeight()));
+    sizes[0]->trigger();
+    EXPECT_EQ(pArea->size(), areaSize);
+    sizes[3]->trigger();
+    EXPECT_TRUE(window.GetPlayer()->IsFullScreen());
+    EXPECT_TRUE(pArea->isFullScreen());
+    QTest::keyClick(pArea, Qt::Key_Escape);
+    ProcessEvents(50);
+    EXPECT_FALSE(window.GetPlayer()->IsFullScreen());
+    EXPECT_FALSE(pArea->isWindow());
+    EXPECT_EQ(pArea->size(), areaSize);
+}
+
+TEST(StartupFiles, AudioOnlyFileIgnoresTheSizeMenuAndSettingsOpenOnTheOneRecord) {
+    MediaFactory media;
+    const std::string strAudio = media.MakeTone("speech.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
+    WindowHarness harness({}, {QString::fromStdString(strAudio)});
+    MainWindow &window = harness.Window();
+    ASSERT_TRUE(window.IsClipLoaded());
+    VideoPreviewWindow *pPreview = window.GetPreviewWindow();
+    const QSize previewSize = pPreview->size();
+    window.GetSizeMenu()->actions()[1]->trigger();
+    window.GetSizeMenu()->actions()[3]->trigger();
+    EXPECT_EQ(pPreview->size(), previewSize * 2);  // the window follows the menu; the video has none
+    EXPECT_FALSE(window.GetPlayer()->IsFullScreen());
+    EXPECT_FALSE(pPreview->GetVideoArea()->isWindow());
+
+    // "Settings" edits the window's own record: a change made in the dialog is there afterwards.
+    harness.boxes.fnOnDialog = [](QDialog &dialog) {
+        auto *pCopyright = dialog.findChild<QCheckBox *>(QStringLiteral("copyrightCheck"));
+        ASSERT_NE(pCopyright, nullptr);
+        pCopyright->setChecked(true);
+        dialog.accept();
+    };
+    EXPECT_EQ(window.GetSettings().m_bCopyright.load(), 0);
+    window.GetButton(kIdSettings)->click();
+    ASSERT_EQ(harness.boxes.dialogTitles.size(), 1u);
+    EXPECT_EQ(window.GetSettings().m_bCopyright.load(), 1);
 }
 
 }  // namespace
