@@ -31,7 +31,8 @@ bool Decode(SkinImageFormat format, const uint8_t *pData, size_t nSize, SkinImag
 SkinImage::SkinImage(int nWidth, int nHeight, uint32_t uFill) {
     if (nWidth > 0 && nHeight > 0 && IsAcceptableSize(nWidth, nHeight)) {
         std::vector<uint32_t> pixels(static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight), uFill);
-        Assign(nWidth, nHeight, std::move(pixels), 24, std::nullopt, (uFill >> 24) != 0xFFu);
+        const bool bAlpha = (uFill >> 24) != 0xFFu;
+        Assign(nWidth, nHeight, std::move(pixels), bAlpha ? 32 : 24, std::nullopt, bAlpha);
     }
 }
 

@@ -61,7 +61,9 @@ public:
     // unaffected; transparent pixels stay transparent.
     void ExpandTo24Bits();
 
+    // Colour of one pixel; black outside the picture.
     SkinRgb ReadRgb(int x, int y) const;
+    // The stored word of one pixel; x and y must lie inside the picture.
     uint32_t ReadArgb(int x, int y) const { return m_pixels[static_cast<size_t>(y) * m_nWidth + x]; }
 
     // Copies columns left..right and rows top..bottom (right and bottom excluded, clipped to the
