@@ -2,6 +2,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+#include <numbers>
 
 #include "Painters.h"
 
@@ -201,7 +202,7 @@ void PaintIcon(QPainter &p, Icon icon, const QColor &ink) {
         case Icon::About: {
             p.setPen(thin);
             p.drawEllipse(QRectF(1.5, 1.5, 15, 15));
-            p.setFont(SkinFont(11, true));
+            p.setFont(SkinFont(12, true));
             p.setPen(ink);
             p.drawText(QRectF(0, 0.5, 18, 18), Qt::AlignCenter,
                        icon == Icon::Help ? QStringLiteral("?") : QStringLiteral("i"));
@@ -221,7 +222,7 @@ void PaintIcon(QPainter &p, Icon icon, const QColor &ink) {
         case Icon::Settings: {
             p.setPen(QPen(ink, 2.6, Qt::SolidLine, Qt::FlatCap));
             for (int i = 0; i < 8; ++i) {
-                const double a = i * M_PI / 4;
+                const double a = i * std::numbers::pi / 4;
                 p.drawLine(QPointF(9 + 5 * std::cos(a), 9 + 5 * std::sin(a)),
                            QPointF(9 + 8 * std::cos(a), 9 + 8 * std::sin(a)));
             }
@@ -289,7 +290,7 @@ void PaintFace(QPainter &p, const FacePlan &plan, FaceState state, const QRect &
         }
     }
     const double dShift = state == FaceState::Pressed ? 1.0 : 0.0;
-    const double dIconScale = plan.style == FaceStyle::TitleBar || plan.style == FaceStyle::Close ? 0.8 : 1.0;
+    const double dIconScale = plan.style == FaceStyle::TitleBar || plan.style == FaceStyle::Close ? 0.9 : 1.0;
     const double dIcon = 18 * dIconScale;
     double xIcon = rcFace.left() + (rcFace.width() - dIcon) / 2;
     if (!plan.strCaption.isEmpty()) {
