@@ -145,6 +145,10 @@ TEST_F(SkinImageFiles, TruncatedOrAbsurdJpegIsRefused) {
         EXPECT_FALSE(OpenBytes(image, bytes.substr(0, nCut)));
         EXPECT_FALSE(image.HasPixels());
     }
+    // An end-of-image marker in the middle of the compressed data: libjpeg would warn and pad.
+    std::string corrupt = bytes;
+    corrupt.insert(bytes.size() * 2 / 3, "\xFF\xD9");
+    EXPECT_FALSE(OpenBytes(image, corrupt));
     // The frame header's declared size: height at +5, width at +7 from the SOF0 marker, big-endian.
     const size_t nSof = bytes.find("\xFF\xC0");
     ASSERT_NE(nSof, std::string::npos);
@@ -240,6 +244,9 @@ TEST(SkinImageGif, DamagedOrAbsurdGifIsRefused) {
     EXPECT_FALSE(OpenBytes(image, patched(nDesc + 3, 5)));      // and off the bottom
     EXPECT_FALSE(OpenBytes(image, patched(nDesc + 5, 60000)));  // frame far wider than its screen
     EXPECT_FALSE(OpenBytes(image, patched(nDesc + 7, 0)));      // frame with no rows
+    std::string badCodeSize = bytes;
+    badCodeSize[nDesc + 10] = 15;  // LZW code size past what GIF allows
+    EXPECT_FALSE(OpenBytes(image, badCodeSize));
     EXPECT_FALSE(image.HasPixels());
 }
 
