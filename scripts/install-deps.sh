@@ -9,7 +9,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
   libgtest-dev googletest
-  ffmpeg xvfb xauth
+  ffmpeg xvfb xauth time
 )
 
 missing=()
