@@ -282,14 +282,17 @@ void MainWindow::PaintVideo(QPainter &painter, const QRect &rcArea) {
     const QImage frame(m_videoFrame.pixels.data(), m_videoFrame.iWidth, m_videoFrame.iHeight,
                        m_videoFrame.iStride, QImage::Format_RGB32);
     const VideoPlacement placement = m_pPlayer->GetVideoSurface().GetPlacement();
-    QRect rcTarget(placement.iLeft, placement.iTop, placement.iWidth, placement.iHeight);
+    // The placement is in device pixels of the video area (see PreviewPlayerWindow::GetControlRect).
+    const qreal dRatio = m_pPreview->GetVideoArea()->devicePixelRatioF();
+    QRectF rcTarget(placement.iLeft / dRatio, placement.iTop / dRatio, placement.iWidth / dRatio,
+                    placement.iHeight / dRatio);
     if (placement.bFullScreen || rcTarget.isEmpty()) {
         // Full screen hands over the picture at its own size; it is fitted to the screen here.
         const std::optional<VideoRect> fitted =
             PlaceVideo(rcArea.width(), rcArea.height(), m_videoFrame.iWidth, m_videoFrame.iHeight);
         if (!fitted)
             return;
-        rcTarget = QRect(fitted->iLeft, fitted->iTop, fitted->iWidth, fitted->iHeight);
+        rcTarget = QRectF(fitted->iLeft, fitted->iTop, fitted->iWidth, fitted->iHeight);
     }
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(rcTarget, frame);

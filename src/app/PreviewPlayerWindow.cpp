@@ -19,7 +19,9 @@ VideoRect PreviewPlayerWindow::GetControlRect(int iControlId) {
     const QWidget *pControl = m_preview.findChild<QWidget *>(QStringLiteral("control%1").arg(iControlId));
     if (pControl == nullptr)
         return VideoRect{};
-    return VideoRect{0, 0, pControl->width(), pControl->height()};
+    // In device pixels, so a HiDPI screen gets the video drawn at its own resolution.
+    const qreal dRatio = pControl->devicePixelRatioF();
+    return VideoRect{0, 0, qRound(pControl->width() * dRatio), qRound(pControl->height() * dRatio)};
 }
 
 void PreviewPlayerWindow::ShowAndActivate() {

@@ -56,6 +56,7 @@ bool Save(QWidget &widget, const QString &strPath) {
     QImage image = widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
     if (!widget.mask().isEmpty()) {
         QImage shaped(image.size(), QImage::Format_ARGB32);
+        shaped.setDevicePixelRatio(image.devicePixelRatio());
         shaped.fill(Qt::transparent);
         QPainter painter(&shaped);
         painter.setClipRegion(widget.mask());
