@@ -348,16 +348,19 @@ SkinButton *MainWindow::GetButton(int nId) const {
 }
 
 void MainWindow::ShowControl(int nId, bool bShow) {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (QWidget *pControl = GetControl(nId))
         pControl->setVisible(bShow);
 }
 
 void MainWindow::EnableControl(int nId, bool bEnable) {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (QWidget *pControl = GetControl(nId))
         pControl->setEnabled(bEnable);
 }
 
 void MainWindow::SetControlText(int nId, const QString &strText) {
+    Q_ASSERT(QThread::currentThread() == thread());
     QWidget *pControl = GetControl(nId);
     if (auto *pLabel = qobject_cast<QLabel *>(pControl))
         pLabel->setText(strText);
@@ -375,6 +378,7 @@ QString MainWindow::GetControlText(int nId) const {
 }
 
 void MainWindow::SetProgressPosition(int nPercent) {
+    Q_ASSERT(QThread::currentThread() == thread());
     m_pProgress->setValue(nPercent);
 }
 

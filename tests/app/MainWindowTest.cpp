@@ -255,6 +255,9 @@ TEST(MainWindowPreview, BothButtonsAndTheCloseAreaToggleThePreview) {
     EXPECT_TRUE(window.GetButton(kIdClosePreview)->isHidden());
 
     window.GetButton(kIdOpenPreview)->click();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
+        QTest::keyClick(pPreview, key);
+    EXPECT_TRUE(pPreview->isVisible());
     window.GetButton(kIdClosePreview)->click();
     EXPECT_FALSE(pPreview->isVisible());
     EXPECT_FALSE(window.IsPreviewShown());

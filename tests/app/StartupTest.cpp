@@ -140,6 +140,14 @@ TEST(StartupFiles, AudioOnlyFileIgnoresTheSizeMenuAndSettingsOpenOnTheOneRecord)
     EXPECT_FALSE(window.GetPlayer()->IsFullScreen());
     EXPECT_FALSE(pPreview->GetVideoArea()->isWindow());
 
+    // A dropped file joins the list without changing the loaded clip.
+    const std::string strDropped = media.MakeTone("dropped.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
+    window.OnDropFiles({QString::fromStdString(strDropped)});
+    ASSERT_EQ(window.GetClipListBox()->count(), 2);
+    EXPECT_EQ(window.GetClipListBox()->item(1)->text(), QStringLiteral("dropped.wav"));
+    EXPECT_EQ(window.GetPlayer()->GetFileName(), strAudio);
+    EXPECT_EQ(window.GetClipListBox()->currentRow(), 0);
+
     // "Settings" edits the window's own record: a change made in the dialog is there afterwards.
     harness.boxes.fnOnDialog = [](QDialog &dialog) {
         auto *pCopyright = dialog.findChild<QCheckBox *>(QStringLiteral("copyrightCheck"));
