@@ -1,0 +1,378 @@
+// Real playback on libmpv with no display and no sound device: media made with ffmpeg at test time.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "clips/CutInfo.h"
+#include "clips/GraphRegistration.h"
+#include "clips/MpvPlayback.h"
+#include "player/PlayerTestSupport.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Sends one request line to the playback's inspection socket, as an outside tool would, and returns the
+// reply line.
+std::string AskSocket(const std::string &strPath, const std::string &strRequest) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    for (int iTry = 0; iTry < 200; ++iTry) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+            close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const std::string strLine = strRequest + "\n";
+        EXPECT_EQ(write(fd, strLine.data(), strLine.size()), static_cast<ssize_t>(strLine.size()));
+        std::string strReply;
+        char c = 0;
+        while (read(fd, &c, 1) == 1 && c != '\n') {
+            strReply += c;
+        }
+        close(fd);
+        // The socket also carries unrequested event lines; the answer is the one with an error field.
+        if (strReply.find("\"error\"") != std::string::npos) {
+            return strReply;
+        }
+    }
+    return {};
+}
+
+double NumberAfter(const std::string &strReply, const std::string &strKey) {
+    const size_t nAt = strReply.find("\"" + strKey + "\":");
+    if (nAt == std::string::npos) {
+        return NAN;
+    }
+    return std::strtod(strReply.c_str() + nAt + strKey.size() + 3, nullptr);
+}
+
+class PlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1); }
+
+    // Null audio keeps the test machine quiet; the fallback list itself is tested on its own.
+    std::unique_ptr<MediaPlayer> MakePlayer(const std::string &strAudio = "null") {
+        return std::make_unique<MediaPlayer>(window, 1037,
+                                             std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{strAudio}));
+    }
+
+    int CountCompletions(MediaPlayer &player, double dSeconds, long &lPositionAtCompletion) {
+        int nComplete = 0;
+        WaitUntil(
+            player, [&] { return nComplete > 0; }, dSeconds,
+            [&](const GraphEvent &event) {
+                if (event.lCode == kEventComplete) {
+                    ++nComplete;
+                    lPositionAtCompletion = PositionOf(player);
+                }
+            });
+        return nComplete;
+    }
+
+    TempDir m_runtime;
+    MediaFactory media;
+    RecordingWindow window;
+};
+
+TEST_F(PlaybackTest, VideoClipOpensRunsPausesAndDrawsFrames) {
+    const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    EXPECT_TRUE(window.boxes.empty()) << window.boxes.front().strText;
+    EXPECT_TRUE(player->IsClipLoaded());
+    EXPECT_EQ(player->GetPlayState(), PlayState::Running);
+    EXPECT_FALSE(player->IsAudioOnly());
+    EXPECT_TRUE(player->CanStepFrame());
+    EXPECT_EQ(player->GetVideoWidth(), 320);
+    EXPECT_EQ(player->GetVideoHeight(), 240);
+    const double dProbed = std::stod(ProbeFormat(strClip).at("duration"));
+    EXPECT_NEAR(player->GetClipInfo().nDuration, dProbed * 100, 1.0);
+    EXPECT_EQ(player->GetClipInfo().nStart, 0u);
+    EXPECT_EQ(player->GetClipInfo().nEnd, player->GetClipInfo().nDuration);
+    EXPECT_EQ(window.lastControlId, 1037);
+
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 40; }));
+    ASSERT_EQ(player->TogglePause(), kPlaybackOk);
+    EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const long lPaused = PositionOf(*player);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(PositionOf(*player), lPaused);
+    ASSERT_EQ(player->TogglePause(), kPlaybackOk);
+    EXPECT_EQ(player->GetPlayState(), PlayState::Running);
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > lPaused + 20; }));
+
+    // The 320x240 host holds the 320x240 picture with its one-pixel margin.
+    VideoFrame frame;
+    ASSERT_TRUE(player->GetVideoSurface().CopyFrame(frame));
+    EXPECT_EQ(frame.iWidth, 319);
+    EXPECT_EQ(frame.iHeight, 239);
+    EXPECT_GE(frame.iStride, 319 * 4);
+    const VideoPlacement placement = player->GetVideoSurface().GetPlacement();
+    EXPECT_EQ(placement.iLeft, 1);
+    EXPECT_EQ(placement.iTop, 1);
+    EXPECT_TRUE(placement.bVisible);
+    long lBright = 0;
+    for (int y = 0; y < frame.iHeight; y += 8) {
+        for (int x = 0; x < frame.iWidth; x += 8) {
+            const uint8_t *p = &frame.pixels[static_cast<size_t>(y * frame.iStride + x * 4)];
+            lBright += p[0] + p[1] + p[2] > 150 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(lBright, 100) << "the test picture is colourful, not black";
+
+    player->CloseClip();
+    EXPECT_EQ(player->GetPlayState(), PlayState::Closed);
+    EXPECT_FALSE(player->GetVideoSurface().CopyFrame(frame)) << "a closed clip's last frame must disappear";
+    EXPECT_GT(window.nInvalidates, 0);
+}
+
+TEST_F(PlaybackTest, StopRewindsToSelectionStartAndHolds) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    player->SetSelection(100, 200);
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 20; }));
+    ASSERT_EQ(player->StopClip(), kPlaybackOk);
+    EXPECT_EQ(player->GetPlayState(), PlayState::Stopped);
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 100; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(PositionOf(*player), 100);
+    // From stopped, play runs again from there.
+    ASSERT_EQ(player->TogglePause(), kPlaybackOk);
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 110; }));
+}
+
+TEST_F(PlaybackTest, ReachingSelectionEndCompletesThere) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    player->SetSelection(0, 80);
+    player->SetPosition(30);
+    long lAt = -1;
+    EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1);
+    EXPECT_NEAR(lAt, 80, 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_NEAR(PositionOf(*player), 80, 2) << "playback stops at the selection end";
+}
+
+TEST_F(PlaybackTest, SeekPastSelectionEndPlaysToEndOfClip) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    player->SetSelection(0, 80);
+    player->SetPosition(200);
+    long lAt = -1;
+    EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1);
+    EXPECT_GE(lAt, static_cast<long>(player->GetClipInfo().nDuration) - 5);
+}
+
+TEST_F(PlaybackTest, RateVolumeAndMuteReadBackFromThePlayback) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    EXPECT_EQ(player->SetRate(0.25), kPlaybackOk);
+    EXPECT_DOUBLE_EQ(player->GetRate(), 0.25);
+    EXPECT_EQ(player->SetRate(2.0), kPlaybackOk);
+    EXPECT_DOUBLE_EQ(player->GetRate(), 2.0);
+
+    // The volume is read by an outside tool through the inspection socket: libmpv's percentage, whose
+    // gain is its cube, so -20 dB (-2000) is 10^(-1/3) = 46.42 %.
+    const std::string strSocket = player->GetRegistrationPath();
+    ASSERT_FALSE(strSocket.empty());
+    const std::string strAsk = R"({"command":["get_property","volume"]})";
+    ASSERT_EQ(player->SetVolume(-2000), kPlaybackOk);
+    EXPECT_NEAR(NumberAfter(AskSocket(strSocket, strAsk), "data"), 46.416, 0.01);
+    ASSERT_EQ(player->ToggleMute(), kPlaybackOk);
+    EXPECT_NEAR(NumberAfter(AskSocket(strSocket, strAsk), "data"), 0.0, 1e-9);
+    ASSERT_EQ(player->ToggleMute(), kPlaybackOk);
+    EXPECT_NEAR(NumberAfter(AskSocket(strSocket, strAsk), "data"), 46.416, 0.01) << "unmute restores it";
+
+    ASSERT_EQ(player->SetVolume(-10000), kPlaybackOk);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(player->ToggleMute(), kPlaybackOk);
+        EXPECT_NEAR(NumberAfter(AskSocket(strSocket, strAsk), "data"), 0.0, 1e-9) << "silent both ways";
+    }
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(PlaybackTest, FrameStepAdvancesOneFrameOf25Fps) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    player->StopClip();
+    player->SetPosition(100);
+    ASSERT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 100; }));
+    ASSERT_EQ(player->StepFrame(), kPlaybackOk);
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 104; }));
+    EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(PositionOf(*player), 104) << "the step holds still after one frame";
+    ASSERT_EQ(player->StepFrame(), kPlaybackOk);
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 108; }));
+}
+
+TEST_F(PlaybackTest, ValidCutInfoStartsAtItsSelectionAndStopsAtItsEnd) {
+    const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
+    std::ofstream(strClip + ".clipinfo", std::ios::binary) << "Owner=Vellumar\r\nCutInfo=300,120,170,0;";
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    EXPECT_EQ(player->GetClipInfo().nStart, 120u);
+    EXPECT_EQ(player->GetClipInfo().nEnd, 170u);
+    const long lFirst = PositionOf(*player);
+    EXPECT_GE(lFirst, 120);
+    EXPECT_LT(lFirst, 170);
+    long lAt = -1;
+    EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1);
+    EXPECT_NEAR(lAt, 170, 2);
+}
+
+TEST_F(PlaybackTest, CutInfoThatCannotBeASelectionPreviewsWholeClipAndStaysUntouched) {
+    const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
+    for (const std::string strRecord : {"CutInfo=300,250,100,0;", "CutInfo=900,100,800,0;"}) {
+        const std::string strText = "Owner=Vellumar\r\n" + strRecord;
+        std::ofstream(strClip + ".clipinfo", std::ios::binary) << strText;
+        auto player = MakePlayer();
+        ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+        EXPECT_EQ(player->GetClipInfo().nStart, 0u) << strRecord;
+        EXPECT_EQ(player->GetClipInfo().nEnd, player->GetClipInfo().nDuration) << strRecord;
+        EXPECT_LE(player->GetClipInfo().nDuration, 301u) << strRecord;
+        EXPECT_EQ(ReadFileBytes(strClip + ".clipinfo"), strText);
+    }
+}
+
+TEST_F(PlaybackTest, ClipWithoutCutInfoGetsWholeClipWritten) {
+    const std::string strClip = MakeClip(media, "clip.mp4", 2.0);
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    const unsigned nDuration = player->GetClipInfo().nDuration;
+    EXPECT_EQ(ReadFileBytes(strClip + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=" + std::to_string(nDuration) +
+                                                        ",0," + std::to_string(nDuration) + ",0;");
+}
+
+TEST_F(PlaybackTest, RegistrationSocketAnswersOutsideToolsAndGoesAtClose) {
+    auto player = MakePlayer();
+    const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
+    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    const std::string strSocket = player->GetRegistrationPath();
+    const std::string strFolder = m_runtime.Path().string() + "/klangor";
+    ASSERT_EQ(strSocket.rfind(strFolder + "/FilterGraph ", 0), 0u) << strSocket;
+    char szPid[32];
+    std::snprintf(szPid, sizeof(szPid), " pid %08x", static_cast<unsigned>(getpid()));
+    EXPECT_NE(strSocket.find(szPid), std::string::npos) << strSocket;
+    struct stat info {};
+    ASSERT_EQ(stat(strFolder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    const std::string strReply = AskSocket(strSocket, R"({"command":["get_property","time-pos"]})");
+    EXPECT_NE(strReply.find("\"error\":\"success\""), std::string::npos) << strReply;
+    EXPECT_GE(NumberAfter(strReply, "data"), 0.0) << strReply;
+    const std::string strPath = AskSocket(strSocket, R"({"command":["get_property","path"]})");
+    EXPECT_NE(strPath.find("clip.mp4"), std::string::npos) << strPath;
+
+    player->CloseClip();
+    EXPECT_TRUE(player->GetRegistrationPath().empty());
+    EXPECT_NE(access(strSocket.c_str(), F_OK), 0) << "the socket must go with the clip";
+}
+
+TEST_F(PlaybackTest, RegistrationFailureIsReportedAndPreviewGoesOn) {
+    // The runtime folder is a plain file, so no registration folder can be made in it.
+    const std::string strBlocker = media.MakeRaw("not-a-folder", "x");
+    setenv("XDG_RUNTIME_DIR", strBlocker.c_str(), 1);
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 2.0)), kPlaybackOk);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].strCaption, "PlayWnd Sample");
+    EXPECT_EQ(window.boxes[0].strText.rfind("Failed to register filter graph with ROT!  hr=0x", 0), 0u);
+    EXPECT_TRUE(player->GetRegistrationPath().empty());
+    EXPECT_EQ(player->GetPlayState(), PlayState::Running);
+}
+
+TEST_F(PlaybackTest, BadFilesFailWithRenderTextAndLeaveNothingLoaded) {
+    const std::string strGood = MakeClip(media, "good.mp4", 3.0);
+    const std::string strTruncated = media.MakeRaw("truncated.mp4", ReadFileBytes(strGood).substr(0, 20000));
+    std::ofstream(media.PathOf("subs.srt")) << "1\n00:00:00,000 --> 00:00:01,000\nhello\n";
+    const std::string strSubtitlesOnly = media.Make("subs.mkv", {"-i", media.PathOf("subs.srt")}, {});
+    const std::vector<std::string> bad = {media.PathOf("missing.mp4"), media.MakeRaw("empty.mp4", ""),
+                                          media.MakeRaw("notes.txt", "just some words\n"), strTruncated,
+                                          strSubtitlesOnly};
+    auto player = MakePlayer();
+    for (const std::string &strPath : bad) {
+        window.boxes.clear();
+        const int iStatus = player->LoadClip(strPath);
+        EXPECT_LT(iStatus, 0) << strPath;
+        ASSERT_EQ(window.boxes.size(), 1u) << strPath;
+        char szText[128];
+        std::snprintf(szText, sizeof(szText), "FAILED(hr=0x%x) in m_pGB->RenderFile(wFile, NULL)\n",
+                      static_cast<unsigned>(iStatus));
+        EXPECT_EQ(window.boxes[0].strText, szText) << strPath;
+        EXPECT_EQ(window.boxes[0].strCaption, "PlayWnd Sample");
+        EXPECT_FALSE(player->IsClipLoaded()) << strPath;
+        EXPECT_EQ(player->GetPlayState(), PlayState::Closed);
+        EXPECT_TRUE(player->GetFileName().empty());
+        EXPECT_TRUE(player->GetRegistrationPath().empty());
+        EXPECT_NE(access((strPath + ".clipinfo").c_str(), F_OK), 0) << "a failed open writes nothing";
+    }
+    EXPECT_EQ(ReadFileBytes(strGood).size(), std::filesystem::file_size(strGood));
+    window.boxes.clear();
+    EXPECT_EQ(player->LoadClip(strGood), kPlaybackOk) << "the next clip opens normally";
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_EQ(player->LoadClip(""), kPlaybackInvalidPointer);
+    EXPECT_TRUE(window.boxes.empty()) << "a missing path fails without a message";
+}
+
+TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
+    // The product's own output list: with no sound device here it ends on the null output.
+    auto player = MakePlayer(MpvEngineOptions{}.strAudioOutput);
+    const std::string strWav = MakeClip(media, "tone.wav", 3.0, true, false);
+    ASSERT_EQ(player->LoadClip(strWav), kPlaybackOk);
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_TRUE(player->IsAudioOnly());
+    EXPECT_FALSE(player->CanStepFrame());
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 30; }));
+    EXPECT_EQ(player->ToggleFullScreen(), kPlaybackOk);
+    EXPECT_FALSE(player->IsFullScreen());
+    player->TogglePause();
+    const long lBefore = PositionOf(*player);
+    EXPECT_EQ(player->StepFrame(), kPlaybackOk);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(PositionOf(*player), lBefore);
+    VideoFrame frame;
+    EXPECT_FALSE(player->GetVideoSurface().CopyFrame(frame));
+    long lAt = -1;
+    player->TogglePause();
+    player->SetPosition(250);
+    EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1) << "an audio clip completes too";
+}
+
+TEST_F(PlaybackTest, ClipWithoutAudioIgnoresVolumeAndMuteSilently) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "mute.mp4", 2.0, false, true)), kPlaybackOk);
+    EXPECT_EQ(player->SetVolume(-3000), kPlaybackOk);
+    EXPECT_EQ(player->ToggleMute(), kPlaybackOk);
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_EQ(player->GetStoredVolume(), -3000);
+}
+
+TEST_F(PlaybackTest, FullScreenShowsThePictureAtItsOwnSize) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    ASSERT_EQ(player->ToggleFullScreen(), kPlaybackOk);
+    EXPECT_TRUE(player->IsFullScreen());
+    EXPECT_TRUE(player->GetVideoSurface().GetPlacement().bFullScreen);
+    VideoFrame frame;
+    EXPECT_TRUE(WaitUntil(*player, [&] {
+        return player->GetVideoSurface().CopyFrame(frame) && frame.iWidth == 320 && frame.iHeight == 240;
+    }));
+    ASSERT_EQ(player->ToggleFullScreen(), kPlaybackOk);
+    EXPECT_FALSE(player->IsFullScreen());
+    EXPECT_TRUE(WaitUntil(*player, [&] {
+        return player->GetVideoSurface().CopyFrame(frame) && frame.iWidth == 319 && frame.iHeight == 239;
+    }));
+}
+
+}  // namespace
