@@ -3,7 +3,6 @@
 #include "skin/SkinQt.h"
 #include "skin/WindowShape.h"
 
-#include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTransform>
@@ -59,13 +58,6 @@ void SkinnedDialog::SetSkinScale(double dScale) {
     setFixedSize(qRound(w * dScale), qRound(h * dScale));
     setMask(dScale == 1.0 ? m_region : QTransform::fromScale(dScale, dScale).map(m_region));
     update();
-}
-
-bool SkinnedDialog::IsCursorOverControl(const QWidget *pControl) {
-    if (pControl == nullptr)
-        return false;
-    const QPoint local = pControl->mapFromGlobal(QCursor::pos());
-    return pControl->rect().contains(local);
 }
 
 void SkinnedDialog::paintEvent(QPaintEvent *pEvent) {

@@ -54,9 +54,6 @@ public:
     // The shape at the picture's own size; empty until BuildWindowRegion has run on a picture.
     const QRegion &WindowRegion() const { return m_region; }
 
-    // Whether the pointer's current screen position lies inside the widget (left/top in, right/bottom out).
-    static bool IsCursorOverControl(const QWidget *pControl);
-
     // Enter and Esc reach these; the skinned windows stay open.
     void accept() override {}
     void reject() override {}
