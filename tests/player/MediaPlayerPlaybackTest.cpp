@@ -273,6 +273,11 @@ TEST_F(PlaybackTest, RegistrationSocketAnswersOutsideToolsAndGoesAtClose) {
     EXPECT_GE(NumberAfter(strReply, "data"), 0.0) << strReply;
     const std::string strPath = AskSocket(strSocket, R"({"command":["get_property","path"]})");
     EXPECT_NE(strPath.find("clip.mp4"), std::string::npos) << strPath;
+    EXPECT_NE(AskSocket(strSocket, R"({"command":["get_property","pause"]})").find("\"data\":false"),
+              std::string::npos);
+    player->TogglePause();
+    EXPECT_NE(AskSocket(strSocket, R"({"command":["get_property","pause"]})").find("\"data\":true"),
+              std::string::npos);
 
     player->CloseClip();
     EXPECT_TRUE(player->GetRegistrationPath().empty());
@@ -297,9 +302,16 @@ TEST_F(PlaybackTest, BadFilesFailWithRenderTextAndLeaveNothingLoaded) {
     const std::string strTruncated = media.MakeRaw("truncated.mp4", ReadFileBytes(strGood).substr(0, 20000));
     std::ofstream(media.PathOf("subs.srt")) << "1\n00:00:00,000 --> 00:00:01,000\nhello\n";
     const std::string strSubtitlesOnly = media.Make("subs.mkv", {"-i", media.PathOf("subs.srt")}, {});
-    const std::vector<std::string> bad = {media.PathOf("missing.mp4"), media.MakeRaw("empty.mp4", ""),
-                                          media.MakeRaw("notes.txt", "just some words\n"), strTruncated,
-                                          strSubtitlesOnly};
+    // A folder (dropped ones are listed like files) and a playlist naming a real clip are not clips.
+    std::filesystem::create_directory(media.PathOf("folder.avi"));
+    const std::string strPlaylist = media.MakeRaw("list.m3u", strGood + "\n");
+    const std::vector<std::string> bad = {media.PathOf("missing.mp4"),
+                                          media.MakeRaw("empty.mp4", ""),
+                                          media.MakeRaw("notes.txt", "just some words\n"),
+                                          strTruncated,
+                                          strSubtitlesOnly,
+                                          media.PathOf("folder.avi"),
+                                          strPlaylist};
     auto player = MakePlayer();
     for (const std::string &strPath : bad) {
         window.boxes.clear();
@@ -323,6 +335,22 @@ TEST_F(PlaybackTest, BadFilesFailWithRenderTextAndLeaveNothingLoaded) {
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_EQ(player->LoadClip(""), kPlaybackInvalidPointer);
     EXPECT_TRUE(window.boxes.empty()) << "a missing path fails without a message";
+}
+
+TEST_F(PlaybackTest, FileNamesWithSpacesColonsAndAccentsOpenAsLocalFiles) {
+    const std::string strClip = MakeClip(media, "clip 1.mp4", 2.0);
+    const std::string strOdd = media.PathOf("http: caf\xc3\xa9 -1.mp4");
+    std::filesystem::copy_file(strClip, strOdd);
+    auto player = MakePlayer();
+    EXPECT_EQ(player->LoadClip(strOdd), kPlaybackOk);
+    EXPECT_TRUE(window.boxes.empty());
+    // A relative name is a file in the current folder, never a protocol.
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(media.Dir());
+    EXPECT_EQ(player->LoadClip("http: caf\xc3\xa9 -1.mp4"), kPlaybackOk);
+    EXPECT_EQ(player->LoadClip("clip 1.mp4"), kPlaybackOk);
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(window.boxes.empty());
 }
 
 TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
