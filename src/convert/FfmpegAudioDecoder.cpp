@@ -68,6 +68,7 @@ constexpr int kPrerollCodecFrames = 10;
 // Targets this close ahead of the decoder are reached by decoding on, which is exact and cheaper than a
 // demuxer seek plus pre-roll.
 constexpr int64_t kDecodeThroughSeconds = 5;
+constexpr int kMaxDamagedPackets = 1000;
 
 class FfmpegAudioDecoder final : public IAudioDecoder {
 public:
@@ -223,6 +224,7 @@ int FfmpegAudioDecoder::GetFormat(WaveFormat &wfx) {
 
 // One decoded frame into m_pFrame: 1, 0 at the end of the stream, or a negative error.
 int FfmpegAudioDecoder::ReceiveFrame() {
+    int nDamagedInARow = 0;
     while (true) {
         int iResult = avcodec_receive_frame(m_pCodec.get(), m_pFrame.get());
         if (iResult == 0) {
@@ -233,7 +235,12 @@ int FfmpegAudioDecoder::ReceiveFrame() {
             return 0;
         }
         if (iResult != AVERROR(EAGAIN)) {
-            return iResult;
+            // A damaged packet is skipped, as players do, and decoding goes on; a decoder that keeps
+            // failing has nothing left to give.
+            if (iResult == AVERROR(ENOMEM) || ++nDamagedInARow > kMaxDamagedPackets) {
+                return iResult;
+            }
+            continue;
         }
         if (m_bDemuxerDone) {
             m_bDecoderDone = true;
@@ -257,8 +264,7 @@ int FfmpegAudioDecoder::ReceiveFrame() {
         }
         if (m_pPacket->stream_index == m_pStream->index) {
             iResult = avcodec_send_packet(m_pCodec.get(), m_pPacket.get());
-            // A damaged packet is skipped, as players do; the stream goes on with the next one.
-            if (iResult < 0 && iResult != AVERROR_INVALIDDATA && iResult != AVERROR(EAGAIN)) {
+            if (iResult == AVERROR(ENOMEM) || (iResult < 0 && ++nDamagedInARow > kMaxDamagedPackets)) {
                 av_packet_unref(m_pPacket.get());
                 return iResult;
             }

@@ -164,6 +164,25 @@ TEST(BrokenMedia, FilesWithoutAudioFailToOpenWithTheReason) {
     EXPECT_FALSE(job.Open(media.PathOf("does-not-exist.avi")));
 }
 
+TEST(BrokenMedia, DamageInTheMiddleIsSkippedNotFatal) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("damaged.mpg", 6, 44100, 2, {"-c:a", "mp2", "-f", "vob"});
+    std::string strBytes = ReadFileBytes(strSource);
+    for (size_t i = strBytes.size() / 2; i < strBytes.size() / 2 + 3000; ++i) {
+        strBytes[i] = static_cast<char>(i * 13);
+    }
+    media.MakeRaw("damaged.mpg", strBytes);
+    AudioStreamReader job;
+    ASSERT_TRUE(job.Open(strSource)) << job.m_strLastError;
+    job.m_strOutputPath = media.PathOf("damaged.wav");
+    WavWriterThread writer;
+    ASSERT_EQ(writer.Start({&job}), 0);
+    writer.Wait();
+    EXPECT_EQ(job.m_strJobError, "");
+    const size_t nFrames = (ReadFileBytes(job.m_strOutputPath).size() - 44) / 4;
+    EXPECT_GT(nFrames, 5u * 44100u) << "the audio after the damage is still converted";
+}
+
 TEST(RealMp3, SelectionOfAVideoDecodesToTheSelectedFramesAtTheChosenSettings) {
     MediaFactory media;
     const std::string strSource = media.MakeTone("talk.mp4", 5, 44100, 6, {"-c:a", "aac"}, true);
