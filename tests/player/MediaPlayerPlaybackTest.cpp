@@ -365,6 +365,8 @@ TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
     EXPECT_EQ(player->ToggleFullScreen(), kPlaybackOk);
     EXPECT_FALSE(player->IsFullScreen());
     player->TogglePause();
+    // The sound output reports its last hundredth a moment after the pause.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const long lBefore = PositionOf(*player);
     EXPECT_EQ(player->StepFrame(), kPlaybackOk);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
