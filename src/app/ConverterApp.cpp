@@ -3,6 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
+#include "clips/MediaPlayer.h"
 #include "skin/SkinFolder.h"
 #include "skin/SkinKeys.h"
 
@@ -81,6 +82,9 @@ int RunConverterApp(int argc, char **argv) {
     environment.pShell = &shell;
 
     MainWindow window(environment);
+    // The player has told the user already; without a playback engine there is no program.
+    if (!window.GetPlayer()->IsEngineStarted())
+        return 1;
     QObject::connect(&window, &QDialog::finished, &app, &QCoreApplication::quit);
     window.InitDialog();
     window.show();

@@ -52,7 +52,9 @@ MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParen
     m_pPreview = std::make_unique<VideoPreviewWindow>(environment.pathSkinFolder);
     m_pPreview->setWindowIcon(m_hIcon);
     m_pPlayerWindow = std::make_unique<PreviewPlayerWindow>(*this, *m_pPreview);
-    m_pPlayer = std::make_unique<MediaPlayer>(*m_pPlayerWindow, kPreviewVideoControlId);
+    m_pPlayer = std::make_unique<MediaPlayer>(
+        *m_pPlayerWindow, kPreviewVideoControlId,
+        environment.fnCreateEngine ? environment.fnCreateEngine() : std::unique_ptr<IPlaybackEngine>());
     // Frames arrive on a playback thread; only a post crosses over, the window thread does the rest.
     m_pPlayer->GetVideoSurface().SetChangeCallback([this] {
         QMetaObject::invokeMethod(

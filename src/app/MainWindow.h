@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MessageBoxes.h"
+#include "clips/PlaybackGraph.h"
 #include "clips/VideoSurface.h"
 #include "settings/EncoderSettings.h"
 #include "skin/SkinButton.h"
@@ -81,6 +82,8 @@ struct MainWindowEnvironment {
     QStringList commandLineFiles;          // media files named on the command line, in order
     IMessageBoxes *pBoxes = nullptr;
     IShellServices *pShell = nullptr;
+    // The preview's playback engine; empty for the libmpv engine.
+    std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine;
 };
 
 // The program's one main window: a skinned, frameless window that owns every control, the preview

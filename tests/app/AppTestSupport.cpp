@@ -72,7 +72,8 @@ QStringList RecordingShell::ChooseMediaFiles(QWidget *) {
 }
 
 WindowHarness::WindowHarness(const std::function<void(const std::filesystem::path &)> &fnPrepare,
-                             QStringList files)
+                             QStringList files,
+                             std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine)
     : m_oldHome(qgetenv("HOME")) {
     qputenv("HOME", QByteArray::fromStdString(m_home.Path().string()));
     m_pSkin = std::make_unique<TestSkin>(m_skinDir.Path());
@@ -84,6 +85,7 @@ WindowHarness::WindowHarness(const std::function<void(const std::filesystem::pat
     environment.commandLineFiles = std::move(files);
     environment.pBoxes = &boxes;
     environment.pShell = &shell;
+    environment.fnCreateEngine = std::move(fnCreateEngine);
     m_pWindow = std::make_unique<klangor::MainWindow>(environment);
     m_pWindow->InitDialog();
 }

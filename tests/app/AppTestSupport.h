@@ -52,7 +52,8 @@ class WindowHarness {
 public:
     // fnPrepare may change the skin folder before the window is built.
     explicit WindowHarness(const std::function<void(const std::filesystem::path &)> &fnPrepare = {},
-                           QStringList files = {});
+                           QStringList files = {},
+                           std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine = {});
     ~WindowHarness();
 
     klangor::MainWindow &Window() { return *m_pWindow; }

@@ -69,6 +69,24 @@ TEST(StartupSkinFolder, BuildTreeFallsBackToTheSourceSkinAndTheGuide) {
     EXPECT_EQ(pathHelp->filename(), "klangor-help.html");
 }
 
+// A playback engine that cannot start in this process.
+class BrokenEngine : public IPlaybackEngine {
+public:
+    int Startup() override { return kPlaybackFailed; }
+    std::unique_ptr<IPlaybackGraph> CreateGraph(VideoSurface &, int &iStatus) override {
+        iStatus = kPlaybackFailed;
+        return nullptr;
+    }
+};
+
+TEST(StartupEngine, EngineThatCannotStartIsReportedAndEndsTheProgram) {
+    WindowHarness harness({}, {}, [] { return std::make_unique<BrokenEngine>(); });
+    EXPECT_FALSE(harness.Window().GetPlayer()->IsEngineStarted());
+    ASSERT_FALSE(harness.boxes.boxes.empty());
+    EXPECT_EQ(harness.boxes.boxes[0].strCaption, QStringLiteral("PlayWnd Sample"));
+    EXPECT_EQ(harness.boxes.boxes[0].strText, QStringLiteral("CoInitialize Failed!"));
+}
+
 TEST(StartupFiles, FilesNamedAtStartAreListedAndTheFirstIsLoadedStoppedWithItsVideoShown) {
     MediaFactory media;
     const std::string strFirst = media.MakeTone("first clip.mkv", 2.0, 44100, 2, {"-c:a", "pcm_s16le"}, true);
