@@ -44,6 +44,8 @@ SkinButton::SkinButton(int nId, QWidget *pParent) : QAbstractButton(pParent), m_
 
 bool SkinButton::AttachSkin(const std::filesystem::path &pathFaceFile, int x, int y, SkinToolTip &toolTip,
                             const QString &strToolTip) {
+    // Screen readers name the button by what its tip says, face or no face.
+    setAccessibleName(strToolTip);
     if (!LoadFaces(pathFaceFile))
         return false;
     const QPixmap &normal = Face(kFaceNormal);
