@@ -125,6 +125,7 @@ private:
     bool m_bEofReached = false;
     int64_t m_llDuration = 0;
     int64_t m_llStop = 0;
+    int64_t m_llLastPosition = 0;
 
     // Shared with the rendering thread.
     int m_iNativeWidth = 0;
@@ -407,10 +408,15 @@ int MpvPlaybackGraph::GetPositions(int64_t &llCurrent, int64_t &llStop) {
     }
     double dSeconds = 0;
     const int iStatus = mpv_get_property(m_pHandle.get(), "time-pos", MPV_FORMAT_DOUBLE, &dSeconds);
-    if (iStatus < 0) {
+    if (iStatus >= 0) {
+        m_llLastPosition = std::clamp<int64_t>(MediaTimeOf(dSeconds), 0, m_llDuration);
+    } else if (iStatus != MPV_ERROR_PROPERTY_UNAVAILABLE) {
         return iStatus;
     }
-    llCurrent = std::clamp<int64_t>(MediaTimeOf(dSeconds), 0, m_llDuration);
+    // A playback that has stopped on a damaged stream has no position any more; it stays where it
+    // stopped, rather than failing every poll of the position (which would mean an error box every
+    // tick of the window's timer).
+    llCurrent = m_llLastPosition;
     llStop = m_llStop;
     return kPlaybackOk;
 }
