@@ -7,13 +7,10 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
-#include <thread>
-#include <vector>
 
+#include "clips/MpvVideoRenderer.h"
 #include "clips/VideoSurface.h"
 
 namespace {
@@ -29,16 +26,6 @@ struct MpvClientDeleter {
     void operator()(mpv_handle *pHandle) const { mpv_destroy(pHandle); }
 };
 using MpvClient = std::unique_ptr<mpv_handle, MpvClientDeleter>;
-
-struct MpvRenderDeleter {
-    void operator()(mpv_render_context *pRender) const { mpv_render_context_free(pRender); }
-};
-using MpvRender = std::unique_ptr<mpv_render_context, MpvRenderDeleter>;
-
-struct MpvStringDeleter {
-    void operator()(char *psz) const { mpv_free(psz); }
-};
-using MpvString = std::unique_ptr<char, MpvStringDeleter>;
 
 // Opening a file is bounded so that a hanging source cannot freeze the window for good.
 constexpr double kOpenTimeoutSeconds = 20.0;
@@ -60,10 +47,10 @@ int64_t MediaTimeOf(double dSeconds) {
     return std::llround(dSeconds * static_cast<double>(kMediaTimePerSecond));
 }
 
-// One playback: an mpv instance, its software renderer and the thread that draws into the surface.
+// One playback: an mpv instance and the renderer that draws its pictures into the surface.
 class MpvPlaybackGraph : public IPlaybackGraph {
 public:
-    explicit MpvPlaybackGraph(VideoSurface &surface) : m_surface(surface) {}
+    explicit MpvPlaybackGraph(VideoSurface &surface) : m_surface(surface), m_renderer(surface) {}
     ~MpvPlaybackGraph() override;
 
     int Create(const MpvEngineOptions &options);
@@ -104,18 +91,13 @@ private:
     bool HasTrack(const char *pszKind) const;
     void ReadVideoSize();
     void SetNativeSize(int64_t llWidth, int64_t llHeight);
-    // Changes the placement under the render lock and has the current picture drawn again.
-    void UpdatePlacement(const std::function<void(VideoPlacement &)> &fnChange);
 
     static void OnWakeup(void *pContext);
-    static void OnRenderUpdate(void *pContext);
-    void RenderLoop();
-    void StopRenderThread();
 
     VideoSurface &m_surface;
     MpvHandle m_pHandle;
     MpvClient m_pSync;
-    MpvRender m_pRender;
+    MpvVideoRenderer m_renderer;
 
     std::function<void()> m_fnNotify;  // called by libmpv under its own wakeup lock
 
@@ -126,17 +108,6 @@ private:
     int64_t m_llDuration = 0;
     int64_t m_llStop = 0;
     int64_t m_llLastPosition = 0;
-
-    // Shared with the rendering thread.
-    int m_iNativeWidth = 0;
-    int m_iNativeHeight = 0;
-    std::mutex m_renderMutex;
-    std::condition_variable m_renderWake;
-    bool m_bFrameWaiting = false;
-    bool m_bRedraw = false;
-    bool m_bQuit = false;
-    VideoPlacement m_placement;
-    std::thread m_renderThread;
 };
 
 MpvPlaybackGraph::~MpvPlaybackGraph() {
@@ -148,11 +119,7 @@ MpvPlaybackGraph::~MpvPlaybackGraph() {
     mpv_set_wakeup_callback(m_pHandle.get(), nullptr, nullptr);
     int iPause = 1;
     mpv_set_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPause);
-    StopRenderThread();
-    if (m_pRender) {
-        mpv_render_context_set_update_callback(m_pRender.get(), nullptr, nullptr);
-        m_pRender.reset();
-    }
+    m_renderer.Stop();
     m_pSync.reset();
     m_pHandle.reset();
     m_surface.Clear();
@@ -201,14 +168,10 @@ int MpvPlaybackGraph::Create(const MpvEngineOptions &options) {
     if (iStatus < 0) {
         return iStatus;
     }
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    mpv_render_context *pRender = nullptr;
-    iStatus = mpv_render_context_create(&pRender, h, params);
+    iStatus = m_renderer.Start(h);
     if (iStatus < 0) {
         return iStatus;
     }
-    m_pRender.reset(pRender);
     m_pSync.reset(mpv_create_client(h, "sync"));
     if (!m_pSync) {
         return kPlaybackFailed;
@@ -218,8 +181,6 @@ int MpvPlaybackGraph::Create(const MpvEngineOptions &options) {
                              iEvent == MPV_EVENT_END_FILE || iEvent == MPV_EVENT_SHUTDOWN;
         mpv_request_event(m_pSync.get(), static_cast<mpv_event_id>(iEvent), bWanted ? 1 : 0);
     }
-    mpv_render_context_set_update_callback(pRender, &MpvPlaybackGraph::OnRenderUpdate, this);
-    m_renderThread = std::thread([this] { RenderLoop(); });
     return mpv_observe_property(h, kObserveEof, "eof-reached", MPV_FORMAT_FLAG);
 }
 
@@ -281,7 +242,7 @@ int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
     m_llStop = m_llDuration;
     if (m_bHasVideo) {
         ReadVideoSize();
-        UpdatePlacement([](VideoPlacement &placement) { placement.bVisible = true; });
+        m_renderer.UpdatePlacement([](VideoPlacement &placement) { placement.bVisible = true; });
     }
     m_bLoaded = true;
     return kPlaybackOk;
@@ -324,9 +285,8 @@ void MpvPlaybackGraph::ReadVideoSize() {
 }
 
 void MpvPlaybackGraph::SetNativeSize(int64_t llWidth, int64_t llHeight) {
-    std::lock_guard lock(m_renderMutex);
-    m_iNativeWidth = static_cast<int>(std::clamp<int64_t>(llWidth, 0, INT32_MAX));
-    m_iNativeHeight = static_cast<int>(std::clamp<int64_t>(llHeight, 0, INT32_MAX));
+    m_renderer.SetNativeSize(static_cast<int>(std::clamp<int64_t>(llWidth, 0, INT32_MAX)),
+                             static_cast<int>(std::clamp<int64_t>(llHeight, 0, INT32_MAX)));
 }
 
 int MpvPlaybackGraph::SetPause(bool bPause) {
@@ -524,8 +484,7 @@ int MpvPlaybackGraph::GetVisible(bool &bVisible) {
     if (!m_bHasVideo) {
         return kPlaybackNoInterface;
     }
-    std::lock_guard lock(m_renderMutex);
-    bVisible = m_placement.bVisible;
+    bVisible = m_renderer.GetPlacement().bVisible;
     return kPlaybackOk;
 }
 
@@ -533,7 +492,7 @@ int MpvPlaybackGraph::SetVisible(bool bVisible) {
     if (!m_bHasVideo) {
         return kPlaybackNoInterface;
     }
-    UpdatePlacement([bVisible](VideoPlacement &placement) { placement.bVisible = bVisible; });
+    m_renderer.UpdatePlacement([bVisible](VideoPlacement &placement) { placement.bVisible = bVisible; });
     return kPlaybackOk;
 }
 
@@ -541,9 +500,7 @@ int MpvPlaybackGraph::GetNativeVideoSize(int &iWidth, int &iHeight) {
     if (!m_bHasVideo) {
         return kPlaybackNoInterface;
     }
-    std::lock_guard lock(m_renderMutex);
-    iWidth = m_iNativeWidth;
-    iHeight = m_iNativeHeight;
+    m_renderer.GetNativeSize(iWidth, iHeight);
     return kPlaybackOk;
 }
 
@@ -552,7 +509,7 @@ int MpvPlaybackGraph::SetWindowPosition(int iLeft, int iTop, int iWidth, int iHe
         return kPlaybackNoInterface;
     }
     // A host too small to show anything leaves an empty area rather than a failure.
-    UpdatePlacement([=](VideoPlacement &placement) {
+    m_renderer.UpdatePlacement([=](VideoPlacement &placement) {
         placement.iLeft = iLeft;
         placement.iTop = iTop;
         placement.iWidth = std::max(iWidth, 0);
@@ -565,8 +522,7 @@ int MpvPlaybackGraph::GetFullScreenMode(bool &bFullScreen) {
     if (!m_bHasVideo) {
         return kPlaybackNoInterface;
     }
-    std::lock_guard lock(m_renderMutex);
-    bFullScreen = m_placement.bFullScreen;
+    bFullScreen = m_renderer.GetPlacement().bFullScreen;
     return kPlaybackOk;
 }
 
@@ -574,7 +530,8 @@ int MpvPlaybackGraph::PutFullScreenMode(bool bFullScreen) {
     if (!m_bHasVideo) {
         return kPlaybackNoInterface;
     }
-    UpdatePlacement([bFullScreen](VideoPlacement &placement) { placement.bFullScreen = bFullScreen; });
+    m_renderer.UpdatePlacement(
+        [bFullScreen](VideoPlacement &placement) { placement.bFullScreen = bFullScreen; });
     return kPlaybackOk;
 }
 
@@ -595,93 +552,6 @@ int MpvPlaybackGraph::Step() {
 
 int MpvPlaybackGraph::SetRegistration(const std::string &strSocketPath) {
     return mpv_set_property_string(m_pHandle.get(), "input-ipc-server", strSocketPath.c_str());
-}
-
-void MpvPlaybackGraph::UpdatePlacement(const std::function<void(VideoPlacement &)> &fnChange) {
-    VideoPlacement placement;
-    {
-        std::lock_guard lock(m_renderMutex);
-        fnChange(m_placement);
-        placement = m_placement;
-        m_bRedraw = true;
-    }
-    m_renderWake.notify_one();
-    m_surface.SetPlacement(placement);
-}
-
-void MpvPlaybackGraph::OnRenderUpdate(void *pContext) {
-    // Called from libmpv's threads: only note it and wake the renderer.
-    auto *pGraph = static_cast<MpvPlaybackGraph *>(pContext);
-    {
-        std::lock_guard lock(pGraph->m_renderMutex);
-        pGraph->m_bFrameWaiting = true;
-    }
-    pGraph->m_renderWake.notify_one();
-}
-
-void MpvPlaybackGraph::RenderLoop() {
-    std::vector<uint8_t> pixels;
-    for (;;) {
-        int iWidth = 0;
-        int iHeight = 0;
-        bool bRedraw = false;
-        {
-            std::unique_lock lock(m_renderMutex);
-            m_renderWake.wait(lock, [this] { return m_bFrameWaiting || m_bRedraw || m_bQuit; });
-            if (m_bQuit) {
-                return;
-            }
-            m_bFrameWaiting = false;
-            bRedraw = m_bRedraw;
-            m_bRedraw = false;
-            // Full screen draws the picture at its own size and leaves the scaling to the window.
-            iWidth = m_placement.bFullScreen ? m_iNativeWidth : m_placement.iWidth;
-            iHeight = m_placement.bFullScreen ? m_iNativeHeight : m_placement.iHeight;
-            if (!m_placement.bVisible) {
-                iWidth = 0;
-                iHeight = 0;
-            }
-        }
-        const uint64_t nFlags = mpv_render_context_update(m_pRender.get());
-        const bool bNewFrame = (nFlags & MPV_RENDER_UPDATE_FRAME) != 0;
-        if (!bNewFrame && !bRedraw) {
-            continue;
-        }
-        if (iWidth <= 0 || iHeight <= 0) {
-            // A picture must still be taken, or libmpv waits for it and playback stalls.
-            if (bNewFrame) {
-                int iSkip = 1;
-                mpv_render_param params[] = {{MPV_RENDER_PARAM_SKIP_RENDERING, &iSkip},
-                                             {MPV_RENDER_PARAM_INVALID, nullptr}};
-                mpv_render_context_render(m_pRender.get(), params);
-            }
-            continue;
-        }
-        // Lines aligned to 64 bytes let libmpv's converters take their fast paths.
-        size_t nStride = (static_cast<size_t>(iWidth) * 4 + 63) / 64 * 64;
-        pixels.resize(nStride * static_cast<size_t>(iHeight));
-        int size[2] = {iWidth, iHeight};
-        mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
-                                     {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("bgr0")},
-                                     {MPV_RENDER_PARAM_SW_STRIDE, &nStride},
-                                     {MPV_RENDER_PARAM_SW_POINTER, pixels.data()},
-                                     {MPV_RENDER_PARAM_INVALID, nullptr}};
-        if (mpv_render_context_render(m_pRender.get(), params) >= 0) {
-            m_surface.PublishFrame(pixels, iWidth, iHeight, static_cast<int>(nStride));
-        }
-    }
-}
-
-void MpvPlaybackGraph::StopRenderThread() {
-    if (!m_renderThread.joinable()) {
-        return;
-    }
-    {
-        std::lock_guard lock(m_renderMutex);
-        m_bQuit = true;
-    }
-    m_renderWake.notify_one();
-    m_renderThread.join();
 }
 
 }  // namespace

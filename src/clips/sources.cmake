@@ -8,6 +8,7 @@ list(APPEND KLANGOR_PLAYER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/GraphRegistration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaPlayer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvPlayback.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MpvVideoRenderer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceVideo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VideoSurface.cpp
 )
