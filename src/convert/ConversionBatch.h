@@ -25,7 +25,10 @@ struct JobFailure {
 
 // The window's side of a conversion: starting and stopping a batch, one job per clip with its output
 // name, the writers' notices turned into status text and progress, and the completion question.
-// Window thread only; notices arrive on the writer's thread and are handed to the view's thread.
+// Window thread only; notices arrive on the writer's thread and are handed to the view's thread through
+// IConversionView::RunOnViewThread. Owns both writers and the jobs of the last batch. Destroy it only
+// when IsConverting() is false (the close check): its destructor stops and waits for the writer, which
+// may be waiting for the view's thread.
 class ConversionBatch {
 public:
     // The view and the settings must outlive the batch.

@@ -14,7 +14,9 @@
 // the jobs are converted, and the notices sent, on the worker thread.
 //
 // A batch always ends with NOTICE_BATCH_DONE: a job that cannot be converted is recorded (its
-// m_strJobError and the writer's last-error text) and the batch goes on with the next one.
+// m_strJobError and the writer's last-error text) and the batch goes on with the next one. A job that
+// was opened once and closed since is opened again for its turn; every job is closed after its turn.
+// The jobs belong to the caller and must stay alive until the batch has ended.
 class WriterThread {
 public:
     WriterThread(const WriterThread &) = delete;
