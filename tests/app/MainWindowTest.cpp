@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 using namespace klangor;
@@ -107,6 +108,19 @@ TEST(MainWindowSkin, MissingLayoutFileReportsAndClosesTheWindow) {
     EXPECT_EQ(harness.boxes.boxes[0].strCaption, QStringLiteral("Vellumar Klangor - v2.31 []"));
     EXPECT_EQ(finished.count(), 1);
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST(MainWindowSkin, LayoutWithoutAControlsKeyClosesTheWindowWithoutABox) {
+    WindowHarness harness([](const std::filesystem::path &pathSkin) {
+        std::ofstream(pathSkin / "position.txt", std::ios::binary) << "PLAY_MOVIE=10,10,0,0;\r\n";
+    });
+    MainWindow &window = harness.Window();
+    QSignalSpy finished(&window, &QDialog::finished);
+    window.show();
+    ProcessEvents(50);
+    EXPECT_TRUE(harness.boxes.boxes.empty());
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(window.GetButton(kIdPlay)->pos(), QPoint(10, 10));
 }
 
 TEST(MainWindowSkin, MissingPicturesLeaveControlsWithoutFacesAndNeverCrash) {
