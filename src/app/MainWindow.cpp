@@ -92,9 +92,10 @@ void MainWindow::CreateControls() {
     m_pRateSlider->hide();
     m_pVolumeSlider->hide();
 
-    m_pToolTip = new SkinToolTip(this);
     for (const SkinButtonRow &row : kSkinButtonRows)
         m_buttons[row.nControlId] = new SkinButton(row.nControlId, this);
+    // Made after the buttons, so that as a child it is also deleted after them: they use it as style.
+    m_pToolTip = new SkinToolTip(this);
     // Kept for their commands, but the skin has no place for them.
     for (int nId : {kIdStepFrame, kIdNormalSpeed}) {
         m_buttons[nId] = new SkinButton(nId, this);
