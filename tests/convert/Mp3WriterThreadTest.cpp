@@ -137,6 +137,27 @@ TEST_F(Mp3WriterTest, HeaderBitsAndChannelModeFollowTheSettings) {
     EXPECT_EQ(header.nBitrate, 192);
 }
 
+TEST_F(Mp3WriterTest, VbrAndHeaderFrameFollowTheSettings) {
+    const auto firstFrame = [&](const std::string &strName) {
+        m_jobs = JobSet();
+        m_recorder = NoticeRecorder();
+        m_jobs.Add(PathOf("a.avi"), PathOf(strName));
+        Mp3WriterThread writer;
+        Run(writer);
+        return ReadFileBytes(PathOf(strName)).substr(0, 200);
+    };
+    EXPECT_NE(firstFrame("cbr.mp3").find("Info"), std::string::npos) << "constant bitrate: an Info frame";
+    m_settings.m_iVbrMode = kVbrModeOn;
+    m_settings.m_iVbrMinBitrate = 32;
+    m_settings.m_iVbrMaxBitrate = 320;
+    EXPECT_NE(firstFrame("vbr.mp3").find("Xing"), std::string::npos) << "variable bitrate: a Xing frame";
+    EXPECT_EQ(DecodeS16(PathOf("vbr.mp3")).size(), 44100u * 4);
+    m_settings.m_bWriteVbrHeader = 0;
+    const std::string strBare = firstFrame("bare.mp3");
+    EXPECT_EQ(strBare.find("Xing"), std::string::npos);
+    EXPECT_EQ(strBare.find("Info"), std::string::npos);
+}
+
 TEST_F(Mp3WriterTest, AutoRateOnALowRateSourceCapsTheBitrateInTheSharedSettings) {
     auto pLowRate = std::make_shared<DecoderScript>();
     pLowRate->wfx = WaveFormat{kWaveFormatPcm, 2, 11025, 11025 * 4, 4, 16, 0};
