@@ -228,6 +228,9 @@ int main(int argc, char **argv) {
     view.ClearProgressLine();
 
     if (nStopSignal != 0 && batch.WasStopped()) {
+        std::fprintf(stderr,
+                     "klangor-convert: stopped; the file being converted was finished short and "
+                     "the remaining files were not written\n");
         return 128 + nStopSignal;  // 130 for Ctrl-C
     }
     if (!batch.GetFailures().empty() || batch.GetJobs().empty()) {
