@@ -10,6 +10,7 @@ list(APPEND KLANGOR_PLAYER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MpvPlayback.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvVideoRenderer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceVideo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreviewCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VideoSurface.cpp
 )
 list(APPEND KLANGOR_GUI_SOURCES
