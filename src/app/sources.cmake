@@ -7,6 +7,7 @@ list(APPEND KLANGOR_GUI_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConverterApp.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainWindowConvert.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindowPreview.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindowShell.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
