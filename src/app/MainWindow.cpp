@@ -3,6 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/PreviewPlayerWindow.h"
 #include "clips/MediaPlayer.h"
+#include "clips/PreviewCommands.h"
 #include "common/Version.h"
 #include "skin/SkinFolder.h"
 #include "skin/SkinKeys.h"
@@ -60,6 +61,7 @@ MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParen
         QMetaObject::invokeMethod(
             this, [this] { OnVideoChanged(); }, Qt::QueuedConnection);
     });
+    CreatePreviewCommands();
     ConnectCommands();
 }
 
@@ -226,13 +228,8 @@ void MainWindow::InitDialog() {
     BuildWindowRegion();
     CreateMenus();
     setWindowIcon(m_hIcon);
-    UpdateTitle();
-    m_bPreviewPlaying = false;
-    m_bMuted = false;
+    m_pCommands->InitDialog();
     m_bPreviewShown = false;
-    for (int nId : {kIdPlay, kIdMute, kIdStop, kIdStepFrame})
-        EnableControl(nId, false);
-    m_bSliderIdle = true;
     m_timer.start(100);
 
     // The preview window reads the layout first; SetupSkin reads it again.
@@ -242,10 +239,6 @@ void MainWindow::InitDialog() {
     SetupSkin();
 
     m_iOutputType = 0;
-    m_pPlayer->SetVolume(0);
-    m_pRateSlider->setRange(25, 200);
-    m_pRateSlider->setValue(100);
-    m_pPlayer->SetRate(1.0);
     m_strOutputFolder = QDir::homePath() + QStringLiteral("/VellumarMP3");
     // An existing folder is fine, and a folder that cannot be made shows up when a conversion writes.
     QDir().mkpath(m_strOutputFolder);
@@ -395,9 +388,7 @@ void MainWindow::RunOnWindowThread(const std::function<void()> &fn) {
 }
 
 void MainWindow::UpdateTitle() {
-    const QString strPath = m_pPlayer ? QString::fromStdString(m_pPlayer->GetFileName()) : QString();
-    setWindowTitle(QStringLiteral("%1 - %2 [%3]")
-                       .arg(QString::fromUtf8(kAppTitle), QString::fromUtf8(kVersionText), strPath));
+    m_pCommands->UpdateTitle();
 }
 
 void MainWindow::TogglePreviewWindow() {

@@ -25,7 +25,9 @@ class QMenu;
 class QProgressBar;
 class QRadioButton;
 class QSlider;
+class IPreviewView;
 class MediaPlayer;
+class PreviewCommands;
 
 namespace klangor {
 
@@ -137,6 +139,10 @@ public:
     void ShowPreviewWindow();
     bool IsPreviewShown() const { return m_bPreviewShown; }
     bool IsClipLoaded() const;
+    // Whether the Pause face shows (the preview runs or was asked to).
+    bool IsPreviewPlaying() const;
+    // The window-free clip list, selection and transport commands the handlers below forward to.
+    PreviewCommands &GetPreviewCommands() { return *m_pCommands; }
 
     // --- Clip list and preview operations the commands build on ---
     // Adds the files to the clip list; when the list was empty, the first is loaded and left stopped.
@@ -219,9 +225,8 @@ private:
     void PaintVideo(QPainter &painter, const QRect &rcArea);
     // A new frame or placement from the playback thread, handled on the window thread.
     void OnVideoChanged();
-    void ShowPlayButtons(bool bPlaying);
-    void EnableTransport(bool bEnable);
-    void SetNormalSpeed();
+    void CreatePreviewCommands();
+    void OnSpaceKey();
     std::filesystem::path SkinFile(std::string_view strName) const;
 
     MainWindowEnvironment m_environment;
@@ -235,13 +240,13 @@ private:
     QString m_strOutputFolder;
     int m_iOutputType = -1;
     QIcon m_hIcon;
-    bool m_bPreviewPlaying = false;
-    bool m_bMuted = false;
     bool m_bPreviewShown = false;
-    bool m_bSliderIdle = true;
     QStringList m_commandLineFiles;
     std::unique_ptr<PreviewPlayerWindow> m_pPlayerWindow;
     std::unique_ptr<MediaPlayer> m_pPlayer;
+    // The preview-playing, muted, slider-idle and last-played state lives in the commands.
+    std::unique_ptr<IPreviewView> m_pPreviewView;
+    std::unique_ptr<PreviewCommands> m_pCommands;
     QMenu *m_pSizeMenu = nullptr;
     QMenu *m_pSystemMenu = nullptr;
     int m_nCurrentJob = -1;
@@ -261,7 +266,6 @@ private:
     std::function<bool()> m_fnIsConverting;
     std::function<void()> m_fnStartConvert;
     std::function<void()> m_fnStopConvert;
-    int m_nLastPlayedIndex = -1;
     VideoFrame m_videoFrame;  // the last picture copied from the player, window thread only
 };
 

@@ -1,13 +1,15 @@
-// The main window's clip list, selection and transport commands over the preview player.
+// The main window's side of the clip list, selection and transport commands: the view that the
+// window-free PreviewCommands talk to, the handlers that forward to them, the keys, and the video paint.
 #include "app/MainWindow.h"
 
-#include "clips/ClipTime.h"
 #include "clips/MediaPlayer.h"
+#include "clips/PreviewCommands.h"
 #include "skin/VideoPreviewWindow.h"
 
-#include <QLabel>
+#include <QKeySequence>
 #include <QListWidget>
 #include <QPainter>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 
@@ -16,257 +18,235 @@
 
 namespace klangor {
 
+static_assert(kPreviewIdPlay == kIdPlay && kPreviewIdStop == kIdStop && kPreviewIdStepFrame == kIdStepFrame &&
+              kPreviewIdSeekBar == kIdSeekBar && kPreviewIdMute == kIdMute &&
+              kPreviewIdCurrentTime == kIdCurrentTime && kPreviewIdSelectionTime == kIdSelectionTime &&
+              kPreviewIdSelectionDuration == kIdSelectionDuration && kPreviewIdRateText == kIdRateText &&
+              kPreviewIdVolumeSlider == kIdVolumeSlider && kPreviewIdRateSlider == kIdRateSlider &&
+              kPreviewIdClipList == kIdClipList && kPreviewIdPause == kIdPause &&
+              kPreviewIdUnmute == kIdUnmute);
+
 namespace {
 
-QString TimeText(const char *pszLabel, long lTime) {
-    return QString::fromUtf8(pszLabel) + QString::fromStdString(FormatClipTime(static_cast<int32_t>(lTime)));
+std::vector<std::string> ToPaths(const QStringList &files) {
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<size_t>(files.size()));
+    for (const QString &strFile : files)
+        paths.push_back(strFile.toStdString());
+    return paths;
 }
 
+// The main window's controls as the preview commands see them.
+class MainWindowPreviewView : public IPreviewView {
+public:
+    explicit MainWindowPreviewView(MainWindow &window) : m_window(window) {}
+
+    void ShowControl(int nId, bool bShow) override { m_window.ShowControl(nId, bShow); }
+    void EnableControl(int nId, bool bEnable) override { m_window.EnableControl(nId, bEnable); }
+    void SetControlText(int nId, const std::string &strText) override {
+        m_window.SetControlText(nId, QString::fromStdString(strText));
+    }
+    void SetSliderRange(int nId, int nMin, int nMax) override {
+        if (QSlider *pSlider = Slider(nId)) {
+            pSlider->setRange(nMin, nMax);
+            pSlider->update();
+        }
+    }
+    int GetSliderPosition(int nId) override {
+        const QSlider *pSlider = Slider(nId);
+        return pSlider != nullptr ? pSlider->value() : 0;
+    }
+    void SetSliderPosition(int nId, int nPosition) override {
+        if (QSlider *pSlider = Slider(nId)) {
+            // A position set from here is no user action: the scroll handlers listen to actions only.
+            pSlider->setValue(nPosition);
+            pSlider->update();
+        }
+    }
+    void SetSliderSelection(int nId, int nStart, int nEnd) override {
+        if (auto *pTimeline = qobject_cast<TimelineBar *>(m_window.GetControl(nId))) {
+            pTimeline->SetSelection(nStart, nEnd);
+            pTimeline->update();
+        }
+    }
+    void SetListEntries(const std::vector<ListEntry> &entries, int nSelection) override {
+        QListWidget *pList = m_window.GetClipListBox();
+        // Filling the list is not the user's choice: it must not load a clip.
+        const QSignalBlocker blocker(pList);
+        pList->clear();
+        for (const ListEntry &entry : entries) {
+            auto *pItem = new QListWidgetItem(QString::fromStdString(entry.strName));
+            pItem->setToolTip(QString::fromStdString(entry.strPath));
+            pList->addItem(pItem);
+        }
+        pList->setCurrentRow(nSelection);
+        // The list draws on the skin, so the background under it is painted afresh.
+        m_window.update(pList->geometry());
+    }
+    int GetListSelection() override { return m_window.GetClipListBox()->currentRow(); }
+    int GetListCount() override { return m_window.GetClipListBox()->count(); }
+    void SetTitle(const std::string &strTitle) override {
+        m_window.setWindowTitle(QString::fromStdString(strTitle));
+    }
+    std::vector<std::string> ChooseMediaFiles() override {
+        return ToPaths(m_window.Shell().ChooseMediaFiles(&m_window));
+    }
+
+private:
+    QSlider *Slider(int nId) const { return qobject_cast<QSlider *>(m_window.GetControl(nId)); }
+
+    MainWindow &m_window;
+};
+
 }  // namespace
+
+void MainWindow::CreatePreviewCommands() {
+    m_pPreviewView = std::make_unique<MainWindowPreviewView>(*this);
+    m_pCommands = std::make_unique<PreviewCommands>(*m_pPlayer, *m_pPreviewView);
+
+    // The keys work in the main window and in the preview window, which has the focus after a clip
+    // opens. Shortcuts come before the list box's own use of the same keys.
+    const std::pair<QKeySequence, std::function<void()>> keys[] = {
+        {QKeySequence(Qt::Key_Space), [this] { OnSpaceKey(); }},
+        {QKeySequence(Qt::Key_Left), [this] { m_pCommands->OnSeekBy(-PreviewCommands::kKeySeekStep); }},
+        {QKeySequence(Qt::Key_Right), [this] { m_pCommands->OnSeekBy(PreviewCommands::kKeySeekStep); }},
+        {QKeySequence(Qt::Key_Home), [this] { m_pCommands->OnGoToSelectionStart(); }},
+        {QKeySequence(Qt::Key_End), [this] { m_pCommands->OnGoToSelectionEnd(); }},
+        {QKeySequence(Qt::Key_I), [this] { m_pCommands->OnMarkStart(); }},
+        {QKeySequence(Qt::Key_O), [this] { m_pCommands->OnMarkEnd(); }},
+        {QKeySequence(Qt::Key_Delete), [this] { OnRemoveClip(); }},
+    };
+    for (QWidget *pWindow : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_pPreview.get())}) {
+        for (const auto &[sequence, fnAction] : keys)
+            connect(new QShortcut(sequence, pWindow), &QShortcut::activated, this, fnAction);
+    }
+}
+
+void MainWindow::OnSpaceKey() {
+    // The key does what a click on the face on show would do, and nothing while that face is disabled.
+    SkinButton *pFace = GetButton(!GetButton(kIdPause)->isHidden() ? kIdPause : kIdPlay);
+    if (pFace->isEnabled())
+        OnPlayPause();
+}
 
 bool MainWindow::IsClipLoaded() const {
     return m_pPlayer && m_pPlayer->IsClipLoaded();
 }
 
-void MainWindow::OnOpenFile() {
-    AddMediaFiles(Shell().ChooseMediaFiles(this));
-}
-
-void MainWindow::OnDropFiles(const QStringList &files) {
-    // One by one, as each dropped item is its own addition.
-    for (const QString &strFile : files)
-        AddMediaFiles(QStringList{strFile});
-}
-
-void MainWindow::AddCommandLineFiles() {
-    for (const QString &strFile : m_commandLineFiles)
-        AddMediaFiles(QStringList{strFile});
+bool MainWindow::IsPreviewPlaying() const {
+    return m_pCommands->IsPreviewPlaying();
 }
 
 void MainWindow::AddMediaFiles(const QStringList &files) {
-    if (files.isEmpty())
-        return;
-    const int nBefore = m_pPlayer->GetClipList().GetCount();
-    std::vector<std::string> paths;
-    for (const QString &strFile : files)
-        paths.push_back(strFile.toStdString());
-    m_pPlayer->AddClips(paths);
-    RefreshClipList();
-    if (m_pPlayer->GetClipList().GetCount() > 0 && !m_bPreviewPlaying && nBefore == 0) {
-        SelectClip(0);
-        StopPreview();
-    }
+    m_pCommands->AddMediaFiles(ToPaths(files));
+}
+
+void MainWindow::AddCommandLineFiles() {
+    m_pCommands->AddCommandLineFiles(ToPaths(m_commandLineFiles));
+}
+
+void MainWindow::OnOpenFile() {
+    m_pCommands->OnOpenFile();
+}
+
+void MainWindow::OnDropFiles(const QStringList &files) {
+    m_pCommands->OnDropFiles(ToPaths(files));
 }
 
 void MainWindow::RefreshClipList() {
-    // Setting the selection here is not the user's choice: it must not load a clip.
-    const QSignalBlocker blocker(m_pClipList);
-    const ClipList &clips = m_pPlayer->GetClipList();
-    m_pClipList->clear();
-    for (int i = 0; i < clips.GetCount(); ++i) {
-        auto *pItem = new QListWidgetItem(QString::fromStdString(ClipDisplayName(clips.GetClip(i))));
-        pItem->setToolTip(QString::fromStdString(clips.GetClip(i)));
-        m_pClipList->addItem(pItem);
-    }
-    m_pClipList->setCurrentRow(clips.GetCurrentIndex());
+    m_pCommands->RefreshClipList();
 }
 
 void MainWindow::SelectClip(int nIndex) {
-    m_pPlayer->LoadClipAt(nIndex);
-    if (!m_pPlayer->IsClipLoaded()) {
-        EnableTransport(false);
-        return;
-    }
-    ShowPlayButtons(true);
-    ShowControl(kIdMute, true);
-    ShowControl(kIdUnmute, false);
-    m_bPreviewPlaying = true;
-    m_bMuted = false;
-    m_pVolumeSlider->setEnabled(true);
-    EnableTransport(true);
-    m_pTimeline->setRange(0, static_cast<int>(m_pPlayer->GetClipInfo().nDuration));
-    SetNormalSpeed();
-    UpdateTitle();
-    UpdateSelectionText();
+    m_pCommands->SelectClip(nIndex);
 }
 
 void MainWindow::StopPreview() {
-    m_pPlayer->StopClip();
-    ShowPlayButtons(false);
-    m_bPreviewPlaying = false;
+    m_pCommands->StopPreview();
 }
 
 void MainWindow::PlayPausePreview() {
-    ShowPlayButtons(!m_bPreviewPlaying);
-    const int nSelection = m_pClipList->currentRow();
-    if (!m_bPreviewPlaying && nSelection != m_nLastPlayedIndex) {
-        m_nLastPlayedIndex = nSelection;
-        SelectClip(nSelection);
-        m_bPreviewPlaying = true;
-        return;
-    }
-    m_pPlayer->TogglePause();
-    m_bPreviewPlaying = !m_bPreviewPlaying;
-}
-
-void MainWindow::ShowPlayButtons(bool bPlaying) {
-    ShowControl(kIdPause, bPlaying);
-    ShowControl(kIdPlay, !bPlaying);
-}
-
-void MainWindow::EnableTransport(bool bEnable) {
-    for (int nId : {kIdPlay, kIdPause, kIdMute, kIdUnmute, kIdStop, kIdStepFrame})
-        EnableControl(nId, bEnable);
-}
-
-void MainWindow::SetNormalSpeed() {
-    m_pPlayer->SetRate(1.0);
-    SetControlText(kIdRateText, QString::asprintf("%0.2f X", m_pPlayer->GetRate()));
-    m_pRateSlider->setValue(100);
+    m_pCommands->PlayPausePreview();
 }
 
 void MainWindow::UpdateSelectionText() {
-    const ClipInfo &info = m_pPlayer->GetClipInfo();
-    const long lStart = static_cast<int32_t>(info.nStart);
-    const long lEnd = static_cast<int32_t>(info.nEnd);
-    SetControlText(kIdSelectionTime, TimeText("Selection: ", lStart) + QStringLiteral(" -- ") +
-                                         QString::fromStdString(FormatClipTime(static_cast<int32_t>(lEnd))));
-    m_pTimeline->SetSelection(static_cast<int>(lStart), static_cast<int>(lEnd));
-    m_pTimeline->repaint();
-    SetControlText(kIdSelectionDuration, TimeText("Duration: ", lEnd - lStart));
+    m_pCommands->UpdateSelectionText();
 }
 
-void MainWindow::OnPlayPause() {
-    PlayPausePreview();
-}
-
-void MainWindow::OnStop() {
-    StopPreview();
-}
-
-void MainWindow::OnStepFrame() {
-    m_pPlayer->StepFrame();
-    ShowPlayButtons(false);
-    m_bPreviewPlaying = false;
-}
-
-void MainWindow::OnMute() {
-    ShowControl(kIdMute, m_bMuted);
-    ShowControl(kIdUnmute, !m_bMuted);
-    m_pVolumeSlider->setEnabled(m_bMuted);
-    m_bMuted = !m_bMuted;
-    m_pPlayer->ToggleMute();
-}
-
-void MainWindow::OnNormalSpeed() {
-    SetNormalSpeed();
-    if (!m_bPreviewPlaying)
-        PlayPausePreview();
-}
-
-void MainWindow::OnSetStart() {
-    m_pPlayer->SetSelection(m_pTimeline->value(), -1);
-    UpdateSelectionText();
-    m_pPlayer->WriteCutInfo();
-}
-
-void MainWindow::OnSetEnd() {
-    m_pPlayer->SetSelection(-1, m_pTimeline->value());
-    UpdateSelectionText();
-    m_pPlayer->WriteCutInfo();
-}
-
-void MainWindow::OnSelectAll() {
-    m_pPlayer->SetSelection(0, static_cast<int32_t>(m_pPlayer->GetClipInfo().nDuration));
-    UpdateSelectionText();
-    m_pPlayer->WriteCutInfo();
-}
-
-void MainWindow::OnRemoveClip() {
-    const int nSelection = m_pClipList->currentRow();
-    if (m_pClipList->count() == 0 || nSelection < 0)
-        return;
-    if (m_pPlayer->GetClipList().GetCurrentIndex() == nSelection)
-        StopPreview();
-    m_pPlayer->GetClipList().RemoveClip(nSelection);
-    RefreshClipList();
-}
-
-void MainWindow::OnMoveClipUp() {
-    const int nSelection = m_pClipList->currentRow();
-    if (nSelection < 0)
-        return;
-    m_pPlayer->GetClipList().MoveClipUp(nSelection);
-    RefreshClipList();
-}
-
-void MainWindow::OnMoveClipDown() {
-    const int nSelection = m_pClipList->currentRow();
-    if (nSelection < 0)
-        return;
-    m_pPlayer->GetClipList().MoveClipDown(nSelection);
-    RefreshClipList();
-}
-
-void MainWindow::OnClipSelectionChange() {
-    const int nSelection = m_pClipList->currentRow();
-    if (m_bPreviewPlaying || nSelection < 0)
-        return;
-    m_pClipList->setEnabled(false);
-    SelectClip(nSelection);
-    StopPreview();
-    m_pClipList->setEnabled(true);
-}
-
-void MainWindow::OnClipDoubleClick() {
-    const int nSelection = m_pClipList->currentRow();
-    if (nSelection < 0)
-        return;
-    m_pPlayer->GetClipList().SetCurrentIndex(nSelection);
-    StopPreview();
-    SelectClip(nSelection);
-}
-
-void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
-    m_bSliderIdle = bEndOfScroll;
-    m_pPlayer->SetPosition(nPosition);
-}
-
-void MainWindow::OnVolumeScroll(int nPosition, bool bEndOfScroll) {
-    m_bSliderIdle = bEndOfScroll;
-    m_pPlayer->SetVolume(nPosition);
-}
-
-void MainWindow::OnRateScroll(int nPosition, bool bEndOfScroll) {
-    m_bSliderIdle = bEndOfScroll;
-    m_pPlayer->SetRate(nPosition / 100.0);
-    SetControlText(kIdRateText, QString::asprintf("%0.2f X", m_pPlayer->GetRate()));
-}
-
-void MainWindow::OnTimer() {
-    long lPosition = 0;
-    m_pPlayer->GetCurrentPosition(lPosition);
-    SetControlText(kIdCurrentTime, TimeText("Current: ", lPosition));
-    if (m_bSliderIdle)
-        m_pTimeline->setValue(static_cast<int>(lPosition));
+void MainWindow::HandleGraphEvents() {
+    m_pCommands->HandleGraphEvents();
 }
 
 void MainWindow::OnGraphNotify() {
     HandleGraphEvents();
 }
 
-void MainWindow::HandleGraphEvents() {
-    GraphEvent event;
-    while (m_pPlayer->GetGraphEvent(event)) {
-        if (event.lCode != kEventComplete)
-            continue;
-        const int nCurrent = m_pPlayer->GetClipList().GetCurrentIndex();
-        StopPreview();
-        if (nCurrent + 1 < m_pPlayer->GetClipList().GetCount()) {
-            SelectClip(nCurrent + 1);
-            RefreshClipList();
-        }
-    }
+void MainWindow::OnPlayPause() {
+    m_pCommands->OnPlayPause();
+}
+
+void MainWindow::OnStop() {
+    m_pCommands->OnStop();
+}
+
+void MainWindow::OnStepFrame() {
+    m_pCommands->OnStepFrame();
+}
+
+void MainWindow::OnMute() {
+    m_pCommands->OnMute();
+}
+
+void MainWindow::OnNormalSpeed() {
+    m_pCommands->OnNormalSpeed();
+}
+
+void MainWindow::OnSetStart() {
+    m_pCommands->OnSetStart();
+}
+
+void MainWindow::OnSetEnd() {
+    m_pCommands->OnSetEnd();
+}
+
+void MainWindow::OnSelectAll() {
+    m_pCommands->OnSelectAll();
+}
+
+void MainWindow::OnRemoveClip() {
+    m_pCommands->OnRemoveClip();
+}
+
+void MainWindow::OnMoveClipUp() {
+    m_pCommands->OnMoveClipUp();
+}
+
+void MainWindow::OnMoveClipDown() {
+    m_pCommands->OnMoveClipDown();
+}
+
+void MainWindow::OnClipSelectionChange() {
+    m_pCommands->OnClipSelectionChange();
+}
+
+void MainWindow::OnClipDoubleClick() {
+    m_pCommands->OnClipDoubleClick();
+}
+
+void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
+    m_pCommands->OnSeekScroll(nPosition, bEndOfScroll);
+}
+
+void MainWindow::OnVolumeScroll(int nPosition, bool bEndOfScroll) {
+    m_pCommands->OnVolumeScroll(nPosition, bEndOfScroll);
+}
+
+void MainWindow::OnRateScroll(int nPosition, bool bEndOfScroll) {
+    m_pCommands->OnRateScroll(nPosition, bEndOfScroll);
+}
+
+void MainWindow::OnTimer() {
+    m_pCommands->OnTimer();
 }
 
 void MainWindow::OnVideoChanged() {

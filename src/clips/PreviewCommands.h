@@ -6,22 +6,20 @@
 class MediaPlayer;
 
 // Ids of the main window's controls that the preview commands drive.
-enum PreviewControlId : int {
-    kPreviewIdPlay = 1002,
-    kPreviewIdStop = 1003,
-    kPreviewIdStepFrame = 1004,
-    kPreviewIdSeekBar = 1005,
-    kPreviewIdMute = 1006,
-    kPreviewIdCurrentTime = 1009,
-    kPreviewIdSelectionTime = 1011,
-    kPreviewIdSelectionDuration = 1012,
-    kPreviewIdRateText = 1015,
-    kPreviewIdVolumeSlider = 1016,
-    kPreviewIdRateSlider = 1017,
-    kPreviewIdClipList = 1021,
-    kPreviewIdPause = 1031,
-    kPreviewIdUnmute = 1032,
-};
+inline constexpr int kPreviewIdPlay = 1002;
+inline constexpr int kPreviewIdStop = 1003;
+inline constexpr int kPreviewIdStepFrame = 1004;
+inline constexpr int kPreviewIdSeekBar = 1005;
+inline constexpr int kPreviewIdMute = 1006;
+inline constexpr int kPreviewIdCurrentTime = 1009;
+inline constexpr int kPreviewIdSelectionTime = 1011;
+inline constexpr int kPreviewIdSelectionDuration = 1012;
+inline constexpr int kPreviewIdRateText = 1015;
+inline constexpr int kPreviewIdVolumeSlider = 1016;
+inline constexpr int kPreviewIdRateSlider = 1017;
+inline constexpr int kPreviewIdClipList = 1021;
+inline constexpr int kPreviewIdPause = 1031;
+inline constexpr int kPreviewIdUnmute = 1032;
 
 // The main window as the preview commands see it. Window thread only.
 class IPreviewView {
