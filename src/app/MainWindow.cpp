@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/AboutDialog.h"
+#include "app/MainWindowConvert.h"
 #include "app/PreviewPlayerWindow.h"
 #include "clips/MediaPlayer.h"
 #include "clips/PreviewCommands.h"
@@ -63,9 +64,12 @@ MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParen
     });
     CreatePreviewCommands();
     ConnectCommands();
+    m_pConversion = std::make_unique<MainWindowConversion>(*this);
 }
 
 MainWindow::~MainWindow() {
+    // A running writer is stopped and collected first, while every control it reports to still exists.
+    m_pConversion.reset();
     m_timer.stop();
     // The player goes first: its playback threads draw into the surface the preview window paints.
     if (m_pPlayer)

@@ -31,6 +31,7 @@ class PreviewCommands;
 
 namespace klangor {
 
+class MainWindowConversion;
 class PreviewPlayerWindow;
 class VideoPreviewWindow;
 
@@ -117,6 +118,8 @@ public:
     SkinToolTip &GetToolTip() { return *m_pToolTip; }
     IMessageBoxes &Boxes() { return *m_environment.pBoxes; }
     IShellServices &Shell() { return *m_environment.pShell; }
+    // The conversion batch and its view on this window (Start/Stop, notices, close check).
+    MainWindowConversion &GetConversion() { return *m_pConversion; }
 
     // The conversion's hook into the close check: returns whether a writer is running.
     void SetConvertingProbe(std::function<bool()> fnIsConverting) {
@@ -267,6 +270,7 @@ private:
     std::function<void()> m_fnStartConvert;
     std::function<void()> m_fnStopConvert;
     VideoFrame m_videoFrame;  // the last picture copied from the player, window thread only
+    std::unique_ptr<MainWindowConversion> m_pConversion;
 };
 
 }  // namespace klangor

@@ -1,0 +1,369 @@
+// Conversion from the main window: Start/Stop, the notices from the writer's thread, the completion
+// question, failures named after the batch, the close refusal, and destruction during a batch.
+#include "app/AppTestSupport.h"
+#include "app/MainWindowConvert.h"
+#include "clips/MediaPlayer.h"
+#include "convert/ScriptedDecoder.h"
+#include "support/MediaFactory.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace klangor;
+
+namespace {
+
+constexpr const char *kQuestion =
+    "Conversion done. Do you want to open the output folder to check the result MP3/WAV file now?";
+
+// Follows a batch notice by notice on the window thread: the status text and the bar after each one.
+class BatchWatcher {
+public:
+    explicit BatchWatcher(MainWindow &window) : m_window(window) {
+        m_timeout.setSingleShot(true);
+        QObject::connect(&m_timeout, &QTimer::timeout, &m_loop, &QEventLoop::quit);
+        window.GetConversion().SetNoticeObserver([this] {
+            texts.push_back(m_window.GetControlText(kIdStatus));
+            positions.push_back(qobject_cast<QProgressBar *>(m_window.GetControl(kIdProgress))->value());
+            if (fnOnNotice)
+                fnOnNotice();
+            if (!m_window.IsConverting())
+                m_loop.quit();
+        });
+    }
+    ~BatchWatcher() { m_window.GetConversion().SetNoticeObserver({}); }
+
+    // Runs the event loop until the batch's end handling has finished; false on a timeout.
+    bool WaitForEnd(int nMs = 180000) {
+        if (m_window.IsConverting()) {
+            m_timeout.start(nMs);
+            m_loop.exec();
+            m_timeout.stop();
+        }
+        return !m_window.IsConverting();
+    }
+    // Runs the event loop until at least one notice more has been handled.
+    void WaitForNotice() {
+        const size_t nBefore = texts.size();
+        while (texts.size() == nBefore && m_window.IsConverting())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+
+    std::vector<QString> texts;
+    std::vector<int> positions;
+    std::function<void()> fnOnNotice;
+
+private:
+    MainWindow &m_window;
+    QEventLoop m_loop;
+    QTimer m_timeout;
+};
+
+QStringList Paths(const std::vector<std::string> &paths) {
+    QStringList list;
+    for (const std::string &strPath : paths)
+        list.append(QString::fromStdString(strPath));
+    return list;
+}
+
+std::string OutputFolder(WindowHarness &harness) {
+    return harness.Window().GetOutputFolder().toStdString();
+}
+
+double Seconds(const std::string &strPath) {
+    return std::stod(ProbeFormat(strPath).at("duration"));
+}
+
+bool IsIdle(MainWindow &window) {
+    return !window.GetButton(kIdStartConvert)->isHidden() && window.GetButton(kIdStopConvert)->isHidden() &&
+           window.GetControl(kIdClipList)->isEnabled() && !window.IsConverting();
+}
+
+TEST(WindowConversion, ThreeClipsToMp3GiveThreeFilesAndTheWindowEndsIdle) {
+    MediaFactory media;
+    const std::vector<std::string> sources = {
+        media.MakeTone("one.mkv", 1.0, 44100, 2, {"-c:a", "flac"}),
+        media.MakeTone("two.ogg", 1.0, 22050, 1, {"-c:a", "libvorbis"}),
+        media.MakeTone("three.wav", 1.0, 48000, 2, {"-c:a", "pcm_s16le"})};
+    WindowHarness harness({}, Paths(sources));
+    MainWindow &window = harness.Window();
+    BatchWatcher watcher(window);
+
+    window.GetButton(kIdStartConvert)->click();
+    EXPECT_TRUE(window.IsConverting());
+    EXPECT_TRUE(window.GetButton(kIdStartConvert)->isHidden());
+    EXPECT_FALSE(window.GetButton(kIdStopConvert)->isHidden());
+    ASSERT_TRUE(watcher.WaitForEnd());
+
+    for (const char *pszName : {"one.mkv.mp3", "two.ogg.mp3", "three.wav.mp3"}) {
+        SCOPED_TRACE(pszName);
+        const std::string strOut = OutputFolder(harness) + "/" + pszName;
+        ASSERT_TRUE(std::filesystem::exists(strOut));
+        EXPECT_EQ(ProbeStream(strOut).at("codec_name"), "mp3");
+        EXPECT_NEAR(Seconds(strOut), 1.0, 0.1);
+    }
+    ASSERT_GE(watcher.texts.size(), 3u);
+    EXPECT_TRUE(watcher.texts.front().isEmpty() || watcher.texts.front().startsWith("Progress: 1 of 3, "));
+    EXPECT_EQ(watcher.texts[watcher.texts.size() - 2], QStringLiteral("Progress: 3 of 3, 100.0%"));
+    EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Conversion Done!"));
+    EXPECT_EQ(qobject_cast<QProgressBar *>(window.GetControl(kIdProgress))->value(), 0);
+    EXPECT_TRUE(IsIdle(window));
+    // Every job's texts come in order: no "2 of 3" after a "3 of 3".
+    int nLastJob = 0;
+    for (const QString &strText : watcher.texts) {
+        if (strText.startsWith("Progress: ")) {
+            const int nJob = strText.mid(10, 1).toInt();
+            EXPECT_GE(nJob, nLastJob) << strText.toStdString();
+            nLastJob = nJob;
+        }
+    }
+    EXPECT_EQ(nLastJob, 3);
+}
+
+TEST(WindowConversion, QuestionAnsweredNoChangesNothingElseAndYesOpensTheFolder) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("talk.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
+    WindowHarness harness({}, Paths({strSource}));
+    MainWindow &window = harness.Window();
+    BatchWatcher watcher(window);
+
+    harness.boxes.answers = {false};
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    ASSERT_EQ(harness.boxes.boxes.size(), 1u);
+    EXPECT_EQ(harness.boxes.boxes[0].strCaption, QStringLiteral("Vellumar Klangor"));
+    EXPECT_EQ(harness.boxes.boxes[0].strText, QString::fromUtf8(kQuestion));
+    EXPECT_EQ(harness.boxes.boxes[0].icon, IMessageBoxes::Icon::Information);
+    EXPECT_TRUE(harness.shell.urls.empty());
+    EXPECT_TRUE(IsIdle(window));
+    EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Conversion Done!"));
+    EXPECT_TRUE(std::filesystem::exists(OutputFolder(harness) + "/talk.mkv.mp3"));
+
+    // A second batch with the same list runs again, and Yes opens the output folder.
+    harness.boxes.answers = {true};
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    ASSERT_EQ(harness.shell.urls.size(), 1u);
+    EXPECT_EQ(harness.shell.urls[0], QUrl::fromLocalFile(window.GetOutputFolder()));
+}
+
+TEST(WindowConversion, PercentOfA2500FrameJobStepsBy40Percent) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("scripted.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
+    WindowHarness harness({}, Paths({strSource}));
+    MainWindow &window = harness.Window();
+    auto pScript = std::make_shared<DecoderScript>();
+    pScript->wfx.nSamplesPerSec = 2500;  // one second of 2500 frames: chunks of 1000, 1000 and 500
+    pScript->wfx.nAvgBytesPerSec = 2500 * 4;
+    pScript->nRealFrames = 2500;
+    window.GetConversion().SetDecoderFactory(ScriptedFactory(pScript));
+    qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
+    BatchWatcher watcher(window);
+
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    // One text per notice: job started (nothing shown yet), three chunks, batch done.
+    EXPECT_EQ(watcher.texts, (std::vector<QString>{"", "Progress: 1 of 1, 40.0%", "Progress: 1 of 1, 80.0%",
+                                                   "Progress: 1 of 1, 100.0%", "Conversion Done!"}));
+    EXPECT_EQ(watcher.positions, (std::vector<int>{0, 40, 80, 100, 0}));
+    const std::string strOut = OutputFolder(harness) + "/scripted.mkv.wav";
+    EXPECT_EQ(ProbeStream(strOut).at("sample_rate"), "2500");
+    EXPECT_EQ(DecodeS16(strOut).size(), 2500u * 4);
+}
+
+TEST(WindowConversion, StopDuringTheSecondOfThreeFinishesItShortAndWritesNoThird) {
+    MediaFactory media;
+    std::vector<std::string> sources;
+    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"})
+        sources.push_back(media.MakeTone(pszName, 3.0, 44100, 2, {"-c:a", "flac"}));
+    WindowHarness harness({}, Paths(sources));
+    MainWindow &window = harness.Window();
+    qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
+    BatchWatcher watcher(window);
+    bool bStopped = false;
+    watcher.fnOnNotice = [&] {
+        if (!bStopped && window.GetControlText(kIdStatus).startsWith("Progress: 2 of 3")) {
+            bStopped = true;
+            window.GetButton(kIdStopConvert)->click();
+        }
+    };
+
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    ASSERT_TRUE(bStopped);
+    const std::string strFolder = OutputFolder(harness);
+    EXPECT_NEAR(Seconds(strFolder + "/a.mkv.wav"), 3.0, 0.01);
+    // Short, but a WAV file whose sizes agree with its data.
+    const std::string strShort = strFolder + "/b.mkv.wav";
+    EXPECT_EQ(ProbeStream(strShort).at("codec_name"), "pcm_s16le");
+    EXPECT_LT(Seconds(strShort), 1.0);
+    EXPECT_EQ(DecodeS16(strShort).size(), std::filesystem::file_size(strShort) - 44);
+    EXPECT_FALSE(std::filesystem::exists(strFolder + "/c.mkv.wav"));
+    EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Conversion Done!"));
+    ASSERT_FALSE(harness.boxes.boxes.empty());
+    EXPECT_EQ(harness.boxes.boxes.back().strText, QString::fromUtf8(kQuestion));
+    EXPECT_TRUE(IsIdle(window));
+}
+
+TEST(WindowConversion, UnreadableFileInTheMiddleIsNamedAndTheOthersConverted) {
+    MediaFactory media;
+    const std::string strGood1 = media.MakeTone("first.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
+    const std::string strBad = media.MakeRaw("broken.mp4", std::string(4000, 'x'));
+    const std::string strGood2 = media.MakeTone("last.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
+    WindowHarness harness({}, Paths({strGood1}));
+    MainWindow &window = harness.Window();
+    // Added after start-up, so the preview never tries the broken file.
+    window.GetPlayer()->GetClipList().AddClip(strBad);
+    window.GetPlayer()->GetClipList().AddClip(strGood2);
+    BatchWatcher watcher(window);
+
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    const std::string strFolder = OutputFolder(harness);
+    EXPECT_NEAR(Seconds(strFolder + "/first.mkv.mp3"), 0.5, 0.1);
+    EXPECT_NEAR(Seconds(strFolder + "/last.mkv.mp3"), 0.5, 0.1);
+    EXPECT_FALSE(std::filesystem::exists(strFolder + "/broken.mp4.mp3"));
+
+    // The failures first, in one message that names only the bad file, then the question.
+    ASSERT_EQ(harness.boxes.boxes.size(), 2u);
+    const RecordingBoxes::Box &failures = harness.boxes.boxes[0];
+    EXPECT_EQ(failures.strCaption, QStringLiteral("Vellumar Klangor"));
+    EXPECT_EQ(failures.icon, IMessageBoxes::Icon::Exclamation);
+    EXPECT_TRUE(failures.strText.contains(QString::fromStdString(strBad) + ": "))
+        << failures.strText.toStdString();
+    EXPECT_FALSE(failures.strText.contains(QString::fromStdString(strGood1)));
+    EXPECT_FALSE(failures.strText.contains(QString::fromStdString(strGood2)));
+    EXPECT_EQ(harness.boxes.boxes[1].strText, QString::fromUtf8(kQuestion));
+    EXPECT_TRUE(IsIdle(window));
+}
+
+TEST(WindowConversion, WavOutputAppendsWavToTheWholeSourceName) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("talk.avi", 0.5, 22050, 1, {"-c:a", "pcm_s16le"}, true);
+    WindowHarness harness({}, Paths({strSource}));
+    MainWindow &window = harness.Window();
+    qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
+    BatchWatcher watcher(window);
+
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    const std::string strOut = OutputFolder(harness) + "/talk.avi.wav";
+    ASSERT_TRUE(std::filesystem::exists(strOut));
+    EXPECT_EQ(ProbeFormat(strOut).at("format_name"), "wav");
+    EXPECT_EQ(DecodeS16(strOut), DecodeS16(strSource));
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder(harness) + "/talk.avi.mp3"));
+}
+
+TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesOn) {
+    MediaFactory media;
+    std::vector<std::string> sources;
+    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"})
+        sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
+    WindowHarness harness({}, Paths(sources));
+    MainWindow &window = harness.Window();
+    window.show();
+    BatchWatcher watcher(window);
+    bool bTriedMidway = false;
+    watcher.fnOnNotice = [&] {
+        if (!bTriedMidway && window.GetControlText(kIdStatus).startsWith("Progress: 2 of 3")) {
+            bTriedMidway = true;
+            EXPECT_FALSE(window.close());
+        }
+    };
+
+    window.GetButton(kIdStartConvert)->click();
+    // Before the writer has sent anything.
+    EXPECT_FALSE(window.close());
+    window.GetButton(kIdClose)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    ASSERT_TRUE(bTriedMidway);
+    EXPECT_TRUE(window.isVisible());
+    int nRefusals = 0;
+    for (const RecordingBoxes::Box &box : harness.boxes.boxes) {
+        if (box.strText == QStringLiteral("Conversion is running, please stop it first!")) {
+            ++nRefusals;
+            EXPECT_EQ(box.icon, IMessageBoxes::Icon::Exclamation);
+        }
+    }
+    EXPECT_EQ(nRefusals, 3);
+    for (const char *pszName : {"a.mkv.mp3", "b.mkv.mp3", "c.mkv.mp3"})
+        EXPECT_NEAR(Seconds(OutputFolder(harness) + "/" + pszName), 1.0, 0.1) << pszName;
+    // Once the batch's end handling is over, the window closes.
+    EXPECT_TRUE(window.close());
+}
+
+TEST(WindowConversion, SettingsChangedDuringABatchReachTheLaterJobs) {
+    MediaFactory media;
+    std::vector<std::string> sources;
+    for (const char *pszName : {"a.mkv", "b.mkv"})
+        sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
+    WindowHarness harness({}, Paths(sources));
+    MainWindow &window = harness.Window();
+    window.GetSettings().m_iBitrate = 128;
+    BatchWatcher watcher(window);
+    bool bChanged = false;
+    watcher.fnOnNotice = [&] {
+        if (!bChanged && window.GetControlText(kIdStatus).startsWith("Progress: 1 of 2")) {
+            bChanged = true;
+            // The dialog stays available during the batch; it edits the record the writer reads.
+            window.GetButton(kIdSettings)->click();
+            window.GetSettings().m_iBitrate = 64;
+        }
+    };
+
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    EXPECT_EQ(harness.boxes.dialogTitles.size(), 1u);
+    EXPECT_EQ(ProbeStream(OutputFolder(harness) + "/a.mkv.mp3").at("bit_rate"), "128000");
+    EXPECT_EQ(ProbeStream(OutputFolder(harness) + "/b.mkv.mp3").at("bit_rate"), "64000");
+}
+
+TEST(WindowConversion, DestroyingTheWindowDuringABatchStopsTheWriterWithoutHanging) {
+    MediaFactory media;
+    std::vector<std::string> sources;
+    for (const char *pszName : {"a.mkv", "b.mkv"})
+        sources.push_back(media.MakeTone(pszName, 5.0, 44100, 2, {"-c:a", "flac"}));
+    auto pHarness =
+        std::make_unique<WindowHarness>(std::function<void(const std::filesystem::path &)>(), Paths(sources));
+    MainWindow &window = pHarness->Window();
+    qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
+    // Outside the harness's home folder, which goes with it.
+    const std::string strFolder = media.PathOf("out");
+    std::filesystem::create_directory(strFolder);
+    pHarness->shell.folderAnswers = {QString::fromStdString(strFolder)};
+    window.GetButton(kIdOutputPath)->click();
+    ASSERT_EQ(OutputFolder(*pHarness), strFolder);
+    {
+        BatchWatcher watcher(window);
+        window.GetButton(kIdStartConvert)->click();
+        watcher.WaitForNotice();
+        watcher.WaitForNotice();
+        ASSERT_TRUE(window.IsConverting());
+    }
+    // The writer is waiting for the window thread with its next notice while the window goes.
+    pHarness.reset();
+    const std::string strFirst = strFolder + "/a.mkv.wav";
+    ASSERT_TRUE(std::filesystem::exists(strFirst));
+    EXPECT_LT(Seconds(strFirst), 5.0);
+    EXPECT_EQ(DecodeS16(strFirst).size(), std::filesystem::file_size(strFirst) - 44);
+    EXPECT_FALSE(std::filesystem::exists(strFolder + "/b.mkv.wav"));
+}
+
+TEST(WindowConversion, StartWithAnEmptyListDoesNothing) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    window.GetButton(kIdStartConvert)->click();
+    EXPECT_TRUE(IsIdle(window));
+    EXPECT_TRUE(harness.boxes.boxes.empty());
+    EXPECT_EQ(window.GetControlText(kIdStatus), QString());
+}
+
+}  // namespace
