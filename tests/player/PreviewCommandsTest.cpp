@@ -1,0 +1,484 @@
+// The main window's clip list, selection and transport commands on a stand-in view, over real headless
+// playback (libmpv with null outputs) of media made with ffmpeg at test time.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "clips/CutInfo.h"
+#include "clips/MpvPlayback.h"
+#include "clips/PreviewCommands.h"
+#include "player/PlayerTestSupport.h"
+
+namespace {
+
+// The main window as the commands see it: every control's last state, and the list box.
+class StandInView : public IPreviewView {
+public:
+    struct Slider {
+        int nMin = 0;
+        int nMax = 100;
+        int nPosition = 0;
+        int nSelStart = 0;
+        int nSelEnd = 0;
+    };
+
+    void ShowControl(int nId, bool bShow) override { shown[nId] = bShow; }
+    void EnableControl(int nId, bool bEnable) override { enabled[nId] = bEnable; }
+    void SetControlText(int nId, const std::string &strText) override { texts[nId] = strText; }
+    void SetSliderRange(int nId, int nMin, int nMax) override {
+        sliders[nId].nMin = nMin;
+        sliders[nId].nMax = nMax;
+    }
+    int GetSliderPosition(int nId) override { return sliders[nId].nPosition; }
+    void SetSliderPosition(int nId, int nPosition) override { sliders[nId].nPosition = nPosition; }
+    void SetSliderSelection(int nId, int nStart, int nEnd) override {
+        sliders[nId].nSelStart = nStart;
+        sliders[nId].nSelEnd = nEnd;
+    }
+    void SetListEntries(const std::vector<ListEntry> &newEntries, int nSelection) override {
+        entries = newEntries;
+        nListSelection = nSelection;
+        ++nRefreshes;
+    }
+    int GetListSelection() override { return nListSelection; }
+    int GetListCount() override { return static_cast<int>(entries.size()); }
+    void SetTitle(const std::string &strTitle) override { title = strTitle; }
+    std::vector<std::string> ChooseMediaFiles() override { return dialogAnswer; }
+
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const ListEntry &entry : entries) {
+            names.push_back(entry.strName);
+        }
+        return names;
+    }
+    bool TransportEnabled(bool bEnabled) const {
+        for (int nId : {kPreviewIdPlay, kPreviewIdMute, kPreviewIdStop, kPreviewIdStepFrame}) {
+            const auto it = enabled.find(nId);
+            if (it == enabled.end() || it->second != bEnabled) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::map<int, bool> shown;
+    std::map<int, bool> enabled;
+    std::map<int, std::string> texts;
+    std::map<int, Slider> sliders;
+    std::vector<ListEntry> entries;
+    int nListSelection = -1;
+    int nRefreshes = 0;
+    std::string title;
+    std::vector<std::string> dialogAnswer;
+};
+
+// One request line to the playback's inspection socket, as an outside tool would send it.
+std::string AskPlayback(const std::string &strSocket, const std::string &strRequest) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strSocket.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    for (int iTry = 0; iTry < 200; ++iTry) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+            close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const std::string strLine = strRequest + "\n";
+        EXPECT_EQ(write(fd, strLine.data(), strLine.size()), static_cast<ssize_t>(strLine.size()));
+        std::string strReply;
+        char c = 0;
+        while (read(fd, &c, 1) == 1 && c != '\n') {
+            strReply += c;
+        }
+        close(fd);
+        if (strReply.find("\"error\"") != std::string::npos) {
+            return strReply;
+        }
+    }
+    return {};
+}
+
+double VolumePercent(MediaPlayer &player) {
+    const std::string strReply =
+        AskPlayback(player.GetRegistrationPath(), R"({"command":["get_property","volume"]})");
+    const size_t nAt = strReply.find("\"data\":");
+    return nAt == std::string::npos ? NAN : std::strtod(strReply.c_str() + nAt + 7, nullptr);
+}
+
+std::string CutInfoText(const std::string &strMedia) {
+    return ReadFileBytes(CutInfoPath(strMedia));
+}
+
+std::string Record(uint32_t nDuration, uint32_t nStart, uint32_t nEnd) {
+    return "Owner=Vellumar\r\nCutInfo=" + std::to_string(nDuration) + "," + std::to_string(nStart) + "," +
+           std::to_string(nEnd) + ",0;";
+}
+
+class PreviewCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1); }
+
+    std::string Tone(const std::string &strName, double dSeconds) {
+        return media.MakeTone(strName, dSeconds, 8000, 1, {"-c:a", "pcm_s16le"});
+    }
+
+    // Drains the player's events through the commands, as the window does on each notice.
+    bool PumpUntil(const std::function<bool()> &fnDone, double dSeconds = 10.0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(dSeconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            commands.HandleGraphEvents();
+            if (fnDone()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    TempDir m_runtime;
+    MediaFactory media;
+    RecordingWindow window;
+    MediaPlayer player{window, 1037, std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"})};
+    StandInView view;
+    PreviewCommands commands{player, view};
+};
+
+TEST_F(PreviewCommandsTest, AddingToAnEmptyListLoadsTheFirstStoppedAtItsStartAndLaterAddsLeaveIt) {
+    const std::string strFirst = Tone("first.wav", 3.0);
+    const std::string strSecond = Tone("second.wav", 1.0);
+    const std::string strThird = Tone("third.wav", 1.0);
+    std::ofstream(CutInfoPath(strFirst), std::ios::binary) << Record(300, 120, 250);
+    commands.InitDialog();
+    EXPECT_EQ(view.title, "Vellumar Klangor - v2.31 []");
+    EXPECT_TRUE(view.TransportEnabled(false));
+
+    commands.AddMediaFiles({strFirst});
+    ASSERT_TRUE(player.IsClipLoaded());
+    EXPECT_EQ(player.GetFileName(), strFirst);
+    EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
+    EXPECT_FALSE(commands.IsPreviewPlaying());
+    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
+    EXPECT_FALSE(view.shown[kPreviewIdPause]);
+    EXPECT_TRUE(view.TransportEnabled(true));
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nMax, 300);
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:01.20 -- 00:00:02.50");
+    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:01.30");
+    EXPECT_EQ(view.title, "Vellumar Klangor - v2.31 [" + strFirst + "]");
+    EXPECT_NEAR(PositionOf(player), 120, 5) << "stopped on the selection start";
+    EXPECT_EQ(view.Names(), std::vector<std::string>{"first.wav"});
+    EXPECT_EQ(view.nListSelection, 0);
+
+    commands.AddMediaFiles({strSecond, strThird});
+    EXPECT_EQ(view.Names(), (std::vector<std::string>{"first.wav", "second.wav", "third.wav"}));
+    EXPECT_EQ(view.entries[2].strPath, strThird);
+    EXPECT_EQ(player.GetFileName(), strFirst) << "adding to a list leaves the loaded clip";
+    EXPECT_EQ(player.GetClipList().GetCurrentIndex(), 0);
+    EXPECT_EQ(view.nListSelection, 0);
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(PreviewCommandsTest, UpOnTheFirstAndDownOnTheLastChangeNothingButRebuildTheList) {
+    for (const char *pszPath : {"/m/a.avi", "/m/b.avi", "/m/c.avi"}) {
+        player.GetClipList().AddClip(pszPath);
+    }
+    commands.RefreshClipList();
+    const std::vector<std::string> order{"a.avi", "b.avi", "c.avi"};
+
+    view.nListSelection = 0;
+    int nRefreshes = view.nRefreshes;
+    commands.OnMoveClipUp();
+    EXPECT_EQ(view.Names(), order);
+    EXPECT_EQ(view.nRefreshes, nRefreshes + 1);
+
+    view.nListSelection = 2;
+    nRefreshes = view.nRefreshes;
+    commands.OnMoveClipDown();
+    EXPECT_EQ(view.Names(), order);
+    EXPECT_EQ(view.nRefreshes, nRefreshes + 1);
+
+    // A move in the middle goes through and the moved entry stays highlighted.
+    view.nListSelection = 1;
+    commands.OnMoveClipUp();
+    EXPECT_EQ(view.Names(), (std::vector<std::string>{"b.avi", "a.avi", "c.avi"}));
+    EXPECT_EQ(view.nListSelection, 0);
+
+    // Without a highlighted entry the list commands do nothing.
+    view.nListSelection = -1;
+    nRefreshes = view.nRefreshes;
+    commands.OnMoveClipDown();
+    commands.OnRemoveClip();
+    EXPECT_EQ(view.nRefreshes, nRefreshes);
+    EXPECT_EQ(player.GetClipList().GetCount(), 3);
+}
+
+TEST_F(PreviewCommandsTest, RemovingTheOnlyEntryEmptiesTheListAndKeepsTheClipLoadedStopped) {
+    const std::string strClip = Tone("only.wav", 2.0);
+    commands.InitDialog();
+    commands.AddMediaFiles({strClip});
+    view.nListSelection = 0;
+    commands.OnClipDoubleClick();
+    ASSERT_EQ(player.GetPlayState(), PlayState::Running);
+    commands.OnRemoveClip();
+    EXPECT_TRUE(view.entries.empty());
+    EXPECT_EQ(view.nListSelection, -1);
+    EXPECT_EQ(player.GetClipList().GetCurrentIndex(), -1);
+    EXPECT_TRUE(player.IsClipLoaded());
+    EXPECT_EQ(player.GetFileName(), strClip);
+    EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
+    EXPECT_FALSE(commands.IsPreviewPlaying());
+}
+
+TEST_F(PreviewCommandsTest, SetStartAndEndCollapseAsDesignedAndWriteTheCutInfoAtOnce) {
+    const std::string strClip = Tone("long.wav", 61.0);
+    commands.InitDialog();
+    commands.AddMediaFiles({strClip});
+    ASSERT_TRUE(player.IsClipLoaded());
+    const uint32_t nDuration = player.GetClipInfo().nDuration;
+    ASSERT_EQ(nDuration, 6100u);
+
+    player.SetSelection(100, 5000);
+    view.sliders[kPreviewIdSeekBar].nPosition = 6000;
+    commands.OnSetStart();
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:01:00.00 -- 00:01:00.00");
+    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 6000, 6000));
+    view.sliders[kPreviewIdSeekBar].nPosition = 50;
+    commands.OnSetEnd();
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.50 -- 00:00:00.50");
+    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:00.00");
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelStart, 50);
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelEnd, 50);
+    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 50, 50));
+
+    // An end equal to the start is a selection, not a collapse.
+    player.SetSelection(100, 5000);
+    view.sliders[kPreviewIdSeekBar].nPosition = 100;
+    commands.OnSetEnd();
+    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 100, 100));
+    view.sliders[kPreviewIdSeekBar].nPosition = 4000;
+    commands.OnSetEnd();
+    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 100, 4000));
+
+    commands.OnSelectAll();
+    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 0, nDuration));
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:01:01.00");
+    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:01:01.00");
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(PreviewCommandsTest, SelectionTextsShowTheLengthOfTheSelectionNotOfTheClip) {
+    // Without a clip the commands still change the selection and its texts.
+    player.SetSelection(0, 12345);
+    commands.UpdateSelectionText();
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:02:03.45");
+    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:02:03.45");
+    view.sliders[kPreviewIdSeekBar].nPosition = 12344;
+    commands.OnSetStart();
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:02:03.44 -- 00:02:03.45");
+    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:00.01");
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelStart, 12344);
+}
+
+TEST_F(PreviewCommandsTest, CutInfoTurnedInsideOutOrPastTheClipShowsTheWholeClip) {
+    const std::string strBackwards = Tone("backwards.wav", 2.0);
+    const std::string strTooLong = Tone("toolong.wav", 2.0);
+    std::ofstream(CutInfoPath(strBackwards), std::ios::binary) << Record(200, 150, 50);
+    std::ofstream(CutInfoPath(strTooLong), std::ios::binary) << Record(200, 50, 900);
+    commands.InitDialog();
+    commands.AddMediaFiles({strBackwards, strTooLong});
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
+    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:02.00");
+    view.nListSelection = 1;
+    commands.OnClipSelectionChange();
+    EXPECT_EQ(player.GetFileName(), strTooLong);
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelEnd, 200);
+}
+
+TEST_F(PreviewCommandsTest, CompletionMovesToTheNextClipAndStopsAfterTheLast) {
+    const std::string strFirst = Tone("one.wav", 1.0);
+    const std::string strSecond = Tone("two.wav", 1.0);
+    const std::string strThird = Tone("three.wav", 1.0);
+    commands.InitDialog();
+    commands.AddMediaFiles({strFirst, strSecond, strThird});
+    view.nListSelection = 1;
+    commands.OnClipDoubleClick();
+    ASSERT_EQ(player.GetFileName(), strSecond);
+    ASSERT_TRUE(commands.IsPreviewPlaying());
+
+    ASSERT_TRUE(PumpUntil([&] { return player.GetFileName() == strThird; }));
+    EXPECT_EQ(player.GetClipList().GetCurrentIndex(), 2);
+    EXPECT_EQ(view.nListSelection, 2) << "the list follows the clip that plays";
+    EXPECT_EQ(player.GetPlayState(), PlayState::Running);
+    EXPECT_TRUE(commands.IsPreviewPlaying());
+    EXPECT_TRUE(view.shown[kPreviewIdPause]);
+    EXPECT_EQ(view.title, "Vellumar Klangor - v2.31 [" + strThird + "]");
+
+    ASSERT_TRUE(PumpUntil([&] { return !commands.IsPreviewPlaying(); }));
+    EXPECT_EQ(player.GetFileName(), strThird) << "nothing after the last";
+    EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
+    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
+    EXPECT_NEAR(PositionOf(player), 0, 5) << "rewound to the selection start";
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(PreviewCommandsTest, MuteAndUnmuteSwapFacesAndRestoreTheStoredVolume) {
+    const std::string strClip = Tone("loud.wav", 3.0);
+    commands.InitDialog();
+    EXPECT_EQ(view.sliders[kPreviewIdVolumeSlider].nMin, -10000);
+    EXPECT_EQ(view.sliders[kPreviewIdVolumeSlider].nMax, 0);
+    commands.AddMediaFiles({strClip});
+    ASSERT_FALSE(player.GetRegistrationPath().empty());
+    commands.OnVolumeScroll(-2000, true);
+    EXPECT_EQ(player.GetStoredVolume(), -2000);
+    EXPECT_NEAR(VolumePercent(player), 46.416, 0.01);
+
+    commands.OnMute();
+    EXPECT_TRUE(commands.IsMuted());
+    EXPECT_TRUE(view.shown[kPreviewIdUnmute]);
+    EXPECT_FALSE(view.shown[kPreviewIdMute]);
+    EXPECT_FALSE(view.enabled[kPreviewIdVolumeSlider]);
+    EXPECT_NEAR(VolumePercent(player), 0.0, 1e-9);
+
+    commands.OnMute();
+    EXPECT_FALSE(commands.IsMuted());
+    EXPECT_TRUE(view.shown[kPreviewIdMute]);
+    EXPECT_FALSE(view.shown[kPreviewIdUnmute]);
+    EXPECT_TRUE(view.enabled[kPreviewIdVolumeSlider]);
+    EXPECT_NEAR(VolumePercent(player), 46.416, 0.01) << "unmute restores the stored volume";
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(PreviewCommandsTest, SpeedSliderEndsGiveQuarterAndDoubleRateAndNormalSpeedResets) {
+    const std::string strClip = Tone("speed.wav", 3.0);
+    commands.InitDialog();
+    EXPECT_EQ(view.sliders[kPreviewIdRateSlider].nMin, 25);
+    EXPECT_EQ(view.sliders[kPreviewIdRateSlider].nMax, 200);
+    commands.AddMediaFiles({strClip});
+    commands.OnRateScroll(25, false);
+    EXPECT_FALSE(commands.IsSliderIdle()) << "a drag holds the thumbs";
+    EXPECT_EQ(view.texts[kPreviewIdRateText], "0.25 X");
+    EXPECT_DOUBLE_EQ(player.GetRate(), 0.25);
+    commands.OnRateScroll(200, true);
+    EXPECT_TRUE(commands.IsSliderIdle());
+    EXPECT_EQ(view.texts[kPreviewIdRateText], "2.00 X");
+    EXPECT_DOUBLE_EQ(player.GetRate(), 2.0);
+
+    // Normal Speed on a stopped clip sets 1.00 X and starts it.
+    ASSERT_FALSE(commands.IsPreviewPlaying());
+    view.nListSelection = 0;
+    commands.OnNormalSpeed();
+    EXPECT_EQ(view.texts[kPreviewIdRateText], "1.00 X");
+    EXPECT_EQ(view.sliders[kPreviewIdRateSlider].nPosition, 100);
+    EXPECT_DOUBLE_EQ(player.GetRate(), 1.0);
+    EXPECT_TRUE(commands.IsPreviewPlaying());
+    EXPECT_EQ(player.GetPlayState(), PlayState::Running);
+}
+
+TEST_F(PreviewCommandsTest, PlayLoadsAnotherHighlightedClipThenPausesAndTheTimerSparesADraggedThumb) {
+    const std::string strFirst = Tone("a.wav", 3.0);
+    const std::string strSecond = Tone("b.wav", 3.0);
+    commands.InitDialog();
+    commands.AddMediaFiles({strFirst, strSecond});
+    view.nListSelection = 1;
+    commands.PlayPausePreview();
+    EXPECT_EQ(player.GetFileName(), strSecond);
+    EXPECT_EQ(commands.GetLastPlayedIndex(), 1);
+    EXPECT_EQ(player.GetPlayState(), PlayState::Running);
+    commands.PlayPausePreview();
+    EXPECT_EQ(player.GetPlayState(), PlayState::Paused);
+    EXPECT_FALSE(commands.IsPreviewPlaying());
+    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
+
+    player.SetPosition(150);
+    commands.OnSeekScroll(150, false);  // the user holds the thumb
+    view.sliders[kPreviewIdSeekBar].nPosition = 40;
+    commands.OnTimer();
+    EXPECT_EQ(view.texts[kPreviewIdCurrentTime], "Current: 00:00:01.50");
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 40);
+    commands.OnSeekScroll(150, true);
+    commands.OnTimer();
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 150);
+
+    // The keys: one second on, the selection's ends, and I/O at the play position.
+    commands.OnSeekBy(PreviewCommands::kKeySeekStep);
+    EXPECT_NEAR(PositionOf(player), 250, 2);
+    commands.OnMarkStart();
+    EXPECT_NEAR(player.GetClipInfo().nStart, 250, 2);
+    EXPECT_EQ(CutInfoText(strSecond), Record(300, player.GetClipInfo().nStart, 300));
+    commands.OnSeekBy(-10 * PreviewCommands::kKeySeekStep);
+    EXPECT_EQ(PositionOf(player), 0) << "kept within the clip";
+    commands.OnGoToSelectionStart();
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, static_cast<int>(player.GetClipInfo().nStart));
+}
+
+TEST_F(PreviewCommandsTest, UnplayableFileStaysListedWithTransportDisabledAndTheNextOpens) {
+    const std::string strBroken = media.MakeRaw("broken.avi", std::string(4096, 'x'));
+    const std::string strGood = Tone("good.wav", 2.0);
+    commands.InitDialog();
+    commands.AddMediaFiles({strBroken});
+    EXPECT_FALSE(player.IsClipLoaded());
+    EXPECT_EQ(view.Names(), std::vector<std::string>{"broken.avi"});
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].strCaption, "PlayWnd Sample");
+    EXPECT_EQ(window.boxes[0].strText.rfind("FAILED(hr=0x", 0), 0u);
+    EXPECT_NE(window.boxes[0].strText.find("in m_pGB->RenderFile(wFile, NULL)"), std::string::npos);
+    EXPECT_TRUE(view.TransportEnabled(false));
+
+    commands.AddMediaFiles({strGood});
+    view.nListSelection = 1;
+    commands.OnClipSelectionChange();
+    EXPECT_TRUE(player.IsClipLoaded());
+    EXPECT_EQ(player.GetFileName(), strGood);
+    EXPECT_TRUE(view.TransportEnabled(true));
+    EXPECT_TRUE(view.enabled[kPreviewIdClipList]) << "the list is usable again after the open";
+    EXPECT_EQ(window.boxes.size(), 1u);
+}
+
+TEST_F(PreviewCommandsTest, CutInfoThatCannotBeWrittenIsReportedAndPreviewGoesOn) {
+    const std::string strClip = Tone("guarded.wav", 3.0);
+    // A folder where the cut-info file belongs: no file can take its place.
+    std::filesystem::create_directory(CutInfoPath(strClip));
+    commands.InitDialog();
+    commands.AddMediaFiles({strClip});
+    ASSERT_TRUE(player.IsClipLoaded());
+    view.nListSelection = 0;
+    commands.OnClipDoubleClick();
+    window.boxes.clear();
+
+    view.sliders[kPreviewIdSeekBar].nPosition = 100;
+    commands.OnSetStart();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].strCaption, "Vellumar Klangor");
+    EXPECT_EQ(window.boxes[0].strText, CutInfoPath(strClip) + " contains an invalid path.");
+    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:01.00 -- 00:00:03.00");
+    EXPECT_EQ(player.GetPlayState(), PlayState::Running);
+    EXPECT_TRUE(std::filesystem::is_directory(CutInfoPath(strClip)));
+}
+
+TEST_F(PreviewCommandsTest, DroppedItemsAreAddedOneByOneInTheirOrder) {
+    const std::string strFirst = Tone("drop1.wav", 1.0);
+    const std::string strSecond = Tone("drop2.wav", 1.0);
+    commands.InitDialog();
+    commands.OnDropFiles({strFirst, strSecond});
+    EXPECT_EQ(view.Names(), (std::vector<std::string>{"drop1.wav", "drop2.wav"}));
+    EXPECT_EQ(player.GetFileName(), strFirst);
+    EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
+
+    // The open dialog's choice is added the same way; a cancel adds nothing.
+    view.dialogAnswer = {strSecond};
+    commands.OnOpenFile();
+    view.dialogAnswer.clear();
+    commands.OnOpenFile();
+    EXPECT_EQ(view.Names(), (std::vector<std::string>{"drop1.wav", "drop2.wav", "drop2.wav"}));
+}
+
+}  // namespace
