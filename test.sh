@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything with warnings as errors, and runs every test.
+# Installs what is missing, builds everything with warnings as errors, and runs every test; then runs
+# the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the threading tests
+# (writers, batch, the window's conversion) under ThreadSanitizer, each in a build folder of its own.
+# SANITIZERS=0 skips the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -7,8 +10,34 @@ cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
 JOBS=${JOBS:-2}
+SANITIZERS=${SANITIZERS:-1}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLANGOR_WERROR=ON
 cmake --build "$BUILD_DIR" -j"$JOBS"
 
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$JOBS"
+
+if [[ "$SANITIZERS" == 0 ]]; then
+  exit 0
+fi
+
+SUPP="$PWD/tests/sanitizers"
+# Optimised a little, so media-heavy tests stay quick, with frames kept for readable reports.
+SAN_FLAGS=(-G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DKLANGOR_WERROR=ON)
+
+echo "=== AddressSanitizer and UndefinedBehaviorSanitizer: the whole suite ==="
+# Set before the build too: listing a test program's tests already runs it.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS="suppressions=$SUPP/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+cmake -S . -B "$BUILD_DIR-asan" "${SAN_FLAGS[@]}" -DKLANGOR_SANITIZE=address,undefined
+cmake --build "$BUILD_DIR-asan" -j"$JOBS"
+ctest --test-dir "$BUILD_DIR-asan" --output-on-failure -j"$JOBS"
+
+echo "=== ThreadSanitizer: writers, batch and the window's conversion ==="
+export TSAN_OPTIONS="suppressions=$SUPP/tsan.supp:halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=0"
+cmake -S . -B "$BUILD_DIR-tsan" "${SAN_FLAGS[@]}" -DKLANGOR_SANITIZE=thread
+cmake --build "$BUILD_DIR-tsan" -j"$JOBS" --target convert_engine_tests klangor_app_conversion_tests
+"$BUILD_DIR-tsan/tests/convert/convert_engine_tests" \
+  --gtest_filter='BatchTest.*:BatchNaming*:WavWriterTest.*:Mp3WriterTest.*:BrokenMedia*'
+"$BUILD_DIR-tsan/tests/app/klangor_app_conversion_tests"
