@@ -104,6 +104,9 @@ void MainWindow::CreatePreviewCommands() {
     m_pPreviewView = std::make_unique<MainWindowPreviewView>(*this);
     m_pCommands = std::make_unique<PreviewCommands>(*m_pPlayer, *m_pPreviewView);
 
+    m_pTimeline->setToolTip(QStringLiteral(
+        "Drag to seek. Left/Right: one second back/on. Home/End: selection start/end. I/O: mark start/end"));
+
     // The keys work in the main window and in the preview window, which has the focus after a clip
     // opens. Shortcuts come before the list box's own use of the same keys.
     const std::pair<QKeySequence, std::function<void()>> keys[] = {

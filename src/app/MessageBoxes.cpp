@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMessageBox>
 
 namespace klangor {
@@ -59,22 +60,49 @@ std::optional<QString> QtShellServices::ChooseFolder(QWidget *pOwner, const QStr
 
 namespace klangor {
 
-QStringList QtShellServices::ChooseMediaFiles(QWidget *pOwner) {
-    // Qt reads a filter's patterns from the parentheses of its label, separated by blanks.
-    const QStringList filters = {
-        QStringLiteral("Video Files (*.avi *.rm *.asf *.rmvb *.qt *.mov *.mpg *.mpeg *.m1v *.mp3 *.wav)"),
-        QStringLiteral("Audio files (*.wav *.mpa *.mp2 *.mp3 *.au *.aif *.aiff *.snd)"),
-        QStringLiteral("MIDI Files (*.mid *.midi *.rmi)"),
-        QStringLiteral("Image Files (*.jpg *.bmp *.gif *.tga)"),
-        QStringLiteral("All Files (*)"),
+const std::vector<MediaFileFilter> &MediaFileFilters() {
+    // "All Files" stands for every name: here a name need not have an extension at all.
+    static const std::vector<MediaFileFilter> filters = {
+        {QStringLiteral("Video Files (*.avi; *.rm; *.asf; *.rmvb*.qt; *.mov; *.mpg; *.mpeg; *.m1v)"),
+         {"*.avi", "*.rm", "*.asf", "*.rmvb", "*.qt", "*.mov", "*.mpg", "*.mpeg", "*.m1v", "*.mp3", "*.wav"}},
+        {QStringLiteral("Audio files (*.wav; *.mpa; *.mp2; *.mp3; *.au; *.aif; *.aiff; *.snd)"),
+         {"*.wav", "*.mpa", "*.mp2", "*.mp3", "*.au", "*.aif", "*.aiff", "*.snd"}},
+        {QStringLiteral("MIDI Files (*.mid, *.midi, *.rmi)"), {"*.mid", "*.midi", "*.rmi"}},
+        {QStringLiteral("Image Files (*.jpg, *.bmp, *.gif, *.tga)"), {"*.jpg", "*.bmp", "*.gif", "*.tga"}},
+        {QStringLiteral("All Files (*.*)"), {"*"}},
     };
-    QFileDialog dialog(pOwner, QStringLiteral("Open File"));
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters.front());
-    if (dialog.exec() != QDialog::Accepted)
+    return filters;
+}
+
+std::unique_ptr<QFileDialog> CreateMediaFileDialog(QWidget *pOwner) {
+    auto pDialog = std::make_unique<QFileDialog>(pOwner, QStringLiteral("Open File"));
+    // Qt's own dialog, whose file list we can reach: the labels are shown as they are, and the
+    // patterns Qt would read out of them ("*.avi;", "*.rmvb*.qt;") are replaced by the real ones.
+    pDialog->setOption(QFileDialog::DontUseNativeDialog);
+    pDialog->setFileMode(QFileDialog::ExistingFiles);
+    QStringList labels;
+    for (const MediaFileFilter &filter : MediaFileFilters())
+        labels.append(filter.strLabel);
+    pDialog->setNameFilters(labels);
+    auto *pModel = pDialog->findChild<QFileSystemModel *>();
+    auto applyPatterns = [pModel](const QString &strLabel) {
+        for (const MediaFileFilter &filter : MediaFileFilters()) {
+            if (pModel != nullptr && filter.strLabel == strLabel)
+                pModel->setNameFilters(filter.patterns);
+        }
+    };
+    // The dialog applies its parsed patterns first and then reports the choice, so ours win.
+    QObject::connect(pDialog.get(), &QFileDialog::filterSelected, pDialog.get(), applyPatterns);
+    pDialog->selectNameFilter(labels.front());
+    applyPatterns(labels.front());
+    return pDialog;
+}
+
+QStringList QtShellServices::ChooseMediaFiles(QWidget *pOwner) {
+    const std::unique_ptr<QFileDialog> pDialog = CreateMediaFileDialog(pOwner);
+    if (pDialog->exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles();
+    return pDialog->selectedFiles();
 }
 
 }  // namespace klangor

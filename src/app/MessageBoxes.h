@@ -4,9 +4,12 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 class QDialog;
+class QFileDialog;
 class QWidget;
 
 namespace klangor {
@@ -47,6 +50,17 @@ public:
     bool AskYesNo(QWidget *pOwner, const QString &strCaption, const QString &strText, Icon icon) override;
     int RunDialog(QDialog &dialog) override;
 };
+
+// One filter of the "Open File" dialog: the label the user reads and the patterns it stands for. The
+// labels are the design's own, and some do not list their patterns the way the dialog would parse them.
+struct MediaFileFilter {
+    QString strLabel;
+    QStringList patterns;
+};
+const std::vector<MediaFileFilter> &MediaFileFilters();
+
+// The multi-select "Open File" dialog, ready to run, with the first filter chosen.
+std::unique_ptr<QFileDialog> CreateMediaFileDialog(QWidget *pOwner);
 
 class QtShellServices : public IShellServices {
 public:

@@ -1,18 +1,25 @@
 // The main window: skin set-up, shape, title, closing, keys, the preview pair and the shell commands.
 #include "app/AboutDialog.h"
 #include "app/AppTestSupport.h"
+#include "clips/MediaPlayer.h"
+#include "support/MediaFactory.h"
 #include "skin/SkinKeys.h"
 #include "skin/SkinQt.h"
 #include "skin/VideoPreviewWindow.h"
 #include "skin/WindowShape.h"
 
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -329,6 +336,149 @@ TEST(MainWindowThreads, NoticeFromAnotherThreadRunsOnTheWindowThreadWhileTheCall
     EXPECT_EQ(pRanOn, window.thread());
     EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Progress: 1 of 1, 50.0%"));
     EXPECT_EQ(qobject_cast<QProgressBar *>(window.GetControl(kIdProgress))->value(), 50);
+}
+
+}  // namespace
+
+// --- Preview wiring: the dialog, drops, keys and the hidden sliders reach the preview commands ---
+
+namespace {
+
+// The names the dialog's file list shows in the folder, once it has read it.
+QStringList ListedNames(QFileDialog &dialog, const QString &strFolder) {
+    auto *pModel = dialog.findChild<QFileSystemModel *>();
+    QStringList names;
+    for (int iTry = 0; iTry < 100; ++iTry) {
+        ProcessEvents(20);
+        const QModelIndex folder = pModel->index(strFolder);
+        names.clear();
+        for (int i = 0; i < pModel->rowCount(folder); ++i)
+            names.append(pModel->index(i, 0, folder).data().toString());
+        if (!names.isEmpty() && iTry > 5)
+            break;
+    }
+    names.sort();
+    return names;
+}
+
+TEST(MainWindowPreviewWiring, OpenDialogShowsTheFiveLabelsAsWrittenAndFiltersByTheirRealPatterns) {
+    TempDir folder;
+    for (const char *pszName : {"talk.avi", "song.MP3", "tune.mid", "notes.txt", "README"})
+        std::ofstream(folder.Path() / pszName) << "x";
+    const std::unique_ptr<QFileDialog> pDialog = CreateMediaFileDialog(nullptr);
+    EXPECT_EQ(pDialog->windowTitle(), QStringLiteral("Open File"));
+    EXPECT_EQ(pDialog->fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(pDialog->nameFilters(),
+              (QStringList{"Video Files (*.avi; *.rm; *.asf; *.rmvb*.qt; *.mov; *.mpg; *.mpeg; *.m1v)",
+                           "Audio files (*.wav; *.mpa; *.mp2; *.mp3; *.au; *.aif; *.aiff; *.snd)",
+                           "MIDI Files (*.mid, *.midi, *.rmi)", "Image Files (*.jpg, *.bmp, *.gif, *.tga)",
+                           "All Files (*.*)"}));
+    EXPECT_EQ(pDialog->selectedNameFilter(), pDialog->nameFilters().front());
+    const QString strFolder = QString::fromStdString(folder.Path().string());
+    pDialog->setDirectory(strFolder);
+    pDialog->show();
+    EXPECT_EQ(ListedNames(*pDialog, strFolder), (QStringList{"song.MP3", "talk.avi"}));
+
+    // The user picks a filter from the list: its real patterns apply, not the ones in its label.
+    auto *pCombo = pDialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+    ASSERT_NE(pCombo, nullptr);
+    pCombo->setFocus();
+    QTest::keyClick(pCombo, Qt::Key_Down);
+    QTest::keyClick(pCombo, Qt::Key_Down);
+    ASSERT_EQ(pCombo->currentIndex(), 2);
+    EXPECT_EQ(ListedNames(*pDialog, strFolder), (QStringList{"tune.mid"}));
+    QTest::keyClick(pCombo, Qt::Key_Down);
+    QTest::keyClick(pCombo, Qt::Key_Down);
+    EXPECT_EQ(ListedNames(*pDialog, strFolder),
+              (QStringList{"README", "notes.txt", "song.MP3", "talk.avi", "tune.mid"}));
+    pDialog->reject();
+}
+
+TEST(MainWindowPreviewWiring, DropOfTwoFileUrlsAddsBothAndLoadsTheFirst) {
+    MediaFactory media;
+    const std::string strFirst = media.MakeTone("one.wav", 1.0, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strSecond = media.MakeTone("two words.wav", 1.0, 8000, 1, {"-c:a", "pcm_s16le"});
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    QMimeData mime;
+    mime.setData(QStringLiteral("text/uri-list"),
+                 QUrl::fromLocalFile(QString::fromStdString(strFirst)).toEncoded() + "\r\n" +
+                     QUrl::fromLocalFile(QString::fromStdString(strSecond)).toEncoded() + "\r\n");
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+
+    QListWidget *pList = window.GetClipListBox();
+    ASSERT_EQ(pList->count(), 2);
+    EXPECT_EQ(pList->item(0)->text(), QStringLiteral("one.wav"));
+    EXPECT_EQ(pList->item(1)->text(), QStringLiteral("two words.wav"));
+    EXPECT_EQ(window.GetPlayer()->GetFileName(), strFirst);
+    EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Stopped);
+}
+
+// Keys go to the active window, as on a desktop.
+void PressIn(QWidget *pWindow, QWidget *pTarget, Qt::Key key) {
+    pWindow->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(pWindow));
+    QTest::keyClick(pTarget, key);
+}
+
+TEST(MainWindowPreviewWiring, KeysReachThePreviewAndTheTooltipsNameThem) {
+    MediaFactory media;
+    const std::string strClip = media.MakeTone("keys.wav", 3.0, 8000, 1, {"-c:a", "pcm_s16le"});
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    window.show();
+    // Nothing loaded: Space does nothing while Play is disabled.
+    PressIn(&window, &window, Qt::Key_Space);
+    EXPECT_TRUE(window.GetButton(kIdPause)->isHidden());
+
+    window.AddMediaFiles({QString::fromStdString(strClip)});
+    ASSERT_TRUE(window.IsClipLoaded());
+    PressIn(&window, window.GetClipListBox(), Qt::Key_Space);
+    EXPECT_TRUE(window.IsPreviewPlaying());
+    EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Running);
+    PressIn(window.GetPreviewWindow(), window.GetPreviewWindow(), Qt::Key_Space);
+    EXPECT_FALSE(window.IsPreviewPlaying());
+    EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Paused);
+
+    PressIn(&window, &window, Qt::Key_Right);
+    PressIn(&window, &window, Qt::Key_I);
+    // Paused a moment after the start, then one second on: the mark lies past the first half second.
+    EXPECT_GE(window.GetPlayer()->GetClipInfo().nStart, 50u);
+    EXPECT_EQ(ReadFileBytes(strClip + ".clipinfo"),
+              "Owner=Vellumar\r\nCutInfo=300," + std::to_string(window.GetPlayer()->GetClipInfo().nStart) +
+                  ",300,0;");
+    EXPECT_EQ(window.GetTimeline()->GetSelectionStart(),
+              static_cast<int>(window.GetPlayer()->GetClipInfo().nStart));
+    PressIn(&window, window.GetClipListBox(), Qt::Key_Delete);
+    EXPECT_EQ(window.GetClipListBox()->count(), 0);
+
+    EXPECT_TRUE(window.GetButton(kIdPlay)->toolTip().contains(QStringLiteral("Space")));
+    EXPECT_TRUE(window.GetButton(kIdSetStart)->toolTip().contains(QStringLiteral("(I)")));
+    EXPECT_TRUE(window.GetButton(kIdSetEnd)->toolTip().contains(QStringLiteral("(O)")));
+    EXPECT_TRUE(window.GetButton(kIdRemove)->toolTip().contains(QStringLiteral("Delete")));
+    EXPECT_TRUE(window.GetTimeline()->toolTip().contains(QStringLiteral("Home")));
+}
+
+TEST(MainWindowPreviewWiring, HiddenSlidersKeepTheirRangesAndActions) {
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    auto *pVolume = qobject_cast<QSlider *>(window.GetControl(kIdVolumeSlider));
+    auto *pRate = qobject_cast<QSlider *>(window.GetControl(kIdRateSlider));
+    EXPECT_EQ(pVolume->minimum(), -10000);
+    EXPECT_EQ(pVolume->maximum(), 0);
+    EXPECT_EQ(pRate->minimum(), 25);
+    EXPECT_EQ(pRate->maximum(), 200);
+    EXPECT_EQ(pRate->value(), 100);
+    pVolume->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_EQ(window.GetPlayer()->GetStoredVolume(), pVolume->value());
+    EXPECT_LT(pVolume->value(), 0);
+    pRate->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_EQ(window.GetControlText(kIdRateText), QStringLiteral("0.25 X"));
 }
 
 }  // namespace
