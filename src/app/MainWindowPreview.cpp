@@ -120,8 +120,13 @@ void MainWindow::CreatePreviewCommands() {
         {QKeySequence(Qt::Key_Delete), [this] { OnRemoveClip(); }},
     };
     for (QWidget *pWindow : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_pPreview.get())}) {
-        for (const auto &[sequence, fnAction] : keys)
-            connect(new QShortcut(sequence, pWindow), &QShortcut::activated, this, fnAction);
+        for (const auto &[sequence, fnAction] : keys) {
+            auto *pShortcut = new QShortcut(sequence, pWindow);
+            // Only seeking repeats while a key is held: a held Delete must not empty the list.
+            pShortcut->setAutoRepeat(sequence == QKeySequence(Qt::Key_Left) ||
+                                     sequence == QKeySequence(Qt::Key_Right));
+            connect(pShortcut, &QShortcut::activated, this, fnAction);
+        }
     }
 }
 
