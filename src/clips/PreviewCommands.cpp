@@ -162,7 +162,10 @@ void PreviewCommands::PlayPausePreview() {
     if (!m_bPreviewPlaying && nSelection != m_nLastPlayedIndex) {
         m_nLastPlayedIndex = nSelection;
         SelectClip(nSelection);
-        m_bPreviewPlaying = true;
+        // A clip that did not open is not playing: with the Pause face left up, clicks on the list
+        // would stop loading clips and adding to an emptied list would load nothing.
+        m_bPreviewPlaying = m_player.IsClipLoaded();
+        ShowPlayButtons(m_bPreviewPlaying);
         return;
     }
     m_player.TogglePause();

@@ -443,6 +443,26 @@ TEST_F(PreviewCommandsTest, UnplayableFileStaysListedWithTransportDisabledAndThe
     EXPECT_EQ(window.boxes.size(), 1u);
 }
 
+TEST_F(PreviewCommandsTest, PlayOnAFileThatCannotOpenLeavesThePlayFaceSoTheListStillPreviews) {
+    const std::string strGood = Tone("fine.wav", 2.0);
+    const std::string strBroken = media.MakeRaw("damaged.mpg", std::string(2048, 'z'));
+    commands.InitDialog();
+    commands.AddMediaFiles({strGood, strBroken});
+    view.nListSelection = 1;
+    commands.PlayPausePreview();
+    EXPECT_FALSE(player.IsClipLoaded());
+    EXPECT_FALSE(commands.IsPreviewPlaying());
+    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
+    EXPECT_FALSE(view.shown[kPreviewIdPause]);
+    EXPECT_TRUE(view.TransportEnabled(false));
+
+    // A click on the good entry previews it again.
+    view.nListSelection = 0;
+    commands.OnClipSelectionChange();
+    EXPECT_EQ(player.GetFileName(), strGood);
+    EXPECT_TRUE(view.TransportEnabled(true));
+}
+
 TEST_F(PreviewCommandsTest, CutInfoThatCannotBeWrittenIsReportedAndPreviewGoesOn) {
     const std::string strClip = Tone("guarded.wav", 3.0);
     // A folder where the cut-info file belongs: no file can take its place.
