@@ -383,6 +383,24 @@ TEST_F(PreviewCommandsTest, SpeedSliderEndsGiveQuarterAndDoubleRateAndNormalSpee
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
 }
 
+TEST_F(PreviewCommandsTest, FrameStepHoldsTheVideoAndShowsThePlayFace) {
+    const std::string strClip = MakeClip(media, "steps.mp4", 2.0);
+    commands.InitDialog();
+    commands.AddMediaFiles({strClip});
+    view.nListSelection = 0;
+    commands.OnClipDoubleClick();
+    ASSERT_TRUE(player.CanStepFrame());
+    ASSERT_TRUE(commands.IsPreviewPlaying());
+    commands.OnStepFrame();
+    EXPECT_EQ(player.GetPlayState(), PlayState::Paused);
+    EXPECT_FALSE(commands.IsPreviewPlaying());
+    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
+    EXPECT_FALSE(view.shown[kPreviewIdPause]);
+    // Play runs it again.
+    commands.PlayPausePreview();
+    EXPECT_EQ(player.GetPlayState(), PlayState::Running);
+}
+
 TEST_F(PreviewCommandsTest, PlayLoadsAnotherHighlightedClipThenPausesAndTheTimerSparesADraggedThumb) {
     const std::string strFirst = Tone("a.wav", 3.0);
     const std::string strSecond = Tone("b.wav", 3.0);
