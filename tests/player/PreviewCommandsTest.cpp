@@ -173,7 +173,8 @@ TEST_F(PreviewCommandsTest, AddingToAnEmptyListLoadsTheFirstStoppedAtItsStartAnd
     EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:01.20 -- 00:00:02.50");
     EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:01.30");
     EXPECT_EQ(view.title, "Vellumar Klangor - v2.31 [" + strFirst + "]");
-    EXPECT_NEAR(PositionOf(player), 120, 5) << "stopped on the selection start";
+    EXPECT_TRUE(WaitUntil(player, [&] { return std::labs(PositionOf(player) - 120) <= 5; }))
+        << "stopped on the selection start, not at " << PositionOf(player);
     EXPECT_EQ(view.Names(), std::vector<std::string>{"first.wav"});
     EXPECT_EQ(view.nListSelection, 0);
 
@@ -326,7 +327,8 @@ TEST_F(PreviewCommandsTest, CompletionMovesToTheNextClipAndStopsAfterTheLast) {
     EXPECT_EQ(player.GetFileName(), strThird) << "nothing after the last";
     EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
     EXPECT_TRUE(view.shown[kPreviewIdPlay]);
-    EXPECT_NEAR(PositionOf(player), 0, 5) << "rewound to the selection start";
+    EXPECT_TRUE(WaitUntil(player, [&] { return PositionOf(player) <= 5; }))
+        << "rewound to the selection start, not at " << PositionOf(player);
     EXPECT_TRUE(window.boxes.empty());
 }
 
@@ -417,6 +419,8 @@ TEST_F(PreviewCommandsTest, PlayLoadsAnotherHighlightedClipThenPausesAndTheTimer
     EXPECT_TRUE(view.shown[kPreviewIdPlay]);
 
     player.SetPosition(150);
+    // Seeks complete on the playback's own thread.
+    ASSERT_TRUE(WaitUntil(player, [&] { return std::labs(PositionOf(player) - 150) <= 2; }));
     commands.OnSeekScroll(150, false);  // the user holds the thumb
     view.sliders[kPreviewIdSeekBar].nPosition = 40;
     commands.OnTimer();
@@ -428,12 +432,14 @@ TEST_F(PreviewCommandsTest, PlayLoadsAnotherHighlightedClipThenPausesAndTheTimer
 
     // The keys: one second on, the selection's ends, and I/O at the play position.
     commands.OnSeekBy(PreviewCommands::kKeySeekStep);
-    EXPECT_NEAR(PositionOf(player), 250, 2);
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 250);
+    ASSERT_TRUE(WaitUntil(player, [&] { return std::labs(PositionOf(player) - 250) <= 2; }));
     commands.OnMarkStart();
     EXPECT_NEAR(player.GetClipInfo().nStart, 250, 2);
     EXPECT_EQ(CutInfoText(strSecond), Record(300, player.GetClipInfo().nStart, 300));
     commands.OnSeekBy(-10 * PreviewCommands::kKeySeekStep);
-    EXPECT_EQ(PositionOf(player), 0) << "kept within the clip";
+    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 0) << "kept within the clip";
+    EXPECT_TRUE(WaitUntil(player, [&] { return PositionOf(player) == 0; }));
     commands.OnGoToSelectionStart();
     EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, static_cast<int>(player.GetClipInfo().nStart));
 }
