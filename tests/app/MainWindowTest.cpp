@@ -464,6 +464,49 @@ TEST(MainWindowPreviewWiring, KeysReachThePreviewAndTheTooltipsNameThem) {
     EXPECT_TRUE(window.GetTimeline()->toolTip().contains(QStringLiteral("Home")));
 }
 
+TEST(MainWindowPreviewWiring, ListClicksButtonsAndTheTimerReachTheCommands) {
+    MediaFactory media;
+    const std::string strFirst = media.MakeTone("first.wav", 3.0, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strSecond = media.MakeTone("second.wav", 3.0, 8000, 1, {"-c:a", "pcm_s16le"});
+    WindowHarness harness({}, {QString::fromStdString(strFirst), QString::fromStdString(strSecond)});
+    MainWindow &window = harness.Window();
+    window.show();
+    QListWidget *pList = window.GetClipListBox();
+
+    // A click on an entry previews it, stopped.
+    pList->setCurrentRow(1);
+    EXPECT_EQ(window.GetPlayer()->GetFileName(), strSecond);
+    EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Stopped);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Vellumar Klangor - v2.31 [%1]").arg(strSecond.c_str()));
+
+    window.GetButton(kIdPlay)->click();
+    EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Running);
+    EXPECT_FALSE(window.GetButton(kIdPause)->isHidden());
+    window.GetButton(kIdStop)->click();
+    EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Stopped);
+    EXPECT_FALSE(window.GetButton(kIdPlay)->isHidden());
+
+    // The set-start button takes the seek bar's thumb and marks the timeline.
+    window.GetTimeline()->setValue(120);
+    window.GetButton(kIdSetStart)->click();
+    EXPECT_EQ(window.GetTimeline()->GetSelectionStart(), 120);
+    EXPECT_EQ(window.GetControlText(kIdSelectionTime),
+              QStringLiteral("Selection: 00:00:01.20 -- 00:00:03.00"));
+    EXPECT_EQ(ReadFileBytes(strSecond + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,120,300,0;");
+
+    // The timer writes the current time.
+    ProcessEvents(250);
+    EXPECT_TRUE(window.GetControlText(kIdCurrentTime).startsWith(QStringLiteral("Current: 00:00:0")));
+
+    window.GetButton(kIdMoveUp)->click();
+    EXPECT_EQ(pList->item(0)->text(), QStringLiteral("second.wav"));
+    window.GetButton(kIdRemove)->click();
+    ASSERT_EQ(pList->count(), 1);
+    EXPECT_EQ(pList->item(0)->text(), QStringLiteral("first.wav"));
+    EXPECT_TRUE(window.IsClipLoaded()) << "a removed clip stays loaded";
+    EXPECT_TRUE(harness.boxes.boxes.empty());
+}
+
 TEST(MainWindowPreviewWiring, HiddenSlidersKeepTheirRangesAndActions) {
     WindowHarness harness;
     MainWindow &window = harness.Window();
