@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "clips/MpvVideoRenderer.h"
 #include "clips/VideoSurface.h"
@@ -108,6 +109,10 @@ private:
     int64_t m_llDuration = 0;
     int64_t m_llStop = 0;
     int64_t m_llLastPosition = 0;
+    // Where a seek made while paused put the held frame. An audio output reports the position of what
+    // it has buffered minus its latency, which on a paused clip can trail the target for good; the
+    // held place is the target, until playback runs again.
+    std::optional<int64_t> m_llHeldPosition;
 };
 
 MpvPlaybackGraph::~MpvPlaybackGraph() {
@@ -294,6 +299,9 @@ int MpvPlaybackGraph::SetPause(bool bPause) {
         return kPlaybackFailed;
     }
     int iFlag = bPause ? 1 : 0;
+    if (!bPause) {
+        m_llHeldPosition.reset();
+    }
     return mpv_set_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iFlag);
 }
 
@@ -366,6 +374,16 @@ int MpvPlaybackGraph::GetPositions(int64_t &llCurrent, int64_t &llStop) {
     if (!m_bLoaded) {
         return kPlaybackFailed;
     }
+    if (m_llHeldPosition) {
+        int iPaused = 0;
+        if (mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0) {
+            m_llLastPosition = *m_llHeldPosition;
+            llCurrent = m_llLastPosition;
+            llStop = m_llStop;
+            return kPlaybackOk;
+        }
+        m_llHeldPosition.reset();
+    }
     double dSeconds = 0;
     const int iStatus = mpv_get_property(m_pHandle.get(), "time-pos", MPV_FORMAT_DOUBLE, &dSeconds);
     if (iStatus >= 0) {
@@ -407,6 +425,12 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
     // Once libmpv has taken the seek, the position reads the target: a position read right after this
     // call never shows the place playback came from.
     WaitForSync(MPV_EVENT_SEEK);
+    int iPaused = 0;
+    if (mpv_get_property(h, "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0) {
+        m_llHeldPosition = llCurrent;
+    } else {
+        m_llHeldPosition.reset();
+    }
     return kPlaybackOk;
 }
 
@@ -546,6 +570,7 @@ int MpvPlaybackGraph::Step() {
     if (mpv_get_property(m_pHandle.get(), "seeking", MPV_FORMAT_FLAG, &iSeeking) >= 0 && iSeeking != 0) {
         WaitForSync(MPV_EVENT_PLAYBACK_RESTART);
     }
+    m_llHeldPosition.reset();
     const char *command[] = {"frame-step", nullptr};
     return mpv_command(m_pHandle.get(), command);
 }
