@@ -234,7 +234,7 @@ private:
 
     MainWindowEnvironment m_environment;
 
-    // Members in the design's order; Qt's parent owns the widgets, the pointers only name them.
+    // Members in the order of the control inventory; Qt's parent owns the widgets, the pointers only name them.
     QProgressBar *m_pProgress = nullptr;
     QListWidget *m_pClipList = nullptr;
     QSlider *m_pRateSlider = nullptr;
