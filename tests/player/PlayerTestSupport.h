@@ -1,5 +1,9 @@
 #pragma once
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -9,6 +13,7 @@
 
 #include "clips/MediaPlayer.h"
 #include "support/MediaFactory.h"
+#include <gtest/gtest.h>
 
 // The owner window as the player sees it, recording what the player asks of it.
 class RecordingWindow : public IPlayerWindow {
@@ -84,4 +89,33 @@ inline std::string MakeClip(MediaFactory &media, const std::string &strName, dou
         outputs.insert(outputs.end(), {"-c:a", bVideo ? "aac" : "pcm_s16le"});
     }
     return media.Make(strName, inputs, outputs);
+}
+
+// Sends one request line to the playback's inspection socket, as an outside tool would, and returns the
+// reply line.
+inline std::string AskSocket(const std::string &strPath, const std::string &strRequest) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    for (int iTry = 0; iTry < 200; ++iTry) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+            close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const std::string strLine = strRequest + "\n";
+        EXPECT_EQ(write(fd, strLine.data(), strLine.size()), static_cast<ssize_t>(strLine.size()));
+        std::string strReply;
+        char c = 0;
+        while (read(fd, &c, 1) == 1 && c != '\n') {
+            strReply += c;
+        }
+        close(fd);
+        // The socket also carries unrequested event lines; the answer is the one with an error field.
+        if (strReply.find("\"error\"") != std::string::npos) {
+            return strReply;
+        }
+    }
+    return {};
 }

@@ -80,36 +80,9 @@ public:
     std::vector<std::string> dialogAnswer;
 };
 
-// One request line to the playback's inspection socket, as an outside tool would send it.
-std::string AskPlayback(const std::string &strSocket, const std::string &strRequest) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    strSocket.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    for (int iTry = 0; iTry < 200; ++iTry) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
-            close(fd);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        const std::string strLine = strRequest + "\n";
-        EXPECT_EQ(write(fd, strLine.data(), strLine.size()), static_cast<ssize_t>(strLine.size()));
-        std::string strReply;
-        char c = 0;
-        while (read(fd, &c, 1) == 1 && c != '\n') {
-            strReply += c;
-        }
-        close(fd);
-        if (strReply.find("\"error\"") != std::string::npos) {
-            return strReply;
-        }
-    }
-    return {};
-}
-
 double VolumePercent(MediaPlayer &player) {
     const std::string strReply =
-        AskPlayback(player.GetRegistrationPath(), R"({"command":["get_property","volume"]})");
+        AskSocket(player.GetRegistrationPath(), R"({"command":["get_property","volume"]})");
     const size_t nAt = strReply.find("\"data\":");
     return nAt == std::string::npos ? NAN : std::strtod(strReply.c_str() + nAt + 7, nullptr);
 }
