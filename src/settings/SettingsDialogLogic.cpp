@@ -1,5 +1,8 @@
 #include "settings/SettingsDialogLogic.h"
 
+#include <atomic>
+#include <span>
+
 namespace {
 
 bool InRange(int nPosition, int nCount) {
@@ -98,36 +101,25 @@ void SettingsDialogLogic::WriteRecord() {
 
     // A list without a selection leaves its field as it is; the quality lists as well, since a
     // position of -1 is not a quality level.
-    if (InRange(c.nSampleRate, kSampleRateCount)) {
-        s.m_iSampleRate = kSampleRateChoices[c.nSampleRate].iValue;
-    }
-    if (InRange(c.nBitrate, kBitrateCount)) {
-        s.m_iBitrate = kBitrateChoices[c.nBitrate].iValue;
-    }
-    if (InRange(c.nQuality, kQualityCount)) {
-        s.m_iQuality = kQualityChoices[c.nQuality].iValue;
-    }
-    if (InRange(c.iChannelMode, kChannelModeCount)) {
-        s.m_iChannelMode = kChannelModeChoices[c.iChannelMode].iValue;
-    }
-    if (InRange(c.iMonoSource, kMonoSourceCount)) {
-        s.m_iMonoSource = kMonoSourceChoices[c.iMonoSource].iValue;
-    }
+    auto Take = [](int nPosition, std::span<const SettingChoice> choices, std::atomic<int32_t> &field) {
+        if (InRange(nPosition, static_cast<int>(choices.size()))) {
+            field = choices[nPosition].iValue;
+        }
+    };
+    Take(c.nSampleRate, kSampleRateChoices, s.m_iSampleRate);
+    Take(c.nBitrate, kBitrateChoices, s.m_iBitrate);
+    Take(c.nQuality, kQualityChoices, s.m_iQuality);
+    Take(c.iChannelMode, kChannelModeChoices, s.m_iChannelMode);
+    Take(c.iMonoSource, kMonoSourceChoices, s.m_iMonoSource);
     s.m_bCopyright = c.bCopyright ? 1 : 0;
     s.m_bOriginal = c.bOriginal ? 1 : 0;
     s.m_bCrc = c.bCrc ? 1 : 0;
     s.m_bPrivate = c.bPrivate ? 1 : 0;
     s.m_iVbrMode = c.bVbr ? kVbrModeOn : kVbrModeOff;
     s.m_bWriteVbrHeader = c.bWriteVbrHeader ? 1 : 0;
-    if (InRange(c.nVbrMinBitrate, kBitrateCount)) {
-        s.m_iVbrMinBitrate = kBitrateChoices[c.nVbrMinBitrate].iValue;
-    }
-    if (InRange(c.nVbrMaxBitrate, kBitrateCount)) {
-        s.m_iVbrMaxBitrate = kBitrateChoices[c.nVbrMaxBitrate].iValue;
-    }
-    if (InRange(c.nVbrQuality, kQualityCount)) {
-        s.m_iVbrQuality = kQualityChoices[c.nVbrQuality].iValue;
-    }
+    Take(c.nVbrMinBitrate, kBitrateChoices, s.m_iVbrMinBitrate);
+    Take(c.nVbrMaxBitrate, kBitrateChoices, s.m_iVbrMaxBitrate);
+    Take(c.nVbrQuality, kQualityChoices, s.m_iVbrQuality);
 }
 
 void SettingsDialogLogic::CommitAndRefresh() {
