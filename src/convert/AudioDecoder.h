@@ -7,6 +7,10 @@
 
 #include "convert/WaveFormat.h"
 
+// The sample format a decoder is asked to deliver: 16-bit signed for WAV output, 32-bit float for the
+// MP3 encoder, which takes float directly and would otherwise pay for rounding.
+enum class PcmSampleFormat { S16, Float };
+
 // What the conversion needs of a decoder: open a file's primary audio track, report its duration and the
 // PCM format it delivers, run, seek once to a time, and fill a caller-owned buffer with the next
 // consecutive frames. Status results are 0 on success and the decoder's own negative error number on
@@ -24,14 +28,18 @@ public:
     virtual int Seek(int64_t llTime) = 0;
     // Fills up to nFrames frames; fewer only when the stream has ended.
     virtual int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) = 0;
+    // How far into its input the decoder has read, 0..1, or a negative value when it cannot tell. The
+    // progress of a stream whose length is unknown is estimated from it.
+    virtual double GetReadFraction() const { return -1.0; }
 };
 
-// Makes a fresh decoder for each job; a null result means no decoder could be created.
-using AudioDecoderFactory = std::function<std::unique_ptr<IAudioDecoder>()>;
+// Makes a fresh decoder for each job, delivering the given format; a null result means no decoder could
+// be created.
+using AudioDecoderFactory = std::function<std::unique_ptr<IAudioDecoder>(PcmSampleFormat)>;
 
-// The FFmpeg-backed decoder: 16-bit interleaved PCM at the source's rate, one or two channels, sources
-// with more channels downmixed to stereo.
-std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder();
+// The FFmpeg-backed decoder: interleaved PCM of the asked format (16-bit, format tag 1, or 32-bit float,
+// format tag 3) at the source's rate, one or two channels, sources with more channels downmixed to stereo.
+std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder(PcmSampleFormat format = PcmSampleFormat::S16);
 
 // Keeps FFmpeg's own diagnostics off the terminal; failures reach the user as the job's failure text.
 void SilenceDecoderLog();

@@ -21,22 +21,32 @@ AudioStreamReader::~AudioStreamReader() {
 void AudioStreamReader::Close() {
     m_pDecoder.reset();
     m_bSeekDone = false;
-    m_bOpen = false;
+    m_state = State::Closed;
 }
 
 bool AudioStreamReader::Fail(const char *szText) {
     m_strLastError = szText;
+    m_state = State::Failed;
     return false;
 }
 
-bool AudioStreamReader::Open(const std::string &strPath) {
+void AudioStreamReader::FixSelection(const std::string &strSourcePath) {
+    m_strSourcePath = strSourcePath;
+    m_selection = ClipInfo{};
+    m_bHasSelection = ReadCutInfo(strSourcePath, m_selection.nDuration, m_selection.nStart, m_selection.nEnd);
+    m_bSelectionFixed = true;
+}
+
+bool AudioStreamReader::Open(const std::string &strPath, PcmSampleFormat format) {
     Close();
+    if (m_bSelectionFixed && strPath != m_strSourcePath) {
+        m_bSelectionFixed = false;  // another file: its own selection counts
+    }
     m_strSourcePath = strPath;
     m_strLastError.clear();
-    m_bStreamEnded = false;
-    m_bOpened = false;
+    m_format = format;
 
-    m_pDecoder = m_decoderFactory ? m_decoderFactory() : nullptr;
+    m_pDecoder = m_decoderFactory ? m_decoderFactory(format) : nullptr;
     if (!m_pDecoder) {
         return Fail("Could not create MultiMedia Stream for Audio");
     }
@@ -50,7 +60,8 @@ bool AudioStreamReader::Open(const std::string &strPath) {
     if (m_pDecoder->GetFormat(m_wfx) < 0) {
         return Fail("Cannot get audio format!");
     }
-    if (m_wfx.wFormatTag != kWaveFormatPcm) {
+    const bool bFloat = m_wfx.wFormatTag == kWaveFormatFloat && m_wfx.wBitsPerSample == 32;
+    if (m_wfx.wFormatTag != kWaveFormatPcm && !(bFloat && format == PcmSampleFormat::Float)) {
         return Fail("Audio type is not supported!");
     }
     if (m_wfx.nSamplesPerSec == 0 || m_wfx.nChannels == 0 || m_wfx.wBitsPerSample < 8) {
@@ -76,16 +87,22 @@ bool AudioStreamReader::Open(const std::string &strPath) {
     }
     // Without a valid saved selection every frame the decoder yields is converted, not just as many as
     // the container's duration promises: that duration is often an estimate, or missing.
-    m_bToStreamEnd = true;
+    m_state = State::ReadingToStreamEnd;
     ApplySavedSelection();
-    m_bOpen = m_bOpened = true;
     return true;
 }
 
 void AudioStreamReader::ApplySavedSelection() {
-    uint32_t nDuration = 0, nStart = 0, nEnd = 0;
-    if (!ReadCutInfo(m_strSourcePath, nDuration, nStart, nEnd)) {
+    ClipInfo selection = m_selection;
+    const bool bHasSelection =
+        m_bSelectionFixed ? m_bHasSelection
+                          : ReadCutInfo(m_strSourcePath, selection.nDuration, selection.nStart, selection.nEnd);
+    if (!bHasSelection) {
         return;
+    }
+    const auto [nDuration, nStart, nEnd] = selection;
+    if (nDuration == 0 && nEnd == 0) {
+        return;  // saved by a player that could not measure the clip: the whole clip
     }
     const auto toFrame = [this](uint32_t nHundredths) {
         const double dFrame = std::trunc(nHundredths / 100.0 * m_nSampleRate);
@@ -93,14 +110,42 @@ void AudioStreamReader::ApplySavedSelection() {
     };
     const uint32_t nStartFrame = toFrame(nStart);
     const uint32_t nEndFrame = toFrame(nEnd);
-    if (nEnd == nDuration && nStart <= nEnd) {
+    if (nStart == nEnd) {
+        // An empty selection converts nothing, wherever it lies, also at the clip's very end.
+        m_nStartFrame = m_nEndFrame = nStartFrame;
+        m_nFramesToConvert = 0;
+        m_state = State::ReadingRange;
+        return;
+    }
+    if (nEnd == nDuration && nStart < nEnd) {
         // The selection ends where the clip ends: run to the real end, whatever the container estimated.
         m_nStartFrame = nStartFrame;
         m_nEndFrame = std::max(m_nTotalFrames, nStartFrame);
         m_nFramesToConvert = m_nEndFrame - m_nStartFrame;
         return;
     }
+    if (nStart < nEnd && nEndFrame > m_nTotalFrames) {
+        // The container's length may be only an estimate (a VBR MP3 without its header): the real one
+        // decides whether the selection lies inside the clip.
+        m_nTotalFrames = std::max(m_nTotalFrames, CountRealFrames(m_format));
+    }
     SetRange(nStartFrame, nEndFrame);
+}
+
+uint32_t AudioStreamReader::CountRealFrames(PcmSampleFormat format) {
+    std::unique_ptr<IAudioDecoder> pCounter = m_decoderFactory ? m_decoderFactory(format) : nullptr;
+    if (!pCounter || pCounter->OpenFile(m_strSourcePath) < 0 || pCounter->Run() < 0) {
+        return 0;
+    }
+    uint64_t nFrames = 0;
+    uint32_t nFilled = kChunkFrames;
+    while (nFilled == kChunkFrames && nFrames < UINT32_MAX) {
+        if (pCounter->Fill(m_pBuffer.get(), kChunkFrames, nFilled) < 0) {
+            break;
+        }
+        nFrames += nFilled;
+    }
+    return static_cast<uint32_t>(std::min<uint64_t>(nFrames, UINT32_MAX));
 }
 
 void AudioStreamReader::SetRange(uint32_t nStart, uint32_t nEnd) {
@@ -110,20 +155,38 @@ void AudioStreamReader::SetRange(uint32_t nStart, uint32_t nEnd) {
     m_nStartFrame = nStart;
     m_nEndFrame = nEnd;
     m_nFramesToConvert = nEnd - nStart;
-    m_bToStreamEnd = false;
+    if (IsOpen()) {
+        m_state = State::ReadingRange;
+    }
+}
+
+double AudioStreamReader::EstimateReadPercent() const {
+    if (m_state == State::Ended) {
+        return 100.0;
+    }
+    const double dFraction = m_pDecoder ? m_pDecoder->GetReadFraction() : -1.0;
+    return dFraction < 0.0 ? 0.0 : std::min(100.0, dFraction * 100.0);
 }
 
 int AudioStreamReader::ReadChunk() {
-    if (!m_pDecoder || !m_pBuffer || m_bStreamEnded) {
+    if (!m_pDecoder || !m_pBuffer) {
         return 0;
     }
     uint32_t nChunk = kChunkFrames;
-    if (!m_bToStreamEnd) {
-        const uint32_t nRest = m_nFramesToConvert - m_nFramesRead;
-        if (nRest == 0) {
-            return 0;
+    switch (m_state) {
+        case State::ReadingToStreamEnd:
+            break;
+        case State::ReadingRange: {
+            const uint32_t nRest = m_nFramesToConvert - m_nFramesRead;
+            if (nRest == 0) {
+                m_state = State::Ended;
+                return 0;
+            }
+            nChunk = std::min(nRest, kChunkFrames);
+            break;
         }
-        nChunk = std::min(nRest, kChunkFrames);
+        default:
+            return 0;
     }
     uint32_t nFilled = 0;
     if (!UpdateSample(nChunk, nFilled)) {
@@ -131,7 +194,7 @@ int AudioStreamReader::ReadChunk() {
     }
     // A short fill is the real end of the stream: the frames it holds are delivered, the next call ends.
     if (nFilled < nChunk) {
-        m_bStreamEnded = true;
+        m_state = State::Ended;
     }
     m_nFramesRead += nFilled;
     return static_cast<int>(nFilled);
@@ -143,12 +206,14 @@ bool AudioStreamReader::UpdateSample(uint32_t nFrames, uint32_t &nFilled) {
         const int64_t llFrame = int64_t{m_nStartFrame} + m_nFramesRead;
         const int64_t llTime = (llFrame * kUnitsPerSecond + m_nSampleRate - 1) / m_nSampleRate;
         if (m_pDecoder->Seek(llTime) < 0) {
-            return Fail("Cannot seek audio.");
+            m_strLastError = "Cannot seek audio.";
+            return false;
         }
         m_bSeekDone = true;
     }
     if (m_pDecoder->Fill(m_pBuffer.get(), nFrames, nFilled) < 0) {
-        return Fail("Cannot update audio sample");
+        m_strLastError = "Cannot update audio sample";
+        return false;
     }
     return true;
 }

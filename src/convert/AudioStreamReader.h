@@ -4,35 +4,48 @@
 #include <memory>
 #include <string>
 
+#include "clips/ClipInfo.h"
 #include "convert/AudioDecoder.h"
 #include "convert/WaveFormat.h"
 
 // One conversion job: the source, the output path, the decoded PCM stream and the range of frames to
-// convert, handed out in chunks of at most kChunkFrames. Opened on the window thread, then read on the
-// writer's thread; one thread at a time.
+// convert, handed out in chunks of at most kChunkFrames. Prepared on the window thread (paths and the
+// saved selection), then opened, read and closed by the one worker that converts it.
 class AudioStreamReader {
 public:
     static constexpr uint32_t kChunkFrames = 1000;
+
+    // Where a reader is in its life. A reader is read through once: Open starts it over.
+    enum class State {
+        Closed,              // never opened, or closed since
+        Failed,              // the last Open failed; m_strLastError says why
+        ReadingRange,        // open, handing out [m_nStartFrame, m_nEndFrame)
+        ReadingToStreamEnd,  // open, handing out every frame from m_nStartFrame to the real end
+        Ended,               // the range or the stream is done; ReadChunk returns 0
+    };
 
     explicit AudioStreamReader(AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder);
     AudioStreamReader(const AudioStreamReader &) = delete;
     AudioStreamReader &operator=(const AudioStreamReader &) = delete;
     virtual ~AudioStreamReader();
 
-    // Opens the file's primary audio track and fixes the range from its saved selection. False when a
-    // step failed; m_strLastError names it.
-    bool Open(const std::string &strPath);
+    // Reads the clip's saved selection now and keeps it for Open, so that later edits of the
+    // cut-info file do not reach a batch that has already started.
+    void FixSelection(const std::string &strSourcePath);
+    // Opens the file's primary audio track in the given sample format and fixes the range from its
+    // saved selection (the fixed one, if any). False when a step failed; m_strLastError names it.
+    bool Open(const std::string &strPath, PcmSampleFormat format = PcmSampleFormat::S16);
     // The next chunk in m_pBuffer: its frame count (1..1000), 0 when the range is done, -1 on a failure.
     int ReadChunk();
     // Limits the conversion to [nStart, nEnd); an invalid range changes nothing.
     void SetRange(uint32_t nStart, uint32_t nEnd);
     void Close();
 
-    bool IsOpen() const { return m_bOpen; }
-    // True when the last Open succeeded, also after Close: the job can be opened again for its turn.
-    bool WasOpened() const { return m_bOpened; }
-    // True when the job runs to the real end of the stream rather than to m_nEndFrame.
-    bool RunsToStreamEnd() const { return m_bToStreamEnd; }
+    State GetState() const { return m_state; }
+    bool IsOpen() const { return m_state != State::Closed && m_state != State::Failed; }
+    bool RunsToStreamEnd() const { return m_state == State::ReadingToStreamEnd; }
+    // How much of the input the decoder has read, 0..100, for streams whose length is not known.
+    double EstimateReadPercent() const;
 
     std::string m_strSourcePath;
     std::string m_strOutputPath;
@@ -40,7 +53,7 @@ public:
     bool m_bSeekDone = false;
     int m_nBytesPerSample = 0;
     int m_nChannels = 0;
-    uint32_t m_nTotalFrames = 0;  // from the container's duration: for range checks and progress only
+    uint32_t m_nTotalFrames = 0;  // from the container's duration unless counted: range checks, progress
     uint32_t m_nStartFrame = 0;
     uint32_t m_nEndFrame = 0;
     uint32_t m_nFramesToConvert = 0;
@@ -51,19 +64,22 @@ public:
     std::unique_ptr<uint8_t[]> m_pBuffer;
     int m_nBufferBytes = 0;
     std::string m_strLastError;
-    // Why the job produced no complete output; empty when it converted. Written by the writer thread
-    // while it runs the job, read by the window thread after the batch.
+    // Why the job produced no complete output; empty when it converted. Written by the worker that
+    // runs the job, read by the window thread after the job's end notice.
     std::string m_strJobError;
 
 private:
     bool Fail(const char *szText);
     void ApplySavedSelection();
+    uint32_t CountRealFrames(PcmSampleFormat format);
     bool UpdateSample(uint32_t nFrames, uint32_t &nFilled);
 
     AudioDecoderFactory m_decoderFactory;
     std::unique_ptr<IAudioDecoder> m_pDecoder;
-    bool m_bOpen = false;
-    bool m_bOpened = false;
-    bool m_bToStreamEnd = false;
-    bool m_bStreamEnded = false;
+    State m_state = State::Closed;
+    PcmSampleFormat m_format = PcmSampleFormat::S16;
+    // The saved selection taken by FixSelection; bHasSelection false when there was none of ours.
+    bool m_bSelectionFixed = false;
+    bool m_bHasSelection = false;
+    ClipInfo m_selection{};
 };

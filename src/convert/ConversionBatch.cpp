@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <set>
 
+#include "convert/OutputFile.h"
+
 namespace {
 
 constexpr const char *kDoneText = "Conversion Done!";
@@ -12,7 +14,6 @@ constexpr const char *kOpenFolderQuestion =
     "Conversion done. Do you want to open the output folder to check the result MP3/WAV file now?";
 constexpr const char *kStillRunningText = "Conversion is running, please stop it first!";
 constexpr const char *kFailuresHeading = "These files could not be converted:";
-constexpr int kMaxJobsHeldOpen = 16;
 
 // The key under which two paths name the same file, as far as can be told before writing.
 std::string SameFileKey(const std::string &strPath) {
@@ -57,9 +58,13 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     m_iOutputType = m_view.GetOutputType();
     PrepareJobs(clips);
     m_nCurrentJob = -1;
-    m_nFramesDone = 0;
     m_dPercent = 0.0;
+    m_jobProgress.assign(m_jobs.size(), JobProgress::Waiting);
+    m_jobFramesDone.assign(m_jobs.size(), 0);
+    m_jobPercent.assign(m_jobs.size(), 0.0);
     m_bStopRequested = false;
+    m_bStartFailed = false;
+    m_strShownProgress.clear();
 
     std::vector<AudioStreamReader *> jobs;
     for (const auto &pJob : m_jobs) {
@@ -70,11 +75,17 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     const int iResult =
         m_iOutputType == kOutputTypeMp3 ? m_mp3Writer.Start(jobs, m_settings) : m_wavWriter.Start(jobs);
     if (iResult != 0) {
+        m_bStartFailed = true;
         m_view.ShowConvertButtons(false);
         const WriterThread &writer =
             m_iOutputType == kOutputTypeMp3 ? static_cast<WriterThread &>(m_mp3Writer) : m_wavWriter;
         m_view.ShowMessage(writer.GetLastError(), IConversionView::MessageIcon::Exclamation);
     }
+}
+
+void ConversionBatch::SetJobsAtOnce(int nJobs) {
+    m_mp3Writer.SetJobsAtOnce(nJobs);
+    m_wavWriter.SetJobsAtOnce(nJobs);
 }
 
 void ConversionBatch::OnStopConvert() {
@@ -108,16 +119,13 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
     for (int i = 0; i < clips.GetCount(); ++i) {
         taken.insert(SameFileKey(clips.GetClip(i)));
     }
+    std::set<std::string> folders;
     for (int i = 0; i < clips.GetCount(); ++i) {
         const std::string &strSource = clips.GetClip(i);
         auto pJob = std::make_unique<AudioStreamReader>(m_decoderFactory);
-        // Every file is checked now, so a job carries its reason when it cannot be read. In a large
-        // batch its decoder is released again and opened only for the job's turn, so thousands of files
-        // never mean thousands of open files and decoders.
-        pJob->Open(strSource);
-        if (clips.GetCount() > kMaxJobsHeldOpen) {
-            pJob->Close();
-        }
+        // The selection is taken now, as Start saw it; the file itself is opened only for its turn, so
+        // a long list never means many open files and decoders.
+        pJob->FixSelection(strSource);
         const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType);
         std::string strCandidate = strPath;
         for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {
@@ -125,7 +133,12 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
         }
         taken.insert(SameFileKey(strCandidate));
         pJob->m_strOutputPath = strCandidate;
+        folders.insert(std::filesystem::path(strCandidate).parent_path().string());
         m_jobs.push_back(std::move(pJob));
+    }
+    // What a killed run of ours left behind in these folders is of no use to anyone.
+    for (const std::string &strFolder : folders) {
+        OutputFile::RemoveStaleTemporaries(strFolder);
     }
 }
 
@@ -141,36 +154,39 @@ int ConversionBatch::OnConversionNotice(void *pContext, const ConversionNotice *
 }
 
 void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
+    const int nJob = notice.nJob;
+    const bool bKnownJob = nJob >= 0 && nJob < static_cast<int>(m_jobProgress.size());
     switch (notice.nKind) {
         case NOTICE_JOB_STARTED:
-            if (m_nCurrentJob >= 0) {
-                OnJobEnded(m_nCurrentJob);
+            if (bKnownJob) {
+                m_jobProgress[nJob] = JobProgress::Converting;
+                m_jobFramesDone[nJob] = 0;
+                m_jobPercent[nJob] = 0.0;
             }
-            m_nCurrentJob = notice.nValue;
-            m_nFramesDone = 0;
-            m_dPercent = 0.0;
             break;
         case NOTICE_PROGRESS: {
-            if (m_nCurrentJob < 0 || m_nCurrentJob >= static_cast<int>(m_jobs.size())) {
+            if (!bKnownJob) {
                 break;
             }
-            m_nFramesDone += static_cast<uint32_t>(notice.nValue);
-            const uint32_t nToConvert = m_jobs[m_nCurrentJob]->m_nFramesToConvert;
+            m_jobFramesDone[nJob] += static_cast<uint32_t>(notice.nValue);
+            const AudioStreamReader &job = *m_jobs[nJob];
+            const uint32_t nToConvert = job.m_nFramesToConvert;
             // The frame count comes from the container's duration, which may be short: never past 100%.
-            m_dPercent = nToConvert == 0
-                             ? 0.0
-                             : std::min(100.0, static_cast<double>(m_nFramesDone) / nToConvert * 100.0);
-            char szText[96];
-            std::snprintf(szText, sizeof szText, "Progress: %d of %d, %0.1f%%", m_nCurrentJob + 1,
-                          static_cast<int>(m_jobs.size()), m_dPercent);
-            m_view.SetStatusText(szText);
-            m_view.SetProgressPos(static_cast<int>(m_dPercent));
+            // A container that tells no length at all is measured by how far its file has been read.
+            m_jobPercent[nJob] =
+                nToConvert == 0
+                    ? job.EstimateReadPercent()
+                    : std::min(100.0, static_cast<double>(m_jobFramesDone[nJob]) / nToConvert * 100.0);
+            ShowProgress();
             break;
         }
-        case NOTICE_BATCH_DONE:
-            if (m_nCurrentJob >= 0) {
-                OnJobEnded(m_nCurrentJob);
+        case NOTICE_JOB_ENDED:
+            if (bKnownJob) {
+                m_jobProgress[nJob] = JobProgress::Ended;
+                OnJobEnded(nJob);
             }
+            break;
+        case NOTICE_BATCH_DONE:
             OnBatchDone();
             break;
         default:
@@ -178,11 +194,29 @@ void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
     }
 }
 
-void ConversionBatch::OnJobEnded(int nJob) {
-    if (nJob < static_cast<int>(m_jobs.size())) {
-        const AudioStreamReader &job = *m_jobs[nJob];
-        m_view.OnJobFinished(job.m_strSourcePath, job.m_strOutputPath, job.m_strJobError);
+void ConversionBatch::ShowProgress() {
+    // The earliest file still converting is the one shown, so the count runs 1 of N ... N of N whatever
+    // the order in which the files side by side report.
+    const auto it = std::find(m_jobProgress.begin(), m_jobProgress.end(), JobProgress::Converting);
+    if (it == m_jobProgress.end()) {
+        return;
     }
+    m_nCurrentJob = static_cast<int>(it - m_jobProgress.begin());
+    m_dPercent = m_jobPercent[m_nCurrentJob];
+    char szText[96];
+    std::snprintf(szText, sizeof szText, "Progress: %d of %d, %0.1f%%", m_nCurrentJob + 1,
+                  static_cast<int>(m_jobs.size()), m_dPercent);
+    // Notices of the other running files change nothing that is shown.
+    if (m_strShownProgress != szText) {
+        m_strShownProgress = szText;
+        m_view.SetStatusText(szText);
+        m_view.SetProgressPos(static_cast<int>(m_dPercent));
+    }
+}
+
+void ConversionBatch::OnJobEnded(int nJob) {
+    const AudioStreamReader &job = *m_jobs[nJob];
+    m_view.OnJobFinished(job.m_strSourcePath, job.m_strOutputPath, job.m_strJobError);
 }
 
 void ConversionBatch::OnBatchDone() {

@@ -24,8 +24,9 @@ struct JobFailure {
 };
 
 // The window's side of a conversion: starting and stopping a batch, one job per clip with its output
-// name, the writers' notices turned into status text and progress, and the completion question.
-// Window thread only; notices arrive on the writer's thread and are handed to the view's thread through
+// name and its selection fixed at Start, the writers' notices turned into status text and progress (of
+// the earliest file still converting), and the completion question. Window thread only; notices arrive
+// on the writer's workers, one at a time, and are handed to the view's thread through
 // IConversionView::RunOnViewThread. Owns both writers and the jobs of the last batch. Destroy it only
 // when IsConverting() is false (the close check): its destructor stops and waits for the writer, which
 // may be waiting for the view's thread.
@@ -41,8 +42,12 @@ public:
     // "Start to Convert": makes one job per clip and starts the writer of the chosen output type.
     // Nothing happens for an empty list or while a batch runs.
     void OnStartConvert(const ClipList &clips);
-    // "Stop Convert": the current file is finished short, the rest skipped; the batch still ends with
-    // its completion handling.
+    // How many files are converted at once from the next Start: 0 means one per processor, 1 one
+    // after the other.
+    void SetJobsAtOnce(int nJobs);
+    int GetJobsAtOnce() const { return m_mp3Writer.GetJobsAtOnce(); }
+    // "Stop Convert": every running file is finished short, no further file is started; the batch
+    // still ends with its completion handling.
     void OnStopConvert();
     bool IsConverting() const;
     // The close check: false, after telling the user, while a batch runs.
@@ -65,6 +70,8 @@ public:
     std::vector<JobFailure> GetFailures() const;
     // True when the last batch was stopped before its last job had ended.
     bool WasStopped() const { return m_bStopRequested; }
+    // True when the last Start could not start its writer (the failure was shown).
+    bool StartFailed() const { return m_bStartFailed; }
     int GetCurrentJob() const { return m_nCurrentJob; }
     double GetPercent() const { return m_dPercent; }
     const std::string &GetOutputFolder() const { return m_strOutputFolder; }
@@ -75,8 +82,11 @@ public:
                                      int iOutputType);
 
 private:
+    enum class JobProgress : uint8_t { Waiting, Converting, Ended };
+
     void OnJobEnded(int nJob);
     void OnBatchDone();
+    void ShowProgress();
 
     IConversionView &m_view;
     EncoderSettings &m_settings;
@@ -84,10 +94,15 @@ private:
     std::string m_strOutputFolder;
     int m_iOutputType = kOutputTypeMp3;
     std::vector<std::unique_ptr<AudioStreamReader>> m_jobs;
-    int m_nCurrentJob = -1;
-    uint32_t m_nFramesDone = 0;
+    int m_nCurrentJob = -1;  // the earliest job still converting, or the last one shown
+    // Per job of the last batch, written by the notices on the view's thread.
+    std::vector<JobProgress> m_jobProgress;
+    std::vector<uint32_t> m_jobFramesDone;
+    std::vector<double> m_jobPercent;
     double m_dPercent = 0.0;
+    std::string m_strShownProgress;
     std::atomic<bool> m_bStopRequested{false};  // also set from a terminal's signal handling thread
+    bool m_bStartFailed = false;
     // Declared last: their threads are stopped and collected before the jobs they read go away.
     Mp3WriterThread m_mp3Writer;
     WavWriterThread m_wavWriter;

@@ -172,6 +172,22 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             flag->apply(options);
             continue;
         }
+        if (strName == "-j" || strName == "--jobs") {
+            if (!takeValue()) {
+                return false;
+            }
+            const bool bDigits = !strValue.empty() && strValue.size() <= 4 &&
+                                 std::all_of(strValue.begin(), strValue.end(),
+                                             [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+            const int nJobs = bDigits ? std::stoi(strValue) : 0;
+            if (nJobs < 1 || nJobs > kMaxConvertJobs) {
+                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: 1 to " +
+                           std::to_string(kMaxConvertJobs) + ")";
+                return false;
+            }
+            options.nJobs = nJobs;
+            continue;
+        }
         if (strName == "-o" || strName == "--out") {
             if (!takeValue()) {
                 return false;
@@ -214,6 +230,8 @@ std::string ConvertUsageText() {
            "  -o, --out DIR          output folder (default $HOME/VellumarMP3, created when missing)\n"
            "      --mp3              write MP3 files (default)\n"
            "      --wav              write WAV files (16-bit PCM)\n"
+           "  -j, --jobs N           convert N files at once (default: one per processor);\n"
+           "                         --jobs 1 converts one file after the other\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"
@@ -238,6 +256,6 @@ std::string ConvertUsageText() {
            "\n"
            "Values may also be given as the settings dialog's labels, such as \"44,100 Hz\" or \"128 "
            "Kbps\".\n"
-           "Ctrl-C stops: the current file is finished short, the rest are not written.\n"
+           "Ctrl-C stops: the files being converted are finished short, the rest are not written.\n"
            "Exit status: 0 all converted, 1 some file failed, 2 usage error, 130 stopped.\n";
 }

@@ -5,6 +5,8 @@
 
 #include "settings/EncoderSettings.h"
 
+inline constexpr int kMaxConvertJobs = 256;
+
 // What klangor-convert was asked to do.
 struct ConvertOptions {
     std::string strOutputFolder;
@@ -12,6 +14,7 @@ struct ConvertOptions {
     bool bQuiet = false;
     bool bHelp = false;
     bool bVersion = false;
+    int nJobs = 0;  // files converted at once; 0: one per processor
     EncoderSettings settings;
     std::vector<std::string> files;
 };

@@ -198,6 +198,7 @@ int main(int argc, char **argv) {
     }
     TerminalView view(options, idleFd.Get());
     ConversionBatch batch(view, options.settings);
+    batch.SetJobsAtOnce(options.nJobs);
     int nStopSignal = 0;
     {
         std::lock_guard lock(view.Mutex());
@@ -229,11 +230,12 @@ int main(int argc, char **argv) {
 
     if (nStopSignal != 0 && batch.WasStopped()) {
         std::fprintf(stderr,
-                     "klangor-convert: stopped; the file being converted was finished short and "
+                     "klangor-convert: stopped; the files being converted were finished short and "
                      "the remaining files were not written\n");
         return 128 + nStopSignal;  // 130 for Ctrl-C
     }
-    if (!batch.GetFailures().empty() || batch.GetJobs().empty()) {
+    // A writer that could not start converted nothing, whatever the (empty) list of failures says.
+    if (batch.StartFailed() || !batch.GetFailures().empty() || batch.GetJobs().empty()) {
         return kExitFailed;
     }
     return kExitConverted;

@@ -72,12 +72,14 @@ constexpr int kMaxDamagedPackets = 1000;
 
 class FfmpegAudioDecoder final : public IAudioDecoder {
 public:
+    explicit FfmpegAudioDecoder(PcmSampleFormat format) : m_bFloat(format == PcmSampleFormat::Float) {}
     int OpenFile(const std::string &strPath) override;
     int GetDuration(int64_t &llDuration) override;
     int GetFormat(WaveFormat &wfx) override;
     int Run() override { return m_pCodec ? 0 : AVERROR(EINVAL); }
     int Seek(int64_t llTime) override;
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override;
+    double GetReadFraction() const override;
 
 private:
     int ReceiveFrame();
@@ -94,6 +96,7 @@ private:
     bool HasExactTimestamps() const;
     int FixedFrameSize() const;
 
+    const bool m_bFloat;
     std::string m_strPath;
     std::unique_ptr<AVFormatContext, FormatCloser> m_pFormat;
     std::unique_ptr<AVCodecContext, CodecFreer> m_pCodec;
@@ -184,7 +187,7 @@ int FfmpegAudioDecoder::OpenFile(const std::string &strPath) {
         m_nSampleRate = m_pFrame->sample_rate;
         m_nOutChannels = std::min(m_pFrame->ch_layout.nb_channels, 2);
     }
-    m_nBlockAlign = static_cast<size_t>(m_nOutChannels) * 2;
+    m_nBlockAlign = static_cast<size_t>(m_nOutChannels) * (m_bFloat ? 4 : 2);
     if (iResult > 0) {
         m_llOriginPts = m_pFrame->best_effort_timestamp;
         if ((iResult = ConvertFrame()) < 0) {
@@ -212,10 +215,10 @@ int FfmpegAudioDecoder::GetFormat(WaveFormat &wfx) {
     if (!m_pCodec) {
         return AVERROR(EINVAL);
     }
-    wfx.wFormatTag = kWaveFormatPcm;
+    wfx.wFormatTag = m_bFloat ? kWaveFormatFloat : kWaveFormatPcm;
     wfx.nChannels = static_cast<uint16_t>(m_nOutChannels);
     wfx.nSamplesPerSec = static_cast<uint32_t>(m_nSampleRate);
-    wfx.wBitsPerSample = 16;
+    wfx.wBitsPerSample = m_bFloat ? 32 : 16;
     wfx.nBlockAlign = static_cast<uint16_t>(m_nBlockAlign);
     wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
     wfx.cbSize = 0;
@@ -273,7 +276,7 @@ int FfmpegAudioDecoder::ReceiveFrame() {
     }
 }
 
-// Appends m_pFrame, as 16-bit interleaved samples, to the pending samples.
+// Appends m_pFrame, as interleaved samples of the asked format, to the pending samples.
 int FfmpegAudioDecoder::ConvertFrame() {
     const AVFrame &frame = *m_pFrame;
     if (frame.nb_samples <= 0) {
@@ -285,7 +288,8 @@ int FfmpegAudioDecoder::ConvertFrame() {
         ChannelLayout outLayout;
         av_channel_layout_default(outLayout.Get(), m_nOutChannels);
         SwrContext *pRawSwr = nullptr;
-        int iResult = swr_alloc_set_opts2(&pRawSwr, outLayout.Get(), AV_SAMPLE_FMT_S16, m_nSampleRate,
+        int iResult = swr_alloc_set_opts2(&pRawSwr, outLayout.Get(),
+                                          m_bFloat ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16, m_nSampleRate,
                                           m_swrInLayout.Get(), static_cast<AVSampleFormat>(frame.format),
                                           frame.sample_rate, 0, nullptr);
         m_pSwr.reset(pRawSwr);
@@ -508,16 +512,31 @@ int FfmpegAudioDecoder::Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFill
         }
     }
     const size_t nTake = std::min<size_t>(nFrames, PendingFrames());
-    std::memcpy(pBuffer, m_pending.data() + m_nPendingOffset, nTake * m_nBlockAlign);
+    // Nothing pending means an empty store whose data() may be null, which memcpy must never see.
+    if (nTake > 0) {
+        std::memcpy(pBuffer, m_pending.data() + m_nPendingOffset, nTake * m_nBlockAlign);
+    }
     DropPending(nTake);
     nFilled = static_cast<uint32_t>(nTake);
     return 0;
 }
 
+double FfmpegAudioDecoder::GetReadFraction() const {
+    if (!m_pFormat || !m_pFormat->pb) {
+        return -1.0;
+    }
+    const int64_t llSize = avio_size(m_pFormat->pb);
+    const int64_t llPos = avio_tell(m_pFormat->pb);
+    if (llSize <= 0 || llPos < 0) {
+        return -1.0;
+    }
+    return m_bDecoderDone ? 1.0 : std::min(1.0, static_cast<double>(llPos) / static_cast<double>(llSize));
+}
+
 }  // namespace
 
-std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder() {
-    return std::make_unique<FfmpegAudioDecoder>();
+std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder(PcmSampleFormat format) {
+    return std::make_unique<FfmpegAudioDecoder>(format);
 }
 
 void SilenceDecoderLog() {

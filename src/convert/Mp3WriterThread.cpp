@@ -21,24 +21,35 @@ constexpr const char *kBufferTooSmall = "mp3 buffer is not big enough...";
 constexpr const char *kInternalError = "mp3 internal error:  error code=i";
 constexpr const char *kWriteFailed = "Error writing mp3 output";
 
-int16_t ToSample16(const uint8_t *pBuffer, size_t nIndex, bool b16Bit) {
-    if (b16Bit) {
-        int16_t iSample;
-        std::memcpy(&iSample, pBuffer + nIndex * 2, sizeof iSample);
-        return iSample;
+// One sample as LAME's float input, full scale ±1.0: 16-bit -32768 and 8-bit 0x00 are -1.0, 8-bit
+// 0x80 is 0.0.
+float ToSample(const uint8_t *pBuffer, size_t nIndex, SampleLayout::Kind kind) {
+    switch (kind) {
+        case SampleLayout::Kind::Float: {
+            float fSample;
+            std::memcpy(&fSample, pBuffer + nIndex * 4, sizeof fSample);
+            return fSample;
+        }
+        case SampleLayout::Kind::S16: {
+            int16_t iSample;
+            std::memcpy(&iSample, pBuffer + nIndex * 2, sizeof iSample);
+            return static_cast<float>(iSample) * (1.0f / 32768.0f);
+        }
+        case SampleLayout::Kind::U8:
+        default:
+            return static_cast<float>(static_cast<int>(pBuffer[nIndex]) - 128) * (1.0f / 128.0f);
     }
-    return static_cast<int16_t>((static_cast<int>(pBuffer[nIndex]) - 128) * 256);
 }
 
 }  // namespace
 
 void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layout,
-                   const EncoderSettings &settings, int16_t *pLeft, int16_t *pRight) {
+                   const EncoderSettings &settings, float *pLeft, float *pRight) {
     const size_t nStride = static_cast<size_t>(layout.nChannels);
     for (int j = 0; j < nFrames; ++j) {
         const size_t nBase = static_cast<size_t>(j) * nStride;
-        const int16_t iLeft = ToSample16(pBuffer, nBase, layout.b16Bit);
-        const int16_t iRight = layout.bTwoChannel ? ToSample16(pBuffer, nBase + 1, layout.b16Bit) : iLeft;
+        const float iLeft = ToSample(pBuffer, nBase, layout.kind);
+        const float iRight = layout.bTwoChannel ? ToSample(pBuffer, nBase + 1, layout.kind) : iLeft;
         pLeft[j] = iLeft;
         pRight[j] = iRight;
         // Read for every frame, so a change in the settings dialog reaches the running file at once.
@@ -74,11 +85,11 @@ int Mp3WriterThread::Start(const std::vector<AudioStreamReader *> &jobs, Encoder
     return StartJobs(jobs);
 }
 
-void Mp3WriterThread::ConvertJob(AudioStreamReader &job) {
+void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
     EncoderSettings &settings = *m_pSettings;
     OutputFile file;
-    // Read back and rewritten at the end by LAME for its VBR/Info header, hence "+".
-    if (!file.Create(job.m_strOutputPath, "wb+e")) {
+    // Read back and rewritten at the end by LAME for its VBR/Info header.
+    if (!file.Create(job.m_strOutputPath, true)) {
         FailJob(job, kCannotCreate);
         return;
     }
@@ -110,15 +121,18 @@ void Mp3WriterThread::ConvertJob(AudioStreamReader &job) {
         return;
     }
 
-    const SampleLayout layout{job.m_nBytesPerSample == 2, job.m_nChannels == 2, job.m_nChannels};
-    int16_t left[2 * AudioStreamReader::kChunkFrames];
-    int16_t right[2 * AudioStreamReader::kChunkFrames];
+    const SampleLayout::Kind kind = job.m_wfx.wFormatTag == kWaveFormatFloat ? SampleLayout::Kind::Float
+                                    : job.m_nBytesPerSample == 2             ? SampleLayout::Kind::S16
+                                                                             : SampleLayout::Kind::U8;
+    const SampleLayout layout{kind, job.m_nChannels == 2, job.m_nChannels};
+    float left[AudioStreamReader::kChunkFrames];
+    float right[AudioStreamReader::kChunkFrames];
     unsigned char mp3[kMp3BufferBytes];
 
     int n = job.ReadChunk();
     while (n > 0) {
         SplitChannels(job.m_pBuffer.get(), n, layout, settings, left, right);
-        const int nBytes = lame_encode_buffer(gfp, left, right, n, mp3, kMp3BufferBytes);
+        const int nBytes = lame_encode_buffer_ieee_float(gfp, left, right, n, mp3, kMp3BufferBytes);
         if (nBytes < 0) {
             FailJob(job, EncodeFailureText(nBytes));
             return;
@@ -127,7 +141,7 @@ void Mp3WriterThread::ConvertJob(AudioStreamReader &job) {
             FailJob(job, kWriteFailed);
             return;
         }
-        Notify(NOTICE_PROGRESS, n);
+        Notify(NOTICE_PROGRESS, n, nJob);
         n = job.ReadChunk();
         if (IsStopRequested()) {
             break;

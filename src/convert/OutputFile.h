@@ -4,8 +4,11 @@
 #include <memory>
 #include <string>
 
-// An output file of the writers: closed on every path, and removed again unless the job kept it, so a
-// failed job never leaves a truncated file that looks complete.
+// An output file of the writers. It is written under a hidden name in the output's own folder
+// (".NAME.part-PID-XXXXXX", created exclusively) and renamed onto its final name only by Keep, after
+// it was flushed and synced: whenever the process dies, the final name holds the earlier file or the
+// complete new one. An output path that names a device or a pipe (/dev/null, a FIFO) is written in
+// place, since a rename would replace it. Runs on the one thread that converts the job.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -13,19 +16,28 @@ public:
     OutputFile &operator=(const OutputFile &) = delete;
     ~OutputFile() { Discard(); }
 
-    // mode as for fopen; "w" modes create or truncate.
-    bool Create(const std::string &strPath, const char *szMode);
+    // Opens a fresh temporary file for writing, also readable when bReadBack (LAME rewrites the start
+    // of its files). False when it cannot be made; errno tells why.
+    bool Create(const std::string &strPath, bool bReadBack = false);
     FILE *Get() const { return m_pFile.get(); }
     bool IsOpen() const { return m_pFile != nullptr; }
-    // Flushes and closes. False when anything written failed to reach the file; the file is then removed.
+    // Flushes, syncs, closes and renames onto the final name. False when anything written failed to
+    // reach the disk; nothing is then left behind and an earlier file of that name stays as it was.
     bool Keep();
-    // Closes and removes the file.
+    // Closes and removes the temporary file; the final name is not touched.
     void Discard();
+
+    // The temporary name in use, empty when none (for tests).
+    const std::string &GetTempPath() const { return m_strTempPath; }
+
+    // Removes the temporary files that processes of ours which no longer run left in strFolder.
+    static void RemoveStaleTemporaries(const std::string &strFolder);
 
 private:
     struct Closer {
         void operator()(FILE *pFile) const { std::fclose(pFile); }
     };
     std::unique_ptr<FILE, Closer> m_pFile;
-    std::string m_strPath;
+    std::string m_strFinalPath;
+    std::string m_strTempPath;  // empty when writing in place
 };

@@ -35,15 +35,15 @@ WavWriterThread::~WavWriterThread() {
     Shutdown();
 }
 
-uint32_t WavWriterThread::FrameBytes() const {
+uint32_t WavFile::FrameBytes() const {
     return std::max<uint32_t>(m_wfx.nBlockAlign, 1);
 }
 
-bool WavWriterThread::WriteHeader(const std::string &strPath, const WaveFormat &wfx) {
+bool WavFile::WriteHeader(const std::string &strPath, const WaveFormat &wfx) {
     m_strPath = strPath;
     m_wfx = wfx;
     m_nFramesWritten = 0;
-    if (!m_file.Create(strPath, "wbe")) {
+    if (!m_file.Create(strPath)) {
         return false;
     }
     uint8_t header[44];
@@ -64,7 +64,7 @@ bool WavWriterThread::WriteHeader(const std::string &strPath, const WaveFormat &
     return std::fwrite(header, 1, sizeof header, m_file.Get()) == sizeof header;
 }
 
-bool WavWriterThread::WriteFrames(uint32_t nCount, const uint8_t *pData) {
+bool WavFile::WriteFrames(uint32_t nCount, const uint8_t *pData) {
     const size_t nBytes = static_cast<size_t>(nCount) * FrameBytes();
     if (std::fwrite(pData, 1, nBytes, m_file.Get()) != nBytes) {
         return false;
@@ -73,7 +73,7 @@ bool WavWriterThread::WriteFrames(uint32_t nCount, const uint8_t *pData) {
     return true;
 }
 
-bool WavWriterThread::FinishFile() {
+bool WavFile::FinishFile() {
     const uint32_t nDataBytes = m_nFramesWritten * FrameBytes();
     const bool bPatched = WriteU32At(m_file.Get(), m_posRiffSize, nDataBytes + 36) &&
                           WriteU32At(m_file.Get(), m_posDataSize, nDataBytes);
@@ -84,30 +84,29 @@ bool WavWriterThread::FinishFile() {
     return m_file.Keep();
 }
 
-void WavWriterThread::ConvertJob(AudioStreamReader &job) {
-    if (!WriteHeader(job.m_strOutputPath, job.m_wfx)) {
-        m_file.Discard();
+void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
+    WavFile file;
+    if (!file.WriteHeader(job.m_strOutputPath, job.m_wfx)) {
         FailJob(job, kCannotCreate);
         return;
     }
-    const uint64_t nMaxFrames = m_nMaxDataBytes / FrameBytes();
+    const uint64_t nMaxFrames = m_nMaxDataBytes / file.FrameBytes();
     bool bLimitReached = false;
     int n = job.ReadChunk();
     while (n > 0) {
         uint32_t nFrames = static_cast<uint32_t>(n);
         // The file is ended at the format's limit instead of wrapping its size fields.
-        if (m_nFramesWritten + uint64_t{nFrames} > nMaxFrames) {
-            nFrames = static_cast<uint32_t>(nMaxFrames - m_nFramesWritten);
+        if (file.FramesWritten() + uint64_t{nFrames} > nMaxFrames) {
+            nFrames = static_cast<uint32_t>(nMaxFrames - file.FramesWritten());
             bLimitReached = true;
         }
-        if (!WriteFrames(nFrames, job.m_pBuffer.get())) {
-            m_file.Discard();
+        if (!file.WriteFrames(nFrames, job.m_pBuffer.get())) {
             FailJob(job, kCannotWrite);
             return;
         }
         const int nNext = bLimitReached ? 0 : job.ReadChunk();
         if (nFrames > 0) {
-            Notify(NOTICE_PROGRESS, static_cast<int32_t>(nFrames));
+            Notify(NOTICE_PROGRESS, static_cast<int32_t>(nFrames), nJob);
         }
         n = nNext;
         if (IsStopRequested()) {
@@ -116,11 +115,10 @@ void WavWriterThread::ConvertJob(AudioStreamReader &job) {
     }
     if (n < 0) {
         // The source could not be read to the end of its range: no file that looks complete is left.
-        m_file.Discard();
         FailJob(job, job.m_strLastError);
         return;
     }
-    if (!FinishFile()) {
+    if (!file.FinishFile()) {
         FailJob(job, kCannotWrite);
         return;
     }

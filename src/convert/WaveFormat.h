@@ -3,6 +3,7 @@
 #include <cstdint>
 
 inline constexpr uint16_t kWaveFormatPcm = 1;
+inline constexpr uint16_t kWaveFormatFloat = 3;
 
 // The PCM format a decoder delivers, laid out as the WAV format chunk describes it.
 struct WaveFormat {

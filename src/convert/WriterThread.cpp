@@ -1,7 +1,14 @@
 #include "convert/WriterThread.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <exception>
 #include <system_error>
+
+namespace {
+constexpr const char *kUnknownFailure = "Conversion failed";
+}
 
 WriterThread::WriterThread(const char *szStartFailure) : m_szStartFailure(szStartFailure) {}
 
@@ -17,6 +24,19 @@ void WriterThread::Shutdown() {
 void WriterThread::SetNotify(ConversionNotifyProc pfnNotify, void *pContext) {
     m_pfnNotify = pfnNotify;
     m_pNotifyContext = pContext;
+}
+
+int WriterThread::ProcessorCount() {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
+        return std::max(1, CPU_COUNT(&cpus));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+int WriterThread::GetJobsAtOnce() const {
+    return m_nJobsAtOnce > 0 ? m_nJobsAtOnce : ProcessorCount();
 }
 
 void WriterThread::Wait() {
@@ -36,8 +56,8 @@ void WriterThread::SetLastError(const std::string &strText) {
 }
 
 void WriterThread::FailJob(AudioStreamReader &job, const std::string &strText) {
-    job.m_strJobError = strText;
-    SetLastError(strText);
+    job.m_strJobError = strText.empty() ? kUnknownFailure : strText;
+    SetLastError(job.m_strJobError);
 }
 
 int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
@@ -48,11 +68,13 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     // The previous batch's thread has sent its last notice; collect it before starting another.
     Wait();
     m_jobs = jobs;
+    m_nNextJob = 0;
     m_bStop = false;
+    const int nWorkers = static_cast<int>(std::min<size_t>(std::max<size_t>(jobs.size(), 1), GetJobsAtOnce()));
     // Running from here, not from the thread's first statement, so the close check never sees a gap.
     m_bRunning = true;
     try {
-        m_thread = std::thread(&WriterThread::ThreadProc, this);
+        m_thread = std::thread(&WriterThread::BatchProc, this, nWorkers);
     } catch (const std::system_error &) {
         m_bRunning = false;
         SetLastError(m_szStartFailure);
@@ -61,37 +83,64 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     return 0;
 }
 
-void WriterThread::Notify(int32_t nKind, int32_t nValue) {
+void WriterThread::Notify(int32_t nKind, int32_t nValue, int32_t nJob) {
     if (m_pfnNotify) {
-        const ConversionNotice notice{nKind, nValue};
+        const ConversionNotice notice{nKind, nValue, nJob};
+        std::lock_guard lock(m_notifyMutex);
         m_pfnNotify(m_pNotifyContext, &notice);
     }
 }
 
-void WriterThread::ThreadProc() {
-    for (size_t i = 0; i < m_jobs.size(); ++i) {
-        AudioStreamReader &job = *m_jobs[i];
-        job.m_strJobError.clear();
-        Notify(NOTICE_JOB_STARTED, static_cast<int32_t>(i));
-        if (!job.IsOpen() && job.WasOpened()) {
-            job.Open(job.m_strSourcePath);  // checked when the batch was prepared, opened for its turn
+void WriterThread::BatchProc(int nWorkers) {
+    // The batch's own thread is one of the workers; a helper that cannot be started only means fewer
+    // files at once.
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < nWorkers; ++i) {
+        try {
+            helpers.emplace_back(&WriterThread::WorkerProc, this);
+        } catch (const std::system_error &) {
+            break;
+        }
+    }
+    WorkerProc();
+    for (std::thread &helper : helpers) {
+        helper.join();
+    }
+    Notify(NOTICE_BATCH_DONE, 0, -1);
+    m_bRunning = false;
+}
+
+void WriterThread::WorkerProc() {
+    while (!IsStopRequested()) {
+        const size_t nJob = m_nNextJob.fetch_add(1);
+        if (nJob >= m_jobs.size()) {
+            break;
+        }
+        RunJob(nJob);
+    }
+}
+
+void WriterThread::RunJob(size_t nJob) {
+    AudioStreamReader &job = *m_jobs[nJob];
+    const auto nIndex = static_cast<int32_t>(nJob);
+    job.m_strJobError.clear();
+    Notify(NOTICE_JOB_STARTED, nIndex, nIndex);
+    try {
+        if (!job.IsOpen()) {
+            job.Open(job.m_strSourcePath, JobFormat());
         }
         if (!job.IsOpen()) {
             // Nothing to decode: no output file is made, the reader's reason stands for the job.
             FailJob(job, job.m_strLastError.empty() ? "Can not find audio in you Media file!"
                                                     : job.m_strLastError);
         } else {
-            try {
-                ConvertJob(job);
-            } catch (const std::exception &e) {
-                FailJob(job, e.what());
-            }
+            ConvertJob(job, nIndex);
         }
-        job.Close();
-        if (IsStopRequested()) {
-            break;
-        }
+    } catch (const std::exception &e) {
+        FailJob(job, e.what());
+    } catch (...) {
+        FailJob(job, kUnknownFailure);
     }
-    Notify(NOTICE_BATCH_DONE, 0);
-    m_bRunning = false;
+    job.Close();
+    Notify(NOTICE_JOB_ENDED, 0, nIndex);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -9,14 +10,17 @@
 #include "convert/AudioStreamReader.h"
 #include "convert/ConversionNotice.h"
 
-// What the WAV and MP3 writers share: one worker thread per batch, the stop and running flags, the
-// notices and the last failure text. Start, Stop, IsRunning and Wait are called on the window thread;
-// the jobs are converted, and the notices sent, on the worker thread.
+// What the WAV and MP3 writers share: a batch run by up to GetJobsAtOnce() workers side by side, each
+// converting one whole job at a time (its own decoder, encoder and output file), taking the jobs in
+// list order; the stop and running flags, the notices and the last failure text. Start, Stop,
+// IsRunning and Wait are called on the window thread; the jobs are converted, and the notices sent, on
+// the workers, one notice at a time.
 //
-// A batch always ends with NOTICE_BATCH_DONE: a job that cannot be converted is recorded (its
-// m_strJobError and the writer's last-error text) and the batch goes on with the next one. A job that
-// was opened once and closed since is opened again for its turn; every job is closed after its turn.
-// The jobs belong to the caller and must stay alive until the batch has ended.
+// A batch always ends with NOTICE_BATCH_DONE, after every worker has finished: a job that cannot be
+// converted is recorded (its m_strJobError and the writer's last-error text) and the batch goes on. A
+// job is opened for its turn by its worker (unless it is open already) and closed after it, so open
+// files and decoders grow with the number of workers, never with the list. The jobs belong to the
+// caller and must stay alive until the batch has ended.
 class WriterThread {
 public:
     WriterThread(const WriterThread &) = delete;
@@ -24,40 +28,56 @@ public:
     virtual ~WriterThread();
 
     void SetNotify(ConversionNotifyProc pfnNotify, void *pContext);
-    // Requests the end of the batch: the current file is finished short but well-formed, the remaining
-    // jobs are skipped. Returns at once.
+    // How many jobs the next batches convert at once; 0 (the default) means one per processor this
+    // process may run on. 1 converts one file after the other.
+    void SetJobsAtOnce(int nJobs) { m_nJobsAtOnce = nJobs < 0 ? 0 : nJobs; }
+    int GetJobsAtOnce() const;
+    // Requests the end of the batch: every running file is finished short but well-formed, no further
+    // job is started. Returns at once.
     void Stop() { m_bStop = true; }
     // 1 from Start until the NOTICE_BATCH_DONE callback has returned.
     int IsRunning() const { return m_bRunning.load() ? 1 : 0; }
-    // Waits for the worker thread of the last batch to end. Never call it from the notice callback.
+    // Waits for the worker threads of the last batch to end. Never call it from the notice callback.
     void Wait();
     std::string GetLastError() const;
+
+    // The processors this process may run on (its affinity mask), at least 1.
+    static int ProcessorCount();
 
 protected:
     explicit WriterThread(const char *szStartFailure);
 
-    // Starts the worker on the jobs: 0 when it runs, 1 when it could not be started (also while a
+    // Starts the batch on the jobs: 0 when it runs, 1 when it could not be started (also while a
     // batch still runs).
     int StartJobs(const std::vector<AudioStreamReader *> &jobs);
     // Derived destructors call this first, so no job runs while the derived part is being destroyed.
     void Shutdown();
 
-    // Converts one opened job on the worker thread.
-    virtual void ConvertJob(AudioStreamReader &job) = 0;
+    // The sample format the writer's jobs are opened in.
+    virtual PcmSampleFormat JobFormat() const = 0;
+    // Converts one opened job on a worker; nJob is its index for the notices. May run on several
+    // workers at once for different jobs.
+    virtual void ConvertJob(AudioStreamReader &job, int32_t nJob) = 0;
 
-    void Notify(int32_t nKind, int32_t nValue);
+    void Notify(int32_t nKind, int32_t nValue, int32_t nJob);
     bool IsStopRequested() const { return m_bStop.load(); }
     void SetLastError(const std::string &strText);
     // Records why the job gave no complete output.
     void FailJob(AudioStreamReader &job, const std::string &strText);
 
 private:
-    void ThreadProc();
+    void BatchProc(int nWorkers);
+    void WorkerProc();
+    // The one place that owns a job's life: open for its turn, convert, close, tell.
+    void RunJob(size_t nJob);
 
     const char *m_szStartFailure;
     std::vector<AudioStreamReader *> m_jobs;
+    std::atomic<size_t> m_nNextJob{0};
+    int m_nJobsAtOnce = 0;
     ConversionNotifyProc m_pfnNotify = nullptr;
     void *m_pNotifyContext = nullptr;
+    std::mutex m_notifyMutex;  // one notice at a time, from whichever worker
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bRunning{false};
     std::thread m_thread;

@@ -170,7 +170,7 @@ TEST_F(ReaderTest, EachFailingStepLeavesItsText) {
         EXPECT_EQ(reader.m_strLastError, c.szText);
         EXPECT_FALSE(reader.IsOpen());
     }
-    AudioStreamReader noDecoder([] { return std::unique_ptr<IAudioDecoder>(); });
+    AudioStreamReader noDecoder([](PcmSampleFormat) { return std::unique_ptr<IAudioDecoder>(); });
     EXPECT_FALSE(noDecoder.Open(m_strMedia));
     EXPECT_EQ(noDecoder.m_strLastError, "Could not create MultiMedia Stream for Audio");
     EXPECT_EQ(noDecoder.ReadChunk(), 0);

@@ -79,6 +79,7 @@ protected:
         m_view.m_strFolder = (m_dir.Path() / "out").string();
         fs::create_directory(m_view.m_strFolder);
         m_pBatch = std::make_unique<ConversionBatch>(m_view, m_settings, ScriptedFactory(m_pScript));
+        m_pBatch->SetJobsAtOnce(1);  // the design's one file after the other, unless a test asks for more
     }
     std::string Source(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
     std::string Output(const std::string &strName) const { return m_view.m_strFolder + "/" + strName; }

@@ -24,6 +24,53 @@ CommandResult Convert(std::vector<std::string> args) {
     return RunCommand(args);
 }
 
+pid_t Spawn(std::vector<std::string> args) {
+    args.insert(args.begin(), kProgram);
+    std::vector<char *> argv;
+    for (auto &strArg : args) {
+        argv.push_back(strArg.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, kProgram.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    return pid;
+}
+
+// The files in a folder whose names begin with strPrefix.
+std::vector<fs::path> FilesStartingWith(const std::string &strFolder, const std::string &strPrefix) {
+    std::vector<fs::path> found;
+    std::error_code error;
+    for (fs::directory_iterator it(strFolder, error), end; !error && it != end; it.increment(error)) {
+        if (it->path().filename().string().rfind(strPrefix, 0) == 0) {
+            found.push_back(it->path());
+        }
+    }
+    return found;
+}
+
+// Bytes written so far into the hidden temporary file of an output, 0 while there is none.
+uintmax_t PartialBytes(const std::string &strFolder, const std::string &strName) {
+    uintmax_t nBytes = 0;
+    for (const fs::path &path : FilesStartingWith(strFolder, "." + strName + ".part-")) {
+        std::error_code error;
+        const uintmax_t nSize = fs::file_size(path, error);
+        nBytes = error ? nBytes : std::max(nBytes, nSize);
+    }
+    return nBytes;
+}
+
+// Waits, with a deadline, until the output's temporary file holds at least nBytes.
+bool WaitForPartialBytes(const std::string &strFolder, const std::string &strName, uintmax_t nBytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (PartialBytes(strFolder, strName) < nBytes) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 TEST(ConvertCli, VersionAndHelp) {
     const CommandResult version = Convert({"--version"});
     EXPECT_EQ(version.iExitStatus, 0);
@@ -124,34 +171,100 @@ TEST(ConvertCli, CtrlCFinishesTheCurrentFileAndWritesNoMore) {
     const std::string strLong = media.MakeTone("long.wav", 240, 44100, 2, {"-c:a", "pcm_s16le"});
     const std::string strNext = media.MakeTone("next.wav", 1, 44100, 2, {"-c:a", "pcm_s16le"});
     const std::string strOut = (media.Dir() / "out").string();
-    std::vector<std::string> args = {kProgram, "-q", "-o", strOut, strLong, strNext};
-    std::vector<char *> argv;
-    for (auto &strArg : args) {
-        argv.push_back(strArg.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, kProgram.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-    const std::string strFirst = strOut + "/long.wav.mp3";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const pid_t pid = Spawn({"-q", "--jobs", "1", "-o", strOut, strLong, strNext});
     // Once encoded data reaches the file, the converter is well into its first job.
-    const auto bytesWritten = [&] {
-        std::error_code error;
-        const auto nSize = fs::file_size(strFirst, error);
-        return error ? 0 : nSize;
-    };
-    while (bytesWritten() < 20000 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    EXPECT_TRUE(WaitForPartialBytes(strOut, "long.wav.mp3", 20000));
     ::kill(pid, SIGINT);
     int iStatus = 0;
     ASSERT_EQ(::waitpid(pid, &iStatus, 0), pid);
     ASSERT_TRUE(WIFEXITED(iStatus)) << "signal " << WTERMSIG(iStatus);
     EXPECT_EQ(WEXITSTATUS(iStatus), 130);
-    const size_t nFrames = DecodeS16(strFirst).size() / 4;
+    const size_t nFrames = DecodeS16(strOut + "/long.wav.mp3").size() / 4;
     EXPECT_GT(nFrames, 0u);
     EXPECT_LT(nFrames, 240u * 44100u) << "the file was cut short";
     EXPECT_FALSE(fs::exists(strOut + "/next.wav.mp3"));
+    EXPECT_TRUE(FilesStartingWith(strOut, ".").empty()) << "the stopped file was put under its name";
+}
+
+TEST(ConvertCli, KilledMidFileLeavesTheEarlierFileAndALaterRunClearsTheRest) {
+    MediaFactory media;
+    const std::string strLong = media.MakeTone("long.wav", 240, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::string strOut = (media.Dir() / "out").string();
+    fs::create_directories(strOut);
+    for (const char *szName : {"long.wav.mp3", "long.wav.wav"}) {
+        media.MakeRaw("out/" + std::string(szName), "an earlier good file");
+    }
+    for (const char *szType : {"--mp3", "--wav"}) {
+        const std::string strName = std::string("long.wav.") + (szType == std::string("--mp3") ? "mp3" : "wav");
+        const pid_t pid = Spawn({"-q", szType, "-o", strOut, strLong});
+        EXPECT_TRUE(WaitForPartialBytes(strOut, strName, 200000)) << strName;
+        ::kill(pid, SIGKILL);
+        int iStatus = 0;
+        ASSERT_EQ(::waitpid(pid, &iStatus, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(iStatus));
+        EXPECT_EQ(ReadFileBytes(strOut + "/" + strName), "an earlier good file") << strName;
+        EXPECT_EQ(FilesStartingWith(strOut, "." + strName + ".part-").size(), 1u) << "the dead run's part";
+    }
+    // The next batch into that folder removes what the killed runs left, and replaces the file whole.
+    const std::string strShort = media.MakeTone("short.wav", 1, 44100, 2, {"-c:a", "pcm_s16le"});
+    const CommandResult result = Convert({"-q", "--wav", "-o", strOut, strShort});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    EXPECT_TRUE(FilesStartingWith(strOut, ".").empty());
+    EXPECT_EQ(ReadFileBytes(strOut + "/long.wav.mp3"), "an earlier good file");
+    EXPECT_EQ(ReadFileBytes(strOut + "/short.wav.wav").substr(44), DecodeS16(strShort));
+}
+
+TEST(ConvertCli, OutputBytesDoNotDependOnTheNumberOfJobs) {
+    MediaFactory media;
+    std::vector<std::string> sources = {
+        media.MakeTone("a.mp4", 3, 44100, 2, {"-c:a", "aac"}, true),
+        media.MakeTone("b.ogg", 2, 48000, 1, {"-c:a", "libvorbis"}),
+        media.MakeTone("c.wav", 4, 22050, 6, {"-c:a", "pcm_s16le"}),
+        media.MakeTone("d.flac", 1, 32000, 2, {"-c:a", "flac"}),
+    };
+    media.MakeRaw("a.mp4.clipinfo", "Owner=Vellumar\r\nCutInfo=300,50,250,0;");
+    for (const char *szType : {"--mp3", "--wav"}) {
+        for (const char *szJobs : {"1", "3"}) {
+            std::vector<std::string> args = {"-q", szType, "--jobs", szJobs, "-o", media.PathOf(szJobs)};
+            args.insert(args.end(), sources.begin(), sources.end());
+            const CommandResult result = Convert(args);
+            ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        }
+        for (const std::string &strSource : sources) {
+            const std::string strName =
+                fs::path(strSource).filename().string() + (szType == std::string("--mp3") ? ".mp3" : ".wav");
+            const std::string strOne = ReadFileBytes(media.PathOf("1/" + strName));
+            EXPECT_GT(strOne.size(), 1000u) << strName;
+            EXPECT_TRUE(strOne == ReadFileBytes(media.PathOf("3/" + strName))) << strName << " differs";
+        }
+    }
+}
+
+TEST(ConvertCli, FullDiskFailsThatFileAloneAndLeavesNoTemporary) {
+    MediaFactory media;
+    const std::string strBig = media.MakeTone("big.wav", 3, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::string strSmall = media.MakeTone("small.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strOut = (media.Dir() / "out").string();
+    fs::create_directories(strOut);
+    // A file-size limit of 200 KiB stands in for a disk that fills up: writes past it fail with EFBIG.
+    const CommandResult result =
+        RunCommand({"bash", "-c", "trap '' XFSZ; ulimit -f 200; exec \"$@\"", "limit", kProgram, "-q",
+                    "--wav", "--jobs", "1", "-o", strOut, strBig, strSmall});
+    EXPECT_EQ(result.iExitStatus, 1);
+    EXPECT_NE(result.strStderr.find(strBig + ": Error writing mp3 output"), std::string::npos)
+        << result.strStderr;
+    EXPECT_FALSE(fs::exists(strOut + "/big.wav.wav"));
+    EXPECT_EQ(ReadFileBytes(strOut + "/small.wav.wav").substr(44), DecodeS16(strSmall));
+    EXPECT_TRUE(FilesStartingWith(strOut, ".").empty());
+}
+
+TEST(ConvertCli, JobsOptionTakesACountFromOne) {
+    for (const char *szBad : {"0", "-1", "two", "", "100000"}) {
+        const CommandResult result = Convert({"--jobs", szBad, "x.avi"});
+        EXPECT_EQ(result.iExitStatus, 2) << szBad;
+        EXPECT_NE(result.strStderr.find("--jobs"), std::string::npos) << result.strStderr;
+    }
+    EXPECT_EQ(Convert({"-j"}).iExitStatus, 2);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -48,14 +49,15 @@ struct NoticeRecorder {
         }
         return 1;
     }
-    // Frames reported for each job, in job order.
+    // Frames reported for each job that started, in job order.
     std::vector<uint64_t> FramesPerJob() const {
         std::vector<uint64_t> frames;
         for (const ConversionNotice &notice : notices) {
             if (notice.nKind == NOTICE_JOB_STARTED) {
-                frames.push_back(0);
-            } else if (notice.nKind == NOTICE_PROGRESS && !frames.empty()) {
-                frames.back() += static_cast<uint64_t>(notice.nValue);
+                frames.resize(std::max<size_t>(frames.size(), static_cast<size_t>(notice.nJob) + 1));
+            } else if (notice.nKind == NOTICE_PROGRESS && notice.nJob >= 0 &&
+                       static_cast<size_t>(notice.nJob) < frames.size()) {
+                frames[static_cast<size_t>(notice.nJob)] += static_cast<uint64_t>(notice.nValue);
             }
         }
         return frames;

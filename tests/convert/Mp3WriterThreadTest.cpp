@@ -83,7 +83,9 @@ protected:
     EncoderSettings m_settings;
 
     std::string PathOf(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
-    void Run(Mp3WriterThread &writer) {
+    // One file at a time unless asked otherwise: the design's order of notices and files.
+    void Run(Mp3WriterThread &writer, int nJobsAtOnce = 1) {
+        writer.SetJobsAtOnce(nJobsAtOnce);
         writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
         ASSERT_EQ(writer.Start(m_jobs.Pointers(), m_settings), 0);
         writer.Wait();
@@ -229,43 +231,61 @@ TEST_F(Mp3WriterTest, FailuresAreRecordedPerJobAndLeaveNoFile) {
     EXPECT_EQ(DecodeS16(PathOf("d.mp3")).size(), 44100u * 4);
 }
 
-TEST(Mp3ChannelSplit, EightBitSamplesAreCenteredAndScaled) {
+TEST(Mp3ChannelSplit, EightBitSamplesAreCenteredAndScaledToFullScale) {
     const uint8_t bytes[] = {0x80, 0x00, 0xFF, 0x81};
-    int16_t left[2], right[2];
+    float left[2], right[2];
     const EncoderSettings settings;
-    SplitChannels(bytes, 2, SampleLayout{false, true, 2}, settings, left, right);
-    EXPECT_EQ(left[0], 0);
-    EXPECT_EQ(right[0], -32768);
-    EXPECT_EQ(left[1], 32512);
-    EXPECT_EQ(right[1], 256);
+    SplitChannels(bytes, 2, SampleLayout{SampleLayout::Kind::U8, true, 2}, settings, left, right);
+    EXPECT_EQ(left[0], 0.0f);
+    EXPECT_EQ(right[0], -1.0f);
+    EXPECT_EQ(left[1], 127.0f / 128.0f);
+    EXPECT_EQ(right[1], 1.0f / 128.0f);
+}
+
+TEST(Mp3ChannelSplit, SixteenBitAndFloatSamplesKeepTheirValue) {
+    const int16_t pcm[] = {-32768, 16384};
+    float left[1], right[1];
+    const EncoderSettings settings;
+    SplitChannels(reinterpret_cast<const uint8_t *>(pcm), 1, SampleLayout{SampleLayout::Kind::S16, true, 2},
+                  settings, left, right);
+    EXPECT_EQ(left[0], -1.0f);
+    EXPECT_EQ(right[0], 0.5f);
+    // Float samples pass unrounded, also beyond full scale (LAME clips them itself).
+    const float floats[] = {0.123456789f, -1.25f};
+    SplitChannels(reinterpret_cast<const uint8_t *>(floats), 1,
+                  SampleLayout{SampleLayout::Kind::Float, true, 2}, settings, left, right);
+    EXPECT_EQ(left[0], 0.123456789f);
+    EXPECT_EQ(right[0], -1.25f);
 }
 
 TEST(Mp3ChannelSplit, MonoPickAndSingleChannelSources) {
-    const int16_t stereo[] = {100, -200, 300, -400};
-    int16_t left[4], right[4];
+    const float stereo[] = {0.1f, -0.2f, 0.3f, -0.4f};
+    float left[4], right[4];
     EncoderSettings settings;
     settings.m_iChannelMode = kChannelModeMono;
     settings.m_iMonoSource = kMonoSourceRight;
     const auto *pBytes = reinterpret_cast<const uint8_t *>(stereo);
-    SplitChannels(pBytes, 2, SampleLayout{true, true, 2}, settings, left, right);
-    EXPECT_EQ(left[1], -400);
-    EXPECT_EQ(right[1], -400);
+    const SampleLayout twoChannels{SampleLayout::Kind::Float, true, 2};
+    const SampleLayout oneChannel{SampleLayout::Kind::Float, false, 1};
+    SplitChannels(pBytes, 2, twoChannels, settings, left, right);
+    EXPECT_EQ(left[1], -0.4f);
+    EXPECT_EQ(right[1], -0.4f);
     settings.m_iMonoSource = kMonoSourceLeft;
-    SplitChannels(pBytes, 2, SampleLayout{true, true, 2}, settings, left, right);
-    EXPECT_EQ(right[0], 100);
+    SplitChannels(pBytes, 2, twoChannels, settings, left, right);
+    EXPECT_EQ(right[0], 0.1f);
     settings.m_iMonoSource = kMonoSourceMerge;
-    SplitChannels(pBytes, 2, SampleLayout{true, true, 2}, settings, left, right);
-    EXPECT_EQ(left[0], 100);
-    EXPECT_EQ(right[0], -200);
+    SplitChannels(pBytes, 2, twoChannels, settings, left, right);
+    EXPECT_EQ(left[0], 0.1f);
+    EXPECT_EQ(right[0], -0.2f);
 
     // A single-channel source feeds both buffers, whatever channel mono keeps.
     settings.m_iMonoSource = kMonoSourceRight;
-    SplitChannels(pBytes, 4, SampleLayout{true, false, 1}, settings, left, right);
-    EXPECT_EQ(left[2], 300);
-    EXPECT_EQ(right[2], 300);
+    SplitChannels(pBytes, 4, oneChannel, settings, left, right);
+    EXPECT_EQ(left[2], 0.3f);
+    EXPECT_EQ(right[2], 0.3f);
     settings.m_iChannelMode = kChannelModeStereo;
-    SplitChannels(pBytes, 4, SampleLayout{true, false, 1}, settings, left, right);
-    EXPECT_EQ(right[3], -400);
+    SplitChannels(pBytes, 4, oneChannel, settings, left, right);
+    EXPECT_EQ(right[3], -0.4f);
 }
 
 TEST_F(Mp3WriterTest, MonoKeepsTheChosenChannelOfARealSource) {

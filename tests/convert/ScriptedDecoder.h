@@ -1,15 +1,19 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "convert/AudioDecoder.h"
 
 // A stand-in decoder that plays a script: a duration, a format, how many frames it really yields and
 // which step fails. Each frame's bytes are a pattern of its position, so tests can tell which frames
-// were delivered. Records the seeks and fills it was asked for.
+// were delivered. Records the seeks and fills it was asked for; several decoders of one script may run
+// on the workers of a batch at once.
 struct DecoderScript {
     int64_t llDuration = 10000000;
     WaveFormat wfx{kWaveFormatPcm, 2, 44100, 44100 * 4, 4, 16, 0};
@@ -20,11 +24,16 @@ struct DecoderScript {
     int iRunResult = 0;
     int iSeekResult = 0;
     int64_t llFailFillAtFrame = -1;  // a fill that would reach this frame fails
+    bool bThrowInFill = false;       // a fill throws, as a decoder out of memory would
+    bool bTellsReadFraction = false;  // reports how far it has read, as a file-backed decoder does
 
-    std::vector<int64_t> seeks;
-    int nFills = 0;
-    int nLiveDecoders = 0;
-    int nMostLiveDecoders = 0;
+    std::mutex mutex;
+    std::vector<int64_t> seeks;  // under mutex
+    std::atomic<int> nFills{0};
+    std::atomic<int> nLiveDecoders{0};
+    std::atomic<int> nMostLiveDecoders{0};
+    std::atomic<int> nCreated{0};
+    PcmSampleFormat lastFormat = PcmSampleFormat::S16;  // under mutex
 
     static uint8_t PatternByte(uint64_t nFrame, size_t nByte) {
         return static_cast<uint8_t>(nFrame * 31 + nByte * 7 + (nFrame >> 8));
@@ -33,8 +42,15 @@ struct DecoderScript {
 
 class ScriptedDecoder : public IAudioDecoder {
 public:
-    explicit ScriptedDecoder(std::shared_ptr<DecoderScript> pScript) : m_pScript(std::move(pScript)) {
-        m_pScript->nMostLiveDecoders = std::max(m_pScript->nMostLiveDecoders, ++m_pScript->nLiveDecoders);
+    ScriptedDecoder(std::shared_ptr<DecoderScript> pScript, PcmSampleFormat format)
+        : m_pScript(std::move(pScript)) {
+        const int nLive = ++m_pScript->nLiveDecoders;
+        int nMost = m_pScript->nMostLiveDecoders.load();
+        while (nLive > nMost && !m_pScript->nMostLiveDecoders.compare_exchange_weak(nMost, nLive)) {
+        }
+        ++m_pScript->nCreated;
+        std::lock_guard lock(m_pScript->mutex);
+        m_pScript->lastFormat = format;
     }
     ~ScriptedDecoder() override { --m_pScript->nLiveDecoders; }
 
@@ -49,13 +65,19 @@ public:
     }
     int Run() override { return m_pScript->iRunResult; }
     int Seek(int64_t llTime) override {
-        m_pScript->seeks.push_back(llTime);
+        {
+            std::lock_guard lock(m_pScript->mutex);
+            m_pScript->seeks.push_back(llTime);
+        }
         m_nPosition = static_cast<uint64_t>(llTime) * m_pScript->wfx.nSamplesPerSec / 10000000;
         return m_pScript->iSeekResult;
     }
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override {
         ++m_pScript->nFills;
         nFilled = 0;
+        if (m_pScript->bThrowInFill) {
+            throw std::runtime_error("decoder ran out of memory");
+        }
         if (m_pScript->llFailFillAtFrame >= 0 &&
             m_nPosition + nFrames > static_cast<uint64_t>(m_pScript->llFailFillAtFrame)) {
             return -5;
@@ -71,11 +93,18 @@ public:
         return 0;
     }
 
+    double GetReadFraction() const override {
+        if (!m_pScript->bTellsReadFraction || m_pScript->nRealFrames == 0) {
+            return -1.0;
+        }
+        return static_cast<double>(m_nPosition) / static_cast<double>(m_pScript->nRealFrames);
+    }
+
 private:
     std::shared_ptr<DecoderScript> m_pScript;
     uint64_t m_nPosition = 0;
 };
 
 inline AudioDecoderFactory ScriptedFactory(std::shared_ptr<DecoderScript> pScript) {
-    return [pScript] { return std::make_unique<ScriptedDecoder>(pScript); };
+    return [pScript](PcmSampleFormat format) { return std::make_unique<ScriptedDecoder>(pScript, format); };
 }

@@ -19,7 +19,9 @@ protected:
     NoticeRecorder m_recorder;
 
     std::string PathOf(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
-    void Run(WavWriterThread &writer) {
+    // One file at a time unless asked otherwise: the design's order of notices and files.
+    void Run(WavWriterThread &writer, int nJobsAtOnce = 1) {
+        writer.SetJobsAtOnce(nJobsAtOnce);
         writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
         ASSERT_EQ(writer.Start(m_jobs.Pointers()), 0);
         writer.Wait();
