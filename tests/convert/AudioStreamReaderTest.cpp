@@ -193,3 +193,57 @@ TEST_F(ReaderTest, ReadFailuresReturnMinusOneWithoutAdvancing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ReaderTest, EmptySelectionAtTheClipsEndConvertsNothing) {
+    m_pScript->nRealFrames = 47000;
+    SaveSelection(100, 100, 100);
+    ASSERT_TRUE(m_reader.Open(m_strMedia));
+    EXPECT_EQ(m_reader.m_nFramesToConvert, 0u);
+    EXPECT_EQ(m_reader.ReadChunk(), 0);
+    EXPECT_EQ(m_pScript->nFills, 0);
+}
+
+TEST_F(ReaderTest, SelectionPastAnUnderestimatedLengthIsCheckedAgainstTheCountedLength) {
+    m_pScript->llDuration = 109500000;  // 10.95 s promised by the container
+    m_pScript->nRealFrames = 2004 * 441;  // 20.04 s really there
+    SaveSelection(2003, 1200, 1500);
+    ASSERT_TRUE(m_reader.Open(m_strMedia));
+    EXPECT_EQ(m_reader.m_nStartFrame, 1200u * 441);
+    EXPECT_EQ(m_reader.m_nFramesToConvert, 300u * 441);
+    uint64_t nTotal = 0;
+    for (int n : ReadAll(1200 * 441)) {
+        nTotal += static_cast<uint64_t>(n);
+    }
+    EXPECT_EQ(nTotal, 300u * 441);
+    EXPECT_EQ(m_pScript->nLiveDecoders, 1) << "the counting decoder is gone again";
+
+    // Past the counted end too: the selection is not the clip's, the whole clip is converted.
+    SaveSelection(2003, 1200, 2100);
+    ASSERT_TRUE(m_reader.Open(m_strMedia));
+    EXPECT_EQ(m_reader.m_nStartFrame, 0u);
+    EXPECT_TRUE(m_reader.RunsToStreamEnd());
+}
+
+TEST_F(ReaderTest, FixedSelectionIsTheOneTakenBeforeLaterEdits) {
+    m_pScript->llDuration = 50000000;
+    m_pScript->nRealFrames = 5 * 44100;
+    SaveSelection(500, 100, 200);
+    m_reader.FixSelection(m_strMedia);
+    SaveSelection(500, 300, 400);
+    ASSERT_TRUE(m_reader.Open(m_strMedia));
+    EXPECT_EQ(m_reader.m_nStartFrame, 44100u);
+    EXPECT_EQ(m_reader.m_nFramesToConvert, 44100u);
+}
+
+TEST_F(ReaderTest, FloatIsAcceptedOnlyWhenAskedFor) {
+    m_pScript->wfx = WaveFormat{kWaveFormatFloat, 2, 44100, 44100 * 8, 8, 32, 0};
+    EXPECT_FALSE(m_reader.Open(m_strMedia));
+    EXPECT_EQ(m_reader.m_strLastError, "Audio type is not supported!");
+    ASSERT_TRUE(m_reader.Open(m_strMedia, PcmSampleFormat::Float));
+    EXPECT_EQ(m_pScript->lastFormat, PcmSampleFormat::Float);
+    EXPECT_EQ(m_reader.m_nBufferBytes, 8000);
+}
+
+}  // namespace

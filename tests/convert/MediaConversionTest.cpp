@@ -188,7 +188,7 @@ TEST(RealMp3, SelectionOfAVideoDecodesToTheSelectedFramesAtTheChosenSettings) {
     const std::string strSource = media.MakeTone("talk.mp4", 5, 44100, 6, {"-c:a", "aac"}, true);
     ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{500, 150, 400}));
     AudioStreamReader job;
-    ASSERT_TRUE(job.Open(strSource)) << job.m_strLastError;
+    job.FixSelection(strSource);  // opened by the writer for its turn, in the encoder's float format
     job.m_strOutputPath = media.PathOf("talk.mp4.mp3");
     EncoderSettings settings;
     settings.m_iBitrate = 96;
@@ -203,6 +203,55 @@ TEST(RealMp3, SelectionOfAVideoDecodesToTheSelectedFramesAtTheChosenSettings) {
     EXPECT_EQ(stream.at("channels"), "2");
     EXPECT_EQ(stream.at("bit_rate"), "96000");
     EXPECT_EQ(DecodeS16(job.m_strOutputPath).size(), 110250u * 4);
+}
+
+TEST(RealMp3, SelectionPastAnUnderestimatedVbrLengthIsTheSelectedPart) {
+    MediaFactory media;
+    // Loud first, silent after: without a Xing header the length is guessed from the first frames'
+    // high bitrate, far below the real 20 s.
+    const std::string strSource =
+        media.Make("vbr.mp3", {"-f", "lavfi", "-i", "aevalsrc=exprs='if(lt(t,10),0.5*random(0),0)':s=44100:d=20"},
+                   {"-ac", "2", "-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0"});
+    ASSERT_LT(std::stod(ProbeFormat(strSource).at("duration")), 15.0) << "the container must underestimate";
+    ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{2004, 1300, 1500}));
+    AudioStreamReader job;
+    job.FixSelection(strSource);
+    job.m_strOutputPath = media.PathOf("vbr.mp3.wav");
+    WavWriterThread writer;
+    ASSERT_EQ(writer.Start({&job}), 0);
+    writer.Wait();
+    EXPECT_EQ(job.m_strJobError, "");
+    const std::string strData = ReadFileBytes(job.m_strOutputPath).substr(44);
+    EXPECT_EQ(strData.size(), 200u * 441 * 4) << "13 s to 15 s, not the whole clip";
+    EXPECT_TRUE(strData == DecodeS16(strSource).substr(1300u * 441 * 4, 200u * 441 * 4));
+}
+
+TEST(FfmpegDecoder, FillsPastTheEndHandOutNothingAndTheReadShareReachesTheEnd) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("short.flac", 0.3, 44100, 2, {"-c:a", "flac"});
+    for (PcmSampleFormat format : {PcmSampleFormat::S16, PcmSampleFormat::Float}) {
+        auto pDecoder = CreateFfmpegAudioDecoder(format);
+        ASSERT_EQ(pDecoder->OpenFile(strSource), 0);
+        WaveFormat wfx;
+        ASSERT_EQ(pDecoder->GetFormat(wfx), 0);
+        EXPECT_EQ(wfx.wBitsPerSample, format == PcmSampleFormat::Float ? 32 : 16);
+        ASSERT_EQ(pDecoder->Run(), 0);
+        std::vector<uint8_t> buffer(1000u * wfx.nBlockAlign);
+        uint64_t nTotal = 0;
+        uint32_t nFilled = 1;
+        double dShare = 0.0;
+        while (nFilled > 0) {
+            ASSERT_EQ(pDecoder->Fill(buffer.data(), 1000, nFilled), 0);
+            nTotal += nFilled;
+            EXPECT_GE(pDecoder->GetReadFraction(), dShare) << "the read share never goes back";
+            dShare = pDecoder->GetReadFraction();
+        }
+        EXPECT_EQ(nTotal, 13230u);
+        EXPECT_EQ(dShare, 1.0);
+        // Nothing pending any more: further fills give nothing and copy nothing.
+        ASSERT_EQ(pDecoder->Fill(buffer.data(), 1000, nFilled), 0);
+        EXPECT_EQ(nFilled, 0u);
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -26,6 +28,10 @@ struct DecoderScript {
     int64_t llFailFillAtFrame = -1;  // a fill that would reach this frame fails
     bool bThrowInFill = false;       // a fill throws, as a decoder out of memory would
     bool bTellsReadFraction = false;  // reports how far it has read, as a file-backed decoder does
+    // Fills wait (up to 10 s) until this many decoders of the script were made, so that jobs meant to
+    // run side by side really do, on any machine.
+    int nFillsWaitForDecoders = 0;
+    std::condition_variable created;
 
     std::mutex mutex;
     std::vector<int64_t> seeks;  // under mutex
@@ -48,9 +54,10 @@ public:
         int nMost = m_pScript->nMostLiveDecoders.load();
         while (nLive > nMost && !m_pScript->nMostLiveDecoders.compare_exchange_weak(nMost, nLive)) {
         }
-        ++m_pScript->nCreated;
         std::lock_guard lock(m_pScript->mutex);
+        ++m_pScript->nCreated;
         m_pScript->lastFormat = format;
+        m_pScript->created.notify_all();
     }
     ~ScriptedDecoder() override { --m_pScript->nLiveDecoders; }
 
@@ -75,6 +82,12 @@ public:
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override {
         ++m_pScript->nFills;
         nFilled = 0;
+        if (m_pScript->nFillsWaitForDecoders > 0) {
+            std::unique_lock lock(m_pScript->mutex);
+            m_pScript->created.wait_for(lock, std::chrono::seconds(10), [this] {
+                return m_pScript->nCreated >= m_pScript->nFillsWaitForDecoders;
+            });
+        }
         if (m_pScript->bThrowInFill) {
             throw std::runtime_error("decoder ran out of memory");
         }
