@@ -427,10 +427,7 @@ void MainWindow::PlacePreviewWindowOnce() {
 }
 
 void MainWindow::closeEvent(QCloseEvent *pEvent) {
-    if (IsConverting()) {
-        Boxes().ShowMessage(this, QString::fromUtf8(kAppTitle),
-                            QStringLiteral("Conversion is running, please stop it first!"),
-                            IMessageBoxes::Icon::Exclamation);
+    if (m_fnCanClose && !m_fnCanClose()) {
         pEvent->ignore();
         return;
     }

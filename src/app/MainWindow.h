@@ -110,6 +110,8 @@ public:
     // 0 MP3, 1 WAV, -1 before initialisation.
     int GetOutputType() const { return m_iOutputType; }
     EncoderSettings &GetSettings() { return m_settings; }
+    // "One file at a time" from the settings dialog: kept for the session beside the settings.
+    bool &OneFileAtATime() { return m_bOneFileAtATime; }
     const SkinLayout &GetLayout() const { return m_layout; }
     MediaPlayer *GetPlayer() const { return m_pPlayer.get(); }
     VideoPreviewWindow *GetPreviewWindow() const { return m_pPreview.get(); }
@@ -126,6 +128,8 @@ public:
         m_fnIsConverting = std::move(fnIsConverting);
     }
     bool IsConverting() const { return m_fnIsConverting && m_fnIsConverting(); }
+    // The close check: false keeps the window open (the check has told the user why).
+    void SetCloseCheck(std::function<bool()> fnCanClose) { m_fnCanClose = std::move(fnCanClose); }
     // Where "Start to Convert" and "Stop Convert" lead: the conversion batch's handlers.
     void SetConversionCommands(std::function<void()> fnStart, std::function<void()> fnStop) {
         m_fnStartConvert = std::move(fnStart);
@@ -257,6 +261,7 @@ private:
     SkinToolTip *m_pToolTip = nullptr;
     std::unique_ptr<VideoPreviewWindow> m_pPreview;
     EncoderSettings m_settings;
+    bool m_bOneFileAtATime = false;
 
     std::map<int, QWidget *> m_controls;
     QLineEdit *m_pOutputFolderEdit = nullptr;
@@ -267,6 +272,7 @@ private:
     QTimer m_timer;
     bool m_bPreviewNotPlaced = true;
     std::function<bool()> m_fnIsConverting;
+    std::function<bool()> m_fnCanClose;
     std::function<void()> m_fnStartConvert;
     std::function<void()> m_fnStopConvert;
     VideoFrame m_videoFrame;  // the last picture copied from the player, window thread only

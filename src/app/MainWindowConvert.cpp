@@ -1,5 +1,5 @@
 // The main window's side of a conversion batch: the Start/Stop buttons, the batch's view on the
-// window's controls, and the hand-over of each notice from the writer's thread.
+// window's controls, and the hand-over of each notice from the writer's workers (one at a time).
 #include "app/MainWindowConvert.h"
 
 #include "app/MainWindow.h"
@@ -22,11 +22,15 @@ QString FromUtf8(const std::string &str) {
 MainWindowConversion::MainWindowConversion(MainWindow &window)
     : m_window(window), m_pBatch(std::make_unique<ConversionBatch>(*this, window.GetSettings())) {
     m_window.SetConvertingProbe([this] { return IsConverting(); });
+    // Once the window has finished a batch's end handling it may close, even while the writer's thread
+    // is still on its way out; before that the batch's own check decides, and tells the user.
+    m_window.SetCloseCheck([this] { return !IsConverting() || m_pBatch->CanClose(); });
     m_window.SetConversionCommands([this] { OnStartConvert(); }, [this] { OnStopConvert(); });
 }
 
 MainWindowConversion::~MainWindowConversion() {
     m_window.SetConvertingProbe({});
+    m_window.SetCloseCheck({});
     m_window.SetConversionCommands({}, {});
     // A writer waiting on the window thread is let go first; it then sees the stop after its current
     // chunk, and every notice it still sends is given up instead of run.
@@ -50,6 +54,7 @@ void MainWindowConversion::OnStartConvert() {
     m_pBatch->WaitUntilIdle();
     m_bBatchActive = true;
     m_bEndHandled = false;
+    m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);
     m_pBatch->OnStartConvert(clips);
     // A writer that could not start has been reported and the buttons are back; nothing runs. A started
     // one cannot have ended yet: its first notice waits for this thread.

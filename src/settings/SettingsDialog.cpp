@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -54,8 +55,8 @@ void SetRadioIndex(QButtonGroup *pGroup, int iIndex) {
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(EncoderSettings &settings, QWidget *parent)
-    : QDialog(parent), m_logic(settings, *this) {
+SettingsDialog::SettingsDialog(EncoderSettings &settings, QWidget *parent, bool *pbOneFileAtATime)
+    : QDialog(parent), m_pbOneFileAtATime(pbOneFileAtATime), m_logic(settings, *this) {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
     BuildControls();
@@ -169,6 +170,19 @@ void SettingsDialog::BuildControls() {
     pButtons->addWidget(m_pCancelButton);
     pMain->addLayout(pButtons);
 
+    if (m_pbOneFileAtATime) {
+        // Below everything the dialog always had, so none of its own controls moves.
+        auto *pLine = new QFrame;
+        pLine->setFrameShape(QFrame::HLine);
+        pLine->setFrameShadow(QFrame::Sunken);
+        pMain->addWidget(pLine);
+        m_pOneFileAtATimeCheck = MakeCheck("One file at a time", "oneFileAtATimeCheck");
+        m_pOneFileAtATimeCheck->setToolTip(
+            QStringLiteral("Convert the files of a batch one after the other instead of side by side"));
+        m_pOneFileAtATimeCheck->setChecked(*m_pbOneFileAtATime);
+        pMain->addWidget(m_pOneFileAtATimeCheck);
+    }
+
     // Keyboard order follows the order the controls are meant to be read in, not the layout nesting.
     QWidget *tabOrder[] = {
         m_pSampleRateList,   m_pBitrateList,      m_pQualityList,   m_pChannelRadios[0], m_pChannelRadios[1],
@@ -178,6 +192,9 @@ void SettingsDialog::BuildControls() {
         m_pOkButton,         m_pCancelButton};
     for (size_t i = 1; i < std::size(tabOrder); ++i) {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+    if (m_pOneFileAtATimeCheck) {
+        setTabOrder(m_pCancelButton, m_pOneFileAtATimeCheck);
     }
 }
 
@@ -205,6 +222,9 @@ void SettingsDialog::ConnectHandlers() {
 
 void SettingsDialog::accept() {
     m_logic.Ok();
+    if (m_pOneFileAtATimeCheck) {
+        *m_pbOneFileAtATime = m_pOneFileAtATimeCheck->isChecked();
+    }
     QDialog::accept();
 }
 

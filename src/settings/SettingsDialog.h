@@ -21,11 +21,16 @@ class QRadioButton;
 // "vbrMaxList", "vbrQualityList", "enableVbrCheck", "vbrHeaderCheck", "copyrightCheck",
 // "originalCheck", "crcCheck", "privateCheck", "channelRadio0".."channelRadio3",
 // "monoRadio0".."monoRadio2", "loadDefaultButton", "okButton", "cancelButton") for tests and tools.
+//
+// Given a session flag, the dialog also shows "One file at a time" below its own controls
+// ("oneFileAtATimeCheck"): how a batch runs is no MP3 setting, so it lives beside the record, not in it.
+// OK writes it; Cancel and "Load Default" leave it alone.
 class SettingsDialog : public QDialog, private SettingsDialogView {
     Q_OBJECT
 
 public:
-    explicit SettingsDialog(EncoderSettings &settings, QWidget *parent = nullptr);
+    explicit SettingsDialog(EncoderSettings &settings, QWidget *parent = nullptr,
+                            bool *pbOneFileAtATime = nullptr);
     ~SettingsDialog() override;
 
     void accept() override;
@@ -63,6 +68,8 @@ private:
     QPushButton *m_pLoadDefaultButton = nullptr;
     QPushButton *m_pOkButton = nullptr;
     QPushButton *m_pCancelButton = nullptr;
+    QCheckBox *m_pOneFileAtATimeCheck = nullptr;
+    bool *m_pbOneFileAtATime;
 
     SettingsDialogLogic m_logic;
 };

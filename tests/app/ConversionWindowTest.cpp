@@ -170,10 +170,11 @@ TEST(WindowConversion, PercentOfA2500FrameJobStepsBy40Percent) {
 
     window.GetButton(kIdStartConvert)->click();
     ASSERT_TRUE(watcher.WaitForEnd());
-    // One text per notice: job started (nothing shown yet), three chunks, batch done.
-    EXPECT_EQ(watcher.texts, (std::vector<QString>{"", "Progress: 1 of 1, 40.0%", "Progress: 1 of 1, 80.0%",
-                                                   "Progress: 1 of 1, 100.0%", "Conversion Done!"}));
-    EXPECT_EQ(watcher.positions, (std::vector<int>{0, 40, 80, 100, 0}));
+    // One text per notice: job started (nothing shown yet), three chunks, job ended, batch done.
+    EXPECT_EQ(watcher.texts,
+              (std::vector<QString>{"", "Progress: 1 of 1, 40.0%", "Progress: 1 of 1, 80.0%",
+                                    "Progress: 1 of 1, 100.0%", "Progress: 1 of 1, 100.0%", "Conversion Done!"}));
+    EXPECT_EQ(watcher.positions, (std::vector<int>{0, 40, 80, 100, 100, 0}));
     const std::string strOut = OutputFolder(harness) + "/scripted.mkv.wav";
     EXPECT_EQ(ProbeStream(strOut).at("sample_rate"), "2500");
     EXPECT_EQ(DecodeS16(strOut).size(), 2500u * 4);
@@ -186,6 +187,7 @@ TEST(WindowConversion, StopDuringTheSecondOfThreeFinishesItShortAndWritesNoThird
         sources.push_back(media.MakeTone(pszName, 3.0, 44100, 2, {"-c:a", "flac"}));
     WindowHarness harness({}, Paths(sources));
     MainWindow &window = harness.Window();
+    window.OneFileAtATime() = true;  // the design's one file after the other
     qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
     BatchWatcher watcher(window);
     bool bStopped = false;
@@ -269,6 +271,7 @@ TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesO
         sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
     WindowHarness harness({}, Paths(sources));
     MainWindow &window = harness.Window();
+    window.OneFileAtATime() = true;  // the design's one file after the other
     window.show();
     BatchWatcher watcher(window);
     bool bTriedMidway = false;
@@ -291,6 +294,7 @@ TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesO
         if (box.strText == QStringLiteral("Conversion is running, please stop it first!")) {
             ++nRefusals;
             EXPECT_EQ(box.icon, IMessageBoxes::Icon::Exclamation);
+            EXPECT_EQ(box.strCaption, QStringLiteral("Vellumar Klangor"));
         }
     }
     EXPECT_EQ(nRefusals, 3);
@@ -307,6 +311,7 @@ TEST(WindowConversion, SettingsChangedDuringABatchReachTheLaterJobs) {
         sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
     WindowHarness harness({}, Paths(sources));
     MainWindow &window = harness.Window();
+    window.OneFileAtATime() = true;  // the design's one file after the other
     window.GetSettings().m_iBitrate = 128;
     BatchWatcher watcher(window);
     bool bChanged = false;
@@ -334,6 +339,7 @@ TEST(WindowConversion, DestroyingTheWindowDuringABatchStopsTheWriterWithoutHangi
     auto pHarness =
         std::make_unique<WindowHarness>(std::function<void(const std::filesystem::path &)>(), Paths(sources));
     MainWindow &window = pHarness->Window();
+    window.OneFileAtATime() = true;  // the design's one file after the other
     qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
     // Outside the harness's home folder, which goes with it.
     const std::string strFolder = media.PathOf("out");

@@ -229,3 +229,48 @@ TEST(SettingsDialog, ScreenshotsShowEveryControlInsideTheDialog) {
     QApplication::processEvents();
     EXPECT_TRUE(dialog.grab().save(strFolder + QStringLiteral("/settings-dialog-vbr-mono.png")));
 }
+
+namespace {
+
+// The session's "One file at a time" sits below the dialog's own controls, which keep their places;
+// OK writes it, Cancel does not, and Load Default leaves it alone.
+TEST(SettingsDialog, OneFileAtATimeSitsBelowTheOwnControlsAndOnlyOkWritesIt) {
+    EncoderSettings settings;
+    bool bOneAtATime = false;
+    SettingsDialog plain(settings);
+    EXPECT_EQ(plain.findChild<QCheckBox *>(QStringLiteral("oneFileAtATimeCheck")), nullptr);
+    plain.show();
+    QApplication::processEvents();
+
+    SettingsDialog dialog(settings, nullptr, &bOneAtATime);
+    dialog.show();
+    QApplication::processEvents();
+    auto *pCheck = Child<QCheckBox>(dialog, "oneFileAtATimeCheck");
+    ASSERT_NE(pCheck, nullptr);
+    EXPECT_EQ(pCheck->text(), QStringLiteral("One file at a time"));
+    EXPECT_FALSE(pCheck->isChecked());
+    for (const char *szName : {"sampleRateList", "channelRadio3", "monoRadio2", "vbrQualityList",
+                               "loadDefaultButton", "okButton", "cancelButton"}) {
+        const QWidget *pOwn = Child<QWidget>(dialog, szName);
+        const QWidget *pSame = plain.findChild<QWidget *>(QString::fromLatin1(szName));
+        ASSERT_TRUE(pOwn && pSame) << szName;
+        EXPECT_EQ(pOwn->mapTo(&dialog, QPoint(0, 0)), pSame->mapTo(&plain, QPoint(0, 0))) << szName;
+        EXPECT_LT(pOwn->mapTo(&dialog, QPoint(0, pOwn->height())).y(), pCheck->mapTo(&dialog, QPoint(0, 0)).y())
+            << szName;
+    }
+
+    pCheck->click();
+    Child<QPushButton>(dialog, "loadDefaultButton")->click();
+    EXPECT_TRUE(pCheck->isChecked());
+    Child<QPushButton>(dialog, "cancelButton")->click();
+    EXPECT_FALSE(bOneAtATime);
+
+    SettingsDialog again(settings, nullptr, &bOneAtATime);
+    Child<QCheckBox>(again, "oneFileAtATimeCheck")->click();
+    Child<QPushButton>(again, "okButton")->click();
+    EXPECT_TRUE(bOneAtATime);
+    SettingsDialog reopened(settings, nullptr, &bOneAtATime);
+    EXPECT_TRUE(Child<QCheckBox>(reopened, "oneFileAtATimeCheck")->isChecked());
+}
+
+}  // namespace
