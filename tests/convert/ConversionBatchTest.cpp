@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
-#include "ScriptedDecoder.h"
+#include "JobTestSupport.h"
 #include "convert/ConversionBatch.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
@@ -240,6 +241,81 @@ TEST_F(BatchTest, EmptyListStartsNothing) {
     m_pBatch->OnStartConvert(m_clips);
     EXPECT_TRUE(m_view.m_events.empty());
     EXPECT_FALSE(m_pBatch->IsConverting());
+}
+
+// Batches whose files are converted side by side; the notices come from the workers, one at a time.
+class ParallelBatchTest : public BatchTest {
+protected:
+    std::string PathOf(const std::string &strName) const { return Source(strName); }
+    int64_t WavFramesOf(const std::string &strOutput) const {
+        const std::string strBytes = ReadFileBytes(Output(strOutput));
+        return strBytes.size() < 44 ? -1 : static_cast<int64_t>(ReadU32(strBytes, 40) / 4);
+    }
+    // The file numbers of the progress texts, in the order shown.
+    std::vector<int> ShownFileNumbers() const {
+        std::vector<int> numbers;
+        const std::regex pattern("Progress: (\\d+) of (\\d+), (\\d+\\.\\d)%");
+        for (const std::string &strText : m_view.m_statusTexts) {
+            std::smatch match;
+            if (std::regex_match(strText, match, pattern)) {
+                numbers.push_back(std::stoi(match[1]));
+                EXPECT_LE(std::stod(match[3]), 100.0) << strText;
+            }
+        }
+        return numbers;
+    }
+};
+
+TEST_F(ParallelBatchTest, ProgressFollowsTheEarliestFileStillConverting) {
+    m_pScript->nFillsWaitForDecoders = 3;
+    for (int i = 0; i < 5; ++i) {
+        m_clips.AddClip(PathOf("clip" + std::to_string(i) + ".avi"));
+    }
+    m_view.m_iType = kOutputTypeWav;
+    m_pBatch->SetJobsAtOnce(3);
+    RunBatch();
+    const std::vector<int> numbers = ShownFileNumbers();
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(numbers.front(), 1);
+    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end())) << "the shown file never goes back";
+    EXPECT_EQ(m_view.m_statusTexts[m_view.m_statusTexts.size() - 2], "Progress: 5 of 5, 100.0%");
+    EXPECT_NE(std::find(m_view.m_statusTexts.begin(), m_view.m_statusTexts.end(), "Progress: 1 of 5, 100.0%"),
+              m_view.m_statusTexts.end());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(WavFramesOf("clip" + std::to_string(i) + ".avi.wav"), 44100) << i;
+    }
+    EXPECT_LE(m_pScript->nMostLiveDecoders, 3);
+}
+
+TEST_F(ParallelBatchTest, SelectionsAreFixedAtStartWhateverTheListsLength) {
+    for (int i = 0; i < 20; ++i) {
+        const std::string strSource = PathOf("clip" + std::to_string(i) + ".avi");
+        ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{100, 0, 50}));
+        m_clips.AddClip(strSource);
+    }
+    m_view.m_iType = kOutputTypeWav;
+    bool bEdited = false;
+    m_view.m_onStatus = [&](const std::string &) {
+        if (!bEdited) {
+            bEdited = WriteCutInfo(PathOf("clip19.avi"), ClipInfo{100, 0, 100});
+        }
+    };
+    RunBatch();
+    ASSERT_TRUE(bEdited);
+    EXPECT_EQ(WavFramesOf("clip19.avi.wav"), 22050) << "the selection as it was at Start";
+}
+
+TEST_F(ParallelBatchTest, ProgressOfAStreamWithoutLengthMovesByWhatWasRead) {
+    m_pScript->llDuration = 0;
+    m_pScript->nRealFrames = 40000;
+    m_pScript->bTellsReadFraction = true;
+    m_view.m_iType = kOutputTypeWav;
+    m_clips.AddClip(PathOf("live.ts"));
+    RunBatch();
+    const auto &texts = m_view.m_statusTexts;
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Progress: 1 of 1, 50.0%"), texts.end());
+    EXPECT_EQ(texts[texts.size() - 2], "Progress: 1 of 1, 100.0%");
+    ShownFileNumbers();  // checks that no text passes 100%
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// Batches whose files are converted side by side: order of what is shown, stop, resources, failures.
+// Writers whose jobs are converted side by side: stop, resources, failures.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "JobTestSupport.h"
-#include "convert/ConversionBatch.h"
 #include "convert/Mp3WriterThread.h"
 #include "convert/WavWriterThread.h"
 #include "support/MediaFactory.h"
@@ -139,118 +137,6 @@ TEST_F(ParallelWriterTest, AJobThatThrowsFailsAloneAndLeavesNoFile) {
     EXPECT_FALSE(fs::exists(PathOf("a.wav")));
     EXPECT_EQ(WavFrames(PathOf("b.wav")), 44100);
     EXPECT_TRUE(HiddenFiles(m_dir.Path()).empty());
-}
-
-// A view that records the status texts; notices come from the workers, one at a time.
-class StatusView : public IConversionView {
-public:
-    std::string m_strFolder;
-    int m_iType = kOutputTypeWav;
-    std::vector<std::string> m_statusTexts;
-    std::function<void(const std::string &)> m_onStatus;
-
-    std::string GetOutputFolderText() override { return m_strFolder; }
-    int GetOutputType() override { return m_iType; }
-    void SetStatusText(const std::string &strText) override {
-        m_statusTexts.push_back(strText);
-        if (m_onStatus) {
-            m_onStatus(strText);
-        }
-    }
-    void SetProgressPos(int) override {}
-    void ShowConvertButtons(bool) override {}
-    void EnableClipList(bool) override {}
-    bool AskYesNo(const std::string &) override { return false; }
-    void ShowMessage(const std::string &, MessageIcon) override {}
-    void OpenFolder(const std::string &) override {}
-    void OnJobFinished(const std::string &, const std::string &, const std::string &) override {}
-    void RunOnViewThread(const std::function<void()> &fn) override { fn(); }
-};
-
-class ParallelBatchTest : public ::testing::Test {
-protected:
-    TempDir m_dir;
-    StatusView m_view;
-    EncoderSettings m_settings;
-    std::shared_ptr<DecoderScript> m_pScript = std::make_shared<DecoderScript>();
-    std::unique_ptr<ConversionBatch> m_pBatch;
-    ClipList m_clips;
-
-    void SetUp() override {
-        m_view.m_strFolder = m_dir.Path().string();
-        m_pBatch = std::make_unique<ConversionBatch>(m_view, m_settings, ScriptedFactory(m_pScript));
-    }
-    std::string PathOf(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
-    void RunBatch() {
-        m_pBatch->OnStartConvert(m_clips);
-        m_pBatch->WaitUntilIdle();
-        EXPECT_FALSE(m_pBatch->IsConverting());
-        ASSERT_FALSE(m_view.m_statusTexts.empty());
-        EXPECT_EQ(m_view.m_statusTexts.back(), "Conversion Done!");
-    }
-    // The file numbers of the progress texts, in the order shown.
-    std::vector<int> ShownFileNumbers() const {
-        std::vector<int> numbers;
-        const std::regex pattern("Progress: (\\d+) of (\\d+), (\\d+\\.\\d)%");
-        for (const std::string &strText : m_view.m_statusTexts) {
-            std::smatch match;
-            if (std::regex_match(strText, match, pattern)) {
-                numbers.push_back(std::stoi(match[1]));
-                EXPECT_LE(std::stod(match[3]), 100.0) << strText;
-            }
-        }
-        return numbers;
-    }
-};
-
-TEST_F(ParallelBatchTest, ProgressFollowsTheEarliestFileStillConverting) {
-    m_pScript->nFillsWaitForDecoders = 3;
-    for (int i = 0; i < 5; ++i) {
-        m_clips.AddClip(PathOf("clip" + std::to_string(i) + ".avi"));
-    }
-    m_pBatch->SetJobsAtOnce(3);
-    RunBatch();
-    const std::vector<int> numbers = ShownFileNumbers();
-    ASSERT_FALSE(numbers.empty());
-    EXPECT_EQ(numbers.front(), 1);
-    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end())) << "the shown file never goes back";
-    EXPECT_EQ(m_view.m_statusTexts[m_view.m_statusTexts.size() - 2], "Progress: 5 of 5, 100.0%");
-    EXPECT_NE(std::find(m_view.m_statusTexts.begin(), m_view.m_statusTexts.end(), "Progress: 1 of 5, 100.0%"),
-              m_view.m_statusTexts.end());
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(WavFrames(PathOf("clip" + std::to_string(i) + ".avi.wav")), 44100) << i;
-    }
-    EXPECT_LE(m_pScript->nMostLiveDecoders, 3);
-}
-
-TEST_F(ParallelBatchTest, SelectionsAreFixedAtStartWhateverTheListsLength) {
-    for (int i = 0; i < 20; ++i) {
-        const std::string strSource = PathOf("clip" + std::to_string(i) + ".avi");
-        ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{100, 0, 50}));
-        m_clips.AddClip(strSource);
-    }
-    m_pBatch->SetJobsAtOnce(1);
-    bool bEdited = false;
-    m_view.m_onStatus = [&](const std::string &) {
-        if (!bEdited) {
-            bEdited = WriteCutInfo(PathOf("clip19.avi"), ClipInfo{100, 0, 100});
-        }
-    };
-    RunBatch();
-    ASSERT_TRUE(bEdited);
-    EXPECT_EQ(WavFrames(PathOf("clip19.avi.wav")), 22050) << "the selection as it was at Start";
-}
-
-TEST_F(ParallelBatchTest, ProgressOfAStreamWithoutLengthMovesByWhatWasRead) {
-    m_pScript->llDuration = 0;
-    m_pScript->nRealFrames = 40000;
-    m_pScript->bTellsReadFraction = true;
-    m_clips.AddClip(PathOf("live.ts"));
-    RunBatch();
-    const auto &texts = m_view.m_statusTexts;
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "Progress: 1 of 1, 50.0%"), texts.end());
-    EXPECT_EQ(texts[texts.size() - 2], "Progress: 1 of 1, 100.0%");
-    ShownFileNumbers();  // checks that no text passes 100%
 }
 
 }  // namespace
