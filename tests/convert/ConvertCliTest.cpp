@@ -3,6 +3,7 @@
 
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -265,6 +266,24 @@ TEST(ConvertCli, JobsOptionTakesACountFromOne) {
         EXPECT_NE(result.strStderr.find("--jobs"), std::string::npos) << result.strStderr;
     }
     EXPECT_EQ(Convert({"-j"}).iExitStatus, 2);
+}
+
+TEST(ConvertCli, AWriterThatCannotStartIsAFailure) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("a.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"});
+    fs::permissions(media.Dir(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(strSource, fs::perms::others_read, fs::perm_options::add);
+    // A limit of one process for the user leaves no room for the worker thread. The superuser is not
+    // held to it, so the run is made as an unprivileged user then.
+    std::vector<std::string> command = {"bash", "-c", "ulimit -u 1; exec \"$@\"", "limit", kProgram, "--wav",
+                                        "-o", media.Dir().string(), strSource};
+    if (::geteuid() == 0) {
+        command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
+    const CommandResult result = RunCommand(command);
+    EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
+    EXPECT_NE(result.strStderr.find("Cannot start Save WAV to file thread!"), std::string::npos)
+        << result.strStderr;
 }
 
 }  // namespace
