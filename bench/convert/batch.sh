@@ -14,14 +14,7 @@ SECONDS_PER_CLIP=${SECONDS_PER_CLIP:-40}
 CONVERT=$BUILD_DIR/src/klangor-convert
 CORES=$(nproc)
 
-if [ ! -x "$CONVERT" ]; then
-  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$BUILD_DIR" --target klangor-convert
-fi
-command -v /usr/bin/time >/dev/null || { echo "needs GNU time (Debian package 'time')" >&2; exit 1; }
-
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+. "$ROOT/bench/convert/common.sh"
 
 echo "Making $CLIPS clips of ${SECONDS_PER_CLIP} s, 720p H.264 + AAC ..."
 for ((i = 0; i < CLIPS; i++)); do
@@ -61,10 +54,8 @@ measure() {  # name, command...
   }
   cat "$WORK/time" >>"$WORK/$name.runs"
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 wall() { awk '{ print $1 }' "$WORK/$1.runs" | median; }
 peak_mib() { awk 'BEGIN { m = 0 } { if ($2 > m) m = $2 } END { printf "%.1f", m / 1024 }' "$WORK/$1.runs"; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
 
 # The cases take turns in every round, so a change in the machine's load hits all of them alike.
 for ((r = 0; r < RUNS; r++)); do

@@ -12,14 +12,7 @@ RUNS=${RUNS:-5}
 MINUTES=${MINUTES:-10}
 CONVERT=$BUILD_DIR/src/klangor-convert
 
-if [ ! -x "$CONVERT" ]; then
-  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$BUILD_DIR" --target klangor-convert
-fi
-command -v /usr/bin/time >/dev/null || { echo "needs GNU time (Debian package 'time')" >&2; exit 1; }
-
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+. "$ROOT/bench/convert/common.sh"
 
 make_media() {  # seconds, path
   ffmpeg -nostdin -v error -y \
@@ -39,11 +32,8 @@ measure() {  # name, command...
   awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$WORK/time" >>"$WORK/$name.runs"
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 column_median() { awk -v c="$2" '{ print $c }' "$WORK/$1.runs" | median; }
 column_max() { awk -v c="$2" 'BEGIN { m = 0 } { if ($c > m) m = $c } END { print m }' "$WORK/$1.runs"; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
 
 echo "Making a ${MINUTES}-minute 720p H.264 + AAC file ..."
 make_media $((MINUTES * 60)) "$WORK/long.mp4"

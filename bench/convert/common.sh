@@ -1,0 +1,14 @@
+# What the converter benchmarks share; sourced after ROOT, BUILD_DIR and CONVERT are set. Makes the
+# scratch folder $WORK (removed on exit) and defines the helpers for medians and ratios.
+if [ ! -x "$CONVERT" ]; then
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$BUILD_DIR" --target klangor-convert
+fi
+command -v /usr/bin/time >/dev/null || { echo "needs GNU time (Debian package 'time')" >&2; exit 1; }
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
