@@ -17,7 +17,7 @@ class MainWindow;
 
 // The main window's conversion: holds the batch, routes "Start to Convert" and "Stop Convert" to it,
 // feeds the close check, and is the batch's view on the window's controls. Window thread only, except
-// RunOnViewThread, which the writer's thread calls to hand each notice over.
+// RunOnViewThread, which the writer's workers call, one at a time, to hand each notice over.
 //
 // A notice handed over waits for the window thread; it is given up (not run) once the door is shut,
 // which the destructor does before it stops and collects the writer. So destroying the window while a
@@ -57,7 +57,7 @@ public:
     void OpenFolder(const std::string &strFolder) override;
     void OnJobFinished(const std::string &strSource, const std::string &strOutput,
                        const std::string &strFailure) override;
-    // From the writer's thread: queued to the window thread and waited for.
+    // From a writer's worker: queued to the window thread and waited for.
     void RunOnViewThread(const std::function<void()> &fn) override;
 
 private slots:

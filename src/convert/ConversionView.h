@@ -32,6 +32,7 @@ public:
                                const std::string &strFailure) = 0;
 
     // Runs fn on the view's thread and returns when it has run. The batch calls it from the writer's
-    // thread for each notice; a window hands fn to its event loop and waits, a terminal runs it at once.
+    // workers for each notice, never two at once; a window hands fn to its event loop and waits, a
+    // terminal runs it at once.
     virtual void RunOnViewThread(const std::function<void()> &fn) = 0;
 };
