@@ -44,17 +44,18 @@ EOS
 chmod +x "$WORK/ffmpeg-parallel.sh"
 mkdir -p "$WORK/ours" "$WORK/ff"
 
-# Appends "wall-seconds peak-KiB" of one run to $WORK/NAME.runs.
+# Appends "wall-seconds peak-KiB cpu-seconds" of one run to $WORK/NAME.runs.
 measure() {  # name, command...
   local name=$1
   shift
-  /usr/bin/time -f "%e %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" || {
+  /usr/bin/time -f "%e %M %U %S" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" || {
     cat "$WORK/stderr" >&2
     exit 1
   }
-  cat "$WORK/time" >>"$WORK/$name.runs"
+  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$WORK/time" >>"$WORK/$name.runs"
 }
 wall() { awk '{ print $1 }' "$WORK/$1.runs" | median; }
+cpu() { awk '{ print $3 }' "$WORK/$1.runs" | median; }
 peak_mib() { awk 'BEGIN { m = 0 } { if ($2 > m) m = $2 } END { printf "%.1f", m / 1024 }' "$WORK/$1.runs"; }
 
 # The cases take turns in every round, so a change in the machine's load hits all of them alike.
@@ -76,5 +77,7 @@ printf "  klangor-convert --jobs 1 %7.2f s   ffmpeg one after the other %7.2f s 
 printf "  klangor-convert (%d jobs) %7.2f s   ffmpeg xargs -P%d           %7.2f s   ratio %s\n" "$JOBS_ALL" "$ALL" "$CORES" "$PAR" "$(ratio "$ALL" "$PAR")"
 printf "  speed-up of klangor-convert (%d jobs) over sequential ffmpeg: %sx (over its own --jobs 1: %sx)\n" \
   "$JOBS_ALL" "$(ratio "$SEQ" "$ALL")" "$(ratio "$J1" "$ALL")"
+printf "  cpu time: --jobs 1 %s s, %d jobs %s s; ffmpeg one after the other %s s, xargs %s s\n" "$(cpu ours_j1)" \
+  "$JOBS_ALL" "$(cpu ours_all)" "$(cpu ffmpeg_seq)" "$(cpu ffmpeg_par)"
 printf "  peak memory: --jobs 1 %s MiB; %d jobs %s MiB, %s MiB per running job\n" "$(peak_mib ours_j1)" \
   "$JOBS_ALL" "$(peak_mib ours_all)" "$(awk -v m="$(peak_mib ours_all)" -v n="$JOBS_ALL" 'BEGIN { printf "%.1f", m / n }')"
