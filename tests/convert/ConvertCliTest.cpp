@@ -189,7 +189,7 @@ TEST(ConvertCli, CtrlCFinishesTheCurrentFileAndWritesNoMore) {
 
 TEST(ConvertCli, KilledMidFileLeavesTheEarlierFileAndALaterRunClearsTheRest) {
     MediaFactory media;
-    const std::string strLong = media.MakeTone("long.wav", 240, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::string strLong = media.MakeTone("long.wav", 120, 44100, 2, {"-c:a", "pcm_s16le"});
     const std::string strOut = (media.Dir() / "out").string();
     fs::create_directories(strOut);
     for (const char *szName : {"long.wav.mp3", "long.wav.wav"}) {

@@ -94,7 +94,7 @@ TEST_F(ParallelWriterTest, StopFinishesEveryRunningFileShortAndStartsNoMore) {
 
 TEST_F(ParallelWriterTest, DecodersNeverOutnumberTheJobsAtOnce) {
     m_pScript->nFillsWaitForDecoders = 2;
-    AddJobs(12, ".mp3");
+    AddJobs(6, ".mp3");
     EncoderSettings settings;
     Mp3WriterThread writer;
     writer.SetJobsAtOnce(2);
@@ -104,8 +104,8 @@ TEST_F(ParallelWriterTest, DecodersNeverOutnumberTheJobsAtOnce) {
     EXPECT_EQ(m_pScript->nMostLiveDecoders, 2);
     EXPECT_EQ(m_pScript->nLiveDecoders, 0);
     EXPECT_EQ(m_pScript->lastFormat, PcmSampleFormat::Float) << "MP3 jobs are opened for float";
-    EXPECT_EQ(m_recorder.FramesPerJob(), std::vector<uint64_t>(12, 44100));
-    for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(m_recorder.FramesPerJob(), std::vector<uint64_t>(6, 44100));
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(DecodeS16(PathOf("clip" + std::to_string(i) + ".mp3")).size(), 44100u * 4) << i;
     }
     // Every job's notices come between its start and its end.
