@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "JobTestSupport.h"
 #include "convert/ConversionBatch.h"
@@ -254,12 +254,15 @@ protected:
     // The file numbers of the progress texts, in the order shown.
     std::vector<int> ShownFileNumbers() const {
         std::vector<int> numbers;
-        const std::regex pattern("Progress: (\\d+) of (\\d+), (\\d+\\.\\d)%");
         for (const std::string &strText : m_view.m_statusTexts) {
-            std::smatch match;
-            if (std::regex_match(strText, match, pattern)) {
-                numbers.push_back(std::stoi(match[1]));
-                EXPECT_LE(std::stod(match[3]), 100.0) << strText;
+            int nFile = 0, nCount = 0;
+            double dPercent = 0.0;
+            char cPercent = 0;
+            if (std::sscanf(strText.c_str(), "Progress: %d of %d, %lf%c", &nFile, &nCount, &dPercent,
+                            &cPercent) == 4 &&
+                cPercent == '%') {
+                numbers.push_back(nFile);
+                EXPECT_LE(dPercent, 100.0) << strText;
             }
         }
         return numbers;
