@@ -10,6 +10,8 @@ PACKAGES=(
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
   libgtest-dev googletest
   ffmpeg xvfb xauth time
+  qt6-svg-dev scdoc
+  desktop-file-utils appstream man-db bash-completion dpkg-dev fakeroot file binutils lintian
 )
 
 missing=()
