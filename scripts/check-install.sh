@@ -19,6 +19,10 @@ fail() {
   echo "check-install: $*" >&2
   failures=$((failures + 1))
 }
+# The options a program's --help names ("-o", "--out", ...), one per line.
+options_of() {
+  "$1" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z0-9-]*' | tr -d ' ,' | sort -u
+}
 
 echo "=== install into a temporary prefix ==="
 # Stripped as the package is: what remains is what the program itself carries.
@@ -71,12 +75,17 @@ for page in klangor klangor-convert; do
     grep -q "^$heading" "$WORK/$page.txt" || fail "$page(1) has no $heading section"
   done
   # Every option --help names is explained in the page.
-  for option in $("$PREFIX/bin/$page" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z0-9-]*' | tr -d ' ,' | sort -u); do
+  for option in $(options_of "$PREFIX/bin/$page"); do
     grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" "$WORK/$page.txt" ||
       fail "$page --help names $option, but $page(1) does not"
   done
 done
 grep -q "CutInfo=" "$WORK/klangor-convert.txt" || fail "klangor-convert(1) does not describe the cut-info file"
+# The user guide covers the converter's options too.
+for option in $(options_of "$PREFIX/bin/klangor-convert"); do
+  grep -qF -- "<code>$option" "$PREFIX/share/klangor/help/klangor-help.html" ||
+    fail "klangor-convert --help names $option, but the user guide does not"
+done
 
 echo "=== bash completion ==="
 # Asks the installed completion what it offers for a command line ending in a blank or a partial word.
@@ -94,7 +103,7 @@ EOF
 complete_line() { (cd "$WORK" && bash "$WORK/complete.sh" "$PREFIX/share/bash-completion/completions/klangor-convert" "$1"); }
 CONVERT=$PREFIX/bin/klangor-convert
 offered=$(complete_line "klangor-convert -" | sort -u)
-for option in $("$CONVERT" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z0-9-]*' | tr -d ' ,' | sort -u); do
+for option in $(options_of "$CONVERT"); do
   grep -qx -- "$option" <<<"$offered" || fail "klangor-convert --help names $option, but the completion does not offer it"
   # An option that takes a value: the completion offers exactly the converter's list, or, where the
   # converter names a range instead of a list, only values it accepts.
