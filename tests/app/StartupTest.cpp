@@ -82,7 +82,8 @@ TEST(StartupSkinFolder, InstalledProgramFindsItsSkinAndGuideFromAnyFolder) {
     const std::optional<std::filesystem::path> pathHelp = LocateHelpFile(installed.Bin());
     ASSERT_TRUE(pathHelp.has_value());
     EXPECT_EQ(std::filesystem::canonical(*pathHelp),
-              std::filesystem::canonical(installed.prefix.Path() / "share" / "klangor" / "help" / "klangor-help.html"));
+              std::filesystem::canonical(installed.prefix.Path() / "share" / "klangor" / "help" /
+                                         "klangor-help.html"));
 }
 
 TEST(StartupSkinFolder, InstallationWithoutDataNeverReachesForTheSourceTree) {

@@ -24,7 +24,8 @@ int main(int argc, char **argv) {
         }
         const QImage image = klangor::RenderAppIcon(static_cast<int>(nSize));
         const QString strDir = QStringLiteral("%1/%2x%2/apps").arg(strOut).arg(nSize);
-        const QString strFile = QStringLiteral("%1/%2.png").arg(strDir, QString::fromUtf8(klangor::kDesktopId));
+        const QString strFile =
+            QStringLiteral("%1/%2.png").arg(strDir, QString::fromUtf8(klangor::kDesktopId));
         if (image.isNull() || !QDir().mkpath(strDir) || !image.save(strFile, "PNG")) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(strFile));
             return 1;
