@@ -9,9 +9,9 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
   libgtest-dev googletest
-  ffmpeg xvfb xauth time
   qt6-svg-dev scdoc
   desktop-file-utils appstream man-db bash-completion dpkg-dev fakeroot file binutils lintian
+  ffmpeg xvfb xauth time
 )
 
 missing=()
