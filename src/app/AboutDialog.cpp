@@ -4,55 +4,12 @@
 #include "common/Version.h"
 
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace klangor {
-
-namespace {
-
-QPixmap DrawIcon(int nSize) {
-    QPixmap pixmap(nSize, nSize);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal s = nSize;
-    QLinearGradient gradient(0, 0, 0, s);
-    gradient.setColorAt(0.0, QColor(0x3a, 0x6f, 0xb0));
-    gradient.setColorAt(1.0, QColor(0x12, 0x2a, 0x4c));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(gradient);
-    painter.drawRoundedRect(QRectF(0.04 * s, 0.04 * s, 0.92 * s, 0.92 * s), 0.2 * s, 0.2 * s);
-    // A sound wave leaving a film frame: audio taken out of any media file.
-    painter.setBrush(QColor(0xf4, 0xf6, 0xfa));
-    painter.drawRect(QRectF(0.18 * s, 0.3 * s, 0.22 * s, 0.4 * s));
-    painter.setBrush(QColor(0x12, 0x2a, 0x4c));
-    for (int i = 0; i < 3; ++i)
-        painter.drawRect(QRectF(0.2 * s, (0.33 + 0.12 * i) * s, 0.04 * s, 0.07 * s));
-    QPen pen(QColor(0xff, 0xc8, 0x3c), 0.06 * s, Qt::SolidLine, Qt::RoundCap);
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    for (int i = 0; i < 3; ++i) {
-        const qreal r = (0.12 + 0.11 * i) * s;
-        painter.drawArc(QRectF(0.45 * s - r, 0.5 * s - r, 2 * r, 2 * r), -50 * 16, 100 * 16);
-    }
-    return pixmap;
-}
-
-}  // namespace
-
-QIcon AppIcon() {
-    QIcon icon;
-    for (int nSize : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(DrawIcon(nSize));
-    return icon;
-}
 
 AboutDialog::AboutDialog(IShellServices &shell, QWidget *pParent) : QDialog(pParent), m_shell(shell) {
     setWindowTitle(QStringLiteral("About Klangor"));

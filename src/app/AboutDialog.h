@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/AppIcon.h"
+
 #include <QDialog>
 
 class QPushButton;
@@ -11,9 +13,6 @@ class IShellServices;
 
 // The maker's home page, opened from the About box and the main window's home-page area.
 inline constexpr const char *kHomePageUrl = "https://vellumar.example/klangor";
-
-// The program's icon, drawn at start-up so the program needs no icon file.
-QIcon AppIcon();
 
 // "About Klangor": the icon, the product title and version, a notice line, OK and "Goto Home Page".
 // Window thread only.

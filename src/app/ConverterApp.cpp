@@ -15,14 +15,6 @@
 
 namespace klangor {
 
-namespace {
-
-bool HoldsLayout(const std::filesystem::path &pathFolder) {
-    return FindNameIgnoringCase(pathFolder, kSkinLayoutFile).has_value();
-}
-
-}  // namespace
-
 QStringList CommandLineFiles(const QStringList &arguments) {
     QStringList files;
     for (const QString &strArgument : arguments) {
@@ -35,24 +27,16 @@ QStringList CommandLineFiles(const QStringList &arguments) {
 std::filesystem::path LocateSkinFolder(const std::filesystem::path &pathProgramDir) {
     if (std::optional<std::filesystem::path> pathFound = FindSkinFolder(pathProgramDir))
         return *pathFound;
-#ifdef KLANGOR_SOURCE_DIR
-    const std::filesystem::path pathSourceSkin = std::filesystem::path(KLANGOR_SOURCE_DIR) / "UI";
-    if (HoldsLayout(pathSourceSkin))
-        return pathSourceSkin;
-#endif
     std::error_code error;
     return std::filesystem::current_path(error) / "UI";
 }
 
 std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path &pathProgramDir) {
     const char *pszName = "klangor-help.html";
-    std::vector<std::filesystem::path> candidates = {
+    const std::filesystem::path candidates[] = {
         pathProgramDir / "help" / pszName,
         pathProgramDir / ".." / "share" / "klangor" / "help" / pszName,
     };
-#ifdef KLANGOR_SOURCE_DIR
-    candidates.push_back(std::filesystem::path(KLANGOR_SOURCE_DIR) / "src" / "app" / "help" / pszName);
-#endif
     for (const std::filesystem::path &pathCandidate : candidates) {
         std::error_code error;
         if (std::filesystem::is_regular_file(pathCandidate, error))
@@ -69,6 +53,8 @@ int RunConverterApp(int argc, char **argv) {
     // The playback engine reads numbers in the C locale whatever the desktop's language.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setWindowIcon(AppIcon());
+    // Lets the desktop match the running window to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(kDesktopId));
 
     const std::filesystem::path pathProgramDir =
         std::filesystem::path(QCoreApplication::applicationDirPath().toStdString());

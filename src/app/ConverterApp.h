@@ -14,13 +14,14 @@ namespace klangor {
 // arguments that begin with "--" are options and add nothing.
 QStringList CommandLineFiles(const QStringList &arguments);
 
-// The skin folder: the current folder's "UI" first, then the one installed beside the program, and
-// last the source tree's, so a program run from its build folder still finds its skin. When none holds
-// a layout file, the current folder's "UI", where the missing layout is then reported.
+// The skin folder: the current folder's "UI" first, then the one beside the program or installed with it
+// (../share/klangor/UI). No build machine's path is compiled in: the build tree lays out share/klangor
+// as an installation does, so a program run from its build folder finds its skin the same way. When
+// none holds a layout file, the current folder's "UI", where the missing layout is then reported.
 std::filesystem::path LocateSkinFolder(const std::filesystem::path &pathProgramDir);
 
-// The HTML user guide beside the program, in the installed data folder or in the source tree; nothing
-// when none is there.
+// The HTML user guide beside the program or in its data folder (../share/klangor/help); nothing when
+// none is there.
 std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path &pathProgramDir);
 
 // The whole run; returns the process's exit status.

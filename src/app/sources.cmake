@@ -5,6 +5,7 @@ list(APPEND KLANGOR_PLAYER_SOURCES
 )
 list(APPEND KLANGOR_GUI_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AppIcon.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConverterApp.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindowConvert.cpp
@@ -12,4 +13,5 @@ list(APPEND KLANGOR_GUI_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MainWindowShell.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewPlayerWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProgramInfo.cpp
 )

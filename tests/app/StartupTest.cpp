@@ -1,7 +1,9 @@
 // Start-up: the command line, finding the skin and the guide, and files named at start loaded into
 // the preview with their video shown.
 #include "app/AppTestSupport.h"
+#include "app/AppIcon.h"
 #include "app/ConverterApp.h"
+#include "app/ProgramInfo.h"
 #include "clips/MediaPlayer.h"
 #include "skin/VideoPreviewWindow.h"
 #include "support/MediaFactory.h"
@@ -56,17 +58,91 @@ TEST(StartupSkinFolder, CurrentFolderComesBeforeTheProgramsFolder) {
               std::filesystem::canonical(program.Path() / "UI"));
 }
 
-TEST(StartupSkinFolder, BuildTreeFallsBackToTheSourceSkinAndTheGuide) {
-    TempDir empty;
-    CurrentFolder cwd(empty.Path());
-    const std::filesystem::path pathSkin = LocateSkinFolder(empty.Path() / "bin");
-    if (std::filesystem::exists(std::filesystem::path(KLANGOR_SOURCE_DIR) / "UI" / "position.txt"))
-        EXPECT_EQ(pathSkin, std::filesystem::path(KLANGOR_SOURCE_DIR) / "UI");
-    else
-        EXPECT_EQ(pathSkin, empty.Path() / "UI");
-    const std::optional<std::filesystem::path> pathHelp = LocateHelpFile(empty.Path() / "bin");
+// An installation as cmake --install or the package lays it out: PREFIX/bin and PREFIX/share/klangor.
+struct Installation {
+    explicit Installation(bool bWithData) {
+        std::filesystem::create_directories(prefix.Path() / "bin");
+        if (!bWithData)
+            return;
+        std::filesystem::create_directories(prefix.Path() / "share" / "klangor" / "UI");
+        std::filesystem::create_directories(prefix.Path() / "share" / "klangor" / "help");
+        std::ofstream(prefix.Path() / "share" / "klangor" / "UI" / "position.txt") << "x";
+        std::ofstream(prefix.Path() / "share" / "klangor" / "help" / "klangor-help.html") << "<html>";
+    }
+    std::filesystem::path Bin() const { return prefix.Path() / "bin"; }
+    TempDir prefix;
+};
+
+TEST(StartupSkinFolder, InstalledProgramFindsItsSkinAndGuideFromAnyFolder) {
+    Installation installed(true);
+    TempDir elsewhere;
+    CurrentFolder cwd(elsewhere.Path());
+    EXPECT_EQ(std::filesystem::canonical(LocateSkinFolder(installed.Bin())),
+              std::filesystem::canonical(installed.prefix.Path() / "share" / "klangor" / "UI"));
+    const std::optional<std::filesystem::path> pathHelp = LocateHelpFile(installed.Bin());
     ASSERT_TRUE(pathHelp.has_value());
-    EXPECT_EQ(pathHelp->filename(), "klangor-help.html");
+    EXPECT_EQ(std::filesystem::canonical(*pathHelp),
+              std::filesystem::canonical(installed.prefix.Path() / "share" / "klangor" / "help" /
+                                         "klangor-help.html"));
+}
+
+TEST(StartupSkinFolder, InstallationWithoutDataNeverReachesForTheSourceTree) {
+    // The build machine's source tree holds a skin and a guide; an installed program must not find them.
+    Installation installed(false);
+    TempDir elsewhere;
+    CurrentFolder cwd(elsewhere.Path());
+    EXPECT_EQ(LocateSkinFolder(installed.Bin()), std::filesystem::current_path() / "UI");
+    EXPECT_FALSE(LocateHelpFile(installed.Bin()).has_value());
+}
+
+TEST(StartupSkinFolder, ProgramInTheBuildFolderFindsTheSkinAndGuideTheBuildLaysOut) {
+    TempDir elsewhere;
+    CurrentFolder cwd(elsewhere.Path());
+    const std::filesystem::path pathBuildPrograms = std::filesystem::path(KLANGOR_BINARY_DIR) / "src";
+    EXPECT_EQ(std::filesystem::canonical(LocateSkinFolder(pathBuildPrograms)),
+              std::filesystem::canonical(std::filesystem::path(KLANGOR_SOURCE_DIR) / "UI"));
+    const std::optional<std::filesystem::path> pathHelp = LocateHelpFile(pathBuildPrograms);
+    ASSERT_TRUE(pathHelp.has_value());
+    EXPECT_EQ(std::filesystem::canonical(*pathHelp),
+              std::filesystem::canonical(std::filesystem::path(KLANGOR_SOURCE_DIR) / "src" / "app" / "help" /
+                                         "klangor-help.html"));
+}
+
+TEST(StartupInfoOptions, HelpAndVersionAnswerWithoutAWindowAndEverythingElseStartsTheProgram) {
+    std::string strArgs[] = {"klangor", "talk.avi", "--verbose"};
+    char *argsFiles[] = {strArgs[0].data(), strArgs[1].data(), strArgs[2].data()};
+    EXPECT_FALSE(AnswerInfoOption(3, argsFiles).has_value());
+
+    std::string strVersion[] = {"klangor", "talk.avi", "--version"};
+    char *argsVersion[] = {strVersion[0].data(), strVersion[1].data(), strVersion[2].data()};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(AnswerInfoOption(3, argsVersion), std::optional<int>(0));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Vellumar Klangor v2.31\n");
+
+    std::string strHelp[] = {"klangor", "--help"};
+    char *argsHelp[] = {strHelp[0].data(), strHelp[1].data()};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(AnswerInfoOption(2, argsHelp), std::optional<int>(0));
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Usage: klangor [FILE...]\n", 0), 0u);
+}
+
+TEST(StartupIcon, WindowIconIsTheArtworkTheIconThemeGets) {
+    const QImage icon = RenderAppIcon(64).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(icon.size(), QSize(64, 64));
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << "the corners lie outside the rounded tile";
+    const QColor tile = icon.pixelColor(32, 6);
+    EXPECT_GT(tile.blue(), tile.red() + 60) << "a blue tile";
+    const QColor frame = icon.pixelColor(20, 27);
+    EXPECT_GT(frame.lightness(), 230) << "the light film frame";
+    const QColor wave = icon.pixelColor(50, 32);
+    EXPECT_GT(wave.red(), 230);
+    EXPECT_LT(wave.blue(), 100) << "the yellow sound wave";
+
+    // The PNG the build renders for the theme shows the very same pixels.
+    const QString strPng = QStringLiteral(KLANGOR_BINARY_DIR "/dist/icons/64x64/apps/%1.png").arg(kDesktopId);
+    const QImage themed(strPng);
+    ASSERT_FALSE(themed.isNull()) << strPng.toStdString();
+    EXPECT_EQ(themed.convertToFormat(QImage::Format_ARGB32), icon);
 }
 
 // A playback engine that cannot start in this process.

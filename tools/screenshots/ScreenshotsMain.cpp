@@ -86,6 +86,9 @@ int main(int argc, char **argv) {
     MainWindowEnvironment environment;
     const std::filesystem::path pathProgramDir(QCoreApplication::applicationDirPath().toStdString());
     environment.pathSkinFolder = LocateSkinFolder(pathProgramDir);
+    environment.pathHelpFile = LocateHelpFile(pathProgramDir).value_or(std::filesystem::path());
+    // Named, so a check can see which skin and guide a program in this place finds.
+    std::printf("skin %s\nguide %s\n", environment.pathSkinFolder.c_str(), environment.pathHelpFile.c_str());
     environment.commandLineFiles = CommandLineFiles(QCoreApplication::arguments().mid(2));
     environment.pBoxes = &boxes;
     environment.pShell = &shell;
