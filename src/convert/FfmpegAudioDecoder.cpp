@@ -508,6 +508,10 @@ int FfmpegAudioDecoder::Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFill
         }
     }
     const size_t nTake = std::min<size_t>(nFrames, PendingFrames());
+    if (nTake == 0) {
+        // Nothing pending means no buffer may exist yet: copying from it, even zero bytes, is undefined.
+        return 0;
+    }
     std::memcpy(pBuffer, m_pending.data() + m_nPendingOffset, nTake * m_nBlockAlign);
     DropPending(nTake);
     nFilled = static_cast<uint32_t>(nTake);
