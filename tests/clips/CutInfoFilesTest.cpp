@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "clips/CutInfo.h"
 #include "clips/SidecarFile.h"
+#include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -24,24 +24,12 @@ namespace {
 const char *const kRecord = "Owner=Vellumar\r\nCutInfo=10,2,3,0;";
 
 std::string ReadWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return ReadFileBytes(path.string());
 }
 
 void WriteWhole(const fs::path &path, const std::string &strText) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << strText;
-}
-
-std::vector<std::string> Names(const fs::path &folder) {
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 struct stat StatOf(const fs::path &path) {
@@ -75,7 +63,7 @@ TEST_F(CutInfoFiles, SymbolicLinkIsWrittenThroughAndStaysALink) {
     ASSERT_TRUE(WriteCutInfo(m_strMedia, ClipInfo{10, 2, 3}, &strError)) << strError;
     EXPECT_TRUE(fs::is_symlink(m_strCutInfo));
     EXPECT_EQ(ReadWhole(target), kRecord);
-    EXPECT_EQ(Names(m_dir.Path() / "kept"), std::vector<std::string>{"real.clipinfo"});
+    EXPECT_EQ(FileNamesIn(m_dir.Path() / "kept"), std::vector<std::string>{"real.clipinfo"});
 
     // A link whose target does not exist yet gets its target created.
     fs::remove(target);
@@ -141,7 +129,7 @@ TEST_F(CutInfoFiles, LeftoversOfDeadRunsGoAndNoTemporaryStays) {
     EXPECT_TRUE(fs::exists(strForeign)) << "another file's temporaries are left to its own writes";
     fs::remove(strLive);
     fs::remove(strForeign);
-    EXPECT_EQ(Names(m_dir.Path()), std::vector<std::string>{"movie.avi.clipinfo"});
+    EXPECT_EQ(FileNamesIn(m_dir.Path()), std::vector<std::string>{"movie.avi.clipinfo"});
     EXPECT_EQ(ReadWhole(m_strCutInfo), kRecord);
 }
 
@@ -155,7 +143,7 @@ TEST_F(CutInfoFiles, FolderRefusingNewFilesIsWrittenInPlace) {
     fs::permissions(m_dir.Path(), fs::perms::owner_all);
     EXPECT_TRUE(bWritten) << strError;
     EXPECT_EQ(strText, kRecord) << "the longer old record must not leave its tail";
-    EXPECT_EQ(Names(m_dir.Path()), std::vector<std::string>{"movie.avi.clipinfo"});
+    EXPECT_EQ(FileNamesIn(m_dir.Path()), std::vector<std::string>{"movie.avi.clipinfo"});
 
     // With no file to rewrite, the folder's refusal is what the user hears.
     fs::remove(m_strCutInfo);
@@ -164,7 +152,7 @@ TEST_F(CutInfoFiles, FolderRefusingNewFilesIsWrittenInPlace) {
     fs::permissions(m_dir.Path(), fs::perms::owner_all);
     EXPECT_FALSE(bCreated);
     EXPECT_EQ(strError, "Access to " + m_strCutInfo + " was denied.");
-    EXPECT_TRUE(Names(m_dir.Path()).empty());
+    EXPECT_TRUE(FileNamesIn(m_dir.Path()).empty());
 }
 
 TEST_F(CutInfoFiles, UnwritableFileIsDeniedAndKeptEvenInAWritableFolder) {
@@ -182,7 +170,7 @@ TEST_F(CutInfoFiles, UnwritableFileIsDeniedAndKeptEvenInAWritableFolder) {
     fs::permissions(m_dir.Path(), fs::perms::owner_all);
     EXPECT_EQ(strError, "Access to " + m_strCutInfo + " was denied.");
     EXPECT_EQ(ReadWhole(m_strCutInfo), strOld);
-    EXPECT_EQ(Names(m_dir.Path()), std::vector<std::string>{"movie.avi.clipinfo"});
+    EXPECT_EQ(FileNamesIn(m_dir.Path()), std::vector<std::string>{"movie.avi.clipinfo"});
 }
 
 // The small filesystem is filled up to its last block before each write.
@@ -206,7 +194,7 @@ TEST(CutInfoFullDisk, FullDiskIsReportedAndTheOldRecordKept) {
     std::string strError;
     const bool bReplaced = WriteCutInfo(strMedia, ClipInfo{10, 2, 3}, &strError);
     const bool bCreated = WriteCutInfo((folder / "new.avi").string(), ClipInfo{10, 2, 3}, &strError);
-    const std::vector<std::string> names = Names(folder);
+    const std::vector<std::string> names = FileNamesIn(folder);
     const std::string strKept = ReadWhole(strMedia + ".clipinfo");
     fs::remove_all(folder);
     EXPECT_FALSE(bReplaced);

@@ -22,15 +22,6 @@ CommandResult Convert(std::vector<std::string> args) {
     return RunCommand(args);
 }
 
-std::vector<std::string> Names(const fs::path &folder) {
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool HasLine(const std::string &strText, const std::string &strLine) {
     return ("\n" + strText).find("\n" + strLine + "\n") != std::string::npos;
 }
@@ -57,7 +48,7 @@ TEST(ConvertHostile, ReadOnlyOutputFolderFailsEveryJobAndKeepsWhatIsThere) {
         EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
         EXPECT_TRUE(HasLine(result.strStderr, strA + ": Cannot create output file")) << result.strStderr;
         EXPECT_TRUE(HasLine(result.strStderr, strB + ": Cannot create output file")) << result.strStderr;
-        EXPECT_EQ(Names(out), std::vector<std::string>{"older.mp3"});
+        EXPECT_EQ(FileNamesIn(out), std::vector<std::string>{"older.mp3"});
         EXPECT_EQ(ReadFileBytes((out / "older.mp3").string()), "an older conversion");
     }
     fs::permissions(out, fs::perms::owner_all);
@@ -75,9 +66,9 @@ TEST(ConvertHostile, UnreadableMediaFailsItsOwnJobOnly) {
     fs::permissions(strLocked, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
     EXPECT_TRUE(HasLine(result.strStderr, strLocked + ": Can not find audio in you Media file!")) << result.strStderr;
-    EXPECT_EQ(Names(out), std::vector<std::string>{"open.wav.wav"});
+    EXPECT_EQ(FileNamesIn(out), std::vector<std::string>{"open.wav.wav"});
     EXPECT_EQ(ReadFileBytes(strLocked), strBytes);
-    EXPECT_EQ(Names(media.Dir()), (std::vector<std::string>{"locked.wav", "open.wav", "out"}))
+    EXPECT_EQ(FileNamesIn(media.Dir()), (std::vector<std::string>{"locked.wav", "open.wav", "out"}))
         << "no cut-info file or anything else appears beside the sources";
 }
 
@@ -95,7 +86,7 @@ TEST(ConvertHostile, OutputFillingTheDiskFailsLeavesNoFileAndTheBatchGoesOn) {
     const std::string strBig = media.MakeTone("big.flac", iSeconds, 44100, 2, {"-c:a", "flac"});
     const std::string strSmall = media.MakeTone("small.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"});
     const CommandResult result = Convert({"--wav", "-o", out.string(), strBig, strSmall});
-    const std::vector<std::string> names = Names(out);
+    const std::vector<std::string> names = FileNamesIn(out);
     const bool bSmallWhole = fs::exists(out / "small.wav.wav") && fs::file_size(out / "small.wav.wav") == 44u + 16000u;
     fs::remove_all(out);
     EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;

@@ -1,5 +1,6 @@
-// Any bytes as a skin picture through the GIF decoder, with the size caps of SkinImage in force; a
-// decoded picture is then cut into button faces and expanded the way the skin uses it.
+// Any bytes as a skin picture through one of its decoders (FUZZ_DECODER: DecodeJpeg or DecodeGif), with
+// the size caps of SkinImage in force; a decoded picture is then expanded and cut into button faces the
+// way the skin uses it.
 #include <cstdint>
 
 #include "FuzzSupport.h"
@@ -10,7 +11,7 @@ using namespace klangor;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
     SkinImage image;
-    if (!DecodeGif(pData, nSize, image)) {
+    if (!FUZZ_DECODER(pData, nSize, image)) {
         FUZZ_CHECK(!image.HasPixels());
         return 0;
     }
