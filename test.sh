@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything with warnings as errors, and runs every test; then runs
 # the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the threading tests
 # (writers, batch, the window's conversion) under ThreadSanitizer, each in a build folder of its own.
-# SANITIZERS=0 skips the sanitizer builds.
+# SANITIZERS=0 skips the sanitizer builds. Before them, the permission and full-disk cases run as an
+# unprivileged user and the fuzz targets for a bounded time (HOSTILE=0 skips both).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -17,6 +18,8 @@ cmake --build "$BUILD_DIR" -j"$JOBS"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$JOBS"
 ./scripts/check-install.sh "$BUILD_DIR"
+
+[[ "${HOSTILE:-1}" == 0 ]] || { ./tests/hostile/unprivileged.sh "$BUILD_DIR" && ./tests/fuzz/run.sh; }
 
 if [[ "$SANITIZERS" == 0 ]]; then
   exit 0

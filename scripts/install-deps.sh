@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-svg-dev scdoc
   desktop-file-utils appstream man-db bash-completion dpkg-dev fakeroot file binutils lintian
   ffmpeg xvfb xauth time
+  clang libclang-rt-14-dev passwd util-linux mount
 )
 
 missing=()

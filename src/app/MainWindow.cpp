@@ -6,6 +6,7 @@
 #include "clips/MediaPlayer.h"
 #include "clips/PreviewCommands.h"
 #include "common/Version.h"
+#include "skin/LayoutGeometry.h"
 #include "skin/SkinFolder.h"
 #include "skin/SkinKeys.h"
 #include "skin/VideoPreviewWindow.h"
@@ -271,7 +272,8 @@ bool MainWindow::SetupSkin() {
         if (!m_layout.GetValues(row.strKey, values))
             bBroken = true;
         SkinButton *pButton = m_buttons.at(row.nControlId);
-        pButton->AttachSkin(SkinFile(row.strFaceFile), values[0], values[1], *m_pToolTip,
+        pButton->AttachSkin(SkinFile(row.strFaceFile), ClampLayoutCoordinate(values[0]),
+                            ClampLayoutCoordinate(values[1]), *m_pToolTip,
                             QString::fromUtf8(row.strTooltip.data(), row.strTooltip.size()));
         if (row.bHiddenAtStart)
             pButton->hide();
@@ -280,7 +282,8 @@ bool MainWindow::SetupSkin() {
         SkinLayout::Values values{0, 0, 0, 0};
         if (!m_layout.GetValues(row.strKey, values))
             bBroken = true;
-        m_controls.at(row.nControlId)->setGeometry(values[0], values[1], values[2], values[3]);
+        const SkinRect rc = LayoutRectFromValues(values);
+        m_controls.at(row.nControlId)->setGeometry(rc.left, rc.top, rc.Width(), rc.Height());
     }
 
     TimelineBar::Colours colours;
@@ -423,7 +426,8 @@ void MainWindow::PlacePreviewWindowOnce() {
     m_bPreviewNotPlaced = false;
     SkinLayout::Values offset{0, 0, 0, 0};
     m_layout.GetValues(kPreviewOffsetKey, offset);
-    m_pPreview->move(ptTopLeft + QPoint(offset[0], offset[1]));
+    const SkinPoint ptPreview = OffsetWindowPosition({ptTopLeft.x(), ptTopLeft.y()}, offset[0], offset[1]);
+    m_pPreview->move(ptPreview.x, ptPreview.y);
 }
 
 void MainWindow::closeEvent(QCloseEvent *pEvent) {

@@ -1,6 +1,7 @@
 #include "clips/CutInfo.h"
 
-#include <atomic>
+#include "clips/SidecarFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,29 +11,6 @@
 namespace {
 
 constexpr size_t kMaxReadBytes = 1024;
-
-// Closes a POSIX descriptor on every path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor() { Close(); }
-    int Get() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    // Closing can report a late write failure (NFS, full disk), so the writer checks it.
-    int Close() {
-        int iResult = 0;
-        if (m_fd >= 0) {
-            iResult = ::close(m_fd);
-            m_fd = -1;
-        }
-        return iResult;
-    }
-
-private:
-    int m_fd;
-};
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -72,26 +50,6 @@ bool ParseUnsigned(const std::string &strText, size_t &nPos, uint32_t &nValue) {
     }
     nValue = static_cast<uint32_t>(llValue);
     return true;
-}
-
-bool WriteAll(int fd, const std::string &strText) {
-    size_t nDone = 0;
-    while (nDone < strText.size()) {
-        const ssize_t nWritten = ::write(fd, strText.data() + nDone, strText.size() - nDone);
-        if (nWritten < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        nDone += static_cast<size_t>(nWritten);
-    }
-    return true;
-}
-
-std::string TempPathFor(const std::string &strPath) {
-    static std::atomic<unsigned> nCounter{0};
-    return strPath + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(nCounter++);
 }
 
 bool Fail(std::string *pstrError, int iErrno, const std::string &strPath) {
@@ -233,20 +191,8 @@ bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::strin
                                       info.nDuration, info.nStart, info.nEnd);
     const std::string strText(szText, static_cast<size_t>(nLength));
     const std::string strPath = CutInfoPath(mediaPath);
-    const std::string strTemp = TempPathFor(strPath);
-
-    FileDescriptor file(::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!file.IsOpen()) {
-        return Fail(pstrError, errno, strPath);
-    }
-    if (!WriteAll(file.Get(), strText) || ::fsync(file.Get()) != 0 || file.Close() != 0) {
-        const int iError = errno;
-        ::unlink(strTemp.c_str());
-        return Fail(pstrError, iError, strPath);
-    }
-    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) {
-        const int iError = errno;
-        ::unlink(strTemp.c_str());
+    const int iError = ReplaceFileContents(strPath, strText);
+    if (iError != 0) {
         return Fail(pstrError, iError, strPath);
     }
     return true;

@@ -16,9 +16,9 @@ std::string CutInfoPath(const std::string &mediaPath);
 // Otherwise the outputs are untouched. Nothing is ever reported: a missing file is an ordinary case.
 bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nStart, uint32_t &nEnd);
 
-// Writes the selection beside the media file, replacing the file as a whole: the text goes to a temporary
-// file in the same folder that is then renamed over the old one, so a crash never leaves half a record.
-// On failure nothing changes, the result is false and *pstrError (when given) holds the file-system
+// Writes the selection beside the media file, replacing the file as a whole (see ReplaceFileContents:
+// atomic where the folder allows it, in place where only the file is writable, through symbolic links,
+// keeping mode and owner). On failure nothing changes, the result is false and *pstrError (when given) holds the file-system
 // error text naming the cut-info path, for the caller to show.
 bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::string *pstrError = nullptr);
 

@@ -192,6 +192,11 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             if (!takeValue()) {
                 return false;
             }
+            // An empty folder would put every output at the root of the file system ("/NAME.mp3").
+            if (strValue.empty()) {
+                strError = strName + " needs a folder name";
+                return false;
+            }
             options.strOutputFolder = strValue;
             continue;
         }

@@ -1,7 +1,6 @@
 #include "skin/SkinLayout.h"
 
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace klangor {
@@ -25,14 +24,25 @@ bool SkinLayout::Load(const std::filesystem::path &pathFile) {
     if (!std::filesystem::is_regular_file(pathFile, ec)) {
         return false;
     }
+    const std::uintmax_t nSize = std::filesystem::file_size(pathFile, ec);
+    if (ec || nSize > kMaxFileBytes) {
+        return false;
+    }
     std::ifstream file(pathFile, std::ios::binary);
     if (!file) {
         return false;
     }
-    std::string strText((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // Reads no more than the size taken plus one byte, so a file growing meanwhile never passes the limit.
+    std::string strText(static_cast<size_t>(nSize) + 1, '\0');
+    file.read(strText.data(), static_cast<std::streamsize>(strText.size()));
     if (file.bad()) {
         return false;
     }
+    const auto nRead = static_cast<size_t>(file.gcount());
+    if (nRead > kMaxFileBytes) {
+        return false;
+    }
+    strText.resize(nRead);
     m_strText = std::move(strText);
     return true;
 }

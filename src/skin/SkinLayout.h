@@ -21,8 +21,13 @@ public:
 
     using Values = std::array<int32_t, 4>;
 
-    // Reads the whole file, whatever its size. On failure the text becomes empty (later lookups then
-    // fail) and false comes back; the caller reports "Initial UI error!" and closes its window.
+    // Largest layout file read. Real layouts stay under 10240 bytes; this leaves plenty of room for
+    // comments while a file of many megabytes (or a device that never ends) is refused unread.
+    static constexpr std::uintmax_t kMaxFileBytes = 1024 * 1024;
+
+    // Reads the whole file. On failure, or for a file over kMaxFileBytes, the text becomes empty (later
+    // lookups then fail) and false comes back; the caller reports "Initial UI error!" and closes its
+    // window.
     bool Load(const std::filesystem::path &pathFile);
 
     // Replaces the text directly (for callers that already hold the layout in memory).

@@ -1,5 +1,9 @@
 #include "skin/TimelineGeometry.h"
 
+#include <algorithm>
+
+#include "skin/LayoutGeometry.h"
+
 namespace klangor {
 
 namespace {
@@ -9,9 +13,17 @@ int32_t Difference32(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-// Floating-point results are turned into pixels by truncation towards zero.
+// Floating-point results are turned into pixels by truncation towards zero. A position far outside the
+// range (or a huge layout number) lands far off the control; held within the layout's coordinate
+// limit, the edges built from it stay representable.
 int32_t Truncate(double d) {
-    return static_cast<int32_t>(d);
+    const double dLimit = kLayoutCoordinateLimit;
+    return static_cast<int32_t>(std::clamp(d, -dLimit, dLimit));
+}
+
+SkinRect ClampRect(const SkinRect &rc) {
+    return {ClampLayoutCoordinate(rc.left), ClampLayoutCoordinate(rc.top), ClampLayoutCoordinate(rc.right),
+            ClampLayoutCoordinate(rc.bottom)};
 }
 
 }  // namespace
@@ -20,15 +32,19 @@ TimelineShapes ComputeTimelineShapes(const TimelineInput &in) {
     TimelineShapes out;
     out.rcBackground = in.rcClient;
 
-    const SkinRect &c = in.rcChannel;
+    // The band height and cursor width come from the layout file and may be any 32-bit number; held
+    // within the layout's coordinate limit, every sum below stays far from overflowing.
+    const SkinRect c = ClampRect(in.rcChannel);
+    const int32_t nBandHeight = ClampLayoutCoordinate(in.nBandHeight);
+    const int32_t nCursorWidth = ClampLayoutCoordinate(in.nCursorWidth);
     // Centred on the channel; a band taller than the channel gives a negative d and overhangs it.
-    const int32_t d = (c.bottom - c.top - in.nBandHeight) / 2;
-    out.rcBand = {c.left, c.top + d, c.right, c.top + d + in.nBandHeight};
+    const int32_t d = (c.bottom - c.top - nBandHeight) / 2;
+    out.rcBand = {c.left, c.top + d, c.right, c.top + d + nBandHeight};
 
     const int32_t L = out.rcBand.left;
     const int32_t nBandWidth = out.rcBand.Width();
     const int32_t R = Difference32(in.nMax, in.nMin);
-    const int32_t h = in.nCursorWidth / 2;
+    const int32_t h = nCursorWidth / 2;
 
     int32_t x = L + h;
     if (R != 0) {
@@ -37,14 +53,14 @@ TimelineShapes ComputeTimelineShapes(const TimelineInput &in) {
         const int32_t nSelRight = Truncate(L + nBandWidth * (Difference32(in.nSelEnd, in.nMin) / dRange));
         out.bHasSelection = true;
         out.rcSelection = {nSelLeft, out.rcBand.top, nSelRight, out.rcBand.bottom};
-        x = Truncate(L + h + Difference32(in.nPos, in.nMin) / dRange * (nBandWidth - in.nCursorWidth));
+        x = Truncate(L + h + Difference32(in.nPos, in.nMin) / dRange * (nBandWidth - nCursorWidth));
     }
 
     if (in.nCursorImageWidth > 0 && in.nCursorImageHeight > 0) {
-        const int32_t dv = in.nCursorImageHeight - in.nBandHeight;
+        const int32_t iw = ClampLayoutCoordinate(in.nCursorImageWidth);
+        const int32_t dv = ClampLayoutCoordinate(in.nCursorImageHeight) - nBandHeight;
         out.bCursorImage = true;
-        out.rcCursor = {x - in.nCursorImageWidth / 2, out.rcBand.top - dv / 2, x + in.nCursorImageWidth / 2,
-                        out.rcBand.bottom + dv / 2};
+        out.rcCursor = {x - iw / 2, out.rcBand.top - dv / 2, x + iw / 2, out.rcBand.bottom + dv / 2};
     } else {
         out.rcCursor = {x - h, out.rcBand.top - 4, x + h, out.rcBand.bottom + 4};
     }

@@ -1,5 +1,6 @@
 #include "skin/VideoPreviewWindow.h"
 
+#include "skin/LayoutGeometry.h"
 #include "skin/SkinFolder.h"
 #include "skin/SkinKeys.h"
 
@@ -14,7 +15,8 @@ namespace {
 QRect LayoutRect(const SkinLayout &layout, std::string_view strKey) {
     SkinLayout::Values values{0, 0, 0, 0};
     layout.GetValues(strKey, values);
-    return QRect(values[0], values[1], values[2], values[3]);
+    const SkinRect rc = LayoutRectFromValues(values);
+    return QRect(rc.left, rc.top, rc.Width(), rc.Height());
 }
 
 QRect Scaled(const QRect &rect, double dScale) {

@@ -2,6 +2,7 @@
 list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/GifDecoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JpegDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LayoutGeometry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SkinFolder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SkinImage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SkinKeys.cpp

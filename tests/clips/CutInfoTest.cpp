@@ -140,20 +140,6 @@ TEST_F(CutInfoTest, FileInPlaceOfFolderReportsInvalidPathAndLeavesNothing) {
     EXPECT_EQ(ReadWhole(m_dir.Path() / "plain"), "x");
 }
 
-TEST_F(CutInfoTest, ReadOnlyFolderReportsAccessDeniedAndKeepsTheOldRecord) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root ignores folder permissions";
-    }
-    ASSERT_TRUE(WriteCutInfo(m_strMedia, ClipInfo{10, 2, 3}));
-    fs::permissions(m_dir.Path(), fs::perms::owner_read | fs::perms::owner_exec);
-    std::string strError;
-    const bool bWritten = WriteCutInfo(m_strMedia, ClipInfo{99, 5, 6}, &strError);
-    fs::permissions(m_dir.Path(), fs::perms::owner_all);
-    EXPECT_FALSE(bWritten);
-    EXPECT_EQ(strError, "Access to " + m_strMedia + ".clipinfo was denied.");
-    EXPECT_EQ(ReadWhole(m_strMedia + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=10,2,3,0;");
-}
-
 TEST(CutInfo, ErrorTextsFollowTheCause) {
     EXPECT_EQ(FileErrorText(ENOSPC, "/a"), "Disk full while accessing /a.");
     EXPECT_EQ(FileErrorText(EMFILE, "/a"), "/a could not be opened because there are too many open files.");

@@ -77,6 +77,11 @@ TEST(ConvertCommandLine, BadInputNamesTheOptionAndWhatItAllows) {
     EXPECT_EQ(strError, "--wav takes no value");
     EXPECT_FALSE(Parse({"-o"}, options, strError));
     EXPECT_EQ(strError, "-o needs a value");
+    // Found by fuzzing: an empty folder put every output at the root of the file system.
+    EXPECT_FALSE(Parse({"-q", "-o", "", "a.avi"}, options, strError));
+    EXPECT_EQ(strError, "-o needs a folder name");
+    EXPECT_FALSE(Parse({"--out=", "a.avi"}, options, strError));
+    EXPECT_EQ(strError, "--out needs a folder name");
     EXPECT_FALSE(Parse({"-x", "a"}, options, strError));
     EXPECT_EQ(strError, "unknown option -x");
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 #include <optional>
 
 #include "player/PlayerTestSupport.h"
@@ -401,6 +404,31 @@ TEST_F(ScriptedPlayerTest, CutInfoThatCannotBeWrittenShowsFileErrorAndPreviewGoe
     EXPECT_NE(window.boxes[0].strText.find(strPath + ".clipinfo"), std::string::npos)
         << window.boxes[0].strText;
     EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
+}
+
+TEST_F(ScriptedPlayerTest, UnwritableCutInfoIsDeniedAndTheSelectionLivesOnInMemory) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes whatever the permissions say; this case runs in CI's unprivileged-user "
+                        "stage";
+    }
+    const std::string strCutInfo = ClipPath() + ".clipinfo";
+    const std::string strOld = "Owner=Vellumar\r\nCutInfo=12345,100,5000,0;";
+    {
+        std::ofstream out(strCutInfo, std::ios::binary);
+        out << strOld;
+    }
+    std::filesystem::permissions(strCutInfo, std::filesystem::perms::owner_read);
+    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    EXPECT_TRUE(window.boxes.empty()) << "a readable record needs no write";
+    Player().SetSelection(200, 300);
+    EXPECT_FALSE(Player().WriteCutInfo());
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].strText, "Access to " + strCutInfo + " was denied.");
+    EXPECT_EQ(Player().GetClipInfo().nStart, 200u);
+    EXPECT_EQ(Player().GetClipInfo().nEnd, 300u);
+    EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
+    std::ifstream in(strCutInfo, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), strOld);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -109,6 +110,29 @@ TEST(SkinLayoutLookup, BrokenEntriesFailWithoutTouchingOutputsOrReadingPastTheTe
     values = kUntouched;
     EXPECT_FALSE(LayoutOf("K=" + str99 + " ;").GetValues("K", values));
     EXPECT_EQ(values, kUntouched);
+}
+
+TEST(SkinLayoutFile, FileOverTheLimitIsRefusedUnread) {
+    TempDir dir;
+    const auto pathFile = dir.Path() / "position.txt";
+    {
+        std::ofstream out(pathFile, std::ios::binary);
+        out << "MIN_WIN=1,2,0,0;\n" << std::string(SkinLayout::kMaxFileBytes - 17, '#');
+    }
+    SkinLayout layout;
+    ASSERT_TRUE(layout.Load(pathFile)) << "a file of exactly the limit is read";
+    EXPECT_EQ(layout.Text().size(), SkinLayout::kMaxFileBytes);
+    {
+        std::ofstream out(pathFile, std::ios::binary | std::ios::app);
+        out << '#';
+    }
+    EXPECT_FALSE(layout.Load(pathFile));
+    EXPECT_TRUE(layout.Text().empty());
+    // Many megabytes, sparse so the test costs no disk: refused from its size alone.
+    std::filesystem::resize_file(pathFile, std::uintmax_t{64} << 20);
+    EXPECT_FALSE(layout.Load(pathFile));
+    SkinLayout::Values values = kUntouched;
+    EXPECT_FALSE(layout.GetValues("MIN_WIN", values));
 }
 
 TEST(SkinLayoutFile, LargeFileIsReadWholeAndMissingFileLeavesNoText) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdlib>
+
+#include "skin/LayoutGeometry.h"
 #include "skin/TimelineGeometry.h"
 
 using klangor::ComputeTimelineShapes;
@@ -110,4 +114,50 @@ TEST(TimelineGeometry, EmptyRangeDrawsBandAndCursorAtTheLeftWithoutDividingByZer
     EXPECT_TRUE(shapes.rcStartMark.IsEmpty());
     EXPECT_TRUE(shapes.rcEndMark.IsEmpty());
     EXPECT_EQ(shapes.rcCursor.left, 10);
+}
+
+TEST(TimelineGeometry, ExtremeLayoutNumbersAndPositionsAreClampedNotOverflowed) {
+    // Each of these overflowed a 32-bit sum or an integer conversion before the clamps (the sanitizer
+    // build reports it); now every shape stays within the layout's coordinate limit.
+    const int32_t aExtremes[] = {INT32_MIN, -1, 0, 1, INT32_MAX};
+    for (const int32_t nBand : aExtremes) {
+        for (const int32_t nCursor : aExtremes) {
+            for (const bool bImage : {false, true}) {
+                TimelineInput in = Bar();
+                in.nBandHeight = nBand;
+                in.nCursorWidth = nCursor;
+                in.nMin = INT32_MIN;
+                in.nMax = INT32_MIN + 1;  // a range of one: every other position lies far outside it
+                in.nSelStart = INT32_MIN;
+                in.nSelEnd = INT32_MAX;
+                in.nPos = INT32_MAX;
+                in.nCursorImageWidth = bImage ? INT32_MAX : 0;
+                in.nCursorImageHeight = bImage ? INT32_MAX : 0;
+                const auto shapes = ComputeTimelineShapes(in);
+                for (const SkinRect &rc : {shapes.rcBand, shapes.rcSelection, shapes.rcCursor,
+                                           shapes.rcStartMark, shapes.rcEndMark}) {
+                    for (const int32_t v : {rc.left, rc.top, rc.right, rc.bottom}) {
+                        EXPECT_LE(std::abs(int64_t{v}), int64_t{4} * klangor::kLayoutCoordinateLimit)
+                            << nBand << " " << nCursor << " " << bImage;
+                    }
+                }
+            }
+        }
+    }
+    // Ordinary values are untouched by the clamps.
+    EXPECT_EQ(ComputeTimelineShapes(Bar()).rcBand, (SkinRect{10, 14, 390, 24}));
+}
+
+TEST(LayoutGeometry, RectanglesAndThePreviewOffsetStayWithinTheLimit) {
+    using klangor::LayoutRectFromValues;
+    using klangor::OffsetWindowPosition;
+    using klangor::SkinPoint;
+    constexpr int32_t kLimit = klangor::kLayoutCoordinateLimit;
+    EXPECT_EQ(LayoutRectFromValues({10, 20, 30, 40}), (SkinRect{10, 20, 40, 60}));
+    EXPECT_EQ(LayoutRectFromValues({INT32_MAX, INT32_MIN, INT32_MAX, INT32_MAX}),
+              (SkinRect{kLimit, -kLimit, 2 * kLimit, 0}));
+    EXPECT_EQ(LayoutRectFromValues({0, 0, -5, INT32_MIN}), (SkinRect{0, 0, 0, 0})) << "no negative size";
+    EXPECT_EQ(OffsetWindowPosition({100, 200}, 420, -30), (SkinPoint{520, 170}));
+    EXPECT_EQ(OffsetWindowPosition({100, 200}, INT32_MAX, INT32_MIN), (SkinPoint{kLimit, -kLimit}));
+    EXPECT_EQ(OffsetWindowPosition({-100, 5}, INT32_MIN, INT32_MAX), (SkinPoint{-kLimit, kLimit}));
 }

@@ -1,5 +1,7 @@
 #include "support/MediaFactory.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
@@ -169,4 +171,13 @@ std::string ReadFileBytes(const std::string &strPath) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+std::vector<std::string> FileNamesIn(const std::filesystem::path &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

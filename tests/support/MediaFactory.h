@@ -54,3 +54,6 @@ std::map<std::string, std::string> ProbeFormat(const std::string &strPath);
 
 // The whole file's bytes.
 std::string ReadFileBytes(const std::string &strPath);
+
+// The names in a folder, sorted: what a user listing it would see.
+std::vector<std::string> FileNamesIn(const std::filesystem::path &folder);
