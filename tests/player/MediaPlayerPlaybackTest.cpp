@@ -377,3 +377,70 @@ TEST_F(PlaybackTest, FullScreenShowsThePictureAtItsOwnSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// Stop seeks back while the sound output still holds what it buffered; held first, the position reads
+// the selection start at once and stays there, on an audio-only clip as on a video clip.
+TEST_F(PlaybackTest, StopOnAnAudioOnlyClipReadsTheTrueSelectionStart) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "tone.wav", 4.0, true, false)), kPlaybackOk);
+    ASSERT_TRUE(player->IsAudioOnly());
+    player->SetSelection(100, 300);
+    ASSERT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 130; }));
+    ASSERT_EQ(player->StopClip(), kPlaybackOk);
+    EXPECT_EQ(PositionOf(*player), 100);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 100; }, 0.5))
+        << "the held position drifted to " << PositionOf(*player);
+}
+
+int CountEvents(MediaPlayer &player, long lCode, double dSeconds, const std::function<bool()> &fnDone) {
+    int nCount = 0;
+    WaitUntil(player, fnDone, dSeconds, [&](const GraphEvent &event) {
+        if (event.lCode == lCode) {
+            ++nCount;
+        }
+    });
+    return nCount;
+}
+
+// An outside tool may stop the playback, load another file into it or shut it down through the
+// inspection socket. None of these is the end of the selection, and the next command brings the clip back.
+TEST_F(PlaybackTest, StopLoadfileOrQuitThroughTheSocketIsNoCompletionAndTheClipComesBack) {
+    const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
+    const std::string strOther = MakeClip(media, "other.wav", 0.3, true, false);
+    for (const std::string &strCommand :
+         {std::string(R"({"command":["stop"]})"), R"({"command":["loadfile",")" + strOther + R"("]})",
+          std::string(R"({"command":["quit"]})")}) {
+        SCOPED_TRACE(strCommand);
+        auto player = MakePlayer();
+        ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+        const std::string strReply = AskSocket(player->GetRegistrationPath(), strCommand);
+        if (strCommand.find("quit") == std::string::npos) {
+            EXPECT_NE(strReply.find("\"error\":\"success\""), std::string::npos) << strReply;
+        }
+        int nEnded = 0;
+        int nComplete = 0;
+        WaitUntil(
+            *player, [&] { return player->IsPlaybackLost() && nEnded > 0; }, 5.0,
+            [&](const GraphEvent &event) {
+                nEnded += event.lCode == kEventEndedElsewhere ? 1 : 0;
+                nComplete += event.lCode == kEventComplete ? 1 : 0;
+            });
+        ASSERT_TRUE(player->IsPlaybackLost());
+        EXPECT_EQ(nEnded, 1);
+        // The other file is short and would have reached its end by now.
+        EXPECT_EQ(nComplete + CountEvents(*player, kEventComplete, 0.6, [] { return false; }), 0);
+
+        ASSERT_EQ(player->TogglePause(), kPlaybackOk);
+        EXPECT_FALSE(player->IsPlaybackLost());
+        ASSERT_TRUE(player->IsClipLoaded());
+        EXPECT_EQ(player->GetPlayState(), PlayState::Running);
+        EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 20; }));
+        const std::string strPath = AskSocket(player->GetRegistrationPath(), R"({"command":["get_property","path"]})");
+        EXPECT_NE(strPath.find("clip.mp4"), std::string::npos) << strPath;
+        EXPECT_TRUE(window.boxes.empty()) << window.boxes[0].strText;
+    }
+}
+
+}  // namespace
