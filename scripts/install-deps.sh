@@ -10,6 +10,7 @@ PACKAGES=(
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
   libgtest-dev googletest
   ffmpeg xvfb xauth time
+  xdotool x11-utils
 )
 
 missing=()

@@ -148,17 +148,6 @@ void MainWindow::CreateControls() {
             pControl->setObjectName(QStringLiteral("control%1").arg(nId));
     }
     setAcceptDrops(true);
-
-    // Tab walks the controls in the order of the window's control list; hidden, disabled and faceless
-    // ones are passed over.
-    const int aTabOrder[] = {kIdClipList,   kIdOpenFile,   kIdRemove,       kIdMoveUp,     kIdMoveDown,
-                             kIdPlay,       kIdPause,      kIdStop,         kIdMute,       kIdUnmute,
-                             kIdSeekBar,    kIdSetStart,   kIdSetEnd,       kIdSelectAll,  kIdStartConvert,
-                             kIdStopConvert, kIdOutputFolder, kIdOutputPath, kIdRadioMp3,   kIdRadioWav,
-                             kIdSettings,   kIdHelp,       kIdAbout,        kIdMinimize,   kIdClose,
-                             kIdOpenPreview, kIdClosePreview};
-    for (size_t i = 1; i < std::size(aTabOrder); ++i)
-        setTabOrder(m_controls.at(aTabOrder[i - 1]), m_controls.at(aTabOrder[i]));
 }
 
 void MainWindow::CreateMenus() {
@@ -311,6 +300,8 @@ bool MainWindow::SetupSkin() {
     m_pTimeline->Configure(colours, size[0], size[1], SkinFile(kCursorImageFile));
     if (!ApplyTextColours())
         bBroken = true;
+    // After the faces are loaded: only then do the buttons take the focus.
+    ApplyTabOrder();
     // The offset is used on the first placement, but a broken one is found now, with the others.
     SkinLayout::Values offset{0, 0, 0, 0};
     if (!m_layout.GetValues(kPreviewOffsetKey, offset))
@@ -322,6 +313,27 @@ bool MainWindow::SetupSkin() {
         return false;
     }
     return true;
+}
+
+void MainWindow::ApplyTabOrder() {
+    // Tab walks the controls in the order of the window's control list; hidden and disabled ones are
+    // passed over as they come. A control that takes no focus at all (a button without a face) is left
+    // out of the chain, which Qt would otherwise break at it.
+    const int aTabOrder[] = {kIdClipList,   kIdOpenFile,   kIdRemove,       kIdMoveUp,     kIdMoveDown,
+                             kIdPlay,       kIdPause,      kIdStop,         kIdMute,       kIdUnmute,
+                             kIdSeekBar,    kIdSetStart,   kIdSetEnd,       kIdSelectAll,  kIdStartConvert,
+                             kIdStopConvert, kIdOutputFolder, kIdOutputPath, kIdRadioMp3,   kIdRadioWav,
+                             kIdSettings,   kIdHelp,       kIdAbout,        kIdMinimize,   kIdClose,
+                             kIdOpenPreview, kIdClosePreview};
+    QWidget *pPrevious = nullptr;
+    for (int nId : aTabOrder) {
+        QWidget *pControl = m_controls.at(nId);
+        if (pControl->focusPolicy() == Qt::NoFocus)
+            continue;
+        if (pPrevious != nullptr)
+            setTabOrder(pPrevious, pControl);
+        pPrevious = pControl;
+    }
 }
 
 bool MainWindow::ApplyTextColours() {

@@ -223,6 +223,7 @@ private:
     void ConnectCommands();
     // False when a colour entry is missing or broken.
     bool ApplyTextColours();
+    void ApplyTabOrder();
     void AddCommandLineFiles();
     void PlacePreviewWindowOnce();
     void ShowSizeMenu(const QPoint &ptGlobal);
