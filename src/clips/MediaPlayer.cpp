@@ -523,17 +523,8 @@ int MediaPlayer::RegisterGraph() {
     if (!m_pGraph) {
         return kPlaybackFailed;
     }
-    std::string strFolder;
-    int hr = PrepareRegistrationFolder(strFolder);
-    if (PlaybackFailed(hr)) {
-        return hr;
-    }
-    const std::string strPath = strFolder + "/" + GraphItemName(m_pGraph->GetReference(), getpid());
-    hr = ClearSocketPath(strPath);
-    if (PlaybackFailed(hr)) {
-        return hr;
-    }
-    hr = m_pGraph->SetRegistration(strPath);
+    std::string strPath;
+    const int hr = RegisterPlayback(*m_pGraph, getpid(), strPath);
     if (PlaybackFailed(hr)) {
         return hr;
     }
@@ -545,10 +536,7 @@ void MediaPlayer::UnregisterGraph() {
     if (m_strRegistration.empty()) {
         return;
     }
-    if (m_pGraph) {
-        m_pGraph->SetRegistration("");
-    }
-    RemoveSocket(m_strRegistration);
+    UnregisterPlayback(m_pGraph.get(), m_strRegistration);
     m_strRegistration.clear();
 }
 

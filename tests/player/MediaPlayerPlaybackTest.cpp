@@ -74,10 +74,8 @@ TEST_F(PlaybackTest, VideoClipOpensRunsPausesAndDrawsFrames) {
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 40; }));
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const long lPaused = PositionOf(*player);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(PositionOf(*player), lPaused);
+    const long lPaused = SettledPosition(*player);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != lPaused; }, 0.3));
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Running);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > lPaused + 20; }));
@@ -115,8 +113,7 @@ TEST_F(PlaybackTest, StopRewindsToSelectionStartAndHolds) {
     ASSERT_EQ(player->StopClip(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Stopped);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 100; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(PositionOf(*player), 100);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 100; }, 0.3));
     // From stopped, play runs again from there.
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 110; }));
@@ -130,8 +127,8 @@ TEST_F(PlaybackTest, ReachingSelectionEndCompletesThere) {
     long lAt = -1;
     EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1);
     EXPECT_NEAR(lAt, 80, 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_NEAR(PositionOf(*player), 80, 2) << "playback stops at the selection end";
+    EXPECT_FALSE(WaitUntil(*player, [&] { return std::abs(PositionOf(*player) - 80) > 2; }, 0.3))
+        << "playback stops at the selection end, not at " << PositionOf(*player);
 }
 
 TEST_F(PlaybackTest, SeekPastSelectionEndPlaysToEndOfClip) {
@@ -181,8 +178,8 @@ TEST_F(PlaybackTest, FrameStepAdvancesOneFrameOf25Fps) {
     ASSERT_EQ(player->StepFrame(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 104; }));
     EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(PositionOf(*player), 104) << "the step holds still after one frame";
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 104; }, 0.2))
+        << "the step holds still after one frame";
     ASSERT_EQ(player->StepFrame(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 108; }));
 }
@@ -337,11 +334,9 @@ TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
     EXPECT_FALSE(player->IsFullScreen());
     player->TogglePause();
     // The sound output reports its last hundredth a moment after the pause.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const long lBefore = PositionOf(*player);
+    const long lBefore = SettledPosition(*player);
     EXPECT_EQ(player->StepFrame(), kPlaybackOk);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(PositionOf(*player), lBefore);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != lBefore; }, 0.2));
     VideoFrame frame;
     EXPECT_FALSE(player->GetVideoSurface().CopyFrame(frame));
     long lAt = -1;

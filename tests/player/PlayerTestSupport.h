@@ -82,6 +82,23 @@ inline long PositionOf(MediaPlayer &player) {
     return lPosition;
 }
 
+// The position once it has stopped changing (the sound output reports its last hundredth a moment after
+// a pause): the same value read on five polls in a row, or the last one read after two seconds.
+inline long SettledPosition(MediaPlayer &player) {
+    long lLast = PositionOf(player);
+    int nSame = 0;
+    WaitUntil(
+        player,
+        [&] {
+            const long lNow = PositionOf(player);
+            nSame = lNow == lLast ? nSame + 1 : 0;
+            lLast = lNow;
+            return nSame >= 5;
+        },
+        2.0);
+    return lLast;
+}
+
 // A 25 fps test picture with a tone, the size of a typical small test clip.
 inline std::string MakeClip(MediaFactory &media, const std::string &strName, double dSeconds,
                             bool bAudio = true, bool bVideo = true) {
