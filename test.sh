@@ -17,6 +17,7 @@ cmake --build "$BUILD_DIR" -j"$JOBS"
 
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$JOBS"
+BUILD_DIR="$BUILD_DIR" JOBS="$JOBS" SANITIZERS="$SANITIZERS" tests/display/run-display-tests.sh
 ./scripts/check-install.sh "$BUILD_DIR"
 
 [[ "${HOSTILE:-1}" == 0 ]] || { ./tests/hostile/unprivileged.sh "$BUILD_DIR" && ./tests/fuzz/run.sh; }

@@ -13,6 +13,7 @@ PACKAGES=(
   desktop-file-utils appstream man-db bash-completion dpkg-dev fakeroot file binutils lintian
   ffmpeg xvfb xauth time
   clang libclang-rt-14-dev passwd util-linux mount
+  xdotool x11-utils
 )
 
 missing=()

@@ -24,6 +24,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QSlider>
 #include <QThread>
@@ -117,7 +118,7 @@ void MainWindow::CreateControls() {
                                                   {kIdStatus, ""},
                                                   {kIdRateText, "1.00 X"}};
     for (const auto &[nId, pszText] : texts) {
-        auto *pLabel = new QLabel(QString::fromUtf8(pszText), this);
+        auto *pLabel = new SkinText(QString::fromUtf8(pszText), this);
         pLabel->setObjectName(QStringLiteral("control%1").arg(nId));
         m_controls[nId] = pLabel;
     }
@@ -126,7 +127,8 @@ void MainWindow::CreateControls() {
     m_pOutputFolderEdit = new QLineEdit(this);
     m_pOutputFolderEdit->setReadOnly(true);
     m_pOutputFolderEdit->setFrame(false);
-    m_pOutputFolderEdit->setFocusPolicy(Qt::NoFocus);
+    // Read-only, but it takes the focus so that its text can be scrolled, selected and copied.
+    m_pOutputFolderEdit->setFocusPolicy(Qt::StrongFocus);
     m_controls[kIdOutputFolder] = m_pOutputFolderEdit;
 
     m_pRadioMp3 = new QRadioButton(this);
@@ -240,8 +242,11 @@ void MainWindow::InitDialog() {
     // The preview window reads the layout first; SetupSkin reads it again.
     SkinLayout previewLayout;
     previewLayout.Load(SkinFile(kSkinLayoutFile));
-    m_pPreview->InitDialog(previewLayout);
-    SetupSkin();
+    const bool bPreviewComplete = m_pPreview->InitDialog(previewLayout);
+    // A broken preview rectangle closes the window like any broken entry; a missing file has already
+    // been reported by SetupSkin and closes it there.
+    if (SetupSkin() && !bPreviewComplete)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 
     m_iOutputType = 0;
     m_strOutputFolder = QDir::homePath() + QStringLiteral("/VellumarMP3");
@@ -259,7 +264,8 @@ void MainWindow::InitDialog() {
 
 bool MainWindow::SetupSkin() {
     if (!m_layout.Load(SkinFile(kSkinLayoutFile))) {
-        Boxes().ShowMessage(this, windowTitle(),
+        // The program's own boxes carry the application title, not the window text with its version.
+        Boxes().ShowMessage(this, QString::fromUtf8(kAppTitle),
                             QStringLiteral("Initial UI error!\n\nCan not open file %1.")
                                 .arg(QString::fromUtf8(kSkinLayoutFile.data(), kSkinLayoutFile.size())),
                             IMessageBoxes::Icon::None);
@@ -295,7 +301,14 @@ bool MainWindow::SetupSkin() {
     if (!m_layout.GetValues(kTimelineSizeKey, size))
         bBroken = true;
     m_pTimeline->Configure(colours, size[0], size[1], SkinFile(kCursorImageFile));
-    ApplyTextColours();
+    if (!ApplyTextColours())
+        bBroken = true;
+    // After the faces are loaded: only then do the buttons take the focus.
+    ApplyTabOrder();
+    // The offset is used on the first placement, but a broken one is found now, with the others.
+    SkinLayout::Values offset{0, 0, 0, 0};
+    if (!m_layout.GetValues(kPreviewOffsetKey, offset))
+        bBroken = true;
 
     if (bBroken) {
         // A layout that names no place for a control cannot give a usable window.
@@ -305,7 +318,28 @@ bool MainWindow::SetupSkin() {
     return true;
 }
 
-void MainWindow::ApplyTextColours() {
+void MainWindow::ApplyTabOrder() {
+    // Tab walks the controls in the order of the window's control list; hidden and disabled ones are
+    // passed over as they come. A control that takes no focus at all (a button without a face) is left
+    // out of the chain, which Qt would otherwise break at it.
+    const int aTabOrder[] = {kIdClipList,   kIdOpenFile,   kIdRemove,       kIdMoveUp,     kIdMoveDown,
+                             kIdPlay,       kIdPause,      kIdStop,         kIdMute,       kIdUnmute,
+                             kIdSeekBar,    kIdSetStart,   kIdSetEnd,       kIdSelectAll,  kIdStartConvert,
+                             kIdStopConvert, kIdOutputFolder, kIdOutputPath, kIdRadioMp3,   kIdRadioWav,
+                             kIdSettings,   kIdHelp,       kIdAbout,        kIdMinimize,   kIdClose,
+                             kIdOpenPreview, kIdClosePreview};
+    QWidget *pPrevious = nullptr;
+    for (int nId : aTabOrder) {
+        QWidget *pControl = m_controls.at(nId);
+        if (pControl->focusPolicy() == Qt::NoFocus)
+            continue;
+        if (pPrevious != nullptr)
+            setTabOrder(pPrevious, pControl);
+        pPrevious = pControl;
+    }
+}
+
+bool MainWindow::ApplyTextColours() {
     bool bBroken = false;
     const QColor editText = LayoutColour(m_layout, kEditTextColourKey, bBroken);
     const QColor back = LayoutColour(m_layout, kTextBackColourKey, bBroken);
@@ -313,23 +347,20 @@ void MainWindow::ApplyTextColours() {
     Q_UNUSED(editText);  // the only edit box is read-only, which takes the static text colour
 
     // Static texts, the read-only output folder box and the list box draw their text in the static
-    // colour on "back_color", and let the skin show through around it.
+    // colour on a "back_color" cell; outside the cells the skin shows through.
     for (int nId : {kIdCurrentTime, kIdSelectionTime, kIdSelectionDuration, kIdStatus, kIdRateText}) {
-        QWidget *pLabel = m_controls.at(nId);
-        QPalette palette = pLabel->palette();
-        palette.setColor(QPalette::WindowText, staticText);
-        pLabel->setPalette(palette);
-        pLabel->setAutoFillBackground(false);
+        auto *pText = static_cast<SkinText *>(m_controls.at(nId));
+        pText->SetColours(staticText, back);
     }
-    const QString strSheet = QStringLiteral(
-                                 "color: %1; background: transparent; selection-background-color: %2;"
-                                 " selection-color: %1;")
-                                 .arg(staticText.name(), back.lighter(160).name());
-    m_pOutputFolderEdit->setStyleSheet(QStringLiteral("QLineEdit { %1 border: none; }").arg(strSheet));
+    m_pOutputFolderEdit->setStyleSheet(
+        QStringLiteral("QLineEdit { color: %1; background: %2; border: none;"
+                       " selection-background-color: %3; selection-color: %1; }")
+            .arg(staticText.name(), back.name(), back.lighter(160).name()));
     m_pClipList->setStyleSheet(
-        QStringLiteral(
-            "QListWidget { %1 border: none; } QListWidget::item:selected { background: %2; color: %3; }")
-            .arg(strSheet, back.lighter(160).name(), staticText.name()));
+        QStringLiteral("QListWidget { color: %1; background: transparent; border: none; }"
+                       " QListWidget::item { background: %2; color: %1; }"
+                       " QListWidget::item:selected { background: %3; color: %1; }")
+            .arg(staticText.name(), back.name(), back.lighter(160).name()));
     m_pClipList->viewport()->setAutoFillBackground(false);
 
     // The progress bar in the skin's colours: the text background as its groove, filled in the
@@ -338,6 +369,7 @@ void MainWindow::ApplyTextColours() {
         QStringLiteral("QProgressBar { background: %1; border: 1px solid %2; border-radius: 3px; }"
                        " QProgressBar::chunk { background: %3; border-radius: 2px; }")
             .arg(back.name(), back.lighter(220).name(), m_pTimeline->GetColours().selection.name()));
+    return !bBroken;
 }
 
 QWidget *MainWindow::GetControl(int nId) const {
@@ -425,9 +457,16 @@ void MainWindow::PlacePreviewWindowOnce() {
         return;
     m_bPreviewNotPlaced = false;
     SkinLayout::Values offset{0, 0, 0, 0};
-    m_layout.GetValues(kPreviewOffsetKey, offset);
+    if (!m_layout.GetValues(kPreviewOffsetKey, offset)) {
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    // The skin's offset assumes a wide screen; on a smaller one the window moves to where it is seen.
+    const QScreen *pScreen = screen();
+    const QRect rcAvailable = pScreen != nullptr ? pScreen->availableGeometry() : QRect();
     const SkinPoint ptPreview = OffsetWindowPosition({ptTopLeft.x(), ptTopLeft.y()}, offset[0], offset[1]);
-    m_pPreview->move(ptPreview.x, ptPreview.y);
+    const QRect rcPreview(QPoint(ptPreview.x, ptPreview.y), m_pPreview->frameGeometry().size());
+    m_pPreview->move(KeepPreviewOnScreen(frameGeometry(), rcPreview, rcAvailable).topLeft());
 }
 
 void MainWindow::closeEvent(QCloseEvent *pEvent) {

@@ -225,7 +225,9 @@ private:
     void CreateControls();
     void CreateMenus();
     void ConnectCommands();
-    void ApplyTextColours();
+    // False when a colour entry is missing or broken.
+    bool ApplyTextColours();
+    void ApplyTabOrder();
     void AddCommandLineFiles();
     void PlacePreviewWindowOnce();
     void ShowSizeMenu(const QPoint &ptGlobal);
@@ -275,6 +277,12 @@ private:
     std::function<bool()> m_fnCanClose;
     std::function<void()> m_fnStartConvert;
     std::function<void()> m_fnStopConvert;
+    struct PendingSeek {
+        int nPosition = 0;
+        bool bEndOfScroll = false;
+    };
+    PendingSeek m_pendingSeek;  // the latest seek notice not yet given to the player
+    bool m_bSeekQueued = false;
     VideoFrame m_videoFrame;  // the last picture copied from the player, window thread only
     std::unique_ptr<MainWindowConversion> m_pConversion;
 };

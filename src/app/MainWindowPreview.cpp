@@ -6,7 +6,9 @@
 #include "clips/PreviewCommands.h"
 #include "skin/VideoPreviewWindow.h"
 
+#include <QKeyEvent>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QShortcut>
@@ -98,6 +100,44 @@ private:
     MainWindow &m_window;
 };
 
+// Leaves keys to the control that has the focus: a window-wide key (a shortcut) is only asked for
+// once the focused control has declined it. The list box keeps the keys that move its current item
+// (Left and Right still seek); the output folder box
+// keeps every key but those with Alt, which reach the window menu.
+class FocusedKeyKeeper : public QObject {
+public:
+    enum class Keeps { ListKeys, AllKeys };
+    FocusedKeyKeeper(Keeps keeps, QObject *pParent) : QObject(pParent), m_keeps(keeps) {}
+
+protected:
+    bool eventFilter(QObject *pWatched, QEvent *pEvent) override {
+        if (pEvent->type() == QEvent::ShortcutOverride && KeepsKey(*static_cast<QKeyEvent *>(pEvent)))
+            pEvent->accept();
+        return QObject::eventFilter(pWatched, pEvent);
+    }
+
+private:
+    bool KeepsKey(const QKeyEvent &key) const {
+        if (m_keeps == Keeps::AllKeys)
+            return !(key.modifiers() & Qt::AltModifier);
+        if (key.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))
+            return false;
+        switch (key.key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    Keeps m_keeps;
+};
+
 }  // namespace
 
 void MainWindow::CreatePreviewCommands() {
@@ -108,7 +148,10 @@ void MainWindow::CreatePreviewCommands() {
         "Drag to seek. Left/Right: one second back/on. Home/End: selection start/end. I/O: mark start/end"));
 
     // The keys work in the main window and in the preview window, which has the focus after a clip
-    // opens. Shortcuts come before the list box's own use of the same keys.
+    // opens; the list box and the output folder box keep the keys they use themselves.
+    m_pClipList->installEventFilter(new FocusedKeyKeeper(FocusedKeyKeeper::Keeps::ListKeys, m_pClipList));
+    m_pOutputFolderEdit->installEventFilter(
+        new FocusedKeyKeeper(FocusedKeyKeeper::Keeps::AllKeys, m_pOutputFolderEdit));
     const std::pair<QKeySequence, std::function<void()>> keys[] = {
         {QKeySequence(Qt::Key_Space), [this] { OnSpaceKey(); }},
         {QKeySequence(Qt::Key_Left), [this] { m_pCommands->OnSeekBy(-PreviewCommands::kKeySeekStep); }},
@@ -242,7 +285,20 @@ void MainWindow::OnClipDoubleClick() {
 }
 
 void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
-    m_pCommands->OnSeekScroll(nPosition, bEndOfScroll);
+    // Each seek can hold the window's thread while the player settles; a drag sends one notice per
+    // pointer move. The notices that arrive meanwhile collapse into one, and the latest position wins.
+    m_pendingSeek = PendingSeek{nPosition, bEndOfScroll};
+    if (m_bSeekQueued)
+        return;
+    m_bSeekQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bSeekQueued = false;
+            const PendingSeek seek = m_pendingSeek;
+            m_pCommands->OnSeekScroll(seek.nPosition, seek.bEndOfScroll);
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::OnVolumeScroll(int nPosition, bool bEndOfScroll) {

@@ -3,6 +3,8 @@
 #include "app/MainWindow.h"
 #include "skin/VideoPreviewWindow.h"
 
+#include <QApplication>
+
 namespace klangor {
 
 PreviewPlayerWindow::PreviewPlayerWindow(MainWindow &mainWindow, VideoPreviewWindow &preview)
@@ -11,8 +13,27 @@ PreviewPlayerWindow::PreviewPlayerWindow(MainWindow &mainWindow, VideoPreviewWin
 void PreviewPlayerWindow::ShowErrorBox(const std::string &strCaption, const std::string &strText) {
     // The player's texts end in line breaks meant for a console; a box does not need them.
     QString strMessage = QString::fromStdString(strText).trimmed();
+    // A box that comes up while a clip opens is answered with the ordinary pointer, not the busy one.
+    const bool bBusy = QApplication::overrideCursor() != nullptr;
+    if (bBusy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
     m_mainWindow.Boxes().ShowMessage(&m_preview, QString::fromStdString(strCaption), strMessage,
                                      IMessageBoxes::Icon::None);
+    if (bBusy)
+        QApplication::restoreOverrideCursor();
+}
+
+void PreviewPlayerWindow::ShowUnownedErrorBox(const std::string &strCaption, const std::string &strText) {
+    m_mainWindow.Boxes().ShowMessage(nullptr, QString::fromStdString(strCaption),
+                                     QString::fromStdString(strText).trimmed(), IMessageBoxes::Icon::None);
+}
+
+void PreviewPlayerWindow::SetBusy(bool bBusy) {
+    // Opening blocks the window's thread; the pointer says so rather than look frozen.
+    if (bBusy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
 }
 
 VideoRect PreviewPlayerWindow::GetControlRect(int iControlId) {

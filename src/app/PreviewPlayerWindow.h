@@ -16,6 +16,8 @@ public:
     PreviewPlayerWindow(MainWindow &mainWindow, VideoPreviewWindow &preview);
 
     void ShowErrorBox(const std::string &strCaption, const std::string &strText) override;
+    void ShowUnownedErrorBox(const std::string &strCaption, const std::string &strText) override;
+    void SetBusy(bool bBusy) override;
     VideoRect GetControlRect(int iControlId) override;
     void ShowAndActivate() override;
     void RepaintNow() override;

@@ -98,3 +98,29 @@ void RemoveSocket(const std::string &strPath) {
         unlink(strPath.c_str());
     }
 }
+
+int RegisterPlayback(IPlaybackGraph &graph, pid_t pid, std::string &strPath) {
+    std::string strFolder;
+    int hr = PrepareRegistrationFolder(strFolder);
+    if (PlaybackFailed(hr)) {
+        return hr;
+    }
+    const std::string strSocket = strFolder + "/" + GraphItemName(graph.GetReference(), pid);
+    hr = ClearSocketPath(strSocket);
+    if (PlaybackFailed(hr)) {
+        return hr;
+    }
+    hr = graph.SetRegistration(strSocket);
+    if (PlaybackFailed(hr)) {
+        return hr;
+    }
+    strPath = strSocket;
+    return kPlaybackOk;
+}
+
+void UnregisterPlayback(IPlaybackGraph *pGraph, const std::string &strPath) {
+    if (pGraph != nullptr) {
+        pGraph->SetRegistration("");
+    }
+    RemoveSocket(strPath);
+}

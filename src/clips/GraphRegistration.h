@@ -20,3 +20,11 @@ int ClearSocketPath(const std::string &strPath);
 
 // Removes the socket at the path, if a socket is there.
 void RemoveSocket(const std::string &strPath);
+
+class IPlaybackGraph;
+
+// Opens the playback's inspection socket under its item name in the registration folder; strPath
+// receives the socket's path on success. Returns a playback status.
+int RegisterPlayback(IPlaybackGraph &graph, pid_t pid, std::string &strPath);
+// Closes the socket (when the playback is still there) and removes it from the folder.
+void UnregisterPlayback(IPlaybackGraph *pGraph, const std::string &strPath);

@@ -26,7 +26,7 @@ MediaPlayer::MediaPlayer(IPlayerWindow &window, int iVideoWndResID, std::unique_
     }
     m_bEngineStarted = !PlaybackFailed(m_pEngine->Startup());
     if (!m_bEngineStarted) {
-        m_window.ShowErrorBox(kErrorCaption, "CoInitialize Failed!\r\n");
+        m_window.ShowUnownedErrorBox(kErrorCaption, "CoInitialize Failed!\r\n");
     }
 }
 
@@ -54,14 +54,43 @@ int MediaPlayer::LoadClip(const std::string &strPath) {
 }
 
 int MediaPlayer::OpenClip(const std::string &strPath) {
+    // A nested open (a box of the first one let another command in) must not end the outer one's wait.
+    const bool bWasOpening = m_bOpening;
     m_bOpening = true;
-    m_bNotifyDeferred = false;
+    m_window.SetBusy(true);
     const int iStatus = OpenSteps(strPath);
-    m_bOpening = false;
-    if (m_bNotifyDeferred && m_pGraph) {
+    m_window.SetBusy(false);
+    m_bOpening = bWasOpening;
+    PostDeferredNotify();
+    return iStatus;
+}
+
+void MediaPlayer::ShowBox(const std::string &strCaption, const std::string &strText) {
+    ++m_nBoxDepth;
+    m_window.ShowErrorBox(strCaption, strText);
+    --m_nBoxDepth;
+    PostDeferredNotify();
+}
+
+void MediaPlayer::PostDeferredNotify() {
+    if (m_bOpening || m_nBoxDepth > 0 || !m_bNotifyDeferred) {
+        return;
+    }
+    m_bNotifyDeferred = false;
+    if (m_pGraph) {
         m_window.PostGraphNotify();
     }
-    return iStatus;
+}
+
+bool MediaPlayer::ReviveGraph() {
+    if (!m_bGraphLost) {
+        return m_pGraph != nullptr;
+    }
+    m_bGraphLost = false;
+    // The selection was saved beside the clip with every change, so reopening restores it.
+    const std::string strPath = m_strFileName;
+    LoadClip(strPath);
+    return m_pGraph != nullptr;
 }
 
 int MediaPlayer::Fail(int iStatus, const char *pszText) {
@@ -187,6 +216,7 @@ void MediaPlayer::DetectFrameStep() {
 }
 
 void MediaPlayer::CloseClip() {
+    m_bGraphLost = false;
     if (m_pGraph) {
         m_pGraph->Stop();
     }
@@ -213,6 +243,11 @@ void MediaPlayer::ReleaseGraph() {
 }
 
 int MediaPlayer::TogglePause() {
+    if (m_bGraphLost) {
+        // Reopened, the clip runs: that is what the press asked for.
+        ReviveGraph();
+        return kPlaybackOk;
+    }
     if (!m_pGraph) {
         return kPlaybackOk;
     }
@@ -231,20 +266,27 @@ int MediaPlayer::TogglePause() {
 }
 
 int MediaPlayer::StopClip() {
-    if (!m_pGraph || (m_playState != PlayState::Paused && m_playState != PlayState::Running)) {
+    if (!ReviveGraph() || (m_playState != PlayState::Paused && m_playState != PlayState::Running)) {
         return kPlaybackOk;
     }
-    SetSelection(static_cast<long>(m_clipInfo.nStart), static_cast<long>(m_clipInfo.nEnd));
-    SetPosition(static_cast<long>(m_clipInfo.nStart));
-    int hr = m_pGraph->Stop();
+    // Held first, then moved: a seek made while held reads back as its target, whereas a running
+    // audio output reports what it has buffered, short of where it was put.
+    int hr = m_pGraph->Pause();
+    if (PlaybackFailed(hr)) {
+        return hr;
+    }
     m_playState = PlayState::Stopped;
-    // Held paused, the playback shows the frame at the selection start.
-    hr = m_pGraph->Pause();
+    SetSelection(static_cast<long>(m_clipInfo.nStart), static_cast<long>(m_clipInfo.nEnd));
+    // An error box above ran a nested event loop; whatever ran there may have closed the clip.
+    if (!m_pGraph) {
+        return kPlaybackOk;
+    }
+    hr = SetPosition(static_cast<long>(m_clipInfo.nStart));
     return hr;
 }
 
 int MediaPlayer::StepFrame() {
-    if (!m_pGraph || !m_bCanStep) {
+    if (!ReviveGraph() || !m_bCanStep) {
         return kPlaybackOk;
     }
     // A stopped clip is already held on its frame; stepping from a held frame moves exactly one frame,
@@ -262,7 +304,8 @@ int MediaPlayer::StepFrame() {
 }
 
 int MediaPlayer::GetCurrentPosition(long &lPosition) {
-    if (!m_pGraph) {
+    // A playback ended from outside has no position; the display keeps the last one.
+    if (!m_pGraph || m_bGraphLost) {
         return kPlaybackOk;
     }
     int64_t llCurrent = 0;
@@ -276,7 +319,7 @@ int MediaPlayer::GetCurrentPosition(long &lPosition) {
 }
 
 int MediaPlayer::SetPosition(long lPosition) {
-    if (!m_pGraph) {
+    if (!ReviveGraph()) {
         return kPlaybackOk;
     }
     const auto lEnd = static_cast<int32_t>(m_clipInfo.nEnd);
@@ -320,6 +363,9 @@ int MediaPlayer::SetSelection(long lStart, long lEnd) {
     // The stop position follows the new selection end.
     long lPosition = 0;
     GetCurrentPosition(lPosition);
+    if (!m_pGraph) {
+        return kPlaybackOk;
+    }
     return SetPosition(lPosition);
 }
 
@@ -360,7 +406,7 @@ int MediaPlayer::SetVolume(long lVolume) {
 }
 
 int MediaPlayer::ToggleMute() {
-    if (!m_pGraph) {
+    if (!ReviveGraph()) {
         return kPlaybackOk;
     }
     long lVolume = 0;
@@ -459,7 +505,7 @@ bool MediaPlayer::WriteCutInfo() {
         return true;
     }
     if (!strError.empty()) {
-        m_window.ShowErrorBox(klangor::kAppTitle, strError);
+        ShowBox(klangor::kAppTitle, strError);
     }
     return false;
 }
@@ -470,24 +516,15 @@ void MediaPlayer::ShowPlayerError(const char *pszFormat, ...) {
     va_start(args, pszFormat);
     std::vsnprintf(szText, sizeof(szText), pszFormat, args);
     va_end(args);
-    m_window.ShowErrorBox(kErrorCaption, szText);
+    ShowBox(kErrorCaption, szText);
 }
 
 int MediaPlayer::RegisterGraph() {
     if (!m_pGraph) {
         return kPlaybackFailed;
     }
-    std::string strFolder;
-    int hr = PrepareRegistrationFolder(strFolder);
-    if (PlaybackFailed(hr)) {
-        return hr;
-    }
-    const std::string strPath = strFolder + "/" + GraphItemName(m_pGraph->GetReference(), getpid());
-    hr = ClearSocketPath(strPath);
-    if (PlaybackFailed(hr)) {
-        return hr;
-    }
-    hr = m_pGraph->SetRegistration(strPath);
+    std::string strPath;
+    const int hr = RegisterPlayback(*m_pGraph, getpid(), strPath);
     if (PlaybackFailed(hr)) {
         return hr;
     }
@@ -499,10 +536,7 @@ void MediaPlayer::UnregisterGraph() {
     if (m_strRegistration.empty()) {
         return;
     }
-    if (m_pGraph) {
-        m_pGraph->SetRegistration("");
-    }
-    RemoveSocket(m_strRegistration);
+    UnregisterPlayback(m_pGraph.get(), m_strRegistration);
     m_strRegistration.clear();
 }
 
@@ -510,9 +544,16 @@ bool MediaPlayer::GetGraphEvent(GraphEvent &event) {
     if (!m_pGraph) {
         return false;
     }
-    if (m_bOpening) {
+    if (m_bOpening || m_nBoxDepth > 0) {
         m_bNotifyDeferred = true;
         return false;
     }
-    return m_pGraph->GetEvent(event);
+    if (!m_pGraph->GetEvent(event)) {
+        return false;
+    }
+    if (event.lCode == kEventEndedElsewhere) {
+        m_bGraphLost = true;
+        m_playState = PlayState::Stopped;
+    }
+    return true;
 }

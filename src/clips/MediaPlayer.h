@@ -27,6 +27,12 @@ public:
     // Invalidates the whole client area with erase, so that a closed clip's last frame disappears.
     virtual void InvalidateAll() = 0;
     virtual void SetKeyboardFocus() = 0;
+    // The start-up failure box: no window owns it, as the program ends right after it.
+    virtual void ShowUnownedErrorBox(const std::string &strCaption, const std::string &strText) {
+        ShowErrorBox(strCaption, strText);
+    }
+    // Shows the busy cursor while a clip opens (which can take seconds on a slow source), and back.
+    virtual void SetBusy(bool /*bBusy*/) {}
     // Called on a playback thread whenever events are pending. It must only post: the window then runs
     // the graph-event procedure on its own thread, which drains them with GetGraphEvent.
     virtual void PostGraphNotify() = 0;
@@ -90,6 +96,8 @@ public:
     const ClipInfo &GetClipInfo() const { return m_clipInfo; }
     PlayState GetPlayState() const { return m_playState; }
     bool IsClipLoaded() const { return m_pGraph != nullptr; }
+    // The playback was ended from outside; the next play, stop, step, seek or mute reopens the clip.
+    bool IsPlaybackLost() const { return m_bGraphLost; }
     bool IsAudioOnly() const { return m_bNoVideo; }
     bool CanStepFrame() const { return m_bCanStep; }
     const std::string &GetFileName() const { return m_strFileName; }
@@ -107,6 +115,12 @@ private:
     void DetectFrameStep();
     void ApplyCutInfo();
     int Fail(int iStatus, const char *pszText);
+    // Every box runs a nested event loop; graph events wait until the last box is closed, so that no
+    // completion loads another clip (or fails to, leaving no playback) under a player operation.
+    void ShowBox(const std::string &strCaption, const std::string &strText);
+    void PostDeferredNotify();
+    // Reopens the clip whose playback was ended from outside; false when none is loaded afterwards.
+    bool ReviveGraph();
 
     IPlayerWindow &m_window;
     int m_iVideoWndResID;
@@ -129,7 +143,9 @@ private:
     // Error boxes run a nested message loop: graph events that arrive while a clip opens wait until it
     // is open, so that the event procedure never closes a half-opened clip under our feet.
     bool m_bOpening = false;
+    int m_nBoxDepth = 0;
     bool m_bNotifyDeferred = false;
+    bool m_bGraphLost = false;
 
     VideoSurface m_surface;                    // outlives every playback, which draws into it
     std::unique_ptr<IPlaybackGraph> m_pGraph;  // present while a clip is loaded

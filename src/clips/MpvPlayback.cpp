@@ -11,6 +11,9 @@
 #include <filesystem>
 #include <optional>
 
+#include "clips/MpvEvents.h"
+#include "clips/MpvOpening.h"
+#include "clips/MpvPosition.h"
 #include "clips/MpvVideoRenderer.h"
 #include "clips/VideoSurface.h"
 
@@ -105,14 +108,10 @@ private:
     bool m_bLoaded = false;
     bool m_bHasVideo = false;
     bool m_bHasAudio = false;
-    bool m_bEofReached = false;
     int64_t m_llDuration = 0;
     int64_t m_llStop = 0;
-    int64_t m_llLastPosition = 0;
-    // Where a seek made while paused put the held frame. An audio output reports the position of what
-    // it has buffered minus its latency, which on a paused clip can trail the target for good; the
-    // held place is the target, until playback runs again.
-    std::optional<int64_t> m_llHeldPosition;
+    MpvEventTranslator m_events;
+    PlaybackPosition m_position;
 };
 
 MpvPlaybackGraph::~MpvPlaybackGraph() {
@@ -136,40 +135,11 @@ int MpvPlaybackGraph::Create(const MpvEngineOptions &options) {
         return kPlaybackFailed;
     }
     mpv_handle *h = m_pHandle.get();
-    const std::pair<const char *, const char *> settings[] = {
-        {"vo", "libmpv"},
-        {"ao", options.strAudioOutput.c_str()},
-        {"audio-fallback-to-null", "yes"},
-        {"pause", "yes"},
-        {"idle", "yes"},
-        // Reaching the end keeps the last frame and carries on after a seek back, as a paused-at-end
-        // playback would; completion is read from eof-reached.
-        {"keep-open", "yes"},
-        {"keep-open-pause", "no"},
-        // A cover picture is not video: such a file previews as audio only.
-        {"audio-display", "no"},
-        {"sid", "no"},
-        {"sub-auto", "no"},
-        {"osd-level", "0"},
-        // No scripts at all: a preview needs none, and each runs a thread of its own.
-        {"load-scripts", "no"},
-        {"ytdl", "no"},
-        {"osc", "no"},
-        {"load-stats-overlay", "no"},
-        {"load-osd-console", "no"},
-        {"load-auto-profiles", "no"},
-        {"input-default-bindings", "no"},
-        {"input-vo-keyboard", "no"},
-        {"hwdec", "no"},
-        {"sws-fast", "yes"},
-    };
-    for (const auto &[pszName, pszValue] : settings) {
-        const int iStatus = mpv_set_option_string(h, pszName, pszValue);
-        if (iStatus < 0) {
-            return iStatus;
-        }
+    int iStatus = ApplyMpvSettings(h, options);
+    if (iStatus < 0) {
+        return iStatus;
     }
-    int iStatus = mpv_initialize(h);
+    iStatus = mpv_initialize(h);
     if (iStatus < 0) {
         return iStatus;
     }
@@ -202,38 +172,10 @@ int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
             return kPlaybackInvalidArgument;
         }
     }
-    const std::string strFull = path.string();
-    const char *command[] = {"loadfile", strFull.c_str(), "replace", nullptr};
     mpv_handle *h = m_pHandle.get();
-    int iStatus = mpv_command(h, command);
+    const int iStatus = LoadFileWithin(h, path.string(), std::chrono::duration<double>(kOpenTimeoutSeconds));
     if (iStatus < 0) {
         return iStatus;
-    }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(kOpenTimeoutSeconds);
-    bool bFileLoaded = false;
-    while (!bFileLoaded) {
-        const double dLeft =
-            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-        if (dLeft <= 0) {
-            return MPV_ERROR_LOADING_FAILED;
-        }
-        mpv_event *pEvent = mpv_wait_event(h, dLeft);
-        switch (pEvent->event_id) {
-            case MPV_EVENT_FILE_LOADED:
-                bFileLoaded = true;
-                break;
-            case MPV_EVENT_END_FILE: {
-                const auto *pEnd = static_cast<const mpv_event_end_file *>(pEvent->data);
-                return pEnd->reason == MPV_END_FILE_REASON_ERROR && pEnd->error < 0
-                           ? pEnd->error
-                           : MPV_ERROR_NOTHING_TO_PLAY;
-            }
-            case MPV_EVENT_SHUTDOWN:
-                return kPlaybackFailed;
-            default:
-                break;
-        }
     }
     m_bHasVideo = HasTrack("video");
     m_bHasAudio = HasTrack("audio");
@@ -244,6 +186,7 @@ int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
     if (mpv_get_property(h, "duration", MPV_FORMAT_DOUBLE, &dDuration) >= 0 && dDuration > 0) {
         m_llDuration = MediaTimeOf(dDuration);
     }
+    m_position.SetDuration(m_llDuration);
     m_llStop = m_llDuration;
     if (m_bHasVideo) {
         ReadVideoSize();
@@ -260,33 +203,9 @@ bool MpvPlaybackGraph::HasTrack(const char *pszKind) const {
 }
 
 void MpvPlaybackGraph::ReadVideoSize() {
-    // The display size (with the pixel aspect applied) is known once the first picture is decoded.
-    mpv_handle *h = m_pHandle.get();
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(kVideoSizeTimeoutSeconds);
-    for (;;) {
-        int64_t llWidth = 0;
-        int64_t llHeight = 0;
-        if (mpv_get_property(h, "dwidth", MPV_FORMAT_INT64, &llWidth) >= 0 &&
-            mpv_get_property(h, "dheight", MPV_FORMAT_INT64, &llHeight) >= 0 && llWidth > 0 && llHeight > 0) {
-            SetNativeSize(llWidth, llHeight);
-            return;
-        }
-        const double dLeft =
-            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-        if (dLeft <= 0) {
-            break;
-        }
-        const mpv_event_id id = mpv_wait_event(h, dLeft)->event_id;
-        if (id == MPV_EVENT_END_FILE || id == MPV_EVENT_SHUTDOWN) {
-            break;
-        }
-    }
-    int64_t llWidth = 0;
-    int64_t llHeight = 0;
-    mpv_get_property(h, "width", MPV_FORMAT_INT64, &llWidth);
-    mpv_get_property(h, "height", MPV_FORMAT_INT64, &llHeight);
-    SetNativeSize(llWidth, llHeight);
+    const VideoSize size =
+        ReadVideoSizeWithin(m_pHandle.get(), std::chrono::duration<double>(kVideoSizeTimeoutSeconds));
+    SetNativeSize(size.llWidth, size.llHeight);
 }
 
 void MpvPlaybackGraph::SetNativeSize(int64_t llWidth, int64_t llHeight) {
@@ -300,7 +219,7 @@ int MpvPlaybackGraph::SetPause(bool bPause) {
     }
     int iFlag = bPause ? 1 : 0;
     if (!bPause) {
-        m_llHeldPosition.reset();
+        m_position.OnMoving();
     }
     return mpv_set_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iFlag);
 }
@@ -323,37 +242,34 @@ void MpvPlaybackGraph::OnWakeup(void *pContext) {
 bool MpvPlaybackGraph::GetEvent(GraphEvent &event) {
     for (;;) {
         mpv_event *pEvent = mpv_wait_event(m_pHandle.get(), 0);
+        std::optional<GraphEvent> translated;
         switch (pEvent->event_id) {
             case MPV_EVENT_NONE:
                 return false;
             case MPV_EVENT_PROPERTY_CHANGE: {
                 const auto *pProperty = static_cast<const mpv_event_property *>(pEvent->data);
-                if (pEvent->reply_userdata != kObserveEof || pProperty->format != MPV_FORMAT_FLAG) {
-                    continue;
+                if (pEvent->reply_userdata == kObserveEof && pProperty->format == MPV_FORMAT_FLAG) {
+                    translated = m_events.OnEofReached(*static_cast<const int *>(pProperty->data) != 0);
                 }
-                const bool bEof = *static_cast<const int *>(pProperty->data) != 0;
-                const bool bReached = bEof && !m_bEofReached;
-                m_bEofReached = bEof;
-                if (!bReached) {
-                    continue;
-                }
-                event = GraphEvent{kEventComplete, 0, 0};
-                return true;
+                break;
             }
             case MPV_EVENT_END_FILE: {
                 const auto *pEnd = static_cast<const mpv_event_end_file *>(pEvent->data);
-                if (pEnd->reason == MPV_END_FILE_REASON_ERROR) {
-                    event = GraphEvent{kEventErrorAbort, pEnd->error, 0};
-                } else {
-                    event = GraphEvent{kEventComplete, 0, 0};
-                }
-                return true;
+                translated = m_events.OnEndFile(pEnd->reason, pEnd->error);
+                break;
             }
+            case MPV_EVENT_SHUTDOWN:
+                translated = m_events.OnShutdown();
+                break;
             case MPV_EVENT_LOG_MESSAGE:
-                continue;
+                break;
             default:
-                event = GraphEvent{kEventEngine + static_cast<long>(pEvent->event_id), 0, 0};
-                return true;
+                translated = m_events.OnOther(static_cast<long>(pEvent->event_id));
+                break;
+        }
+        if (translated) {
+            event = *translated;
+            return true;
         }
     }
 }
@@ -374,27 +290,14 @@ int MpvPlaybackGraph::GetPositions(int64_t &llCurrent, int64_t &llStop) {
     if (!m_bLoaded) {
         return kPlaybackFailed;
     }
-    if (m_llHeldPosition) {
-        int iPaused = 0;
-        if (mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0) {
-            m_llLastPosition = *m_llHeldPosition;
-            llCurrent = m_llLastPosition;
-            llStop = m_llStop;
-            return kPlaybackOk;
-        }
-        m_llHeldPosition.reset();
-    }
+    int iPaused = 0;
+    const bool bHeld = mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0;
     double dSeconds = 0;
     const int iStatus = mpv_get_property(m_pHandle.get(), "time-pos", MPV_FORMAT_DOUBLE, &dSeconds);
-    if (iStatus >= 0) {
-        m_llLastPosition = std::clamp<int64_t>(MediaTimeOf(dSeconds), 0, m_llDuration);
-    } else if (iStatus != MPV_ERROR_PROPERTY_UNAVAILABLE) {
+    if (iStatus < 0 && iStatus != MPV_ERROR_PROPERTY_UNAVAILABLE) {
         return iStatus;
     }
-    // A playback that has stopped on a damaged stream has no position any more; it stays where it
-    // stopped, rather than failing every poll of the position (which would mean an error box every
-    // tick of the window's timer).
-    llCurrent = m_llLastPosition;
+    llCurrent = m_position.Read(iStatus >= 0 ? std::optional<double>(dSeconds) : std::nullopt, bHeld);
     llStop = m_llStop;
     return kPlaybackOk;
 }
@@ -426,11 +329,7 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
     // call never shows the place playback came from.
     WaitForSync(MPV_EVENT_SEEK);
     int iPaused = 0;
-    if (mpv_get_property(h, "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0) {
-        m_llHeldPosition = llCurrent;
-    } else {
-        m_llHeldPosition.reset();
-    }
+    m_position.OnSeek(llCurrent, mpv_get_property(h, "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0);
     return kPlaybackOk;
 }
 
@@ -570,7 +469,7 @@ int MpvPlaybackGraph::Step() {
     if (mpv_get_property(m_pHandle.get(), "seeking", MPV_FORMAT_FLAG, &iSeeking) >= 0 && iSeeking != 0) {
         WaitForSync(MPV_EVENT_PLAYBACK_RESTART);
     }
-    m_llHeldPosition.reset();
+    m_position.OnMoving();
     const char *command[] = {"frame-step", nullptr};
     return mpv_command(m_pHandle.get(), command);
 }
@@ -597,9 +496,17 @@ long MpvPercentToVolume(double dPercent) {
 }
 
 int MpvPlaybackEngine::Startup() {
-    // libmpv refuses to start under a locale whose decimal point is not ".".
+    // libmpv refuses to start under a locale whose decimal point is not "."; and an engine that cannot
+    // be initialised here cannot open any clip later, so the probe goes as far as every playback does.
     MpvHandle pProbe(mpv_create());
-    return pProbe ? kPlaybackOk : kPlaybackFailed;
+    if (!pProbe) {
+        return kPlaybackFailed;
+    }
+    const int iStatus = ApplyMpvSettings(pProbe.get(), m_options);
+    if (iStatus < 0) {
+        return iStatus;
+    }
+    return mpv_initialize(pProbe.get());
 }
 
 std::unique_ptr<IPlaybackGraph> MpvPlaybackEngine::CreateGraph(VideoSurface &surface, int &iStatus) {

@@ -26,6 +26,9 @@ inline constexpr int64_t kMediaTimePerSecond = 10000000;
 
 // One event taken from a playback: a code and two parameters.
 inline constexpr long kEventComplete = 1;     // playback reached the stop position or the end of the file
+// Playback was ended from outside (a command through the inspection socket stopped it, loaded another
+// file or shut the engine down): not a completion, and the playback is of no further use.
+inline constexpr long kEventEndedElsewhere = 2;
 inline constexpr long kEventErrorAbort = 3;   // playback ended on an error; lParam1 holds the status
 inline constexpr long kEventEngine = 0x1000;  // other engine notices: kEventEngine + the engine's own id
 

@@ -235,6 +235,13 @@ void PreviewCommands::OnRateScroll(int nPosition, bool bEndOfScroll) {
 void PreviewCommands::HandleGraphEvents() {
     GraphEvent event;
     while (m_player.GetGraphEvent(event)) {
+        if (event.lCode == kEventEndedElsewhere) {
+            // Not the end of the selection: nothing moves on. The clip no longer plays, and the next
+            // transport command reopens it.
+            ShowPlayButtons(false);
+            m_bPreviewPlaying = false;
+            continue;
+        }
         if (event.lCode != kEventComplete) {
             continue;
         }

@@ -8,7 +8,10 @@ list(APPEND KLANGOR_CORE_SOURCES
 list(APPEND KLANGOR_PLAYER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/GraphRegistration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaPlayer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MpvEvents.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MpvOpening.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvPlayback.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MpvPosition.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvVideoRenderer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceVideo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewCommands.cpp

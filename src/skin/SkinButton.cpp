@@ -3,6 +3,7 @@
 #include "skin/SkinQt.h"
 
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -38,6 +39,7 @@ void SkinToolTip::AddTool(QWidget *pWidget, const QString &strText) {
 SkinButton::SkinButton(int nId, QWidget *pParent) : QAbstractButton(pParent), m_nId(nId) {
     // Hover is tracked on plain pointer moves, not only while a button is held.
     setMouseTracking(true);
+    // Until it has a face there is nothing to show the focus on.
     setFocusPolicy(Qt::NoFocus);
     setObjectName(QStringLiteral("control%1").arg(nId));
 }
@@ -46,10 +48,20 @@ bool SkinButton::AttachSkin(const std::filesystem::path &pathFaceFile, int x, in
                             const QString &strToolTip) {
     // Screen readers name the button by what its tip says, face or no face.
     setAccessibleName(strToolTip);
-    if (!LoadFaces(pathFaceFile))
+    if (!LoadFaces(pathFaceFile)) {
+        // No face, no target: an invisible button must not catch clicks meant for what lies under it.
+        setGeometry(x, y, 0, 0);
+        setAttribute(Qt::WA_TransparentForMouseEvents, true);
+        setFocusPolicy(Qt::NoFocus);
+        m_bFaceless = true;
         return false;
+    }
     const QPixmap &normal = Face(kFaceNormal);
     setGeometry(x, y, normal.width(), normal.height());
+    setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    // Tab reaches the button and Space presses it, as with any push button; Enter is left alone.
+    setFocusPolicy(Qt::StrongFocus);
+    m_bFaceless = false;
     update();
     toolTip.AddTool(this, strToolTip);
     return true;
@@ -85,7 +97,21 @@ QSize SkinButton::sizeHint() const {
     return QAbstractButton::sizeHint();
 }
 
+bool SkinButton::event(QEvent *pEvent) {
+    // Space pressed on a focused button presses it; the window's own Space key must not take it first.
+    if (pEvent->type() == QEvent::ShortcutOverride) {
+        const auto *pKey = static_cast<QKeyEvent *>(pEvent);
+        if (pKey->key() == Qt::Key_Space && pKey->modifiers() == Qt::NoModifier) {
+            pEvent->accept();
+            return true;
+        }
+    }
+    return QAbstractButton::event(pEvent);
+}
+
 void SkinButton::paintEvent(QPaintEvent *) {
+    if (m_bFaceless)
+        return;
     const QPixmap &face = m_faces[CurrentFace()];
     if (face.isNull())
         return;

@@ -42,8 +42,8 @@ public:
     int GetId() const { return m_nId; }
 
     // Loads the faces, moves the button to x, y at the normal face's size and registers its tooltip.
-    // Returns false when the strip cannot be loaded: the button then keeps its place, gets no tooltip and
-    // paints nothing, but still clicks.
+    // Returns false when the strip cannot be loaded: the button then stands at x, y with no size, gets no
+    // tooltip, paints nothing, takes no clicks and no focus.
     bool AttachSkin(const std::filesystem::path &pathFaceFile, int x, int y, SkinToolTip &toolTip,
                     const QString &strToolTip);
     // Cuts the strip into its four faces (q = width / 4 columns each) and sizes the button to the normal
@@ -55,10 +55,12 @@ public:
     // The face the next paint draws.
     ButtonFace CurrentFace() const;
     bool IsHover() const { return m_bHover; }
+    bool IsFaceless() const { return m_bFaceless; }
 
     QSize sizeHint() const override;
 
 protected:
+    bool event(QEvent *pEvent) override;
     void paintEvent(QPaintEvent *pEvent) override;
     void mouseMoveEvent(QMouseEvent *pEvent) override;
     void mouseReleaseEvent(QMouseEvent *pEvent) override;
@@ -72,6 +74,7 @@ private:
     std::array<QPixmap, 4> m_faces;
     bool m_bHover = false;
     bool m_bClicked = false;
+    bool m_bFaceless = false;  // the face strip could not be loaded
 };
 
 }  // namespace klangor

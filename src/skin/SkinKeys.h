@@ -26,17 +26,17 @@ struct SkinButtonRow {
 
 // Applied in this order by the main window's skin set-up, before kSkinControlRows.
 inline constexpr std::array<SkinButtonRow, 22> kSkinButtonRows = {{
-    {"PLAY_MOVIE", 1002, "playbutton.jpg", "Play (Space)", false},
-    {"PLAY_MOVIE", 1031, "Pausebutton.jpg", "Pause (Space)", true},
+    {"PLAY_MOVIE", 1002, "playbutton.jpg", "Play", false},
+    {"PLAY_MOVIE", 1031, "Pausebutton.jpg", "Pause", true},
     {"STOP_MOVIE", 1003, "stopbutton.jpg", "Stop", false},
     {"MUTE_MOVIE", 1006, "volumebutton.jpg", "Mute/Unmute", false},
     {"MUTE_MOVIE", 1032, "mutebutton.jpg", "Mute/Unmute", true},
     {"OPEN_MOVIE", 1000, "openbutton.jpg", "Open Media Files", false},
-    {"REMOVE_MOVIE", 1008, "removebutton.jpg", "Remove Media Files (Delete)", false},
+    {"REMOVE_MOVIE", 1008, "removebutton.jpg", "Remove Media Files", false},
     {"MOVIE_UP", 1022, "upbutton.jpg", "Move File Up", false},
     {"MOVIE_DOWN", 1023, "downbutton.jpg", "Move File Down", false},
-    {"SET_START_POS", 1007, "leftbutton.jpg", "Set Starting Point (I)", false},
-    {"SET_END_POS", 1010, "rightbutton.jpg", "Set Ending Point (O)", false},
+    {"SET_START_POS", 1007, "leftbutton.jpg", "Set Starting Point", false},
+    {"SET_END_POS", 1010, "rightbutton.jpg", "Set Ending Point", false},
     {"SELECT_ALL", 1013, "selectallbutton.jpg", "Select All", false},
     {"HELP", 1028, "Helpbutton.jpg", "Help", false},
     {"ABOUT", 1024, "Aboutbutton.jpg", "About", false},

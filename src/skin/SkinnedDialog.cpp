@@ -27,6 +27,33 @@ void SkinHotArea::mouseReleaseEvent(QMouseEvent *pEvent) {
         emit Clicked();
 }
 
+SkinText::SkinText(const QString &strText, QWidget *pParent) : QLabel(strText, pParent) {
+    setAutoFillBackground(false);
+}
+
+void SkinText::SetColours(const QColor &text, const QColor &cell) {
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::WindowText, text);
+    setPalette(palette);
+    m_cell = cell;
+    update();
+}
+
+QRect SkinText::TextCell() const {
+    if (text().isEmpty())
+        return QRect();
+    const QRect rcContents = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    return fontMetrics().boundingRect(rcContents, static_cast<int>(alignment()), text()) & rect();
+}
+
+void SkinText::paintEvent(QPaintEvent *pEvent) {
+    if (m_cell.isValid()) {
+        QPainter painter(this);
+        painter.fillRect(TextCell(), m_cell);
+    }
+    QLabel::paintEvent(pEvent);
+}
+
 SkinnedDialog::SkinnedDialog(QWidget *pParent) : QDialog(pParent) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 }

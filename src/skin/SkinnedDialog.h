@@ -2,7 +2,9 @@
 
 #include "skin/SkinImage.h"
 
+#include <QColor>
 #include <QDialog>
+#include <QLabel>
 #include <QPixmap>
 #include <QPoint>
 #include <QRegion>
@@ -30,6 +32,24 @@ protected:
 private:
     int m_nId;
     bool m_bPressed = false;
+};
+
+// A static text of a skinned window: its text stands on a cell of the skin's text background colour,
+// and around the cell the window's background shows through.
+class SkinText : public QLabel {
+    Q_OBJECT
+public:
+    SkinText(const QString &strText, QWidget *pParent);
+    void SetColours(const QColor &text, const QColor &cell);
+    const QColor &CellColour() const { return m_cell; }
+    // Where the cell is drawn: the text's bounding box at the label's alignment; empty without text.
+    QRect TextCell() const;
+
+protected:
+    void paintEvent(QPaintEvent *pEvent) override;
+
+private:
+    QColor m_cell;
 };
 
 // The common base of the two skinned windows: a frameless window whose size, shape and background come

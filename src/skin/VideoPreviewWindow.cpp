@@ -8,13 +8,16 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace klangor {
 
 namespace {
 
-QRect LayoutRect(const SkinLayout &layout, std::string_view strKey) {
+QRect LayoutRect(const SkinLayout &layout, std::string_view strKey, bool &bBroken) {
     SkinLayout::Values values{0, 0, 0, 0};
-    layout.GetValues(strKey, values);
+    if (!layout.GetValues(strKey, values))
+        bBroken = true;
     const SkinRect rc = LayoutRectFromValues(values);
     return QRect(rc.left, rc.top, rc.Width(), rc.Height());
 }
@@ -25,6 +28,24 @@ QRect Scaled(const QRect &rect, double dScale) {
 }
 
 }  // namespace
+
+QRect KeepPreviewOnScreen(const QRect &rcMain, const QRect &rcPreview, const QRect &rcAvailable) {
+    if (rcAvailable.isEmpty() || rcAvailable.contains(rcPreview))
+        return rcPreview;
+    QRect rcLeft = rcPreview;
+    rcLeft.moveRight(rcMain.left() - 1);
+    if (rcAvailable.contains(rcLeft))
+        return rcLeft;
+    QRect rcBelow = rcPreview;
+    rcBelow.moveTopLeft(QPoint(rcMain.left(), rcMain.bottom() + 1));
+    if (rcAvailable.contains(rcBelow))
+        return rcBelow;
+    // Nothing beside the window fits: inside the area, the top-left corner kept visible first.
+    QRect rcInside = rcPreview;
+    rcInside.moveLeft(std::max(rcAvailable.left(), std::min(rcInside.left(), rcAvailable.right() - rcInside.width() + 1)));
+    rcInside.moveTop(std::max(rcAvailable.top(), std::min(rcInside.top(), rcAvailable.bottom() - rcInside.height() + 1)));
+    return rcInside;
+}
 
 VideoArea::VideoArea(int nId, QWidget *pParent) : QWidget(pParent) {
     setObjectName(QStringLiteral("control%1").arg(nId));
@@ -78,16 +99,19 @@ VideoPreviewWindow::VideoPreviewWindow(const std::filesystem::path &pathSkinFold
             &VideoPreviewWindow::LeaveFullScreenRequested);
 }
 
-void VideoPreviewWindow::InitDialog(const SkinLayout &layout) {
+bool VideoPreviewWindow::InitDialog(const SkinLayout &layout) {
     BuildWindowRegion();
-    SetupLayout(layout);
+    const bool bComplete = SetupLayout(layout);
     m_bInitialised = true;
+    return bComplete;
 }
 
-void VideoPreviewWindow::SetupLayout(const SkinLayout &layout) {
-    m_rcVideo = LayoutRect(layout, kPreviewVideoRegionKey);
-    m_rcClose = LayoutRect(layout, kPreviewCloseRegionKey);
+bool VideoPreviewWindow::SetupLayout(const SkinLayout &layout) {
+    bool bBroken = false;
+    m_rcVideo = LayoutRect(layout, kPreviewVideoRegionKey, bBroken);
+    m_rcClose = LayoutRect(layout, kPreviewCloseRegionKey, bBroken);
     ApplyGeometry();
+    return !bBroken;
 }
 
 void VideoPreviewWindow::SetVideoScale(double dScale) {

@@ -36,6 +36,11 @@ private:
     Painter m_painter;
 };
 
+// Where the preview window goes when its layout offset from the main window (rcPreview) would put a
+// part of it outside the screen's available area: to the left of the main window, else below it, else
+// pushed inside the area. A rectangle already inside, or an empty area, comes back unchanged.
+QRect KeepPreviewOnScreen(const QRect &rcMain, const QRect &rcPreview, const QRect &rcAvailable);
+
 // The separate skinned window the preview video is shown in, titled "Video Preview": its video area
 // and an invisible close area come from the layout; the main window shows, hides and places it. It is
 // created hidden and lives as long as the main window. Window thread only.
@@ -44,10 +49,11 @@ class VideoPreviewWindow : public SkinnedDialog {
 public:
     explicit VideoPreviewWindow(const std::filesystem::path &pathSkinFolder, QWidget *pParent = nullptr);
 
-    // Sizes and shapes the window from its picture, then places the video and close areas.
-    void InitDialog(const SkinLayout &layout);
-    // Moves the video area and the close area to their layout rectangles.
-    void SetupLayout(const SkinLayout &layout);
+    // Sizes and shapes the window from its picture, then places the video and close areas. False when
+    // a rectangle's entry is missing or broken: the owner then closes, as for any broken layout.
+    bool InitDialog(const SkinLayout &layout);
+    // Moves the video area and the close area to their layout rectangles; false as above.
+    bool SetupLayout(const SkinLayout &layout);
 
     VideoArea *GetVideoArea() const { return m_pVideoArea; }
     SkinHotArea *GetCloseArea() const { return m_pCloseArea; }

@@ -73,7 +73,8 @@ QStringList RecordingShell::ChooseMediaFiles(QWidget *) {
 
 WindowHarness::WindowHarness(const std::function<void(const std::filesystem::path &)> &fnPrepare,
                              QStringList files,
-                             std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine)
+                             std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine,
+                             klangor::IMessageBoxes *pRealBoxes)
     : m_oldHome(qgetenv("HOME")) {
     qputenv("HOME", QByteArray::fromStdString(m_home.Path().string()));
     m_pSkin = std::make_unique<TestSkin>(m_skinDir.Path());
@@ -83,7 +84,8 @@ WindowHarness::WindowHarness(const std::function<void(const std::filesystem::pat
     environment.pathSkinFolder = m_skinDir.Path();
     environment.pathHelpFile = m_skinDir.Path() / "guide.html";
     environment.commandLineFiles = std::move(files);
-    environment.pBoxes = &boxes;
+    // The display tests show the real boxes and dialogs, and answer them with real keys.
+    environment.pBoxes = pRealBoxes != nullptr ? pRealBoxes : &boxes;
     environment.pShell = &shell;
     environment.fnCreateEngine = std::move(fnCreateEngine);
     m_pWindow = std::make_unique<klangor::MainWindow>(environment);

@@ -53,7 +53,8 @@ public:
     // fnPrepare may change the skin folder before the window is built.
     explicit WindowHarness(const std::function<void(const std::filesystem::path &)> &fnPrepare = {},
                            QStringList files = {},
-                           std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine = {});
+                           std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine = {},
+                           klangor::IMessageBoxes *pRealBoxes = nullptr);
     ~WindowHarness();
 
     klangor::MainWindow &Window() { return *m_pWindow; }

@@ -39,8 +39,12 @@ protected:
         ASSERT_TRUE(m_pButton->AttachSkin(m_dir.Path() / "Helpbutton.jpg", 40, 30, m_toolTip, "Help"));
         m_pOther = new QWidget(&m_window);
         m_pOther->setGeometry(200, 30, 50, 50);
+        // The button takes the keyboard focus, and a focused button shows its focused face: the focus
+        // is parked elsewhere so that the faces below are the pointer's doing.
+        m_pOther->setFocusPolicy(Qt::StrongFocus);
         m_window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
+        m_pOther->setFocus();
     }
     // The colour in the middle of what the button paints.
     QColor PaintedColour() {
@@ -103,18 +107,47 @@ TEST_F(SkinButtonTest, DisabledButtonShowsItsDisabledFace) {
     EXPECT_TRUE(Near(PaintedColour(), TestSkin::FaceColour(kFaceDisabled)));
 }
 
-TEST(SkinButtonLoad, MissingStripKeepsThePlaceAndGivesNoTooltip) {
+TEST_F(SkinButtonTest, FocusShowsTheFocusedFaceAndSpacePressesButEnterDoesNot) {
+    int nClicks = 0;
+    QObject::connect(m_pButton, &QAbstractButton::clicked, [&nClicks] { ++nClicks; });
+    EXPECT_EQ(m_pButton->focusPolicy(), Qt::StrongFocus);
+    m_pButton->setFocus();
+    ASSERT_TRUE(m_pButton->hasFocus());
+    EXPECT_EQ(m_pButton->CurrentFace(), kFaceFocused);
+    EXPECT_TRUE(Near(PaintedColour(), TestSkin::FaceColour(kFaceFocused)));
+    QTest::keyClick(m_pButton, Qt::Key_Return);
+    QTest::keyClick(m_pButton, Qt::Key_Enter);
+    QTest::keyClick(m_pButton, Qt::Key_Escape);
+    EXPECT_EQ(nClicks, 0);
+    QTest::keyClick(m_pButton, Qt::Key_Space);
+    EXPECT_EQ(nClicks, 1);
+}
+
+TEST(SkinButtonLoad, MissingStripStandsAtItsPlaceDrawingNothingAndTakingNoClicksNorFocus) {
     QWidget window;
+    window.resize(300, 200);
+    auto *pUnder = new QWidget(&window);
+    pUnder->setGeometry(window.rect());
     SkinToolTip toolTip;
+    // Made after the widget under it, so it stands above it, as the buttons stand above the background.
     auto *pButton = new SkinButton(1002, &window);
-    pButton->setGeometry(5, 6, 30, 20);
     EXPECT_FALSE(pButton->AttachSkin("/nonexistent/playbutton.jpg", 100, 100, toolTip, "Play"));
-    EXPECT_EQ(pButton->geometry(), QRect(5, 6, 30, 20));
+    EXPECT_EQ(pButton->pos(), QPoint(100, 100));
+    EXPECT_TRUE(pButton->size().isEmpty());
+    EXPECT_TRUE(pButton->IsFaceless());
     EXPECT_TRUE(pButton->toolTip().isEmpty());
+    EXPECT_EQ(pButton->focusPolicy(), Qt::NoFocus);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     int nClicks = 0;
     QObject::connect(pButton, &QAbstractButton::clicked, [&nClicks] { ++nClicks; });
-    pButton->click();
-    EXPECT_EQ(nClicks, 1);
+    // Qt's default place for a child (0, 0, 100 by 30) is where a faceless button used to catch clicks.
+    for (const QPoint &pt : {QPoint(1, 1), QPoint(50, 15), QPoint(100, 100), QPoint(101, 101)}) {
+        SCOPED_TRACE(pt.x());
+        EXPECT_EQ(window.childAt(pt), pUnder);
+        QTest::mouseClick(window.childAt(pt), Qt::LeftButton, {}, pUnder->mapFrom(&window, pt));
+    }
+    EXPECT_EQ(nClicks, 0);
 }
 
 TEST(SkinnedDialogDrag, DraggingTheBackgroundMovesTheWindowButAChildDoesNot) {

@@ -74,10 +74,8 @@ TEST_F(PlaybackTest, VideoClipOpensRunsPausesAndDrawsFrames) {
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 40; }));
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const long lPaused = PositionOf(*player);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(PositionOf(*player), lPaused);
+    const long lPaused = SettledPosition(*player);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != lPaused; }, 0.3));
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Running);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > lPaused + 20; }));
@@ -115,8 +113,7 @@ TEST_F(PlaybackTest, StopRewindsToSelectionStartAndHolds) {
     ASSERT_EQ(player->StopClip(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Stopped);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 100; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(PositionOf(*player), 100);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 100; }, 0.3));
     // From stopped, play runs again from there.
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 110; }));
@@ -130,8 +127,8 @@ TEST_F(PlaybackTest, ReachingSelectionEndCompletesThere) {
     long lAt = -1;
     EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1);
     EXPECT_NEAR(lAt, 80, 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_NEAR(PositionOf(*player), 80, 2) << "playback stops at the selection end";
+    EXPECT_FALSE(WaitUntil(*player, [&] { return std::abs(PositionOf(*player) - 80) > 2; }, 0.3))
+        << "playback stops at the selection end, not at " << PositionOf(*player);
 }
 
 TEST_F(PlaybackTest, SeekPastSelectionEndPlaysToEndOfClip) {
@@ -181,8 +178,8 @@ TEST_F(PlaybackTest, FrameStepAdvancesOneFrameOf25Fps) {
     ASSERT_EQ(player->StepFrame(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 104; }));
     EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(PositionOf(*player), 104) << "the step holds still after one frame";
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 104; }, 0.2))
+        << "the step holds still after one frame";
     ASSERT_EQ(player->StepFrame(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 108; }));
 }
@@ -337,11 +334,9 @@ TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
     EXPECT_FALSE(player->IsFullScreen());
     player->TogglePause();
     // The sound output reports its last hundredth a moment after the pause.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const long lBefore = PositionOf(*player);
+    const long lBefore = SettledPosition(*player);
     EXPECT_EQ(player->StepFrame(), kPlaybackOk);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(PositionOf(*player), lBefore);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != lBefore; }, 0.2));
     VideoFrame frame;
     EXPECT_FALSE(player->GetVideoSurface().CopyFrame(frame));
     long lAt = -1;
@@ -374,6 +369,73 @@ TEST_F(PlaybackTest, FullScreenShowsThePictureAtItsOwnSize) {
     EXPECT_TRUE(WaitUntil(*player, [&] {
         return player->GetVideoSurface().CopyFrame(frame) && frame.iWidth == 319 && frame.iHeight == 239;
     }));
+}
+
+}  // namespace
+
+namespace {
+
+// Stop seeks back while the sound output still holds what it buffered; held first, the position reads
+// the selection start at once and stays there, on an audio-only clip as on a video clip.
+TEST_F(PlaybackTest, StopOnAnAudioOnlyClipReadsTheTrueSelectionStart) {
+    auto player = MakePlayer();
+    ASSERT_EQ(player->LoadClip(MakeClip(media, "tone.wav", 4.0, true, false)), kPlaybackOk);
+    ASSERT_TRUE(player->IsAudioOnly());
+    player->SetSelection(100, 300);
+    ASSERT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 130; }));
+    ASSERT_EQ(player->StopClip(), kPlaybackOk);
+    EXPECT_EQ(PositionOf(*player), 100);
+    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 100; }, 0.5))
+        << "the held position drifted to " << PositionOf(*player);
+}
+
+int CountEvents(MediaPlayer &player, long lCode, double dSeconds, const std::function<bool()> &fnDone) {
+    int nCount = 0;
+    WaitUntil(player, fnDone, dSeconds, [&](const GraphEvent &event) {
+        if (event.lCode == lCode) {
+            ++nCount;
+        }
+    });
+    return nCount;
+}
+
+// An outside tool may stop the playback, load another file into it or shut it down through the
+// inspection socket. None of these is the end of the selection, and the next command brings the clip back.
+TEST_F(PlaybackTest, StopLoadfileOrQuitThroughTheSocketIsNoCompletionAndTheClipComesBack) {
+    const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
+    const std::string strOther = MakeClip(media, "other.wav", 0.3, true, false);
+    for (const std::string &strCommand :
+         {std::string(R"({"command":["stop"]})"), R"({"command":["loadfile",")" + strOther + R"("]})",
+          std::string(R"({"command":["quit"]})")}) {
+        SCOPED_TRACE(strCommand);
+        auto player = MakePlayer();
+        ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+        const std::string strReply = AskSocket(player->GetRegistrationPath(), strCommand);
+        if (strCommand.find("quit") == std::string::npos) {
+            EXPECT_NE(strReply.find("\"error\":\"success\""), std::string::npos) << strReply;
+        }
+        int nEnded = 0;
+        int nComplete = 0;
+        WaitUntil(
+            *player, [&] { return player->IsPlaybackLost() && nEnded > 0; }, 5.0,
+            [&](const GraphEvent &event) {
+                nEnded += event.lCode == kEventEndedElsewhere ? 1 : 0;
+                nComplete += event.lCode == kEventComplete ? 1 : 0;
+            });
+        ASSERT_TRUE(player->IsPlaybackLost());
+        EXPECT_EQ(nEnded, 1);
+        // The other file is short and would have reached its end by now.
+        EXPECT_EQ(nComplete + CountEvents(*player, kEventComplete, 0.6, [] { return false; }), 0);
+
+        ASSERT_EQ(player->TogglePause(), kPlaybackOk);
+        EXPECT_FALSE(player->IsPlaybackLost());
+        ASSERT_TRUE(player->IsClipLoaded());
+        EXPECT_EQ(player->GetPlayState(), PlayState::Running);
+        EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 20; }));
+        const std::string strPath = AskSocket(player->GetRegistrationPath(), R"({"command":["get_property","path"]})");
+        EXPECT_NE(strPath.find("clip.mp4"), std::string::npos) << strPath;
+        EXPECT_TRUE(window.boxes.empty()) << window.boxes[0].strText;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -26,6 +27,11 @@ public:
     void ShowErrorBox(const std::string &strCaption, const std::string &strText) override {
         boxes.push_back({strCaption, strText});
     }
+    void ShowUnownedErrorBox(const std::string &strCaption, const std::string &strText) override {
+        boxes.push_back({strCaption, strText});
+        ++nUnownedBoxes;
+    }
+    void SetBusy(bool bBusy) override { nBusyDepth += bBusy ? 1 : -1; }
     VideoRect GetControlRect(int iControlId) override {
         lastControlId = iControlId;
         return hostRect;
@@ -43,6 +49,8 @@ public:
     int nRepaints = 0;
     int nInvalidates = 0;
     int nFocus = 0;
+    int nUnownedBoxes = 0;
+    int nBusyDepth = 0;
     std::atomic<int> nNotifies{0};
 };
 
@@ -74,6 +82,23 @@ inline long PositionOf(MediaPlayer &player) {
     return lPosition;
 }
 
+// The position once it has stopped changing (the sound output reports its last hundredth a moment after
+// a pause): the same value read on five polls in a row, or the last one read after two seconds.
+inline long SettledPosition(MediaPlayer &player) {
+    long lLast = PositionOf(player);
+    int nSame = 0;
+    WaitUntil(
+        player,
+        [&] {
+            const long lNow = PositionOf(player);
+            nSame = lNow == lLast ? nSame + 1 : 0;
+            lLast = lNow;
+            return nSame >= 5;
+        },
+        2.0);
+    return lLast;
+}
+
 // A 25 fps test picture with a tone, the size of a typical small test clip.
 inline std::string MakeClip(MediaFactory &media, const std::string &strName, double dSeconds,
                             bool bAudio = true, bool bVideo = true) {
@@ -99,6 +124,9 @@ inline std::string AskSocket(const std::string &strPath, const std::string &strR
     strPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
     for (int iTry = 0; iTry < 200; ++iTry) {
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        // A playback that never answers must fail the test, not hang it.
+        timeval timeout{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
         if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
             close(fd);
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -2,6 +2,7 @@
 // (a playback that fails a given step, a query that answers "no such interface").
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,7 @@ struct Script {
     long lVolume = 0;
     int iRegistrationStatus = kPlaybackOk;
     int iCanStep = kPlaybackOk;
+    int iSetPositionsStatus = kPlaybackOk;
 
     // What the player did.
     std::vector<std::string> calls;
@@ -75,6 +77,10 @@ public:
         return kPlaybackOk;
     }
     int SetPositions(int64_t llCurrent, int64_t llStop) override {
+        m_script.calls.emplace_back("SetPositions");
+        if (PlaybackFailed(m_script.iSetPositionsStatus)) {
+            return m_script.iSetPositionsStatus;
+        }
         m_script.positions.emplace_back(llCurrent, llStop);
         m_script.llCurrent = llCurrent;
         return kPlaybackOk;
@@ -178,6 +184,90 @@ TEST_F(ScriptedPlayerTest, EngineThatCannotStartShowsTheStartupText) {
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].strCaption, "PlayWnd Sample");
     EXPECT_EQ(window.boxes[0].strText, "CoInitialize Failed!\r\n");
+    EXPECT_EQ(window.nUnownedBoxes, 1) << "the program ends after it: no window owns the box";
+}
+
+// A box shown in the middle of Stop runs a nested event loop. Whatever runs there (here: the clip is
+// closed, as a completion that moves on to a clip that fails to open would leave it) must not leave
+// Stop holding a playback that is gone; and the completion itself waits until the box is closed.
+TEST_F(ScriptedPlayerTest, StopSurvivesAClipClosedInsideItsErrorBoxAndEventsWaitForTheBox) {
+    struct HookedWindow : RecordingWindow {
+        std::function<void()> fnOnBox;
+        void ShowErrorBox(const std::string &strCaption, const std::string &strText) override {
+            RecordingWindow::ShowErrorBox(strCaption, strText);
+            if (fnOnBox) {
+                fnOnBox();
+            }
+        }
+    } hooked;
+    MediaPlayer player(hooked, 1037, std::make_unique<ScriptedEngine>(script));
+    ASSERT_EQ(player.LoadClip(ClipPath()), kPlaybackOk);
+    script.events.push_back(GraphEvent{kEventComplete, 0, 0});
+    script.iSetPositionsStatus = kPlaybackFailed;
+    bool bFetchedDuringBox = false;
+    hooked.fnOnBox = [&] {
+        GraphEvent event;
+        bFetchedDuringBox = bFetchedDuringBox || player.GetGraphEvent(event);
+        player.CloseClip();
+    };
+    const int nNotifiesBefore = hooked.nNotifies.load();
+    EXPECT_EQ(player.StopClip(), kPlaybackOk);
+    EXPECT_FALSE(player.IsClipLoaded());
+    EXPECT_FALSE(bFetchedDuringBox);
+    EXPECT_EQ(hooked.boxes.size(), 1u);
+
+    // The same with the clip left loaded: the held-back completion is announced once the box is gone.
+    hooked.fnOnBox = [&] {
+        GraphEvent event;
+        bFetchedDuringBox = bFetchedDuringBox || player.GetGraphEvent(event);
+    };
+    script.iSetPositionsStatus = kPlaybackOk;
+    ASSERT_EQ(player.LoadClip(ClipPath()), kPlaybackOk);
+    script.events.push_back(GraphEvent{kEventComplete, 0, 0});
+    script.iSetPositionsStatus = kPlaybackFailed;
+    EXPECT_EQ(player.SetPosition(10), kPlaybackFailed);
+    EXPECT_FALSE(bFetchedDuringBox);
+    EXPECT_GT(hooked.nNotifies.load(), nNotifiesBefore);
+    GraphEvent event;
+    ASSERT_TRUE(player.GetGraphEvent(event));
+    EXPECT_EQ(event.lCode, kEventComplete);
+}
+
+TEST_F(ScriptedPlayerTest, StopHoldsThePlaybackBeforeMovingItToTheSelectionStart) {
+    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    Player().SetSelection(100, 200);
+    script.calls.clear();
+    ASSERT_EQ(Player().StopClip(), kPlaybackOk);
+    // Held first: the seeks after it are made on a held playback, whose position reads the target.
+    ASSERT_FALSE(script.calls.empty());
+    EXPECT_EQ(script.calls.front(), "Pause");
+    EXPECT_EQ(std::count(script.calls.begin(), script.calls.end(), "Run"), 0);
+    EXPECT_EQ(script.calls.back(), "SetPositions");
+    EXPECT_EQ(script.positions.back(), Span(100, 200));
+    EXPECT_EQ(Player().GetPlayState(), PlayState::Stopped);
+}
+
+TEST_F(ScriptedPlayerTest, AnEndFromOutsideIsNoCompletionAndTheNextCommandReopensTheClip) {
+    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(script.nGraphsAlive, 1);
+    script.events.push_back(GraphEvent{kEventEndedElsewhere, 3, 0});
+    GraphEvent event;
+    ASSERT_TRUE(Player().GetGraphEvent(event));
+    EXPECT_EQ(event.lCode, kEventEndedElsewhere);
+    EXPECT_TRUE(Player().IsPlaybackLost());
+    long lPosition = 777;
+    EXPECT_EQ(Player().GetCurrentPosition(lPosition), kPlaybackOk);
+    EXPECT_EQ(lPosition, 777) << "the timer's poll neither fails nor reopens";
+    EXPECT_EQ(std::count(script.calls.begin(), script.calls.end(), "RenderFile"), 1);
+
+    EXPECT_EQ(Player().TogglePause(), kPlaybackOk);
+    EXPECT_FALSE(Player().IsPlaybackLost());
+    EXPECT_EQ(std::count(script.calls.begin(), script.calls.end(), "RenderFile"), 2);
+    EXPECT_EQ(script.nGraphsAlive, 1);
+    EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
+    EXPECT_EQ(Player().GetFileName(), ClipPath());
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_EQ(window.nBusyDepth, 0) << "the busy pointer is given back after each open";
 }
 
 TEST_F(ScriptedPlayerTest, EachFailingOpenStepShowsItsOwnTextAndLeavesNothingLoaded) {

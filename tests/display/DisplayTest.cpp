@@ -1,0 +1,322 @@
+// The main window on a real X server, driven by real pointer and key events (XTEST through xdotool):
+// what the offscreen platform cannot show, such as the window's shape, a second modal box opening after
+// the first, a drag of the window, a tooltip and the keyboard focus walking the buttons.
+#include "app/AboutDialog.h"
+#include "app/AppTestSupport.h"
+#include "app/MessageBoxes.h"
+#include "settings/SettingsDialog.h"
+#include "skin/SkinButton.h"
+#include "skin/SkinKeys.h"
+#include "support/MediaFactory.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <vector>
+
+using namespace klangor;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+// One xdotool run: the events reach the server before it returns, and the window reads them from there.
+void Xdo(const QStringList &args) {
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
+}
+
+void MoveTo(const QPoint &ptGlobal) {
+    Xdo({"mousemove", "--sync", QString::number(ptGlobal.x()), QString::number(ptGlobal.y())});
+}
+
+void ClickAt(const QPoint &ptGlobal) {
+    MoveTo(ptGlobal);
+    Xdo({"click", "1"});
+}
+
+// Keys go to the window that has the keyboard, as a person's keys do.
+void Key(const QString &strKey) {
+    Xdo({"key", strKey});
+}
+
+QPoint CentreOf(const QWidget *pWidget) {
+    return pWidget->mapToGlobal(pWidget->rect().center());
+}
+
+// Steps run on the window's thread while the test waits, also inside the modal loops of the boxes and
+// dialogs they open: each waits for its condition, then acts, then the next one waits.
+class Script : public QObject {
+public:
+    struct Step {
+        std::function<bool()> fnReady;
+        std::function<void()> fnAct;
+    };
+    explicit Script(std::vector<Step> steps) : m_steps(std::move(steps)) {
+        connect(&m_timer, &QTimer::timeout, this, [this] { Tick(); });
+        m_timer.start(20);
+    }
+    bool Finished() const { return m_nNext >= m_steps.size(); }
+    size_t StepsDone() const { return m_nNext; }
+
+private:
+    void Tick() {
+        if (Finished() || !m_steps[m_nNext].fnReady())
+            return;
+        // An action may open a modal box whose loop ticks again: that is already the next step's turn.
+        const size_t nStep = m_nNext++;
+        m_steps[nStep].fnAct();
+    }
+
+    std::vector<Step> m_steps;
+    size_t m_nNext = 0;
+    QTimer m_timer;
+};
+
+template <class T>
+T *ModalOfType() {
+    return qobject_cast<T *>(QApplication::activeModalWidget());
+}
+
+class DisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")) << "run by run-display-tests.sh";
+    }
+
+    // Shows the window at a fixed place, active, with the pointer parked outside it.
+    void ShowAt(MainWindow &window, const QPoint &ptTopLeft) {
+        window.move(ptTopLeft);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.pos() == ptTopLeft; }, kWaitMs));
+    }
+
+    QtMessageBoxes realBoxes;
+};
+
+// The shape is the X server's: a click into a cut-away part reaches what lies under the window.
+TEST_F(DisplayTest, TheShapeLetsClicksAndPixelsThroughItsHoles) {
+    QWidget backdrop;
+    backdrop.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    backdrop.setAutoFillBackground(true);
+    QPalette palette = backdrop.palette();
+    palette.setColor(QPalette::Window, QColor(255, 0, 255));
+    backdrop.setPalette(palette);
+    backdrop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    backdrop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    ShowAt(window, QPoint(100, 100));
+    window.raise();
+
+    const QPoint ptHole = window.mapToGlobal(QPoint(610, 260));  // the skin's white hole
+    const QPoint ptFrame = window.mapToGlobal(QPoint(1, 1));     // its white frame
+    const QPoint ptPanel = window.mapToGlobal(QPoint(500, 150));
+    auto colourAt = [](const QPoint &pt) {
+        return QGuiApplication::primaryScreen()->grabWindow(0, pt.x(), pt.y(), 1, 1).toImage().pixelColor(0, 0);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return colourAt(ptHole) == QColor(255, 0, 255); }, kWaitMs))
+        << colourAt(ptHole).name().toStdString();
+    EXPECT_EQ(colourAt(ptFrame), QColor(255, 0, 255));
+    EXPECT_NE(colourAt(ptPanel), QColor(255, 0, 255));
+
+    struct PressCounter : QObject {
+        int nPresses = 0;
+        bool eventFilter(QObject *, QEvent *pEvent) override {
+            nPresses += pEvent->type() == QEvent::MouseButtonPress ? 1 : 0;
+            return false;
+        }
+    } backdropPresses;
+    backdrop.installEventFilter(&backdropPresses);
+    ClickAt(ptHole);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return backdropPresses.nPresses == 1; }, kWaitMs));
+}
+
+// Each modal dialog opens on a real press of its button and closes on a real key; the About box opens
+// again after the Settings dialog has been and gone.
+TEST_F(DisplayTest, AboutThenSettingsThenAboutAgainEachOpenAndClose) {
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    ShowAt(window, QPoint(40, 40));
+    const QPoint ptAbout = CentreOf(window.GetButton(kIdAbout));
+    const QPoint ptSettings = CentreOf(window.GetButton(kIdSettings));
+    QStringList opened;
+    auto noModal = [] { return QApplication::activeModalWidget() == nullptr; };
+    auto aboutUp = [&] { return ModalOfType<AboutDialog>() != nullptr && ModalOfType<AboutDialog>()->isActiveWindow(); };
+    auto settingsUp = [&] {
+        return ModalOfType<SettingsDialog>() != nullptr && ModalOfType<SettingsDialog>()->isActiveWindow();
+    };
+    auto close = [&](const char *pszName) {
+        return [&opened, pszName] {
+            opened.append(QString::fromUtf8(pszName));
+            Key(QStringLiteral("Escape"));
+        };
+    };
+    Script script({
+        {noModal, [&] { ClickAt(ptAbout); }},
+        {aboutUp, close("About")},
+        {noModal, [&] { ClickAt(ptSettings); }},
+        {settingsUp, close("Settings")},
+        {noModal, [&] { ClickAt(ptAbout); }},
+        {aboutUp, close("About")},
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return script.Finished() && noModal(); }, 3 * kWaitMs))
+        << "steps done: " << script.StepsDone();
+    EXPECT_EQ(opened, QStringList({"About", "Settings", "About"}));
+    EXPECT_TRUE(window.isVisible());
+}
+
+// A batch with a file that cannot be read: the failure box first, and once it is answered the question
+// about the output folder opens as a second box.
+TEST_F(DisplayTest, TheCompletionQuestionFollowsTheFailureBox) {
+    MediaFactory media;
+    const std::string strGood = media.MakeTone("good.wav", 0.5, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strBad = (std::filesystem::path(strGood).parent_path() / "broken.wav").string();
+    std::ofstream(strBad, std::ios::binary) << "this is no sound file";
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    // The good one first: it is the one loaded for preview, so no box comes up before the batch.
+    window.AddMediaFiles({QString::fromStdString(strGood), QString::fromStdString(strBad)});
+    ShowAt(window, QPoint(40, 40));
+    QStringList texts;
+    auto boxUp = [&](const QString &strWords) {
+        return [&texts, strWords] {
+            auto *pBox = ModalOfType<QMessageBox>();
+            return pBox != nullptr && pBox->isActiveWindow() && pBox->text().contains(strWords) &&
+                   (texts.isEmpty() || texts.back() != pBox->text());
+        };
+    };
+    auto answer = [&](const QString &strKey) {
+        return [&texts, strKey] {
+            texts.append(ModalOfType<QMessageBox>()->text());
+            Key(strKey);
+        };
+    };
+    auto noModal = [] { return QApplication::activeModalWidget() == nullptr; };
+    Script script({
+        {noModal, [&] { ClickAt(CentreOf(window.GetButton(kIdStartConvert))); }},
+        {boxUp(QStringLiteral("broken.wav")), answer(QStringLiteral("Return"))},
+        {boxUp(QStringLiteral("?")), answer(QStringLiteral("Escape"))},
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return script.Finished() && noModal(); }, 6 * kWaitMs))
+        << "steps done: " << script.StepsDone() << " " << texts.join(" | ").toStdString();
+    ASSERT_EQ(texts.size(), 2);
+    EXPECT_TRUE(texts[0].contains(QStringLiteral("broken.wav")));
+    EXPECT_TRUE(texts[1].endsWith(QStringLiteral("?")));
+    EXPECT_TRUE(harness.shell.urls.empty()) << "Escape answers No: the folder stays closed";
+    EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Conversion Done!"));
+}
+
+TEST_F(DisplayTest, DraggingTheBackgroundMovesTheWindowAndAButtonDoesNot) {
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    ShowAt(window, QPoint(60, 60));
+    const QPoint ptStart = window.mapToGlobal(QPoint(500, 150));
+    MoveTo(ptStart);
+    Xdo({"mousedown", "1"});
+    for (int nStep = 1; nStep <= 4; ++nStep)
+        MoveTo(ptStart + QPoint(15 * nStep, 10 * nStep));
+    Xdo({"mouseup", "1"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.pos() == QPoint(120, 100); }, kWaitMs))
+        << window.pos().x() << "," << window.pos().y();
+
+    // A press on a button and a move away from it moves nothing.
+    const QPoint ptButton = CentreOf(window.GetButton(kIdHelp));
+    MoveTo(ptButton);
+    Xdo({"mousedown", "1"});
+    MoveTo(ptButton + QPoint(0, 60));
+    Xdo({"mouseup", "1"});
+    EXPECT_FALSE(QTest::qWaitFor([&] { return window.pos() != QPoint(120, 100); }, 500));
+}
+
+// The tip appears under the pointer with the design's text, word for word.
+TEST_F(DisplayTest, ATooltipAppearsWithTheDesignsExactText) {
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    ShowAt(window, QPoint(40, 40));
+    auto visibleTip = [] {
+        for (QWidget *pWidget : QApplication::topLevelWidgets()) {
+            if (pWidget->isVisible() && pWidget->inherits("QTipLabel"))
+                return static_cast<QLabel *>(pWidget)->text();
+        }
+        return QString();
+    };
+    const std::pair<int, const char *> tips[] = {{kIdRemove, "Remove Media Files"},
+                                                 {kIdOpenFile, "Open Media Files"},
+                                                 {kIdSetStart, "Set Starting Point"}};
+    for (const auto &[nId, pszText] : tips) {
+        SCOPED_TRACE(pszText);
+        MoveTo(CentreOf(window.GetButton(nId)));
+        Xdo({"mousemove_relative", "--sync", "1", "0"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return visibleTip() == QString::fromUtf8(pszText); }, kWaitMs))
+            << visibleTip().toStdString();
+        MoveTo(window.mapToGlobal(QPoint(500, 150)));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return visibleTip().isEmpty(); }, kWaitMs));
+    }
+}
+
+// Tab walks the buttons in the order of the window's controls, the focused one shows its focused face,
+// Space presses it, and Enter and Esc leave the window as it is.
+TEST_F(DisplayTest, TabWalksTheButtonsAndSpacePressesTheFocusedOne) {
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    ShowAt(window, QPoint(40, 40));
+    window.GetClipListBox()->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.GetClipListBox()->hasFocus(); }, kWaitMs));
+    // With no clip loaded the transport buttons are disabled and passed over: the list buttons, the
+    // timeline, the selection buttons, conversion, the output folder box and button, the checked output
+    // type, settings, help, about, the window's buttons, the preview button, and round to the list.
+    const int expected[] = {kIdOpenFile,     kIdRemove,      kIdMoveUp,    kIdMoveDown,  kIdSeekBar,
+                            kIdSetStart,     kIdSetEnd,      kIdSelectAll, kIdStartConvert,
+                            kIdOutputFolder, kIdOutputPath,  kIdRadioMp3,  kIdSettings,  kIdHelp,
+                            kIdAbout,        kIdMinimize,    kIdClose,     kIdOpenPreview, kIdClipList};
+    for (int nId : expected) {
+        SCOPED_TRACE(nId);
+        Key(QStringLiteral("Tab"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == window.GetControl(nId); }, 3000))
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none");
+        if (auto *pButton = window.GetButton(nId)) {
+            EXPECT_EQ(pButton->CurrentFace(), kFaceFocused);
+        }
+    }
+
+    for (const char *pszKey : {"Return", "Escape"}) {
+        Key(QString::fromUtf8(pszKey));
+        EXPECT_FALSE(QTest::qWaitFor([&] { return !window.isVisible(); }, 300)) << pszKey;
+    }
+
+    // Shift+Tab back to About, and Space opens the About box there.
+    while (QApplication::focusWidget() != window.GetButton(kIdAbout)) {
+        const QWidget *pBefore = QApplication::focusWidget();
+        Key(QStringLiteral("shift+Tab"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() != pBefore; }, kWaitMs));
+    }
+    bool bAboutOpened = false;
+    Script script({
+        {[] { return ModalOfType<AboutDialog>() != nullptr && ModalOfType<AboutDialog>()->isActiveWindow(); },
+         [&] {
+             bAboutOpened = true;
+             Key(QStringLiteral("Escape"));
+         }},
+    });
+    Key(QStringLiteral("space"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return script.Finished() && QApplication::activeModalWidget() == nullptr; },
+                                kWaitMs));
+    EXPECT_TRUE(bAboutOpened);
+}
+
+}  // namespace
