@@ -51,8 +51,9 @@ bool AudioStreamReader::Open(const std::string &strPath, PcmSampleFormat format)
         return Fail("Could not create MultiMedia Stream for Audio");
     }
     if (m_pDecoder->OpenFile(strPath) < 0) {
+        const std::string strWhy = m_pDecoder->GetFailureText();
         m_pDecoder.reset();
-        return Fail("Can not find audio in you Media file!");
+        return Fail(strWhy.empty() ? "Can not find audio in you Media file!" : strWhy.c_str());
     }
     if (m_pDecoder->GetDuration(m_llDuration) < 0) {
         return Fail("Can not get Duration.");

@@ -24,7 +24,7 @@ public:
         Ended,               // the range or the stream is done; ReadChunk returns 0
     };
 
-    explicit AudioStreamReader(AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder);
+    explicit AudioStreamReader(AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder);
     AudioStreamReader(const AudioStreamReader &) = delete;
     AudioStreamReader &operator=(const AudioStreamReader &) = delete;
     virtual ~AudioStreamReader();

@@ -34,7 +34,7 @@ class ConversionBatch {
 public:
     // The view and the settings must outlive the batch.
     ConversionBatch(IConversionView &view, EncoderSettings &settings,
-                    AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder);
+                    AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder);
     ConversionBatch(const ConversionBatch &) = delete;
     ConversionBatch &operator=(const ConversionBatch &) = delete;
     ~ConversionBatch();

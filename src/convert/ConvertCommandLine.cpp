@@ -195,6 +195,13 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             options.strOutputFolder = strValue;
             continue;
         }
+        if (strName == "--soundfont") {
+            if (!takeValue()) {
+                return false;
+            }
+            options.strSoundFont = strValue;
+            continue;
+        }
         const auto option = std::find_if(ValueOptions().begin(), ValueOptions().end(),
                                          [&](const ValueOption &o) { return strName == o.szName; });
         if (option == ValueOptions().end()) {
@@ -235,6 +242,8 @@ std::string ConvertUsageText() {
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"
+           "      --soundfont FILE   General MIDI instrument bank (.sf2/.sf3) for MIDI files (default:\n"
+           "                         $KLANGOR_SOUNDFONT, else the system's FluidR3_GM or TimGM6mb bank)\n"
            "\n"
            "MP3 settings:\n"
            "      --samplerate HZ    auto, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000\n"

@@ -10,6 +10,7 @@ inline constexpr int kMaxConvertJobs = 256;
 // What klangor-convert was asked to do.
 struct ConvertOptions {
     std::string strOutputFolder;
+    std::string strSoundFont;  // the instrument bank for MIDI files; empty: the usual search
     bool bWav = false;
     bool bQuiet = false;
     bool bHelp = false;

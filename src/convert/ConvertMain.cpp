@@ -20,6 +20,7 @@
 #include "convert/AudioDecoder.h"
 #include "convert/ConversionBatch.h"
 #include "convert/ConvertCommandLine.h"
+#include "convert/MidiSynth.h"
 
 namespace {
 
@@ -191,6 +192,7 @@ int main(int argc, char **argv) {
         return kExitFailed;
     }
     SilenceDecoderLog();
+    SetChosenSoundFont(options.strSoundFont);
 
     ClipList clips;
     for (const std::string &strFile : options.files) {
