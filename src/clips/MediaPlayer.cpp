@@ -8,6 +8,7 @@
 #include "clips/GraphRegistration.h"
 #include "clips/MpvPlayback.h"
 #include "common/Version.h"
+#include "convert/AudioDecoder.h"
 
 namespace {
 
@@ -82,7 +83,21 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
                     "FAILED(hr=0x%x) in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
                     "IID_IGraphBuilder, (void **)&m_pGB)\n");
     }
-    hr = m_pGraph->RenderFile(strPath);
+    // Notes are played from a rendering of the song; the clip keeps its own path for its selection.
+    std::string strPlayable = strPath;
+    if (IsMidiFile(strPath)) {
+        std::string strFolder;
+        std::string strWhy = "Cannot prepare the runtime folder";
+        m_pMidiPreview = std::make_unique<MidiPreview>();
+        if (PlaybackFailed(PrepareRegistrationFolder(strFolder)) ||
+            !m_pMidiPreview->Render(strPath, strFolder, strWhy)) {
+            m_pMidiPreview.reset();
+            ShowPlayerError("%s", strWhy.c_str());
+            return kPlaybackFailed;
+        }
+        strPlayable = m_pMidiPreview->Path();
+    }
+    hr = m_pGraph->RenderFile(strPlayable);
     if (PlaybackFailed(hr)) {
         return Fail(hr, "FAILED(hr=0x%x) in m_pGB->RenderFile(wFile, NULL)\n");
     }
@@ -209,6 +224,7 @@ void MediaPlayer::ReleaseGraph() {
         UnregisterGraph();
     }
     m_pGraph.reset();
+    m_pMidiPreview.reset();
     m_bCanStep = false;
 }
 
