@@ -8,7 +8,7 @@ PACKAGES=(
   libmpv-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
-  libfluidsynth-dev timgm6mb-soundfont
+  libfluidsynth-dev timgm6mb-soundfont libtag1-dev
   libgtest-dev googletest
   ffmpeg xvfb xauth time
 )

@@ -14,10 +14,13 @@ std::string CutInfoPath(const std::string &mediaPath);
 // Reads the selection kept beside the media file. True only when the file is ours; then the numbers are
 // stored as far as the record holds them (a record that stops after the duration sets only the duration).
 // Otherwise the outputs are untouched. Nothing is ever reported: a missing file is an ordinary case.
-bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nStart, uint32_t &nEnd);
+// *pnTrack, when given, gets the record's fourth number, the chosen audio track (0 when it has none).
+bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nStart, uint32_t &nEnd,
+                 uint32_t *pnTrack = nullptr);
 
-// Writes the selection beside the media file, replacing the file as a whole: the text goes to a temporary
-// file in the same folder that is then renamed over the old one, so a crash never leaves half a record.
+// Writes the selection and the chosen track (the fourth number, 0 for the best track) beside the media
+// file, replacing the file as a whole: the text goes to a temporary file in the same folder that is then
+// renamed over the old one, so a crash never leaves half a record.
 // On failure nothing changes, the result is false and *pstrError (when given) holds the file-system
 // error text naming the cut-info path, for the caller to show.
 bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::string *pstrError = nullptr);

@@ -33,6 +33,13 @@ public:
     virtual double GetReadFraction() const { return -1.0; }
     // Why OpenFile failed, when the decoder can tell better than "no audio" (a missing instrument bank).
     virtual std::string GetFailureText() const { return {}; }
+    // Which audio track the next OpenFile decodes: 0 the file's best one, n >= 1 its n-th audio track.
+    // A track the file does not have means the best one, unless bStrict, when OpenFile fails instead.
+    // Decoders of files with one track only ignore it.
+    virtual void SetAudioTrack(int nTrack, bool bStrict) {
+        (void)nTrack;
+        (void)bStrict;
+    }
 };
 
 // Makes a fresh decoder for each job, delivering the given format; a null result means no decoder could

@@ -6,6 +6,7 @@
 #include "settings/EncoderSettings.h"
 
 inline constexpr int kMaxConvertJobs = 256;
+inline constexpr int kMaxConvertTrack = 999;
 
 // What klangor-convert was asked to do.
 struct ConvertOptions {
@@ -16,6 +17,8 @@ struct ConvertOptions {
     bool bHelp = false;
     bool bVersion = false;
     int nJobs = 0;  // files converted at once; 0: one per processor
+    int nTrack = 0;  // the audio track of every file; 0: as its cut-info record chose (or the best)
+    bool bNoTags = false;
     EncoderSettings settings;
     std::vector<std::string> files;
 };

@@ -201,6 +201,8 @@ int main(int argc, char **argv) {
     TerminalView view(options, idleFd.Get());
     ConversionBatch batch(view, options.settings);
     batch.SetJobsAtOnce(options.nJobs);
+    batch.SetTrackOverride(options.nTrack);
+    batch.SetWriteTags(!options.bNoTags);
     int nStopSignal = 0;
     {
         std::lock_guard lock(view.Mutex());

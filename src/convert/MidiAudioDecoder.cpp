@@ -160,7 +160,12 @@ public:
 
     int OpenFile(const std::string &strPath) override {
         m_pDecoder = IsMidiFile(strPath) ? CreateMidiAudioDecoder(m_format) : CreateFfmpegAudioDecoder(m_format);
+        m_pDecoder->SetAudioTrack(m_nTrack, m_bTrackStrict);
         return m_pDecoder->OpenFile(strPath);
+    }
+    void SetAudioTrack(int nTrack, bool bStrict) override {
+        m_nTrack = nTrack;
+        m_bTrackStrict = bStrict;
     }
     std::string GetFailureText() const override { return m_pDecoder ? m_pDecoder->GetFailureText() : ""; }
     int GetDuration(int64_t &llDuration) override {
@@ -177,6 +182,8 @@ public:
 
 private:
     const PcmSampleFormat m_format;
+    int m_nTrack = 0;
+    bool m_bTrackStrict = false;
     std::unique_ptr<IAudioDecoder> m_pDecoder;
 };
 
