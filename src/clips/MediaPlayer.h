@@ -78,6 +78,9 @@ public:
     int AddClips(const std::vector<std::string> &paths);
     // Saves the loaded clip's selection beside it; a failure shows the file-system error text.
     bool WriteCutInfo();
+    // Plays the loaded clip's n-th audio track (0: its best one) and keeps the choice in its record,
+    // with the selection as it is.
+    int SetAudioTrack(uint32_t nTrack);
     void ShowPlayerError(const char *pszFormat, ...) __attribute__((format(printf, 2, 3)));
 
     int RegisterGraph();
