@@ -8,6 +8,7 @@ PACKAGES=(
   libmpv-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
+  libfluidsynth-dev timgm6mb-soundfont libtag1-dev
   libgtest-dev googletest
   qt6-svg-dev scdoc
   desktop-file-utils appstream man-db bash-completion dpkg-dev fakeroot file binutils lintian

@@ -8,4 +8,6 @@ struct ClipInfo {
     uint32_t nDuration = 0;
     uint32_t nStart = 0;
     uint32_t nEnd = 0;
+    // The audio track the clip is previewed and converted from: 0 the file's best one, n its n-th.
+    uint32_t nTrack = 0;
 };

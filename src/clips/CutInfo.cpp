@@ -128,7 +128,8 @@ std::string FileErrorText(int iErrno, const std::string &strPath) {
     return strText;
 }
 
-bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nStart, uint32_t &nEnd) {
+bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nStart, uint32_t &nEnd,
+                 uint32_t *pnTrack) {
     if (mediaPath.empty()) {
         return false;
     }
@@ -165,11 +166,13 @@ bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nS
     }
 
     SkipSpace(strText, nPos);
-    uint32_t *pnFields[] = {&nDuration, &nStart, &nEnd};
+    uint32_t nTrack = 0;
+    uint32_t *pnFields[] = {&nDuration, &nStart, &nEnd, &nTrack};
     if (!MatchLiteral(strText, nPos, "CutInfo=")) {
         return true;
     }
-    for (size_t i = 0; i < 3; ++i) {
+    // The fourth number is the chosen audio track; records that stop before it choose none (0).
+    for (size_t i = 0; i < 4; ++i) {
         if (i > 0 && !MatchLiteral(strText, nPos, ",")) {
             break;
         }
@@ -179,6 +182,9 @@ bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nS
         }
         *pnFields[i] = nValue;
     }
+    if (pnTrack) {
+        *pnTrack = nTrack;
+    }
     return true;
 }
 
@@ -187,8 +193,8 @@ bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::strin
         return false;
     }
     char szText[96];
-    const int nLength = std::snprintf(szText, sizeof szText, "Owner=%s\r\nCutInfo=%u,%u,%u,0;", CutInfoOwner,
-                                      info.nDuration, info.nStart, info.nEnd);
+    const int nLength = std::snprintf(szText, sizeof szText, "Owner=%s\r\nCutInfo=%u,%u,%u,%u;", CutInfoOwner,
+                                      info.nDuration, info.nStart, info.nEnd, info.nTrack);
     const std::string strText(szText, static_cast<size_t>(nLength));
     const std::string strPath = CutInfoPath(mediaPath);
     const int iError = ReplaceFileContents(strPath, strText);

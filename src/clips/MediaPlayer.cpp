@@ -1,5 +1,6 @@
 #include "clips/MediaPlayer.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include "clips/GraphRegistration.h"
 #include "clips/MpvPlayback.h"
 #include "common/Version.h"
+#include "convert/AudioDecoder.h"
 
 namespace {
 
@@ -111,7 +113,25 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
                     "FAILED(hr=0x%x) in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
                     "IID_IGraphBuilder, (void **)&m_pGB)\n");
     }
-    hr = m_pGraph->RenderFile(strPath);
+    // Notes are played from a rendering of the song; the clip keeps its own path for its selection.
+    std::string strPlayable = strPath;
+    if (IsMidiFile(strPath)) {
+        std::string strFolder;
+        std::string strWhy = "Cannot prepare the runtime folder";
+        m_pMidiPreview = std::make_unique<MidiPreview>();
+        if (PlaybackFailed(PrepareRegistrationFolder(strFolder)) ||
+            !m_pMidiPreview->Render(strPath, strFolder, strWhy)) {
+            m_pMidiPreview.reset();
+            ShowPlayerError("%s", strWhy.c_str());
+            return kPlaybackFailed;
+        }
+        strPlayable = m_pMidiPreview->Path();
+    }
+    // The track chosen for the clip plays from the start; its number lives in the cut-info record.
+    uint32_t nStoredDuration = 0, nStoredStart = 0, nStoredEnd = 0, nTrack = 0;
+    ReadCutInfo(strPath, nStoredDuration, nStoredStart, nStoredEnd, &nTrack);
+    m_pGraph->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)));
+    hr = m_pGraph->RenderFile(strPlayable);
     if (PlaybackFailed(hr)) {
         return Fail(hr, "FAILED(hr=0x%x) in m_pGB->RenderFile(wFile, NULL)\n");
     }
@@ -123,7 +143,7 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
         return Fail(hr, "FAILED(hr=0x%x) in m_pMS->GetDuration( &llTmp )\n");
     }
     const auto nDuration = static_cast<uint32_t>(llDuration / kMediaTimePerHundredth);
-    m_clipInfo = ClipInfo{nDuration, 0, nDuration};
+    m_clipInfo = ClipInfo{nDuration, 0, nDuration, nTrack};
     hr = m_pGraph->SetPositions(0, static_cast<int64_t>(nDuration) * kMediaTimePerHundredth);
     if (PlaybackFailed(hr)) {
         return Fail(hr,
@@ -182,10 +202,12 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
 void MediaPlayer::ApplyCutInfo() {
     const uint32_t nMeasured = m_clipInfo.nDuration;
     ClipInfo stored = m_clipInfo;
-    if (!ReadCutInfo(m_strFileName, stored.nDuration, stored.nStart, stored.nEnd)) {
+    if (!ReadCutInfo(m_strFileName, stored.nDuration, stored.nStart, stored.nEnd, &stored.nTrack)) {
         WriteCutInfo();
         return;
     }
+    // The track choice stands even where the stored numbers are no selection.
+    m_clipInfo.nTrack = stored.nTrack;
     // A stored selection that is turned inside out or runs past the clip is no selection: preview plays
     // the whole clip, as the conversion converts it. The file is left as it is.
     if (stored.nStart > stored.nEnd || stored.nEnd > nMeasured || stored.nEnd > stored.nDuration) {
@@ -239,6 +261,7 @@ void MediaPlayer::ReleaseGraph() {
         UnregisterGraph();
     }
     m_pGraph.reset();
+    m_pMidiPreview.reset();
     m_bCanStep = false;
 }
 
@@ -497,6 +520,19 @@ int MediaPlayer::AddClips(const std::vector<std::string> &paths) {
         }
     }
     return nFirst;
+}
+
+int MediaPlayer::SetAudioTrack(uint32_t nTrack) {
+    if (!m_pGraph) {
+        return kPlaybackOk;
+    }
+    const int hr = m_pGraph->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)));
+    if (PlaybackFailed(hr)) {
+        return hr;
+    }
+    m_clipInfo.nTrack = nTrack;
+    WriteCutInfo();
+    return kPlaybackOk;
 }
 
 bool MediaPlayer::WriteCutInfo() {

@@ -9,6 +9,7 @@
 #include "clips/PlaceVideo.h"
 #include "clips/PlaybackGraph.h"
 #include "clips/VideoSurface.h"
+#include "convert/MidiPreview.h"
 
 enum class PlayState { Stopped = 0, Paused = 1, Running = 2, Closed = 3 };
 
@@ -83,6 +84,9 @@ public:
     int AddClips(const std::vector<std::string> &paths);
     // Saves the loaded clip's selection beside it; a failure shows the file-system error text.
     bool WriteCutInfo();
+    // Plays the loaded clip's n-th audio track (0: its best one) and keeps the choice in its record,
+    // with the selection as it is.
+    int SetAudioTrack(uint32_t nTrack);
     void ShowPlayerError(const char *pszFormat, ...) __attribute__((format(printf, 2, 3)));
 
     int RegisterGraph();
@@ -149,4 +153,5 @@ private:
 
     VideoSurface m_surface;                    // outlives every playback, which draws into it
     std::unique_ptr<IPlaybackGraph> m_pGraph;  // present while a clip is loaded
+    std::unique_ptr<MidiPreview> m_pMidiPreview;  // the rendering a MIDI clip plays from, while loaded
 };

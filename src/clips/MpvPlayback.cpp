@@ -58,6 +58,7 @@ public:
     ~MpvPlaybackGraph() override;
 
     int Create(const MpvEngineOptions &options);
+    int SetAudioTrack(int nTrack) override;
 
     int RenderFile(const std::string &strPath) override;
     int Run() override { return SetPause(false); }
@@ -354,6 +355,23 @@ bool MpvPlaybackGraph::WaitForSync(mpv_event_id idWanted) {
             return false;
         }
     }
+}
+
+int MpvPlaybackGraph::SetAudioTrack(int nTrack) {
+    // libmpv numbers the audio tracks of a file from 1 in file order, as the cut-info record does; a
+    // number the file lacks plays no sound, so the best track stands in for it, as in the conversion.
+    int64_t nCount = 0;
+    const bool bKnown = m_bLoaded && mpv_get_property(m_pHandle.get(), "track-list/count", MPV_FORMAT_INT64, &nCount) >= 0;
+    int nAudio = 0;
+    for (int64_t i = 0; bKnown && i < nCount; ++i) {
+        const std::string strKey = "track-list/" + std::to_string(i) + "/type";
+        char *szType = mpv_get_property_string(m_pHandle.get(), strKey.c_str());
+        nAudio += szType && std::string(szType) == "audio" ? 1 : 0;
+        mpv_free(szType);
+    }
+    const bool bHasTrack = nTrack > 0 && (!bKnown || nTrack <= nAudio);
+    const std::string strValue = bHasTrack ? std::to_string(nTrack) : "auto";
+    return mpv_set_property_string(m_pHandle.get(), "aid", strValue.c_str());
 }
 
 int MpvPlaybackGraph::SetRate(double dRate) {

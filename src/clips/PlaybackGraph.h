@@ -65,6 +65,11 @@ public:
     virtual int SetPositions(int64_t llCurrent, int64_t llStop) = 0;
 
     virtual int SetRate(double dRate) = 0;
+    // Plays the n-th audio track (n >= 1) of the file, or its best one for 0; before or after RenderFile.
+    virtual int SetAudioTrack(int nTrack) {
+        (void)nTrack;
+        return kPlaybackOk;
+    }
     virtual int GetRate(double &dRate) = 0;
 
     // Hundredths of a decibel, -10000 (silence) .. 0 (full); kPlaybackNotImplemented without audio.

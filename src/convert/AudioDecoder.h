@@ -31,6 +31,15 @@ public:
     // How far into its input the decoder has read, 0..1, or a negative value when it cannot tell. The
     // progress of a stream whose length is unknown is estimated from it.
     virtual double GetReadFraction() const { return -1.0; }
+    // Why OpenFile failed, when the decoder can tell better than "no audio" (a missing instrument bank).
+    virtual std::string GetFailureText() const { return {}; }
+    // Which audio track the next OpenFile decodes: 0 the file's best one, n >= 1 its n-th audio track.
+    // A track the file does not have means the best one, unless bStrict, when OpenFile fails instead.
+    // Decoders of files with one track only ignore it.
+    virtual void SetAudioTrack(int nTrack, bool bStrict) {
+        (void)nTrack;
+        (void)bStrict;
+    }
 };
 
 // Makes a fresh decoder for each job, delivering the given format; a null result means no decoder could
@@ -40,6 +49,12 @@ using AudioDecoderFactory = std::function<std::unique_ptr<IAudioDecoder>(PcmSamp
 // The FFmpeg-backed decoder: interleaved PCM of the asked format (16-bit, format tag 1, or 32-bit float,
 // format tag 3) at the source's rate, one or two channels, sources with more channels downmixed to stereo.
 std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder(PcmSampleFormat format = PcmSampleFormat::S16);
+
+// MIDI files played through the synthesiser: stereo at 44.1 kHz in the asked format.
+std::unique_ptr<IAudioDecoder> CreateMidiAudioDecoder(PcmSampleFormat format = PcmSampleFormat::S16);
+// The decoder for any media file: the MIDI decoder for MIDI content ("MThd", RIFF "RMID"), else FFmpeg.
+std::unique_ptr<IAudioDecoder> CreateMediaAudioDecoder(PcmSampleFormat format = PcmSampleFormat::S16);
+bool IsMidiFile(const std::string &strPath);
 
 // Keeps FFmpeg's own diagnostics off the terminal; failures reach the user as the job's failure text.
 void SilenceDecoderLog();

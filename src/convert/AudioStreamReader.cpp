@@ -33,7 +33,8 @@ bool AudioStreamReader::Fail(const char *szText) {
 void AudioStreamReader::FixSelection(const std::string &strSourcePath) {
     m_strSourcePath = strSourcePath;
     m_selection = ClipInfo{};
-    m_bHasSelection = ReadCutInfo(strSourcePath, m_selection.nDuration, m_selection.nStart, m_selection.nEnd);
+    m_bHasSelection = ReadCutInfo(strSourcePath, m_selection.nDuration, m_selection.nStart, m_selection.nEnd,
+                                  &m_selection.nTrack);
     m_bSelectionFixed = true;
 }
 
@@ -46,13 +47,14 @@ bool AudioStreamReader::Open(const std::string &strPath, PcmSampleFormat format)
     m_strLastError.clear();
     m_format = format;
 
-    m_pDecoder = m_decoderFactory ? m_decoderFactory(format) : nullptr;
+    m_pDecoder = MakeDecoder(format);
     if (!m_pDecoder) {
         return Fail("Could not create MultiMedia Stream for Audio");
     }
     if (m_pDecoder->OpenFile(strPath) < 0) {
+        const std::string strWhy = m_pDecoder->GetFailureText();
         m_pDecoder.reset();
-        return Fail("Can not find audio in you Media file!");
+        return Fail(strWhy.empty() ? "Can not find audio in you Media file!" : strWhy.c_str());
     }
     if (m_pDecoder->GetDuration(m_llDuration) < 0) {
         return Fail("Can not get Duration.");
@@ -92,6 +94,33 @@ bool AudioStreamReader::Open(const std::string &strPath, PcmSampleFormat format)
     return true;
 }
 
+void AudioStreamReader::SetTrackOverride(int nTrack) {
+    m_nTrackOverride = nTrack;
+}
+
+int AudioStreamReader::GetTrack() const {
+    if (m_nTrackOverride > 0) {
+        return m_nTrackOverride;
+    }
+    uint32_t nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
+    if (m_bSelectionFixed) {
+        nTrack = m_bHasSelection ? m_selection.nTrack : 0;
+    } else {
+        ReadCutInfo(m_strSourcePath, nDuration, nStart, nEnd, &nTrack);
+    }
+    return static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX));
+}
+
+std::unique_ptr<IAudioDecoder> AudioStreamReader::MakeDecoder(PcmSampleFormat format) {
+    std::unique_ptr<IAudioDecoder> pDecoder = m_decoderFactory ? m_decoderFactory(format) : nullptr;
+    if (pDecoder) {
+        // A track asked for on the command line must exist; one kept in the cut-info record falls back
+        // to the best track when the file has fewer (it may have been replaced since).
+        pDecoder->SetAudioTrack(GetTrack(), m_nTrackOverride > 0);
+    }
+    return pDecoder;
+}
+
 void AudioStreamReader::ApplySavedSelection() {
     ClipInfo selection = m_selection;
     const bool bHasSelection =
@@ -100,7 +129,9 @@ void AudioStreamReader::ApplySavedSelection() {
     if (!bHasSelection) {
         return;
     }
-    const auto [nDuration, nStart, nEnd] = selection;
+    const uint32_t nDuration = selection.nDuration;
+    const uint32_t nStart = selection.nStart;
+    const uint32_t nEnd = selection.nEnd;
     if (nDuration == 0 && nEnd == 0) {
         return;  // saved by a player that could not measure the clip: the whole clip
     }
@@ -133,7 +164,7 @@ void AudioStreamReader::ApplySavedSelection() {
 }
 
 uint32_t AudioStreamReader::CountRealFrames(PcmSampleFormat format) {
-    std::unique_ptr<IAudioDecoder> pCounter = m_decoderFactory ? m_decoderFactory(format) : nullptr;
+    std::unique_ptr<IAudioDecoder> pCounter = MakeDecoder(format);
     if (!pCounter || pCounter->OpenFile(m_strSourcePath) < 0 || pCounter->Run() < 0) {
         return 0;
     }

@@ -24,7 +24,7 @@ public:
         Ended,               // the range or the stream is done; ReadChunk returns 0
     };
 
-    explicit AudioStreamReader(AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder);
+    explicit AudioStreamReader(AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder);
     AudioStreamReader(const AudioStreamReader &) = delete;
     AudioStreamReader &operator=(const AudioStreamReader &) = delete;
     virtual ~AudioStreamReader();
@@ -32,6 +32,11 @@ public:
     // Reads the clip's saved selection now and keeps it for Open, so that later edits of the
     // cut-info file do not reach a batch that has already started.
     void FixSelection(const std::string &strSourcePath);
+    // Decodes the n-th audio track (n >= 1) whatever the cut-info record chose, and fails when the file
+    // has fewer; 0 leaves the choice to the record.
+    void SetTrackOverride(int nTrack);
+    // The audio track the job decodes as it was asked for: 0 the best one, n the n-th.
+    int GetTrack() const;
     // Opens the file's primary audio track in the given sample format and fixes the range from its
     // saved selection (the fixed one, if any). False when a step failed; m_strLastError names it.
     bool Open(const std::string &strPath, PcmSampleFormat format = PcmSampleFormat::S16);
@@ -64,6 +69,8 @@ public:
     std::unique_ptr<uint8_t[]> m_pBuffer;
     int m_nBufferBytes = 0;
     std::string m_strLastError;
+    // Whether the output gets the source's tags and cover (klangor-convert --no-tags clears it).
+    bool m_bWriteTags = true;
     // Why the job produced no complete output; empty when it converted. Written by the worker that
     // runs the job, read by the window thread after the job's end notice.
     std::string m_strJobError;
@@ -72,6 +79,7 @@ private:
     bool Fail(const char *szText);
     void ApplySavedSelection();
     uint32_t CountRealFrames(PcmSampleFormat format);
+    std::unique_ptr<IAudioDecoder> MakeDecoder(PcmSampleFormat format);
     bool UpdateSample(uint32_t nFrames, uint32_t &nFilled);
 
     AudioDecoderFactory m_decoderFactory;
@@ -82,4 +90,5 @@ private:
     bool m_bSelectionFixed = false;
     bool m_bHasSelection = false;
     ClipInfo m_selection{};
+    int m_nTrackOverride = 0;
 };

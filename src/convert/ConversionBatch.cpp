@@ -126,6 +126,8 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
         // The selection is taken now, as Start saw it; the file itself is opened only for its turn, so
         // a long list never means many open files and decoders.
         pJob->FixSelection(strSource);
+        pJob->SetTrackOverride(m_nTrackOverride);
+        pJob->m_bWriteTags = m_bWriteTags;
         const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType);
         std::string strCandidate = strPath;
         for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {

@@ -34,7 +34,7 @@ class ConversionBatch {
 public:
     // The view and the settings must outlive the batch.
     ConversionBatch(IConversionView &view, EncoderSettings &settings,
-                    AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder);
+                    AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder);
     ConversionBatch(const ConversionBatch &) = delete;
     ConversionBatch &operator=(const ConversionBatch &) = delete;
     ~ConversionBatch();
@@ -45,6 +45,10 @@ public:
     // How many files are converted at once from the next Start: 0 means one per processor, 1 one
     // after the other.
     void SetJobsAtOnce(int nJobs);
+    // From the next Start: every file's n-th audio track (0: as each file's cut-info record chose), and
+    // whether outputs carry their source's tags.
+    void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
+    void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }
     int GetJobsAtOnce() const { return m_mp3Writer.GetJobsAtOnce(); }
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.
@@ -93,6 +97,8 @@ private:
     AudioDecoderFactory m_decoderFactory;
     std::string m_strOutputFolder;
     int m_iOutputType = kOutputTypeMp3;
+    int m_nTrackOverride = 0;
+    bool m_bWriteTags = true;
     std::vector<std::unique_ptr<AudioStreamReader>> m_jobs;
     int m_nCurrentJob = -1;  // the earliest job still converting, or the last one shown
     // Per job of the last batch, written by the notices on the view's thread.

@@ -121,6 +121,7 @@ const std::vector<FlagOption> &FlagOptions() {
         {"--private", [](ConvertOptions &o) { o.settings.m_bPrivate = 1; }},
         {"--vbr", [](ConvertOptions &o) { o.settings.m_iVbrMode = kVbrModeOn; }},
         {"--no-vbr-header", [](ConvertOptions &o) { o.settings.m_bWriteVbrHeader = 0; }},
+        {"--no-tags", [](ConvertOptions &o) { o.bNoTags = true; }},
     };
     return options;
 }
@@ -172,20 +173,21 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             flag->apply(options);
             continue;
         }
-        if (strName == "-j" || strName == "--jobs") {
+        if (strName == "-j" || strName == "--jobs" || strName == "--track") {
             if (!takeValue()) {
                 return false;
             }
             const bool bDigits = !strValue.empty() && strValue.size() <= 4 &&
                                  std::all_of(strValue.begin(), strValue.end(),
                                              [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-            const int nJobs = bDigits ? std::stoi(strValue) : 0;
-            if (nJobs < 1 || nJobs > kMaxConvertJobs) {
+            const int nValue = bDigits ? std::stoi(strValue) : 0;
+            const int nMax = strName == "--track" ? kMaxConvertTrack : kMaxConvertJobs;
+            if (nValue < 1 || nValue > nMax) {
                 strError = "invalid value '" + strValue + "' for " + strName + " (allowed: 1 to " +
-                           std::to_string(kMaxConvertJobs) + ")";
+                           std::to_string(nMax) + ")";
                 return false;
             }
-            options.nJobs = nJobs;
+            (strName == "--track" ? options.nTrack : options.nJobs) = nValue;
             continue;
         }
         if (strName == "-o" || strName == "--out") {
@@ -198,6 +200,13 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
                 return false;
             }
             options.strOutputFolder = strValue;
+            continue;
+        }
+        if (strName == "--soundfont") {
+            if (!takeValue()) {
+                return false;
+            }
+            options.strSoundFont = strValue;
             continue;
         }
         const auto option = std::find_if(ValueOptions().begin(), ValueOptions().end(),
@@ -237,9 +246,14 @@ std::string ConvertUsageText() {
            "      --wav              write WAV files (16-bit PCM)\n"
            "  -j, --jobs N           convert N files at once (default: one per processor);\n"
            "                         --jobs 1 converts one file after the other\n"
+           "      --track N          convert the N-th audio track of every file (a file with fewer\n"
+           "                         fails); by default the track chosen in the window, else the best\n"
+           "      --no-tags          copy neither the source's tags nor its cover into the outputs\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"
+           "      --soundfont FILE   General MIDI instrument bank (.sf2/.sf3) for MIDI files (default:\n"
+           "                         $KLANGOR_SOUNDFONT, else the system's FluidR3_GM or TimGM6mb bank)\n"
            "\n"
            "MP3 settings:\n"
            "      --samplerate HZ    auto, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000\n"

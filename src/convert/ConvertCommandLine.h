@@ -6,15 +6,19 @@
 #include "settings/EncoderSettings.h"
 
 inline constexpr int kMaxConvertJobs = 256;
+inline constexpr int kMaxConvertTrack = 999;
 
 // What klangor-convert was asked to do.
 struct ConvertOptions {
     std::string strOutputFolder;
+    std::string strSoundFont;  // the instrument bank for MIDI files; empty: the usual search
     bool bWav = false;
     bool bQuiet = false;
     bool bHelp = false;
     bool bVersion = false;
     int nJobs = 0;  // files converted at once; 0: one per processor
+    int nTrack = 0;  // the audio track of every file; 0: as its cut-info record chose (or the best)
+    bool bNoTags = false;
     EncoderSettings settings;
     std::vector<std::string> files;
 };

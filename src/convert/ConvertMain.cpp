@@ -20,6 +20,7 @@
 #include "convert/AudioDecoder.h"
 #include "convert/ConversionBatch.h"
 #include "convert/ConvertCommandLine.h"
+#include "convert/MidiSynth.h"
 
 namespace {
 
@@ -191,6 +192,7 @@ int main(int argc, char **argv) {
         return kExitFailed;
     }
     SilenceDecoderLog();
+    SetChosenSoundFont(options.strSoundFont);
 
     ClipList clips;
     for (const std::string &strFile : options.files) {
@@ -199,6 +201,8 @@ int main(int argc, char **argv) {
     TerminalView view(options, idleFd.Get());
     ConversionBatch batch(view, options.settings);
     batch.SetJobsAtOnce(options.nJobs);
+    batch.SetTrackOverride(options.nTrack);
+    batch.SetWriteTags(!options.bNoTags);
     int nStopSignal = 0;
     {
         std::lock_guard lock(view.Mutex());

@@ -77,6 +77,11 @@ public:
     int GetDuration(int64_t &llDuration) override;
     int GetFormat(WaveFormat &wfx) override;
     int Run() override { return m_pCodec ? 0 : AVERROR(EINVAL); }
+    void SetAudioTrack(int nTrack, bool bStrict) override {
+        m_nTrack = nTrack;
+        m_bTrackStrict = bStrict;
+    }
+    std::string GetFailureText() const override { return m_strFailure; }
     int Seek(int64_t llTime) override;
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override;
     double GetReadFraction() const override;
@@ -96,7 +101,12 @@ private:
     bool HasExactTimestamps() const;
     int FixedFrameSize() const;
 
+    int FindAudioStream(const AVCodec *&pDecoder);
+
     const bool m_bFloat;
+    int m_nTrack = 0;
+    bool m_bTrackStrict = false;
+    std::string m_strFailure;
     std::string m_strPath;
     std::unique_ptr<AVFormatContext, FormatCloser> m_pFormat;
     std::unique_ptr<AVCodecContext, CodecFreer> m_pCodec;
@@ -142,7 +152,7 @@ int FfmpegAudioDecoder::OpenFile(const std::string &strPath) {
         return iResult;
     }
     const AVCodec *pDecoder = nullptr;
-    const int nStream = av_find_best_stream(m_pFormat.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &pDecoder, 0);
+    const int nStream = FindAudioStream(pDecoder);
     if (nStream < 0) {
         return nStream;
     }
@@ -196,6 +206,27 @@ int FfmpegAudioDecoder::OpenFile(const std::string &strPath) {
         }
     }
     return 0;
+}
+
+// The chosen track when the file has it, else the stream FFmpeg rates best for audio.
+int FfmpegAudioDecoder::FindAudioStream(const AVCodec *&pDecoder) {
+    m_strFailure.clear();
+    if (m_nTrack > 0) {
+        int nSeen = 0;
+        for (unsigned i = 0; i < m_pFormat->nb_streams; ++i) {
+            const AVStream *pStream = m_pFormat->streams[i];
+            if (pStream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && ++nSeen == m_nTrack) {
+                pDecoder = avcodec_find_decoder(pStream->codecpar->codec_id);
+                return pDecoder ? static_cast<int>(i) : AVERROR_DECODER_NOT_FOUND;
+            }
+        }
+        if (m_bTrackStrict) {
+            m_strFailure = "The file has no audio track " + std::to_string(m_nTrack) + " (it has " +
+                           std::to_string(nSeen) + ")";
+            return AVERROR_STREAM_NOT_FOUND;
+        }
+    }
+    return av_find_best_stream(m_pFormat.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &pDecoder, 0);
 }
 
 int FfmpegAudioDecoder::GetDuration(int64_t &llDuration) {

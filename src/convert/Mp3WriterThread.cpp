@@ -2,6 +2,8 @@
 
 #include <lame/lame.h>
 
+#include "convert/OutputTags.h"
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -162,7 +164,8 @@ void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
     }
     // LAME seeks back to the start of the file to fill in its header frame, so this comes last.
     lame_mp3_tags_fid(gfp, file.Get());
-    if (!file.Keep()) {
+    const MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
+    if (!file.Keep([&tags](const std::string &strTemp) { return WriteMp3Tags(strTemp, tags); })) {
         FailJob(job, kWriteFailed);
     }
 }

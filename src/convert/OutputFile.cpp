@@ -114,11 +114,15 @@ bool OutputFile::Create(const std::string &strPath, bool bReadBack) {
     return true;
 }
 
-bool OutputFile::Keep() {
+bool OutputFile::Keep(const std::function<bool(const std::string &strTempPath)> &finishTemp) {
     if (!m_pFile) {
         return false;
     }
     if (std::fflush(m_pFile.get()) != 0 || std::ferror(m_pFile.get())) {
+        Discard();
+        return false;
+    }
+    if (finishTemp && !m_strTempPath.empty() && !finishTemp(m_strTempPath)) {
         Discard();
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,7 +24,9 @@ public:
     bool IsOpen() const { return m_pFile != nullptr; }
     // Flushes, syncs, closes and renames onto the final name. False when anything written failed to
     // reach the disk; nothing is then left behind and an earlier file of that name stays as it was.
-    bool Keep();
+    // finishTemp, when given, runs on the flushed temporary file before it is synced (tags are added
+    // there); its false result fails the file the same way. It is not run for outputs written in place.
+    bool Keep(const std::function<bool(const std::string &strTempPath)> &finishTemp = {});
     // Closes and removes the temporary file; the final name is not touched.
     void Discard();
 

@@ -1,5 +1,7 @@
 #include "convert/WavWriterThread.h"
 
+#include "convert/OutputTags.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -73,7 +75,7 @@ bool WavFile::WriteFrames(uint32_t nCount, const uint8_t *pData) {
     return true;
 }
 
-bool WavFile::FinishFile() {
+bool WavFile::FinishFile(const MediaTags &tags) {
     const uint32_t nDataBytes = m_nFramesWritten * FrameBytes();
     const bool bPatched = WriteU32At(m_file.Get(), m_posRiffSize, nDataBytes + 36) &&
                           WriteU32At(m_file.Get(), m_posDataSize, nDataBytes);
@@ -81,7 +83,7 @@ bool WavFile::FinishFile() {
         m_file.Discard();
         return false;
     }
-    return m_file.Keep();
+    return m_file.Keep([&tags](const std::string &strTemp) { return WriteWavTags(strTemp, tags); });
 }
 
 void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
@@ -118,7 +120,8 @@ void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
         FailJob(job, job.m_strLastError);
         return;
     }
-    if (!file.FinishFile()) {
+    const MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
+    if (!file.FinishFile(tags)) {
         FailJob(job, kCannotWrite);
         return;
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/MediaTags.h"
 #include "convert/OutputFile.h"
 #include "convert/WriterThread.h"
 
@@ -15,8 +16,8 @@ public:
     // Creates the (temporary) file and writes the header with zero sizes.
     bool WriteHeader(const std::string &strPath, const WaveFormat &wfx);
     bool WriteFrames(uint32_t nCount, const uint8_t *pData);
-    // Patches the sizes of what was written and puts the file under its name.
-    bool FinishFile();
+    // Patches the sizes of what was written and puts the file under its name, with the tags given.
+    bool FinishFile(const MediaTags &tags = {});
     void Discard() { m_file.Discard(); }
     uint32_t FrameBytes() const;
     uint32_t FramesWritten() const { return m_nFramesWritten; }

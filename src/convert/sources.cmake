@@ -4,8 +4,14 @@ list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConvertCommandLine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MediaTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiAudioDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiPreview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiSynth.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
 )

@@ -1,0 +1,108 @@
+#include "convert/OutputTags.h"
+
+#include <taglib/attachedpictureframe.h>
+#include <taglib/commentsframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/wavfile.h>
+
+namespace {
+
+bool IsEmpty(const MediaTags &tags) {
+    for (const std::string *pText : {&tags.strTitle, &tags.strArtist, &tags.strAlbum, &tags.strAlbumArtist,
+                                     &tags.strDate, &tags.strTrack, &tags.strDisc, &tags.strGenre, &tags.strComment,
+                                     &tags.strComposer, &tags.strLanguage}) {
+        if (!pText->empty()) {
+            return false;
+        }
+    }
+    return tags.cover.empty();
+}
+
+TagLib::String Utf8(const std::string &strText) {
+    return TagLib::String(strText, TagLib::String::UTF8);
+}
+
+// Latin-1 is what every reader understands; anything beyond it needs UTF-16 in version 2.3.
+TagLib::String::Type EncodingFor(const TagLib::String &text) {
+    for (const wchar_t c : text) {
+        if (static_cast<unsigned>(c) > 0xFF) {
+            return TagLib::String::UTF16;
+        }
+    }
+    return TagLib::String::Latin1;
+}
+
+void AddText(TagLib::ID3v2::Tag &tag, const char *szFrame, const std::string &strText) {
+    if (strText.empty()) {
+        return;
+    }
+    const TagLib::String text = Utf8(strText);
+    auto *pFrame = new TagLib::ID3v2::TextIdentificationFrame(szFrame, EncodingFor(text));
+    pFrame->setText(text);
+    tag.addFrame(pFrame);  // the tag owns its frames
+}
+
+}  // namespace
+
+bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags) {
+    if (IsEmpty(tags)) {
+        return true;
+    }
+    TagLib::MPEG::File file(strPath.c_str(), false);
+    if (!file.isValid()) {
+        return false;
+    }
+    TagLib::ID3v2::Tag &tag = *file.ID3v2Tag(true);
+    AddText(tag, "TIT2", tags.strTitle);
+    AddText(tag, "TPE1", tags.strArtist);
+    AddText(tag, "TALB", tags.strAlbum);
+    AddText(tag, "TPE2", tags.strAlbumArtist);
+    // TDRC is written as version 2.3's TYER (and TDAT/TIME) by TagLib.
+    AddText(tag, "TDRC", tags.strDate);
+    AddText(tag, "TRCK", tags.strTrack);
+    AddText(tag, "TPOS", tags.strDisc);
+    AddText(tag, "TCON", tags.strGenre);
+    AddText(tag, "TCOM", tags.strComposer);
+    AddText(tag, "TLAN", tags.strLanguage);
+    if (!tags.strComment.empty()) {
+        const TagLib::String text = Utf8(tags.strComment);
+        auto *pComment = new TagLib::ID3v2::CommentsFrame(EncodingFor(text));
+        pComment->setLanguage("eng");
+        pComment->setText(text);
+        tag.addFrame(pComment);
+    }
+    if (!tags.cover.empty()) {
+        auto *pPicture = new TagLib::ID3v2::AttachedPictureFrame;
+        pPicture->setMimeType(tags.strCoverMime);
+        pPicture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+        pPicture->setPicture(TagLib::ByteVector(reinterpret_cast<const char *>(tags.cover.data()),
+                                                static_cast<unsigned>(tags.cover.size())));
+        tag.addFrame(pPicture);
+    }
+    return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v3);
+}
+
+bool WriteWavTags(const std::string &strPath, const MediaTags &tags) {
+    if (IsEmpty(tags)) {
+        return true;
+    }
+    TagLib::RIFF::WAV::File file(strPath.c_str(), false);
+    if (!file.isValid()) {
+        return false;
+    }
+    TagLib::RIFF::Info::Tag &info = *file.InfoTag();
+    const std::pair<const char *, const std::string *> fields[] = {
+        {"INAM", &tags.strTitle}, {"IART", &tags.strArtist},   {"IPRD", &tags.strAlbum},
+        {"ICRD", &tags.strDate},  {"IPRT", &tags.strTrack},    {"IGNR", &tags.strGenre},
+        {"ICMT", &tags.strComment}, {"IMUS", &tags.strComposer}, {"ILNG", &tags.strLanguage},
+    };
+    for (const auto &[szId, pText] : fields) {
+        if (!pText->empty()) {
+            info.setFieldText(szId, Utf8(*pText));
+        }
+    }
+    return file.save(TagLib::RIFF::WAV::File::Info, TagLib::File::StripOthers);
+}
