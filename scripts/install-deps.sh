@@ -8,6 +8,7 @@ PACKAGES=(
   libmpv-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
+  libebur128-dev
   libgtest-dev googletest
   ffmpeg xvfb xauth time
 )

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
 
 inline constexpr int kMaxConvertJobs = 256;
@@ -16,6 +17,7 @@ struct ConvertOptions {
     bool bVersion = false;
     int nJobs = 0;  // files converted at once; 0: one per processor
     EncoderSettings settings;
+    LoudnessTarget loudness;
     std::vector<std::string> files;
 };
 
