@@ -16,6 +16,7 @@ cmake --build "$BUILD_DIR" -j"$JOBS"
 
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$JOBS"
+tests/display/run-xvfb.sh "$BUILD_DIR"
 
 if [[ "$SANITIZERS" == 0 ]]; then
   exit 0
