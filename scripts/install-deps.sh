@@ -10,6 +10,7 @@ PACKAGES=(
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
   libgtest-dev googletest
   ffmpeg xvfb xauth time
+  mp3val
 )
 
 missing=()

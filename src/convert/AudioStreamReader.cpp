@@ -92,6 +92,21 @@ bool AudioStreamReader::Open(const std::string &strPath, PcmSampleFormat format)
     return true;
 }
 
+bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart) {
+    m_decoderFactory = job.m_decoderFactory;
+    // The part's range is given: no cut-info is read, nothing counted.
+    m_strSourcePath = job.m_strSourcePath;
+    m_bSelectionFixed = true;
+    m_bHasSelection = false;
+    if (!Open(job.m_strSourcePath, job.m_format)) {
+        return false;
+    }
+    m_nStartFrame = nStart;
+    m_nEndFrame = std::max(m_nTotalFrames, nStart);
+    m_nFramesToConvert = m_nEndFrame - nStart;
+    return true;
+}
+
 void AudioStreamReader::ApplySavedSelection() {
     ClipInfo selection = m_selection;
     const bool bHasSelection =

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -188,6 +189,20 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             options.nJobs = nJobs;
             continue;
         }
+        if (strName == "--split-after") {
+            if (!takeValue()) {
+                return false;
+            }
+            char *pEnd = nullptr;
+            const double dSeconds = std::strtod(strValue.c_str(), &pEnd);
+            if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !(dSeconds >= 0.0) ||
+                dSeconds > 1e6) {
+                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: seconds, 0 never)";
+                return false;
+            }
+            options.dSplitAfterSeconds = dSeconds;
+            continue;
+        }
         if (strName == "-o" || strName == "--out") {
             if (!takeValue()) {
                 return false;
@@ -232,6 +247,9 @@ std::string ConvertUsageText() {
            "      --wav              write WAV files (16-bit PCM)\n"
            "  -j, --jobs N           convert N files at once (default: one per processor);\n"
            "                         --jobs 1 converts one file after the other\n"
+           "      --split-after SEC  an MP3 file longer than this is encoded in parts on the\n"
+           "                         processors no other file needs, joined into one stream\n"
+           "                         (default 30; 0 never; --jobs 1 never)\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"

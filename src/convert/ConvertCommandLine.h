@@ -15,6 +15,7 @@ struct ConvertOptions {
     bool bHelp = false;
     bool bVersion = false;
     int nJobs = 0;  // files converted at once; 0: one per processor
+    double dSplitAfterSeconds = 30.0;  // longer MP3 files are encoded in parts on spare processors; 0 never
     EncoderSettings settings;
     std::vector<std::string> files;
 };

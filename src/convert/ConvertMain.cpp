@@ -199,6 +199,7 @@ int main(int argc, char **argv) {
     TerminalView view(options, idleFd.Get());
     ConversionBatch batch(view, options.settings);
     batch.SetJobsAtOnce(options.nJobs);
+    batch.SetSplitAfterSeconds(options.dSplitAfterSeconds);
     int nStopSignal = 0;
     {
         std::lock_guard lock(view.Mutex());

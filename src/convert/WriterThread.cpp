@@ -55,6 +55,12 @@ void WriterThread::SetLastError(const std::string &strText) {
     m_strLastError = strText;
 }
 
+int WriterThread::SpareWorkers() const {
+    const size_t nJobs = m_jobs.size();
+    const auto nWaiting = static_cast<int>(nJobs - std::min(m_nNextJob.load(), nJobs));
+    return std::max(0, m_nBatchJobsAtOnce.load() - m_nRunningJobs.load() - nWaiting);
+}
+
 void WriterThread::FailJob(AudioStreamReader &job, const std::string &strText) {
     job.m_strJobError = strText.empty() ? kUnknownFailure : strText;
     SetLastError(job.m_strJobError);
@@ -69,6 +75,8 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     Wait();
     m_jobs = jobs;
     m_nNextJob = 0;
+    m_nRunningJobs = 0;
+    m_nBatchJobsAtOnce = GetJobsAtOnce();
     m_bStop = false;
     const int nWorkers = static_cast<int>(std::min<size_t>(std::max<size_t>(jobs.size(), 1), GetJobsAtOnce()));
     // Running from here, not from the thread's first statement, so the close check never sees a gap.
@@ -134,6 +142,12 @@ void WriterThread::RunJob(size_t nJob) {
             FailJob(job, job.m_strLastError.empty() ? "Can not find audio in you Media file!"
                                                     : job.m_strLastError);
         } else {
+            // Counted while it converts, so a job starting meanwhile knows which workers are spare.
+            struct Running {
+                std::atomic<int> &nCount;
+                explicit Running(std::atomic<int> &n) : nCount(n) { ++nCount; }
+                ~Running() { --nCount; }
+            } running(m_nRunningJobs);
             ConvertJob(job, nIndex);
         }
     } catch (const std::exception &e) {

@@ -62,6 +62,8 @@ protected:
     void Notify(int32_t nKind, int32_t nValue, int32_t nJob);
     bool IsStopRequested() const { return m_bStop.load(); }
     void SetLastError(const std::string &strText);
+    // Workers of the running batch left idle: none of the files still to come would take them.
+    int SpareWorkers() const;
     // Records why the job gave no complete output.
     void FailJob(AudioStreamReader &job, const std::string &strText);
 
@@ -74,6 +76,8 @@ private:
     const char *m_szStartFailure;
     std::vector<AudioStreamReader *> m_jobs;
     std::atomic<size_t> m_nNextJob{0};
+    std::atomic<int> m_nRunningJobs{0};
+    std::atomic<int> m_nBatchJobsAtOnce{1};  // GetJobsAtOnce() when the batch started
     int m_nJobsAtOnce = 0;
     ConversionNotifyProc m_pfnNotify = nullptr;
     void *m_pNotifyContext = nullptr;

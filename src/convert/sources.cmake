@@ -4,6 +4,10 @@ list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConvertCommandLine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3PartsJob.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
