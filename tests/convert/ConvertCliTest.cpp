@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 
 namespace fs = std::filesystem;
@@ -18,12 +19,6 @@ extern char **environ;
 
 namespace {
 
-const std::string kProgram = std::string(KLANGOR_BINARY_DIR) + "/src/klangor-convert";
-
-CommandResult Convert(std::vector<std::string> args) {
-    args.insert(args.begin(), kProgram);
-    return RunCommand(args);
-}
 
 pid_t Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), kProgram);

@@ -9,18 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProgram = std::string(KLANGOR_BINARY_DIR) + "/src/klangor-convert";
-
-CommandResult Convert(std::vector<std::string> args) {
-    args.insert(args.begin(), kProgram);
-    return RunCommand(args);
-}
 
 bool HasLine(const std::string &strText, const std::string &strLine) {
     return ("\n" + strText).find("\n" + strLine + "\n") != std::string::npos;

@@ -8,18 +8,13 @@
 #include <filesystem>
 
 #include "MidiSongs.h"
+#include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 
 namespace {
 
-const std::string kProgram = std::string(KLANGOR_BINARY_DIR) + "/src/klangor-convert";
 constexpr size_t kFrameBytes = 4;  // 16-bit stereo
 constexpr size_t kTailFrames = 2 * 44100;
-
-CommandResult Convert(std::vector<std::string> args) {
-    args.insert(args.begin(), kProgram);
-    return RunCommand(args);
-}
 
 // Converts one file to WAV and returns ffmpeg's own decode of the result.
 std::string ConvertToPcm(MediaFactory &media, const std::string &strSource, const std::string &strOutDir) {

@@ -13,18 +13,13 @@
 
 #include "clips/CutInfo.h"
 #include "convert/MediaTags.h"
+#include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProgram = std::string(KLANGOR_BINARY_DIR) + "/src/klangor-convert";
-
-CommandResult Convert(std::vector<std::string> args) {
-    args.insert(args.begin(), kProgram);
-    return RunCommand(args);
-}
 
 // Three audio tracks that sound different (300, 600 and 900 Hz), with languages and one title.
 std::string MakeThreeTrackFilm(MediaFactory &media, const std::string &strName) {
