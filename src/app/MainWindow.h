@@ -3,6 +3,7 @@
 #include "app/MessageBoxes.h"
 #include "clips/PlaybackGraph.h"
 #include "clips/VideoSurface.h"
+#include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
 #include "skin/SkinButton.h"
 #include "skin/SkinLayout.h"
@@ -112,6 +113,8 @@ public:
     EncoderSettings &GetSettings() { return m_settings; }
     // "One file at a time" from the settings dialog: kept for the session beside the settings.
     bool &OneFileAtATime() { return m_bOneFileAtATime; }
+    // Loudness normalisation from the settings dialog, kept for the session the same way.
+    LoudnessTarget &Loudness() { return m_loudness; }
     const SkinLayout &GetLayout() const { return m_layout; }
     MediaPlayer *GetPlayer() const { return m_pPlayer.get(); }
     VideoPreviewWindow *GetPreviewWindow() const { return m_pPreview.get(); }
@@ -264,6 +267,7 @@ private:
     std::unique_ptr<VideoPreviewWindow> m_pPreview;
     EncoderSettings m_settings;
     bool m_bOneFileAtATime = false;
+    LoudnessTarget m_loudness;
 
     std::map<int, QWidget *> m_controls;
     QLineEdit *m_pOutputFolderEdit = nullptr;

@@ -55,6 +55,7 @@ void MainWindowConversion::OnStartConvert() {
     m_bBatchActive = true;
     m_bEndHandled = false;
     m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);
+    m_pBatch->SetLoudnessTarget(m_window.Loudness());
     m_pBatch->OnStartConvert(clips);
     // A writer that could not start has been reported and the buttons are back; nothing runs. A started
     // one cannot have ended yet: its first notice waits for this thread.

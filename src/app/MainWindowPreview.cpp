@@ -71,6 +71,9 @@ public:
             pTimeline->update();
         }
     }
+    void ShowSeekBarWaveform(const std::string &strPath) override {
+        m_window.GetTimeline()->ShowWaveformOf(strPath);
+    }
     void SetListEntries(const std::vector<ListEntry> &entries, int nSelection) override {
         QListWidget *pList = m_window.GetClipListBox();
         // Filling the list is not the user's choice: it must not load a clip.

@@ -38,7 +38,7 @@ void MainWindow::OnAbout() {
 
 void MainWindow::OnSettings() {
     // The dialog edits the one settings record in place; there is nothing to copy back.
-    SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime);
+    SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness);
     Boxes().RunDialog(dialog);
 }
 

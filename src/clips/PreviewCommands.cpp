@@ -133,6 +133,7 @@ void PreviewCommands::RefreshClipList() {
 void PreviewCommands::SelectClip(int nIndex) {
     m_player.LoadClipAt(nIndex);
     if (!m_player.IsClipLoaded()) {
+        m_view.ShowSeekBarWaveform({});
         EnableTransport(false);
         return;
     }
@@ -145,6 +146,8 @@ void PreviewCommands::SelectClip(int nIndex) {
     m_view.EnableControl(kPreviewIdVolumeSlider, true);
     EnableTransport(true);
     m_view.SetSliderRange(kPreviewIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
+    const ClipList &clips = m_player.GetClipList();
+    m_view.ShowSeekBarWaveform(clips.GetClip(clips.GetCurrentIndex()));
     SetNormalSpeed();
     UpdateTitle();
     UpdateSelectionText();

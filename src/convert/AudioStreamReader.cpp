@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "clips/CutInfo.h"
@@ -46,6 +47,7 @@ bool AudioStreamReader::Open(const std::string &strPath, PcmSampleFormat format)
     m_strSourcePath = strPath;
     m_strLastError.clear();
     m_format = format;
+    m_dGain = 1.0;
 
     m_pDecoder = MakeDecoder(format);
     if (!m_pDecoder) {
@@ -228,7 +230,37 @@ int AudioStreamReader::ReadChunk() {
         m_state = State::Ended;
     }
     m_nFramesRead += nFilled;
+    if (m_dGain != 1.0) {
+        ApplyGain(nFilled);
+    }
     return static_cast<int>(nFilled);
+}
+
+void AudioStreamReader::ApplyGain(uint32_t nFrames) {
+    const size_t nSamples = static_cast<size_t>(nFrames) * static_cast<size_t>(m_nChannels);
+    uint8_t *pBytes = m_pBuffer.get();
+    if (m_wfx.wFormatTag == kWaveFormatFloat) {
+        const auto fGain = static_cast<float>(m_dGain);
+        for (size_t i = 0; i < nSamples; ++i) {
+            float fSample;
+            std::memcpy(&fSample, pBytes + i * 4, sizeof fSample);
+            fSample *= fGain;
+            std::memcpy(pBytes + i * 4, &fSample, sizeof fSample);
+        }
+    } else if (m_nBytesPerSample == 2) {
+        for (size_t i = 0; i < nSamples; ++i) {
+            int16_t iSample;
+            std::memcpy(&iSample, pBytes + i * 2, sizeof iSample);
+            const long lScaled = std::lround(iSample * m_dGain);
+            iSample = static_cast<int16_t>(std::clamp<long>(lScaled, INT16_MIN, INT16_MAX));
+            std::memcpy(pBytes + i * 2, &iSample, sizeof iSample);
+        }
+    } else if (m_nBytesPerSample == 1) {
+        for (size_t i = 0; i < nSamples; ++i) {
+            const long lScaled = std::lround((pBytes[i] - 128) * m_dGain) + 128;
+            pBytes[i] = static_cast<uint8_t>(std::clamp<long>(lScaled, 0, 255));
+        }
+    }
 }
 
 bool AudioStreamReader::UpdateSample(uint32_t nFrames, uint32_t &nFilled) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,7 +42,12 @@ public:
     // saved selection (the fixed one, if any). False when a step failed; m_strLastError names it.
     bool Open(const std::string &strPath, PcmSampleFormat format = PcmSampleFormat::S16);
     // The next chunk in m_pBuffer: its frame count (1..1000), 0 when the range is done, -1 on a failure.
+    // The samples come multiplied by the gain.
     int ReadChunk();
+    // One gain for every sample from the next chunk on (1.0 after Open); 16-bit samples are rounded
+    // and held inside their range.
+    void SetGain(double dGain) { m_dGain = dGain; }
+    double GetGain() const { return m_dGain; }
     // Limits the conversion to [nStart, nEnd); an invalid range changes nothing.
     void SetRange(uint32_t nStart, uint32_t nEnd);
     void Close();
@@ -74,6 +80,11 @@ public:
     // Why the job produced no complete output; empty when it converted. Written by the worker that
     // runs the job, read by the window thread after the job's end notice.
     std::string m_strJobError;
+    // How many times the job's worker reads the range (2 when the loudness is measured first) and how
+    // many of those reads are done, so the progress runs once over them all. Written by the worker,
+    // read by the window thread during the worker's notices.
+    std::atomic<int> m_nPassCount{1};
+    std::atomic<int> m_nPassesDone{0};
 
 private:
     bool Fail(const char *szText);
@@ -81,11 +92,13 @@ private:
     uint32_t CountRealFrames(PcmSampleFormat format);
     std::unique_ptr<IAudioDecoder> MakeDecoder(PcmSampleFormat format);
     bool UpdateSample(uint32_t nFrames, uint32_t &nFilled);
+    void ApplyGain(uint32_t nFrames);
 
     AudioDecoderFactory m_decoderFactory;
     std::unique_ptr<IAudioDecoder> m_pDecoder;
     State m_state = State::Closed;
     PcmSampleFormat m_format = PcmSampleFormat::S16;
+    double m_dGain = 1.0;
     // The saved selection taken by FixSelection; bHasSelection false when there was none of ours.
     bool m_bSelectionFixed = false;
     bool m_bHasSelection = false;

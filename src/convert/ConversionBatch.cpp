@@ -61,6 +61,7 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     m_dPercent = 0.0;
     m_jobProgress.assign(m_jobs.size(), JobProgress::Waiting);
     m_jobFramesDone.assign(m_jobs.size(), 0);
+    m_jobPass.assign(m_jobs.size(), 0);
     m_jobPercent.assign(m_jobs.size(), 0.0);
     m_bStopRequested = false;
     m_bStartFailed = false;
@@ -86,6 +87,11 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
 void ConversionBatch::SetJobsAtOnce(int nJobs) {
     m_mp3Writer.SetJobsAtOnce(nJobs);
     m_wavWriter.SetJobsAtOnce(nJobs);
+}
+
+void ConversionBatch::SetLoudnessTarget(const LoudnessTarget &target) {
+    m_mp3Writer.SetLoudnessTarget(target);
+    m_wavWriter.SetLoudnessTarget(target);
 }
 
 void ConversionBatch::OnStopConvert() {
@@ -163,6 +169,7 @@ void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
             if (bKnownJob) {
                 m_jobProgress[nJob] = JobProgress::Converting;
                 m_jobFramesDone[nJob] = 0;
+                m_jobPass[nJob] = 0;
                 m_jobPercent[nJob] = 0.0;
             }
             break;
@@ -170,15 +177,23 @@ void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
             if (!bKnownJob) {
                 break;
             }
-            m_jobFramesDone[nJob] += static_cast<uint32_t>(notice.nValue);
             const AudioStreamReader &job = *m_jobs[nJob];
+            // A job read twice (loudness measured first) runs its percentage once over both reads.
+            const int nPasses = std::max(1, job.m_nPassCount.load());
+            const int nPass = std::clamp(job.m_nPassesDone.load(), 0, nPasses - 1);
+            if (nPass != m_jobPass[nJob]) {
+                m_jobPass[nJob] = nPass;
+                m_jobFramesDone[nJob] = 0;
+            }
+            m_jobFramesDone[nJob] += static_cast<uint32_t>(notice.nValue);
             const uint32_t nToConvert = job.m_nFramesToConvert;
             // The frame count comes from the container's duration, which may be short: never past 100%.
             // A container that tells no length at all is measured by how far its file has been read.
-            m_jobPercent[nJob] =
+            const double dPassPercent =
                 nToConvert == 0
                     ? job.EstimateReadPercent()
                     : std::min(100.0, static_cast<double>(m_jobFramesDone[nJob]) / nToConvert * 100.0);
+            m_jobPercent[nJob] = (nPass * 100.0 + dPassPercent) / nPasses;
             ShowProgress();
             break;
         }

@@ -50,6 +50,8 @@ public:
     void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
     void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }
     int GetJobsAtOnce() const { return m_mp3Writer.GetJobsAtOnce(); }
+    // From the next Start: whether each output is brought to a target loudness, and which.
+    void SetLoudnessTarget(const LoudnessTarget &target);
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.
     void OnStopConvert();
@@ -103,7 +105,8 @@ private:
     int m_nCurrentJob = -1;  // the earliest job still converting, or the last one shown
     // Per job of the last batch, written by the notices on the view's thread.
     std::vector<JobProgress> m_jobProgress;
-    std::vector<uint32_t> m_jobFramesDone;
+    std::vector<uint32_t> m_jobFramesDone;  // in the job's current pass
+    std::vector<int> m_jobPass;
     std::vector<double> m_jobPercent;
     double m_dPercent = 0.0;
     std::string m_strShownProgress;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -190,6 +192,23 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             (strName == "--track" ? options.nTrack : options.nJobs) = nValue;
             continue;
         }
+        if (strName == "--normalize") {
+            // The target is optional, so it is only ever taken from "--normalize=LUFS": a following
+            // argument is a file.
+            options.loudness.bNormalize = true;
+            options.loudness.dTargetLufs = kLoudnessTargetDefault;
+            if (bHasInlineValue) {
+                char *pEnd = nullptr;
+                const double dTarget = std::strtod(strValue.c_str(), &pEnd);
+                if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !std::isfinite(dTarget) ||
+                    dTarget < kLoudnessTargetMin || dTarget > kLoudnessTargetMax) {
+                    strError = "invalid value '" + strValue + "' for --normalize (allowed: -31 to -5 LUFS)";
+                    return false;
+                }
+                options.loudness.dTargetLufs = dTarget;
+            }
+            continue;
+        }
         if (strName == "-o" || strName == "--out") {
             if (!takeValue()) {
                 return false;
@@ -249,6 +268,10 @@ std::string ConvertUsageText() {
            "      --track N          convert the N-th audio track of every file (a file with fewer\n"
            "                         fails); by default the track chosen in the window, else the best\n"
            "      --no-tags          copy neither the source's tags nor its cover into the outputs\n"
+           "      --normalize[=LUFS] bring each output to this integrated loudness, -31 to -5\n"
+           "                         (default -16): the file is measured first, then converted\n"
+           "                         with one gain, lowered so the true peak stays at -1 dBTP or\n"
+           "                         below; silence is left as it is\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"

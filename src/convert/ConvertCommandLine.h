@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
 
 inline constexpr int kMaxConvertJobs = 256;
@@ -20,6 +21,7 @@ struct ConvertOptions {
     int nTrack = 0;  // the audio track of every file; 0: as its cut-info record chose (or the best)
     bool bNoTags = false;
     EncoderSettings settings;
+    LoudnessTarget loudness;
     std::vector<std::string> files;
 };
 

@@ -203,6 +203,7 @@ int main(int argc, char **argv) {
     batch.SetJobsAtOnce(options.nJobs);
     batch.SetTrackOverride(options.nTrack);
     batch.SetWriteTags(!options.bNoTags);
+    batch.SetLoudnessTarget(options.loudness);
     int nStopSignal = 0;
     {
         std::lock_guard lock(view.Mutex());

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <exception>
 #include <system_error>
+#include <vector>
 
 namespace {
 constexpr const char *kUnknownFailure = "Conversion failed";
+constexpr const char *kMeterFailure = "Cannot measure the loudness of this audio";
+constexpr const char *kStoppedWhileMeasuring = "Stopped while its loudness was being measured";
 }
 
 WriterThread::WriterThread(const char *szStartFailure) : m_szStartFailure(szStartFailure) {}
@@ -68,6 +71,7 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     // The previous batch's thread has sent its last notice; collect it before starting another.
     Wait();
     m_jobs = jobs;
+    m_loudness = m_nextLoudness;
     m_nNextJob = 0;
     m_bStop = false;
     const int nWorkers = static_cast<int>(std::min<size_t>(std::max<size_t>(jobs.size(), 1), GetJobsAtOnce()));
@@ -124,6 +128,8 @@ void WriterThread::RunJob(size_t nJob) {
     AudioStreamReader &job = *m_jobs[nJob];
     const auto nIndex = static_cast<int32_t>(nJob);
     job.m_strJobError.clear();
+    job.m_nPassCount = m_loudness.bNormalize ? 2 : 1;
+    job.m_nPassesDone = 0;
     Notify(NOTICE_JOB_STARTED, nIndex, nIndex);
     try {
         if (!job.IsOpen()) {
@@ -133,7 +139,7 @@ void WriterThread::RunJob(size_t nJob) {
             // Nothing to decode: no output file is made, the reader's reason stands for the job.
             FailJob(job, job.m_strLastError.empty() ? "Can not find audio in you Media file!"
                                                     : job.m_strLastError);
-        } else {
+        } else if (!m_loudness.bNormalize || MeasureLoudness(job, nIndex)) {
             ConvertJob(job, nIndex);
         }
     } catch (const std::exception &e) {
@@ -143,4 +149,59 @@ void WriterThread::RunJob(size_t nJob) {
     }
     job.Close();
     Notify(NOTICE_JOB_ENDED, 0, nIndex);
+}
+
+bool WriterThread::MeasureLoudness(AudioStreamReader &job, int32_t nJob) {
+    LoudnessMeter meter;
+    if (!meter.Start(job.m_nChannels, job.m_nSampleRate)) {
+        FailJob(job, kMeterFailure);
+        return false;
+    }
+    const bool bFloat = job.m_wfx.wFormatTag == kWaveFormatFloat;
+    const bool bShort = !bFloat && job.m_nBytesPerSample == 2;
+    std::vector<float> widened;
+    int n = job.ReadChunk();
+    while (n > 0) {
+        const auto nFrames = static_cast<size_t>(n);
+        const uint8_t *pBytes = job.m_pBuffer.get();
+        bool bAdded = false;
+        // The buffer is the reader's own, allocated by new[], so it is aligned for either sample type.
+        if (bFloat) {
+            bAdded = meter.AddFloat(reinterpret_cast<const float *>(pBytes), nFrames);
+        } else if (bShort) {
+            bAdded = meter.AddShort(reinterpret_cast<const int16_t *>(pBytes), nFrames);
+        } else {
+            widened.resize(nFrames * static_cast<size_t>(job.m_nChannels));
+            for (size_t i = 0; i < widened.size(); ++i) {
+                widened[i] = static_cast<float>(pBytes[i] - 128) * (1.0f / 128.0f);
+            }
+            bAdded = meter.AddFloat(widened.data(), nFrames);
+        }
+        if (!bAdded) {
+            FailJob(job, kMeterFailure);
+            return false;
+        }
+        Notify(NOTICE_PROGRESS, n, nJob);
+        if (IsStopRequested()) {
+            // Nothing has been written yet; a file cut short before its second pass would only be
+            // a wrongly levelled fragment.
+            FailJob(job, kStoppedWhileMeasuring);
+            return false;
+        }
+        n = job.ReadChunk();
+    }
+    if (n < 0) {
+        FailJob(job, job.m_strLastError);
+        return false;
+    }
+    const double dGain = NormalizingGain(meter.Finish(), m_loudness.dTargetLufs);
+    job.m_nPassesDone = 1;
+    // The reader reads its range once: the second pass opens it afresh, at the same selection.
+    job.Close();
+    if (!job.Open(job.m_strSourcePath, JobFormat())) {
+        FailJob(job, job.m_strLastError);
+        return false;
+    }
+    job.SetGain(dGain);
+    return true;
 }

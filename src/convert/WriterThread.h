@@ -9,6 +9,7 @@
 
 #include "convert/AudioStreamReader.h"
 #include "convert/ConversionNotice.h"
+#include "convert/Loudness.h"
 
 // What the WAV and MP3 writers share: a batch run by up to GetJobsAtOnce() workers side by side, each
 // converting one whole job at a time (its own decoder, encoder and output file), taking the jobs in
@@ -32,6 +33,9 @@ public:
     // process may run on. 1 converts one file after the other.
     void SetJobsAtOnce(int nJobs) { m_nJobsAtOnce = nJobs < 0 ? 0 : nJobs; }
     int GetJobsAtOnce() const;
+    // Whether the next batches measure each job's loudness first and convert it with the one gain
+    // that brings it to the target (the progress then runs once over both passes).
+    void SetLoudnessTarget(const LoudnessTarget &target) { m_nextLoudness = target; }
     // Requests the end of the batch: every running file is finished short but well-formed, no further
     // job is started. Returns at once.
     void Stop() { m_bStop = true; }
@@ -70,11 +74,16 @@ private:
     void WorkerProc();
     // The one place that owns a job's life: open for its turn, convert, close, tell.
     void RunJob(size_t nJob);
+    // The first pass of a normalised job: measures its range and reopens it with the gain set. False
+    // when the job is not to be converted (stopped, or the measuring failed; the job says why).
+    bool MeasureLoudness(AudioStreamReader &job, int32_t nJob);
 
     const char *m_szStartFailure;
     std::vector<AudioStreamReader *> m_jobs;
     std::atomic<size_t> m_nNextJob{0};
     int m_nJobsAtOnce = 0;
+    LoudnessTarget m_nextLoudness;
+    LoudnessTarget m_loudness;  // the running batch's, fixed at its start
     ConversionNotifyProc m_pfnNotify = nullptr;
     void *m_pNotifyContext = nullptr;
     std::mutex m_notifyMutex;  // one notice at a time, from whichever worker

@@ -4,6 +4,7 @@ list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConvertCommandLine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Loudness.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiAudioDecoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiFile.cpp

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -55,8 +56,9 @@ void SetRadioIndex(QButtonGroup *pGroup, int iIndex) {
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(EncoderSettings &settings, QWidget *parent, bool *pbOneFileAtATime)
-    : QDialog(parent), m_pbOneFileAtATime(pbOneFileAtATime), m_logic(settings, *this) {
+SettingsDialog::SettingsDialog(EncoderSettings &settings, QWidget *parent, bool *pbOneFileAtATime,
+                               LoudnessTarget *pLoudness)
+    : QDialog(parent), m_pbOneFileAtATime(pbOneFileAtATime), m_pLoudness(pLoudness), m_logic(settings, *this) {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
     BuildControls();
@@ -182,6 +184,9 @@ void SettingsDialog::BuildControls() {
         m_pOneFileAtATimeCheck->setChecked(*m_pbOneFileAtATime);
         pMain->addWidget(m_pOneFileAtATimeCheck);
     }
+    if (m_pLoudness) {
+        BuildLoudnessGroup(pMain);
+    }
 
     // Keyboard order follows the order the controls are meant to be read in, not the layout nesting.
     QWidget *tabOrder[] = {
@@ -193,9 +198,38 @@ void SettingsDialog::BuildControls() {
     for (size_t i = 1; i < std::size(tabOrder); ++i) {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
-    if (m_pOneFileAtATimeCheck) {
-        setTabOrder(m_pCancelButton, m_pOneFileAtATimeCheck);
+    QWidget *pLast = m_pCancelButton;
+    for (QWidget *pNext : {static_cast<QWidget *>(m_pOneFileAtATimeCheck), static_cast<QWidget *>(m_pNormalizeCheck),
+                           static_cast<QWidget *>(m_pNormalizeTargetSpin)}) {
+        if (pNext) {
+            setTabOrder(pLast, pNext);
+            pLast = pNext;
+        }
     }
+}
+
+void SettingsDialog::BuildLoudnessGroup(QVBoxLayout *pMain) {
+    // Below the dialog's own controls and the batch's check box, so nothing above it moves.
+    auto *pBox = new QGroupBox(QStringLiteral("Loudness"));
+    auto *pLayout = new QHBoxLayout(pBox);
+    m_pNormalizeCheck = MakeCheck("Normalize loudness to", "normalizeCheck");
+    m_pNormalizeCheck->setToolTip(QStringLiteral(
+        "Measure each file first, then convert it with one gain that brings it to this integrated loudness; "
+        "the gain stops short of a true peak above -1 dBTP, and silence is left as it is"));
+    m_pNormalizeTargetSpin = new QDoubleSpinBox;
+    m_pNormalizeTargetSpin->setObjectName(QStringLiteral("normalizeTargetSpin"));
+    m_pNormalizeTargetSpin->setRange(kLoudnessTargetMin, kLoudnessTargetMax);
+    m_pNormalizeTargetSpin->setDecimals(1);
+    m_pNormalizeTargetSpin->setSingleStep(1.0);
+    m_pNormalizeTargetSpin->setSuffix(QStringLiteral(" LUFS"));
+    m_pNormalizeCheck->setChecked(m_pLoudness->bNormalize);
+    m_pNormalizeTargetSpin->setValue(m_pLoudness->dTargetLufs);
+    m_pNormalizeTargetSpin->setEnabled(m_pLoudness->bNormalize);
+    connect(m_pNormalizeCheck, &QCheckBox::toggled, m_pNormalizeTargetSpin, &QWidget::setEnabled);
+    pLayout->addWidget(m_pNormalizeCheck);
+    pLayout->addWidget(m_pNormalizeTargetSpin);
+    pLayout->addStretch(1);
+    pMain->addWidget(pBox);
 }
 
 void SettingsDialog::FillLists() {
@@ -224,6 +258,10 @@ void SettingsDialog::accept() {
     m_logic.Ok();
     if (m_pOneFileAtATimeCheck) {
         *m_pbOneFileAtATime = m_pOneFileAtATimeCheck->isChecked();
+    }
+    if (m_pLoudness) {
+        m_pLoudness->bNormalize = m_pNormalizeCheck->isChecked();
+        m_pLoudness->dTargetLufs = m_pNormalizeTargetSpin->value();
     }
     QDialog::accept();
 }

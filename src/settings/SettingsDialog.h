@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
 #include "settings/SettingsDialogLogic.h"
 
@@ -10,6 +11,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QDoubleSpinBox;
 class QRadioButton;
 
 // The modal "Settings" dialog over the one EncoderSettings record. It edits the record in place: a new
@@ -24,13 +26,14 @@ class QRadioButton;
 //
 // Given a session flag, the dialog also shows "One file at a time" below its own controls
 // ("oneFileAtATimeCheck"): how a batch runs is no MP3 setting, so it lives beside the record, not in it.
-// OK writes it; Cancel and "Load Default" leave it alone.
+// OK writes it; Cancel and "Load Default" leave it alone. Given a loudness target, the "Loudness" group
+// follows below that ("normalizeCheck", "normalizeTargetSpin"), kept the same way.
 class SettingsDialog : public QDialog, private SettingsDialogView {
     Q_OBJECT
 
 public:
     explicit SettingsDialog(EncoderSettings &settings, QWidget *parent = nullptr,
-                            bool *pbOneFileAtATime = nullptr);
+                            bool *pbOneFileAtATime = nullptr, LoudnessTarget *pLoudness = nullptr);
     ~SettingsDialog() override;
 
     void accept() override;
@@ -39,6 +42,7 @@ private:
     void BuildControls();
     void FillLists();
     void ConnectHandlers();
+    void BuildLoudnessGroup(class QVBoxLayout *pMain);
 
     // SettingsDialogView: the data exchange and the enabling rules' two switches.
     void SaveControls(SettingsDialogControls &controls) override;
@@ -70,6 +74,9 @@ private:
     QPushButton *m_pCancelButton = nullptr;
     QCheckBox *m_pOneFileAtATimeCheck = nullptr;
     bool *m_pbOneFileAtATime;
+    QCheckBox *m_pNormalizeCheck = nullptr;
+    QDoubleSpinBox *m_pNormalizeTargetSpin = nullptr;
+    LoudnessTarget *m_pLoudness;
 
     SettingsDialogLogic m_logic;
 };

@@ -13,6 +13,13 @@ SkinRect ToSkinRect(const QRect &rect) {
     return SkinRect{rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
 }
 
+// The waveform's shade of a region's colour: halfway to white on a dark region, halfway to black on a
+// light one, so it reads on any skin without a colour of its own.
+QColor WaveColourOn(const QColor &region) {
+    const auto mix = [dark = region.lightness() < 128](int c) { return dark ? c + (255 - c) / 2 : c / 2; };
+    return QColor(mix(region.red()), mix(region.green()), mix(region.blue()));
+}
+
 }  // namespace
 
 TimelineBar::TimelineBar(QWidget *pParent) : QSlider(Qt::Horizontal, pParent) {
@@ -21,6 +28,29 @@ TimelineBar::TimelineBar(QWidget *pParent) : QSlider(Qt::Horizontal, pParent) {
     // The paint covers every pixel, so Qt need not clear behind it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setRange(0, 0);
+    MakeWaveformLoader(CreateFfmpegAudioDecoder);
+}
+
+TimelineBar::~TimelineBar() {
+    // The loader's thread reports to this widget: it ends before anything of the widget goes.
+    m_pWaveform.reset();
+}
+
+void TimelineBar::MakeWaveformLoader(AudioDecoderFactory decoderFactory) {
+    m_pWaveform.reset();
+    m_pWaveform = std::make_unique<WaveformLoader>(std::move(decoderFactory));
+    // From the loader's thread: only a queued repaint, which Qt drops if the widget is gone.
+    m_pWaveform->SetChangedCallback([this] { QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection); });
+}
+
+void TimelineBar::SetWaveformDecoderFactory(AudioDecoderFactory decoderFactory) {
+    MakeWaveformLoader(std::move(decoderFactory));
+    update();
+}
+
+void TimelineBar::ShowWaveformOf(const std::string &strPath) {
+    m_pWaveform->Load(strPath);
+    update();
 }
 
 void TimelineBar::Configure(const Colours &colours, int nBandHeight, int nCursorWidth,
@@ -79,6 +109,7 @@ void TimelineBar::paintEvent(QPaintEvent *) {
     fill(shapes.rcBand, m_colours.band);
     if (shapes.bHasSelection)
         fill(shapes.rcSelection, m_colours.selection);
+    PaintWaveform(painter, shapes);
     if (shapes.bCursorImage) {
         if (!shapes.rcCursor.IsEmpty())
             painter.drawPixmap(shapes.rcCursor.left, shapes.rcCursor.top,
@@ -89,6 +120,20 @@ void TimelineBar::paintEvent(QPaintEvent *) {
     if (shapes.bHasSelection) {
         fill(shapes.rcStartMark, m_colours.startMark);
         fill(shapes.rcEndMark, m_colours.endMark);
+    }
+}
+
+void TimelineBar::PaintWaveform(QPainter &painter, const TimelineShapes &shapes) {
+    const int nRange = maximum() - minimum();
+    if (nRange <= 0 || shapes.rcBand.IsEmpty())
+        return;
+    const std::vector<WavePeak> columns = m_pWaveform->Columns(shapes.rcBand.Width(), nRange / 100.0);
+    const QColor bandWave = WaveColourOn(m_colours.band);
+    const QColor selectionWave = WaveColourOn(m_colours.selection);
+    for (const SkinRect &bar : ComputeWaveformBars(shapes.rcBand, columns)) {
+        const bool bSelected = shapes.bHasSelection && bar.left >= shapes.rcSelection.left &&
+                               bar.left < shapes.rcSelection.right;
+        painter.fillRect(ToQRect(bar), bSelected ? selectionWave : bandWave);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "skin/TimelineGeometry.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "skin/LayoutGeometry.h"
 
@@ -72,6 +73,33 @@ TimelineShapes ComputeTimelineShapes(const TimelineInput &in) {
         out.rcEndMark = {out.rcSelection.right, nMarkTop, out.rcSelection.right + 2, nMarkBottom};
     }
     return out;
+}
+
+std::vector<SkinRect> ComputeWaveformBars(const SkinRect &rcBand, const std::vector<WavePeak> &columns) {
+    std::vector<SkinRect> bars;
+    const int32_t nHeight = rcBand.Height();
+    const int32_t nWidth = rcBand.Width();
+    if (nHeight <= 0 || nWidth <= 0) {
+        return bars;
+    }
+    const double dMiddle = rcBand.top + nHeight / 2.0;
+    const double dHalf = nHeight / 2.0;
+    const auto toY = [&](float fSample) {
+        const double dClamped = std::clamp(static_cast<double>(fSample), -1.0, 1.0);
+        return static_cast<int32_t>(std::lround(dMiddle - dClamped * dHalf));
+    };
+    const size_t nColumns = std::min(columns.size(), static_cast<size_t>(nWidth));
+    for (size_t i = 0; i < nColumns; ++i) {
+        const WavePeak &peak = columns[i];
+        if (!peak.bHas) {
+            continue;
+        }
+        int32_t nTop = std::clamp(toY(peak.fMax), rcBand.top, rcBand.bottom - 1);
+        int32_t nBottom = std::clamp(toY(peak.fMin), nTop + 1, rcBand.bottom);
+        const int32_t x = rcBand.left + static_cast<int32_t>(i);
+        bars.push_back({x, nTop, x + 1, nBottom});
+    }
+    return bars;
 }
 
 }  // namespace klangor

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "skin/SkinRect.h"
+#include "skin/WaveformSummary.h"
 
 namespace klangor {
 
@@ -40,5 +42,11 @@ struct TimelineShapes {
 };
 
 TimelineShapes ComputeTimelineShapes(const TimelineInput &in);
+
+// The waveform inside the band: one bar per column of the band that has a peak, from the column's
+// highest sample (up) to its lowest (down) around the band's middle, full scale filling the band, at
+// least one pixel tall so quiet passages still read as sound. columns[i] is the band's i-th pixel
+// column; columns beyond the band's width are left out.
+std::vector<SkinRect> ComputeWaveformBars(const SkinRect &rcBand, const std::vector<WavePeak> &columns);
 
 }  // namespace klangor

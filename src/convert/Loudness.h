@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// Bringing each output to one integrated loudness (EBU R128): the targets a user may ask for, the
+// meter of the first pass and the one gain of the second.
+inline constexpr double kLoudnessTargetDefault = -16.0;  // LUFS, the common level of spoken programmes
+inline constexpr double kLoudnessTargetMin = -31.0;
+inline constexpr double kLoudnessTargetMax = -5.0;
+inline constexpr double kTruePeakCeiling = -1.0;  // dBTP, never passed by the gain
+
+// Whether a batch normalises, and to what. Set on the window thread before a batch starts; the batch's
+// workers read the copy they were started with.
+struct LoudnessTarget {
+    bool bNormalize = false;
+    double dTargetLufs = kLoudnessTargetDefault;
+};
+
+// What the first pass found: the integrated loudness in LUFS (bAudible false when the selection is
+// silent or too short to gate, so nothing is to be changed) and the highest true peak over the
+// channels, linear (1.0 = full scale).
+struct LoudnessMeasurement {
+    bool bAudible = false;
+    double dIntegratedLufs = 0.0;
+    double dTruePeak = 0.0;
+};
+
+// The linear gain that brings the measured audio to the target, lowered where needed so the true peak
+// stays at or below kTruePeakCeiling; 1.0 for audio that is not audible. Amplifying by more than the
+// peak allows would need a limiter, which changes the sound: the output is then quieter than asked.
+double NormalizingGain(const LoudnessMeasurement &measurement, double dTargetLufs);
+
+// An EBU R128 meter over interleaved PCM (libebur128). Used by one thread.
+class LoudnessMeter {
+public:
+    LoudnessMeter();
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter &) = delete;
+    LoudnessMeter &operator=(const LoudnessMeter &) = delete;
+
+    // Starts a measurement; false when the meter cannot take this stream.
+    bool Start(int nChannels, uint32_t nSampleRate);
+    // Interleaved frames: 32-bit float (full scale ±1.0) or 16-bit signed.
+    bool AddFloat(const float *pSamples, size_t nFrames);
+    bool AddShort(const int16_t *pSamples, size_t nFrames);
+    LoudnessMeasurement Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_pState;
+    int m_nChannels = 0;
+};

@@ -1,0 +1,163 @@
+#include "skin/WaveformLoader.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <system_error>
+
+namespace klangor {
+
+namespace {
+
+constexpr uint32_t kScanChunkFrames = 8192;
+constexpr auto kReportInterval = std::chrono::milliseconds(150);
+constexpr int64_t kUnitsPerSecond = 10000000;
+
+}  // namespace
+
+WaveformLoader::WaveformLoader(AudioDecoderFactory decoderFactory)
+    : m_decoderFactory(std::move(decoderFactory)) {}
+
+WaveformLoader::~WaveformLoader() {
+    CancelScan();
+}
+
+std::string WaveformLoader::CacheKey(const std::string &strPath) {
+    struct stat info {};
+    if (::stat(strPath.c_str(), &info) != 0) {
+        return {};
+    }
+    return strPath + '\n' + std::to_string(info.st_size) + '\n' + std::to_string(info.st_mtim.tv_sec) + '.' +
+           std::to_string(info.st_mtim.tv_nsec);
+}
+
+void WaveformLoader::CancelScan() {
+    m_bCancel = true;
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    m_bCancel = false;
+}
+
+void WaveformLoader::Load(const std::string &strPath) {
+    if (strPath == m_strPath && !strPath.empty() && m_worker.joinable() && GetState() == State::Scanning) {
+        return;  // the same clip again: its scan goes on
+    }
+    CancelScan();
+    std::shared_ptr<Entry> pCurrent;
+    {
+        std::lock_guard lock(m_mutex);
+        // A scan cut short by this load is not worth keeping: it would pass for the whole clip.
+        if (m_pCurrent && m_pCurrent->state == State::Scanning) {
+            m_kept.erase(m_strKey);
+        }
+        m_strPath = strPath;
+        m_strKey = strPath.empty() ? std::string() : CacheKey(strPath);
+        m_pCurrent.reset();
+        if (strPath.empty()) {
+            return;
+        }
+        const auto it = m_strKey.empty() ? m_kept.end() : m_kept.find(m_strKey);
+        if (it != m_kept.end()) {
+            m_pCurrent = it->second;
+            return;
+        }
+        pCurrent = m_pCurrent = std::make_shared<Entry>();
+        if (!m_strKey.empty()) {
+            m_kept[m_strKey] = pCurrent;
+        }
+    }
+    try {
+        m_worker = std::thread(&WaveformLoader::ScanProc, this, pCurrent, strPath);
+    } catch (const std::system_error &) {
+        // No thread to spare: the timeline simply shows no waveform.
+        std::lock_guard lock(m_mutex);
+        m_kept.erase(m_strKey);
+        pCurrent->state = State::NoAudio;
+    }
+}
+
+WaveformLoader::State WaveformLoader::GetState() const {
+    std::lock_guard lock(m_mutex);
+    return m_pCurrent ? m_pCurrent->state : State::Idle;
+}
+
+std::vector<WavePeak> WaveformLoader::Columns(int nColumns, double dSeconds) const {
+    std::lock_guard lock(m_mutex);
+    if (!m_pCurrent) {
+        return std::vector<WavePeak>(static_cast<size_t>(std::max(nColumns, 0)));
+    }
+    return m_pCurrent->summary.Columns(nColumns, dSeconds);
+}
+
+WaveformSummary WaveformLoader::Snapshot() const {
+    std::lock_guard lock(m_mutex);
+    return m_pCurrent ? m_pCurrent->summary : WaveformSummary{};
+}
+
+bool WaveformLoader::WaitUntilSettled(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_settled.wait_for(lock, timeout, [this] { return !m_pCurrent || m_pCurrent->state != State::Scanning; });
+}
+
+void WaveformLoader::Finish(Entry &entry, State state) {
+    {
+        std::lock_guard lock(m_mutex);
+        entry.state = state;
+    }
+    m_settled.notify_all();
+    ReportChanged();
+}
+
+void WaveformLoader::ReportChanged() {
+    if (m_fnChanged) {
+        m_fnChanged();
+    }
+}
+
+void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath) {
+    std::unique_ptr<IAudioDecoder> pDecoder = m_decoderFactory ? m_decoderFactory(PcmSampleFormat::Float) : nullptr;
+    WaveFormat wfx{};
+    int64_t llDuration = 0;
+    if (!pDecoder || pDecoder->OpenFile(strPath) < 0 || pDecoder->GetFormat(wfx) < 0 ||
+        wfx.wFormatTag != kWaveFormatFloat || wfx.nChannels == 0 || wfx.nSamplesPerSec == 0 ||
+        pDecoder->Run() < 0) {
+        Finish(*pEntry, State::NoAudio);
+        return;
+    }
+    if (pDecoder->GetDuration(llDuration) < 0 || llDuration < 0) {
+        llDuration = 0;
+    }
+    const auto nExpected = static_cast<uint64_t>(
+        std::floor(static_cast<double>(llDuration) / kUnitsPerSecond * wfx.nSamplesPerSec));
+    const int nChannels = wfx.nChannels;
+    {
+        std::lock_guard lock(m_mutex);
+        pEntry->summary.Reset(wfx.nSamplesPerSec, nExpected);
+    }
+    std::vector<float> samples(static_cast<size_t>(kScanChunkFrames) * static_cast<size_t>(nChannels));
+    auto lastReport = std::chrono::steady_clock::now();
+    while (!m_bCancel) {
+        uint32_t nFilled = 0;
+        if (pDecoder->Fill(reinterpret_cast<uint8_t *>(samples.data()), kScanChunkFrames, nFilled) < 0) {
+            Finish(*pEntry, State::Failed);
+            return;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            pEntry->summary.AddFrames(samples.data(), nFilled, nChannels);
+        }
+        if (nFilled < kScanChunkFrames) {
+            Finish(*pEntry, State::Complete);
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastReport >= kReportInterval) {
+            lastReport = now;
+            ReportChanged();
+        }
+    }
+    // Cancelled: Load drops this entry from the kept ones.
+}
+
+}  // namespace klangor
