@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -322,3 +323,57 @@ TEST_F(ParallelBatchTest, ProgressOfAStreamWithoutLengthMovesByWhatWasRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// The percentages of "Progress: 1 of 1, X%" texts, in the order shown.
+std::vector<double> ShownPercents(const std::vector<std::string> &texts) {
+    std::vector<double> percents;
+    for (const std::string &strText : texts) {
+        double dPercent = 0.0;
+        if (std::sscanf(strText.c_str(), "Progress: 1 of 1, %lf%%", &dPercent) == 1) {
+            percents.push_back(dPercent);
+        }
+    }
+    return percents;
+}
+
+}  // namespace
+
+TEST_F(BatchTest, NormalisedJobRunsItsPercentageOnceOverBothPasses) {
+    m_view.m_iType = kOutputTypeWav;
+    m_clips.AddClip(Source("a.avi"));
+    m_pBatch->SetLoudnessTarget({true, -16.0});
+    RunBatch();
+    const std::vector<double> percents = ShownPercents(m_view.m_statusTexts);
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << "the percentage went back";
+    EXPECT_LE(percents.front(), 2.0);
+    EXPECT_NE(std::find(percents.begin(), percents.end(), 50.0), percents.end());
+    EXPECT_EQ(percents.back(), 100.0);
+    EXPECT_TRUE(m_pBatch->GetFailures().empty());
+    EXPECT_TRUE(fs::exists(Output("a.avi.wav")));
+    // Both passes read the whole range: the measuring one and the converting one.
+    EXPECT_EQ(m_pScript->nFills.load(), 2 * static_cast<int>((44100 + 999) / 1000));
+}
+
+TEST_F(BatchTest, StopWhileMeasuringWritesNoFileAndSaysWhy) {
+    m_view.m_iType = kOutputTypeMp3;
+    m_clips.AddClip(Source("a.avi"));
+    m_clips.AddClip(Source("b.avi"));
+    m_pBatch->SetLoudnessTarget({true, -16.0});
+    m_view.m_onStatus = [this](const std::string &strText) {
+        if (strText.rfind("Progress: 1 of 2, 2", 0) == 0) {
+            m_pBatch->OnStopConvert();
+        }
+    };
+    RunBatch();
+    EXPECT_TRUE(m_pBatch->WasStopped());
+    EXPECT_FALSE(fs::exists(Output("a.avi.mp3")));
+    EXPECT_FALSE(fs::exists(Output("b.avi.mp3")));
+    const std::vector<JobFailure> failures = m_pBatch->GetFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].strText, "Stopped while its loudness was being measured");
+    // Nothing of the stopped job is left in the folder, not even its temporary.
+    EXPECT_TRUE(fs::is_empty(m_view.m_strFolder));
+}
