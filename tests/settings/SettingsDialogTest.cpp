@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QComboBox>
 #include <QDir>
 #include <QKeyEvent>
@@ -271,6 +272,54 @@ TEST(SettingsDialog, OneFileAtATimeSitsBelowTheOwnControlsAndOnlyOkWritesIt) {
     EXPECT_TRUE(bOneAtATime);
     SettingsDialog reopened(settings, nullptr, &bOneAtATime);
     EXPECT_TRUE(Child<QCheckBox>(reopened, "oneFileAtATimeCheck")->isChecked());
+}
+
+// The loudness group comes below "One file at a time", moving none of the controls above it; the
+// target is held to -31 .. -5 LUFS, OK writes both values for the session and Cancel neither.
+TEST(SettingsDialog, LoudnessGroupSitsBelowEverythingAndOnlyOkWritesIt) {
+    EncoderSettings settings;
+    bool bOneAtATime = false;
+    LoudnessTarget loudness;
+    SettingsDialog before(settings, nullptr, &bOneAtATime);
+    before.show();
+    SettingsDialog dialog(settings, nullptr, &bOneAtATime, &loudness);
+    dialog.show();
+    QApplication::processEvents();
+    auto *pCheck = Child<QCheckBox>(dialog, "normalizeCheck");
+    auto *pSpin = Child<QDoubleSpinBox>(dialog, "normalizeTargetSpin");
+    ASSERT_TRUE(pCheck && pSpin);
+    EXPECT_FALSE(pCheck->isChecked());
+    EXPECT_FALSE(pSpin->isEnabled());
+    EXPECT_EQ(pSpin->value(), -16.0);
+    for (const char *szName : {"sampleRateList", "channelRadio3", "vbrQualityList", "okButton", "cancelButton",
+                               "oneFileAtATimeCheck"}) {
+        const QWidget *pOwn = Child<QWidget>(dialog, szName);
+        const QWidget *pSame = before.findChild<QWidget *>(QString::fromLatin1(szName));
+        ASSERT_TRUE(pOwn && pSame) << szName;
+        EXPECT_EQ(pOwn->mapTo(&dialog, QPoint(0, 0)), pSame->mapTo(&before, QPoint(0, 0))) << szName;
+        EXPECT_LT(pOwn->mapTo(&dialog, QPoint(0, pOwn->height())).y(), pCheck->mapTo(&dialog, QPoint(0, 0)).y())
+            << szName;
+    }
+    pSpin->setValue(-40.0);
+    EXPECT_EQ(pSpin->value(), -31.0);
+    pSpin->setValue(0.0);
+    EXPECT_EQ(pSpin->value(), -5.0);
+
+    pCheck->click();
+    EXPECT_TRUE(pSpin->isEnabled());
+    Child<QPushButton>(dialog, "cancelButton")->click();
+    EXPECT_FALSE(loudness.bNormalize);
+    EXPECT_EQ(loudness.dTargetLufs, -16.0);
+
+    SettingsDialog again(settings, nullptr, &bOneAtATime, &loudness);
+    Child<QCheckBox>(again, "normalizeCheck")->click();
+    Child<QDoubleSpinBox>(again, "normalizeTargetSpin")->setValue(-23.0);
+    Child<QPushButton>(again, "okButton")->click();
+    EXPECT_TRUE(loudness.bNormalize);
+    EXPECT_EQ(loudness.dTargetLufs, -23.0);
+    SettingsDialog reopened(settings, nullptr, &bOneAtATime, &loudness);
+    EXPECT_TRUE(Child<QCheckBox>(reopened, "normalizeCheck")->isChecked());
+    EXPECT_EQ(Child<QDoubleSpinBox>(reopened, "normalizeTargetSpin")->value(), -23.0);
 }
 
 }  // namespace
