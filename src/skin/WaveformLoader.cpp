@@ -105,8 +105,9 @@ void WaveformLoader::Finish(Entry &entry, State state) {
         std::lock_guard lock(m_mutex);
         entry.state = state;
     }
-    m_settled.notify_all();
+    // Reported before waiters wake, so whoever waited for the end has also had its last notice.
     ReportChanged();
+    m_settled.notify_all();
 }
 
 void WaveformLoader::ReportChanged() {
