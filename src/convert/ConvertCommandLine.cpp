@@ -124,6 +124,7 @@ const std::vector<FlagOption> &FlagOptions() {
         {"--vbr", [](ConvertOptions &o) { o.settings.m_iVbrMode = kVbrModeOn; }},
         {"--no-vbr-header", [](ConvertOptions &o) { o.settings.m_bWriteVbrHeader = 0; }},
         {"--no-tags", [](ConvertOptions &o) { o.bNoTags = true; }},
+        {"--replaygain", [](ConvertOptions &o) { o.loudness.bReplayGain = true; }},
     };
     return options;
 }
@@ -248,6 +249,11 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
         }
         (options.settings.*(option->pField)) = iValue;
     }
+    if (options.loudness.bNormalize && options.loudness.bReplayGain) {
+        // One changes the samples, the other tells the player how to: both at once would level twice.
+        strError = "--normalize and --replaygain cannot be used together";
+        return false;
+    }
     if (options.files.empty() && !options.bHelp && !options.bVersion) {
         strError = "no input files";
         return false;
@@ -272,6 +278,8 @@ std::string ConvertUsageText() {
            "                         (default -16): the file is measured first, then converted\n"
            "                         with one gain, lowered so the true peak stays at -1 dBTP or\n"
            "                         below; silence is left as it is\n"
+           "      --replaygain       leave the samples as they are and write each MP3's ReplayGain\n"
+           "                         track gain and peak into its tag instead\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -24,6 +25,22 @@ double NormalizingGain(const LoudnessMeasurement &measurement, double dTargetLuf
         dGainDb = std::min(dGainDb, kTruePeakCeiling - dPeakDb);
     }
     return std::pow(10.0, dGainDb / 20.0);
+}
+
+ReplayGainText FormatReplayGain(const LoudnessMeasurement &measurement) {
+    if (!measurement.bAudible || !std::isfinite(measurement.dIntegratedLufs) ||
+        measurement.dIntegratedLufs <= kAbsoluteGateLufs || !std::isfinite(measurement.dTruePeak)) {
+        return {};
+    }
+    // Players read these with a C-locale number parser, whatever the user's locale is.
+    char szGain[32];
+    char szPeak[32];
+    std::snprintf(szGain, sizeof szGain, "%.2f dB", kReplayGainReferenceLufs - measurement.dIntegratedLufs);
+    std::snprintf(szPeak, sizeof szPeak, "%.6f", std::max(measurement.dTruePeak, 0.0));
+    ReplayGainText text{szGain, szPeak};
+    std::replace(text.strGain.begin(), text.strGain.end(), ',', '.');
+    std::replace(text.strPeak.begin(), text.strPeak.end(), ',', '.');
+    return text;
 }
 
 struct LoudnessMeter::State {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // Bringing each output to one integrated loudness (EBU R128): the targets a user may ask for, the
 // meter of the first pass and the one gain of the second.
@@ -15,7 +16,16 @@ inline constexpr double kTruePeakCeiling = -1.0;  // dBTP, never passed by the g
 struct LoudnessTarget {
     bool bNormalize = false;
     double dTargetLufs = kLoudnessTargetDefault;
+    // Instead of changing the samples, measure each MP3 output while it is encoded and write its
+    // ReplayGain track gain and peak into its tag.
+    bool bReplayGain = false;
 };
+
+// Why a job that measures its loudness gave no output.
+inline constexpr const char *kMeterFailure = "Cannot measure the loudness of this audio";
+
+// ReplayGain 2.0 puts its reference at -18 LUFS.
+inline constexpr double kReplayGainReferenceLufs = -18.0;
 
 // What the first pass found: the integrated loudness in LUFS (bAudible false when the selection is
 // silent or too short to gate, so nothing is to be changed) and the highest true peak over the
@@ -30,6 +40,15 @@ struct LoudnessMeasurement {
 // stays at or below kTruePeakCeiling; 1.0 for audio that is not audible. Amplifying by more than the
 // peak allows would need a limiter, which changes the sound: the output is then quieter than asked.
 double NormalizingGain(const LoudnessMeasurement &measurement, double dTargetLufs);
+
+// The ReplayGain track values of a measured output, as they are written into a tag: the gain to the
+// reference ("-6.52 dB") and the true peak, linear ("0.977237"). Both empty for audio that is not
+// audible, which no gain would make sense for.
+struct ReplayGainText {
+    std::string strGain;
+    std::string strPeak;
+};
+ReplayGainText FormatReplayGain(const LoudnessMeasurement &measurement);
 
 // An EBU R128 meter over interleaved PCM (libebur128). Used by one thread.
 class LoudnessMeter {

@@ -21,6 +21,10 @@ struct MediaTags {
     std::string strLanguage;  // of the chosen audio track, ISO 639-2 ("fra")
     std::string strCoverMime;  // "image/jpeg" or "image/png" when there is a cover
     std::vector<uint8_t> cover;
+    // ReplayGain of the output itself, not of the source: "-6.52 dB" and "0.977237" (linear true peak),
+    // written as TXXX frames of an MP3's tag; empty when not asked for or the audio is silent.
+    std::string strReplayGainGain;
+    std::string strReplayGainPeak;
 };
 
 // One audio track of a file, for a person to choose from.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -131,8 +132,23 @@ void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
     float right[AudioStreamReader::kChunkFrames];
     unsigned char mp3[kMp3BufferBytes];
 
+    // ReplayGain describes what was encoded: the samples are metered on their way to the encoder.
+    std::optional<LoudnessMeter> meter;
+    std::vector<float> meterScratch;
+    if (RunningLoudness().bReplayGain) {
+        meter.emplace();
+        if (!meter->Start(job.m_nChannels, job.m_nSampleRate)) {
+            FailJob(job, kMeterFailure);
+            return;
+        }
+    }
+
     int n = job.ReadChunk();
     while (n > 0) {
+        if (meter && !MeterChunk(*meter, job, n, meterScratch)) {
+            FailJob(job, kMeterFailure);
+            return;
+        }
         SplitChannels(job.m_pBuffer.get(), n, layout, settings, left, right);
         const int nBytes = lame_encode_buffer_ieee_float(gfp, left, right, n, mp3, kMp3BufferBytes);
         if (nBytes < 0) {
@@ -164,7 +180,13 @@ void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
     }
     // LAME seeks back to the start of the file to fill in its header frame, so this comes last.
     lame_mp3_tags_fid(gfp, file.Get());
-    const MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
+    MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
+    if (meter) {
+        // Asked for on its own, so written even when the source's tags are not copied.
+        ReplayGainText replayGain = FormatReplayGain(meter->Finish());
+        tags.strReplayGainGain = std::move(replayGain.strGain);
+        tags.strReplayGainPeak = std::move(replayGain.strPeak);
+    }
     if (!file.Keep([&tags](const std::string &strTemp) { return WriteMp3Tags(strTemp, tags); })) {
         FailJob(job, kWriteFailed);
     }

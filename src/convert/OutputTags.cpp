@@ -13,7 +13,8 @@ namespace {
 bool IsEmpty(const MediaTags &tags) {
     for (const std::string *pText : {&tags.strTitle, &tags.strArtist, &tags.strAlbum, &tags.strAlbumArtist,
                                      &tags.strDate, &tags.strTrack, &tags.strDisc, &tags.strGenre, &tags.strComment,
-                                     &tags.strComposer, &tags.strLanguage}) {
+                                     &tags.strComposer, &tags.strLanguage,
+                                     &tags.strReplayGainGain, &tags.strReplayGainPeak}) {
         if (!pText->empty()) {
             return false;
         }
@@ -43,6 +44,17 @@ void AddText(TagLib::ID3v2::Tag &tag, const char *szFrame, const std::string &st
     auto *pFrame = new TagLib::ID3v2::TextIdentificationFrame(szFrame, EncodingFor(text));
     pFrame->setText(text);
     tag.addFrame(pFrame);  // the tag owns its frames
+}
+
+// A user-defined text frame, as players look up ReplayGain: description and value, both plain ASCII.
+void AddUserText(TagLib::ID3v2::Tag &tag, const char *szDescription, const std::string &strValue) {
+    if (strValue.empty()) {
+        return;
+    }
+    auto *pFrame = new TagLib::ID3v2::UserTextIdentificationFrame(TagLib::String::Latin1);
+    pFrame->setDescription(szDescription);
+    pFrame->setText(Utf8(strValue));
+    tag.addFrame(pFrame);
 }
 
 }  // namespace
@@ -82,6 +94,8 @@ bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags) {
                                                 static_cast<unsigned>(tags.cover.size())));
         tag.addFrame(pPicture);
     }
+    AddUserText(tag, "REPLAYGAIN_TRACK_GAIN", tags.strReplayGainGain);
+    AddUserText(tag, "REPLAYGAIN_TRACK_PEAK", tags.strReplayGainPeak);
     return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v3);
 }
 

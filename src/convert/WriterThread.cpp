@@ -9,7 +9,6 @@
 
 namespace {
 constexpr const char *kUnknownFailure = "Conversion failed";
-constexpr const char *kMeterFailure = "Cannot measure the loudness of this audio";
 constexpr const char *kStoppedWhileMeasuring = "Stopped while its loudness was being measured";
 }
 
@@ -151,33 +150,34 @@ void WriterThread::RunJob(size_t nJob) {
     Notify(NOTICE_JOB_ENDED, 0, nIndex);
 }
 
+bool WriterThread::MeterChunk(LoudnessMeter &meter, const AudioStreamReader &job, int nFrames,
+                              std::vector<float> &scratch) {
+    const auto nCount = static_cast<size_t>(nFrames);
+    const uint8_t *pBytes = job.m_pBuffer.get();
+    // The buffer is the reader's own, allocated by new[], so it is aligned for either sample type.
+    if (job.m_wfx.wFormatTag == kWaveFormatFloat) {
+        return meter.AddFloat(reinterpret_cast<const float *>(pBytes), nCount);
+    }
+    if (job.m_nBytesPerSample == 2) {
+        return meter.AddShort(reinterpret_cast<const int16_t *>(pBytes), nCount);
+    }
+    scratch.resize(nCount * static_cast<size_t>(job.m_nChannels));
+    for (size_t i = 0; i < scratch.size(); ++i) {
+        scratch[i] = static_cast<float>(pBytes[i] - 128) * (1.0f / 128.0f);
+    }
+    return meter.AddFloat(scratch.data(), nCount);
+}
+
 bool WriterThread::MeasureLoudness(AudioStreamReader &job, int32_t nJob) {
     LoudnessMeter meter;
     if (!meter.Start(job.m_nChannels, job.m_nSampleRate)) {
         FailJob(job, kMeterFailure);
         return false;
     }
-    const bool bFloat = job.m_wfx.wFormatTag == kWaveFormatFloat;
-    const bool bShort = !bFloat && job.m_nBytesPerSample == 2;
     std::vector<float> widened;
     int n = job.ReadChunk();
     while (n > 0) {
-        const auto nFrames = static_cast<size_t>(n);
-        const uint8_t *pBytes = job.m_pBuffer.get();
-        bool bAdded = false;
-        // The buffer is the reader's own, allocated by new[], so it is aligned for either sample type.
-        if (bFloat) {
-            bAdded = meter.AddFloat(reinterpret_cast<const float *>(pBytes), nFrames);
-        } else if (bShort) {
-            bAdded = meter.AddShort(reinterpret_cast<const int16_t *>(pBytes), nFrames);
-        } else {
-            widened.resize(nFrames * static_cast<size_t>(job.m_nChannels));
-            for (size_t i = 0; i < widened.size(); ++i) {
-                widened[i] = static_cast<float>(pBytes[i] - 128) * (1.0f / 128.0f);
-            }
-            bAdded = meter.AddFloat(widened.data(), nFrames);
-        }
-        if (!bAdded) {
+        if (!MeterChunk(meter, job, n, widened)) {
             FailJob(job, kMeterFailure);
             return false;
         }

@@ -68,6 +68,12 @@ protected:
     void SetLastError(const std::string &strText);
     // Records why the job gave no complete output.
     void FailJob(AudioStreamReader &job, const std::string &strText);
+    // The running batch's loudness choice, fixed at its start.
+    const LoudnessTarget &RunningLoudness() const { return m_loudness; }
+    // Adds the nFrames frames the job just read to the meter, whatever their sample format; scratch
+    // holds widened 8-bit samples between calls. False when the meter refuses them.
+    static bool MeterChunk(LoudnessMeter &meter, const AudioStreamReader &job, int nFrames,
+                           std::vector<float> &scratch);
 
 private:
     void BatchProc(int nWorkers);

@@ -1,7 +1,12 @@
-// --normalize as a user runs it, the outputs measured by ffmpeg's own EBU R128 meter.
+// --normalize and --replaygain as a user runs them, the outputs measured by ffmpeg's own EBU R128 meter.
 #include <gtest/gtest.h>
 
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+
 #include <cmath>
+#include <map>
 #include <regex>
 
 #include "convert/ConvertCommandLine.h"
@@ -56,6 +61,13 @@ TEST(LoudnessGainTest, SilenceKeepsItsSamplesAndThePeakCeilingWinsOverTheTarget)
     EXPECT_NEAR(20 * std::log10(NormalizingGain({true, -26.0, std::pow(10.0, -6.0 / 20)}, -16.0)), 5.0, 1e-9);
     // Turning down is never held back by the peak.
     EXPECT_NEAR(20 * std::log10(NormalizingGain({true, -8.0, 1.2}, -16.0)), -8.0, 1e-9);
+    // ReplayGain's text: the way to -18 LUFS and the peak, nothing for silence.
+    const ReplayGainText text = FormatReplayGain({true, -23.456, 0.5});
+    EXPECT_EQ(text.strGain, "5.46 dB");
+    EXPECT_EQ(text.strPeak, "0.500000");
+    EXPECT_EQ(FormatReplayGain({true, -9.0, 1.3}).strGain, "-9.00 dB");
+    EXPECT_TRUE(FormatReplayGain({false, -INFINITY, 0.0}).strGain.empty());
+    EXPECT_TRUE(FormatReplayGain({true, -75.0, 0.001}).strPeak.empty());
 }
 
 TEST(LoudnessCommandLineTest, TargetIsOptionalAndHeldToItsRange) {
@@ -130,4 +142,60 @@ TEST(LoudnessCliTest, PeakyQuietSourceStopsAtTheTruePeakCeilingInsteadOfTheTarge
     EXPECT_LT(measured.dIntegrated, -17.0);
     // One gain over the whole file: loudness and peak moved by the same amount.
     EXPECT_NEAR(measured.dIntegrated - source.dIntegrated, measured.dTruePeak - source.dTruePeak, 0.6);
+}
+
+namespace {
+
+// The user-defined text frames of an MP3's ID3v2 tag, by description.
+std::map<std::string, std::string> UserTexts(const std::string &strPath) {
+    std::map<std::string, std::string> texts;
+    TagLib::MPEG::File file(strPath.c_str(), false);
+    if (TagLib::ID3v2::Tag *pTag = file.isValid() ? file.ID3v2Tag() : nullptr) {
+        for (const TagLib::ID3v2::Frame *pFrame : pTag->frameList("TXXX")) {
+            if (const auto *pText = dynamic_cast<const TagLib::ID3v2::UserTextIdentificationFrame *>(pFrame)) {
+                const TagLib::StringList fields = pText->fieldList();
+                texts[pText->description().to8Bit(true)] = fields.size() > 1 ? fields[1].to8Bit(true) : "";
+            }
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+
+TEST(ReplayGainCliTest, GainAndPeakDescribeTheOutputAndNoSampleChanges) {
+    MediaFactory media;
+    const std::string strQuiet = MakeNoise(media, "quiet.wav", 0.015);
+    const std::string strSilent = media.Make("silent.wav", {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo"},
+                                             {"-t", "5", "-c:a", "pcm_s16le"});
+    const std::string strPlain = (media.Dir() / "plain").string();
+    const std::string strGained = (media.Dir() / "gained").string();
+    ASSERT_EQ(RunCommand({kProgram, "-q", "-o", strPlain, strQuiet}).iExitStatus, 0);
+    const CommandResult result = RunCommand({kProgram, "-q", "--replaygain", "-o", strGained, strQuiet, strSilent});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+
+    const std::string strOut = strGained + "/quiet.wav.mp3";
+    EXPECT_EQ(DecodeS16(strOut), DecodeS16(strPlain + "/quiet.wav.mp3")) << "the samples are left alone";
+    const std::map<std::string, std::string> texts = UserTexts(strOut);
+    ASSERT_TRUE(texts.count("REPLAYGAIN_TRACK_GAIN") && texts.count("REPLAYGAIN_TRACK_PEAK"));
+    const std::string &strGain = texts.at("REPLAYGAIN_TRACK_GAIN");
+    ASSERT_TRUE(std::regex_match(strGain, std::regex(R"(-?[0-9]+\.[0-9]{2} dB)"))) << strGain;
+    // Measured independently on the output as a player decodes it: the gain brings it to -18 LUFS.
+    const Measured measured = MeasureWithFfmpeg(strOut);
+    EXPECT_NEAR(std::stod(strGain), -18.0 - measured.dIntegrated, 0.5);
+    EXPECT_GT(std::stod(strGain), 20.0);  // a quiet source is raised a lot
+    const double dPeakDb = 20 * std::log10(std::stod(texts.at("REPLAYGAIN_TRACK_PEAK")));
+    EXPECT_NEAR(dPeakDb, measured.dTruePeak, 1.0);
+
+    // Silence gets no gain at all, rather than +80 dB.
+    EXPECT_TRUE(UserTexts(strGained + "/silent.wav.mp3").empty());
+
+    // Asked for on its own, ReplayGain is written even when the source's tags are not copied.
+    const std::string strBare = (media.Dir() / "bare").string();
+    ASSERT_EQ(RunCommand({kProgram, "-q", "--replaygain", "--no-tags", "-o", strBare, strQuiet}).iExitStatus, 0);
+    EXPECT_EQ(UserTexts(strBare + "/quiet.wav.mp3").count("REPLAYGAIN_TRACK_GAIN"), 1u);
+
+    const CommandResult both = RunCommand({kProgram, "--normalize", "--replaygain", "-o", strBare, strQuiet});
+    EXPECT_EQ(both.iExitStatus, 2);
+    EXPECT_NE(both.strStderr.find("--normalize and --replaygain cannot be used together"), std::string::npos);
 }
