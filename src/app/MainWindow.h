@@ -212,6 +212,12 @@ public:
     // Drains the player's pending events on the window thread.
     void OnGraphNotify();
 
+    // The audio-track menu of the list entry at nIndex, opened at the point: right click on the entry,
+    // the Menu key or Shift+F10 on the list's current entry.
+    void ShowAudioTrackMenu(int nIndex, const QPoint &ptGlobal);
+    // The audio-track menu last opened, while it exists.
+    QMenu *GetAudioTrackMenu() const { return m_pTrackMenu; }
+
     // The two menus, for the right button and for Alt+Space.
     QMenu *GetSizeMenu() const { return m_pSizeMenu; }
     QMenu *GetSystemMenu() const { return m_pSystemMenu; }
@@ -239,6 +245,8 @@ private:
     void OnVideoChanged();
     void CreatePreviewCommands();
     void OnSpaceKey();
+    // The audio-track menu of the list's current entry, beside that entry.
+    void ShowCurrentAudioTrackMenu();
     std::filesystem::path SkinFile(std::string_view strName) const;
 
     MainWindowEnvironment m_environment;
@@ -261,6 +269,7 @@ private:
     std::unique_ptr<PreviewCommands> m_pCommands;
     QMenu *m_pSizeMenu = nullptr;
     QMenu *m_pSystemMenu = nullptr;
+    QMenu *m_pTrackMenu = nullptr;
     int m_nCurrentJob = -1;
     std::map<int, SkinButton *> m_buttons;
     SkinToolTip *m_pToolTip = nullptr;

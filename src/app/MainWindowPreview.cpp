@@ -6,7 +6,10 @@
 #include "clips/PreviewCommands.h"
 #include "skin/VideoPreviewWindow.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
@@ -141,7 +144,82 @@ private:
     Keeps m_keeps;
 };
 
+// The list's right button opens the entry's audio-track menu and nothing else: a right press does not
+// move the list's selection, which would load the clip under the menu.
+class ListTrackMenuOpener : public QObject {
+public:
+    explicit ListTrackMenuOpener(MainWindow &window) : QObject(&window), m_window(window) {}
+
+protected:
+    bool eventFilter(QObject *pWatched, QEvent *pEvent) override {
+        QListWidget *pList = m_window.GetClipListBox();
+        switch (pEvent->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            return static_cast<QMouseEvent *>(pEvent)->button() == Qt::RightButton;
+        case QEvent::ContextMenu: {
+            auto *pMenuEvent = static_cast<QContextMenuEvent *>(pEvent);
+            if (pMenuEvent->reason() == QContextMenuEvent::Mouse) {
+                const QPoint ptViewport = pWatched == pList->viewport()
+                                              ? pMenuEvent->pos()
+                                              : pList->viewport()->mapFromGlobal(pMenuEvent->globalPos());
+                const QModelIndex index = pList->indexAt(ptViewport);
+                if (index.isValid())
+                    m_window.ShowAudioTrackMenu(index.row(), pMenuEvent->globalPos());
+            } else {
+                m_keyMenu();
+            }
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+public:
+    std::function<void()> m_keyMenu;
+
+private:
+    MainWindow &m_window;
+};
+
 }  // namespace
+
+void MainWindow::ShowCurrentAudioTrackMenu() {
+    const int nRow = m_pClipList->currentRow();
+    if (nRow < 0)
+        return;
+    const QRect rcItem = m_pClipList->visualItemRect(m_pClipList->item(nRow));
+    m_pClipList->scrollToItem(m_pClipList->item(nRow));
+    ShowAudioTrackMenu(nRow, m_pClipList->viewport()->mapToGlobal(rcItem.bottomLeft()));
+}
+
+void MainWindow::ShowAudioTrackMenu(int nIndex, const QPoint &ptGlobal) {
+    // Probing reads the file; on a slow disk that takes a moment, so the pointer says so.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const AudioTrackMenu model = m_pCommands->GetAudioTrackMenu(nIndex);
+    QApplication::restoreOverrideCursor();
+    if (m_pTrackMenu != nullptr)
+        m_pTrackMenu->deleteLater();
+    m_pTrackMenu = new QMenu(QStringLiteral("Audio Track"), this);
+    m_pTrackMenu->setAttribute(Qt::WA_DeleteOnClose, false);
+    if (model.entries.empty()) {
+        // Nothing to choose: the menu says why rather than stay away without a word.
+        QAction *pAction = m_pTrackMenu->addAction(QString::fromStdString(model.strMessage));
+        pAction->setEnabled(false);
+    }
+    for (const AudioTrackMenu::Entry &entry : model.entries) {
+        QAction *pAction = m_pTrackMenu->addAction(QString::fromStdString(entry.strLabel));
+        pAction->setCheckable(true);
+        pAction->setChecked(entry.bChecked);
+        const uint32_t nTrack = entry.nTrack;
+        // Queued: the choice may open a clip and show boxes, which is no work for a closing menu.
+        connect(pAction, &QAction::triggered, this,
+                [this, nIndex, nTrack] { m_pCommands->OnChooseAudioTrack(nIndex, nTrack); }, Qt::QueuedConnection);
+    }
+    m_pTrackMenu->popup(ptGlobal);
+}
 
 void MainWindow::CreatePreviewCommands() {
     m_pPreviewView = std::make_unique<MainWindowPreviewView>(*this);
@@ -155,6 +233,13 @@ void MainWindow::CreatePreviewCommands() {
     m_pClipList->installEventFilter(new FocusedKeyKeeper(FocusedKeyKeeper::Keeps::ListKeys, m_pClipList));
     m_pOutputFolderEdit->installEventFilter(
         new FocusedKeyKeeper(FocusedKeyKeeper::Keeps::AllKeys, m_pOutputFolderEdit));
+    auto *pOpener = new ListTrackMenuOpener(*this);
+    pOpener->m_keyMenu = [this] { ShowCurrentAudioTrackMenu(); };
+    m_pClipList->installEventFilter(pOpener);
+    m_pClipList->viewport()->installEventFilter(pOpener);
+    // The Menu key arrives as a context-menu request; Shift+F10 is the other key desktops use for it.
+    auto *pMenuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+    connect(pMenuKey, &QShortcut::activated, this, [this] { ShowCurrentAudioTrackMenu(); });
     const std::pair<QKeySequence, std::function<void()>> keys[] = {
         {QKeySequence(Qt::Key_Space), [this] { OnSpaceKey(); }},
         {QKeySequence(Qt::Key_Left), [this] { m_pCommands->OnSeekBy(-PreviewCommands::kKeySeekStep); }},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,18 @@ public:
     virtual std::vector<std::string> ChooseMediaFiles() = 0;
 };
 
+// What the audio-track menu of one list entry offers: the best track (0) and each track of the file,
+// the one in force checked; or, when there is nothing to choose, the reason in strMessage.
+struct AudioTrackMenu {
+    struct Entry {
+        uint32_t nTrack = 0;
+        std::string strLabel;
+        bool bChecked = false;
+    };
+    std::vector<Entry> entries;
+    std::string strMessage;
+};
+
 // The main window's clip list, selection, time display and transport commands over the preview
 // player, apart from any widget. Window thread only.
 class PreviewCommands {
@@ -81,6 +94,13 @@ public:
     void SelectClip(int nIndex);
     void StopPreview();
     void PlayPausePreview();
+
+    // --- Audio track ---
+    // The menu for the list entry at nIndex. Probing the file can take a moment; it never blocks for good.
+    AudioTrackMenu GetAudioTrackMenu(int nIndex);
+    // Plays the entry's n-th audio track (0: its best one) and keeps it in the entry's record with the
+    // selection as it is. An entry that is not loaded is loaded first.
+    void OnChooseAudioTrack(int nIndex, uint32_t nTrack);
 
     // --- Transport ---
     void OnPlayPause() { PlayPausePreview(); }

@@ -15,6 +15,7 @@ list(APPEND KLANGOR_PLAYER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MpvVideoRenderer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceVideo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreviewTrackCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VideoSurface.cpp
 )
 list(APPEND KLANGOR_GUI_SOURCES

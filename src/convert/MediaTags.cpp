@@ -1,5 +1,6 @@
 #include "convert/MediaTags.h"
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -20,13 +21,42 @@ struct FormatCloser {
 };
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 
-FormatPtr OpenMedia(const std::string &strPath) {
-    AVFormatContext *pRaw = nullptr;
-    if (avformat_open_input(&pRaw, strPath.c_str(), nullptr, nullptr) < 0) {
+std::string ErrorText(int iStatus) {
+    char szText[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(iStatus, szText, sizeof(szText));
+    return szText;
+}
+
+// A probe that reads forever (a stalled share, a file that keeps growing) is cut off at its deadline.
+struct ProbeDeadline {
+    std::chrono::steady_clock::time_point deadline;
+    static int Expired(void *pOpaque) {
+        return std::chrono::steady_clock::now() > static_cast<ProbeDeadline *>(pOpaque)->deadline ? 1 : 0;
+    }
+};
+
+FormatPtr OpenMedia(const std::string &strPath, std::string *pstrError = nullptr,
+                    ProbeDeadline *pDeadline = nullptr) {
+    AVFormatContext *pRaw = avformat_alloc_context();
+    if (!pRaw) {
+        return nullptr;
+    }
+    if (pDeadline) {
+        pRaw->interrupt_callback = AVIOInterruptCB{&ProbeDeadline::Expired, pDeadline};
+    }
+    int iStatus = avformat_open_input(&pRaw, strPath.c_str(), nullptr, nullptr);
+    if (iStatus < 0) {
+        if (pstrError) {
+            *pstrError = ErrorText(iStatus);
+        }
         return nullptr;
     }
     FormatPtr pFormat(pRaw);
-    if (avformat_find_stream_info(pFormat.get(), nullptr) < 0) {
+    iStatus = avformat_find_stream_info(pFormat.get(), nullptr);
+    if (iStatus < 0) {
+        if (pstrError) {
+            *pstrError = ErrorText(iStatus);
+        }
         return nullptr;
     }
     return pFormat;
@@ -273,9 +303,29 @@ MediaTags ReadMediaTags(const std::string &strPath, int nTrack) {
 }
 
 std::vector<AudioTrackInfo> ListAudioTracks(const std::string &strPath) {
+    std::string strError;
+    return ListAudioTracks(strPath, strError);
+}
+
+std::vector<AudioTrackInfo> ListAudioTracks(const std::string &strPath, std::string &strError) {
     std::vector<AudioTrackInfo> tracks;
-    FormatPtr pFormat = OpenMedia(strPath);
+    strError.clear();
+    std::error_code error;
+    const auto status = std::filesystem::status(strPath, error);
+    if (!std::filesystem::exists(status)) {
+        strError = "the file was not found";
+        return tracks;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        strError = "it is not a regular file";
+        return tracks;
+    }
+    ProbeDeadline deadline{std::chrono::steady_clock::now() + std::chrono::seconds(5)};
+    FormatPtr pFormat = OpenMedia(strPath, &strError, &deadline);
     if (!pFormat) {
+        if (strError.empty()) {
+            strError = "it cannot be read";
+        }
         return tracks;
     }
     for (unsigned i = 0; i < pFormat->nb_streams; ++i) {

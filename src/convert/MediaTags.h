@@ -46,6 +46,9 @@ MediaTags ReadMediaTags(const std::string &strPath, int nTrack);
 
 // The file's audio tracks in order; empty when it cannot be read or has none.
 std::vector<AudioTrackInfo> ListAudioTracks(const std::string &strPath);
+// The same, for a person waiting on a menu: only regular files are opened (a pipe or a device would block
+// for ever), the probe gives up after a few seconds, and strError says why a file could not be read.
+std::vector<AudioTrackInfo> ListAudioTracks(const std::string &strPath, std::string &strError);
 
 // The text as valid UTF-8 of at most nMaxBytes: bytes that are not UTF-8 are read as Latin-1, which is
 // what such old tags almost always are.
