@@ -4,6 +4,7 @@
 #include "app/AboutDialog.h"
 #include "app/AppTestSupport.h"
 #include "app/MessageBoxes.h"
+#include "clips/MediaPlayer.h"
 #include "settings/SettingsDialog.h"
 #include "skin/SkinButton.h"
 #include "skin/SkinKeys.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
@@ -317,6 +319,52 @@ TEST_F(DisplayTest, TabWalksTheButtonsAndSpacePressesTheFocusedOne) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return script.Finished() && QApplication::activeModalWidget() == nullptr; },
                                 kWaitMs));
     EXPECT_TRUE(bAboutOpened);
+}
+
+// A real right click on a list entry opens its audio-track menu (and not the Size menu), and a real click
+// on a track plays it and keeps it in the file's record with its selection.
+TEST_F(DisplayTest, ARightClickOnAnEntryOpensItsTrackMenuAndAClickChoosesATrack) {
+    MediaFactory media;
+    const std::string strFilm =
+        media.Make("film.mkv",
+                   {"-f", "lavfi", "-i", "sine=f=300:d=3", "-f", "lavfi", "-i", "sine=f=600:d=3", "-f", "lavfi", "-i",
+                    "sine=f=900:d=3"},
+                   {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:2", "language=deu"});
+    std::ofstream(strFilm + ".clipinfo", std::ios::binary) << "Owner=Vellumar\r\nCutInfo=300,40,260,0;";
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(media.Dir().string()));
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    window.AddMediaFiles({QString::fromStdString(strFilm)});
+    ShowAt(window, QPoint(40, 40));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QListWidget *pList = window.GetClipListBox();
+    MoveTo(pList->viewport()->mapToGlobal(pList->visualItemRect(pList->item(0)).center()));
+    Xdo({"click", "3"});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.GetAudioTrackMenu() != nullptr && window.GetAudioTrackMenu()->isVisible(); }, kWaitMs));
+    EXPECT_FALSE(window.GetSizeMenu()->isVisible());
+    QMenu *pMenu = window.GetAudioTrackMenu();
+    QAction *pThird = nullptr;
+    for (QAction *pAction : pMenu->actions()) {
+        if (pAction->text().startsWith(QStringLiteral("3: deu")))
+            pThird = pAction;
+    }
+    ASSERT_NE(pThird, nullptr);
+    ClickAt(pMenu->mapToGlobal(pMenu->actionGeometry(pThird).center()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.GetPlayer()->GetClipInfo().nTrack == 3u; }, kWaitMs));
+    EXPECT_EQ(ReadFileBytes(strFilm + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,40,260,3;");
+    EXPECT_FALSE(pMenu->isVisible());
+
+    // The Menu key on the focused list opens the same menu for its entry, the choice checked.
+    pList->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pList->hasFocus(); }, kWaitMs));
+    Key(QStringLiteral("Menu"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.GetAudioTrackMenu() != nullptr && window.GetAudioTrackMenu()->isVisible(); }, kWaitMs));
+    EXPECT_TRUE(window.GetAudioTrackMenu()->actions().at(3)->isChecked());
+    Key(QStringLiteral("Escape"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.GetAudioTrackMenu()->isVisible(); }, kWaitMs));
 }
 
 }  // namespace
