@@ -16,6 +16,7 @@ PACKAGES=(
   ffmpeg xvfb xauth time
   clang libclang-rt-14-dev passwd util-linux mount
   xdotool x11-utils
+  mp3val
 )
 
 missing=()

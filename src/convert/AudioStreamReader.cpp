@@ -104,6 +104,9 @@ int AudioStreamReader::GetTrack() const {
     if (m_nTrackOverride > 0) {
         return m_nTrackOverride;
     }
+    if (m_nInheritedTrack >= 0) {
+        return m_nInheritedTrack;
+    }
     uint32_t nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
     if (m_bSelectionFixed) {
         nTrack = m_bHasSelection ? m_selection.nTrack : 0;
@@ -121,6 +124,24 @@ std::unique_ptr<IAudioDecoder> AudioStreamReader::MakeDecoder(PcmSampleFormat fo
         pDecoder->SetAudioTrack(GetTrack(), m_nTrackOverride > 0);
     }
     return pDecoder;
+bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart) {
+    m_decoderFactory = job.m_decoderFactory;
+    // The part's range is given: no cut-info is read, nothing counted.
+    m_strSourcePath = job.m_strSourcePath;
+    m_bSelectionFixed = true;
+    m_bHasSelection = false;
+    // The same audio track as the whole job, chosen the same way (strict only when asked for by number).
+    m_nTrackOverride = job.m_nTrackOverride;
+    m_nInheritedTrack = job.GetTrack();
+    if (!Open(job.m_strSourcePath, job.m_format)) {
+        return false;
+    }
+    // A normalised job's one gain holds for every part.
+    m_dGain = job.m_dGain;
+    m_nStartFrame = nStart;
+    m_nEndFrame = std::max(m_nTotalFrames, nStart);
+    m_nFramesToConvert = m_nEndFrame - nStart;
+    return true;
 }
 
 void AudioStreamReader::ApplySavedSelection() {

@@ -41,6 +41,9 @@ public:
     // Opens the file's primary audio track in the given sample format and fixes the range from its
     // saved selection (the fixed one, if any). False when a step failed; m_strLastError names it.
     bool Open(const std::string &strPath, PcmSampleFormat format = PcmSampleFormat::S16);
+    // Opens the same source as an open job, in its sample format, to hand out its frames from nStart
+    // (an absolute frame) to the end of the stream, whatever its saved selection: one part of the job.
+    bool OpenPart(const AudioStreamReader &job, uint32_t nStart);
     // The next chunk in m_pBuffer: its frame count (1..1000), 0 when the range is done, -1 on a failure.
     // The samples come multiplied by the gain.
     int ReadChunk();
@@ -104,4 +107,5 @@ private:
     bool m_bHasSelection = false;
     ClipInfo m_selection{};
     int m_nTrackOverride = 0;
+    int m_nInheritedTrack = -1;  // a part's: the track its whole job decodes; -1 for a whole job
 };

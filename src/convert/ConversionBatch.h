@@ -52,6 +52,8 @@ public:
     int GetJobsAtOnce() const { return m_mp3Writer.GetJobsAtOnce(); }
     // From the next Start: whether each output is brought to a target loudness, and which.
     void SetLoudnessTarget(const LoudnessTarget &target);
+    // MP3 files longer than this are encoded in parts on the workers no other file needs; 0 never.
+    void SetSplitAfterSeconds(double dSeconds) { m_mp3Writer.SetSplitAfterSeconds(dSeconds); }
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.
     void OnStopConvert();

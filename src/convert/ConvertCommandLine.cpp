@@ -210,6 +210,20 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             }
             continue;
         }
+        if (strName == "--split-after") {
+            if (!takeValue()) {
+                return false;
+            }
+            char *pEnd = nullptr;
+            const double dSeconds = std::strtod(strValue.c_str(), &pEnd);
+            if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !(dSeconds >= 0.0) ||
+                dSeconds > 1e6) {
+                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: seconds, 0 never)";
+                return false;
+            }
+            options.dSplitAfterSeconds = dSeconds;
+            continue;
+        }
         if (strName == "-o" || strName == "--out") {
             if (!takeValue()) {
                 return false;
@@ -280,6 +294,9 @@ std::string ConvertUsageText() {
            "                         below; silence is left as it is\n"
            "      --replaygain       leave the samples as they are and write each MP3's ReplayGain\n"
            "                         track gain and peak into its tag instead\n"
+           "      --split-after SEC  an MP3 file longer than this is encoded in parts on the\n"
+           "                         processors no other file needs, joined into one stream\n"
+           "                         (default 30; 0 never; --jobs 1 never)\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"

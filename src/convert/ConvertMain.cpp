@@ -204,6 +204,7 @@ int main(int argc, char **argv) {
     batch.SetTrackOverride(options.nTrack);
     batch.SetWriteTags(!options.bNoTags);
     batch.SetLoudnessTarget(options.loudness);
+    batch.SetSplitAfterSeconds(options.dSplitAfterSeconds);
     int nStopSignal = 0;
     {
         std::lock_guard lock(view.Mutex());

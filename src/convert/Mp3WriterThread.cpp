@@ -4,6 +4,8 @@
 
 #include "convert/OutputTags.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -11,18 +13,10 @@
 
 namespace {
 
-struct LameCloser {
-    void operator()(lame_global_flags *pFlags) const { lame_close(pFlags); }
-};
-using LamePtr = std::unique_ptr<lame_global_flags, LameCloser>;
-
 constexpr int kMp3BufferBytes = 16384;  // above LAME's worst case for 1000 frames (1.25 × 1000 + 7200)
 
-constexpr const char *kCannotCreate = "Cannot create output file";
-constexpr const char *kInitFailed = "fatal error during initialization";
 constexpr const char *kBufferTooSmall = "mp3 buffer is not big enough...";
 constexpr const char *kInternalError = "mp3 internal error:  error code=i";
-constexpr const char *kWriteFailed = "Error writing mp3 output";
 
 // One sample as LAME's float input, full scale ±1.0: 16-bit -32768 and 8-bit 0x00 are -1.0, 8-bit
 // 0x80 is 0.0.
@@ -67,12 +61,69 @@ void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layo
     }
 }
 
-namespace {
-const char *EncodeFailureText(int iResult) {
+const char *Mp3EncodeFailureText(int iResult) {
     return iResult == -1 ? kBufferTooSmall : kInternalError;
 }
 
-}  // namespace
+SampleLayout LayoutOf(const AudioStreamReader &job) {
+    const SampleLayout::Kind kind = job.m_wfx.wFormatTag == kWaveFormatFloat ? SampleLayout::Kind::Float
+                                    : job.m_nBytesPerSample == 2             ? SampleLayout::Kind::S16
+                                                                             : SampleLayout::Kind::U8;
+    return SampleLayout{kind, job.m_nChannels == 2, job.m_nChannels};
+}
+
+Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &reader, uint64_t nLimit,
+                                 FILE *pOut, const EncoderSettings &settings, LoudnessMeter *pMeter,
+                                 const std::function<void(uint32_t)> &onChunk,
+                                 const std::function<bool()> &isStopped) {
+    Mp3EncodeOutcome outcome;
+    const SampleLayout layout = LayoutOf(reader);
+    float left[AudioStreamReader::kChunkFrames];
+    float right[AudioStreamReader::kChunkFrames];
+    unsigned char mp3[kMp3BufferBytes];
+    std::vector<float> meterScratch;
+    const auto write = [&](int nBytes) {
+        if (nBytes < 0) {
+            outcome.strError = Mp3EncodeFailureText(nBytes);
+            return false;
+        }
+        if (std::fwrite(mp3, 1, static_cast<size_t>(nBytes), pOut) != static_cast<size_t>(nBytes)) {
+            outcome.strError = kMp3WriteFailed;
+            return false;
+        }
+        return true;
+    };
+
+    int n = outcome.nFramesIn < nLimit ? reader.ReadChunk() : 0;
+    while (n > 0) {
+        // A part of a file ends inside a chunk: only its own frames go in.
+        const auto nTake = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(n), nLimit - outcome.nFramesIn));
+        if (pMeter && !MeterReaderChunk(*pMeter, reader, nTake, meterScratch)) {
+            outcome.strError = kMeterFailure;
+            return outcome;
+        }
+        SplitChannels(reader.m_pBuffer.get(), nTake, layout, settings, left, right);
+        if (!write(lame_encode_buffer_ieee_float(gfp, left, right, nTake, mp3, kMp3BufferBytes))) {
+            return outcome;
+        }
+        outcome.nFramesIn += static_cast<uint64_t>(nTake);
+        onChunk(static_cast<uint32_t>(nTake));
+        n = outcome.nFramesIn < nLimit ? reader.ReadChunk() : 0;
+        if (isStopped()) {
+            outcome.bStopped = true;
+            break;
+        }
+    }
+    if (n < 0) {
+        outcome.strError = reader.m_strLastError.empty() ? "Cannot update audio sample" : reader.m_strLastError;
+        return outcome;
+    }
+    if (!write(lame_encode_flush(gfp, mp3, kMp3BufferBytes))) {
+        return outcome;
+    }
+    outcome.bOk = true;
+    return outcome;
+}
 
 Mp3WriterThread::Mp3WriterThread() : WriterThread("Cannot start Save MP3 to file thread!") {}
 
@@ -90,51 +141,38 @@ int Mp3WriterThread::Start(const std::vector<AudioStreamReader *> &jobs, Encoder
 
 void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
     EncoderSettings &settings = *m_pSettings;
+    const int32_t iOutRate = settings.m_iSampleRate;
+    settings.ApplyBitrateCeiling(iOutRate != 0 ? iOutRate : static_cast<int32_t>(job.m_nSampleRate));
+    // Every part of a divided file must be encoded with the same parameters, whatever the dialog does
+    // meanwhile; the channel pick alone follows the live settings.
+    const EncoderSettings snapshot(settings);
+
+    const int nParts = PartsFor(job);
+    if (nParts > 1) {
+        if (ConvertInParts(job, nJob, snapshot, nParts)) {
+            return;
+        }
+        // The parts could not be joined: the file is encoded in one piece, its progress from 0 again.
+        Notify(NOTICE_JOB_STARTED, nJob, nJob);
+    }
+    ConvertWhole(job, nJob, snapshot);
+}
+
+void Mp3WriterThread::ConvertWhole(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot) {
     OutputFile file;
     // Read back and rewritten at the end by LAME for its VBR/Info header.
     if (!file.Create(job.m_strOutputPath, true)) {
-        FailJob(job, kCannotCreate);
+        FailJob(job, kMp3CannotCreate);
         return;
     }
-    LamePtr pLame(lame_init());
+    bool bInitFailed = false;
+    LamePtr pLame = CreateLameEncoder(snapshot, job.m_nSampleRate, snapshot.m_bWriteVbrHeader != 0, bInitFailed);
     if (!pLame) {
-        FailJob(job, kInitFailed);
+        FailJob(job, kMp3InitFailed);
         return;
     }
-    lame_global_flags *gfp = pLame.get();
-    lame_set_in_samplerate(gfp, static_cast<int>(job.m_nSampleRate));
-    const int32_t iOutRate = settings.m_iSampleRate;
-    settings.ApplyBitrateCeiling(iOutRate != 0 ? iOutRate : static_cast<int32_t>(job.m_nSampleRate));
-
-    lame_set_out_samplerate(gfp, iOutRate);
-    lame_set_quality(gfp, settings.m_iQuality);
-    lame_set_brate(gfp, settings.m_iBitrate);
-    lame_set_mode(gfp, static_cast<MPEG_mode>(settings.m_iChannelMode.load()));
-    lame_set_copyright(gfp, settings.m_bCopyright);
-    lame_set_original(gfp, settings.m_bOriginal);
-    lame_set_error_protection(gfp, settings.m_bCrc);
-    lame_set_extension(gfp, settings.m_bPrivate);
-    lame_set_VBR(gfp, static_cast<vbr_mode>(settings.m_iVbrMode.load()));
-    lame_set_bWriteVbrTag(gfp, settings.m_bWriteVbrHeader);
-    lame_set_VBR_min_bitrate_kbps(gfp, settings.m_iVbrMinBitrate);
-    lame_set_VBR_max_bitrate_kbps(gfp, settings.m_iVbrMaxBitrate);
-    lame_set_VBR_q(gfp, settings.m_iVbrQuality);
-    if (lame_init_params(gfp) < 0) {
-        FailJob(job, kInitFailed);
-        return;
-    }
-
-    const SampleLayout::Kind kind = job.m_wfx.wFormatTag == kWaveFormatFloat ? SampleLayout::Kind::Float
-                                    : job.m_nBytesPerSample == 2             ? SampleLayout::Kind::S16
-                                                                             : SampleLayout::Kind::U8;
-    const SampleLayout layout{kind, job.m_nChannels == 2, job.m_nChannels};
-    float left[AudioStreamReader::kChunkFrames];
-    float right[AudioStreamReader::kChunkFrames];
-    unsigned char mp3[kMp3BufferBytes];
-
     // ReplayGain describes what was encoded: the samples are metered on their way to the encoder.
     std::optional<LoudnessMeter> meter;
-    std::vector<float> meterScratch;
     if (RunningLoudness().bReplayGain) {
         meter.emplace();
         if (!meter->Start(job.m_nChannels, job.m_nSampleRate)) {
@@ -142,52 +180,28 @@ void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
             return;
         }
     }
-
-    int n = job.ReadChunk();
-    while (n > 0) {
-        if (meter && !MeterChunk(*meter, job, n, meterScratch)) {
-            FailJob(job, kMeterFailure);
-            return;
-        }
-        SplitChannels(job.m_pBuffer.get(), n, layout, settings, left, right);
-        const int nBytes = lame_encode_buffer_ieee_float(gfp, left, right, n, mp3, kMp3BufferBytes);
-        if (nBytes < 0) {
-            FailJob(job, EncodeFailureText(nBytes));
-            return;
-        }
-        if (std::fwrite(mp3, 1, static_cast<size_t>(nBytes), file.Get()) != static_cast<size_t>(nBytes)) {
-            FailJob(job, kWriteFailed);
-            return;
-        }
-        Notify(NOTICE_PROGRESS, n, nJob);
-        n = job.ReadChunk();
-        if (IsStopRequested()) {
-            break;
-        }
-    }
-    if (n < 0) {
-        FailJob(job, job.m_strLastError);
-        return;
-    }
-    const int nFlushed = lame_encode_flush(gfp, mp3, kMp3BufferBytes);
-    if (nFlushed < 0) {
-        FailJob(job, EncodeFailureText(nFlushed));
-        return;
-    }
-    if (std::fwrite(mp3, 1, static_cast<size_t>(nFlushed), file.Get()) != static_cast<size_t>(nFlushed)) {
-        FailJob(job, kWriteFailed);
+    const Mp3EncodeOutcome outcome = EncodeMp3Frames(
+        pLame.get(), job, UINT64_MAX, file.Get(), *m_pSettings, meter ? &*meter : nullptr,
+        [&](uint32_t nFrames) { Notify(NOTICE_PROGRESS, static_cast<int32_t>(nFrames), nJob); },
+        [this] { return IsStopRequested(); });
+    if (!outcome.bOk) {
+        FailJob(job, outcome.strError);
         return;
     }
     // LAME seeks back to the start of the file to fill in its header frame, so this comes last.
-    lame_mp3_tags_fid(gfp, file.Get());
+    lame_mp3_tags_fid(pLame.get(), file.Get());
+    KeepWithTags(file, job, meter ? &*meter : nullptr);
+}
+
+void Mp3WriterThread::KeepWithTags(OutputFile &file, AudioStreamReader &job, LoudnessMeter *pMeter) {
     MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
-    if (meter) {
+    if (pMeter) {
         // Asked for on its own, so written even when the source's tags are not copied.
-        ReplayGainText replayGain = FormatReplayGain(meter->Finish());
+        ReplayGainText replayGain = FormatReplayGain(pMeter->Finish());
         tags.strReplayGainGain = std::move(replayGain.strGain);
         tags.strReplayGainPeak = std::move(replayGain.strPeak);
     }
     if (!file.Keep([&tags](const std::string &strTemp) { return WriteMp3Tags(strTemp, tags); })) {
-        FailJob(job, kWriteFailed);
+        FailJob(job, kMp3WriteFailed);
     }
 }

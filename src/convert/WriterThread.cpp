@@ -57,6 +57,12 @@ void WriterThread::SetLastError(const std::string &strText) {
     m_strLastError = strText;
 }
 
+int WriterThread::SpareWorkers() const {
+    const size_t nJobs = m_jobs.size();
+    const auto nWaiting = static_cast<int>(nJobs - std::min(m_nNextJob.load(), nJobs));
+    return std::max(0, m_nBatchJobsAtOnce.load() - m_nRunningJobs.load() - nWaiting);
+}
+
 void WriterThread::FailJob(AudioStreamReader &job, const std::string &strText) {
     job.m_strJobError = strText.empty() ? kUnknownFailure : strText;
     SetLastError(job.m_strJobError);
@@ -72,6 +78,8 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     m_jobs = jobs;
     m_loudness = m_nextLoudness;
     m_nNextJob = 0;
+    m_nRunningJobs = 0;
+    m_nBatchJobsAtOnce = GetJobsAtOnce();
     m_bStop = false;
     const int nWorkers = static_cast<int>(std::min<size_t>(std::max<size_t>(jobs.size(), 1), GetJobsAtOnce()));
     // Running from here, not from the thread's first statement, so the close check never sees a gap.
@@ -138,8 +146,16 @@ void WriterThread::RunJob(size_t nJob) {
             // Nothing to decode: no output file is made, the reader's reason stands for the job.
             FailJob(job, job.m_strLastError.empty() ? "Can not find audio in you Media file!"
                                                     : job.m_strLastError);
-        } else if (!m_loudness.bNormalize || MeasureLoudness(job, nIndex)) {
-            ConvertJob(job, nIndex);
+        } else {
+            // Counted while it converts, so a job starting meanwhile knows which workers are spare.
+            struct Running {
+                std::atomic<int> &nCount;
+                explicit Running(std::atomic<int> &n) : nCount(n) { ++nCount; }
+                ~Running() { --nCount; }
+            } running(m_nRunningJobs);
+            if (!m_loudness.bNormalize || MeasureLoudness(job, nIndex)) {
+                ConvertJob(job, nIndex);
+            }
         }
     } catch (const std::exception &e) {
         FailJob(job, e.what());
@@ -150,8 +166,7 @@ void WriterThread::RunJob(size_t nJob) {
     Notify(NOTICE_JOB_ENDED, 0, nIndex);
 }
 
-bool WriterThread::MeterChunk(LoudnessMeter &meter, const AudioStreamReader &job, int nFrames,
-                              std::vector<float> &scratch) {
+bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &job, int nFrames, std::vector<float> &scratch) {
     const auto nCount = static_cast<size_t>(nFrames);
     const uint8_t *pBytes = job.m_pBuffer.get();
     // The buffer is the reader's own, allocated by new[], so it is aligned for either sample type.
@@ -177,7 +192,7 @@ bool WriterThread::MeasureLoudness(AudioStreamReader &job, int32_t nJob) {
     std::vector<float> widened;
     int n = job.ReadChunk();
     while (n > 0) {
-        if (!MeterChunk(meter, job, n, widened)) {
+        if (!MeterReaderChunk(meter, job, n, widened)) {
             FailJob(job, kMeterFailure);
             return false;
         }

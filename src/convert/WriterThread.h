@@ -22,6 +22,10 @@
 // job is opened for its turn by its worker (unless it is open already) and closed after it, so open
 // files and decoders grow with the number of workers, never with the list. The jobs belong to the
 // caller and must stay alive until the batch has ended.
+// Adds the first nFrames frames of the reader's last chunk to the meter, whatever their sample format;
+// scratch holds widened 8-bit samples between calls. False when the meter refuses them.
+bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames, std::vector<float> &scratch);
+
 class WriterThread {
 public:
     WriterThread(const WriterThread &) = delete;
@@ -66,14 +70,12 @@ protected:
     void Notify(int32_t nKind, int32_t nValue, int32_t nJob);
     bool IsStopRequested() const { return m_bStop.load(); }
     void SetLastError(const std::string &strText);
+    // Workers of the running batch left idle: none of the files still to come would take them.
+    int SpareWorkers() const;
     // Records why the job gave no complete output.
     void FailJob(AudioStreamReader &job, const std::string &strText);
     // The running batch's loudness choice, fixed at its start.
     const LoudnessTarget &RunningLoudness() const { return m_loudness; }
-    // Adds the nFrames frames the job just read to the meter, whatever their sample format; scratch
-    // holds widened 8-bit samples between calls. False when the meter refuses them.
-    static bool MeterChunk(LoudnessMeter &meter, const AudioStreamReader &job, int nFrames,
-                           std::vector<float> &scratch);
 
 private:
     void BatchProc(int nWorkers);
@@ -87,6 +89,8 @@ private:
     const char *m_szStartFailure;
     std::vector<AudioStreamReader *> m_jobs;
     std::atomic<size_t> m_nNextJob{0};
+    std::atomic<int> m_nRunningJobs{0};
+    std::atomic<int> m_nBatchJobsAtOnce{1};  // GetJobsAtOnce() when the batch started
     int m_nJobsAtOnce = 0;
     LoudnessTarget m_nextLoudness;
     LoudnessTarget m_loudness;  // the running batch's, fixed at its start

@@ -10,6 +10,10 @@ list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MidiFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiPreview.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiSynth.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3PartsJob.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp

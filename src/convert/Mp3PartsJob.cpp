@@ -1,0 +1,303 @@
+// One long file to MP3 on several workers: consecutive parts, each decoded by its own reader from a
+// little before its start and encoded by its own LAME encoder, joined into one stream.
+//
+// MP3 frame g of the whole file covers the same input, whichever encoder made it, when every part's
+// encoder starts a whole number of frames after the file's start: so each part starts on that grid,
+// kWarmUpFrames before the first frame where it may take over (its psychoacoustic model, filter bank
+// and reservoir are then settled), and the encoder delay is the same for all. The join between two
+// parts is one of the frames within kJoinReach of the even cut: the first where the stream joined so
+// far leaves at least as many free reservoir bytes as the next part's own encoder had borrowed
+// (its main_data_begin); from there Mp3StreamWriter fits every frame of that part. When no such frame
+// exists (or the stream turned out shorter than its container said), the file is encoded in one piece.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "convert/Mp3Frame.h"
+#include "convert/Mp3StreamWriter.h"
+#include "convert/Mp3WriterThread.h"
+
+namespace {
+
+constexpr int64_t kJoinReach = 24;
+constexpr int64_t kWarmUpFrames = 32;
+// Frames a part runs past its last possible join: LAME's look-ahead, then the frames its flush pads.
+constexpr int64_t kTailFrames = 4;
+constexpr int kMaxParts = 16;
+constexpr size_t kPartBufferBytes = 1 << 16;
+
+struct FileCloser {
+    void operator()(FILE *pFile) const { std::fclose(pFile); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// A nameless scratch file in the output's folder (so a killed process leaves nothing behind), or in
+// the system's temporary folder where that folder cannot hold one.
+FilePtr CreateScratchFile(const std::string &strOutputPath) {
+    std::filesystem::path folder = std::filesystem::path(strOutputPath).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::string strTemplate = (folder / ".klangor-part-XXXXXX").string();
+        fd = ::mkostemp(strTemplate.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            ::unlink(strTemplate.c_str());
+        }
+    }
+    FilePtr pFile(fd >= 0 ? ::fdopen(fd, "w+b") : std::tmpfile());
+    if (fd >= 0 && !pFile) {
+        ::close(fd);
+    }
+    if (pFile) {
+        std::setvbuf(pFile.get(), nullptr, _IOFBF, kPartBufferBytes);
+    }
+    return pFile;
+}
+
+struct PartPlan {
+    int64_t llFirstFrame = 0;  // the whole file's frame that the part encoder's first frame is
+    uint32_t nInputStart = 0;  // absolute input frame
+    uint64_t llInputFrames = 0;
+    uint64_t llOwnStart = 0, llOwnEnd = 0;  // input frames whose progress this part reports
+    int64_t llJoinLo = 0, llJoinHi = 0;     // where it may take over from the part before
+};
+
+struct PartResult {
+    Mp3EncodeOutcome outcome;
+    FilePtr pFile;
+    std::vector<uint8_t> headerFrame;
+    int nDelay = 0;
+};
+
+}  // namespace
+
+int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
+    const double dSplit = m_dSplitAfterSeconds;
+    const double dRate = job.m_nSampleRate;
+    const double dFrames = job.m_nFramesToConvert;
+    if (dSplit <= 0.0 || dRate <= 0.0 || dFrames <= dSplit * dRate) {
+        return 1;
+    }
+    // ReplayGain meters the samples in the order they are encoded, which only an undivided encode has.
+    if (RunningLoudness().bReplayGain) {
+        return 1;
+    }
+    const int nSpare = SpareWorkers();
+    if (nSpare <= 0) {
+        return 1;
+    }
+    // Parts of at least half the threshold, and long enough for their warm-up and join reach.
+    const double dMinPart = std::max(dSplit * dRate / 2, 4.0 * (2 * kJoinReach + kWarmUpFrames + kTailFrames) * 1152);
+    const int nByLength = static_cast<int>(dFrames / dMinPart);
+    return std::clamp(std::min(nSpare + 1, nByLength), 1, kMaxParts);
+}
+
+bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot,
+                                     int nParts) {
+    bool bHeader = snapshot.m_bWriteVbrHeader != 0;
+    bool bProbeFailed = false;
+    LamePtr pProbe = CreateLameEncoder(snapshot, job.m_nSampleRate, false, bProbeFailed);
+    // The parts can line up only when LAME encodes at the input's own rate.
+    if (!pProbe || lame_get_out_samplerate(pProbe.get()) != static_cast<int>(job.m_nSampleRate)) {
+        return false;
+    }
+    const int64_t llFrameSize = lame_get_framesize(pProbe.get());
+    pProbe.reset();
+
+    const uint64_t llStart = job.m_nStartFrame;
+    const bool bToStreamEnd = job.RunsToStreamEnd();
+    const uint64_t llJobEnd = bToStreamEnd ? UINT64_MAX : job.m_nEndFrame;
+    const auto llMp3Frames = static_cast<int64_t>(job.m_nFramesToConvert) / llFrameSize;
+    std::vector<PartPlan> plans(static_cast<size_t>(nParts));
+    for (int i = 1; i < nParts; ++i) {
+        const int64_t llCut = std::llround(static_cast<double>(i) * static_cast<double>(llMp3Frames) / nParts);
+        plans[i].llJoinLo = llCut - kJoinReach;
+        plans[i].llJoinHi = llCut + kJoinReach;
+        plans[i].llFirstFrame = plans[i].llJoinLo - kWarmUpFrames;
+        plans[i].llOwnStart = llStart + static_cast<uint64_t>(llCut * llFrameSize);
+        plans[i - 1].llOwnEnd = plans[i].llOwnStart;
+    }
+    plans.back().llOwnEnd = llJobEnd;
+    plans[0].llOwnStart = llStart;
+    for (int i = 0; i < nParts; ++i) {
+        PartPlan &plan = plans[i];
+        plan.nInputStart = static_cast<uint32_t>(llStart + static_cast<uint64_t>(plan.llFirstFrame * llFrameSize));
+        if (i + 1 < nParts) {
+            plan.llInputFrames = static_cast<uint64_t>((plans[i + 1].llJoinHi + kTailFrames - plan.llFirstFrame) * llFrameSize);
+        } else {
+            plan.llInputFrames = bToStreamEnd ? UINT64_MAX : llJobEnd - plan.nInputStart;
+        }
+    }
+
+    std::vector<PartResult> results(static_cast<size_t>(nParts));
+    std::atomic<bool> bAbandoned{false};
+    const auto encodePart = [&](int i) {
+        const PartPlan &plan = plans[i];
+        PartResult &result = results[i];
+        AudioStreamReader reader;
+        if (!reader.OpenPart(job, plan.nInputStart)) {
+            result.outcome.strError = reader.m_strLastError;
+            return;
+        }
+        bool bInitFailed = false;
+        LamePtr pLame = CreateLameEncoder(snapshot, job.m_nSampleRate, bHeader && i == 0, bInitFailed);
+        result.pFile = CreateScratchFile(job.m_strOutputPath);
+        if (!pLame || !result.pFile) {
+            result.outcome.strError = pLame ? kMp3CannotCreate : kMp3InitFailed;
+            return;
+        }
+        uint64_t llPos = plan.nInputStart;
+        result.outcome = EncodeMp3Frames(
+            pLame.get(), reader, plan.llInputFrames, result.pFile.get(), *m_pSettings, nullptr,
+            [&](uint32_t nFrames) {
+                // Only the part's own span counts, so the parts' notices add up to the file's frames.
+                const uint64_t llFrom = std::max(llPos, plan.llOwnStart);
+                const uint64_t llTo = std::min(llPos + nFrames, plan.llOwnEnd);
+                llPos += nFrames;
+                if (llTo > llFrom) {
+                    Notify(NOTICE_PROGRESS, static_cast<int32_t>(llTo - llFrom), nJob);
+                }
+            },
+            [&] { return IsStopRequested() || bAbandoned.load(); });
+        result.nDelay = lame_get_encoder_delay(pLame.get());
+        if (i == 0 && bHeader) {
+            std::vector<uint8_t> frame(8192);
+            const size_t nBytes = lame_get_lametag_frame(pLame.get(), frame.data(), frame.size());
+            frame.resize(std::min(nBytes, frame.size()));
+            result.headerFrame = std::move(frame);
+        }
+        if (std::fflush(result.pFile.get()) != 0) {
+            result.outcome.bOk = false;
+            result.outcome.strError = kMp3WriteFailed;
+        }
+    };
+
+    // Part 0 on this worker, the others each on a thread of its own.
+    std::vector<std::thread> threads;
+    try {
+        for (int i = 1; i < nParts; ++i) {
+            threads.emplace_back(encodePart, i);
+        }
+    } catch (const std::system_error &) {
+        bAbandoned = true;  // the threads started must still end before we return
+        for (std::thread &thread : threads) {
+            thread.join();
+        }
+        return false;
+    }
+    encodePart(0);
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+
+    // A stop shortens the file to what its first part encoded, as it would an undivided file.
+    const bool bStopped = std::any_of(results.begin(), results.end(),
+                                      [](const PartResult &result) { return result.outcome.bStopped; });
+    const int nUsed = bStopped ? 1 : nParts;
+    for (int i = 0; i < nUsed; ++i) {
+        const Mp3EncodeOutcome &outcome = results[i].outcome;
+        if (!outcome.bOk || (i + 1 < nUsed && outcome.nFramesIn != plans[i].llInputFrames)) {
+            return false;
+        }
+    }
+    // LAME writes no header frame where its frames are too small to hold one (low bitrates), nor
+    // reserves a place for it.
+    const std::vector<uint8_t> &header = results[0].headerFrame;
+    bHeader = bHeader && !header.empty();
+
+    OutputFile file;
+    if (!file.Create(job.m_strOutputPath, true)) {
+        FailJob(job, kMp3CannotCreate);
+        return true;
+    }
+    // The header frame's place, filled in when the whole stream is known.
+    const std::vector<uint8_t> zeros(header.size(), 0);
+    if (std::fwrite(zeros.data(), 1, zeros.size(), file.Get()) != zeros.size()) {
+        FailJob(job, kMp3WriteFailed);
+        return true;
+    }
+    Mp3StreamWriter writer(file.Get(), static_cast<uint32_t>(header.size()));
+    std::vector<std::optional<Mp3FrameSource>> sources(static_cast<size_t>(nUsed));
+    for (int i = 0; i < nUsed; ++i) {
+        std::rewind(results[i].pFile.get());
+        sources[i].emplace(results[i].pFile.get());
+    }
+    if (bHeader && std::fseek(results[0].pFile.get(), static_cast<long>(header.size()), SEEK_SET) != 0) {
+        return false;
+    }
+
+    Mp3StreamFrame frame;
+    int64_t llFrame = 0;  // the whole file's frame to take next
+    std::vector<Mp3StreamFrame> candidates;
+    for (int i = 1; i < nUsed; ++i) {
+        const PartPlan &plan = plans[i];
+        Mp3FrameSource &next = *sources[i];
+        candidates.clear();
+        for (int64_t g = plan.llFirstFrame; g <= plan.llJoinHi; ++g) {
+            if (!next.Next(frame)) {
+                return false;
+            }
+            if (g >= plan.llJoinLo) {
+                candidates.push_back(frame);
+            }
+        }
+        while (llFrame < plan.llJoinLo || !writer.CanContinueWith(candidates[llFrame - plan.llJoinLo])) {
+            if (llFrame >= plan.llJoinHi || !sources[i - 1]->Next(frame) || !writer.Add(frame)) {
+                return false;  // no frame within reach to join at
+            }
+            ++llFrame;
+        }
+        for (size_t k = static_cast<size_t>(llFrame - plan.llJoinLo); k < candidates.size(); ++k) {
+            if (!writer.Add(candidates[k])) {
+                return false;
+            }
+        }
+        llFrame = plan.llJoinHi + 1;
+    }
+    Mp3FrameSource &last = *sources[nUsed - 1];
+    while (last.Next(frame)) {
+        if (!writer.Add(frame)) {
+            return false;
+        }
+    }
+    if (last.IsDamaged() || !writer.Finish()) {
+        if (writer.HasFailed()) {
+            FailJob(job, kMp3WriteFailed);
+            return true;
+        }
+        return false;
+    }
+
+    if (bHeader) {
+        const uint64_t llFramesIn =
+            (bStopped ? 0 : plans[nUsed - 1].nInputStart - llStart) + results[nUsed - 1].outcome.nFramesIn;
+        const int64_t llPadding =
+            static_cast<int64_t>(writer.GetFrameCount()) * llFrameSize - results[0].nDelay - static_cast<int64_t>(llFramesIn);
+        const long lBytes = std::ftell(file.Get());
+        const uint64_t llBytes = lBytes < 0 ? UINT64_MAX : static_cast<uint64_t>(lBytes);
+        std::vector<uint8_t> patched = header;
+        if (llPadding < 0 || llBytes > UINT32_MAX ||
+            !PatchHeaderFrame(patched, writer.GetFrameCount(), static_cast<uint32_t>(llBytes),
+                              writer.GetFrameOffsets(), results[0].nDelay, static_cast<int>(llPadding),
+                              writer.GetCrc())) {
+            return false;
+        }
+        if (std::fseek(file.Get(), 0, SEEK_SET) != 0 ||
+            std::fwrite(patched.data(), 1, patched.size(), file.Get()) != patched.size()) {
+            FailJob(job, kMp3WriteFailed);
+            return true;
+        }
+    }
+    KeepWithTags(file, job, nullptr);
+    return true;
+}
