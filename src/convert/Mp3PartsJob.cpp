@@ -96,8 +96,11 @@ int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
     if (nSpare <= 0) {
         return 1;
     }
-    // Parts of at least half the threshold, and long enough for their warm-up and join reach.
-    const double dMinPart = std::max(dSplit * dRate / 2, 4.0 * (2 * kJoinReach + kWarmUpFrames + kTailFrames) * 1152);
+    // Parts of at least half the threshold, and long enough for their warm-up and join reach (frames
+    // of 576 samples below 32 kHz).
+    const double dFrameSamples = job.m_nSampleRate >= 32000 ? 1152.0 : 576.0;
+    const double dMinPart =
+        std::max(dSplit * dRate / 2, 2.0 * (2 * kJoinReach + kWarmUpFrames + kTailFrames) * dFrameSamples);
     const int nByLength = static_cast<int>(dFrames / dMinPart);
     return std::clamp(std::min(nSpare + 1, nByLength), 1, kMaxParts);
 }

@@ -82,7 +82,9 @@ bool PatchHeaderFrame(std::vector<uint8_t> &tag, uint32_t nFrames, uint32_t nFil
     if (tag.size() < 4 || !ParseMp3Header(tag.data(), info) || tag.size() != static_cast<size_t>(info.nBytes)) {
         return false;
     }
-    const size_t nXing = static_cast<size_t>(info.PayloadPos());
+    // The encoder puts its tag right after the side information as if the frame had no CRC, as readers
+    // look for it there.
+    const size_t nXing = 4 + static_cast<size_t>(info.nSideInfoBytes);
     // "Xing"/"Info", flags, frames, bytes, 100 seek entries, quality; then the 36 bytes of the extension.
     constexpr size_t kExtension = 120;
     constexpr size_t kTagBytes = kExtension + 36;

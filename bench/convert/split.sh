@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Times one long H.264 + AAC file to MP3: klangor-convert with --jobs 1 (one encoder), 2 and all
+# processors (the file encoded in parts side by side), against ffmpeg's libmp3lame, which encodes on one
+# thread. Runs take turns; prints medians and ratios of the same run, and the peak memory of the parted
+# run for a file a fifth as long, to show that memory does not grow with the file's length.
+#
+#   bench/convert/split.sh          (BUILD_DIR=build RUNS=5 MINUTES=10 by default)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+RUNS=${RUNS:-5}
+MINUTES=${MINUTES:-10}
+CONVERT=$BUILD_DIR/src/klangor-convert
+CORES=$(nproc)
+
+if [ ! -x "$CONVERT" ]; then
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$BUILD_DIR" --target klangor-convert
+fi
+command -v /usr/bin/time >/dev/null || { echo "needs GNU time (Debian package 'time')" >&2; exit 1; }
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+make_media() {  # seconds, path
+  ffmpeg -nostdin -v error -y \
+    -f lavfi -i "testsrc2=size=640x360:rate=25" \
+    -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
+    -t "$1" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k "$2"
+}
+
+measure() {  # name, command...
+  local name=$1
+  shift
+  /usr/bin/time -f "%e %U %S %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" || {
+    cat "$WORK/stderr" >&2
+    exit 1
+  }
+  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$WORK/time" >>"$WORK/$name.runs"
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+column_median() { awk -v c="$2" '{ print $c }' "$WORK/$1.runs" | median; }
+column_max() { awk -v c="$2" 'BEGIN { m = 0 } { if ($c > m) m = $c } END { print m }' "$WORK/$1.runs"; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
+
+echo "Making a ${MINUTES}-minute H.264 + AAC file and one a fifth as long ..."
+make_media $((MINUTES * 60)) "$WORK/long.mp4"
+make_media $((MINUTES * 12)) "$WORK/short.mp4"
+mkdir -p "$WORK/out"
+
+for ((i = 0; i < RUNS; i++)); do
+  measure jobs1 "$CONVERT" -q --jobs 1 -o "$WORK/out" "$WORK/long.mp4"
+  measure jobs2 "$CONVERT" -q --jobs 2 -o "$WORK/out" "$WORK/long.mp4"
+  measure ffmpeg ffmpeg -nostdin -v error -y -i "$WORK/long.mp4" -vn -c:a libmp3lame -b:a 128k \
+    -compression_level 2 -joint_stereo 1 "$WORK/ffmpeg.mp3"
+  if ((CORES != 2)); then
+    measure jobsall "$CONVERT" -q -o "$WORK/out" "$WORK/long.mp4"
+  fi
+done
+measure short2 "$CONVERT" -q --jobs 2 -o "$WORK/out" "$WORK/short.mp4"
+if ((CORES == 2)); then
+  cp "$WORK/jobs2.runs" "$WORK/jobsall.runs"
+fi
+
+FF=$(column_median ffmpeg 1)
+J1=$(column_median jobs1 1)
+echo
+echo "${MINUTES}-minute file to MP3 (128 kbps), median wall time of $RUNS runs, $CORES processors:"
+printf "  ffmpeg libmp3lame   %7.2f s  (cpu %6.2f s, %5s MiB)\n" "$FF" "$(column_median ffmpeg 2)" \
+  "$(mib "$(column_max ffmpeg 3)")"
+for c in jobs1 jobs2 jobsall; do
+  W=$(column_median $c 1)
+  printf "  klangor %-11s %7.2f s  (cpu %6.2f s, %5s MiB)  --jobs 1 / this %s   ffmpeg / this %s\n" "$c" "$W" \
+    "$(column_median $c 2)" "$(mib "$(column_max $c 3)")" "$(ratio "$J1" "$W")" "$(ratio "$FF" "$W")"
+done
+echo "Peak memory in parts (--jobs 2): $(mib "$(column_max short2 3)") MiB for $((MINUTES * 12 / 60)) min," \
+  "$(mib "$(column_max jobs2 3)") MiB for ${MINUTES} min"

@@ -1,0 +1,380 @@
+// A long file encoded in parts on several workers and joined: the joined stream must be as valid, as
+// exact and as good as one encoder's. Media are made at test time; the threshold for dividing a file is
+// lowered so that a few seconds make several parts. Results are checked with ffmpeg, mp3val and a frame
+// walk of the test's own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "JobTestSupport.h"
+#include "clips/CutInfo.h"
+#include "convert/Mp3Frame.h"
+#include "convert/Mp3StreamWriter.h"
+#include "convert/Mp3WriterThread.h"
+#include "support/MediaFactory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kSourceSeconds = 16.0;
+constexpr double kSplitSeconds = 3.0;
+constexpr int kParts = 3;
+constexpr int kWindow = 4096;
+
+// One encode of a source by the writer, the way a batch of one file runs it.
+struct Encode {
+    std::string strPath;
+    std::string strError;
+    uint64_t nProgressFrames = 0;
+    uint32_t nFramesToConvert = 0;
+};
+
+Encode RunWriter(const std::string &strSource, const std::string &strOut, const EncoderSettings &settings,
+                 int nJobs, double dSplitSeconds, bool bStopEarly = false) {
+    EncoderSettings live(settings);
+    Mp3WriterThread writer;
+    NoticeRecorder recorder;
+    writer.SetNotify(&NoticeRecorder::Proc, &recorder);
+    if (bStopEarly) {
+        // After a little of the file: every part is running by then.
+        recorder.onNotice = [&writer, &recorder](const ConversionNotice &) {
+            if (recorder.notices.size() == 40) {
+                writer.Stop();
+            }
+        };
+    }
+    writer.SetJobsAtOnce(nJobs);
+    writer.SetSplitAfterSeconds(dSplitSeconds);
+    AudioStreamReader job;
+    job.FixSelection(strSource);
+    job.m_strOutputPath = strOut;
+    EXPECT_EQ(writer.Start({&job}, live), 0);
+    writer.Wait();
+    Encode encode{strOut, job.m_strJobError, 0, job.m_nFramesToConvert};
+    const std::vector<uint64_t> frames = recorder.FramesPerJob();
+    encode.nProgressFrames = frames.empty() ? 0 : frames[0];
+    return encode;
+}
+
+std::vector<int16_t> Samples(const std::string &strBytes) {
+    std::vector<int16_t> samples(strBytes.size() / 2);
+    std::memcpy(samples.data(), strBytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// What a frame walk of the file finds: the frames' bitrates and the header frame's count.
+struct FrameWalk {
+    bool bValid = true;
+    std::vector<int> bitrates;  // of the audio frames
+    int64_t llHeaderFrames = -1;  // the Xing/Info frame count, -1 without one
+};
+
+FrameWalk WalkFrames(const std::string &strBytes) {
+    static const int kMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    static const int kRates[3] = {44100, 48000, 32000};
+    FrameWalk walk;
+    size_t nPos = 0;
+    while (nPos + 4 <= strBytes.size()) {
+        const auto *p = reinterpret_cast<const uint8_t *>(strBytes.data() + nPos);
+        const int nVersion = (p[1] >> 3) & 3;
+        const int nBitrate = (p[2] >> 4) & 15;
+        const int nRate = (p[2] >> 2) & 3;
+        if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0 || nVersion == 1 || ((p[1] >> 1) & 3) != 1 || nRate == 3 ||
+            nBitrate == 0 || nBitrate == 15) {
+            walk.bValid = false;
+            return walk;
+        }
+        const bool bMpeg1 = nVersion == 3;
+        const int nKbps = bMpeg1 ? kMpeg1[nBitrate] : kMpeg2[nBitrate];
+        const int nHz = kRates[nRate] >> (bMpeg1 ? 0 : nVersion == 2 ? 1 : 2);
+        const size_t nBytes = static_cast<size_t>((bMpeg1 ? 144000 : 72000) * nKbps / nHz + ((p[2] >> 1) & 1));
+        // Readers look for the tag right after the side information, counted as if there were no CRC.
+        const size_t nSide = (bMpeg1 ? ((p[3] >> 6) == 3 ? 17 : 32) : ((p[3] >> 6) == 3 ? 9 : 17)) + 4;
+        const std::string strTag = strBytes.substr(nPos + nSide, 4);
+        if (nPos == 0 && (strTag == "Xing" || strTag == "Info")) {
+            const auto *q = p + nSide + 8;
+            walk.llHeaderFrames = (int64_t{q[0]} << 24) | (q[1] << 16) | (q[2] << 8) | q[3];
+        } else {
+            walk.bitrates.push_back(nKbps);
+        }
+        nPos += nBytes;
+    }
+    walk.bValid = nPos == strBytes.size();
+    return walk;
+}
+
+// Every remark mp3val makes, but the absence of ID3 tags (LAME writes none, nor do we).
+std::string Mp3valComplaints(const std::string &strPath) {
+    const CommandResult result = RunCommand({"mp3val", strPath});
+    std::string strComplaints;
+    size_t nStart = 0;
+    while (nStart < result.strStdout.size()) {
+        const size_t nEnd = result.strStdout.find('\n', nStart);
+        const std::string strLine = result.strStdout.substr(nStart, nEnd - nStart);
+        if ((strLine.rfind("WARNING", 0) == 0 || strLine.rfind("ERROR", 0) == 0) &&
+            strLine.find("No supported tags") == std::string::npos) {
+            strComplaints += strLine + "\n";
+        }
+        nStart = nEnd == std::string::npos ? result.strStdout.size() : nEnd + 1;
+    }
+    return strComplaints + (result.iExitStatus == 0 ? "" : "mp3val failed\n");
+}
+
+std::string FfmpegComplaints(const std::string &strPath) {
+    const CommandResult result = RunCommand({"ffmpeg", "-nostdin", "-v", "warning", "-i", strPath, "-f", "null", "-"});
+    return result.strStderr + (result.iExitStatus == 0 ? "" : "ffmpeg failed");
+}
+
+double SnrDb(const std::vector<int16_t> &source, const std::vector<int16_t> &decoded, size_t nFrom, size_t nTo) {
+    double dSignal = 1.0;
+    double dNoise = 1.0;
+    for (size_t i = nFrom; i < nTo; ++i) {
+        const auto dSource = static_cast<double>(source[i]);
+        dSignal += dSource * dSource;
+        const double dError = static_cast<double>(decoded[i]) - dSource;
+        dNoise += dError * dError;
+    }
+    return 10.0 * std::log10(dSignal / dNoise);
+}
+
+struct PartsCase {
+    const char *szName;
+    int nSampleRate;
+    int nChannels;
+    std::function<void(EncoderSettings &)> configure;
+    bool bVbr;
+};
+
+void PrintTo(const PartsCase &c, std::ostream *pOut) {
+    *pOut << c.szName;
+}
+
+class Mp3PartsTest : public ::testing::TestWithParam<PartsCase> {
+protected:
+    MediaFactory m_media;
+
+    // Music-like: two gliding tones, a beat that switches LAME's blocks, and some noise.
+    std::string MakeSource(const PartsCase &c) {
+        std::string strExprs;
+        for (int i = 0; i < c.nChannels; ++i) {
+            strExprs += (i ? "|" : "") + std::string("0.3*sin(") + std::to_string(300 + 140 * i) +
+                        "*2*PI*t+2*sin(0.4*t))+0.25*sin(90*2*PI*t)*lt(mod(t\\,0.5)\\,0.05)+0.02*random(" +
+                        std::to_string(i) + ")";
+        }
+        return m_media.Make("source.flac",
+                            {"-f", "lavfi", "-i",
+                             "aevalsrc=exprs=" + strExprs + ":s=" + std::to_string(c.nSampleRate) +
+                                 ":d=" + std::to_string(kSourceSeconds)},
+                            {"-c:a", "flac"});
+    }
+};
+
+TEST_P(Mp3PartsTest, JoinedStreamIsValidExactAndAsGoodAsOneEncoder) {
+    const PartsCase &c = GetParam();
+    const std::string strSource = MakeSource(c);
+    EncoderSettings settings;
+    c.configure(settings);
+
+    const Encode parted = RunWriter(strSource, m_media.PathOf("parted.mp3"), settings, kParts, kSplitSeconds);
+    const Encode whole = RunWriter(strSource, m_media.PathOf("whole.mp3"), settings, 1, kSplitSeconds);
+    ASSERT_EQ(parted.strError, "");
+    ASSERT_EQ(whole.strError, "");
+    const std::string strParted = ReadFileBytes(parted.strPath);
+    const std::string strWhole = ReadFileBytes(whole.strPath);
+    // Otherwise nothing was divided and the rest proves nothing.
+    ASSERT_TRUE(strParted != strWhole);
+    // One job, one percentage: the parts' progress adds up to the file's frames.
+    EXPECT_EQ(parted.nProgressFrames, parted.nFramesToConvert);
+
+    EXPECT_EQ(FfmpegComplaints(parted.strPath), "");
+    EXPECT_EQ(Mp3valComplaints(parted.strPath), "");
+    const FrameWalk walk = WalkFrames(strParted);
+    ASSERT_TRUE(walk.bValid);
+    EXPECT_EQ(walk.llHeaderFrames, static_cast<int64_t>(walk.bitrates.size()));
+    for (const int nKbps : walk.bitrates) {
+        if (!c.bVbr) {
+            ASSERT_EQ(nKbps, settings.m_iBitrate.load());
+        }
+    }
+    if (c.bVbr) {
+        EXPECT_GT(*std::max_element(walk.bitrates.begin(), walk.bitrates.end()),
+                  *std::min_element(walk.bitrates.begin(), walk.bitrates.end()));
+    }
+
+    const bool bMono = settings.m_iChannelMode == kChannelModeMono;
+    const std::vector<std::string> stereo = {"-ac", bMono ? "1" : std::to_string(c.nChannels)};
+    const std::vector<int16_t> source = Samples(DecodeS16(strSource, bMono ? std::vector<std::string>{"-ac", "1"}
+                                                                          : std::vector<std::string>{}));
+    const std::vector<int16_t> partedPcm = Samples(DecodeS16(parted.strPath, stereo));
+    const std::vector<int16_t> wholePcm = Samples(DecodeS16(whole.strPath, stereo));
+    ASSERT_EQ(partedPcm.size(), source.size());
+    ASSERT_EQ(wholePcm.size(), source.size());
+
+    // Around every join (within its reach of the even cut), window by window.
+    const size_t nChannels = bMono ? 1 : static_cast<size_t>(c.nChannels);
+    const size_t nFrames = source.size() / nChannels;
+    int nLargestWholeError = 0;
+    for (size_t i = 0; i < source.size(); ++i) {
+        nLargestWholeError = std::max(nLargestWholeError, std::abs(wholePcm[i] - source[i]));
+    }
+    for (int nJoin = 1; nJoin < kParts; ++nJoin) {
+        const size_t nCut = nFrames * static_cast<size_t>(nJoin) / kParts;
+        for (size_t nFrom = nCut - 8 * kWindow; nFrom < nCut + 8 * kWindow; nFrom += kWindow) {
+            const size_t nA = nFrom * nChannels;
+            const size_t nB = (nFrom + kWindow) * nChannels;
+            EXPECT_GE(SnrDb(source, partedPcm, nA, nB), SnrDb(source, wholePcm, nA, nB) - 0.5)
+                << "window at frame " << nFrom;
+            int nLargestStep = 0;
+            for (size_t i = nA; i < nB; ++i) {
+                nLargestStep = std::max(nLargestStep, std::abs(partedPcm[i] - wholePcm[i]));
+            }
+            EXPECT_LE(nLargestStep, nLargestWholeError) << "click in the window at frame " << nFrom;
+        }
+    }
+}
+
+const PartsCase kCases[] = {
+    {"Cbr128JointStereo", 44100, 2, [](EncoderSettings &) {}, false},
+    // Frames so small that the reservoir is always nearly empty: the join has little room to give.
+    {"Cbr64StarvedReservoir", 44100, 2, [](EncoderSettings &s) { s.m_iSampleRate = 44100; s.m_iBitrate = 64; }, false},
+    {"Cbr320", 48000, 2, [](EncoderSettings &s) { s.m_iBitrate = 320; }, false},
+    {"VbrWide", 44100, 2,
+     [](EncoderSettings &s) {
+         s.m_iVbrMode = kVbrModeOn;
+         s.m_iVbrMinBitrate = 32;
+         s.m_iVbrMaxBitrate = 320;
+     },
+     true},
+    // Every frame's CRC covers the side information the join rewrites.
+    {"CrcStereo", 44100, 2, [](EncoderSettings &s) { s.m_bCrc = 1; s.m_iChannelMode = kChannelModeStereo; }, false},
+    {"MonoRightOnly", 44100, 2,
+     [](EncoderSettings &s) {
+         s.m_iChannelMode = kChannelModeMono;
+         s.m_iMonoSource = kMonoSourceRight;
+     },
+     false},
+    // MPEG-2 frames: 576 samples, an 8-bit main_data_begin.
+    {"Mpeg2At22050", 22050, 2, [](EncoderSettings &s) { s.m_iBitrate = 64; }, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Settings, Mp3PartsTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<PartsCase> &info) { return info.param.szName; });
+
+class Mp3PartsJobTest : public ::testing::Test {
+protected:
+    MediaFactory m_media;
+    std::string m_strSource;
+    void SetUp() override { m_strSource = m_media.MakeTone("long.mp4", kSourceSeconds, 44100, 2, {"-c:a", "aac"}, true); }
+};
+
+TEST_F(Mp3PartsJobTest, SelectionInPartsDecodesToExactlyItsFrames) {
+    // 1.37 s to 14.21 s: neither end on a frame boundary.
+    ASSERT_TRUE(WriteCutInfo(m_strSource, ClipInfo{1600, 137, 1421}));
+    const Encode parted = RunWriter(m_strSource, m_media.PathOf("cut.mp3"), EncoderSettings{}, kParts, kSplitSeconds);
+    const Encode whole = RunWriter(m_strSource, m_media.PathOf("cut1.mp3"), EncoderSettings{}, 1, kSplitSeconds);
+    ASSERT_EQ(parted.strError, "");
+    ASSERT_TRUE(ReadFileBytes(parted.strPath) != ReadFileBytes(whole.strPath));
+    const uint32_t nExpected = static_cast<uint32_t>(14.21 * 44100) - static_cast<uint32_t>(1.37 * 44100);
+    EXPECT_EQ(parted.nFramesToConvert, nExpected);
+    EXPECT_EQ(DecodeS16(parted.strPath).size(), size_t{nExpected} * 4);
+    EXPECT_EQ(FfmpegComplaints(parted.strPath), "");
+}
+
+TEST_F(Mp3PartsJobTest, OneFileAtATimeOrNoThresholdNeverDivides) {
+    const Encode one = RunWriter(m_strSource, m_media.PathOf("one.mp3"), EncoderSettings{}, 1, kSplitSeconds);
+    const Encode never = RunWriter(m_strSource, m_media.PathOf("never.mp3"), EncoderSettings{}, kParts, 0.0);
+    const Encode shortFile =
+        RunWriter(m_strSource, m_media.PathOf("short.mp3"), EncoderSettings{}, kParts, kSourceSeconds + 1);
+    EXPECT_TRUE(ReadFileBytes(one.strPath) == ReadFileBytes(never.strPath));
+    EXPECT_TRUE(ReadFileBytes(one.strPath) == ReadFileBytes(shortFile.strPath));
+}
+
+TEST_F(Mp3PartsJobTest, StopInPartsLeavesAShortValidFileAndNoScratchFiles) {
+    const Encode stopped =
+        RunWriter(m_strSource, m_media.PathOf("stopped.mp3"), EncoderSettings{}, kParts, kSplitSeconds, true);
+    ASSERT_EQ(stopped.strError, "");
+    EXPECT_EQ(FfmpegComplaints(stopped.strPath), "");
+    EXPECT_EQ(Mp3valComplaints(stopped.strPath), "");
+    const size_t nDecoded = DecodeS16(stopped.strPath).size() / 4;
+    EXPECT_GT(nDecoded, 0u);
+    EXPECT_LT(nDecoded, stopped.nFramesToConvert);
+    // The header frame's count and the gapless trim describe the short file.
+    const FrameWalk walk = WalkFrames(ReadFileBytes(stopped.strPath));
+    ASSERT_TRUE(walk.bValid);
+    EXPECT_EQ(walk.llHeaderFrames, static_cast<int64_t>(walk.bitrates.size()));
+    for (const auto &entry : fs::directory_iterator(m_media.Dir())) {
+        EXPECT_EQ(entry.path().filename().string().rfind('.', 0), std::string::npos) << entry.path();
+    }
+}
+
+// The reservoir rebuilt by the stream writer, checked against made-up frames with random main data.
+std::vector<uint8_t> MakeFrame(int nMainBytes) {
+    std::vector<uint8_t> frame(417, 0);  // MPEG-1, 128 kbps, 44.1 kHz, joint stereo, no CRC
+    frame[0] = 0xFF;
+    frame[1] = 0xFB;
+    frame[2] = 0x90;
+    frame[3] = 0x64;
+    // The whole length in the first granule's first part2_3_length (12 bits from side-info bit 20),
+    // the rest in the second channel's.
+    const int nBits = nMainBytes * 8;
+    const int nFirst = std::min(nBits, 4095);
+    const auto put12 = [&](int nBitPos, int nValue) {
+        for (int i = 0; i < 12; ++i) {
+            const int nBit = 4 * 8 + nBitPos + i;
+            if ((nValue >> (11 - i)) & 1) {
+                frame[nBit >> 3] |= static_cast<uint8_t>(1 << (7 - (nBit & 7)));
+            }
+        }
+    };
+    put12(20, nFirst);
+    put12(20 + 59, nBits - nFirst);
+    return frame;
+}
+
+TEST(Mp3StreamWriterTest, MainDataSurvivesRepackingAndOverfullFramesAreRefused) {
+    std::mt19937 random(17);
+    FILE *pFile = std::tmpfile();
+    ASSERT_NE(pFile, nullptr);
+    Mp3StreamWriter writer(pFile, 0);
+    std::vector<std::vector<uint8_t>> written;
+    Mp3StreamFrame frame;
+    ASSERT_TRUE(ParseMp3Header(MakeFrame(0).data(), frame.info));
+    const int nSlot = frame.info.PayloadBytes();
+    for (int i = 0; i < 300; ++i) {
+        // Sometimes more than a frame's own slot, so the data reaches back into earlier frames.
+        const int nWanted = std::uniform_int_distribution<int>(0, nSlot + 300)(random);
+        const std::vector<uint8_t> bytes = MakeFrame(nWanted);
+        frame.head.assign(bytes.begin(), bytes.begin() + frame.info.PayloadPos());
+        frame.mainData.resize(static_cast<size_t>(nWanted));
+        for (uint8_t &b : frame.mainData) {
+            b = static_cast<uint8_t>(random());
+        }
+        frame.nOriginalBegin = 0;
+        const int64_t llRoom = std::min<int64_t>(writer.FreeBytes(), 511) + nSlot;
+        ASSERT_EQ(writer.Add(frame), nWanted <= llRoom) << "frame " << i;
+        if (nWanted <= llRoom) {
+            written.push_back(frame.mainData);
+        }
+    }
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_EQ(writer.GetFrameCount(), written.size());
+    std::rewind(pFile);
+    Mp3FrameSource source(pFile);
+    for (const std::vector<uint8_t> &expected : written) {
+        ASSERT_TRUE(source.Next(frame));
+        ASSERT_EQ(frame.mainData, expected);
+        EXPECT_LE(frame.nOriginalBegin, 511);
+    }
+    EXPECT_FALSE(source.Next(frame));
+    EXPECT_FALSE(source.IsDamaged());
+    std::fclose(pFile);
+}
+
+}  // namespace
