@@ -86,4 +86,19 @@ TEST(ConvertCommandLine, BadInputNamesTheOptionAndWhatItAllows) {
     EXPECT_EQ(strError, "unknown option -x");
 }
 
+TEST(ConvertCommandLine, SplitThresholdTakesSecondsAndZeroButNothingElse) {
+    ConvertOptions options;
+    std::string strError;
+    ASSERT_TRUE(Parse({"a.avi"}, options, strError));
+    EXPECT_EQ(options.dSplitAfterSeconds, 30.0);
+    ASSERT_TRUE(Parse({"--split-after", "2.5", "a.avi"}, options, strError)) << strError;
+    EXPECT_EQ(options.dSplitAfterSeconds, 2.5);
+    ASSERT_TRUE(Parse({"--split-after=0", "a.avi"}, options, strError)) << strError;
+    EXPECT_EQ(options.dSplitAfterSeconds, 0.0);
+    for (const char *szBad : {"-1", "ten", "", "5s", "nan", "1e9"}) {
+        EXPECT_FALSE(Parse({"--split-after", szBad, "a.avi"}, options, strError)) << szBad;
+        EXPECT_NE(strError.find("--split-after"), std::string::npos);
+    }
+}
+
 }  // namespace
