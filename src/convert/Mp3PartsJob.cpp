@@ -74,7 +74,8 @@ struct PartPlan {
 
 struct PartResult {
     Mp3EncodeOutcome outcome;
-    FilePtr pFile;
+    FILE *pOut = nullptr;  // where the encoder writes: the output file itself for the first part
+    FilePtr pScratch;
     std::vector<uint8_t> headerFrame;
     int nDelay = 0;
 };
@@ -142,6 +143,15 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         }
     }
 
+    // The first part is written straight into the output's temporary file, so that it grows from the
+    // start as an undivided file's does; the join then rewrites it in place (every frame keeps its size
+    // and place, and is read before it is rewritten) and appends the other parts.
+    OutputFile file;
+    if (!file.Create(job.m_strOutputPath, true)) {
+        FailJob(job, kMp3CannotCreate);
+        return true;
+    }
+    FilePtr pFirstPart(file.GetTempPath().empty() ? nullptr : std::fopen(file.GetTempPath().c_str(), "rbe"));
     std::vector<PartResult> results(static_cast<size_t>(nParts));
     std::atomic<bool> bAbandoned{false};
     const auto encodePart = [&](int i) {
@@ -154,14 +164,19 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         }
         bool bInitFailed = false;
         LamePtr pLame = CreateLameEncoder(snapshot, job.m_nSampleRate, bHeader && i == 0, bInitFailed);
-        result.pFile = CreateScratchFile(job.m_strOutputPath);
-        if (!pLame || !result.pFile) {
+        if (i == 0 && pFirstPart) {
+            result.pOut = file.Get();
+        } else {
+            result.pScratch = CreateScratchFile(job.m_strOutputPath);
+            result.pOut = result.pScratch.get();
+        }
+        if (!pLame || !result.pOut) {
             result.outcome.strError = pLame ? kMp3CannotCreate : kMp3InitFailed;
             return;
         }
         uint64_t llPos = plan.nInputStart;
         result.outcome = EncodeMp3Frames(
-            pLame.get(), reader, plan.llInputFrames, result.pFile.get(), *m_pSettings, nullptr,
+            pLame.get(), reader, plan.llInputFrames, result.pOut, *m_pSettings, nullptr,
             [&](uint32_t nFrames) {
                 // Only the part's own span counts, so the parts' notices add up to the file's frames.
                 const uint64_t llFrom = std::max(llPos, plan.llOwnStart);
@@ -179,7 +194,7 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
             frame.resize(std::min(nBytes, frame.size()));
             result.headerFrame = std::move(frame);
         }
-        if (std::fflush(result.pFile.get()) != 0) {
+        if (result.pOut && std::fflush(result.pOut) != 0) {
             result.outcome.bOk = false;
             result.outcome.strError = kMp3WriteFailed;
         }
@@ -218,24 +233,22 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
     const std::vector<uint8_t> &header = results[0].headerFrame;
     bHeader = bHeader && !header.empty();
 
-    OutputFile file;
-    if (!file.Create(job.m_strOutputPath, true)) {
-        FailJob(job, kMp3CannotCreate);
-        return true;
-    }
     // The header frame's place, filled in when the whole stream is known.
     const std::vector<uint8_t> zeros(header.size(), 0);
-    if (std::fwrite(zeros.data(), 1, zeros.size(), file.Get()) != zeros.size()) {
+    if (std::fseek(file.Get(), 0, SEEK_SET) != 0 ||
+        std::fwrite(zeros.data(), 1, zeros.size(), file.Get()) != zeros.size()) {
         FailJob(job, kMp3WriteFailed);
         return true;
     }
     Mp3StreamWriter writer(file.Get(), static_cast<uint32_t>(header.size()));
     std::vector<std::optional<Mp3FrameSource>> sources(static_cast<size_t>(nUsed));
     for (int i = 0; i < nUsed; ++i) {
-        std::rewind(results[i].pFile.get());
-        sources[i].emplace(results[i].pFile.get());
+        FILE *pRead = i == 0 && pFirstPart ? pFirstPart.get() : results[i].pScratch.get();
+        std::rewind(pRead);
+        sources[i].emplace(pRead);
     }
-    if (bHeader && std::fseek(results[0].pFile.get(), static_cast<long>(header.size()), SEEK_SET) != 0) {
+    FILE *pFirstRead = pFirstPart ? pFirstPart.get() : results[0].pScratch.get();
+    if (bHeader && std::fseek(pFirstRead, static_cast<long>(header.size()), SEEK_SET) != 0) {
         return false;
     }
 
@@ -281,6 +294,12 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         return false;
     }
 
+    // A stopped file may end before what its first part had written.
+    const long lEnd = std::ftell(file.Get());
+    if (lEnd < 0 || std::fflush(file.Get()) != 0 || ::ftruncate(fileno(file.Get()), lEnd) != 0) {
+        FailJob(job, kMp3WriteFailed);
+        return true;
+    }
     if (bHeader) {
         const uint64_t llFramesIn =
             (bStopped ? 0 : plans[nUsed - 1].nInputStart - llStart) + results[nUsed - 1].outcome.nFramesIn;
