@@ -124,6 +124,8 @@ std::unique_ptr<IAudioDecoder> AudioStreamReader::MakeDecoder(PcmSampleFormat fo
         pDecoder->SetAudioTrack(GetTrack(), m_nTrackOverride > 0);
     }
     return pDecoder;
+}
+
 bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart) {
     m_decoderFactory = job.m_decoderFactory;
     // The part's range is given: no cut-info is read, nothing counted.

@@ -218,7 +218,7 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             const double dSeconds = std::strtod(strValue.c_str(), &pEnd);
             if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !(dSeconds >= 0.0) ||
                 dSeconds > 1e6) {
-                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: seconds, 0 never)";
+                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: 0 to 1000000 seconds; 0 never divides)";
                 return false;
             }
             options.dSplitAfterSeconds = dSeconds;

@@ -36,9 +36,10 @@ struct Encode {
 };
 
 Encode RunWriter(const std::string &strSource, const std::string &strOut, const EncoderSettings &settings,
-                 int nJobs, double dSplitSeconds, bool bStopEarly = false) {
+                 int nJobs, double dSplitSeconds, bool bStopEarly = false, const LoudnessTarget &loudness = {}) {
     EncoderSettings live(settings);
     Mp3WriterThread writer;
+    writer.SetLoudnessTarget(loudness);
     NoticeRecorder recorder;
     writer.SetNotify(&NoticeRecorder::Proc, &recorder);
     if (bStopEarly) {
@@ -81,6 +82,12 @@ FrameWalk WalkFrames(const std::string &strBytes) {
     static const int kRates[3] = {44100, 48000, 32000};
     FrameWalk walk;
     size_t nPos = 0;
+    // The source's tags come first, as an ID3v2 tag: "ID3", version, flags and a 28-bit length.
+    if (strBytes.size() >= 10 && strBytes.compare(0, 3, "ID3") == 0) {
+        const auto *t = reinterpret_cast<const uint8_t *>(strBytes.data());
+        nPos = 10 + ((size_t{t[6]} << 21) | (size_t{t[7]} << 14) | (size_t{t[8]} << 7) | t[9]);
+    }
+    const size_t nFirst = nPos;
     while (nPos + 4 <= strBytes.size()) {
         const auto *p = reinterpret_cast<const uint8_t *>(strBytes.data() + nPos);
         const int nVersion = (p[1] >> 3) & 3;
@@ -98,7 +105,7 @@ FrameWalk WalkFrames(const std::string &strBytes) {
         // Readers look for the tag right after the side information, counted as if there were no CRC.
         const size_t nSide = (bMpeg1 ? ((p[3] >> 6) == 3 ? 17 : 32) : ((p[3] >> 6) == 3 ? 9 : 17)) + 4;
         const std::string strTag = strBytes.substr(nPos + nSide, 4);
-        if (nPos == 0 && (strTag == "Xing" || strTag == "Info")) {
+        if (nPos == nFirst && (strTag == "Xing" || strTag == "Info")) {
             const auto *q = p + nSide + 8;
             walk.llHeaderFrames = (int64_t{q[0]} << 24) | (q[1] << 16) | (q[2] << 8) | q[3];
         } else {
@@ -312,6 +319,54 @@ TEST_F(Mp3PartsJobTest, StopInPartsLeavesAShortValidFileAndNoScratchFiles) {
     for (const auto &entry : fs::directory_iterator(m_media.Dir())) {
         EXPECT_EQ(entry.path().filename().string().rfind('.', 0), std::string::npos) << entry.path();
     }
+}
+
+double RmsOf(const std::vector<int16_t> &samples) {
+    double dSum = 0;
+    for (const int16_t i : samples) {
+        dSum += static_cast<double>(i) * i;
+    }
+    return samples.empty() ? 0.0 : std::sqrt(dSum / static_cast<double>(samples.size()));
+}
+
+TEST_F(Mp3PartsJobTest, EveryPartDecodesTheChosenTrackWithTheJobsGainAndTheFileKeepsItsTags) {
+    // Track 1 a loud tone, track 2 quiet noise; the record chooses track 2 and the batch normalises.
+    const std::string strFilm = m_media.Make(
+        "film.mkv",
+        {"-f", "lavfi", "-i", "sine=f=440:r=44100:d=16,volume=0.5", "-f", "lavfi", "-i",
+         "anoisesrc=c=pink:r=44100:seed=3:d=16:a=0.02,lowpass=f=8000"},
+        {"-map", "0", "-map", "1", "-c:a", "flac", "-ac", "2", "-metadata", "title=Zwei Spuren"});
+    ASSERT_TRUE(WriteCutInfo(strFilm, ClipInfo{1600, 0, 1600, 2}));
+    const LoudnessTarget normalise{true, -16.0};
+    const Encode parted =
+        RunWriter(strFilm, m_media.PathOf("parted.mp3"), EncoderSettings{}, kParts, kSplitSeconds, false, normalise);
+    const Encode whole =
+        RunWriter(strFilm, m_media.PathOf("whole.mp3"), EncoderSettings{}, 1, kSplitSeconds, false, normalise);
+    ASSERT_EQ(parted.strError, "");
+    ASSERT_EQ(whole.strError, "");
+    ASSERT_TRUE(ReadFileBytes(parted.strPath) != ReadFileBytes(whole.strPath)) << "the file was not divided";
+    const std::vector<int16_t> partedPcm = Samples(DecodeS16(parted.strPath));
+    const std::vector<int16_t> wholePcm = Samples(DecodeS16(whole.strPath));
+    ASSERT_EQ(partedPcm.size(), wholePcm.size());
+    // The same noise: the two encodes agree far better than a tone and a noise could.
+    double dDot = 0, dParted = 0, dWhole = 0;
+    for (size_t i = 0; i < partedPcm.size(); ++i) {
+        dDot += static_cast<double>(partedPcm[i]) * wholePcm[i];
+        dParted += static_cast<double>(partedPcm[i]) * partedPcm[i];
+        dWhole += static_cast<double>(wholePcm[i]) * wholePcm[i];
+    }
+    EXPECT_GT(dDot / std::sqrt(dParted * dWhole), 0.95);
+    // The same gain in every part: each third is as loud as the undivided encode's.
+    const size_t nThird = partedPcm.size() / 3;
+    for (size_t nPart = 0; nPart < 3; ++nPart) {
+        const std::vector<int16_t> a(partedPcm.begin() + nPart * nThird, partedPcm.begin() + (nPart + 1) * nThird);
+        const std::vector<int16_t> b(wholePcm.begin() + nPart * nThird, wholePcm.begin() + (nPart + 1) * nThird);
+        EXPECT_NEAR(20 * std::log10(RmsOf(a) / RmsOf(b)), 0.0, 0.2) << "third " << nPart;
+    }
+    const CommandResult title = RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of",
+                                            "default=nw=1:nk=1", parted.strPath});
+    EXPECT_EQ(title.strStdout, "Zwei Spuren\n");
+    EXPECT_EQ(FfmpegComplaints(parted.strPath), "");
 }
 
 // The reservoir rebuilt by the stream writer, checked against made-up frames with random main data.
