@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 BUILD=$(realpath -m "${FUZZ_BUILD_DIR:-build-fuzz}")
-ALL_TARGETS=(fuzz_cutinfo fuzz_skin_layout fuzz_jpeg fuzz_gif fuzz_media_decoder fuzz_convert_cmdline)
+ALL_TARGETS=(fuzz_cutinfo fuzz_skin_layout fuzz_jpeg fuzz_gif fuzz_media_decoder fuzz_convert_cmdline fuzz_midi)
 if (($#)); then
   TARGETS=("$1")
   SECONDS_EACH=${2:-600}
@@ -61,6 +61,13 @@ make_seeds() {
       "${ff[@]}" -f lavfi -i testsrc=size=12x12:rate=4 -t 0.75 "$dir/moving.gif"
       cp "$ROOT/UI/cursor.gif" "$dir/"
       ;;
+    fuzz_midi)
+      # A type-0 song of one note; a type-1 song with a tempo change, running status, a controller
+      # and a system exclusive message; the same song wrapped as RIFF "RMID".
+      printf 'MThd\0\0\0\6\0\0\0\1\0\140MTrk\0\0\0\14\0\220\74\100\140\200\74\0\0\377\57\0' >"$dir/note.mid"
+      printf 'MThd\0\0\0\6\0\1\0\2\0\140MTrk\0\0\0\13\0\377\121\3\7\241\40\0\377\57\0MTrk\0\0\0\31\0\260\7\144\0\360\3\101\20\367\0\220\74\100\60\76\100\140\200\74\0\0\377\57\0' >"$dir/two.mid"
+      { printf 'RIFF\56\0\0\0RMIDdata\42\0\0\0'; cat "$dir/note.mid"; } >"$dir/note.rmi"
+      ;;
     fuzz_media_decoder)
       local tone=(-f lavfi -i "sine=frequency=440:sample_rate=8000:duration=0.4")
       "${ff[@]}" "${tone[@]}" -c:a pcm_s16le "$dir/tone.wav"
@@ -83,7 +90,7 @@ make_seeds() {
 max_len() {
   case $1 in
     fuzz_media_decoder | fuzz_jpeg | fuzz_gif) echo 16384 ;;
-    fuzz_skin_layout) echo 4096 ;;
+    fuzz_skin_layout | fuzz_midi) echo 4096 ;;
     *) echo 1024 ;;
   esac
 }
