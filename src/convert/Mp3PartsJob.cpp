@@ -200,7 +200,7 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         }
     };
 
-    // Part 0 on this worker, the others each on a thread of its own.
+    // The first part on this worker, the others each on a thread of its own.
     std::vector<std::thread> threads;
     try {
         for (int i = 1; i < nParts; ++i) {
