@@ -6,8 +6,8 @@
 #include <taglib/textidentificationframe.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
-#include <regex>
 
 #include "convert/ConvertCommandLine.h"
 #include "convert/Loudness.h"
@@ -27,16 +27,28 @@ Measured MeasureWithFfmpeg(const std::string &strPath) {
     const CommandResult result =
         RunCommand({"ffmpeg", "-nostats", "-hide_banner", "-i", strPath, "-af", "ebur128=peak=true", "-f", "null", "-"});
     Measured measured;
-    std::smatch match;
     const std::string &strLog = result.strStderr;
     const size_t nSummary = strLog.rfind("Summary:");
     const std::string strTail = nSummary == std::string::npos ? strLog : strLog.substr(nSummary);
-    if (std::regex_search(strTail, match, std::regex(R"(I:\s+(-?[0-9.]+|-inf) LUFS)"))) {
-        measured.dIntegrated = match[1] == "-inf" ? -INFINITY : std::stod(match[1]);
-    }
-    if (std::regex_search(strTail, match, std::regex(R"(Peak:\s+(-?[0-9.]+|-inf) dBFS)"))) {
-        measured.dTruePeak = match[1] == "-inf" ? -INFINITY : std::stod(match[1]);
-    }
+    // The number after a label of the summary ("I:  -23.0 LUFS", "Peak:  -1.2 dBFS"), or -inf.
+    const auto valueAfter = [&strTail](const std::string &strLabel) -> double {
+        const size_t nLabel = strTail.find(strLabel);
+        if (nLabel == std::string::npos) {
+            return NAN;
+        }
+        const size_t nValue = strTail.find_first_not_of(' ', nLabel + strLabel.size());
+        if (nValue == std::string::npos) {
+            return NAN;
+        }
+        if (strTail.compare(nValue, 4, "-inf") == 0) {
+            return -INFINITY;
+        }
+        char *pEnd = nullptr;
+        const double dValue = std::strtod(strTail.c_str() + nValue, &pEnd);
+        return pEnd == strTail.c_str() + nValue ? NAN : dValue;
+    };
+    measured.dIntegrated = valueAfter("I:");
+    measured.dTruePeak = valueAfter("Peak:");
     return measured;
 }
 
