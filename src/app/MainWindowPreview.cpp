@@ -152,7 +152,8 @@ public:
 
 protected:
     bool eventFilter(QObject *pWatched, QEvent *pEvent) override {
-        QListWidget *pList = m_window.GetClipListBox();
+        // The list's own events reach this filter while the window is being destroyed, too: the
+        // window is asked for nothing until a menu is really wanted.
         switch (pEvent->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -160,6 +161,7 @@ protected:
             return static_cast<QMouseEvent *>(pEvent)->button() == Qt::RightButton;
         case QEvent::ContextMenu: {
             auto *pMenuEvent = static_cast<QContextMenuEvent *>(pEvent);
+            QListWidget *pList = m_window.GetClipListBox();
             if (pMenuEvent->reason() == QContextMenuEvent::Mouse) {
                 const QPoint ptViewport = pWatched == pList->viewport()
                                               ? pMenuEvent->pos()
