@@ -1,5 +1,5 @@
 # What the converter benchmarks share; sourced after ROOT, BUILD_DIR and CONVERT are set. Makes the
-# scratch folder $WORK (removed on exit) and defines the helpers for medians and ratios.
+# scratch folder $WORK (removed on exit) and defines the helpers for timed runs, medians and ratios.
 if [ ! -x "$CONVERT" ]; then
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$BUILD_DIR" --target klangor-convert
@@ -12,3 +12,17 @@ trap 'rm -rf "$WORK"' EXIT
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
+
+# Appends "wall-seconds cpu-seconds peak-KiB" of one run of a command to $WORK/NAME.runs.
+measure() {  # name, command...
+  local name=$1
+  shift
+  /usr/bin/time -f "%e %U %S %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" || {
+    cat "$WORK/stderr" >&2
+    exit 1
+  }
+  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$WORK/time" >>"$WORK/$name.runs"
+}
+
+column_median() { awk -v c="$2" '{ print $c }' "$WORK/$1.runs" | median; }
+column_max() { awk -v c="$2" 'BEGIN { m = 0 } { if ($c > m) m = $c } END { print m }' "$WORK/$1.runs"; }

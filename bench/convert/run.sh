@@ -21,20 +21,6 @@ make_media() {  # seconds, path
     -t "$1" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k "$2"
 }
 
-# Appends "wall-seconds cpu-seconds peak-KiB" of one run of a command to $WORK/NAME.runs.
-measure() {  # name, command...
-  local name=$1
-  shift
-  /usr/bin/time -f "%e %U %S %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" || {
-    cat "$WORK/stderr" >&2
-    exit 1
-  }
-  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$WORK/time" >>"$WORK/$name.runs"
-}
-
-column_median() { awk -v c="$2" '{ print $c }' "$WORK/$1.runs" | median; }
-column_max() { awk -v c="$2" 'BEGIN { m = 0 } { if ($c > m) m = $c } END { print m }' "$WORK/$1.runs"; }
-
 echo "Making a ${MINUTES}-minute 720p H.264 + AAC file ..."
 make_media $((MINUTES * 60)) "$WORK/long.mp4"
 make_media 120 "$WORK/short.mp4"

@@ -14,14 +14,7 @@ MINUTES=${MINUTES:-10}
 CONVERT=$BUILD_DIR/src/klangor-convert
 CORES=$(nproc)
 
-if [ ! -x "$CONVERT" ]; then
-  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$BUILD_DIR" --target klangor-convert
-fi
-command -v /usr/bin/time >/dev/null || { echo "needs GNU time (Debian package 'time')" >&2; exit 1; }
-
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+. "$ROOT/bench/convert/common.sh"
 
 make_media() {  # seconds, path
   ffmpeg -nostdin -v error -y \
@@ -29,22 +22,6 @@ make_media() {  # seconds, path
     -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
     -t "$1" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k "$2"
 }
-
-measure() {  # name, command...
-  local name=$1
-  shift
-  /usr/bin/time -f "%e %U %S %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" || {
-    cat "$WORK/stderr" >&2
-    exit 1
-  }
-  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$WORK/time" >>"$WORK/$name.runs"
-}
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-column_median() { awk -v c="$2" '{ print $c }' "$WORK/$1.runs" | median; }
-column_max() { awk -v c="$2" 'BEGIN { m = 0 } { if ($c > m) m = $c } END { print m }' "$WORK/$1.runs"; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
 
 echo "Making a ${MINUTES}-minute H.264 + AAC file and one a fifth as long ..."
 make_media $((MINUTES * 60)) "$WORK/long.mp4"
