@@ -212,21 +212,21 @@ void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
     }
 }
 
+int ShownJobOf(const std::vector<JobProgress> &progress) {
+    const auto first = std::find_if(progress.begin(), progress.end(),
+                                    [](JobProgress state) { return state != JobProgress::Ended; });
+    const bool bStartedFromFirst = std::any_of(
+        first, progress.end(), [](JobProgress state) { return state != JobProgress::Waiting; });
+    const int nFirst = static_cast<int>(first - progress.begin());
+    return bStartedFromFirst ? nFirst : nFirst - 1;
+}
+
 void ConversionBatch::ShowProgress() {
-    // The earliest file still converting is the one shown, so the count runs 1 of N ... N of N whatever
-    // the order in which the files side by side report.
-    // With none converting, every job started so far has ended (they start in list order): the last of
-    // them is shown, so the batch ends on "N of N".
-    const auto it = std::find(m_jobProgress.begin(), m_jobProgress.end(), JobProgress::Converting);
-    if (it != m_jobProgress.end()) {
-        m_nCurrentJob = static_cast<int>(it - m_jobProgress.begin());
-    } else {
-        const auto last = std::find(m_jobProgress.rbegin(), m_jobProgress.rend(), JobProgress::Ended);
-        if (last == m_jobProgress.rend()) {
-            return;
-        }
-        m_nCurrentJob = static_cast<int>(m_jobProgress.rend() - last) - 1;
+    const int nShown = ShownJobOf(m_jobProgress);
+    if (nShown < 0) {
+        return;
     }
+    m_nCurrentJob = nShown;
     m_dPercent = m_jobPercent[m_nCurrentJob];
     char szText[96];
     std::snprintf(szText, sizeof szText, "Progress: %d of %d, %0.1f%%", m_nCurrentJob + 1,

@@ -23,6 +23,15 @@ struct JobFailure {
     std::string strText;
 };
 
+// Where each job of a batch stands, as the notices on the view's thread have told it.
+enum class JobProgress : uint8_t { Waiting, Converting, Ended };
+
+// The job whose progress is shown: the earliest one not ended, once it or a later job has started, so
+// the count runs 1 of N ... N of N however the workers' notices interleave (a worker may report the
+// start of job n+1 before another reports job n). With nothing started past the ended ones, the last
+// ended job stays shown. -1 while no job has started.
+int ShownJobOf(const std::vector<JobProgress> &progress);
+
 // The window's side of a conversion: starting and stopping a batch, one job per clip with its output
 // name and its selection fixed at Start, the writers' notices turned into status text and progress (of
 // the earliest file still converting), and the completion question. Window thread only; notices arrive
@@ -90,8 +99,6 @@ public:
                                      int iOutputType);
 
 private:
-    enum class JobProgress : uint8_t { Waiting, Converting, Ended };
-
     void OnJobEnded(int nJob);
     void OnBatchDone();
     void ShowProgress();
@@ -104,7 +111,7 @@ private:
     int m_nTrackOverride = 0;
     bool m_bWriteTags = true;
     std::vector<std::unique_ptr<AudioStreamReader>> m_jobs;
-    int m_nCurrentJob = -1;  // the earliest job still converting, or the last one shown
+    int m_nCurrentJob = -1;  // the job shown, as ShownJobOf chose it
     // Per job of the last batch, written by the notices on the view's thread.
     std::vector<JobProgress> m_jobProgress;
     std::vector<uint32_t> m_jobFramesDone;  // in the job's current pass

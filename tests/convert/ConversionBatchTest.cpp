@@ -291,6 +291,19 @@ TEST_F(ParallelBatchTest, ProgressFollowsTheEarliestFileStillConverting) {
     EXPECT_LE(m_pScript->nMostLiveDecoders, 3);
 }
 
+TEST(ShownJobTest, TheCountNeverGoesBackWhateverOrderTheWorkersReportIn) {
+    using P = JobProgress;
+    EXPECT_EQ(ShownJobOf({P::Waiting, P::Waiting}), -1);
+    EXPECT_EQ(ShownJobOf({P::Ended, P::Converting, P::Converting}), 1);
+    // Job 4's start reached the view before job 3's: job 3 is taken, so it is the one shown, not 4.
+    EXPECT_EQ(ShownJobOf({P::Ended, P::Ended, P::Ended, P::Waiting, P::Converting}), 3);
+    // A later job that has already ended still means the earlier ones were taken.
+    EXPECT_EQ(ShownJobOf({P::Ended, P::Waiting, P::Ended, P::Waiting}), 1);
+    // Between one job ending and the next one's start, the ended one stays shown.
+    EXPECT_EQ(ShownJobOf({P::Ended, P::Ended, P::Waiting}), 1);
+    EXPECT_EQ(ShownJobOf({P::Ended, P::Ended, P::Ended}), 2);
+}
+
 TEST_F(ParallelBatchTest, SelectionsAreFixedAtStartWhateverTheListsLength) {
     for (int i = 0; i < 20; ++i) {
         const std::string strSource = PathOf("clip" + std::to_string(i) + ".avi");
