@@ -82,6 +82,17 @@ struct PartResult {
 
 }  // namespace
 
+int Mp3PartsKeptAfterStop(const std::vector<Mp3PartEnd> &parts) {
+    int nKept = 1;
+    while (nKept < static_cast<int>(parts.size()) && parts[nKept - 1].bWhole) {
+        if (!parts[nKept].bWhole && !parts[nKept].bReachedJoin) {
+            break;
+        }
+        ++nKept;
+    }
+    return nKept;
+}
+
 int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
     const double dSplit = m_dSplitAfterSeconds;
     const double dRate = job.m_nSampleRate;
@@ -218,10 +229,24 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         thread.join();
     }
 
-    // A stop shortens the file to what its first part encoded, as it would an undivided file.
+    // A stop shortens the file, as it would an undivided one, to as much of its start as the parts
+    // encoded without a gap: parts that finished before the stop are not thrown away.
     const bool bStopped = std::any_of(results.begin(), results.end(),
                                       [](const PartResult &result) { return result.outcome.bStopped; });
-    const int nUsed = bStopped ? 1 : nParts;
+    int nUsed = nParts;
+    if (bStopped) {
+        std::vector<Mp3PartEnd> ends(static_cast<size_t>(nParts));
+        for (int i = 0; i < nParts; ++i) {
+            const Mp3EncodeOutcome &outcome = results[i].outcome;
+            const PartPlan &plan = plans[i];
+            ends[i].bWhole = outcome.bOk && !outcome.bStopped && outcome.nFramesIn == plan.llInputFrames;
+            // After its flush an encoder has written at least one frame for every whole frame it took in.
+            ends[i].bReachedJoin =
+                outcome.bOk && i > 0 &&
+                outcome.nFramesIn >= static_cast<uint64_t>((plan.llJoinHi - plan.llFirstFrame + 1) * llFrameSize);
+        }
+        nUsed = Mp3PartsKeptAfterStop(ends);
+    }
     for (int i = 0; i < nUsed; ++i) {
         const Mp3EncodeOutcome &outcome = results[i].outcome;
         if (!outcome.bOk || (i + 1 < nUsed && outcome.nFramesIn != plans[i].llInputFrames)) {
@@ -301,8 +326,7 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         return true;
     }
     if (bHeader) {
-        const uint64_t llFramesIn =
-            (bStopped ? 0 : plans[nUsed - 1].nInputStart - llStart) + results[nUsed - 1].outcome.nFramesIn;
+        const uint64_t llFramesIn = plans[nUsed - 1].nInputStart - llStart + results[nUsed - 1].outcome.nFramesIn;
         const int64_t llPadding =
             static_cast<int64_t>(writer.GetFrameCount()) * llFrameSize - results[0].nDelay - static_cast<int64_t>(llFramesIn);
         const long lBytes = std::ftell(file.Get());

@@ -43,6 +43,17 @@ Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &read
                                  const std::function<void(uint32_t)> &onChunk,
                                  const std::function<bool()> &isStopped);
 
+// Where one part of a file encoded in parts ended, for deciding what a stop keeps.
+struct Mp3PartEnd {
+    bool bWhole = false;            // encoded everything it was given, unstopped and without error
+    bool bReachedJoin = false;      // encoded, without error, past the last frame it may take over at
+};
+
+// How many parts, from the first, a stopped file keeps: the longest stretch from its start encoded
+// without a gap. That is every part that ended whole, and then the next part too when it got past its
+// join; the first part is always kept.
+int Mp3PartsKeptAfterStop(const std::vector<Mp3PartEnd> &parts);
+
 // Encodes each job of a batch to MP3 with libmp3lame, fed 32-bit float samples, set up per job from the
 // shared EncoderSettings (the low-rate bitrate ceiling is written back into them). While fewer files run
 // than there are workers, a long file is cut into consecutive parts encoded side by side and joined into

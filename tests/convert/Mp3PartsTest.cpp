@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "JobTestSupport.h"
+#include "ScriptedDecoder.h"
 #include "clips/CutInfo.h"
 #include "convert/Mp3Frame.h"
 #include "convert/Mp3StreamWriter.h"
@@ -42,17 +45,22 @@ Encode RunWriter(const std::string &strSource, const std::string &strOut, const 
     writer.SetLoudnessTarget(loudness);
     NoticeRecorder recorder;
     writer.SetNotify(&NoticeRecorder::Proc, &recorder);
+    AudioStreamReader job;
     if (bStopEarly) {
-        // After a little of the file: every part is running by then.
-        recorder.onNotice = [&writer, &recorder](const ConversionNotice &) {
-            if (recorder.notices.size() == 40) {
-                writer.Stop();
+        // Halfway through: every part is running by then, and even a first part that the others left
+        // behind holds enough frames for a decoder to recognise the stream.
+        uint64_t llReported = 0;
+        recorder.onNotice = [&writer, &job, llReported](const ConversionNotice &notice) mutable {
+            if (notice.nKind == NOTICE_PROGRESS) {
+                llReported += static_cast<uint64_t>(notice.nValue);
+                if (llReported * 2 >= job.m_nFramesToConvert) {
+                    writer.Stop();
+                }
             }
         };
     }
     writer.SetJobsAtOnce(nJobs);
     writer.SetSplitAfterSeconds(dSplitSeconds);
-    AudioStreamReader job;
     job.FixSelection(strSource);
     job.m_strOutputPath = strOut;
     EXPECT_EQ(writer.Start({&job}, live), 0);
@@ -319,6 +327,70 @@ TEST_F(Mp3PartsJobTest, StopInPartsLeavesAShortValidFileAndNoScratchFiles) {
     for (const auto &entry : fs::directory_iterator(m_media.Dir())) {
         EXPECT_EQ(entry.path().filename().string().rfind('.', 0), std::string::npos) << entry.path();
     }
+}
+
+TEST(Mp3PartsKeptAfterStopTest, AStopKeepsEveryPartEncodedWithoutAGapFromTheStart) {
+    const Mp3PartEnd whole{true, true}, pastJoin{false, true}, early{false, false};
+    // The first part stopped: only it, whatever the others did.
+    EXPECT_EQ(Mp3PartsKeptAfterStop({early, whole, whole}), 1);
+    EXPECT_EQ(Mp3PartsKeptAfterStop({pastJoin, whole, whole}), 1);
+    // Finished parts are kept, and the stopped one after them once it could be joined.
+    EXPECT_EQ(Mp3PartsKeptAfterStop({whole, early, whole}), 1);
+    EXPECT_EQ(Mp3PartsKeptAfterStop({whole, pastJoin, whole}), 2);
+    EXPECT_EQ(Mp3PartsKeptAfterStop({whole, whole, early, whole}), 2);
+    EXPECT_EQ(Mp3PartsKeptAfterStop({whole, whole, pastJoin, pastJoin}), 3);
+    // The stop came after the last part had finished and while an earlier one still ran.
+    EXPECT_EQ(Mp3PartsKeptAfterStop({whole, whole, whole}), 3);
+}
+
+TEST_F(Mp3PartsJobTest, AStopAfterTheEarlierPartsFinishedKeepsThemAndTheStoppedPartUpToItsStop) {
+    // The last part is held at 90% of the file until the other parts have ended, then the batch is
+    // stopped: the file must run to where the last part stopped, not end where the first part did.
+    const uint64_t llFrames = static_cast<uint64_t>(kSourceSeconds * 44100);
+    const uint64_t llStopAt = llFrames * 9 / 10;
+    auto pScript = std::make_shared<DecoderScript>();
+    pScript->llDuration = static_cast<int64_t>(kSourceSeconds * 10000000);
+    pScript->nRealFrames = llFrames;
+    Mp3WriterThread writer;
+    pScript->llHookAtFrame = static_cast<int64_t>(llStopAt);
+    pScript->onFrameReached = [&writer, pScript] {
+        // The job's own decoder and this part's stay; the other parts' go when they end.
+        for (int i = 0; i < 6000 && pScript->nLiveDecoders > 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        writer.Stop();
+    };
+    JobSet set;
+    AudioStreamReader &job = set.Add(m_media.PathOf("scripted.avi"), m_media.PathOf("held.mp3"), pScript);
+    EncoderSettings settings;
+    writer.SetJobsAtOnce(kParts);
+    writer.SetSplitAfterSeconds(kSplitSeconds);
+    ASSERT_EQ(writer.Start(set.Pointers(), settings), 0);
+    writer.Wait();
+    ASSERT_TRUE(pScript->bHookCalled);
+    ASSERT_EQ(job.m_strJobError, "");
+    EXPECT_EQ(FfmpegComplaints(job.m_strOutputPath), "");
+    EXPECT_EQ(Mp3valComplaints(job.m_strOutputPath), "");
+    const FrameWalk walk = WalkFrames(ReadFileBytes(job.m_strOutputPath));
+    ASSERT_TRUE(walk.bValid);
+    EXPECT_EQ(walk.llHeaderFrames, static_cast<int64_t>(walk.bitrates.size()));
+    const std::vector<int16_t> stopped = Samples(DecodeS16(job.m_strOutputPath));
+    // The reader fills ahead of the encoder, so the stop lands a little before the held frame.
+    EXPECT_GT(stopped.size() / 2, llStopAt - 44100);
+    EXPECT_LT(stopped.size() / 2, llFrames);
+
+    // No frame went missing or came twice at the joins: the kept stretch is the undivided encode's.
+    JobSet wholeSet;
+    wholeSet.Add(m_media.PathOf("scripted.avi"), m_media.PathOf("whole.mp3"));
+    wholeSet.scripts[0]->llDuration = pScript->llDuration;
+    wholeSet.scripts[0]->nRealFrames = llFrames;
+    Mp3WriterThread wholeWriter;
+    wholeWriter.SetJobsAtOnce(1);
+    ASSERT_EQ(wholeWriter.Start(wholeSet.Pointers(), settings), 0);
+    wholeWriter.Wait();
+    const std::vector<int16_t> whole = Samples(DecodeS16(m_media.PathOf("whole.mp3")));
+    ASSERT_GE(whole.size(), stopped.size());
+    EXPECT_GT(SnrDb(whole, stopped, 0, stopped.size() - 2 * 44100), 20.0);
 }
 
 double RmsOf(const std::vector<int16_t> &samples) {

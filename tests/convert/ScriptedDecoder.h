@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <chrono>
 #include <condition_variable>
@@ -31,6 +32,11 @@ struct DecoderScript {
     // Fills wait (up to 10 s) until this many decoders of the script were made, so that jobs meant to
     // run side by side really do, on any machine.
     int nFillsWaitForDecoders = 0;
+    // Called, outside the script's lock, by the first fill that would reach this frame, before it
+    // delivers: lets a test act at a known place in one decoder while the others go on.
+    int64_t llHookAtFrame = -1;
+    std::function<void()> onFrameReached;
+    std::atomic<bool> bHookCalled{false};
     std::condition_variable created;
 
     std::mutex mutex;
@@ -94,6 +100,10 @@ public:
         if (m_pScript->llFailFillAtFrame >= 0 &&
             m_nPosition + nFrames > static_cast<uint64_t>(m_pScript->llFailFillAtFrame)) {
             return -5;
+        }
+        if (m_pScript->llHookAtFrame >= 0 && m_nPosition + nFrames > static_cast<uint64_t>(m_pScript->llHookAtFrame) &&
+            m_nPosition <= static_cast<uint64_t>(m_pScript->llHookAtFrame) && !m_pScript->bHookCalled.exchange(true)) {
+            m_pScript->onFrameReached();
         }
         const size_t nFrameBytes = m_pScript->wfx.nBlockAlign;
         while (nFilled < nFrames && m_nPosition < m_pScript->nRealFrames) {
