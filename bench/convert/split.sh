@@ -4,13 +4,14 @@
 # thread. Runs take turns; prints medians and ratios of the same run, and the peak memory of the parted
 # run for a file a fifth as long, to show that memory does not grow with the file's length.
 #
-#   bench/convert/split.sh          (BUILD_DIR=build RUNS=5 MINUTES=10 by default)
+#   bench/convert/split.sh          (BUILD_DIR=build RUNS=5 MINUTES=10 RATE=44100 by default)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 RUNS=${RUNS:-5}
 MINUTES=${MINUTES:-10}
+RATE=${RATE:-44100}
 CONVERT=$BUILD_DIR/src/klangor-convert
 CORES=$(nproc)
 
@@ -19,11 +20,11 @@ CORES=$(nproc)
 make_media() {  # seconds, path
   ffmpeg -nostdin -v error -y \
     -f lavfi -i "testsrc2=size=640x360:rate=25" \
-    -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
+    -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=$RATE" \
     -t "$1" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k "$2"
 }
 
-echo "Making a ${MINUTES}-minute H.264 + AAC file and one a fifth as long ..."
+echo "Making a ${MINUTES}-minute H.264 + AAC ${RATE} Hz file and one a fifth as long ..."
 make_media $((MINUTES * 60)) "$WORK/long.mp4"
 make_media $((MINUTES * 12)) "$WORK/short.mp4"
 mkdir -p "$WORK/out"

@@ -353,9 +353,11 @@ TEST_F(Mp3PartsJobTest, AStopAfterTheEarlierPartsFinishedKeepsThemAndTheStoppedP
     pScript->nRealFrames = llFrames;
     Mp3WriterThread writer;
     pScript->llHookAtFrame = static_cast<int64_t>(llStopAt);
-    pScript->onFrameReached = [&writer, pScript] {
+    // Not the shared pointer itself: the script would then own itself and never go.
+    DecoderScript &script = *pScript;
+    pScript->onFrameReached = [&writer, &script] {
         // The job's own decoder and this part's stay; the other parts' go when they end.
-        for (int i = 0; i < 6000 && pScript->nLiveDecoders > 2; ++i) {
+        for (int i = 0; i < 6000 && script.nLiveDecoders > 2; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         writer.Stop();
