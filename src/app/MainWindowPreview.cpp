@@ -74,8 +74,8 @@ public:
             pTimeline->update();
         }
     }
-    void ShowSeekBarWaveform(const std::string &strPath) override {
-        m_window.GetTimeline()->ShowWaveformOf(strPath);
+    void ShowSeekBarWaveform(const std::string &strPath, uint32_t nTrack) override {
+        m_window.GetTimeline()->ShowWaveformOf(strPath, nTrack);
     }
     void SetListEntries(const std::vector<ListEntry> &entries, int nSelection) override {
         QListWidget *pList = m_window.GetClipListBox();

@@ -133,7 +133,7 @@ void PreviewCommands::RefreshClipList() {
 void PreviewCommands::SelectClip(int nIndex) {
     m_player.LoadClipAt(nIndex);
     if (!m_player.IsClipLoaded()) {
-        m_view.ShowSeekBarWaveform({});
+        m_view.ShowSeekBarWaveform({}, 0);
         EnableTransport(false);
         return;
     }
@@ -147,7 +147,7 @@ void PreviewCommands::SelectClip(int nIndex) {
     EnableTransport(true);
     m_view.SetSliderRange(kPreviewIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
     const ClipList &clips = m_player.GetClipList();
-    m_view.ShowSeekBarWaveform(clips.GetClip(clips.GetCurrentIndex()));
+    m_view.ShowSeekBarWaveform(clips.GetClip(clips.GetCurrentIndex()), m_player.GetClipInfo().nTrack);
     SetNormalSpeed();
     UpdateTitle();
     UpdateSelectionText();

@@ -39,8 +39,9 @@ public:
     virtual int GetSliderPosition(int nId) = 0;
     virtual void SetSliderPosition(int nId, int nPosition) = 0;
     virtual void SetSliderSelection(int nId, int nStart, int nEnd) = 0;
-    // The seek bar draws this file's waveform from now on; empty when no clip is loaded.
-    virtual void ShowSeekBarWaveform(const std::string &) {}
+    // The seek bar draws the waveform of this file's audio track (0 its best one, as in the clip's
+    // record) from now on; an empty path when no clip is loaded.
+    virtual void ShowSeekBarWaveform(const std::string &, uint32_t) {}
     // The list box. Its contents and selection set from here are not the user's choice: they notify
     // nothing. -1 is no selection. The part of the window it covers is repainted.
     virtual void SetListEntries(const std::vector<ListEntry> &entries, int nSelection) = 0;

@@ -74,5 +74,6 @@ void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
         return;
     }
     m_view.SetSliderRange(kPreviewIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
+    m_view.ShowSeekBarWaveform(m_player.GetFileName(), m_player.GetClipInfo().nTrack);
     UpdateSelectionText();
 }

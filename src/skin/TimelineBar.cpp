@@ -48,8 +48,8 @@ void TimelineBar::SetWaveformDecoderFactory(AudioDecoderFactory decoderFactory) 
     update();
 }
 
-void TimelineBar::ShowWaveformOf(const std::string &strPath) {
-    m_pWaveform->Load(strPath);
+void TimelineBar::ShowWaveformOf(const std::string &strPath, uint32_t nTrack) {
+    m_pWaveform->Load(strPath, nTrack);
     update();
 }
 

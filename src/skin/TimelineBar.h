@@ -46,9 +46,9 @@ public:
     int GetSelectionStart() const { return m_nSelStart; }
     int GetSelectionEnd() const { return m_nSelEnd; }
 
-    // Draws the waveform of this file's audio from now on, filling in as it is read; an empty path,
-    // or a file without audio, draws none.
-    void ShowWaveformOf(const std::string &strPath);
+    // Draws the waveform of this file's audio track (0 the best one) from now on, filling in as it is
+    // read; an empty path, or a file without audio, draws none.
+    void ShowWaveformOf(const std::string &strPath, uint32_t nTrack = 0);
     WaveformLoader &Waveform() { return *m_pWaveform; }
     // Decodes the waveforms with another decoder (tests); drops what was shown.
     void SetWaveformDecoderFactory(AudioDecoderFactory decoderFactory);

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <system_error>
 
 namespace klangor {
@@ -22,13 +24,13 @@ WaveformLoader::~WaveformLoader() {
     CancelScan();
 }
 
-std::string WaveformLoader::CacheKey(const std::string &strPath) {
+std::string WaveformLoader::CacheKey(const std::string &strPath, uint32_t nTrack) {
     struct stat info {};
     if (::stat(strPath.c_str(), &info) != 0) {
         return {};
     }
     return strPath + '\n' + std::to_string(info.st_size) + '\n' + std::to_string(info.st_mtim.tv_sec) + '.' +
-           std::to_string(info.st_mtim.tv_nsec);
+           std::to_string(info.st_mtim.tv_nsec) + '\n' + std::to_string(nTrack);
 }
 
 void WaveformLoader::CancelScan() {
@@ -39,9 +41,10 @@ void WaveformLoader::CancelScan() {
     m_bCancel = false;
 }
 
-void WaveformLoader::Load(const std::string &strPath) {
-    if (strPath == m_strPath && !strPath.empty() && m_worker.joinable() && GetState() == State::Scanning) {
-        return;  // the same clip again: its scan goes on
+void WaveformLoader::Load(const std::string &strPath, uint32_t nTrack) {
+    if (strPath == m_strPath && nTrack == m_nTrack && !strPath.empty() && m_worker.joinable() &&
+        GetState() == State::Scanning) {
+        return;  // the same clip and track again: its scan goes on
     }
     CancelScan();
     std::shared_ptr<Entry> pCurrent;
@@ -52,7 +55,8 @@ void WaveformLoader::Load(const std::string &strPath) {
             m_kept.erase(m_strKey);
         }
         m_strPath = strPath;
-        m_strKey = strPath.empty() ? std::string() : CacheKey(strPath);
+        m_nTrack = nTrack;
+        m_strKey = strPath.empty() ? std::string() : CacheKey(strPath, nTrack);
         m_pCurrent.reset();
         if (strPath.empty()) {
             return;
@@ -68,7 +72,7 @@ void WaveformLoader::Load(const std::string &strPath) {
         }
     }
     try {
-        m_worker = std::thread(&WaveformLoader::ScanProc, this, pCurrent, strPath);
+        m_worker = std::thread(&WaveformLoader::ScanProc, this, pCurrent, strPath, nTrack);
     } catch (const std::system_error &) {
         // No thread to spare: the timeline simply shows no waveform.
         std::lock_guard lock(m_mutex);
@@ -116,8 +120,11 @@ void WaveformLoader::ReportChanged() {
     }
 }
 
-void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath) {
+void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack) {
     std::unique_ptr<IAudioDecoder> pDecoder = m_decoderFactory ? m_decoderFactory(PcmSampleFormat::Float) : nullptr;
+    if (pDecoder) {
+        pDecoder->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)), false);
+    }
     WaveFormat wfx{};
     int64_t llDuration = 0;
     if (!pDecoder || pDecoder->OpenFile(strPath) < 0 || pDecoder->GetFormat(wfx) < 0 ||

@@ -16,9 +16,9 @@
 
 namespace klangor {
 
-// Summarises the loaded clip's audio on a worker thread of its own, through the same decoder the
-// conversion uses, and keeps every summary it finished for the rest of the session (by path, size and
-// modification time, so a file changed on disk is read afresh). Load, Columns, GetState and the
+// Summarises the loaded clip's audio track on a worker thread of its own, through the same decoder the
+// conversion uses, and keeps every summary it finished for the rest of the session (by path, size,
+// modification time and track, so a file changed on disk is read afresh). Load, Columns, GetState and the
 // destructor are called on one thread (the window's); the worker only fills the summary under the
 // lock and reports through the changed callback.
 class WaveformLoader {
@@ -40,9 +40,10 @@ public:
     // when it ends. It must only hand the news over to its own thread. Set before the first Load.
     void SetChangedCallback(std::function<void()> fnChanged) { m_fnChanged = std::move(fnChanged); }
 
-    // Shows the summary of this file from now on: a kept one at once, otherwise a fresh scan, which
-    // cancels the one running. An empty path shows nothing.
-    void Load(const std::string &strPath);
+    // Shows the summary of this file's audio track from now on (0 its best track, n >= 1 its n-th, a
+    // track it does not have the best one, as the conversion reads it): a kept one at once, otherwise a
+    // fresh scan, which cancels the one running. An empty path shows nothing.
+    void Load(const std::string &strPath, uint32_t nTrack = 0);
     State GetState() const;
     const std::string &GetPath() const { return m_strPath; }
     // The current summary's peaks for nColumns columns over dSeconds (see WaveformSummary::Columns).
@@ -59,14 +60,15 @@ private:
     };
 
     void CancelScan();
-    void ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath);
+    void ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack);
     void Finish(Entry &entry, State state);
     void ReportChanged();
-    static std::string CacheKey(const std::string &strPath);
+    static std::string CacheKey(const std::string &strPath, uint32_t nTrack);
 
     AudioDecoderFactory m_decoderFactory;
     std::function<void()> m_fnChanged;
     std::string m_strPath;
+    uint32_t m_nTrack = 0;
     std::string m_strKey;
     // Guards the entries' contents; the pointers themselves change on the window thread only.
     mutable std::mutex m_mutex;

@@ -2,6 +2,7 @@
 // nothing to choose, and what a choice does to the preview and to the file's record.
 #include "app/AppTestSupport.h"
 #include "clips/MediaPlayer.h"
+#include "skin/TimelineBar.h"
 #include "player/PlayerTestSupport.h"
 #include "support/MediaFactory.h"
 
@@ -12,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -19,10 +22,12 @@ using namespace klangor;
 
 namespace {
 
+// Three tracks of different loudness, so the timeline's waveform shows which one it drew.
 std::string MakeFilm(MediaFactory &media, const std::string &strName) {
     return media.Make(strName,
-                      {"-f", "lavfi", "-i", "sine=f=300:d=3", "-f", "lavfi", "-i", "sine=f=600:d=3", "-f", "lavfi",
-                       "-i", "sine=f=900:d=3"},
+                      {"-f", "lavfi", "-i", "aevalsrc='0.2*sin(2*PI*300*t)':s=44100:d=3", "-f", "lavfi", "-i",
+                       "aevalsrc='0.5*sin(2*PI*600*t)':s=44100:d=3", "-f", "lavfi", "-i",
+                       "aevalsrc='0.8*sin(2*PI*900*t)':s=44100:d=3"},
                       {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:1", "language=fra",
                        "-metadata:s:a:1", "title=Commentary"});
 }
@@ -40,6 +45,17 @@ std::string PlayingTrack(MediaPlayer &player) {
                                            R"({"command": ["get_property_string", "current-tracks/audio/id"]})");
     const size_t nAt = strReply.find("\"data\":\"");
     return nAt == std::string::npos ? strReply : strReply.substr(nAt + 8, strReply.find('"', nAt + 8) - nAt - 8);
+}
+
+// The loudest peak of the waveform the timeline draws, once its summary is complete.
+float DrawnPeak(MainWindow &window) {
+    WaveformLoader &waveform = window.GetTimeline()->Waveform();
+    if (!waveform.WaitUntilSettled(std::chrono::seconds(20)) || waveform.GetState() != WaveformLoader::State::Complete)
+        return -1.0f;
+    float fMax = 0.0f;
+    for (const WavePeak &peak : waveform.Columns(60, 3.0))
+        fMax = std::max(fMax, peak.fMax);
+    return fMax;
 }
 
 void RightClickRow(MainWindow &window, int nRow) {
@@ -100,6 +116,7 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     EXPECT_EQ(ReadFileBytes(strFilm + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,20,280,2;");
     EXPECT_TRUE(WaitUntil(player, [&] { return PlayingTrack(player) == "2"; })) << PlayingTrack(player);
     EXPECT_EQ(window.GetControlText(kIdSelectionTime), QStringLiteral("Selection: 00:00:00.20 -- 00:00:02.80"));
+    EXPECT_NEAR(DrawnPeak(window), 0.5f, 0.02f);
 
     // The key opens the same menu for the current entry, with the choice checked.
     window.activateWindow();
@@ -119,10 +136,17 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
     EXPECT_EQ(ReadFileBytes(strOther + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,50,250,3;");
     EXPECT_TRUE(WaitUntil(player, [&] { return PlayingTrack(player) == "3"; })) << PlayingTrack(player);
+    EXPECT_NEAR(DrawnPeak(window), 0.8f, 0.02f);
     // Back to the best track: the record says 0 again, as files written before always did.
     RightClickRow(window, 1);
     Choose(window, "Best track");
     EXPECT_EQ(ReadFileBytes(strOther + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,50,250,0;");
+    EXPECT_NEAR(DrawnPeak(window), 0.2f, 0.02f);
+    // The first film again: it opens with its recorded track, and so does its waveform.
+    pList->setCurrentRow(0);
+    ProcessEvents(50);
+    ASSERT_EQ(player.GetFileName(), strFilm);
+    EXPECT_NEAR(DrawnPeak(window), 0.5f, 0.02f);
     EXPECT_TRUE(harness.boxes.boxes.empty()) << harness.boxes.boxes.front().strText.toStdString();
 }
 

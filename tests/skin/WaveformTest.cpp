@@ -2,6 +2,7 @@
 // real media on a thread of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <atomic>
 #include <cmath>
@@ -235,4 +236,35 @@ TEST(WaveformLoaderTest, AnotherClipCancelsTheRunningScanAndTheCutSummaryIsNotKe
     EXPECT_TRUE(loader.GetState() == WaveformLoader::State::Scanning || summary.GetFramesAdded() == 600u * 48000u);
     ASSERT_TRUE(loader.WaitUntilSettled(60s));
     EXPECT_EQ(loader.Snapshot().GetFramesAdded(), 600u * 48000u);
+}
+
+TEST(WaveformLoaderTest, EachAudioTrackHasItsOwnSummaryAndATrackTheFileLacksShowsTheBestOne) {
+    MediaFactory media;
+    // Three tracks told apart by their loudness; the first is the one the decoder calls best.
+    const std::string strFilm =
+        media.Make("tracks.mkv",
+                   {"-f", "lavfi", "-i", "aevalsrc='0.2*sin(2*PI*300*t)':s=8000:d=2", "-f", "lavfi", "-i",
+                    "aevalsrc='0.5*sin(2*PI*300*t)':s=8000:d=2", "-f", "lavfi", "-i",
+                    "aevalsrc='0.8*sin(2*PI*300*t)':s=8000:d=2"},
+                   {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac"});
+    WaveformLoader loader;
+    const auto loudest = [&loader] {
+        float fMax = 0.0f;
+        for (const WavePeak &peak : loader.Columns(50, 2.0)) {
+            fMax = std::max(fMax, peak.fMax);
+        }
+        return fMax;
+    };
+    const std::pair<uint32_t, float> cases[] = {{2, 0.5f}, {3, 0.8f}, {0, 0.2f}, {1, 0.2f}, {9, 0.2f}};
+    for (const auto &[nTrack, fPeak] : cases) {
+        SCOPED_TRACE(nTrack);
+        loader.Load(strFilm, nTrack);
+        ASSERT_TRUE(loader.WaitUntilSettled(20s));
+        ASSERT_EQ(loader.GetState(), WaveformLoader::State::Complete);
+        EXPECT_NEAR(loudest(), fPeak, 0.02f);
+    }
+    // Back to a track summarised before: its own summary, kept, at once.
+    loader.Load(strFilm, 2);
+    EXPECT_EQ(loader.GetState(), WaveformLoader::State::Complete);
+    EXPECT_NEAR(loudest(), 0.5f, 0.02f);
 }
