@@ -17,8 +17,8 @@ constexpr int64_t kUnitsPerSecond = 10000000;
 
 }  // namespace
 
-WaveformLoader::WaveformLoader(AudioDecoderFactory decoderFactory)
-    : m_decoderFactory(std::move(decoderFactory)) {}
+WaveformLoader::WaveformLoader(AudioDecoderFactory decoderFactory, std::filesystem::path cacheFolder)
+    : m_decoderFactory(std::move(decoderFactory)), m_cache(std::move(cacheFolder)) {}
 
 WaveformLoader::~WaveformLoader() {
     CancelScan();
@@ -72,7 +72,7 @@ void WaveformLoader::Load(const std::string &strPath, uint32_t nTrack) {
         }
     }
     try {
-        m_worker = std::thread(&WaveformLoader::ScanProc, this, pCurrent, strPath, nTrack);
+        m_worker = std::thread(&WaveformLoader::ScanProc, this, pCurrent, strPath, nTrack, m_strKey);
     } catch (const std::system_error &) {
         // No thread to spare: the timeline simply shows no waveform.
         std::lock_guard lock(m_mutex);
@@ -120,7 +120,17 @@ void WaveformLoader::ReportChanged() {
     }
 }
 
-void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack) {
+void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack,
+                              std::string strKey) {
+    // Read here, not on the window's thread: the cache may sit on a slow disk.
+    if (WaveformSummary kept; m_cache.Find(strKey, kept)) {
+        {
+            std::lock_guard lock(m_mutex);
+            pEntry->summary = std::move(kept);
+        }
+        Finish(*pEntry, State::Complete);
+        return;
+    }
     std::unique_ptr<IAudioDecoder> pDecoder = m_decoderFactory ? m_decoderFactory(PcmSampleFormat::Float) : nullptr;
     if (pDecoder) {
         pDecoder->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)), false);
@@ -156,6 +166,10 @@ void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath
             pEntry->summary.AddFrames(samples.data(), nFilled, nChannels);
         }
         if (nFilled < kScanChunkFrames) {
+            // Only whole summaries go to disk: one cut short by a failure is read again next time, in
+            // case the file was still being written. This thread alone changes the summary, so it
+            // reads it without the lock.
+            m_cache.Store(strKey, pEntry->summary);
             Finish(*pEntry, State::Complete);
             return;
         }

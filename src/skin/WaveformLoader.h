@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,13 +13,15 @@
 #include <vector>
 
 #include "convert/AudioDecoder.h"
+#include "skin/WaveformCache.h"
 #include "skin/WaveformSummary.h"
 
 namespace klangor {
 
 // Summarises the loaded clip's audio track on a worker thread of its own, through the same decoder the
 // conversion uses, and keeps every summary it finished for the rest of the session (by path, size,
-// modification time and track, so a file changed on disk is read afresh). Load, Columns, GetState and the
+// modification time and track, so a file changed on disk is read afresh), and on disk for later
+// sessions. Load, Columns, GetState and the
 // destructor are called on one thread (the window's); the worker only fills the summary under the
 // lock and reports through the changed callback.
 class WaveformLoader {
@@ -31,7 +34,9 @@ public:
         NoAudio,   // the file has no audio the decoder can open: nothing to draw
     };
 
-    explicit WaveformLoader(AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder);
+    // Summaries are kept on disk in cacheFolder (none when it is empty).
+    explicit WaveformLoader(AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder,
+                            std::filesystem::path cacheFolder = WaveformCache::DefaultFolder());
     WaveformLoader(const WaveformLoader &) = delete;
     WaveformLoader &operator=(const WaveformLoader &) = delete;
     ~WaveformLoader();
@@ -60,12 +65,13 @@ private:
     };
 
     void CancelScan();
-    void ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack);
+    void ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack, std::string strKey);
     void Finish(Entry &entry, State state);
     void ReportChanged();
     static std::string CacheKey(const std::string &strPath, uint32_t nTrack);
 
     AudioDecoderFactory m_decoderFactory;
+    const WaveformCache m_cache;
     std::function<void()> m_fnChanged;
     std::string m_strPath;
     uint32_t m_nTrack = 0;

@@ -45,6 +45,24 @@ void WaveformSummary::AddFrames(const float *pSamples, uint32_t nFrames, int nCh
     }
 }
 
+bool WaveformSummary::Restore(uint32_t nSampleRate, uint32_t nFramesPerSlice, uint64_t nFramesAdded,
+                              std::vector<WavePeak> slices) {
+    if (nSampleRate == 0 || nFramesPerSlice == 0 ||
+        slices.size() != nFramesAdded / nFramesPerSlice + (nFramesAdded % nFramesPerSlice != 0 ? 1 : 0)) {
+        return false;
+    }
+    for (const WavePeak &peak : slices) {
+        if (std::isnan(peak.fMin) || std::isnan(peak.fMax) || (peak.bHas && peak.fMin > peak.fMax)) {
+            return false;
+        }
+    }
+    m_nSampleRate = nSampleRate;
+    m_nFramesPerSlice = nFramesPerSlice;
+    m_nFramesAdded = nFramesAdded;
+    m_slices = std::move(slices);
+    return true;
+}
+
 std::vector<WavePeak> WaveformSummary::Columns(int nColumns, double dSeconds) const {
     std::vector<WavePeak> columns(static_cast<size_t>(std::max(nColumns, 0)));
     if (nColumns <= 0 || !(dSeconds > 0.0) || m_slices.empty() || m_nSampleRate == 0) {

@@ -36,6 +36,11 @@ public:
     const WavePeak &GetSlice(size_t n) const { return m_slices[n]; }
     bool IsEmpty() const { return m_slices.empty(); }
 
+    // Takes over a summary made before (read back from the cache) when its parts agree with each other:
+    // one slice per nFramesPerSlice frames added, the last one partly filled, and no NaN among them.
+    // False, and the summary unchanged, when they do not.
+    bool Restore(uint32_t nSampleRate, uint32_t nFramesPerSlice, uint64_t nFramesAdded, std::vector<WavePeak> slices);
+
     // The peaks of nColumns equal columns spread over dSeconds of the clip (the timeline's range). A
     // column holds every slice that starts or ends inside it and, when it is narrower than a slice,
     // the slice under it, so a clip shorter than the width shows no gaps. Columns past what has been

@@ -8,6 +8,7 @@ list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/SkinKeys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SkinLayout.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TimelineGeometry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WaveformCache.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WaveformLoader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WaveformSummary.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WindowShape.cpp
