@@ -1,7 +1,9 @@
 #include "app/ConverterApp.h"
 #include "app/ProgramInfo.h"
+#include "common/Allocator.h"
 
 int main(int argc, char **argv) {
+    klangor::KeepLargeFreedBlocksReturnable();
     if (const std::optional<int> iStatus = klangor::AnswerInfoOption(argc, argv))
         return *iStatus;
     return klangor::RunConverterApp(argc, argv);

@@ -1,3 +1,4 @@
 list(APPEND KLANGOR_CORE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/Allocator.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Version.cpp
 )

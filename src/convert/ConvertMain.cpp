@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "clips/ClipList.h"
+#include "common/Allocator.h"
 #include "common/Version.h"
 #include "convert/AudioDecoder.h"
 #include "convert/ConversionBatch.h"
@@ -150,6 +151,7 @@ std::string DefaultOutputFolder() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    klangor::KeepLargeFreedBlocksReturnable();
     // Ctrl-C becomes "Stop Convert". The signals are taken out of normal delivery before any thread
     // exists (threads inherit the mask) and read from a descriptor, so no code runs in a handler.
     sigset_t stopSignals;
