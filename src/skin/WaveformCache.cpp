@@ -1,12 +1,13 @@
 #include "skin/WaveformCache.h"
 
+#include "clips/SidecarFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,13 +23,12 @@ constexpr char kMagic[8] = {'K', 'L', 'W', 'A', 'V', 'E', '1', '\n'};
 constexpr uint32_t kMaxKeyBytes = 8192;
 constexpr size_t kSliceBytes = 9;  // lowest and highest as 32-bit floats, then whether it has samples
 constexpr size_t kHeaderBytes = sizeof(kMagic) + 4 + 4 + 4 + 8 + 8;  // before the key: see Encode
-constexpr auto kStaleTemporary = std::chrono::hours(1);
 
 // Little-endian whatever the machine, so a cache copied between machines is read or ignored, never
 // misread.
-void PutLe(std::vector<uint8_t> &bytes, uint64_t nValue, int nBytes) {
+void PutLe(std::string &bytes, uint64_t nValue, int nBytes) {
     for (int i = 0; i < nBytes; ++i) {
-        bytes.push_back(static_cast<uint8_t>(nValue >> (8 * i)));
+        bytes.push_back(static_cast<char>(nValue >> (8 * i)));
     }
 }
 
@@ -54,20 +54,20 @@ float BitsFloat(uint64_t n) {
 }
 
 // magic, key length, sample rate, frames per slice, frames added, slice count, key, slices.
-std::vector<uint8_t> Encode(const std::string &strKey, const WaveformSummary &summary) {
-    std::vector<uint8_t> bytes(std::begin(kMagic), std::end(kMagic));
+std::string Encode(const std::string &strKey, const WaveformSummary &summary) {
+    std::string bytes(std::begin(kMagic), std::end(kMagic));
     bytes.reserve(kHeaderBytes + strKey.size() + summary.GetSliceCount() * kSliceBytes);
     PutLe(bytes, strKey.size(), 4);
     PutLe(bytes, summary.GetSampleRate(), 4);
     PutLe(bytes, summary.GetFramesPerSlice(), 4);
     PutLe(bytes, summary.GetFramesAdded(), 8);
     PutLe(bytes, summary.GetSliceCount(), 8);
-    bytes.insert(bytes.end(), strKey.begin(), strKey.end());
+    bytes += strKey;
     for (size_t n = 0; n < summary.GetSliceCount(); ++n) {
         const WavePeak &peak = summary.GetSlice(n);
         PutLe(bytes, FloatBits(peak.fMin), 4);
         PutLe(bytes, FloatBits(peak.fMax), 4);
-        bytes.push_back(peak.bHas ? 1 : 0);
+        bytes.push_back(peak.bHas ? '\1' : '\0');
     }
     return bytes;
 }
@@ -100,21 +100,6 @@ bool Decode(const std::vector<uint8_t> &bytes, const std::string &strKey, Wavefo
     return summary.Restore(nRate, nPerSlice, nFrames, std::move(slices));
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t> &bytes) {
-    size_t nDone = 0;
-    while (nDone < bytes.size()) {
-        const ssize_t nWritten = ::write(fd, bytes.data() + nDone, bytes.size() - nDone);
-        if (nWritten < 0 && errno == EINTR) {
-            continue;
-        }
-        if (nWritten <= 0) {
-            return false;
-        }
-        nDone += static_cast<size_t>(nWritten);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::filesystem::path WaveformCache::DefaultFolder() {
@@ -145,43 +130,43 @@ bool WaveformCache::Find(const std::string &strKey, WaveformSummary &summary) co
     if (m_folder.empty() || strKey.empty() || strKey.size() > kMaxKeyBytes) {
         return false;
     }
-    const int fd = ::open(FileFor(strKey).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
+    const FileDescriptor file(::open(FileFor(strKey).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!file.IsOpen()) {
         return false;
     }
+    const int fd = file.Get();
     struct stat info {};
-    bool bFound = false;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-        static_cast<uint64_t>(info.st_size) <= kMaxFileBytes) {
-        std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-        size_t nRead = 0;
-        while (nRead < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + nRead, bytes.size() - nRead);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            nRead += static_cast<size_t>(n);
-        }
-        WaveformSummary found;
-        if (nRead == bytes.size() && Decode(bytes, strKey, found)) {
-            summary = std::move(found);
-            bFound = true;
-            // Used now: the trimming removes the files used longest ago first.
-            ::futimens(fd, nullptr);
-        }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
+        return false;
     }
-    ::close(fd);
-    return bFound;
+    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
+    size_t nRead = 0;
+    while (nRead < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + nRead, bytes.size() - nRead);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        nRead += static_cast<size_t>(n);
+    }
+    WaveformSummary found;
+    if (!Decode(bytes, strKey, found)) {
+        return false;
+    }
+    summary = std::move(found);
+    // Used now: the trimming removes the files used longest ago first.
+    ::futimens(fd, nullptr);
+    return true;
 }
 
 bool WaveformCache::Store(const std::string &strKey, const WaveformSummary &summary) const {
     if (m_folder.empty() || strKey.empty() || strKey.size() > kMaxKeyBytes || summary.IsEmpty()) {
         return false;
     }
-    const std::vector<uint8_t> bytes = Encode(strKey, summary);
+    const std::string bytes = Encode(strKey, summary);
     if (bytes.size() > kMaxFileBytes) {
         return false;
     }
@@ -190,15 +175,9 @@ bool WaveformCache::Store(const std::string &strKey, const WaveformSummary &summ
     // The summaries name the files a user opened: only the user reads them.
     std::filesystem::permissions(m_folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
                                  error);
-    std::string strTemporary = (m_folder / ".tmp-XXXXXX").string();
-    const int fd = ::mkostemp(strTemporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool bWritten = WriteAll(fd, bytes);
-    const bool bClosed = ::close(fd) == 0;
-    if (!bWritten || !bClosed || ::rename(strTemporary.c_str(), FileFor(strKey).c_str()) != 0) {
-        ::unlink(strTemporary.c_str());
+    // Written whole under a temporary name and renamed, as a cut-info record is; a reader sees the old
+    // file or the new one, and what a dead writer left is cleared away.
+    if (ReplaceFileContents(FileFor(strKey).string(), bytes) != 0) {
         return false;
     }
     Trim();
@@ -214,24 +193,14 @@ void WaveformCache::Trim() const {
     std::vector<Kept> kept;
     uint64_t nTotal = 0;
     std::error_code error;
-    const auto now = std::filesystem::file_time_type::clock::now();
     for (std::filesystem::directory_iterator it(m_folder, error), end; !error && it != end; it.increment(error)) {
         std::error_code entryError;
         if (!it->is_regular_file(entryError)) {
             continue;
         }
-        const std::string strName = it->path().filename().string();
         const auto used = it->last_write_time(entryError);
         const uint64_t nBytes = it->file_size(entryError);
-        if (entryError) {
-            continue;
-        }
-        if (strName.starts_with(".tmp-")) {
-            // Left by a process that died while writing; one still writing is much younger.
-            if (now - used > kStaleTemporary) {
-                std::filesystem::remove(it->path(), entryError);
-            }
-        } else if (strName.ends_with(".peaks")) {
+        if (!entryError && it->path().filename().string().ends_with(".peaks")) {
             kept.push_back({it->path(), used, nBytes});
             nTotal += nBytes;
         }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "clips/SidecarFile.h"
 #include "skin/WaveformCache.h"
 #include "skin/WaveformLoader.h"
 #include "support/MediaFactory.h"
@@ -148,7 +149,7 @@ TEST(WaveformCacheTest, DamagedFilesAreNeverHandedOutAndAreReplacedByTheNextStor
     EXPECT_FALSE(cache.Find(strKey, found));
     // A store leaves no temporary file behind, whether it succeeded or not.
     for (const fs::directory_entry &entry : fs::directory_iterator(dir.Path())) {
-        EXPECT_FALSE(entry.path().filename().string().starts_with(".tmp-")) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(kSidecarTempMarker), std::string::npos) << entry.path();
     }
 }
 
@@ -170,11 +171,13 @@ TEST(WaveformCacheTest, TheFolderKeepsTheRecentlyUsedFilesWithinItsBoundsAndDrop
     // next oldest goes instead.
     Age(used, 30h);
     ::utimensat(AT_FDCWD, used.c_str(), nullptr, 0);
-    const fs::path deadTemporary = dir.Path() / ".tmp-Ab12Cd";
-    const fs::path liveTemporary = dir.Path() / ".tmp-Ef34Gh";
+    // Half-written files of the next store's target: one of a writer that died, one of a writer still
+    // at work (this process).
+    const std::string strNew = cache.FileFor("/films/new.mkv\n1\n1.0\n0").string() + kSidecarTempMarker;
+    const fs::path deadTemporary = strNew + "2147483640-Ab12Cd";
+    const fs::path liveTemporary = strNew + std::to_string(::getpid()) + "-Ef34Gh";
     Write(deadTemporary, "half");
     Write(liveTemporary, "half");
-    Age(deadTemporary, 2h);
     const fs::path stranger = dir.Path() / "notes.txt";
     Write(stranger, "not ours");
     Age(stranger, 100h);
