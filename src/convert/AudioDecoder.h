@@ -58,3 +58,8 @@ bool IsMidiFile(const std::string &strPath);
 
 // Keeps FFmpeg's own diagnostics off the terminal; failures reach the user as the job's failure text.
 void SilenceDecoderLog();
+// Refuses any single FFmpeg allocation beyond a bound, for the whole process (the player's demuxer
+// included). Headers size some buffers from the file's own claims: a few kilobytes of WAV claiming a
+// gigabyte of tag text would otherwise have a gigabyte zeroed for it, once per job reading the file.
+// Every opening of media through FFmpeg calls this; calling it early covers the player too.
+void LimitFfmpegBlockSize();

@@ -194,6 +194,7 @@ int main(int argc, char **argv) {
         return kExitFailed;
     }
     SilenceDecoderLog();
+    LimitFfmpegBlockSize();
     SetChosenSoundFont(options.strSoundFont);
 
     ClipList clips;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 extern "C" {
@@ -10,6 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -142,6 +144,7 @@ int FfmpegAudioDecoder::OpenFile(const std::string &strPath) {
     m_bDemuxerDone = m_bDecoderDone = false;
     m_iSwrInFormat = -1;
 
+    LimitFfmpegBlockSize();
     AVFormatContext *pRawFormat = nullptr;
     int iResult = avformat_open_input(&pRawFormat, strPath.c_str(), nullptr, nullptr);
     if (iResult < 0) {
@@ -572,4 +575,13 @@ std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder(PcmSampleFormat format) 
 
 void SilenceDecoderLog() {
     av_log_set_level(AV_LOG_QUIET);
+}
+
+void LimitFfmpegBlockSize() {
+    // The largest blocks real files need are sample index tables: 24 bytes per compressed frame, about
+    // 4 MiB for an hour of AAC and under 512 MiB for five days of it; video frames are a few tens of
+    // megabytes at most.
+    constexpr size_t kMaxBlock = size_t{512} << 20;
+    static std::once_flag once;
+    std::call_once(once, [] { av_max_alloc(kMaxBlock); });
 }

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "convert/AudioDecoder.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -37,6 +39,7 @@ struct ProbeDeadline {
 
 FormatPtr OpenMedia(const std::string &strPath, std::string *pstrError = nullptr,
                     ProbeDeadline *pDeadline = nullptr) {
+    LimitFfmpegBlockSize();
     AVFormatContext *pRaw = avformat_alloc_context();
     if (!pRaw) {
         return nullptr;
