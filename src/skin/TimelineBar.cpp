@@ -28,7 +28,8 @@ TimelineBar::TimelineBar(QWidget *pParent) : QSlider(Qt::Horizontal, pParent) {
     // The paint covers every pixel, so Qt need not clear behind it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setRange(0, 0);
-    MakeWaveformLoader(CreateFfmpegAudioDecoder);
+    // MIDI songs too, played through the synthesiser on the loader's thread as a conversion plays them.
+    MakeWaveformLoader(CreateMediaAudioDecoder);
 }
 
 TimelineBar::~TimelineBar() {

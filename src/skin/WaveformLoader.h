@@ -35,7 +35,7 @@ public:
     };
 
     // Summaries are kept on disk in cacheFolder (none when it is empty).
-    explicit WaveformLoader(AudioDecoderFactory decoderFactory = CreateFfmpegAudioDecoder,
+    explicit WaveformLoader(AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder,
                             std::filesystem::path cacheFolder = WaveformCache::DefaultFolder());
     WaveformLoader(const WaveformLoader &) = delete;
     WaveformLoader &operator=(const WaveformLoader &) = delete;

@@ -1,10 +1,12 @@
-// The skinned widgets on their own: button faces and hover, the dialog base, the timeline bar and the
-// preview window's sizes.
+// The skinned widgets on their own: button faces and hover, the dialog base, the timeline bar and its
+// waveform, and the preview window's sizes.
 #include "app/AppTestSupport.h"
 #include "skin/SkinButton.h"
 #include "skin/SkinnedDialog.h"
 #include "skin/TimelineBar.h"
 #include "skin/VideoPreviewWindow.h"
+#include "support/MediaFactory.h"
+#include "../convert/MidiSongs.h"
 
 #include <QImage>
 #include <QPainter>
@@ -214,6 +216,33 @@ TEST_F(TimelineTest, PositionChangeRepaintsTheCursor) {
     EXPECT_GT(after.rcCursor.left, xBefore);
     const QImage image = Paint();
     EXPECT_EQ(image.pixelColor(after.rcCursor.left + 1, after.rcBand.top + 1), QColor(255, 255, 255));
+}
+
+// A song is drawn from what the synthesiser plays: a second of piano, loud at first, then silence
+// until the controller change at 3 s that ends the song.
+TEST_F(TimelineTest, MidiSongIsDrawnFromItsSynthesisedSound) {
+    MediaFactory media;
+    const std::string strSong = media.MakeRaw(
+        "song.mid", midi::Header(0, 1, 96) + midi::Track({{0, midi::Bytes({0x90, 48, 127})},
+                                                          {192, midi::Bytes({0x80, 48, 0})},
+                                                          {384, midi::Bytes({0xB0, 7, 100})}}));
+    m_bar.ShowWaveformOf(strSong);
+    WaveformLoader &loader = m_bar.Waveform();
+    ASSERT_TRUE(loader.WaitUntilSettled(std::chrono::seconds(60)));
+    ASSERT_EQ(loader.GetState(), WaveformLoader::State::Complete);
+    const uint64_t nFrames = loader.Snapshot().GetFramesAdded();
+    EXPECT_GE(nFrames, 3u * 44100u);
+    EXPECT_LT(nFrames, 6u * 44100u);
+    const std::vector<WavePeak> columns = loader.Columns(30, 3.0);
+    for (size_t x = 0; x < 5; ++x) {
+        EXPECT_GT(columns[x].fMax, 0.02f) << x;
+        EXPECT_LT(columns[x].fMin, -0.01f) << x;
+    }
+    // The note has died away well before the song ends.
+    for (size_t x = 20; x < 30; ++x) {
+        ASSERT_TRUE(columns[x].bHas) << x;
+        EXPECT_LT(std::max(columns[x].fMax, -columns[x].fMin), 1e-4f) << x;
+    }
 }
 
 TEST(VideoPreviewScale, SizeFactorsScaleTheWindowAndItsVideoArea) {
