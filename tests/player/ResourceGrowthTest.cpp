@@ -78,8 +78,10 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
     for (int i = 0; i < 200; ++i) {
         Cycle(i);
     }
-    EXPECT_EQ(SettledCount("/proc/self/task", nThreads), nThreads);
-    EXPECT_EQ(SettledCount("/proc/self/fd", nDescriptors), nDescriptors);
+    // The baseline may itself count a thread of the last close still ending: fewer afterwards is no
+    // leak, while one thread or descriptor kept per open would be two hundred more.
+    EXPECT_LE(SettledCount("/proc/self/task", nThreads), nThreads);
+    EXPECT_LE(SettledCount("/proc/self/fd", nDescriptors), nDescriptors);
     // One playback left behind per open (a decoder, its pictures, a demuxer) would be megabytes each
     // time. libmpv itself keeps about half a kilobyte per instance it has made, well under this bound.
     EXPECT_LT(static_cast<long>(HeapInUse()) - static_cast<long>(nHeap), 2L * 1024 * 1024);
