@@ -61,5 +61,6 @@ void SilenceDecoderLog();
 // Refuses any single FFmpeg allocation beyond a bound, for the whole process (the player's demuxer
 // included). Headers size some buffers from the file's own claims: a few kilobytes of WAV claiming a
 // gigabyte of tag text would otherwise have a gigabyte zeroed for it, once per job reading the file.
-// Every opening of media through FFmpeg calls this; calling it early covers the player too.
+// Every opening of media through FFmpeg calls this; the window's program also calls it first thing,
+// because its player demuxes through FFmpeg without any such opening.
 void LimitFfmpegBlockSize();

@@ -194,7 +194,6 @@ int main(int argc, char **argv) {
         return kExitFailed;
     }
     SilenceDecoderLog();
-    LimitFfmpegBlockSize();
     SetChosenSoundFont(options.strSoundFont);
 
     ClipList clips;
