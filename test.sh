@@ -9,6 +9,12 @@ cd "$(dirname "$0")"
 
 ./scripts/install-deps.sh
 
+# A rerun on the same machine (CI after a session, a developer's loop) recompiles only what changed, in
+# every build folder; on a fresh machine the cache only costs its look-ups.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$PWD"
+fi
+
 BUILD_DIR=${BUILD_DIR:-build}
 JOBS=${JOBS:-2}
 SANITIZERS=${SANITIZERS:-1}

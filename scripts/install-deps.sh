@@ -3,7 +3,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config ninja-build
+  build-essential cmake pkg-config ninja-build ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libmpv-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
