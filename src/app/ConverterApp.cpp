@@ -11,15 +11,17 @@
 #include <QDir>
 
 #include <clocale>
+#include <string_view>
 #include <system_error>
 
 namespace klangor {
 
-QStringList CommandLineFiles(const QStringList &arguments) {
-    QStringList files;
-    for (const QString &strArgument : arguments) {
-        if (!strArgument.isEmpty() && !strArgument.startsWith(QStringLiteral("--")))
-            files.append(strArgument);
+std::vector<std::string> CommandLineFiles(int argc, const char *const *argv) {
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view strArgument(argv[i]);
+        if (!strArgument.empty() && !strArgument.starts_with("--"))
+            files.emplace_back(strArgument);
     }
     return files;
 }
@@ -63,7 +65,9 @@ int RunConverterApp(int argc, char **argv) {
     MainWindowEnvironment environment;
     environment.pathSkinFolder = LocateSkinFolder(pathProgramDir);
     environment.pathHelpFile = LocateHelpFile(pathProgramDir).value_or(std::filesystem::path());
-    environment.commandLineFiles = CommandLineFiles(QCoreApplication::arguments().mid(1));
+    // Read from argv itself, which Qt has rid of its own options by now: QCoreApplication::arguments()
+    // has decoded each one as UTF-8 and turned the bytes of a Latin-1 name into U+FFFD.
+    environment.commandLineFiles = CommandLineFiles(argc, argv);
     environment.pBoxes = &boxes;
     environment.pShell = &shell;
 

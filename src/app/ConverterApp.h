@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QStringList>
-
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace klangor {
 
@@ -11,8 +11,10 @@ namespace klangor {
 // runs it until it closes, and ends. Nothing is saved between runs.
 
 // Media paths from the command line: every argument is one path (the shell has removed any quotes);
-// arguments that begin with "--" are options and add nothing.
-QStringList CommandLineFiles(const QStringList &arguments);
+// arguments that begin with "--" are options and add nothing; argv[0] is the program. The paths are
+// argv's bytes as they came: a file name need not be UTF-8, and any text conversion of it would name
+// another file.
+std::vector<std::string> CommandLineFiles(int argc, const char *const *argv);
 
 // The skin folder: the current folder's "UI" first, then the one beside the program or installed with it
 // (../share/klangor/UI). No build machine's path is compiled in: the build tree lays out share/klangor

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +29,7 @@
 #include <QShortcut>
 #include <QSlider>
 #include <QThread>
+#include <QUrl>
 
 namespace klangor {
 
@@ -39,6 +41,15 @@ QColor LayoutColour(const SkinLayout &layout, std::string_view strKey, bool &bBr
         bBroken = true;
     return QColor(SkinLayout::ColourComponent(values[0]), SkinLayout::ColourComponent(values[1]),
                   SkinLayout::ColourComponent(values[2]));
+}
+
+// The file a file: address names, as the bytes the address carries. toLocalFile() decodes them as
+// UTF-8 and would turn a Latin-1 name's "%E9" into U+FFFD, which names no file.
+std::string LocalFileBytes(const QUrl &url) {
+    const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (url.host().isEmpty())
+        return path.toStdString();
+    return "//" + QFile::encodeName(url.host()).toStdString() + path.toStdString();
 }
 
 }  // namespace
@@ -508,10 +519,10 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *pEvent) {
 }
 
 void MainWindow::dropEvent(QDropEvent *pEvent) {
-    QStringList files;
+    std::vector<std::string> files;
     for (const QUrl &url : pEvent->mimeData()->urls()) {
         if (url.isLocalFile())
-            files.append(url.toLocalFile());
+            files.push_back(LocalFileBytes(url));
     }
     pEvent->acceptProposedAction();
     OnDropFiles(files);

@@ -18,6 +18,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -81,9 +83,9 @@ enum MainControlId : int {
 
 // What the main window needs from outside at construction.
 struct MainWindowEnvironment {
-    std::filesystem::path pathSkinFolder;  // the folder that holds position.txt and the pictures
-    std::filesystem::path pathHelpFile;    // the HTML user guide; empty when none was found
-    QStringList commandLineFiles;          // media files named on the command line, in order
+    std::filesystem::path pathSkinFolder;       // the folder that holds position.txt and the pictures
+    std::filesystem::path pathHelpFile;         // the HTML user guide; empty when none was found
+    std::vector<std::string> commandLineFiles;  // media files named on the command line, as bytes, in order
     IMessageBoxes *pBoxes = nullptr;
     IShellServices *pShell = nullptr;
     // The preview's playback engine; empty for the libmpv engine.
@@ -205,7 +207,8 @@ public:
     void OnVolumeScroll(int nPosition, bool bEndOfScroll);
     void OnRateScroll(int nPosition, bool bEndOfScroll);
     void OnTimer();
-    void OnDropFiles(const QStringList &files);
+    // The dropped files' paths as bytes, each its own addition.
+    void OnDropFiles(const std::vector<std::string> &files);
     // The "Size" menu: 1.0, 2.0 or 0.5, and full screen.
     void OnVideoScale(double dScale);
     void OnFullScreen();
@@ -261,7 +264,7 @@ private:
     int m_iOutputType = -1;
     QIcon m_hIcon;
     bool m_bPreviewShown = false;
-    QStringList m_commandLineFiles;
+    std::vector<std::string> m_commandLineFiles;
     std::unique_ptr<PreviewPlayerWindow> m_pPlayerWindow;
     std::unique_ptr<MediaPlayer> m_pPlayer;
     // The preview-playing, muted, slider-idle and last-played state lives in the commands.

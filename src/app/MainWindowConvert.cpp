@@ -6,6 +6,7 @@
 #include "clips/MediaPlayer.h"
 #include "common/Version.h"
 
+#include <QFile>
 #include <QThread>
 #include <QUrl>
 
@@ -68,7 +69,8 @@ void MainWindowConversion::OnStopConvert() {
 }
 
 std::string MainWindowConversion::GetOutputFolderText() {
-    return m_window.GetOutputFolder().toStdString();
+    // The folder is typed or chosen as text; the batch joins the sources' byte names to its bytes.
+    return QFile::encodeName(m_window.GetOutputFolder()).toStdString();
 }
 
 int MainWindowConversion::GetOutputType() {

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QKeySequence>
@@ -33,12 +34,19 @@ static_assert(kPreviewIdPlay == kIdPlay && kPreviewIdStop == kIdStop && kPreview
 
 namespace {
 
+// Names Qt gives as text become the file system's bytes again. What Qt shows (its dialog, say) it could
+// decode, so this gives back the very bytes; names that are not UTF-8 arrive as bytes by other ways.
 std::vector<std::string> ToPaths(const QStringList &files) {
     std::vector<std::string> paths;
     paths.reserve(static_cast<size_t>(files.size()));
     for (const QString &strFile : files)
-        paths.push_back(strFile.toStdString());
+        paths.push_back(QFile::encodeName(strFile).toStdString());
     return paths;
+}
+
+// Paths are bytes and shown as UTF-8: a byte that is not UTF-8 shows as U+FFFD.
+QString ShownText(const std::string &str) {
+    return QString::fromUtf8(str.data(), static_cast<qsizetype>(str.size()));
 }
 
 // The main window's controls as the preview commands see them.
@@ -49,7 +57,7 @@ public:
     void ShowControl(int nId, bool bShow) override { m_window.ShowControl(nId, bShow); }
     void EnableControl(int nId, bool bEnable) override { m_window.EnableControl(nId, bEnable); }
     void SetControlText(int nId, const std::string &strText) override {
-        m_window.SetControlText(nId, QString::fromStdString(strText));
+        m_window.SetControlText(nId, ShownText(strText));
     }
     void SetSliderRange(int nId, int nMin, int nMax) override {
         if (QSlider *pSlider = Slider(nId)) {
@@ -83,8 +91,8 @@ public:
         const QSignalBlocker blocker(pList);
         pList->clear();
         for (const ListEntry &entry : entries) {
-            auto *pItem = new QListWidgetItem(QString::fromStdString(entry.strName));
-            pItem->setToolTip(QString::fromStdString(entry.strPath));
+            auto *pItem = new QListWidgetItem(ShownText(entry.strName));
+            pItem->setToolTip(ShownText(entry.strPath));
             pList->addItem(pItem);
         }
         pList->setCurrentRow(nSelection);
@@ -93,9 +101,7 @@ public:
     }
     int GetListSelection() override { return m_window.GetClipListBox()->currentRow(); }
     int GetListCount() override { return m_window.GetClipListBox()->count(); }
-    void SetTitle(const std::string &strTitle) override {
-        m_window.setWindowTitle(QString::fromStdString(strTitle));
-    }
+    void SetTitle(const std::string &strTitle) override { m_window.setWindowTitle(ShownText(strTitle)); }
     std::vector<std::string> ChooseMediaFiles() override {
         return ToPaths(m_window.Shell().ChooseMediaFiles(&m_window));
     }
@@ -283,15 +289,15 @@ void MainWindow::AddMediaFiles(const QStringList &files) {
 }
 
 void MainWindow::AddCommandLineFiles() {
-    m_pCommands->AddCommandLineFiles(ToPaths(m_commandLineFiles));
+    m_pCommands->AddCommandLineFiles(m_commandLineFiles);
 }
 
 void MainWindow::OnOpenFile() {
     m_pCommands->OnOpenFile();
 }
 
-void MainWindow::OnDropFiles(const QStringList &files) {
-    m_pCommands->OnDropFiles(ToPaths(files));
+void MainWindow::OnDropFiles(const std::vector<std::string> &files) {
+    m_pCommands->OnDropFiles(files);
 }
 
 void MainWindow::RefreshClipList() {

@@ -72,7 +72,7 @@ QStringList RecordingShell::ChooseMediaFiles(QWidget *) {
 }
 
 WindowHarness::WindowHarness(const std::function<void(const std::filesystem::path &)> &fnPrepare,
-                             QStringList files,
+                             std::vector<std::string> files,
                              std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine,
                              klangor::IMessageBoxes *pRealBoxes)
     : m_oldHome(qgetenv("HOME")) {

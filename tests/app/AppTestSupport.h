@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 // Message boxes answered by the test: every box is recorded, questions get the next prepared answer,
@@ -52,7 +53,7 @@ class WindowHarness {
 public:
     // fnPrepare may change the skin folder before the window is built.
     explicit WindowHarness(const std::function<void(const std::filesystem::path &)> &fnPrepare = {},
-                           QStringList files = {},
+                           std::vector<std::string> files = {},
                            std::function<std::unique_ptr<IPlaybackEngine>()> fnCreateEngine = {},
                            klangor::IMessageBoxes *pRealBoxes = nullptr);
     ~WindowHarness();

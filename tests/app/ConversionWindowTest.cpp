@@ -67,13 +67,6 @@ private:
     QTimer m_timeout;
 };
 
-QStringList Paths(const std::vector<std::string> &paths) {
-    QStringList list;
-    for (const std::string &strPath : paths)
-        list.append(QString::fromStdString(strPath));
-    return list;
-}
-
 std::string OutputFolder(WindowHarness &harness) {
     return harness.Window().GetOutputFolder().toStdString();
 }
@@ -93,7 +86,7 @@ TEST(WindowConversion, ThreeClipsToMp3GiveThreeFilesAndTheWindowEndsIdle) {
         media.MakeTone("one.mkv", 1.0, 44100, 2, {"-c:a", "flac"}),
         media.MakeTone("two.ogg", 1.0, 22050, 1, {"-c:a", "libvorbis"}),
         media.MakeTone("three.wav", 1.0, 48000, 2, {"-c:a", "pcm_s16le"})};
-    WindowHarness harness({}, Paths(sources));
+    WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     BatchWatcher watcher(window);
 
@@ -131,7 +124,7 @@ TEST(WindowConversion, ThreeClipsToMp3GiveThreeFilesAndTheWindowEndsIdle) {
 TEST(WindowConversion, QuestionAnsweredNoChangesNothingElseAndYesOpensTheFolder) {
     MediaFactory media;
     const std::string strSource = media.MakeTone("talk.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
-    WindowHarness harness({}, Paths({strSource}));
+    WindowHarness harness({}, {strSource});
     MainWindow &window = harness.Window();
     BatchWatcher watcher(window);
 
@@ -158,7 +151,7 @@ TEST(WindowConversion, QuestionAnsweredNoChangesNothingElseAndYesOpensTheFolder)
 TEST(WindowConversion, PercentOfA2500FrameJobStepsBy40Percent) {
     MediaFactory media;
     const std::string strSource = media.MakeTone("scripted.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
-    WindowHarness harness({}, Paths({strSource}));
+    WindowHarness harness({}, {strSource});
     MainWindow &window = harness.Window();
     auto pScript = std::make_shared<DecoderScript>();
     pScript->wfx.nSamplesPerSec = 2500;  // one second of 2500 frames: chunks of 1000, 1000 and 500
@@ -185,7 +178,7 @@ TEST(WindowConversion, StopDuringTheSecondOfThreeFinishesItShortAndWritesNoThird
     std::vector<std::string> sources;
     for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"})
         sources.push_back(media.MakeTone(pszName, 3.0, 44100, 2, {"-c:a", "flac"}));
-    WindowHarness harness({}, Paths(sources));
+    WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     window.OneFileAtATime() = true;  // the design's one file after the other
     qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
@@ -220,7 +213,7 @@ TEST(WindowConversion, UnreadableFileInTheMiddleIsNamedAndTheOthersConverted) {
     const std::string strGood1 = media.MakeTone("first.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
     const std::string strBad = media.MakeRaw("broken.mp4", std::string(4000, 'x'));
     const std::string strGood2 = media.MakeTone("last.mkv", 0.5, 44100, 2, {"-c:a", "flac"});
-    WindowHarness harness({}, Paths({strGood1}));
+    WindowHarness harness({}, {strGood1});
     MainWindow &window = harness.Window();
     // Added after start-up, so the preview never tries the broken file.
     window.GetPlayer()->GetClipList().AddClip(strBad);
@@ -250,7 +243,7 @@ TEST(WindowConversion, UnreadableFileInTheMiddleIsNamedAndTheOthersConverted) {
 TEST(WindowConversion, WavOutputAppendsWavToTheWholeSourceName) {
     MediaFactory media;
     const std::string strSource = media.MakeTone("talk.avi", 0.5, 22050, 1, {"-c:a", "pcm_s16le"}, true);
-    WindowHarness harness({}, Paths({strSource}));
+    WindowHarness harness({}, {strSource});
     MainWindow &window = harness.Window();
     qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();
     BatchWatcher watcher(window);
@@ -269,7 +262,7 @@ TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesO
     std::vector<std::string> sources;
     for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"})
         sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
-    WindowHarness harness({}, Paths(sources));
+    WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     window.OneFileAtATime() = true;  // the design's one file after the other
     window.show();
@@ -309,7 +302,7 @@ TEST(WindowConversion, SettingsChangedDuringABatchReachTheLaterJobs) {
     std::vector<std::string> sources;
     for (const char *pszName : {"a.mkv", "b.mkv"})
         sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
-    WindowHarness harness({}, Paths(sources));
+    WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     window.OneFileAtATime() = true;  // the design's one file after the other
     window.GetSettings().m_iBitrate = 128;
@@ -337,7 +330,7 @@ TEST(WindowConversion, DestroyingTheWindowDuringABatchStopsTheWriterWithoutHangi
     for (const char *pszName : {"a.mkv", "b.mkv"})
         sources.push_back(media.MakeTone(pszName, 5.0, 44100, 2, {"-c:a", "flac"}));
     auto pHarness =
-        std::make_unique<WindowHarness>(std::function<void(const std::filesystem::path &)>(), Paths(sources));
+        std::make_unique<WindowHarness>(std::function<void(const std::filesystem::path &)>(), sources);
     MainWindow &window = pHarness->Window();
     window.OneFileAtATime() = true;  // the design's one file after the other
     qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav))->click();

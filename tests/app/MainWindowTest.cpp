@@ -526,7 +526,7 @@ TEST(MainWindowPreviewWiring, ListClicksButtonsAndTheTimerReachTheCommands) {
     MediaFactory media;
     const std::string strFirst = media.MakeTone("first.wav", 3.0, 8000, 1, {"-c:a", "pcm_s16le"});
     const std::string strSecond = media.MakeTone("second.wav", 3.0, 8000, 1, {"-c:a", "pcm_s16le"});
-    WindowHarness harness({}, {QString::fromStdString(strFirst), QString::fromStdString(strSecond)});
+    WindowHarness harness({}, {strFirst, strSecond});
     MainWindow &window = harness.Window();
     window.show();
     QListWidget *pList = window.GetClipListBox();

@@ -23,9 +23,9 @@ using namespace klangor;
 namespace {
 
 TEST(StartupCommandLine, EveryArgumentIsOnePathAndOptionsAddNothing) {
-    EXPECT_EQ(CommandLineFiles({"/media/a b.avi", "--verbose", "c.mp3", ""}),
-              (QStringList{"/media/a b.avi", "c.mp3"}));
-    EXPECT_TRUE(CommandLineFiles({}).isEmpty());
+    const char *argv[] = {"klangor", "/media/a b.avi", "--verbose", "c.mp3", ""};
+    EXPECT_EQ(CommandLineFiles(5, argv), (std::vector<std::string>{"/media/a b.avi", "c.mp3"}));
+    EXPECT_TRUE(CommandLineFiles(1, argv).empty());
 }
 
 // Runs the body with the current folder changed, and changes it back.
@@ -167,7 +167,7 @@ TEST(StartupFiles, FilesNamedAtStartAreListedAndTheFirstIsLoadedStoppedWithItsVi
     MediaFactory media;
     const std::string strFirst = media.MakeTone("first clip.mkv", 2.0, 44100, 2, {"-c:a", "pcm_s16le"}, true);
     const std::string strSecond = media.MakeTone("second.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
-    WindowHarness harness({}, {QString::fromStdString(strFirst), QString::fromStdString(strSecond)});
+    WindowHarness harness({}, {strFirst, strSecond});
     MainWindow &window = harness.Window();
     window.show();
 
@@ -223,7 +223,7 @@ TEST(StartupFiles, FilesNamedAtStartAreListedAndTheFirstIsLoadedStoppedWithItsVi
 TEST(StartupFiles, AudioOnlyFileIgnoresTheSizeMenuAndSettingsOpenOnTheOneRecord) {
     MediaFactory media;
     const std::string strAudio = media.MakeTone("speech.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
-    WindowHarness harness({}, {QString::fromStdString(strAudio)});
+    WindowHarness harness({}, {strAudio});
     MainWindow &window = harness.Window();
     ASSERT_TRUE(window.IsClipLoaded());
     VideoPreviewWindow *pPreview = window.GetPreviewWindow();
@@ -236,7 +236,7 @@ TEST(StartupFiles, AudioOnlyFileIgnoresTheSizeMenuAndSettingsOpenOnTheOneRecord)
 
     // A dropped file joins the list without changing the loaded clip.
     const std::string strDropped = media.MakeTone("dropped.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
-    window.OnDropFiles({QString::fromStdString(strDropped)});
+    window.OnDropFiles({strDropped});
     ASSERT_EQ(window.GetClipListBox()->count(), 2);
     EXPECT_EQ(window.GetClipListBox()->item(1)->text(), QStringLiteral("dropped.wav"));
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strAudio);

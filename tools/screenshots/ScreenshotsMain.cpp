@@ -89,7 +89,8 @@ int main(int argc, char **argv) {
     environment.pathHelpFile = LocateHelpFile(pathProgramDir).value_or(std::filesystem::path());
     // Named, so a check can see which skin and guide a program in this place finds.
     std::printf("skin %s\nguide %s\n", environment.pathSkinFolder.c_str(), environment.pathHelpFile.c_str());
-    environment.commandLineFiles = CommandLineFiles(QCoreApplication::arguments().mid(2));
+    // The output folder stands where the program's name would: the media files follow it.
+    environment.commandLineFiles = CommandLineFiles(argc - 1, argv + 1);
     environment.pBoxes = &boxes;
     environment.pShell = &shell;
 
