@@ -1,14 +1,18 @@
 // Conversion from the main window: Start/Stop, the notices from the writer's thread, the completion
 // question, failures named after the batch, the close refusal, and destruction during a batch.
 #include "app/AppTestSupport.h"
+#include "app/ConverterApp.h"
 #include "app/MainWindowConvert.h"
 #include "clips/MediaPlayer.h"
+#include "clips/PreviewCommands.h"
 #include "convert/ScriptedDecoder.h"
 #include "support/MediaFactory.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QTimer>
@@ -363,6 +367,63 @@ TEST(WindowConversion, StartWithAnEmptyListDoesNothing) {
     EXPECT_TRUE(IsIdle(window));
     EXPECT_TRUE(harness.boxes.boxes.empty());
     EXPECT_EQ(window.GetControlText(kIdStatus), QString());
+}
+
+// Linux names are bytes, and a Latin-1 one ("caf\xe9") is no UTF-8: given on the command line or dropped,
+// it is opened, previewed, summarised, given a selection and converted under its own bytes, and shown
+// with U+FFFD for the byte that is no text.
+TEST(WindowConversion, NamesThatAreNotUtf8AreOpenedSelectedAndConvertedUnderTheirOwnBytes) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("caf\xe9 latin1.wav", 3.0, 22050, 1, {"-c:a", "pcm_s16le"});
+    const std::string strDropped = media.MakeTone("na\xefve.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
+    const char *argv[] = {"klangor", strSource.c_str()};
+    WindowHarness harness({}, CommandLineFiles(2, argv));
+    MainWindow &window = harness.Window();
+    ASSERT_TRUE(window.IsClipLoaded())
+        << (harness.boxes.boxes.empty() ? std::string() : harness.boxes.boxes[0].strText.toStdString());
+    EXPECT_TRUE(harness.boxes.boxes.empty());
+    EXPECT_EQ(window.GetPlayer()->GetFileName(), strSource);
+    EXPECT_EQ(window.GetPlayer()->GetClipInfo().nDuration, 300u);
+    const QString strShown = QStringLiteral("caf") + QChar(0xFFFD) + QStringLiteral(" latin1.wav");
+    EXPECT_EQ(window.GetClipListBox()->item(0)->text(), strShown);
+    EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("/") + strShown + QStringLiteral("]")))
+        << window.windowTitle().toStdString();
+    WaveformLoader &waveform = window.GetTimeline()->Waveform();
+    ASSERT_TRUE(waveform.WaitUntilSettled(std::chrono::seconds(20)));
+    EXPECT_EQ(waveform.GetState(), WaveformLoader::State::Complete);
+
+    // A file manager's drop carries the byte as "%EF".
+    QMimeData dropped;
+    dropped.setData(QStringLiteral("text/uri-list"),
+                    "file://" + QByteArray::fromStdString(strDropped).toPercentEncoding("/") + "\r\n");
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    ASSERT_EQ(window.GetPlayer()->GetClipList().GetCount(), 2);
+    EXPECT_EQ(window.GetPlayer()->GetClipList().GetClip(1), strDropped);
+    EXPECT_EQ(window.GetClipListBox()->item(1)->text(),
+              QStringLiteral("na") + QChar(0xFFFD) + QStringLiteral("ve.wav"));
+
+    // The selection from one second on is kept beside the file, under its bytes, and reaches the job.
+    window.GetTimeline()->setValue(100);
+    window.OnSetStart();
+    EXPECT_EQ(ReadFileBytes(strSource + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,100,300,0;");
+    window.GetPreviewCommands().OnGoToSelectionStart();
+    long lPosition = 0;
+    window.GetPlayer()->GetCurrentPosition(lPosition);
+    EXPECT_NEAR(lPosition, 100, 2);
+
+    BatchWatcher watcher(window);
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Conversion Done!"));
+    for (const auto &[pszName, dSeconds] :
+         {std::pair{"caf\xe9 latin1.wav.mp3", 2.0}, {"na\xefve.wav.mp3", 1.0}}) {
+        const std::string strOut = OutputFolder(harness) + "/" + pszName;
+        ASSERT_TRUE(std::filesystem::exists(strOut)) << strOut;
+        EXPECT_NEAR(Seconds(strOut), dSeconds, 0.1);
+    }
 }
 
 }  // namespace
