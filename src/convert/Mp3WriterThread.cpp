@@ -3,6 +3,7 @@
 #include <lame/lame.h>
 
 #include "convert/OutputTags.h"
+#include "convert/SampleSanitizer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -98,6 +99,12 @@ Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &read
     while (n > 0) {
         // A part of a file ends inside a chunk: only its own frames go in.
         const auto nTake = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(n), nLimit - outcome.nFramesIn));
+        if (layout.kind == SampleLayout::Kind::Float) {
+            // Made safe in the reader's own buffer (new[], so aligned for floats), so that the meter
+            // measures what the encoder gets.
+            SanitizeSamples(reinterpret_cast<float *>(reader.m_pBuffer.get()),
+                            static_cast<size_t>(nTake) * static_cast<size_t>(layout.nChannels));
+        }
         if (pMeter && !MeterReaderChunk(*pMeter, reader, nTake, meterScratch)) {
             outcome.strError = kMeterFailure;
             return outcome;

@@ -17,6 +17,7 @@ list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
 )
