@@ -1,12 +1,16 @@
 #include "convert/OutputTags.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <taglib/attachedpictureframe.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
-#include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/wavfile.h>
+
+#include "convert/CheckedFileIo.h"
 
 namespace {
 
@@ -63,11 +67,7 @@ bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags) {
     if (IsEmpty(tags)) {
         return true;
     }
-    TagLib::MPEG::File file(strPath.c_str(), false);
-    if (!file.isValid()) {
-        return false;
-    }
-    TagLib::ID3v2::Tag &tag = *file.ID3v2Tag(true);
+    TagLib::ID3v2::Tag tag;
     AddText(tag, "TIT2", tags.strTitle);
     AddText(tag, "TPE1", tags.strArtist);
     AddText(tag, "TALB", tags.strAlbum);
@@ -96,7 +96,15 @@ bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags) {
     }
     AddUserText(tag, "REPLAYGAIN_TRACK_GAIN", tags.strReplayGainGain);
     AddUserText(tag, "REPLAYGAIN_TRACK_PEAK", tags.strReplayGainPeak);
-    return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v3);
+    // Rendered as TagLib would save it into a file without a tag (TDRC becomes 2.3's TYER), padding
+    // included.
+    const TagLib::ByteVector data = tag.render(TagLib::ID3v2::v3);
+    const int fd = ::open(strPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    const bool bInserted = InsertIntoFile(fd, 0, data.data(), data.size());
+    return ::close(fd) == 0 && bInserted;
 }
 
 bool WriteWavTags(const std::string &strPath, const MediaTags &tags) {

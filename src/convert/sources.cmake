@@ -1,6 +1,7 @@
 # Files of src/convert/, by library.
 list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CheckedFileIo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConvertCommandLine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp

@@ -92,4 +92,32 @@ TEST(ConvertHostile, OutputFillingTheDiskFailsLeavesNoFileAndTheBatchGoesOn) {
     EXPECT_TRUE(bSmallWhole);
 }
 
+TEST(ConvertHostile, CoverFillingTheDiskFailsAndKeepsTheEarlierOutput) {
+    const char *szFolder = std::getenv("KLANGOR_FULL_DISK_DIR");
+    if (szFolder == nullptr || *szFolder == '\0') {
+        GTEST_SKIP() << "needs a small filesystem of its own (KLANGOR_FULL_DISK_DIR), which CI mounts";
+    }
+    MediaFactory media;
+    const fs::path out = fs::path(szFolder) / ("tags-" + std::to_string(::getpid()));
+    fs::create_directories(out);
+    // A second of audio fits; a cover of noise bigger than the whole disk does not.
+    const std::string strCover =
+        media.Make("cover.png", {"-f", "lavfi", "-i", "color=s=768x768,noise=alls=100:allf=u"}, {"-frames:v", "1"});
+    const std::string strSong = media.Make("song.flac", {"-f", "lavfi", "-i", "sine=d=1", "-i", strCover},
+                                           {"-map", "0", "-map", "1", "-c:a", "flac", "-c:v", "copy",
+                                            "-disposition:v", "attached_pic", "-metadata", "title=Song"});
+    ASSERT_GT(fs::file_size(strCover), fs::space(out).capacity);
+    const CommandResult first = Convert({"-q", "--no-tags", "-o", out.string(), strSong});
+    const std::string strEarlier = ReadFileBytes((out / "song.flac.mp3").string());
+    const CommandResult second = Convert({"-o", out.string(), strSong});
+    const std::string strAfter = ReadFileBytes((out / "song.flac.mp3").string());
+    const std::vector<std::string> names = FileNamesIn(out);
+    fs::remove_all(out);
+    ASSERT_EQ(first.iExitStatus, 0) << first.strStderr;
+    EXPECT_EQ(second.iExitStatus, 1) << second.strStderr;
+    EXPECT_TRUE(HasLine(second.strStderr, strSong + ": Error writing mp3 output")) << second.strStderr;
+    EXPECT_TRUE(!strEarlier.empty() && strAfter == strEarlier) << "the earlier output must stay as it was";
+    EXPECT_EQ(names, std::vector<std::string>{"song.flac.mp3"}) << "no temporary may stay behind";
+}
+
 }  // namespace

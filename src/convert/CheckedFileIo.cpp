@@ -1,0 +1,75 @@
+#include "convert/CheckedFileIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace {
+constexpr size_t kMoveBlockBytes = 1 << 20;
+}
+
+bool WriteAllAt(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {
+    const auto *p = static_cast<const char *>(pBytes);
+    while (nBytes > 0) {
+        const ssize_t n = ::pwrite(fd, p, nBytes, static_cast<off_t>(nAt));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        nAt += static_cast<uint64_t>(n);
+        nBytes -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAllAt(int fd, uint64_t nAt, void *pBytes, size_t nBytes) {
+    auto *p = static_cast<char *>(pBytes);
+    while (nBytes > 0) {
+        const ssize_t n = ::pread(fd, p, nBytes, static_cast<off_t>(nAt));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;  // the file is shorter than it was a moment ago
+        }
+        p += n;
+        nAt += static_cast<uint64_t>(n);
+        nBytes -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool InsertIntoFile(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) < nAt) {
+        return false;
+    }
+    const auto nLength = static_cast<uint64_t>(info.st_size);
+    if (nBytes == 0) {
+        return true;
+    }
+    if (::posix_fallocate(fd, static_cast<off_t>(nLength), static_cast<off_t>(nBytes)) != 0) {
+        return false;
+    }
+    // From the end backwards, so that no byte is overwritten before it has been moved.
+    std::vector<char> block(static_cast<size_t>(std::min<uint64_t>(kMoveBlockBytes, nLength - nAt)));
+    for (uint64_t nEnd = nLength; nEnd > nAt;) {
+        const size_t nMove = static_cast<size_t>(std::min<uint64_t>(block.size(), nEnd - nAt));
+        const uint64_t nFrom = nEnd - nMove;
+        if (!ReadAllAt(fd, nFrom, block.data(), nMove) || !WriteAllAt(fd, nFrom + nBytes, block.data(), nMove)) {
+            return false;
+        }
+        nEnd = nFrom;
+    }
+    if (!WriteAllAt(fd, nAt, pBytes, nBytes)) {
+        return false;
+    }
+    return ::fstat(fd, &info) == 0 && static_cast<uint64_t>(info.st_size) == nLength + nBytes;
+}
