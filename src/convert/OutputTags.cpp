@@ -6,9 +6,7 @@
 #include <taglib/attachedpictureframe.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/infotag.h>
 #include <taglib/textidentificationframe.h>
-#include <taglib/wavfile.h>
 
 #include "convert/CheckedFileIo.h"
 
@@ -107,24 +105,34 @@ bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags) {
     return ::close(fd) == 0 && bInserted;
 }
 
-bool WriteWavTags(const std::string &strPath, const MediaTags &tags) {
-    if (IsEmpty(tags)) {
-        return true;
-    }
-    TagLib::RIFF::WAV::File file(strPath.c_str(), false);
-    if (!file.isValid()) {
-        return false;
-    }
-    TagLib::RIFF::Info::Tag &info = *file.InfoTag();
+std::string RenderWavInfoChunk(const MediaTags &tags) {
     const std::pair<const char *, const std::string *> fields[] = {
         {"INAM", &tags.strTitle}, {"IART", &tags.strArtist},   {"IPRD", &tags.strAlbum},
         {"ICRD", &tags.strDate},  {"IPRT", &tags.strTrack},    {"IGNR", &tags.strGenre},
         {"ICMT", &tags.strComment}, {"IMUS", &tags.strComposer}, {"ILNG", &tags.strLanguage},
     };
+    const auto putSize = [](std::string &strChunk, size_t nSize) {
+        for (int i = 0; i < 4; ++i) {
+            strChunk.push_back(static_cast<char>(nSize >> (8 * i)));
+        }
+    };
+    std::string strItems;
     for (const auto &[szId, pText] : fields) {
-        if (!pText->empty()) {
-            info.setFieldText(szId, Utf8(*pText));
+        if (pText->empty()) {
+            continue;
+        }
+        strItems += szId;
+        putSize(strItems, pText->size() + 1);
+        strItems += *pText;
+        strItems.push_back('\0');
+        if (strItems.size() % 2 != 0) {
+            strItems.push_back('\0');
         }
     }
-    return file.save(TagLib::RIFF::WAV::File::Info, TagLib::File::StripOthers);
+    if (strItems.empty()) {
+        return {};
+    }
+    std::string strChunk = "LIST";
+    putSize(strChunk, strItems.size() + 4);
+    return strChunk + "INFO" + strItems;
 }

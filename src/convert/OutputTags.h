@@ -12,5 +12,6 @@
 // could not be written; the file must then not be kept.
 bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags);
 
-// Writes the tags into a finished WAV file as a RIFF LIST/INFO chunk (UTF-8 text), through TagLib.
-bool WriteWavTags(const std::string &strPath, const MediaTags &tags);
+// The RIFF LIST/INFO chunk of a WAV file that carries the tags' texts (UTF-8, each NUL-ended and padded
+// to an even size), to be written in front of the data chunk; empty when there is no text.
+std::string RenderWavInfoChunk(const MediaTags &tags);

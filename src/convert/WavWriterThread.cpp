@@ -1,11 +1,15 @@
 #include "convert/WavWriterThread.h"
 
+#include "convert/CheckedFileIo.h"
 #include "convert/OutputTags.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
+
+// "ds64" with its 28 bytes: RIFF size, data size and sample count in 64 bits, and an empty table.
+constexpr uint32_t kDs64Bytes = 36;
 
 void PutU16(uint8_t *p, uint16_t n) {
     p[0] = static_cast<uint8_t>(n);
@@ -18,20 +22,24 @@ void PutU32(uint8_t *p, uint32_t n) {
     }
 }
 
-bool WriteU32At(FILE *pFile, uint32_t nPos, uint32_t nValue) {
+void PutU64(uint8_t *p, uint64_t n) {
+    PutU32(p, static_cast<uint32_t>(n));
+    PutU32(p + 4, static_cast<uint32_t>(n >> 32));
+}
+
+bool WriteU32At(int fd, uint64_t nPos, uint32_t nValue) {
     uint8_t bytes[4];
     PutU32(bytes, nValue);
-    return std::fseek(pFile, static_cast<long>(nPos), SEEK_SET) == 0 && std::fwrite(bytes, 1, 4, pFile) == 4;
+    return WriteAllAt(fd, nPos, bytes, sizeof bytes);
 }
 
 constexpr const char *kCannotCreate = "Cannot create output file";
 constexpr const char *kCannotWrite = "Error writing mp3 output";
-constexpr const char *kSizeLimit = "WAV output is limited to 4 GB";
 
 }  // namespace
 
-WavWriterThread::WavWriterThread(uint64_t nMaxDataBytes)
-    : WriterThread("Cannot start Save WAV to file thread!"), m_nMaxDataBytes(nMaxDataBytes) {}
+WavWriterThread::WavWriterThread(uint64_t nRiffSizeLimit)
+    : WriterThread("Cannot start Save WAV to file thread!"), m_nRiffSizeLimit(nRiffSizeLimit) {}
 
 WavWriterThread::~WavWriterThread() {
     Shutdown();
@@ -41,29 +49,45 @@ uint32_t WavFile::FrameBytes() const {
     return std::max<uint32_t>(m_wfx.nBlockAlign, 1);
 }
 
-bool WavFile::WriteHeader(const std::string &strPath, const WaveFormat &wfx) {
+bool WavFile::WriteHeader(const std::string &strPath, const WaveFormat &wfx, const MediaTags &tags,
+                          uint64_t nExpectedBytes, uint64_t nRiffSizeLimit) {
     m_strPath = strPath;
     m_wfx = wfx;
     m_nFramesWritten = 0;
+    m_nRiffSizeLimit = nRiffSizeLimit;
     if (!m_file.Create(strPath)) {
         return false;
     }
-    uint8_t header[44];
-    std::memcpy(header, "RIFF", 4);
-    PutU32(header + 4, 36);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    PutU32(header + 16, 16);
-    PutU16(header + 20, wfx.wFormatTag);
-    PutU16(header + 22, wfx.nChannels);
-    PutU32(header + 24, wfx.nSamplesPerSec);
-    PutU32(header + 28, wfx.nAvgBytesPerSec);
-    PutU16(header + 32, wfx.nBlockAlign);
-    PutU16(header + 34, wfx.wBitsPerSample);
-    std::memcpy(header + 36, "data", 4);
-    PutU32(header + 40, 0);
+    const std::string strInfo = RenderWavInfoChunk(tags);
+    // Room for the ds64 chunk is reserved when the file may well need it: otherwise making room at the
+    // end moves all its data.
+    m_bDs64Reserved = 36 + strInfo.size() + nExpectedBytes > nRiffSizeLimit / 2;
+
+    std::vector<uint8_t> header(12);
+    std::memcpy(header.data(), "RIFF", 4);
+    std::memcpy(header.data() + 8, "WAVE", 4);
+    if (m_bDs64Reserved) {
+        header.resize(header.size() + kDs64Bytes);
+        std::memcpy(header.data() + 12, "JUNK", 4);
+        PutU32(header.data() + 16, kDs64Bytes - 8);
+    }
+    uint8_t format[24];
+    std::memcpy(format, "fmt ", 4);
+    PutU32(format + 4, 16);
+    PutU16(format + 8, wfx.wFormatTag);
+    PutU16(format + 10, wfx.nChannels);
+    PutU32(format + 12, wfx.nSamplesPerSec);
+    PutU32(format + 16, wfx.nAvgBytesPerSec);
+    PutU16(format + 20, wfx.nBlockAlign);
+    PutU16(format + 22, wfx.wBitsPerSample);
+    header.insert(header.end(), format, format + sizeof format);
+    header.insert(header.end(), strInfo.begin(), strInfo.end());
+    const uint8_t data[8] = {'d', 'a', 't', 'a', 0, 0, 0, 0};
+    header.insert(header.end(), data, data + sizeof data);
+    PutU32(header.data() + 4, static_cast<uint32_t>(header.size() - 8));
     m_posRiffSize = 4;
-    m_posDataSize = 40;
-    return std::fwrite(header, 1, sizeof header, m_file.Get()) == sizeof header;
+    m_posDataSize = static_cast<uint32_t>(header.size() - 4);
+    return std::fwrite(header.data(), 1, header.size(), m_file.Get()) == header.size();
 }
 
 bool WavFile::WriteFrames(uint32_t nCount, const uint8_t *pData) {
@@ -75,41 +99,66 @@ bool WavFile::WriteFrames(uint32_t nCount, const uint8_t *pData) {
     return true;
 }
 
-bool WavFile::FinishFile(const MediaTags &tags) {
-    const uint32_t nDataBytes = m_nFramesWritten * FrameBytes();
-    const bool bPatched = WriteU32At(m_file.Get(), m_posRiffSize, nDataBytes + 36) &&
-                          WriteU32At(m_file.Get(), m_posDataSize, nDataBytes);
-    if (!bPatched) {
+bool WavFile::PatchSizes() {
+    if (std::fflush(m_file.Get()) != 0) {
+        return false;
+    }
+    const int fd = fileno(m_file.Get());
+    const uint64_t nDataBytes = m_nFramesWritten * FrameBytes();
+    uint64_t nRiffSize = m_posDataSize + 4 - 8 + nDataBytes;
+    if (nRiffSize <= m_nRiffSizeLimit) {
+        return WriteU32At(fd, m_posRiffSize, static_cast<uint32_t>(nRiffSize)) &&
+               WriteU32At(fd, m_posDataSize, static_cast<uint32_t>(nDataBytes));
+    }
+    // RF64: the 32-bit sizes say "see ds64", which follows the form type as readers expect it.
+    if (!m_bDs64Reserved) {
+        nRiffSize += kDs64Bytes;
+    }
+    uint8_t ds64[kDs64Bytes];
+    std::memcpy(ds64, "ds64", 4);
+    PutU32(ds64 + 4, kDs64Bytes - 8);
+    PutU64(ds64 + 8, nRiffSize);
+    PutU64(ds64 + 16, nDataBytes);
+    PutU64(ds64 + 24, m_nFramesWritten);
+    PutU32(ds64 + 32, 0);
+    if (m_bDs64Reserved) {
+        if (!WriteAllAt(fd, 12, ds64, sizeof ds64)) {
+            return false;
+        }
+    } else {
+        if (!InsertIntoFile(fd, 12, ds64, sizeof ds64)) {
+            return false;
+        }
+        m_posDataSize += kDs64Bytes;
+    }
+    return WriteAllAt(fd, 0, "RF64", 4) && WriteU32At(fd, m_posRiffSize, 0xFFFFFFFF) &&
+           WriteU32At(fd, m_posDataSize, 0xFFFFFFFF);
+}
+
+bool WavFile::FinishFile() {
+    if (!PatchSizes()) {
         m_file.Discard();
         return false;
     }
-    return m_file.Keep([&tags](const std::string &strTemp) { return WriteWavTags(strTemp, tags); });
+    return m_file.Keep();
 }
 
 void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
+    const MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
     WavFile file;
-    if (!file.WriteHeader(job.m_strOutputPath, job.m_wfx)) {
+    const uint64_t nExpectedBytes = uint64_t{job.m_nFramesToConvert} * std::max<uint16_t>(job.m_wfx.nBlockAlign, 1);
+    if (!file.WriteHeader(job.m_strOutputPath, job.m_wfx, tags, nExpectedBytes, m_nRiffSizeLimit)) {
         FailJob(job, kCannotCreate);
         return;
     }
-    const uint64_t nMaxFrames = m_nMaxDataBytes / file.FrameBytes();
-    bool bLimitReached = false;
     int n = job.ReadChunk();
     while (n > 0) {
-        uint32_t nFrames = static_cast<uint32_t>(n);
-        // The file is ended at the format's limit instead of wrapping its size fields.
-        if (file.FramesWritten() + uint64_t{nFrames} > nMaxFrames) {
-            nFrames = static_cast<uint32_t>(nMaxFrames - file.FramesWritten());
-            bLimitReached = true;
-        }
-        if (!file.WriteFrames(nFrames, job.m_pBuffer.get())) {
+        if (!file.WriteFrames(static_cast<uint32_t>(n), job.m_pBuffer.get())) {
             FailJob(job, kCannotWrite);
             return;
         }
-        const int nNext = bLimitReached ? 0 : job.ReadChunk();
-        if (nFrames > 0) {
-            Notify(NOTICE_PROGRESS, static_cast<int32_t>(nFrames), nJob);
-        }
+        const int nNext = job.ReadChunk();
+        Notify(NOTICE_PROGRESS, n, nJob);
         n = nNext;
         if (IsStopRequested()) {
             break;
@@ -120,12 +169,7 @@ void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
         FailJob(job, job.m_strLastError);
         return;
     }
-    const MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
-    if (!file.FinishFile(tags)) {
+    if (!file.FinishFile()) {
         FailJob(job, kCannotWrite);
-        return;
-    }
-    if (bLimitReached) {
-        FailJob(job, kSizeLimit);
     }
 }

@@ -81,7 +81,7 @@ protected:
         AudioStreamReader job;
         EXPECT_TRUE(job.Open(strSource)) << job.m_strLastError;
         job.m_strOutputPath = s_pMedia->PathOf(strOut);
-        // The samples are compared here; a video's title would add an INFO chunk after them.
+        // The samples are compared here; a video's title would add an INFO chunk before them.
         job.m_bWriteTags = false;
         WavWriterThread writer;
         EXPECT_EQ(writer.Start({&job}), 0);

@@ -207,6 +207,30 @@ TEST(OutputTags, CoversFromMp3FlacAndMatroskaSourcesAndInfoChunksInWav) {
     EXPECT_TRUE(SamePcm(DecodeS16(media.PathOf("wav/b.flac.wav")), DecodeS16(strFlac)));
 }
 
+TEST(OutputTags, WavInfoChunkLiesBeforeTheDataSoNoReaderPlaysIt) {
+    MediaFactory media;
+    const std::string strSource =
+        media.MakeTone("song.flac", 1, 44100, 2, {"-c:a", "flac", "-metadata", "title=Song", "-metadata", "artist=Band"});
+    ASSERT_EQ(Convert({"-q", "--wav", "-o", media.PathOf("out"), strSource}).iExitStatus, 0);
+    const std::string strWav = media.PathOf("out/song.flac.wav");
+    const std::string strBytes = ReadFileBytes(strWav);
+    std::vector<std::string> chunks;
+    size_t nPos = 12;
+    while (nPos + 8 <= strBytes.size()) {
+        chunks.push_back(strBytes.substr(nPos, 4));
+        const uint32_t nSize = static_cast<uint8_t>(strBytes[nPos + 4]) | static_cast<uint8_t>(strBytes[nPos + 5]) << 8 |
+                               static_cast<uint8_t>(strBytes[nPos + 6]) << 16 |
+                               static_cast<uint32_t>(static_cast<uint8_t>(strBytes[nPos + 7])) << 24;
+        nPos += 8 + nSize + (nSize & 1);
+    }
+    EXPECT_EQ(chunks, (std::vector<std::string>{"fmt ", "LIST", "data"}));
+    EXPECT_EQ(nPos, strBytes.size()) << "the data chunk ends the file";
+    EXPECT_TRUE(SamePcm(DecodeS16(strWav), DecodeS16(strSource)));
+    TagLib::RIFF::WAV::File wav(strWav.c_str(), false);
+    EXPECT_EQ(wav.InfoTag()->title().to8Bit(true), "Song");
+    EXPECT_EQ(wav.InfoTag()->artist().to8Bit(true), "Band");
+}
+
 TEST(OutputTags, BrokenMetadataStillConvertsWithWhatIsValid) {
     MediaFactory media;
     const std::string strNotAPicture = media.MakeRaw("cover.jpg", std::string(2000, 'x'));

@@ -157,15 +157,40 @@ TEST_F(WavWriterTest, FullDiskIsAFailureNotAFile) {
     CheckedData(PathOf("b.wav"), m_jobs.scripts[1]->wfx, 44100);
 }
 
-TEST_F(WavWriterTest, DataPastTheSizeLimitEndsTheFileWellFormedAtTheLimit) {
+TEST_F(WavWriterTest, DataPastWhat32BitSizesCountIsWrittenAsRf64) {
+    // The writer is told that RIFF sizes end at 100 000 bytes, so a second of stereo passes them. The
+    // first job's length says so in advance; the second's container claims a tenth of what it holds,
+    // so room for the 64-bit sizes is only made at its end; the third stays below the limit.
     m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
-    m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
-    WavWriterThread writer(10002);  // room for 2500 whole stereo frames and 2 stray bytes
+    auto pUnderstated = std::make_shared<DecoderScript>();
+    pUnderstated->llDuration = 1000000;
+    m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"), pUnderstated);
+    auto pShort = std::make_shared<DecoderScript>();
+    pShort->llDuration = 1000000;
+    pShort->nRealFrames = 4410;
+    m_jobs.Add(PathOf("c.avi"), PathOf("c.wav"), pShort);
+    WavWriterThread writer(100000);
     Run(writer);
-    CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 2500);
-    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "WAV output is limited to 4 GB");
-    EXPECT_EQ(m_recorder.FramesPerJob()[0], 2500u);
-    EXPECT_EQ(m_jobs.jobs[1]->m_strJobError, "WAV output is limited to 4 GB");
+    for (const char *szName : {"a.wav", "b.wav"}) {
+        SCOPED_TRACE(szName);
+        const std::string strBytes = ReadFileBytes(PathOf(szName));
+        ASSERT_EQ(strBytes.size(), 80u + 176400u);
+        EXPECT_EQ(strBytes.substr(0, 4), "RF64");
+        EXPECT_EQ(ReadU32(strBytes, 4), 0xFFFFFFFFu);
+        EXPECT_EQ(strBytes.substr(8, 8), "WAVEds64");
+        EXPECT_EQ(ReadU32(strBytes, 16), 28u);
+        EXPECT_EQ(ReadU32(strBytes, 20), strBytes.size() - 8) << "64-bit RIFF size, low half";
+        EXPECT_EQ(ReadU32(strBytes, 28), 176400u) << "64-bit data size, low half";
+        EXPECT_EQ(ReadU32(strBytes, 36), 44100u) << "64-bit sample count, low half";
+        EXPECT_EQ(strBytes.substr(48, 4), "fmt ");
+        EXPECT_EQ(strBytes.substr(72, 4), "data");
+        EXPECT_EQ(ReadU32(strBytes, 76), 0xFFFFFFFFu);
+        // ffmpeg reads the sizes from the ds64 chunk: every frame and nothing else.
+        EXPECT_EQ(ProbeFormat(PathOf(szName)).at("duration"), "1.000000");
+        EXPECT_TRUE(DecodeS16(PathOf(szName)) == strBytes.substr(80));
+        EXPECT_TRUE(m_jobs.jobs[szName[0] - 'a']->m_strJobError.empty());
+    }
+    CheckedData(PathOf("c.wav"), pShort->wfx, 4410);
 }
 
 TEST_F(WavWriterTest, RunningFlagStaysUpUntilTheBatchDoneNoticeReturns) {
