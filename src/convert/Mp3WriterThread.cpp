@@ -18,6 +18,7 @@ constexpr int kMp3BufferBytes = 16384;  // above LAME's worst case for 1000 fram
 
 constexpr const char *kBufferTooSmall = "mp3 buffer is not big enough...";
 constexpr const char *kInternalError = "mp3 internal error:  error code=i";
+constexpr const char *kNoAudio = "Can not find audio in you Media file!";
 
 // One sample as LAME's float input, full scale ±1.0: 16-bit -32768 and 8-bit 0x00 are -1.0, 8-bit
 // 0x80 is 0.0.
@@ -166,6 +167,8 @@ void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
 }
 
 void Mp3WriterThread::ConvertWhole(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot) {
+    // An empty selection gives an empty file; a source that gives no sample at all gives none.
+    const bool bEmptySelection = !job.RunsToStreamEnd() && job.m_nFramesToConvert == 0;
     OutputFile file;
     // Read back and rewritten at the end by LAME for its VBR/Info header.
     if (!file.Create(job.m_strOutputPath, true)) {
@@ -193,6 +196,10 @@ void Mp3WriterThread::ConvertWhole(AudioStreamReader &job, int32_t nJob, const E
         [this] { return IsStopRequested(); });
     if (!outcome.bOk) {
         FailJob(job, outcome.strError);
+        return;
+    }
+    if (outcome.nFramesIn == 0 && !bEmptySelection) {
+        FailJob(job, kNoAudio);
         return;
     }
     // LAME seeks back to the start of the file to fill in its header frame, so this comes last.

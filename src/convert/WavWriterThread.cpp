@@ -35,6 +35,7 @@ bool WriteU32At(int fd, uint64_t nPos, uint32_t nValue) {
 
 constexpr const char *kCannotCreate = "Cannot create output file";
 constexpr const char *kCannotWrite = "Error writing mp3 output";
+constexpr const char *kNoAudio = "Can not find audio in you Media file!";
 
 }  // namespace
 
@@ -145,6 +146,8 @@ bool WavFile::FinishFile() {
 
 void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
     const MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
+    // An empty selection gives an empty file; a source that gives no sample at all gives none.
+    const bool bEmptySelection = !job.RunsToStreamEnd() && job.m_nFramesToConvert == 0;
     WavFile file;
     const uint64_t nExpectedBytes = uint64_t{job.m_nFramesToConvert} * std::max<uint16_t>(job.m_wfx.nBlockAlign, 1);
     if (!file.WriteHeader(job.m_strOutputPath, job.m_wfx, tags, nExpectedBytes, m_nRiffSizeLimit)) {
@@ -167,6 +170,11 @@ void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
     if (n < 0) {
         // The source could not be read to the end of its range: no file that looks complete is left.
         FailJob(job, job.m_strLastError);
+        return;
+    }
+    if (file.FramesWritten() == 0 && !bEmptySelection) {
+        file.Discard();
+        FailJob(job, kNoAudio);
         return;
     }
     if (!file.FinishFile()) {

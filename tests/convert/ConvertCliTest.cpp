@@ -139,6 +139,27 @@ TEST(ConvertCli, BrokenFilesAreReportedAndTheOthersConverted) {
     EXPECT_EQ(nFiles, 1) << "nothing half-written is left";
 }
 
+TEST(ConvertCli, SourcesThatDecodeToNothingFailAndLeaveNoOutput) {
+    MediaFactory media;
+    // Streams that open and carry a title but hold not one frame.
+    std::vector<std::string> sources;
+    for (const char *szName : {"nothing.flac", "nothing.wav"}) {
+        sources.push_back(media.Make(szName, {"-f", "lavfi", "-i", "sine"}, {"-frames:a", "0", "-metadata", "title=Nothing"}));
+    }
+    for (const char *szType : {"--wav", "--mp3"}) {
+        SCOPED_TRACE(szType);
+        const std::string strOut = media.PathOf(std::string("out") + szType);
+        fs::create_directories(strOut);
+        const CommandResult result = Convert({szType, "-o", strOut, sources[0], sources[1]});
+        EXPECT_EQ(result.iExitStatus, 1);
+        for (const std::string &strSource : sources) {
+            EXPECT_NE(result.strStderr.find(strSource + ": Can not find audio in you Media file!\n"), std::string::npos)
+                << result.strStderr;
+        }
+        EXPECT_TRUE(FileNamesIn(strOut).empty());
+    }
+}
+
 TEST(ConvertCli, UnwritableOutputFolderFailsEveryFileClearly) {
     MediaFactory media;
     const std::string strSource = media.MakeTone("a.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"});
