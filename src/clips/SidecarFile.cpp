@@ -38,29 +38,6 @@ std::string NameOf(const std::string &strPath) {
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
-// Follows symbolic links to the file they finally name (which may not exist yet), so the new content
-// lands there and the links stay links. 0 or the errno (ELOOP for a circle of links).
-int ResolveLinks(const std::string &strPath, std::string &strTarget) {
-    strTarget = strPath;
-    for (int i = 0; i < kMaxLinkDepth; ++i) {
-        struct stat st {};
-        if (::lstat(strTarget.c_str(), &st) != 0) {
-            return errno == ENOENT ? 0 : errno;
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            return 0;
-        }
-        std::string strLink(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        const ssize_t nLength = ::readlink(strTarget.c_str(), strLink.data(), strLink.size());
-        if (nLength < 0) {
-            return errno;
-        }
-        strLink.resize(static_cast<size_t>(nLength));
-        strTarget = strLink.front() == '/' ? strLink : FolderOf(strTarget) + "/" + strLink;
-    }
-    return ELOOP;
-}
-
 bool WriteAll(int fd, const std::string &strText) {
     size_t nDone = 0;
     while (nDone < strText.size()) {
@@ -92,10 +69,20 @@ std::string RandomSuffix() {
     return szHex;
 }
 
-// "<name>.klangor-tmp-<pid>-<random>": the process id tells whether the writer still runs, the random
-// part keeps a reused process id from meeting a dead run's leftover.
-std::string TempPathFor(const std::string &strTarget) {
-    return strTarget + kSidecarTempMarker + std::to_string(::getpid()) + "-" + RandomSuffix();
+// Room for the longest process id a temporary name may carry, whatever this run's own id is: the
+// prefix of a target's temporaries then is the same in every run, so any run finds a dead one's.
+constexpr size_t kPidDigits = 10;
+constexpr size_t kRandomChars = 16;
+
+// Cut where a character starts, so a shortened name stays readable text.
+std::string CutAtCharacter(const std::string &strName, size_t nBytes) {
+    if (strName.size() <= nBytes) {
+        return strName;
+    }
+    while (nBytes > 0 && (static_cast<unsigned char>(strName[nBytes]) & 0xC0) == 0x80) {
+        --nBytes;
+    }
+    return strName.substr(0, nBytes);
 }
 
 bool WriterIsGone(const std::string &strPid) {
@@ -109,7 +96,7 @@ bool WriterIsGone(const std::string &strPid) {
 
 // Removes temporaries of this target left by writers that died before renaming them. Looked for once
 // per target and process: the folder is scanned, which costs too much for every selection change.
-void RemoveLeftovers(const std::string &strTarget) {
+void RemoveLeftovers(const std::string &strTarget, size_t nNameMax) {
     static std::mutex mutex;
     static std::set<std::string> cleaned;
     {
@@ -119,12 +106,11 @@ void RemoveLeftovers(const std::string &strTarget) {
         }
     }
     const std::string strFolder = FolderOf(strTarget);
-    const std::string strPrefix = NameOf(strTarget) + kSidecarTempMarker;
+    const std::string strPrefix = SidecarTempPrefix(NameOf(strTarget), nNameMax);
     std::unique_ptr<DIR, DirCloser> pDir(::opendir(strFolder.c_str()));
     if (!pDir) {
         return;
     }
-    const auto now = std::chrono::system_clock::now();
     while (const dirent *pEntry = ::readdir(pDir.get())) {
         const std::string strName = pEntry->d_name;
         if (strName.compare(0, strPrefix.size(), strPrefix) != 0) {
@@ -135,9 +121,7 @@ void RemoveLeftovers(const std::string &strTarget) {
         if (::lstat(strLeftover.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             continue;
         }
-        const auto modified = std::chrono::system_clock::from_time_t(st.st_mtime);
-        const std::string strPid = strName.substr(strPrefix.size());
-        if (WriterIsGone(strPid) || now - modified > kStaleTempAge) {
+        if (IsDeadSidecarTemp(strName, strPrefix.size(), st.st_mtime)) {
             ::unlink(strLeftover.c_str());
         }
     }
@@ -157,12 +141,12 @@ int WriteInPlace(const std::string &strTarget, const std::string &strText) {
 }
 
 // 0 on success; otherwise the errno, with the temporary removed.
-int WriteTempAndRename(const std::string &strTarget, const std::string &strText, const struct stat *pOld,
-                       bool &bFolderRefused, bool &bOwnerLost) {
+int WriteTempAndRename(const std::string &strTarget, size_t nNameMax, const std::string &strText,
+                       const struct stat *pOld, bool &bFolderRefused, bool &bOwnerLost) {
     std::string strTemp;
     int fd = -1;
     for (int iAttempt = 0; iAttempt < 8 && fd < 0; ++iAttempt) {
-        strTemp = TempPathFor(strTarget);
+        strTemp = FolderOf(strTarget) + "/" + SidecarTempName(NameOf(strTarget), nNameMax);
         fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0 && errno != EEXIST) {
             break;
@@ -208,10 +192,98 @@ int FileDescriptor::Close() {
     return iResult;
 }
 
+bool MayFollowLink(uid_t uidLink, uid_t uidFolder, mode_t folderMode, uid_t uidFollower) {
+    const bool bShared = (folderMode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    return uidLink == uidFollower || !bShared || uidLink == uidFolder;
+}
+
+bool MayReplaceEntry(const struct stat &entry, const struct stat &folderInfo) {
+    const uid_t uidSelf = ::geteuid();
+    return (folderInfo.st_mode & S_ISVTX) == 0 || uidSelf == 0 || entry.st_uid == uidSelf ||
+           folderInfo.st_uid == uidSelf;
+}
+
+int ResolveTrustedLinks(const std::string &strPath, std::string &strTarget, bool &bUnfollowedLink) {
+    strTarget = strPath;
+    bUnfollowedLink = false;
+    for (int i = 0; i < kMaxLinkDepth; ++i) {
+        struct stat st {};
+        if (::lstat(strTarget.c_str(), &st) != 0) {
+            return errno == ENOENT ? 0 : errno;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            return 0;
+        }
+        struct stat folder {};
+        if (::stat(FolderOf(strTarget).c_str(), &folder) != 0) {
+            return errno;
+        }
+        if (!MayFollowLink(st.st_uid, folder.st_uid, folder.st_mode, ::geteuid())) {
+            bUnfollowedLink = true;
+            return 0;
+        }
+        std::string strLink(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t nLength = ::readlink(strTarget.c_str(), strLink.data(), strLink.size());
+        if (nLength <= 0) {
+            return nLength == 0 ? ENOENT : errno;
+        }
+        strLink.resize(static_cast<size_t>(nLength));
+        std::string strNext = strLink.front() == '/' ? strLink : FolderOf(strTarget) + "/" + strLink;
+        // "pipe:[123]" and the like: only the kernel reaches what such a link stands for.
+        struct stat next {};
+        if (::lstat(strNext.c_str(), &next) != 0 && errno == ENOENT && ::stat(strTarget.c_str(), &next) == 0) {
+            return 0;
+        }
+        strTarget = std::move(strNext);
+    }
+    return ELOOP;
+}
+
+std::string SidecarTempPrefix(const std::string &strName, size_t nNameMax) {
+    const size_t nMarker = std::char_traits<char>::length(kSidecarTempMarker);
+    const size_t nTail = nMarker + kPidDigits + 1 + kRandomChars;
+    const size_t nRoom = nNameMax > nTail + 1 ? nNameMax - nTail : 1;
+    return CutAtCharacter(strName, nRoom) + kSidecarTempMarker;
+}
+
+// "<name>.klangor-tmp-<pid>-<random>": the process id tells whether the writer still runs, the random
+// part keeps a reused process id from meeting a dead run's leftover.
+std::string SidecarTempName(const std::string &strName, size_t nNameMax) {
+    return SidecarTempPrefix(strName, nNameMax) + std::to_string(::getpid()) + "-" + RandomSuffix();
+}
+
+bool IsDeadSidecarTemp(const std::string &strName, size_t nPrefix, std::time_t modified) {
+    const auto age = std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(modified);
+    return WriterIsGone(strName.substr(nPrefix)) || age > kStaleTempAge;
+}
+
+size_t NameMaxOf(const std::string &strFolder) {
+    const long lMax = ::pathconf(strFolder.empty() ? "." : strFolder.c_str(), _PC_NAME_MAX);
+    return lMax > 0 && lMax < 255 ? static_cast<size_t>(lMax) : 255;
+}
+
 int ReplaceFileContents(const std::string &strPath, const std::string &strText) {
     std::string strTarget;
-    if (const int iError = ResolveLinks(strPath, strTarget); iError != 0) {
+    bool bUnfollowedLink = false;
+    if (const int iError = ResolveTrustedLinks(strPath, strTarget, bUnfollowedLink); iError != 0) {
         return iError;
+    }
+    const size_t nNameMax = NameMaxOf(FolderOf(strTarget));
+    if (bUnfollowedLink) {
+        // Another user's link in a shared folder: what it names is not ours to write. The link itself
+        // is replaced where this process may replace it.
+        struct stat link {};
+        struct stat folder {};
+        if (::lstat(strTarget.c_str(), &link) != 0 || ::stat(FolderOf(strTarget).c_str(), &folder) != 0) {
+            return errno;
+        }
+        if (!MayReplaceEntry(link, folder)) {
+            return EACCES;
+        }
+        RemoveLeftovers(strTarget, nNameMax);
+        bool bFolderRefused = false;
+        bool bOwnerLost = false;
+        return WriteTempAndRename(strTarget, nNameMax, strText, nullptr, bFolderRefused, bOwnerLost);
     }
     struct stat st {};
     const bool bExists = ::stat(strTarget.c_str(), &st) == 0;
@@ -231,10 +303,11 @@ int ReplaceFileContents(const std::string &strPath, const std::string &strText) 
             return WriteInPlace(strTarget, strText);
         }
     }
-    RemoveLeftovers(strTarget);
+    RemoveLeftovers(strTarget, nNameMax);
     bool bFolderRefused = false;
     bool bOwnerLost = false;
-    const int iError = WriteTempAndRename(strTarget, strText, bExists ? &st : nullptr, bFolderRefused, bOwnerLost);
+    const int iError =
+        WriteTempAndRename(strTarget, nNameMax, strText, bExists ? &st : nullptr, bFolderRefused, bOwnerLost);
     if (iError != 0 && bExists && (bFolderRefused || bOwnerLost)) {
         return WriteInPlace(strTarget, strText);
     }

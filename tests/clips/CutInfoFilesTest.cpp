@@ -173,6 +173,31 @@ TEST_F(CutInfoFiles, UnwritableFileIsDeniedAndKeptEvenInAWritableFolder) {
     EXPECT_EQ(FileNamesIn(m_dir.Path()), std::vector<std::string>{"movie.avi.clipinfo"});
 }
 
+// The kernel's rule for links in shared folders (fs.protected_symlinks), which the writers apply to every
+// link they would follow themselves.
+TEST(LinkRule, AnotherUsersLinkInASharedStickyFolderIsFollowedOnlyWhenThatUserOwnsTheFolder) {
+    const uid_t me = 1000, other = 2000, root = 0;
+    struct Case {
+        uid_t link, folderOwner;
+        mode_t folderMode;
+        bool bFollowed;
+    };
+    const Case cases[] = {
+        {other, root, 01777, false},  // planted in the system's temporary folder
+        {other, me, 01777, false},    // planted in a shared folder of mine
+        {me, root, 01777, true},      // my own link
+        {other, other, 01777, true},  // the folder owner's own link
+        {root, root, 01777, true},
+        {other, root, 00777, true},   // not sticky: nothing shared to guard
+        {other, root, 01775, true},   // sticky, but only its group may write
+        {other, root, 01755, true},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(MayFollowLink(c.link, c.folderOwner, S_IFDIR | c.folderMode, me), c.bFollowed)
+            << c.link << " in " << c.folderOwner << "'s " << std::oct << c.folderMode;
+    }
+}
+
 // The small filesystem is filled up to its last block before each write.
 TEST(CutInfoFullDisk, FullDiskIsReportedAndTheOldRecordKept) {
     const char *szFolder = std::getenv("KLANGOR_FULL_DISK_DIR");
