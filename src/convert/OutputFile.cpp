@@ -1,5 +1,7 @@
 #include "convert/OutputFile.h"
 
+#include "clips/SidecarFile.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -38,6 +40,32 @@ void SyncFolder(const fs::path &folder) {
     }
 }
 
+constexpr size_t kRandomChars = 6;
+
+// ".NAME.part-PID-": a name too long for the whole of it in a temporary's name (the final name may take
+// all the bytes the folder allows) gives only its start, cut where a character starts. The marker, the
+// pid and the random part stay whole, so the cleanup of dead runs finds such a temporary as any other.
+std::string TemporaryPrefix(const std::string &strName, size_t nNameMax) {
+    const std::string strTail = kPartMarker + std::to_string(::getpid()) + "-";
+    const size_t nFixed = 1 + strTail.size() + kRandomChars;
+    size_t nRoom = nNameMax > nFixed + 1 ? nNameMax - nFixed : 1;
+    if (strName.size() > nRoom) {
+        while (nRoom > 1 && (static_cast<unsigned char>(strName[nRoom]) & 0xC0) == 0x80) {
+            --nRoom;
+        }
+        return "." + strName.substr(0, nRoom) + strTail;
+    }
+    return "." + strName + strTail;
+}
+
+std::string FolderOf(const std::string &strPath) {
+    const size_t nSlash = strPath.rfind('/');
+    if (nSlash == std::string::npos) {
+        return ".";
+    }
+    return nSlash == 0 ? "/" : strPath.substr(0, nSlash);
+}
+
 // The pid in ".NAME.part-PID-XXXXXX", or 0 when the name is not one of ours.
 pid_t OwnerOfTemporary(const std::string &strName) {
     if (strName.size() < 2 || strName[0] != '.') {
@@ -49,7 +77,7 @@ pid_t OwnerOfTemporary(const std::string &strName) {
     }
     const std::string strRest = strName.substr(nMarker + std::char_traits<char>::length(kPartMarker));
     const size_t nDash = strRest.find('-');
-    if (nDash == std::string::npos || nDash == 0 || strRest.size() - nDash - 1 != 6) {
+    if (nDash == std::string::npos || nDash == 0 || strRest.size() - nDash - 1 != kRandomChars) {
         return 0;
     }
     pid_t pid = 0;
@@ -66,33 +94,58 @@ pid_t OwnerOfTemporary(const std::string &strName) {
 bool OutputFile::Create(const std::string &strPath, bool bReadBack) {
     Discard();
     const char *szMode = bReadBack ? "wb+" : "wb";
-    // A link is followed, so the user's link keeps pointing at the new file.
-    std::error_code error;
-    fs::path target = fs::path(strPath);
-    if (fs::is_symlink(target, error)) {
-        const fs::path resolved = fs::canonical(target, error);
-        if (!error) {
-            target = resolved;
-        }
+    // A link of the user's is followed, so it keeps pointing at the new file. One that another user
+    // planted in a shared folder is not: the new file replaces the link where this process may do so,
+    // and the job fails where it may not; what the link names is never written.
+    std::string strTarget;
+    bool bUnfollowedLink = false;
+    if (const int iError = ResolveTrustedLinks(strPath, strTarget, bUnfollowedLink); iError != 0) {
+        errno = iError;
+        return false;
     }
     struct stat info {};
-    if (::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        m_pFile.reset(std::fopen(target.c_str(), bReadBack ? "wb+e" : "wbe"));
-        if (!m_pFile) {
+    if (!bUnfollowedLink && ::stat(strTarget.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        // A device or a pipe, perhaps behind a process's descriptor link (/dev/stdout).
+        struct stat link {};
+        const bool bMagicLink = ::lstat(strTarget.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+        const int fd = ::open(strTarget.c_str(),
+                              (bReadBack ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOCTTY | (bMagicLink ? 0 : O_NOFOLLOW));
+        if (fd < 0) {
             return false;
         }
-        m_strFinalPath = target.string();
-        m_strTempPath.clear();
-        return true;
+        if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
+            m_pFile.reset(::fdopen(fd, szMode));
+            if (!m_pFile) {
+                const int iError = errno;
+                ::close(fd);
+                errno = iError;
+                return false;
+            }
+            m_strFinalPath = strTarget;
+            m_strTempPath.clear();
+            return true;
+        }
+        // A file took its place since it was looked at: that goes through a temporary as any file.
+        ::close(fd);
     }
 
-    const fs::path folder = target.parent_path();
-    const std::string strPrefix = "." + target.filename().string() + kPartMarker + std::to_string(::getpid()) + "-";
+    const std::string strFolder = FolderOf(strTarget);
+    struct stat entry {};
+    struct stat folderInfo {};
+    // Known now rather than at the rename, after the whole file was written: an entry of another user's
+    // in a sticky folder cannot be replaced.
+    if (::lstat(strTarget.c_str(), &entry) == 0 && ::stat(strFolder.c_str(), &folderInfo) == 0 &&
+        !MayReplaceEntry(entry, folderInfo)) {
+        errno = EACCES;
+        return false;
+    }
+    const std::string strName = strTarget.substr(strTarget.rfind('/') + 1);
+    const std::string strPrefix = strFolder + "/" + TemporaryPrefix(strName, NameMaxOf(strFolder));
     int fd = -1;
     std::string strTemp;
     for (int i = 0; i < kNameAttempts && fd < 0; ++i) {
-        strTemp = (folder / (strPrefix + RandomSuffix())).string();
-        fd = ::open(strTemp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        strTemp = strPrefix + RandomSuffix();
+        fd = ::open(strTemp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0 && errno != EEXIST) {
             return false;
         }
@@ -108,7 +161,7 @@ bool OutputFile::Create(const std::string &strPath, bool bReadBack) {
         errno = iError;
         return false;
     }
-    m_strFinalPath = target.string();
+    m_strFinalPath = strTarget;
     m_strTempPath = strTemp;
     std::setvbuf(m_pFile.get(), nullptr, _IOFBF, kWriteBufferBytes);
     return true;
@@ -136,7 +189,7 @@ bool OutputFile::Keep(const std::function<bool(const std::string &strTempPath)> 
     const bool bClosed = std::fclose(m_pFile.release()) == 0;
     bool bKept = bSynced && bClosed && std::rename(m_strTempPath.c_str(), m_strFinalPath.c_str()) == 0;
     if (bKept) {
-        SyncFolder(fs::path(m_strFinalPath).parent_path());
+        SyncFolder(FolderOf(m_strFinalPath));
     } else {
         ::unlink(m_strTempPath.c_str());
     }

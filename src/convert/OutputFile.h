@@ -9,7 +9,11 @@
 // (".NAME.part-PID-XXXXXX", created exclusively) and renamed onto its final name only by Keep, after
 // it was flushed and synced: whenever the process dies, the final name holds the earlier file or the
 // complete new one. An output path that names a device or a pipe (/dev/null, a FIFO) is written in
-// place, since a rename would replace it. Runs on the one thread that converts the job.
+// place, since a rename would replace it. A symbolic link is followed only where the kernel would let
+// this process follow it (see ResolveTrustedLinks): another user's link in a shared sticky folder is
+// replaced, or the output refused where it cannot be, and what it names is never written. A final name
+// as long as the folder allows gets a temporary named after the start of it. Runs on the one thread that
+// converts the job.
 class OutputFile {
 public:
     OutputFile() = default;

@@ -1,7 +1,9 @@
-// klangor-convert where the system says no: folders and files the user may not touch, and a disk that
-// fills up mid-file. Judged as the user sees it: exit status, the "FILE: reason" lines, the files in the
-// folders. The permission cases need an unprivileged user (root may write anything) and the full-disk
-// case the small filesystem named by KLANGOR_FULL_DISK_DIR; CI's unprivileged-user stage provides both.
+// klangor-convert where the system says no: folders and files the user may not touch, links another
+// user planted, names at the file system's limit, and a disk that fills up mid-file. Judged as the user
+// sees it: exit status, the "FILE: reason" lines, the files in the folders. The permission cases need an
+// unprivileged user (root may write anything), the planted links a shared folder prepared by root
+// (KLANGOR_SHARED_DIR) and the full-disk case the small filesystem named by KLANGOR_FULL_DISK_DIR; CI's
+// unprivileged-user stage provides all three.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <filesystem>
 
 #include "ConvertProgram.h"
+#include "clips/CutInfo.h"
 #include "support/MediaFactory.h"
 
 namespace fs = std::filesystem;
@@ -65,6 +68,70 @@ TEST(ConvertHostile, UnreadableMediaFailsItsOwnJobOnly) {
     EXPECT_EQ(ReadFileBytes(strLocked), strBytes);
     EXPECT_EQ(FileNamesIn(media.Dir()), (std::vector<std::string>{"locked.wav", "open.wav", "out"}))
         << "no cut-info file or anything else appears beside the sources";
+}
+
+// A sticky folder anyone may write, as the system's temporary folder is, where another user made the
+// names of the next output and cut-info record links to a file of this user's.
+TEST(ConvertHostile, LinksAnotherUserPlantedInASharedFolderAreNeverWrittenThrough) {
+    const char *szShared = std::getenv("KLANGOR_SHARED_DIR");
+    if (szShared == nullptr || *szShared == '\0') {
+        GTEST_SKIP() << "needs a sticky folder with links of another user's (KLANGOR_SHARED_DIR), which CI makes";
+    }
+    const fs::path shared = szShared;
+    const fs::path notes = fs::read_symlink(shared / "talk.wav.mp3");
+    ASSERT_EQ(fs::read_symlink(shared / "talk.wav.clipinfo"), notes);
+    const std::string strNotes = ReadFileBytes(notes.string());
+    MediaFactory media;
+    const std::string strSource = (shared / "talk.wav").string();
+    fs::copy_file(media.MakeTone("talk.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"}), strSource);
+    std::string strError;
+    const bool bRecordSaved = WriteCutInfo(strSource, ClipInfo{100, 10, 50}, &strError);
+    const CommandResult result = Convert({"-o", shared.string(), strSource});
+    fs::remove(strSource);
+    EXPECT_FALSE(bRecordSaved);
+    EXPECT_EQ(strError, "Access to " + strSource + ".clipinfo was denied.");
+    EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
+    EXPECT_TRUE(HasLine(result.strStderr, strSource + ": Cannot create output file")) << result.strStderr;
+    EXPECT_TRUE(ReadFileBytes(notes.string()) == strNotes) << "the user's own file was written through the link";
+    EXPECT_EQ(FileNamesIn(shared), (std::vector<std::string>{"talk.wav.clipinfo", "talk.wav.mp3"}));
+    EXPECT_TRUE(fs::is_symlink(shared / "talk.wav.mp3"));
+    EXPECT_TRUE(fs::is_symlink(shared / "talk.wav.clipinfo"));
+}
+
+// A name takes up to 255 bytes; the hidden temporaries beside it must not make a shorter limit of that.
+TEST(ConvertHostile, NamesAsLongAsTheFileSystemAllowsAreConvertedAndTheirSelectionKept) {
+    struct Case {
+        size_t nSourceBytes;
+        bool bWav;
+    };
+    // 246 bytes make a cut-info record of exactly 255; 251 an output of exactly 255, with no room left
+    // for a record at all.
+    for (const Case &c : {Case{240, false}, Case{246, false}, Case{251, false}, Case{251, true}}) {
+        SCOPED_TRACE(std::to_string(c.nSourceBytes) + (c.bWav ? " wav" : " mp3"));
+        // Two-byte characters too, so a shortened name must be cut between characters.
+        std::string strName = "Vortrag-\xc3\xa4\xc3\xb6\xc3\xbc-";
+        strName += std::string(c.nSourceBytes - strName.size() - 4, 'x') + ".wav";
+        ASSERT_EQ(strName.size(), c.nSourceBytes);
+        MediaFactory media;
+        const std::string strSource = media.MakeTone(strName, 2, 8000, 1, {"-c:a", "pcm_s16le"});
+        const bool bRecordFits = c.nSourceBytes + 9 <= 255;
+        std::string strError;
+        EXPECT_EQ(WriteCutInfo(strSource, ClipInfo{200, 50, 100}, &strError), bRecordFits) << strError;
+        const fs::path out = media.Dir() / "out";
+        std::vector<std::string> args = {"-o", out.string(), strSource};
+        if (c.bWav)
+            args.insert(args.begin(), "--wav");
+        const CommandResult result = Convert(args);
+        EXPECT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::string strOutput = strName + (c.bWav ? ".wav" : ".mp3");
+        ASSERT_EQ(FileNamesIn(out), std::vector<std::string>{strOutput});
+        const double dSeconds = std::stod(ProbeFormat((out / strOutput).string()).at("duration"));
+        EXPECT_NEAR(dSeconds, bRecordFits ? 0.5 : 2.0, 0.2) << "an MP3 at 8 kHz counts its padding frames";
+        std::vector<std::string> beside = {strName, "out"};
+        if (bRecordFits)
+            beside.insert(beside.begin() + 1, strName + ".clipinfo");
+        EXPECT_EQ(FileNamesIn(media.Dir()), beside);
+    }
 }
 
 TEST(ConvertHostile, OutputFillingTheDiskFailsLeavesNoFileAndTheBatchGoesOn) {

@@ -110,6 +110,17 @@ TEST(OutputFileTest, StaleTemporariesOfDeadRunsGoAndEverythingElseStays) {
     for (const std::string &strName : kept) {
         WriteText(dir.Path() / strName, "x");
     }
+    // A run killed while writing an output whose name takes all 255 bytes: its temporary, named after
+    // only the start of that name, goes too.
+    const pid_t pidKilled = ::fork();
+    if (pidKilled == 0) {
+        OutputFile file;
+        ::_exit(file.Create((dir.Path() / (std::string(251, 'g') + ".mp3")).string()) ? 0 : 1);
+    }
+    int iStatus = -1;
+    ::waitpid(pidKilled, &iStatus, 0);
+    ASSERT_EQ(iStatus, 0);
+    ASSERT_EQ(NamesIn(dir.Path()).size(), kept.size() + 2);
     OutputFile live;
     ASSERT_TRUE(live.Create((dir.Path() / "f.mp3").string()));
     OutputFile::RemoveStaleTemporaries(dir.Path().string());

@@ -51,6 +51,18 @@ mkdir -p "$work/home" "$work/tmp" "$work/full"
 mount -t tmpfs -o size=512k,mode=0755 klangor-full "$work/full"
 chown "$uid:$gid" "$work/home" "$work/tmp" "$work/full"
 
+# A sticky folder anyone may write, owned by root as the system's temporary folder is. Another user
+# (nobody's id: no account is needed for it) planted links in it, named as the user's next output and
+# cut-info record, to a file of the user's own.
+mkdir -p "$work/shared" "$work/victim"
+chmod 1777 "$work/shared"
+printf 'notes the user keeps\n' >"$work/victim/notes.txt"
+chown -R "$uid:$gid" "$work/victim"
+for name in talk.wav.mp3 talk.wav.clipinfo; do
+  ln -s "$work/victim/notes.txt" "$work/shared/$name"
+  chown -h 65534:65534 "$work/shared/$name"
+done
+
 failed=0
 run_as_user() {
   local program=$1 filter=$2 log
@@ -58,7 +70,7 @@ run_as_user() {
   chown "$uid:$gid" "$log"
   if ! setpriv --reuid="$uid" --regid="$gid" --clear-groups \
       env -i PATH="$PATH" HOME="$work/home" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" \
-      QT_QPA_PLATFORM=offscreen KLANGOR_FULL_DISK_DIR="$work/full" \
+      QT_QPA_PLATFORM=offscreen KLANGOR_FULL_DISK_DIR="$work/full" KLANGOR_SHARED_DIR="$work/shared" \
       "$BUILD_DIR/$program" --gtest_filter="$filter" >"$log" 2>&1; then
     failed=1
   fi
