@@ -2,6 +2,7 @@
 
 #include "clips/SidecarFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -100,7 +102,51 @@ bool Decode(const std::vector<uint8_t> &bytes, const std::string &strKey, Wavefo
     return summary.Restore(nRate, nPerSlice, nFrames, std::move(slices));
 }
 
+bool WriteAll(int fd, const std::string &bytes) {
+    size_t nDone = 0;
+    while (nDone < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + nDone, bytes.size() - nDone);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        nDone += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+struct DirCloser {
+    void operator()(DIR *pDir) const { ::closedir(pDir); }
+};
+
 }  // namespace
+
+FileDescriptor WaveformCache::OpenFolder(bool bCreate) const {
+    if (m_folder.empty()) {
+        return FileDescriptor(-1);
+    }
+    if (bCreate) {
+        std::error_code error;
+        std::filesystem::create_directories(m_folder.parent_path(), error);
+        // The summaries name the files a user opened: only the user reads them.
+        ::mkdir(m_folder.c_str(), 0700);
+    }
+    FileDescriptor folder(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat info {};
+    if (!folder.IsOpen() || ::fstat(folder.Get(), &info) != 0) {
+        return FileDescriptor(-1);
+    }
+    // Whoever else may write here could hand out summaries or point names elsewhere: no cache then.
+    if (info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return FileDescriptor(-1);
+    }
+    if ((info.st_mode & 077) != 0) {
+        ::fchmod(folder.Get(), 0700);
+    }
+    return folder;
+}
 
 std::filesystem::path WaveformCache::DefaultFolder() {
     const char *szCache = std::getenv("XDG_CACHE_HOME");
@@ -130,7 +176,12 @@ bool WaveformCache::Find(const std::string &strKey, WaveformSummary &summary) co
     if (m_folder.empty() || strKey.empty() || strKey.size() > kMaxKeyBytes) {
         return false;
     }
-    const FileDescriptor file(::open(FileFor(strKey).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    const FileDescriptor folder = OpenFolder(false);
+    if (!folder.IsOpen()) {
+        return false;
+    }
+    const FileDescriptor file(
+        ::openat(folder.Get(), FileFor(strKey).filename().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!file.IsOpen()) {
         return false;
     }
@@ -170,52 +221,81 @@ bool WaveformCache::Store(const std::string &strKey, const WaveformSummary &summ
     if (bytes.size() > kMaxFileBytes) {
         return false;
     }
-    std::error_code error;
-    std::filesystem::create_directories(m_folder, error);
-    // The summaries name the files a user opened: only the user reads them.
-    std::filesystem::permissions(m_folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
-                                 error);
-    // Written whole under a temporary name and renamed, as a cut-info record is; a reader sees the old
-    // file or the new one, and what a dead writer left is cleared away.
-    if (ReplaceFileContents(FileFor(strKey).string(), bytes) != 0) {
+    const FileDescriptor folder = OpenFolder(true);
+    if (!folder.IsOpen()) {
         return false;
     }
-    Trim();
+    // Written whole under a temporary name and renamed, so a reader sees the old file or the new one;
+    // every name is opened in the folder just checked, and no link is followed.
+    const std::string strName = FileFor(strKey).filename().string();
+    std::string strTemp;
+    int fd = -1;
+    for (int iAttempt = 0; iAttempt < 8 && fd < 0; ++iAttempt) {
+        strTemp = SidecarTempName(strName, 255);
+        fd = ::openat(folder.Get(), strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        return false;
+    }
+    FileDescriptor file(fd);
+    if (!WriteAll(file.Get(), bytes) || ::fsync(file.Get()) != 0 || file.Close() != 0 ||
+        ::renameat(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str()) != 0) {
+        ::unlinkat(folder.Get(), strTemp.c_str(), 0);
+        return false;
+    }
+    Trim(folder.Get());
     return true;
 }
 
-void WaveformCache::Trim() const {
+void WaveformCache::Trim(int folderFd) const {
     struct Kept {
-        std::filesystem::path path;
-        std::filesystem::file_time_type used;
+        std::string strName;
+        struct timespec used;
         uint64_t nBytes;
     };
     std::vector<Kept> kept;
     uint64_t nTotal = 0;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(m_folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code entryError;
-        if (!it->is_regular_file(entryError)) {
+    const int fdList = ::dup(folderFd);
+    std::unique_ptr<DIR, DirCloser> pDir(fdList >= 0 ? ::fdopendir(fdList) : nullptr);
+    if (!pDir) {
+        if (fdList >= 0) {
+            ::close(fdList);
+        }
+        return;
+    }
+    while (const dirent *pEntry = ::readdir(pDir.get())) {
+        const std::string strName = pEntry->d_name;
+        struct stat info {};
+        if (::fstatat(folderFd, strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) {
             continue;
         }
-        const auto used = it->last_write_time(entryError);
-        const uint64_t nBytes = it->file_size(entryError);
-        if (!entryError && it->path().filename().string().ends_with(".peaks")) {
-            kept.push_back({it->path(), used, nBytes});
-            nTotal += nBytes;
+        // What a writer that died before its rename left behind.
+        const size_t nMarker = strName.find(kSidecarTempMarker);
+        if (nMarker != std::string::npos) {
+            const size_t nPrefix = nMarker + std::char_traits<char>::length(kSidecarTempMarker);
+            if (IsDeadSidecarTemp(strName, nPrefix, info.st_mtime)) {
+                ::unlinkat(folderFd, strName.c_str(), 0);
+            }
+        } else if (strName.ends_with(".peaks")) {
+            kept.push_back({strName, info.st_mtim, static_cast<uint64_t>(info.st_size)});
+            nTotal += static_cast<uint64_t>(info.st_size);
         }
     }
     if (kept.size() <= kMaxFiles && nTotal <= kMaxFolderBytes) {
         return;
     }
-    std::sort(kept.begin(), kept.end(), [](const Kept &a, const Kept &b) { return a.used < b.used; });
+    std::sort(kept.begin(), kept.end(), [](const Kept &a, const Kept &b) {
+        return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec : a.used.tv_nsec < b.used.tv_nsec;
+    });
     size_t nCount = kept.size();
     for (const Kept &file : kept) {
         if (nCount <= kMaxFiles && nTotal <= kMaxFolderBytes) {
             break;
         }
-        std::error_code removeError;
-        if (std::filesystem::remove(file.path, removeError)) {
+        if (::unlinkat(folderFd, file.strName.c_str(), 0) == 0) {
             --nCount;
             nTotal -= file.nBytes;
         }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "clips/SidecarFile.h"
 #include "skin/WaveformSummary.h"
 
 namespace klangor {
@@ -14,7 +15,9 @@ namespace klangor {
 // never hand out each other's summaries. Every file is written under a temporary name and renamed, so a
 // reader sees a whole file or none; a file that is short, damaged or of another format is ignored and
 // replaced. The folder is kept small by removing the files used longest ago. Nothing here is an error
-// a user needs to see: a cache that cannot be read or written just means decoding again.
+// a user needs to see: a cache that cannot be read or written just means decoding again. A folder that is
+// not this user's, or that others may write, is not used at all; files are opened only within the
+// checked folder and never through a link.
 // Safe to use from several threads and processes at once; it holds no state but its folder.
 class WaveformCache {
 public:
@@ -44,7 +47,9 @@ public:
     bool Store(const std::string &strKey, const WaveformSummary &summary) const;
 
 private:
-    void Trim() const;
+    // The folder, open, when it is this user's and no one else may write it (made first when bCreate).
+    FileDescriptor OpenFolder(bool bCreate) const;
+    void Trim(int folderFd) const;
 
     std::filesystem::path m_folder;
 };

@@ -95,6 +95,44 @@ TEST(WaveformCacheTest, AStoredSummaryIsFoundWholeAndOnlyUnderItsOwnKey) {
     EXPECT_FALSE(unwritable.Store("k", summary));
 }
 
+TEST(WaveformCacheTest, AFolderOthersMayWriteOrThatIsNotTheUsersIsNeverUsed) {
+    TempDir dir;
+    const std::string strKey = "/films/a.mkv\n10\n1.5\n0";
+    const WaveformSummary summary = Ramp(1000);
+    const WaveformCache good(dir.Path() / "good");
+    ASSERT_TRUE(good.Store(strKey, summary));
+    struct Case {
+        const char *pszName;
+        fs::perms mode;
+        bool bForeign;  // another user's folder, which only root can make
+    };
+    const Case cases[] = {
+        {"group may write", fs::perms::owner_all | fs::perms::group_all, false},
+        {"anyone may write, sticky", fs::perms::all | fs::perms::sticky_bit, false},
+        {"another user's", fs::perms::owner_all, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pszName);
+        if (c.bForeign && ::geteuid() != 0) {
+            continue;
+        }
+        const fs::path folder = dir.Path() / c.pszName;
+        fs::create_directory(folder);
+        // A summary someone else could have put there is not handed out either.
+        fs::copy_file(good.FileFor(strKey), folder / good.FileFor(strKey).filename());
+        fs::permissions(folder, c.mode);
+        if (c.bForeign) {
+            ASSERT_EQ(::chown(folder.c_str(), 4321, 4321), 0);
+        }
+        const WaveformCache cache(folder);
+        WaveformSummary found;
+        EXPECT_FALSE(cache.Find(strKey, found));
+        EXPECT_FALSE(cache.Store("/films/b.mkv\n10\n1.5\n0", summary));
+        EXPECT_EQ(FileNamesIn(folder), std::vector<std::string>{good.FileFor(strKey).filename().string()});
+        EXPECT_EQ(fs::status(folder).permissions(), c.mode);
+    }
+}
+
 TEST(WaveformCacheTest, DamagedFilesAreNeverHandedOutAndAreReplacedByTheNextStore) {
     TempDir dir;
     const WaveformCache cache(dir.Path());
