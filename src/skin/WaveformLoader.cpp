@@ -109,8 +109,12 @@ void WaveformLoader::Finish(Entry &entry, State state) {
         std::lock_guard lock(m_mutex);
         entry.state = state;
     }
-    // Reported before waiters wake, so whoever waited for the end has also had its last notice.
-    ReportChanged();
+    // Reported before waiters wake, so whoever waited for the end has also had its last notice. A
+    // notice that cannot be handed over (no memory for the event) must not keep the waiters asleep.
+    try {
+        ReportChanged();
+    } catch (...) {
+    }
     m_settled.notify_all();
 }
 
@@ -122,13 +126,24 @@ void WaveformLoader::ReportChanged() {
 
 void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack,
                               std::string strKey) {
+    // Nothing thrown here may end the program: a clip that needs more memory than there is shows what
+    // was summarised before, as a clip failing halfway does.
+    try {
+        Scan(*pEntry, strPath, nTrack, strKey);
+    } catch (...) {
+        Finish(*pEntry, State::Failed);
+    }
+}
+
+void WaveformLoader::Scan(Entry &entry, const std::string &strPath, uint32_t nTrack,
+                          const std::string &strKey) {
     // Read here, not on the window's thread: the cache may sit on a slow disk.
     if (WaveformSummary kept; m_cache.Find(strKey, kept)) {
         {
             std::lock_guard lock(m_mutex);
-            pEntry->summary = std::move(kept);
+            entry.summary = std::move(kept);
         }
-        Finish(*pEntry, State::Complete);
+        Finish(entry, State::Complete);
         return;
     }
     std::unique_ptr<IAudioDecoder> pDecoder = m_decoderFactory ? m_decoderFactory(PcmSampleFormat::Float) : nullptr;
@@ -140,7 +155,7 @@ void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath
     if (!pDecoder || pDecoder->OpenFile(strPath) < 0 || pDecoder->GetFormat(wfx) < 0 ||
         wfx.wFormatTag != kWaveFormatFloat || wfx.nChannels == 0 || wfx.nSamplesPerSec == 0 ||
         pDecoder->Run() < 0) {
-        Finish(*pEntry, State::NoAudio);
+        Finish(entry, State::NoAudio);
         return;
     }
     if (pDecoder->GetDuration(llDuration) < 0 || llDuration < 0) {
@@ -151,26 +166,30 @@ void WaveformLoader::ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath
     const int nChannels = wfx.nChannels;
     {
         std::lock_guard lock(m_mutex);
-        pEntry->summary.Reset(wfx.nSamplesPerSec, nExpected);
+        entry.summary.Reset(wfx.nSamplesPerSec, nExpected);
     }
     std::vector<float> samples(static_cast<size_t>(kScanChunkFrames) * static_cast<size_t>(nChannels));
     auto lastReport = std::chrono::steady_clock::now();
     while (!m_bCancel) {
         uint32_t nFilled = 0;
         if (pDecoder->Fill(reinterpret_cast<uint8_t *>(samples.data()), kScanChunkFrames, nFilled) < 0) {
-            Finish(*pEntry, State::Failed);
+            Finish(entry, State::Failed);
             return;
         }
         {
             std::lock_guard lock(m_mutex);
-            pEntry->summary.AddFrames(samples.data(), nFilled, nChannels);
+            entry.summary.AddFrames(samples.data(), nFilled, nChannels);
         }
         if (nFilled < kScanChunkFrames) {
             // Only whole summaries go to disk: one cut short by a failure is read again next time, in
             // case the file was still being written. This thread alone changes the summary, so it
             // reads it without the lock.
-            m_cache.Store(strKey, pEntry->summary);
-            Finish(*pEntry, State::Complete);
+            try {
+                m_cache.Store(strKey, entry.summary);
+            } catch (...) {
+                // Not kept on disk: the next session reads the clip again.
+            }
+            Finish(entry, State::Complete);
             return;
         }
         const auto now = std::chrono::steady_clock::now();

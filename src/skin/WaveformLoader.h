@@ -66,6 +66,7 @@ private:
 
     void CancelScan();
     void ScanProc(std::shared_ptr<Entry> pEntry, std::string strPath, uint32_t nTrack, std::string strKey);
+    void Scan(Entry &entry, const std::string &strPath, uint32_t nTrack, const std::string &strKey);
     void Finish(Entry &entry, State state);
     void ReportChanged();
     static std::string CacheKey(const std::string &strPath, uint32_t nTrack);

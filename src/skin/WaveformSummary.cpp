@@ -9,13 +9,37 @@ void WaveformSummary::Reset(uint32_t nSampleRate, uint64_t nExpectedFrames, uint
     m_nSampleRate = nSampleRate;
     m_nFramesAdded = 0;
     m_slices.clear();
+    m_slices.shrink_to_fit();
+    // Room for a length understated up to four times, or 10 ms slices over the first minutes of a
+    // stream of unknown length, before any slice is merged.
+    m_nMaxSlices = 4 * size_t{nSlices == 0 ? kDefaultSlices : nSlices};
     if (nExpectedFrames == 0 || nSlices == 0) {
         m_nFramesPerSlice = std::max<uint32_t>(1, nSampleRate / 100);
     } else {
         const uint64_t nPerSlice = (nExpectedFrames + nSlices - 1) / nSlices;
         m_nFramesPerSlice = static_cast<uint32_t>(std::clamp<uint64_t>(nPerSlice, 1, UINT32_MAX));
     }
-    m_slices.reserve(nExpectedFrames == 0 ? 0 : nExpectedFrames / m_nFramesPerSlice + 1);
+    const uint64_t nLikely = nExpectedFrames == 0 ? 0 : nExpectedFrames / m_nFramesPerSlice + 1;
+    m_slices.reserve(std::min<uint64_t>(nLikely, m_nMaxSlices));
+}
+
+void WaveformSummary::MergeNeighbours() {
+    const size_t nMerged = (m_slices.size() + 1) / 2;
+    for (size_t n = 0; n < nMerged; ++n) {
+        WavePeak peak = m_slices[2 * n];
+        if (2 * n + 1 < m_slices.size()) {
+            const WavePeak &next = m_slices[2 * n + 1];
+            if (!peak.bHas) {
+                peak = next;
+            } else if (next.bHas) {
+                peak.fMin = std::min(peak.fMin, next.fMin);
+                peak.fMax = std::max(peak.fMax, next.fMax);
+            }
+        }
+        m_slices[n] = peak;
+    }
+    m_slices.resize(nMerged);
+    m_nFramesPerSlice *= 2;
 }
 
 void WaveformSummary::AddFrames(const float *pSamples, uint32_t nFrames, int nChannels) {
@@ -25,6 +49,11 @@ void WaveformSummary::AddFrames(const float *pSamples, uint32_t nFrames, int nCh
     const auto nStride = static_cast<size_t>(nChannels);
     for (uint32_t i = 0; i < nFrames; ++i, ++m_nFramesAdded) {
         if (m_nFramesAdded % m_nFramesPerSlice == 0) {
+            // Every slice is full here, so merged pairs are full slices of twice the length. Slices
+            // too long to double (years of sound at any rate) just go on.
+            if (m_slices.size() >= m_nMaxSlices && m_nFramesPerSlice <= UINT32_MAX / 2) {
+                MergeNeighbours();
+            }
             m_slices.push_back(WavePeak{});
         }
         WavePeak &peak = m_slices.back();
@@ -47,7 +76,8 @@ void WaveformSummary::AddFrames(const float *pSamples, uint32_t nFrames, int nCh
 
 bool WaveformSummary::Restore(uint32_t nSampleRate, uint32_t nFramesPerSlice, uint64_t nFramesAdded,
                               std::vector<WavePeak> slices) {
-    if (nSampleRate == 0 || nFramesPerSlice == 0 ||
+    // A summary over the budget was made before slices were merged: read afresh, it is stored small.
+    if (nSampleRate == 0 || nFramesPerSlice == 0 || slices.size() > m_nMaxSlices ||
         slices.size() != nFramesAdded / nFramesPerSlice + (nFramesAdded % nFramesPerSlice != 0 ? 1 : 0)) {
         return false;
     }

@@ -7,7 +7,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <new>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "skin/TimelineGeometry.h"
@@ -30,6 +33,26 @@ std::vector<float> Sine(uint32_t nFrames, double dHz, uint32_t nRate, float fAmp
         }
     }
     return samples;
+}
+
+long StatusKiB(const char *szField) {
+    std::ifstream status("/proc/self/status");
+    for (std::string strLine; std::getline(status, strLine);) {
+        if (strLine.rfind(szField, 0) == 0) {
+            return std::stol(strLine.substr(std::strlen(szField)));
+        }
+    }
+    return 0;
+}
+
+// How far above what is resident now this process's memory rises while fnWork runs, in KiB. The
+// kernel's high-water mark is set back first, so what earlier tests used does not hide it.
+template <typename Work>
+long PeakGrowthKiB(Work fnWork) {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long nBefore = StatusKiB("VmRSS:");
+    fnWork();
+    return StatusKiB("VmHWM:") - nBefore;
 }
 
 }  // namespace
@@ -127,10 +150,12 @@ TEST(WaveformBarsTest, FullScaleFillsTheBandAndColumnsBeyondItAreLeftOut) {
     EXPECT_TRUE(ComputeWaveformBars(SkinRect{0, 10, 4, 10}, columns).empty());
 }
 
-// A decoder over a fixed tone that fails after a number of fills, as a damaged file does.
+// A decoder over a fixed tone that fails after a number of fills, as a damaged file does, or runs out
+// of memory there.
 class FailingDecoder : public IAudioDecoder {
 public:
-    explicit FailingDecoder(int nGoodFills) : m_nGoodFills(nGoodFills) {}
+    explicit FailingDecoder(int nGoodFills, bool bThrow = false)
+        : m_nGoodFills(nGoodFills), m_bThrow(bThrow) {}
     int OpenFile(const std::string &) override { return 0; }
     int GetDuration(int64_t &llDuration) override {
         llDuration = 10 * 10000000LL;
@@ -149,6 +174,9 @@ public:
     int Seek(int64_t) override { return 0; }
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override {
         if (m_nGoodFills-- <= 0) {
+            if (m_bThrow) {
+                throw std::bad_alloc();
+            }
             return -1;
         }
         const float fSample = 0.5f;
@@ -161,21 +189,27 @@ public:
 
 private:
     int m_nGoodFills;
+    bool m_bThrow;
 };
 
+// Running out of memory on the loader's thread is a failure like any other, not the end of the program.
 TEST(WaveformLoaderTest, FileFailingHalfwayKeepsWhatWasRead) {
-    WaveformLoader loader([](PcmSampleFormat) { return std::make_unique<FailingDecoder>(3); });
-    MediaFactory media;
-    loader.Load(media.MakeRaw("damaged.bin", "x"));
-    ASSERT_TRUE(loader.WaitUntilSettled(10s));
-    EXPECT_EQ(loader.GetState(), WaveformLoader::State::Failed);
-    const WaveformSummary summary = loader.Snapshot();
-    EXPECT_GT(summary.GetFramesAdded(), 0u);
-    EXPECT_LT(summary.GetFramesAdded(), 80000u);
-    const std::vector<WavePeak> columns = loader.Columns(100, 10.0);
-    EXPECT_TRUE(columns.front().bHas);
-    EXPECT_FLOAT_EQ(columns.front().fMax, 0.5f);
-    EXPECT_FALSE(columns.back().bHas);
+    for (const bool bThrow : {false, true}) {
+        SCOPED_TRACE(bThrow ? "out of memory" : "damaged");
+        WaveformLoader loader(
+            [bThrow](PcmSampleFormat) { return std::make_unique<FailingDecoder>(3, bThrow); });
+        MediaFactory media;
+        loader.Load(media.MakeRaw("damaged.bin", "x"));
+        ASSERT_TRUE(loader.WaitUntilSettled(10s));
+        EXPECT_EQ(loader.GetState(), WaveformLoader::State::Failed);
+        const WaveformSummary summary = loader.Snapshot();
+        EXPECT_GT(summary.GetFramesAdded(), 0u);
+        EXPECT_LT(summary.GetFramesAdded(), 80000u);
+        const std::vector<WavePeak> columns = loader.Columns(100, 10.0);
+        EXPECT_TRUE(columns.front().bHas);
+        EXPECT_FLOAT_EQ(columns.front().fMax, 0.5f);
+        EXPECT_FALSE(columns.back().bHas);
+    }
 }
 
 TEST(WaveformLoaderTest, RealClipWithLoudAndSilentHalvesAndFilesWithoutAudio) {
@@ -267,4 +301,50 @@ TEST(WaveformLoaderTest, EachAudioTrackHasItsOwnSummaryAndATrackTheFileLacksShow
     loader.Load(strFilm, 2);
     EXPECT_EQ(loader.GetState(), WaveformLoader::State::Complete);
     EXPECT_NEAR(loudest(), 0.5f, 0.02f);
+}
+
+// Two hours of MP3 behind an Info header claiming two frames: the summary would keep one slice per
+// sample (about a gigabyte). It stays within its budget and still shows the whole file, loud first
+// half and quiet second half.
+TEST(WaveformLoaderTest, LengthUnderstatedByTheContainerCostsABoundedSummary) {
+    MediaFactory media;
+    const std::vector<std::string> lowRate = {"-ac", "1", "-c:a", "libmp3lame", "-b:a", "8k"};
+    media.Make("loud.mp3", {"-f", "lavfi", "-i", "aevalsrc='0.8*sin(2*PI*440*t)':s=8000:d=10"}, lowRate);
+    media.Make("quiet.mp3", {"-f", "lavfi", "-i", "aevalsrc='0.1*sin(2*PI*440*t)':s=8000:d=10"}, lowRate);
+    std::string strList;
+    for (int i = 0; i < 720; ++i) {
+        strList += i < 360 ? "file loud.mp3\n" : "file quiet.mp3\n";
+    }
+    const std::string strLong = media.Make(
+        "long.mp3", {"-f", "concat", "-safe", "0", "-i", media.MakeRaw("list.txt", strList)}, {"-c", "copy"});
+    const double dSeconds = std::stod(ProbeFormat(strLong).at("duration"));
+    ASSERT_GT(dSeconds, 7200.0);
+
+    std::string strBytes = ReadFileBytes(strLong);
+    const size_t nTag = std::min(strBytes.find("Info"), strBytes.find("Xing"));
+    ASSERT_LT(nTag, 200u);
+    ASSERT_TRUE(strBytes[nTag + 7] & 1) << "the header carries a frame count";
+    strBytes.replace(nTag + 8, 4, std::string("\0\0\0\2", 4));
+    const std::string strUnderstated = media.MakeRaw("understated.mp3", strBytes);
+    ASSERT_LT(std::stod(ProbeFormat(strUnderstated).at("duration")), 1.0);
+
+    WaveformLoader loader(CreateMediaAudioDecoder, {});
+    const long nGrowth = PeakGrowthKiB([&] {
+        loader.Load(strUnderstated);
+        ASSERT_TRUE(loader.WaitUntilSettled(300s));
+    });
+    EXPECT_LT(nGrowth, 64 * 1024) << "KiB more at the peak";
+    ASSERT_EQ(loader.GetState(), WaveformLoader::State::Complete);
+    const WaveformSummary summary = loader.Snapshot();
+    EXPECT_LE(summary.GetSliceCount(), summary.GetSliceBudget());
+    EXPECT_NEAR(static_cast<double>(summary.GetFramesAdded()), dSeconds * 8000, 8000);
+    const std::vector<WavePeak> columns = loader.Columns(200, dSeconds);
+    for (size_t x = 0; x < columns.size(); ++x) {
+        ASSERT_TRUE(columns[x].bHas) << x;
+        if (x < 98) {
+            EXPECT_NEAR(columns[x].fMax, 0.8f, 0.1f) << x;
+        } else if (x > 102) {
+            EXPECT_NEAR(columns[x].fMax, 0.1f, 0.05f) << x;
+        }
+    }
 }
