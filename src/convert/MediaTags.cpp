@@ -224,26 +224,53 @@ std::string RateText(int nRate) {
     return std::to_string(nRate / 1000) + "." + std::to_string(nRate % 1000 / 100) + " kHz";
 }
 
-}  // namespace
-
-std::string SanitizedTagText(const std::string &strText, size_t nMaxBytes) {
-    std::string strUtf8;
-    bool bValid = true;
-    for (size_t i = 0; i < strText.size() && bValid;) {
+// Whether the bytes are UTF-8 as Unicode defines it: shortest forms only, no UTF-16 surrogates
+// (U+D800 to U+DFFF) and nothing above U+10FFFF. Such sequences are refused by the readers of the tags
+// we write, so a text holding one is taken for an old 8-bit text like any other invalid byte.
+bool IsValidUtf8(const std::string &strText) {
+    for (size_t i = 0; i < strText.size();) {
         const auto c = static_cast<unsigned char>(strText[i]);
-        const size_t nLength = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (nLength == 0 || i + nLength > strText.size() || (nLength == 2 && c < 0xC2) || c > 0xF4) {
-            bValid = false;
-            break;
+        size_t nLength = 1;
+        // The range of the second byte; the later ones are always 0x80 to 0xBF.
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            nLength = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            nLength = 3;
+            lo = c == 0xE0 ? 0xA0 : 0x80;
+            hi = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            nLength = 4;
+            lo = c == 0xF0 ? 0x90 : 0x80;
+            hi = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
         }
-        for (size_t k = 1; k < nLength; ++k) {
+        if (i + nLength > strText.size()) {
+            return false;
+        }
+        const auto second = static_cast<unsigned char>(strText[i + 1]);
+        if (second < lo || second > hi) {
+            return false;
+        }
+        for (size_t k = 2; k < nLength; ++k) {
             if ((static_cast<unsigned char>(strText[i + k]) & 0xC0) != 0x80) {
-                bValid = false;
+                return false;
             }
         }
         i += nLength;
     }
-    if (bValid) {
+    return true;
+}
+
+}  // namespace
+
+std::string SanitizedTagText(const std::string &strText, size_t nMaxBytes) {
+    std::string strUtf8;
+    if (IsValidUtf8(strText)) {
         strUtf8 = strText;
     } else {
         for (const char ch : strText) {

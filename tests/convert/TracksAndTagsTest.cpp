@@ -249,4 +249,27 @@ TEST(OutputTags, BrokenMetadataStillConvertsWithWhatIsValid) {
     EXPECT_EQ(SanitizedTagText(std::string("a\0b\x01" "c", 5)), "abc");
 }
 
+// Byte sequences shaped like UTF-8 that Unicode forbids make the text an old 8-bit one, each byte its
+// Latin-1 character; the edges of what is allowed stay as they are.
+TEST(OutputTags, SurrogatesOverlongFormsAndCodePointsPastUnicodeAreReadAsLatin1) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"x\xED\xA0\x80", "x\xC3\xAD\xC2\xA0\xC2\x80"},                      // U+D800, a surrogate
+        {"x\xED\xBF\xBF", "x\xC3\xAD\xC2\xBF\xC2\xBF"},                      // U+DFFF
+        {"x\xC0\x80", "x\xC3\x80\xC2\x80"},                                  // NUL in two bytes
+        {"x\xE0\x80\x80", "x\xC3\xA0\xC2\x80\xC2\x80"},                      // NUL in three
+        {"x\xE0\x9F\xBF", "x\xC3\xA0\xC2\x9F\xC2\xBF"},                      // U+07FF in three
+        {"x\xF0\x80\x80\x80", "x\xC3\xB0\xC2\x80\xC2\x80\xC2\x80"},          // NUL in four
+        {"x\xF0\x8F\xBF\xBF", "x\xC3\xB0\xC2\x8F\xC2\xBF\xC2\xBF"},          // U+FFFF in four
+        {"x\xF4\x90\x80\x80", "x\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},          // U+110000
+        {"x\xF5\x80\x80\x80", "x\xC3\xB5\xC2\x80\xC2\x80\xC2\x80"},
+        {"x\xFF", "x\xC3\xBF"},
+        {"x\xED\x9F\xBF \xEE\x80\x80", "x\xED\x9F\xBF \xEE\x80\x80"},          // U+D7FF and U+E000
+        {"x\xE0\xA0\x80 \xF0\x90\x80\x80", "x\xE0\xA0\x80 \xF0\x90\x80\x80"},  // U+0800 and U+10000
+        {"x\xF4\x8F\xBF\xBF", "x\xF4\x8F\xBF\xBF"},                          // U+10FFFF
+    };
+    for (const auto &[szTag, szExpected] : cases) {
+        EXPECT_EQ(SanitizedTagText(szTag), szExpected) << szTag;
+    }
+}
+
 }  // namespace
