@@ -54,6 +54,7 @@ std::unique_ptr<IAudioDecoder> CreateFfmpegAudioDecoder(PcmSampleFormat format =
 std::unique_ptr<IAudioDecoder> CreateMidiAudioDecoder(PcmSampleFormat format = PcmSampleFormat::S16);
 // The decoder for any media file: the MIDI decoder for MIDI content ("MThd", RIFF "RMID"), else FFmpeg.
 std::unique_ptr<IAudioDecoder> CreateMediaAudioDecoder(PcmSampleFormat format = PcmSampleFormat::S16);
+// Whether a regular file holds MIDI; a pipe or a device is never opened to look (it could be read once).
 bool IsMidiFile(const std::string &strPath);
 
 // Keeps FFmpeg's own diagnostics off the terminal; failures reach the user as the job's failure text.

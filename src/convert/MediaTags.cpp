@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "convert/AudioDecoder.h"
 
@@ -303,6 +304,12 @@ std::string SanitizedTagText(const std::string &strText, size_t nMaxBytes) {
 
 MediaTags ReadMediaTags(const std::string &strPath, int nTrack) {
     MediaTags tags;
+    // A named pipe or a device has been read by the conversion already: opening it again would wait
+    // for a writer that is gone, or take bytes meant for someone else.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(strPath, error)) {
+        return tags;
+    }
     FormatPtr pFormat = OpenMedia(strPath);
     if (!pFormat) {
         return tags;

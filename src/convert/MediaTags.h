@@ -40,7 +40,8 @@ struct AudioTrackInfo {
 };
 
 // The tags of a source for the audio track nTrack (0: the best one, as the conversion picks it). A file
-// that cannot be read gives no tags; broken entries are dropped or repaired, never passed on raw. A video
+// that cannot be read gives no tags, and so does a pipe or a device, which is never opened again after
+// the conversion has read it; broken entries are dropped or repaired, never passed on raw. A video
 // without a title is titled after its file name without the extension.
 MediaTags ReadMediaTags(const std::string &strPath, int nTrack);
 

@@ -1,5 +1,9 @@
 // MIDI files hold notes, not sound: this decoder plays them through the synthesiser and hands out the
 // result like any other decoded track. The media decoder in front of it picks it by the file's content.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -190,13 +194,32 @@ private:
 }  // namespace
 
 bool IsMidiFile(const std::string &strPath) {
-    uint8_t header[12] = {};
-    std::FILE *pFile = std::fopen(strPath.c_str(), "rbe");
-    if (!pFile) {
+    // A named pipe or a device is read once, by the decoder that plays it: bytes read here would be
+    // gone for it, and opening a pipe waits for its writer. Such a source goes to FFmpeg unread.
+    struct stat info {};
+    if (::stat(strPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
-    const size_t nRead = std::fread(header, 1, sizeof header, pFile);
-    std::fclose(pFile);
+    // Without blocking, in case the file was replaced by a pipe since.
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    uint8_t header[12] = {};
+    size_t nRead = 0;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        while (nRead < sizeof header) {
+            const ssize_t nGot = ::read(fd, header + nRead, sizeof header - nRead);
+            if (nGot < 0 && errno == EINTR) {
+                continue;
+            }
+            if (nGot <= 0) {
+                break;
+            }
+            nRead += static_cast<size_t>(nGot);
+        }
+    }
+    ::close(fd);
     // A RIFF MIDI file names its form at once; its data chunk is looked for when it is parsed.
     return (nRead >= 4 && std::memcmp(header, "MThd", 4) == 0) ||
            (nRead == 12 && std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "RMID", 4) == 0);

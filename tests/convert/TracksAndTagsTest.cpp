@@ -8,8 +8,16 @@
 #include <taglib/mpegfile.h>
 #include <taglib/wavfile.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "clips/CutInfo.h"
 #include "convert/MediaTags.h"
@@ -270,6 +278,48 @@ TEST(OutputTags, SurrogatesOverlongFormsAndCodePointsPastUnicodeAreReadAsLatin1)
     for (const auto &[szTag, szExpected] : cases) {
         EXPECT_EQ(SanitizedTagText(szTag), szExpected) << szTag;
     }
+}
+
+// A named pipe is read once, by the decoder: neither looking for MIDI content nor reading the tags
+// takes its first bytes or waits for a writer that is gone. The pipe holds more than its buffer, so the
+// writer is still writing while the conversion reads.
+TEST(Sources, ANamedPipeIsReadOnceToItsLastSample) {
+    MediaFactory media;
+    const std::string strWav = media.MakeTone("tone.wav", 2, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::string strPipe = media.PathOf("piped.wav");
+    ASSERT_EQ(::mkfifo(strPipe.c_str(), 0600), 0);
+    std::thread writer([strWav, strPipe] {
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);  // a reader gone early is EPIPE, not the end
+        const std::string strBytes = ReadFileBytes(strWav);
+        // Waits for the converter as a reader without ever blocking, so a converter that hangs and is
+        // killed does not leave this thread behind.
+        int fd = -1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(70);
+        while ((fd = ::open(strPipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (fd < 0) {
+            return;
+        }
+        ::fcntl(fd, F_SETFL, 0);
+        for (size_t nDone = 0; nDone < strBytes.size();) {
+            const ssize_t nWritten = ::write(fd, strBytes.data() + nDone, strBytes.size() - nDone);
+            if (nWritten <= 0) {
+                break;
+            }
+            nDone += static_cast<size_t>(nWritten);
+        }
+        ::close(fd);
+    });
+    const CommandResult result = RunCommand({"timeout", "-s", "KILL", "60", kProgram, "-q", "--wav", "-o",
+                                             media.PathOf("out"), strPipe});
+    writer.join();
+    ASSERT_EQ(result.iExitStatus, 0) << "a converter that hung is killed: " << result.strStderr;
+    EXPECT_TRUE(SamePcm(DecodeS16(media.PathOf("out/piped.wav.wav")), DecodeS16(strWav)));
 }
 
 }  // namespace
