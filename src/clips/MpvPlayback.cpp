@@ -111,6 +111,8 @@ private:
     bool m_bHasAudio = false;
     int64_t m_llDuration = 0;
     int64_t m_llStop = 0;
+    // The playback was held while its sound ran, so the output's reported delay is that moment's.
+    bool m_bOutputDelayStale = false;
     MpvEventTranslator m_events;
     PlaybackPosition m_position;
 };
@@ -221,6 +223,11 @@ int MpvPlaybackGraph::SetPause(bool bPause) {
     int iFlag = bPause ? 1 : 0;
     if (!bPause) {
         m_position.OnMoving();
+    } else {
+        int iPaused = 0;
+        if (mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused == 0) {
+            m_bOutputDelayStale = m_bHasAudio;
+        }
     }
     return mpv_set_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iFlag);
 }
@@ -319,6 +326,19 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
         return iStatus;
     }
     m_llStop = std::min(llStop, m_llDuration);
+    int iHeld = 0;
+    const bool bHeld = mpv_get_property(h, "pause", MPV_FORMAT_FLAG, &iHeld) >= 0 && iHeld != 0;
+    if (bHeld && m_bOutputDelayStale) {
+        // A held audio output goes on reporting the delay it had when it was held, and libmpv takes
+        // that for sound still to come after a seek has emptied it: the playback would stand short of
+        // the target by the output's buffer (a fifth of a second) until it runs again, for every
+        // outside reader too, although the sound then starts at the target. A fresh output has no
+        // such delay, and the seek below supersedes the one the reload queues.
+        const char *reload[] = {"ao-reload", nullptr};
+        if (mpv_command(h, reload) >= 0) {
+            m_bOutputDelayStale = false;
+        }
+    }
     const std::string strTarget = SecondsText(llCurrent);
     const char *command[] = {"seek", strTarget.c_str(), "absolute+exact", nullptr};
     DrainSync();
@@ -329,8 +349,7 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
     // Once libmpv has taken the seek, the position reads the target: a position read right after this
     // call never shows the place playback came from.
     WaitForSync(MPV_EVENT_SEEK);
-    int iPaused = 0;
-    m_position.OnSeek(llCurrent, mpv_get_property(h, "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0);
+    m_position.OnSeek(llCurrent, bHeld);
     return kPlaybackOk;
 }
 
@@ -488,6 +507,8 @@ int MpvPlaybackGraph::Step() {
         WaitForSync(MPV_EVENT_PLAYBACK_RESTART);
     }
     m_position.OnMoving();
+    // The step holds the playback again once its frame is shown, with the sound's delay of that moment.
+    m_bOutputDelayStale = m_bHasAudio;
     const char *command[] = {"frame-step", nullptr};
     return mpv_command(m_pHandle.get(), command);
 }

@@ -8,6 +8,7 @@
 #include "settings/SettingsDialog.h"
 #include "skin/SkinButton.h"
 #include "skin/SkinKeys.h"
+#include "player/PlayerTestSupport.h"
 #include "support/MediaFactory.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -365,6 +367,52 @@ TEST_F(DisplayTest, ARightClickOnAnEntryOpensItsTrackMenuAndAClickChoosesATrack)
     EXPECT_TRUE(window.GetAudioTrackMenu()->actions().at(3)->isChecked());
     Key(QStringLiteral("Escape"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.GetAudioTrackMenu()->isVisible(); }, kWaitMs));
+}
+
+// A start set while the clip plays is where Stop leaves it: the record, the window's texts and the
+// playback as an outside tool reads it all give the same hundredth, and still do a second later.
+TEST_F(DisplayTest, StopStandsAtTheStartSetWhilePlaying) {
+    MediaFactory media;
+    const std::string strTone = media.MakeTone("tone.wav", 6, 44100, 2, {"-c:a", "pcm_s16le"});
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(media.Dir().string()));
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    window.AddMediaFiles({QString::fromStdString(strTone)});
+    ShowAt(window, QPoint(40, 40));
+    MediaPlayer &player = *window.GetPlayer();
+    auto position = [&] {
+        long lPosition = -1;
+        player.GetCurrentPosition(lPosition);
+        return lPosition;
+    };
+    ClickAt(CentreOf(window.GetButton(kIdPlay)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return position() >= 150; }, kWaitMs));
+    ClickAt(CentreOf(window.GetButton(kIdSetStart)));
+    ClickAt(CentreOf(window.GetButton(kIdStop)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.IsPreviewPlaying(); }, kWaitMs));
+
+    unsigned nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
+    const std::string strRecord = ReadFileBytes(strTone + ".clipinfo");
+    ASSERT_EQ(std::sscanf(strRecord.c_str(), "Owner=Vellumar\r\nCutInfo=%u,%u,%u,%u;", &nDuration, &nStart,
+                          &nEnd, &nTrack),
+              4)
+        << strRecord;
+    ASSERT_GT(nStart, 140u);
+    for (int nLook = 0; nLook < 2; ++nLook) {
+        SCOPED_TRACE(nLook);
+        QTest::qWait(nLook == 0 ? 300 : 1000);
+        const std::string strReply =
+            AskSocket(player.GetRegistrationPath(), R"({"command":["get_property","time-pos"]})");
+        const size_t nAt = strReply.find("\"data\":");
+        ASSERT_NE(nAt, std::string::npos) << strReply;
+        EXPECT_EQ(std::lround(std::strtod(strReply.c_str() + nAt + 7, nullptr) * 100), static_cast<long>(nStart))
+            << strReply;
+        EXPECT_EQ(position(), static_cast<long>(nStart));
+        // "Current: hh:mm:ss.cc" shows the time that opens "Selection: hh:mm:ss.cc -- ...".
+        const QString strSelection = window.GetControlText(kIdSelectionTime);
+        EXPECT_EQ(window.GetControlText(kIdCurrentTime).mid(9), strSelection.mid(11, 11))
+            << strSelection.toStdString();
+    }
 }
 
 }  // namespace
