@@ -10,6 +10,7 @@
 #include "clips/MpvPlayback.h"
 #include "common/Version.h"
 #include "convert/AudioDecoder.h"
+#include "convert/MidiPreview.h"
 
 namespace {
 
@@ -18,6 +19,19 @@ constexpr int64_t kMediaTimePerHundredth = 100000;
 unsigned Hex(int iStatus) {
     return static_cast<unsigned>(iStatus);
 }
+
+// A song as the playback reads it: synthesised on the playback's thread, piece by piece.
+class MidiPlaybackSource final : public IPlaybackSource {
+public:
+    explicit MidiPlaybackSource(std::shared_ptr<MidiPreview> pSong) : m_pSong(std::move(pSong)) {}
+    uint64_t Size() const override { return m_pSong->Size(); }
+    int64_t ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes, const std::atomic<bool> &bCancel) override {
+        return m_pSong->ReadAt(nOffset, pBuffer, nBytes, bCancel);
+    }
+
+private:
+    std::shared_ptr<MidiPreview> m_pSong;
+};
 
 }  // namespace
 
@@ -113,25 +127,22 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
                     "FAILED(hr=0x%x) in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
                     "IID_IGraphBuilder, (void **)&m_pGB)\n");
     }
-    // Notes are played from a rendering of the song; the clip keeps its own path for its selection.
-    std::string strPlayable = strPath;
+    // Notes are played from a WAV file the synthesiser makes as the player reads it.
+    std::shared_ptr<MidiPreview> pSong;
     if (IsMidiFile(strPath)) {
-        std::string strFolder;
-        std::string strWhy = "Cannot prepare the runtime folder";
-        m_pMidiPreview = std::make_unique<MidiPreview>();
-        if (PlaybackFailed(PrepareRegistrationFolder(strFolder)) ||
-            !m_pMidiPreview->Render(strPath, strFolder, strWhy)) {
-            m_pMidiPreview.reset();
+        pSong = std::make_shared<MidiPreview>();
+        std::string strWhy;
+        if (!pSong->Open(strPath, strWhy)) {
             ShowPlayerError("%s", strWhy.c_str());
             return kPlaybackFailed;
         }
-        strPlayable = m_pMidiPreview->Path();
     }
     // The track chosen for the clip plays from the start; its number lives in the cut-info record.
     uint32_t nStoredDuration = 0, nStoredStart = 0, nStoredEnd = 0, nTrack = 0;
     ReadCutInfo(strPath, nStoredDuration, nStoredStart, nStoredEnd, &nTrack);
     m_pGraph->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)));
-    hr = m_pGraph->RenderFile(strPlayable);
+    hr = pSong ? m_pGraph->RenderSource(std::make_shared<MidiPlaybackSource>(std::move(pSong)))
+               : m_pGraph->RenderFile(strPath);
     if (PlaybackFailed(hr)) {
         return Fail(hr, "FAILED(hr=0x%x) in m_pGB->RenderFile(wFile, NULL)\n");
     }
@@ -261,7 +272,6 @@ void MediaPlayer::ReleaseGraph() {
         UnregisterGraph();
     }
     m_pGraph.reset();
-    m_pMidiPreview.reset();
     m_bCanStep = false;
 }
 

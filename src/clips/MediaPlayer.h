@@ -9,7 +9,6 @@
 #include "clips/PlaceVideo.h"
 #include "clips/PlaybackGraph.h"
 #include "clips/VideoSurface.h"
-#include "convert/MidiPreview.h"
 
 enum class PlayState { Stopped = 0, Paused = 1, Running = 2, Closed = 3 };
 
@@ -153,5 +152,4 @@ private:
 
     VideoSurface m_surface;                    // outlives every playback, which draws into it
     std::unique_ptr<IPlaybackGraph> m_pGraph;  // present while a clip is loaded
-    std::unique_ptr<MidiPreview> m_pMidiPreview;  // the rendering a MIDI clip plays from, while loaded
 };

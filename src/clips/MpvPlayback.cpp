@@ -2,13 +2,17 @@
 
 #include <mpv/client.h>
 #include <mpv/render.h>
+#include <mpv/stream_cb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <optional>
 
 #include "clips/MpvEvents.h"
@@ -51,6 +55,17 @@ int64_t MediaTimeOf(double dSeconds) {
     return std::llround(dSeconds * static_cast<double>(kMediaTimePerSecond));
 }
 
+// Where libmpv reads a file made by a source of ours (IPlaybackSource).
+constexpr const char *kSourceProtocol = "klangor-source";
+
+// One opening of a source by libmpv: its read position, and whether libmpv has given up on it.
+struct SourceStream {
+    explicit SourceStream(std::shared_ptr<IPlaybackSource> pFrom) : pSource(std::move(pFrom)) {}
+    std::shared_ptr<IPlaybackSource> pSource;
+    uint64_t nOffset = 0;
+    std::atomic<bool> bCancel{false};
+};
+
 // One playback: an mpv instance and the renderer that draws its pictures into the surface.
 class MpvPlaybackGraph : public IPlaybackGraph {
 public:
@@ -61,6 +76,7 @@ public:
     int SetAudioTrack(int nTrack) override;
 
     int RenderFile(const std::string &strPath) override;
+    int RenderSource(std::shared_ptr<IPlaybackSource> pSource) override;
     int Run() override { return SetPause(false); }
     int Pause() override { return SetPause(true); }
     int Stop() override { return SetPause(true); }
@@ -89,6 +105,7 @@ public:
     int SetRegistration(const std::string &strSocketPath) override;
 
 private:
+    int OpenWithin(const std::string &strUri);
     int SetPause(bool bPause);
     // Waits on the private client until the event arrives (true) or the time is up.
     bool WaitForSync(mpv_event_id idWanted);
@@ -98,6 +115,7 @@ private:
     void SetNativeSize(int64_t llWidth, int64_t llHeight);
 
     static void OnWakeup(void *pContext);
+    static int OnOpenSource(void *pContext, char *pszUri, mpv_stream_cb_info *pInfo);
 
     VideoSurface &m_surface;
     MpvHandle m_pHandle;
@@ -105,6 +123,7 @@ private:
     MpvVideoRenderer m_renderer;
 
     std::function<void()> m_fnNotify;  // called by libmpv under its own wakeup lock
+    std::shared_ptr<IPlaybackSource> m_pSource;  // read by libmpv's threads while open
 
     bool m_bLoaded = false;
     bool m_bHasVideo = false;
@@ -175,8 +194,61 @@ int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
             return kPlaybackInvalidArgument;
         }
     }
+    return OpenWithin(path.string());
+}
+
+int MpvPlaybackGraph::RenderSource(std::shared_ptr<IPlaybackSource> pSource) {
+    if (m_bLoaded || !pSource) {
+        return kPlaybackFailed;
+    }
+    // The protocol lives as long as this playback's instance, which closes every stream of it before
+    // mpv_terminate_destroy returns; the source is kept until then.
+    m_pSource = std::move(pSource);
+    const int iStatus = mpv_stream_cb_add_ro(m_pHandle.get(), kSourceProtocol, this, &MpvPlaybackGraph::OnOpenSource);
+    if (iStatus < 0) {
+        return iStatus;
+    }
+    return OpenWithin(std::string(kSourceProtocol) + "://clip");
+}
+
+int MpvPlaybackGraph::OnOpenSource(void *pContext, char * /*pszUri*/, mpv_stream_cb_info *pInfo) {
+    auto *pGraph = static_cast<MpvPlaybackGraph *>(pContext);
+    // Owned by libmpv from here until it closes the stream. Nothing may be thrown into libmpv.
+    try {
+        pInfo->cookie = std::make_unique<SourceStream>(pGraph->m_pSource).release();
+    } catch (const std::bad_alloc &) {
+        return MPV_ERROR_LOADING_FAILED;
+    }
+    pInfo->read_fn = [](void *pCookie, char *pBuffer, uint64_t nBytes) -> int64_t {
+        auto *p = static_cast<SourceStream *>(pCookie);
+        int64_t nRead = -1;
+        try {
+            nRead = p->pSource->ReadAt(p->nOffset, reinterpret_cast<uint8_t *>(pBuffer), nBytes, p->bCancel);
+        } catch (const std::bad_alloc &) {
+        }
+        p->nOffset += nRead > 0 ? static_cast<uint64_t>(nRead) : 0;
+        return nRead < 0 ? -1 : nRead;
+    };
+    pInfo->seek_fn = [](void *pCookie, int64_t nOffset) -> int64_t {
+        // Only remembered: the read that follows, if any, makes what is there.
+        auto *p = static_cast<SourceStream *>(pCookie);
+        if (nOffset < 0) {
+            return MPV_ERROR_GENERIC;
+        }
+        p->nOffset = static_cast<uint64_t>(nOffset);
+        return nOffset;
+    };
+    pInfo->size_fn = [](void *pCookie) -> int64_t {
+        return static_cast<int64_t>(static_cast<SourceStream *>(pCookie)->pSource->Size());
+    };
+    pInfo->close_fn = [](void *pCookie) { std::unique_ptr<SourceStream>(static_cast<SourceStream *>(pCookie)); };
+    pInfo->cancel_fn = [](void *pCookie) { static_cast<SourceStream *>(pCookie)->bCancel = true; };
+    return 0;
+}
+
+int MpvPlaybackGraph::OpenWithin(const std::string &strUri) {
     mpv_handle *h = m_pHandle.get();
-    const int iStatus = LoadFileWithin(h, path.string(), std::chrono::duration<double>(kOpenTimeoutSeconds));
+    const int iStatus = LoadFileWithin(h, strUri, std::chrono::duration<double>(kOpenTimeoutSeconds));
     if (iStatus < 0) {
         return iStatus;
     }

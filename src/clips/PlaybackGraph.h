@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,16 @@ struct GraphEvent {
     intptr_t lParam2 = 0;
 };
 
+// Bytes that a playback reads as the file it plays, made as they are asked for. Called on the playback's
+// own threads; Cancel from any thread, once the playback wants no more of a read under way.
+class IPlaybackSource {
+public:
+    virtual ~IPlaybackSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Up to nBytes from nOffset (fewer is fine); 0 at the end, negative on failure or once bCancel is set.
+    virtual int64_t ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes, const std::atomic<bool> &bCancel) = 0;
+};
+
 // One playback of one file: what the media player needs of its playback engine. Window thread only,
 // except the notify callback, which the engine calls from its own threads.
 class IPlaybackGraph {
@@ -47,6 +58,11 @@ public:
     // Builds the playback for the file and holds it paused before its first frame is shown. Blocks until
     // the file is open or has failed; a file with neither audio nor video fails.
     virtual int RenderFile(const std::string &strPath) = 0;
+    // The same for a file made by the source as it is read; the playback keeps the source while open.
+    virtual int RenderSource(std::shared_ptr<IPlaybackSource> pSource) {
+        (void)pSource;
+        return kPlaybackNotImplemented;
+    }
     virtual int Run() = 0;
     virtual int Pause() = 0;
     // Stops playing and keeps the current frame on show.

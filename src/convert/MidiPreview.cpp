@@ -1,126 +1,173 @@
 #include "convert/MidiPreview.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
-#include <memory>
+#include <fstream>
 
-#include "convert/AudioDecoder.h"
+#include "convert/MidiSynth.h"
 
 namespace {
 
-constexpr const char *kPrefix = ".klangor-midi-";
-constexpr uint32_t kChunkFrames = 4096;
+constexpr const char *kNoAudioText = "Can not find audio in you Media file!";
+// Real MIDI files are a few hundred kilobytes; anything far larger is not read into memory.
+constexpr std::streamsize kMaxMidiBytes = 16 << 20;
+// 46 ms of sound per piece: a read never waits long for its piece, nor asks for many of them.
+constexpr uint32_t kPieceFrames = 2048;
+// A read this far ahead of the synthesiser (or behind it, counted from the start) is reached by rendering
+// the way there, which keeps the sound exactly that of the song played through: at well over a hundred
+// times real time that is a few tens of milliseconds. Farther reads jump.
+constexpr uint64_t kRenderThroughFrames = 4 * MidiSynth::kSampleRate;
+constexpr uint64_t kRiffLimit = 0xFFFFFFFFull;
 
-void PutLe(uint8_t *p, uint32_t n, int nBytes) {
+bool ReadWholeFile(const std::string &strPath, std::vector<uint8_t> &bytes) {
+    std::ifstream file(strPath, std::ios::binary | std::ios::ate);
+    if (!file) {
+        return false;
+    }
+    const std::streamsize nSize = file.tellg();
+    if (nSize < 0 || nSize > kMaxMidiBytes) {
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(nSize));
+    file.seekg(0);
+    return nSize == 0 || static_cast<bool>(file.read(reinterpret_cast<char *>(bytes.data()), nSize));
+}
+
+void PutLe(std::vector<uint8_t> &out, uint64_t n, int nBytes) {
     for (int i = 0; i < nBytes; ++i) {
-        p[i] = static_cast<uint8_t>(n >> (8 * i));
+        out.push_back(static_cast<uint8_t>(n >> (8 * i)));
     }
 }
 
-bool WriteAll(int fd, const uint8_t *p, size_t n) {
-    while (n > 0) {
-        const ssize_t nWritten = ::write(fd, p, n);
-        if (nWritten < 0 && errno == EINTR) {
-            continue;
-        }
-        if (nWritten <= 0) {
-            return false;
-        }
-        p += nWritten;
-        n -= static_cast<size_t>(nWritten);
+void PutTag(std::vector<uint8_t> &out, const char *pszTag) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(pszTag[i]));
     }
-    return true;
 }
 
-// Names are ".klangor-midi-PID-XXXXXX.wav": a file whose process is gone was left by a crash.
-void RemoveDeadRenderings(const std::string &strFolder) {
-    std::unique_ptr<DIR, int (*)(DIR *)> pDir(::opendir(strFolder.c_str()), ::closedir);
-    if (!pDir) {
-        return;
-    }
-    const size_t nPrefix = std::strlen(kPrefix);
-    while (const dirent *pEntry = ::readdir(pDir.get())) {
-        if (std::strncmp(pEntry->d_name, kPrefix, nPrefix) != 0) {
-            continue;
-        }
-        const long nPid = std::strtol(pEntry->d_name + nPrefix, nullptr, 10);
-        if (nPid > 0 && nPid != ::getpid() && ::kill(static_cast<pid_t>(nPid), 0) != 0 && errno == ESRCH) {
-            ::unlinkat(::dirfd(pDir.get()), pEntry->d_name, 0);
-        }
-    }
+int16_t ToSample16(float fSample) {
+    return static_cast<int16_t>(std::round(std::clamp(fSample, -1.0f, 1.0f) * 32767.0f));
 }
 
 }  // namespace
 
-MidiPreview::~MidiPreview() {
-    if (!m_strPath.empty()) {
-        ::unlink(m_strPath.c_str());
+MidiPreview::MidiPreview() = default;
+
+MidiPreview::~MidiPreview() = default;
+
+bool MidiPreview::Open(const std::string &strMidiPath, std::string &strError) {
+    std::vector<uint8_t> bytes;
+    std::string strWhy;
+    m_song = MidiSong{};
+    if (!ReadWholeFile(strMidiPath, bytes) ||
+        !ParseMidiFile(bytes.data(), bytes.size(), MidiSynth::kSampleRate, m_song, strWhy)) {
+        strError = kNoAudioText;
+        return false;
     }
+    const std::string strSoundFont = FindSoundFont();
+    auto pSynth = std::make_unique<MidiSynth>();
+    if (!pSynth->Open(strSoundFont, strError)) {
+        return false;
+    }
+    std::lock_guard lock(m_mutex);
+    m_strSoundFont = strSoundFont;
+    m_pSynth = std::move(pSynth);
+    m_pSynth->Start(m_song);
+    m_nFrames = m_pSynth->MaxLength();
+    m_piece.clear();
+    m_nPieceStart = 0;
+    BuildHeader();
+    return true;
 }
 
-bool MidiPreview::Render(const std::string &strMidiPath, const std::string &strFolder, std::string &strError) {
-    if (!m_strPath.empty()) {
-        ::unlink(m_strPath.c_str());
-        m_strPath.clear();
+void MidiPreview::BuildHeader() {
+    const uint64_t nDataBytes = m_nFrames * kFrameBytes;
+    // Past what 32-bit sizes hold the file is RF64, whose sizes live in its "ds64" chunk.
+    const bool bRf64 = nDataBytes > kRiffLimit - 36;
+    m_header.clear();
+    PutTag(m_header, bRf64 ? "RF64" : "RIFF");
+    PutLe(m_header, bRf64 ? kRiffLimit : 36 + nDataBytes, 4);
+    PutTag(m_header, "WAVE");
+    if (bRf64) {
+        PutTag(m_header, "ds64");
+        PutLe(m_header, 28, 4);
+        PutLe(m_header, 72 + nDataBytes, 8);  // the RIFF size: what follows its own field
+        PutLe(m_header, nDataBytes, 8);
+        PutLe(m_header, m_nFrames, 8);
+        PutLe(m_header, 0, 4);  // no table of other chunk sizes
     }
-    auto pDecoder = CreateMidiAudioDecoder();
-    WaveFormat wfx;
-    if (pDecoder->OpenFile(strMidiPath) < 0 || pDecoder->GetFormat(wfx) < 0 || pDecoder->Run() < 0) {
-        strError = pDecoder->GetFailureText();
-        if (strError.empty()) {
-            strError = "Can not find audio in you Media file!";
-        }
-        return false;
-    }
-    RemoveDeadRenderings(strFolder);
-    std::string strTemplate = strFolder + "/" + kPrefix + std::to_string(::getpid()) + "-XXXXXX.wav";
-    const int fd = ::mkostemps(strTemplate.data(), 4, O_CLOEXEC);
-    if (fd < 0) {
-        strError = "Cannot create " + strTemplate + ": " + std::strerror(errno);
-        return false;
-    }
-    m_strPath = strTemplate;
+    PutTag(m_header, "fmt ");
+    PutLe(m_header, 16, 4);
+    PutLe(m_header, 1, 2);  // integer PCM
+    PutLe(m_header, 2, 2);
+    PutLe(m_header, MidiSynth::kSampleRate, 4);
+    PutLe(m_header, MidiSynth::kSampleRate * kFrameBytes, 4);
+    PutLe(m_header, kFrameBytes, 2);
+    PutLe(m_header, 16, 2);
+    PutTag(m_header, "data");
+    PutLe(m_header, bRf64 ? kRiffLimit : nDataBytes, 4);
+}
 
-    uint8_t header[44] = {};
-    const auto writeHeader = [&](uint32_t nDataBytes) {
-        std::memcpy(header, "RIFF", 4);
-        PutLe(header + 4, 36 + nDataBytes, 4);
-        std::memcpy(header + 8, "WAVEfmt ", 8);
-        PutLe(header + 16, 16, 4);
-        PutLe(header + 20, wfx.wFormatTag, 2);
-        PutLe(header + 22, wfx.nChannels, 2);
-        PutLe(header + 24, wfx.nSamplesPerSec, 4);
-        PutLe(header + 28, wfx.nAvgBytesPerSec, 4);
-        PutLe(header + 32, wfx.nBlockAlign, 2);
-        PutLe(header + 34, wfx.wBitsPerSample, 2);
-        std::memcpy(header + 36, "data", 4);
-        PutLe(header + 40, nDataBytes, 4);
-        return ::pwrite(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
-    };
-    bool bOk = writeHeader(0) && ::lseek(fd, sizeof header, SEEK_SET) == static_cast<off_t>(sizeof header);
-    auto pChunk = std::make_unique<uint8_t[]>(size_t{kChunkFrames} * wfx.nBlockAlign);
-    uint64_t nDataBytes = 0;
-    uint32_t nFilled = kChunkFrames;
-    while (bOk && nFilled == kChunkFrames) {
-        bOk = pDecoder->Fill(pChunk.get(), kChunkFrames, nFilled) >= 0 &&
-              WriteAll(fd, pChunk.get(), size_t{nFilled} * wfx.nBlockAlign);
-        nDataBytes += size_t{nFilled} * wfx.nBlockAlign;
-        // A song is hours at most; RIFF sizes end at 4 GiB.
-        bOk = bOk && nDataBytes < 0xFFFFFFFFull - 36;
+int64_t MidiPreview::ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes, const std::atomic<bool> &bCancel) {
+    std::lock_guard lock(m_mutex);
+    if (bCancel) {
+        return -1;
     }
-    bOk = bOk && writeHeader(static_cast<uint32_t>(nDataBytes));
-    const int iErrno = errno;
-    ::close(fd);
-    if (!bOk) {
-        strError = "Cannot write " + m_strPath + ": " + std::strerror(iErrno);
-        ::unlink(m_strPath.c_str());
-        m_strPath.clear();
-        return false;
+    if (!m_pSynth || nOffset >= Size() || nBytes == 0) {
+        return 0;
     }
+    if (nOffset < m_header.size()) {
+        const uint64_t nCopy = std::min<uint64_t>(nBytes, m_header.size() - nOffset);
+        std::memcpy(pBuffer, m_header.data() + nOffset, nCopy);
+        return static_cast<int64_t>(nCopy);
+    }
+    const uint64_t nDataOffset = nOffset - m_header.size();
+    const uint64_t nFrame = nDataOffset / kFrameBytes;
+    const uint64_t nPieceFrames = m_piece.size() / 2;
+    if (nFrame < m_nPieceStart || nFrame >= m_nPieceStart + nPieceFrames) {
+        if (!RenderPieceAt(nFrame, bCancel)) {
+            return -1;
+        }
+    }
+    const uint64_t nPieceBytes = m_piece.size() / 2 * kFrameBytes;
+    const uint64_t nInPiece = nDataOffset - m_nPieceStart * kFrameBytes;
+    const uint64_t nCopy = std::min(nBytes, nPieceBytes - nInPiece);
+    std::memcpy(pBuffer, reinterpret_cast<const uint8_t *>(m_piece.data()) + nInPiece, nCopy);
+    return static_cast<int64_t>(nCopy);
+}
+
+bool MidiPreview::RenderPieceAt(uint64_t nFrame, const std::atomic<bool> &bCancel) {
+    m_render.resize(size_t{kPieceFrames} * 2);
+    if (nFrame < m_pSynth->Position()) {
+        // A synthesiser started afresh, as the converter's is: one merely reset keeps some of what it
+        // played, and the song would not sound the same twice.
+        auto pSynth = std::make_unique<MidiSynth>();
+        std::string strError;
+        if (!pSynth->Open(m_strSoundFont, strError)) {
+            return false;
+        }
+        m_pSynth = std::move(pSynth);
+        m_pSynth->Start(m_song);
+    }
+    if (nFrame - m_pSynth->Position() > kRenderThroughFrames) {
+        m_pSynth->SkipTo(nFrame);
+    }
+    while (m_pSynth->Position() < nFrame) {
+        if (bCancel) {
+            return false;
+        }
+        const auto nRun = static_cast<uint32_t>(std::min<uint64_t>(nFrame - m_pSynth->Position(), kPieceFrames));
+        if (m_pSynth->Render(m_render.data(), nRun) < nRun) {
+            break;  // the synthesiser has ended: silence from here on
+        }
+    }
+    const auto nWant = static_cast<uint32_t>(std::min<uint64_t>(kPieceFrames, m_nFrames - nFrame));
+    // Once the synthesiser has ended before nFrame, what is left of the file is silence.
+    const uint32_t nGot = m_pSynth->Position() == nFrame ? m_pSynth->Render(m_render.data(), nWant) : 0;
+    std::fill(m_render.begin() + size_t{nGot} * 2, m_render.begin() + size_t{nWant} * 2, 0.0f);
+    m_piece.resize(size_t{nWant} * 2);
+    std::transform(m_render.begin(), m_render.begin() + size_t{nWant} * 2, m_piece.begin(), ToSample16);
+    m_nPieceStart = nFrame;
     return true;
 }

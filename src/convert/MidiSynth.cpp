@@ -173,6 +173,50 @@ void MidiSynth::SendEvent(const MidiEvent &event) {
     }
 }
 
+void MidiSynth::SkipTo(uint64_t nFrame) {
+    if (!m_pSong || !m_pImpl->pSynth || m_bEnded || nFrame <= m_nPosition) {
+        return;
+    }
+    fluid_synth_t *pSynth = m_pImpl->pSynth.get();
+    // What sounds now is cut, and struck again below where it is still held, so nothing rings twice.
+    for (int nChannel = 0; nChannel < 16; ++nChannel) {
+        fluid_synth_all_sounds_off(pSynth, nChannel);
+    }
+    uint8_t held[16][128] = {};  // the velocity of each note held, 0 when released
+    const auto noteOf = [&held](const MidiEvent &event) -> uint8_t * {
+        const uint8_t nKind = event.nStatus & 0xF0;
+        return nKind == 0x80 || nKind == 0x90 ? &held[event.nStatus & 0x0F][event.nData1 & 0x7F] : nullptr;
+    };
+    const auto hold = [](uint8_t *pNote, const MidiEvent &event) {
+        *pNote = (event.nStatus & 0xF0) == 0x90 ? event.nData2 : 0;  // velocity 0 releases too
+    };
+    for (size_t n = 0; n < m_nNextEvent; ++n) {
+        if (uint8_t *pNote = noteOf(m_pSong->events[n])) {
+            hold(pNote, m_pSong->events[n]);
+        }
+    }
+    // Events at nFrame itself are left to Render, which sends them before the frame is played.
+    while (m_nNextEvent < m_pSong->events.size() && m_pSong->events[m_nNextEvent].nSample < nFrame) {
+        const MidiEvent &event = m_pSong->events[m_nNextEvent++];
+        if (uint8_t *pNote = noteOf(event)) {
+            hold(pNote, event);
+        } else {
+            SendEvent(event);
+        }
+    }
+    // In the tail the notes never released ring out from their start: how far they had died away
+    // is only known by playing them.
+    for (int nChannel = 0; nChannel < 16; ++nChannel) {
+        for (int nKey = 0; nKey < 128; ++nKey) {
+            if (held[nChannel][nKey] != 0) {
+                fluid_synth_noteon(pSynth, nChannel, nKey, held[nChannel][nKey]);
+            }
+        }
+    }
+    m_nPosition = std::min(nFrame, MaxLength());
+    m_pImpl->nSilentRun = 0;
+}
+
 uint32_t MidiSynth::Render(float *pInterleaved, uint32_t nFrames) {
     if (!m_pSong || !m_pImpl->pSynth || m_bEnded) {
         return 0;

@@ -37,7 +37,12 @@ public:
     void Start(const MidiSong &song);
     // Renders up to nFrames interleaved stereo frames; fewer only at the end of the song.
     uint32_t Render(float *pInterleaved, uint32_t nFrames);
-    // Frames rendered since Start.
+    // Moves ahead to nFrame without rendering what lies between: every event up to there is applied
+    // silently except the notes, and the notes held at nFrame are struck there afresh. Costs the events
+    // skipped, not the frames, so a preview can jump anywhere in an hours-long song at once; the samples
+    // after a jump are not those of a rendering from the start. Never moves back.
+    void SkipTo(uint64_t nFrame);
+    // Frames rendered (or skipped) since Start.
     uint64_t Position() const { return m_nPosition; }
     // The longest the song can last: its last event plus the longest tail.
     uint64_t MaxLength() const;

@@ -1,12 +1,15 @@
-// A MIDI clip in the preview player: it loads with the length of its rendering, plays, seeks, honours
-// its selection, and its rendering lives in the private runtime folder only while the clip is loaded.
+// A MIDI clip in the preview player: it loads with the length of its song, plays, seeks and honours its
+// selection, synthesised as it plays with nothing written to disk.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "clips/MpvPlayback.h"
+#include "convert/AudioDecoder.h"
 #include "convert/MidiPreview.h"
 #include "../convert/MidiSongs.h"
 #include "player/PlayerTestSupport.h"
@@ -51,8 +54,7 @@ TEST_F(MidiPreviewTest, SongPlaysSeeksAndStopsAtItsSelection) {
     const uint32_t nDuration = player->GetClipInfo().nDuration;
     EXPECT_GT(nDuration, 225u);
     EXPECT_LE(nDuration, 426u);
-    ASSERT_EQ(Renderings().size(), 1u);
-    EXPECT_EQ(fs::status(Renderings().front().parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_TRUE(Renderings().empty()) << "the song is synthesised as it plays, never written out";
     // The cut-info belongs to the song, not to its rendering.
     EXPECT_EQ(ReadFileBytes(strSong + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=" + std::to_string(nDuration) + ",0," +
                                                         std::to_string(nDuration) + ",0;");
@@ -75,9 +77,36 @@ TEST_F(MidiPreviewTest, SongPlaysSeeksAndStopsAtItsSelection) {
         });
     EXPECT_EQ(nComplete, 1);
     EXPECT_NEAR(lAt, 150, 2);
+}
 
-    player->CloseClip();
-    EXPECT_TRUE(Renderings().empty()) << "the rendering goes with the clip";
+// 38 bytes that last 11.65 hours: one quarter note per tick at the slowest tempo there is, a note struck
+// and never released, and the end of the track 2500 ticks later.
+std::string HoursLongSong() {
+    return midi::Header(0, 1, 1) +
+           midi::Track({{0, midi::Tempo(0xFFFFFF)}, {0, midi::Bytes({0x90, 60, 100})}, {2500, midi::Bytes({0xFF, 0x2F, 0x00})}}, false);
+}
+
+TEST_F(MidiPreviewTest, AnHoursLongSongOpensAtOncePlaysAndSeeksAnywhereInLittleMemory) {
+    const std::string strBytes = HoursLongSong();
+    ASSERT_EQ(strBytes.size(), 38u);
+    const std::string strSong = media.MakeRaw("long.mid", strBytes);
+    auto player = MakePlayer();
+    const long lMiBBefore = ResidentMiB();
+    const auto start = std::chrono::steady_clock::now();
+    {
+        StallGuard guard(std::chrono::seconds(30), "opening an hours-long song");
+        ASSERT_EQ(player->LoadClip(strSong), kPlaybackOk) << (window.boxes.empty() ? "" : window.boxes.front().strText);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // 2500 ticks of 16.777215 s, and the tail.
+    EXPECT_NEAR(player->GetClipInfo().nDuration, 4194304 + 200, 2);
+
+    const long lTarget = 5 * 360000;  // five hours in
+    player->SetPosition(lTarget);
+    EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > lTarget + 30; }))
+        << "plays on from where it was put, at " << PositionOf(*player);
+    EXPECT_LT(ResidentMiB() - lMiBBefore, 64);
+    EXPECT_TRUE(Renderings().empty());
 }
 
 TEST_F(MidiPreviewTest, ADamagedSongFailsWithAMessageAndLeavesNothing) {
@@ -91,28 +120,54 @@ TEST_F(MidiPreviewTest, ADamagedSongFailsWithAMessageAndLeavesNothing) {
     EXPECT_TRUE(Renderings().empty());
 }
 
-TEST(MidiPreview, RenderingsOfEndedRunsAreClearedAndOwnOnesRemoved) {
+// Every byte of the preview's file, read in pieces of nPiece bytes.
+std::string ReadWhole(MidiPreview &preview, uint64_t nPiece) {
+    std::string strBytes(preview.Size(), '\0');
+    const std::atomic<bool> bCancel{false};
+    for (uint64_t nAt = 0; nAt < strBytes.size();) {
+        const int64_t nRead = preview.ReadAt(nAt, reinterpret_cast<uint8_t *>(strBytes.data() + nAt),
+                                             std::min<uint64_t>(nPiece, strBytes.size() - nAt), bCancel);
+        if (nRead <= 0) {
+            ADD_FAILURE() << "read stopped at " << nAt;
+            break;
+        }
+        nAt += static_cast<uint64_t>(nRead);
+    }
+    return strBytes;
+}
+
+// The preview plays what the converter writes: the same samples, then silence to the length both report.
+TEST(MidiPreview, ItsFileIsAWavOfTheConvertersSamplesInWhateverPiecesItIsRead) {
     TempDir folder;
     MediaFactory media;
     const std::string strSong = media.MakeRaw("song.mid", midi::TwoChannelSongWithDrums());
-    // Left by a crashed run whose process id no longer exists, and one of a live process (this one's
-    // parent) that must stay.
-    const fs::path dead = folder.Path() / ".klangor-midi-999999999-abcdef.wav";
-    const fs::path live = folder.Path() / (".klangor-midi-" + std::to_string(getppid()) + "-abcdef.wav");
-    std::ofstream(dead) << "x";
-    std::ofstream(live) << "x";
-    std::string strPath;
-    {
-        MidiPreview preview;
-        std::string strError;
-        ASSERT_TRUE(preview.Render(strSong, folder.Path().string(), strError)) << strError;
-        strPath = preview.Path();
-        EXPECT_TRUE(fs::exists(strPath));
-        EXPECT_EQ(ProbeStream(strPath).at("sample_rate"), "44100");
-        EXPECT_FALSE(fs::exists(dead));
-        EXPECT_TRUE(fs::exists(live));
+    auto pDecoder = CreateMidiAudioDecoder(PcmSampleFormat::S16);
+    ASSERT_EQ(pDecoder->OpenFile(strSong), 0);
+    std::string strConverted;
+    for (uint32_t nFilled = 4096; nFilled == 4096;) {
+        char buffer[4096 * 4];
+        ASSERT_EQ(pDecoder->Fill(reinterpret_cast<uint8_t *>(buffer), 4096, nFilled), 0);
+        strConverted.append(buffer, size_t{nFilled} * 4);
     }
-    EXPECT_FALSE(fs::exists(strPath));
+    int64_t llDuration = 0;
+    ASSERT_EQ(pDecoder->GetDuration(llDuration), 0);
+
+    MidiPreview preview;
+    std::string strError;
+    ASSERT_TRUE(preview.Open(strSong, strError)) << strError;
+    const std::string strFile = ReadWhole(preview, 1001);
+    EXPECT_TRUE(ReadWhole(preview, 1 << 20) == strFile) << "a second reading, from the start again";
+    const std::string strPath = (folder.Path() / "preview.wav").string();
+    std::ofstream(strPath, std::ios::binary) << strFile;
+    const auto stream = ProbeStream(strPath);
+    EXPECT_EQ(stream.at("codec_name"), "pcm_s16le");
+    EXPECT_EQ(stream.at("sample_rate"), "44100");
+    EXPECT_EQ(stream.at("channels"), "2");
+    EXPECT_NEAR(std::stod(ProbeFormat(strPath).at("duration")), static_cast<double>(llDuration) / 1e7, 0.001);
+    const std::string strPcm = DecodeS16(strPath);
+    ASSERT_EQ(strPcm.size(), static_cast<size_t>(llDuration * 44100 / 10000000) * 4);
+    EXPECT_TRUE(strPcm.compare(0, strConverted.size(), strConverted) == 0);
+    EXPECT_EQ(strPcm.find_first_not_of('\0', strConverted.size()), std::string::npos);
 }
 
 }  // namespace

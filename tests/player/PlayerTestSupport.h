@@ -7,7 +7,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +58,51 @@ public:
     int nBusyDepth = 0;
     std::atomic<int> nNotifies{0};
 };
+
+// Ends the test program with a message when the step it guards has not ended within the limit: a
+// window stuck for minutes would otherwise hold up the whole run before any expectation could fail.
+class StallGuard {
+public:
+    StallGuard(std::chrono::seconds limit, std::string strStep)
+        : m_strStep(std::move(strStep)), m_thread([this, limit] {
+              std::unique_lock lock(m_mutex);
+              if (!m_ended.wait_for(lock, limit, [this] { return m_bEnded; })) {
+                  std::fprintf(stderr, "FAILED: %s took more than %lld s\n", m_strStep.c_str(),
+                               static_cast<long long>(limit.count()));
+                  std::fflush(stderr);
+                  std::_Exit(1);
+              }
+          }) {}
+    StallGuard(const StallGuard &) = delete;
+    StallGuard &operator=(const StallGuard &) = delete;
+    ~StallGuard() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_bEnded = true;
+        }
+        m_ended.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::string m_strStep;
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_bEnded = false;
+    std::thread m_thread;
+};
+
+// This process's resident memory.
+inline long ResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string strLine;
+    while (std::getline(status, strLine)) {
+        if (strLine.rfind("VmRSS:", 0) == 0) {
+            return std::stol(strLine.substr(6)) / 1024;
+        }
+    }
+    return -1;
+}
 
 // Polls until the condition holds or the time is up; the player's pending events are drained meanwhile
 // (as the window would on each notification) and handed to onEvent.
