@@ -109,7 +109,8 @@ void MidiPreview::BuildHeader() {
     PutLe(m_header, bRf64 ? kRiffLimit : nDataBytes, 4);
 }
 
-int64_t MidiPreview::ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes, const std::atomic<bool> &bCancel) {
+int64_t MidiPreview::ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes,
+                            const std::atomic<bool> &bCancel) {
     std::lock_guard lock(m_mutex);
     if (bCancel) {
         return -1;
@@ -157,7 +158,8 @@ bool MidiPreview::RenderPieceAt(uint64_t nFrame, const std::atomic<bool> &bCance
         if (bCancel) {
             return false;
         }
-        const auto nRun = static_cast<uint32_t>(std::min<uint64_t>(nFrame - m_pSynth->Position(), kPieceFrames));
+        const auto nRun =
+            static_cast<uint32_t>(std::min<uint64_t>(nFrame - m_pSynth->Position(), kPieceFrames));
         if (m_pSynth->Render(m_render.data(), nRun) < nRun) {
             break;  // the synthesiser has ended: silence from here on
         }

@@ -44,7 +44,7 @@ private:
     std::unique_ptr<MidiSynth> m_pSynth;
     std::vector<uint8_t> m_header;
     uint64_t m_nFrames = 0;
-    std::mutex m_mutex;  // one read at a time: they share the synthesiser and the piece
+    std::mutex m_mutex;            // one read at a time: they share the synthesiser and the piece
     std::vector<int16_t> m_piece;  // the frames last rendered, from m_nPieceStart
     std::vector<float> m_render;
     uint64_t m_nPieceStart = 0;

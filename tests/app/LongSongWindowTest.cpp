@@ -60,8 +60,10 @@ TEST(MainWindowLongSong, AnHoursLongSongNeverStallsTheWindowAndTheNextClipStopsI
                                             false);
     ASSERT_EQ(strBytes.size(), 38u);
     const QString strSong = QString::fromStdString(media.MakeRaw("long.mid", strBytes));
-    const QString strNext = QString::fromStdString(media.MakeTone("next.wav", 1.0, 8000, 1, {"-c:a", "pcm_s16le"}));
-    WindowHarness harness({}, {}, [] { return std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"}); });
+    const QString strNext =
+        QString::fromStdString(media.MakeTone("next.wav", 1.0, 8000, 1, {"-c:a", "pcm_s16le"}));
+    WindowHarness harness({}, {},
+                          [] { return std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"}); });
     MainWindow &window = harness.Window();
     window.show();
     const long lMiBBefore = ResidentMiB();
