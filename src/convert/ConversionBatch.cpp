@@ -162,6 +162,9 @@ int ConversionBatch::OnConversionNotice(void *pContext, const ConversionNotice *
 }
 
 void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
+    // The record is the view's: what the MP3 jobs did to it reaches it here, before the end handling
+    // and while the batch runs, so the settings dialog shows the lowered bitrate at once.
+    m_mp3Writer.WriteBackSettings();
     const int nJob = notice.nJob;
     const bool bKnownJob = nJob >= 0 && nJob < static_cast<int>(m_jobProgress.size());
     switch (notice.nKind) {

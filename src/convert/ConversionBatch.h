@@ -41,7 +41,8 @@ int ShownJobOf(const std::vector<JobProgress> &progress);
 // may be waiting for the view's thread.
 class ConversionBatch {
 public:
-    // The view and the settings must outlive the batch.
+    // The view and the settings must outlive the batch. The settings are the view's: the batch writes
+    // the MP3 jobs' bitrate ceiling into them only while it handles a notice on the view's thread.
     ConversionBatch(IConversionView &view, EncoderSettings &settings,
                     AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder);
     ConversionBatch(const ConversionBatch &) = delete;
@@ -61,7 +62,7 @@ public:
     int GetJobsAtOnce() const { return m_mp3Writer.GetJobsAtOnce(); }
     // From the next Start: whether each output is brought to a target loudness, and which.
     void SetLoudnessTarget(const LoudnessTarget &target);
-    // MP3 files longer than this are encoded in parts on the workers no other file needs; 0 never.
+    // MP3 files longer than this are encoded in parts, shared by whichever workers are free; 0 never.
     void SetSplitAfterSeconds(double dSeconds) { m_mp3Writer.SetSplitAfterSeconds(dSeconds); }
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.

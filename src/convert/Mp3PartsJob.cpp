@@ -10,6 +10,7 @@
 // (its main_data_begin); from there Mp3StreamWriter fits every frame of that part. When no such frame
 // exists (or the stream turned out shorter than its container said), the file is encoded in one piece.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,9 +18,8 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "convert/Mp3Frame.h"
 #include "convert/Mp3StreamWriter.h"
@@ -31,7 +31,6 @@ constexpr int64_t kJoinReach = 24;
 constexpr int64_t kWarmUpFrames = 32;
 // Frames a part runs past its last possible join: LAME's look-ahead, then the frames its flush pads.
 constexpr int64_t kTailFrames = 4;
-constexpr int kMaxParts = 16;
 constexpr size_t kPartBufferBytes = 1 << 16;
 
 struct FileCloser {
@@ -62,6 +61,12 @@ FilePtr CreateScratchFile(const std::string &strOutputPath) {
         std::setvbuf(pFile.get(), nullptr, _IOFBF, kPartBufferBytes);
     }
     return pFile;
+}
+
+// A pipe, a device or a link to one: written or read as a stream, never rewound.
+bool IsStreamFile(const std::string &strPath) {
+    struct stat info {};
+    return ::stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
 }
 
 struct PartPlan {
@@ -104,8 +109,13 @@ int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
     if (RunningLoudness().bReplayGain) {
         return 1;
     }
-    const int nSpare = SpareWorkers();
-    if (nSpare <= 0) {
+    // The join rewinds and trims the output; every part opens the source again.
+    if (IsStreamFile(job.m_strOutputPath) || IsStreamFile(job.m_strSourcePath)) {
+        return 1;
+    }
+    // The synthesiser renders a song from its start at every opening, its bank loaded again: each part
+    // would render all that comes before it once more.
+    if (IsMidiFile(job.m_strSourcePath)) {
         return 1;
     }
     // Parts of at least half the threshold, and long enough for their warm-up and join reach (frames
@@ -113,8 +123,13 @@ int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
     const double dFrameSamples = job.m_nSampleRate >= 32000 ? 1152.0 : 576.0;
     const double dMinPart =
         std::max(dSplit * dRate / 2, 2.0 * (2 * kJoinReach + kWarmUpFrames + kTailFrames) * dFrameSamples);
-    const int nByLength = static_cast<int>(dFrames / dMinPart);
-    return std::clamp(std::min(nSpare + 1, nByLength), 1, kMaxParts);
+    const double dByLength = std::min<double>(kMostParts, dFrames / dMinPart);
+    // A power of two, so that 2, 4 or 8 workers share the parts evenly.
+    int nParts = 1;
+    while (nParts * 2 <= dByLength) {
+        nParts *= 2;
+    }
+    return nParts;
 }
 
 bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot,
@@ -164,10 +179,13 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
     }
     FilePtr pFirstPart(file.GetTempPath().empty() ? nullptr : std::fopen(file.GetTempPath().c_str(), "rbe"));
     std::vector<PartResult> results(static_cast<size_t>(nParts));
-    std::atomic<bool> bAbandoned{false};
     const auto encodePart = [&](int i) {
         const PartPlan &plan = plans[i];
         PartResult &result = results[i];
+        if (IsStopRequested()) {
+            result.outcome.bStopped = true;  // never started: nothing of it is kept
+            return;
+        }
         AudioStreamReader reader;
         if (!reader.OpenPart(job, plan.nInputStart)) {
             result.outcome.strError = reader.m_strLastError;
@@ -197,7 +215,7 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
                     Notify(NOTICE_PROGRESS, static_cast<int32_t>(llTo - llFrom), nJob);
                 }
             },
-            [&] { return IsStopRequested() || bAbandoned.load(); });
+            [this] { return IsStopRequested(); });
         result.nDelay = lame_get_encoder_delay(pLame.get());
         if (i == 0 && bHeader) {
             std::vector<uint8_t> frame(8192);
@@ -211,23 +229,23 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         }
     };
 
-    // The first part on this worker, the others each on a thread of its own.
-    std::vector<std::thread> threads;
-    try {
-        for (int i = 1; i < nParts; ++i) {
-            threads.emplace_back(encodePart, i);
+    // Taken in order by this worker and any other that is free; with no other free they run one after
+    // the other here, and the stream is the same either way. A part that fails, out of memory even,
+    // only sends the file to be encoded in one piece.
+    RunTasks(nParts, [&](int i) {
+        try {
+            encodePart(i);
+        } catch (const std::bad_alloc &) {
+            results[i].outcome = Mp3EncodeOutcome{};
+            results[i].outcome.strError = "Out of memory";
+        } catch (const std::exception &e) {
+            results[i].outcome = Mp3EncodeOutcome{};
+            results[i].outcome.strError = e.what();
+        } catch (...) {
+            results[i].outcome = Mp3EncodeOutcome{};
+            results[i].outcome.strError = kMp3WriteFailed;
         }
-    } catch (const std::system_error &) {
-        bAbandoned = true;  // the threads started must still end before we return
-        for (std::thread &thread : threads) {
-            thread.join();
-        }
-        return false;
-    }
-    encodePart(0);
-    for (std::thread &thread : threads) {
-        thread.join();
-    }
+    });
 
     // A stop shortens the file, as it would an undivided one, to as much of its start as the parts
     // encoded without a gap: parts that finished before the stop are not thrown away.

@@ -144,17 +144,46 @@ int Mp3WriterThread::Start(const std::vector<AudioStreamReader *> &jobs, Encoder
         return StartJobs(jobs);  // refused; the running batch keeps its settings
     }
     m_pSettings = &settings;
+    m_jobSettings.assign(jobs.size(), EncoderSettings());
+    {
+        std::lock_guard lock(m_writeBackMutex);
+        m_iLoweredFrom = 0;
+    }
     return StartJobs(jobs);
 }
 
-void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
-    EncoderSettings &settings = *m_pSettings;
-    const int32_t iOutRate = settings.m_iSampleRate;
-    settings.ApplyBitrateCeiling(iOutRate != 0 ? iOutRate : static_cast<int32_t>(job.m_nSampleRate));
-    // Every part of a divided file must be encoded with the same parameters, whatever the dialog does
-    // meanwhile; the channel pick alone follows the live settings.
-    const EncoderSettings snapshot(settings);
+void Mp3WriterThread::FixJobSettings(AudioStreamReader &job, int32_t nJob) {
+    std::lock_guard lock(m_writeBackMutex);
+    EncoderSettings &fixed = m_jobSettings[static_cast<size_t>(nJob)];
+    fixed = *m_pSettings;
+    // The record as the earlier files would have left it: lowered, unless it was written since (by the
+    // write-back itself, or by the settings dialog, whose choice then stands).
+    if (m_iLoweredFrom != 0) {
+        if (fixed.m_iBitrate == m_iLoweredFrom) {
+            fixed.m_iBitrate = kLowRateBitrateCeiling;
+        } else {
+            m_iLoweredFrom = 0;
+        }
+    }
+    const int32_t iRecordBitrate = fixed.m_iBitrate;
+    const int32_t iOutRate = fixed.m_iSampleRate;
+    if (fixed.ApplyBitrateCeiling(iOutRate != 0 ? iOutRate : static_cast<int32_t>(job.m_nSampleRate))) {
+        m_iLoweredFrom = iRecordBitrate;
+    }
+}
 
+void Mp3WriterThread::WriteBackSettings() {
+    std::lock_guard lock(m_writeBackMutex);
+    if (m_pSettings && m_iLoweredFrom != 0) {
+        m_pSettings->LowerBitrateFrom(m_iLoweredFrom);
+        m_iLoweredFrom = 0;
+    }
+}
+
+void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
+    // Every part of a divided file is encoded with these parameters, whatever the dialog does
+    // meanwhile; the channel pick alone follows the live settings.
+    const EncoderSettings &snapshot = m_jobSettings[static_cast<size_t>(nJob)];
     const int nParts = PartsFor(job);
     if (nParts > 1) {
         if (ConvertInParts(job, nJob, snapshot, nParts)) {

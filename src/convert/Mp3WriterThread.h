@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,32 +56,43 @@ struct Mp3PartEnd {
 int Mp3PartsKeptAfterStop(const std::vector<Mp3PartEnd> &parts);
 
 // Encodes each job of a batch to MP3 with libmp3lame, fed 32-bit float samples, set up per job from the
-// shared EncoderSettings (the low-rate bitrate ceiling is written back into them). While fewer files run
-// than there are workers, a long file is cut into consecutive parts encoded side by side and joined into
-// one stream (Mp3PartsJob.cpp). Start, Stop, IsRunning and the setters on the window thread; the
-// encoding on the workers, one encoder per running job or part.
+// shared EncoderSettings. A long file is cut into consecutive parts, as many as its length and the
+// threshold give (never as the workers' timing would), encoded by whichever workers are free and
+// joined into one stream (Mp3PartsJob.cpp). Start, Stop, IsRunning, the setters and WriteBackSettings
+// on the window thread; the encoding on the workers, one encoder per running job or part.
+//
+// Each job takes the record as a one-at-a-time batch would leave it for that file: the low-rate
+// bitrate ceiling an earlier file applied holds for the later ones, while the record itself is only
+// written by WriteBackSettings, on the record's own thread.
 class Mp3WriterThread : public WriterThread {
 public:
     static constexpr double kDefaultSplitSeconds = 30.0;
+    static constexpr int kMostParts = 8;
 
     Mp3WriterThread();
     ~Mp3WriterThread() override;
 
-    // The settings must outlive the batch; the worker reads them at each job's start and the channel
-    // pick for every frame.
+    // The settings must outlive the batch; the workers read them as each job's turn comes and the
+    // channel pick for every frame.
     int Start(const std::vector<AudioStreamReader *> &jobs, EncoderSettings &settings);
-    // Files longer than this are encoded in parts on the spare workers; 0 never divides a file.
+    // Files longer than this are encoded in parts; 0 never divides a file.
     void SetSplitAfterSeconds(double dSeconds) { m_dSplitAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
     double GetSplitAfterSeconds() const { return m_dSplitAfterSeconds; }
+    // Writes what the jobs fixed so far did to the record (the lowered bitrate) into the record given
+    // to Start, unless it was changed since. Call on the thread that owns the record, during and after
+    // the batch.
+    void WriteBackSettings();
 
 private:
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
+    void FixJobSettings(AudioStreamReader &job, int32_t nJob) override;
+    int MostTasksPerJob() const override { return m_dSplitAfterSeconds > 0.0 ? kMostParts : 1; }
     void ConvertJob(AudioStreamReader &job, int32_t nJob) override;
     void ConvertWhole(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot);
     // Tags the finished file (the source's tags unless turned off, ReplayGain from the meter when one
     // measured it) and gives it its final name; the job fails when that cannot be done.
     void KeepWithTags(OutputFile &file, AudioStreamReader &job, LoudnessMeter *pMeter);
-    // How many parts the job is encoded in: 1 unless it is long and workers are spare.
+    // How many parts the job is encoded in, from the job and the settings alone: 1 unless it is long.
     int PartsFor(const AudioStreamReader &job) const;
     // Encodes the job in nParts parts and joins them into its output. False when the parts could not be
     // joined and the file must be encoded in one piece; true when the job is done (converted, stopped
@@ -88,5 +100,10 @@ private:
     bool ConvertInParts(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot, int nParts);
 
     EncoderSettings *m_pSettings = nullptr;
+    std::vector<EncoderSettings> m_jobSettings;  // per job, as FixJobSettings fixed it
+    std::mutex m_writeBackMutex;
+    // Under m_writeBackMutex: the record's bitrate that a fixed job lowered and that is not yet written
+    // back, 0 for none.
+    int32_t m_iLoweredFrom = 0;
     std::atomic<double> m_dSplitAfterSeconds{kDefaultSplitSeconds};
 };

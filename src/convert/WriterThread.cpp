@@ -57,12 +57,6 @@ void WriterThread::SetLastError(const std::string &strText) {
     m_strLastError = strText;
 }
 
-int WriterThread::SpareWorkers() const {
-    const size_t nJobs = m_jobs.size();
-    const auto nWaiting = static_cast<int>(nJobs - std::min(m_nNextJob.load(), nJobs));
-    return std::max(0, m_nBatchJobsAtOnce.load() - m_nRunningJobs.load() - nWaiting);
-}
-
 void WriterThread::FailJob(AudioStreamReader &job, const std::string &strText) {
     job.m_strJobError = strText.empty() ? kUnknownFailure : strText;
     SetLastError(job.m_strJobError);
@@ -78,10 +72,13 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     m_jobs = jobs;
     m_loudness = m_nextLoudness;
     m_nNextJob = 0;
-    m_nRunningJobs = 0;
-    m_nBatchJobsAtOnce = GetJobsAtOnce();
+    m_nSettingsTurn = 0;
     m_bStop = false;
-    const int nWorkers = static_cast<int>(std::min<size_t>(std::max<size_t>(jobs.size(), 1), GetJobsAtOnce()));
+    // Workers beyond the files' number only ever help with the tasks of the files.
+    const size_t nBusy = std::max<size_t>(jobs.size(), 1) * static_cast<size_t>(std::max(1, MostTasksPerJob()));
+    const int nWorkers = static_cast<int>(std::min<size_t>(nBusy, static_cast<size_t>(GetJobsAtOnce())));
+    m_taskGroups.clear();
+    m_nWorkersWithJobs = nWorkers;
     // Running from here, not from the thread's first statement, so the close check never sees a gap.
     m_bRunning = true;
     try {
@@ -110,6 +107,8 @@ void WriterThread::BatchProc(int nWorkers) {
         try {
             helpers.emplace_back(&WriterThread::WorkerProc, this);
         } catch (const std::system_error &) {
+            std::lock_guard lock(m_taskMutex);
+            m_nWorkersWithJobs -= nWorkers - i;
             break;
         }
     }
@@ -129,6 +128,87 @@ void WriterThread::WorkerProc() {
         }
         RunJob(nJob);
     }
+    {
+        std::lock_guard lock(m_taskMutex);
+        --m_nWorkersWithJobs;
+    }
+    m_tasksChanged.notify_all();
+    HelpWithTasks();
+}
+
+void WriterThread::RunTask(const TaskGroup &group, int nTask) {
+    try {
+        (*group.pfnTask)(nTask);
+    } catch (...) {
+        // The task has recorded what it could; a helper thread must never end the program.
+    }
+}
+
+void WriterThread::HelpWithTasks() {
+    std::unique_lock lock(m_taskMutex);
+    while (true) {
+        if (!m_taskGroups.empty()) {
+            TaskGroup &group = *m_taskGroups.front();
+            const int nTask = group.nNext++;
+            if (group.nNext == group.nTasks) {
+                m_taskGroups.erase(m_taskGroups.begin());
+            }
+            lock.unlock();
+            RunTask(group, nTask);
+            lock.lock();
+            ++group.nEnded;
+            m_tasksChanged.notify_all();
+        } else if (m_nWorkersWithJobs == 0) {
+            // Tasks come only from workers still converting jobs of their own.
+            return;
+        } else {
+            m_tasksChanged.wait(lock);
+        }
+    }
+}
+
+void WriterThread::RunTasks(int nTasks, const std::function<void(int)> &fnTask) {
+    if (nTasks <= 0) {
+        return;
+    }
+    TaskGroup group;
+    group.pfnTask = &fnTask;
+    group.nTasks = nTasks;
+    std::unique_lock lock(m_taskMutex);
+    m_taskGroups.push_back(&group);
+    m_tasksChanged.notify_all();
+    while (group.nNext < group.nTasks) {
+        const int nTask = group.nNext++;
+        if (group.nNext == group.nTasks) {
+            m_taskGroups.erase(std::find(m_taskGroups.begin(), m_taskGroups.end(), &group));
+        }
+        lock.unlock();
+        RunTask(group, nTask);
+        lock.lock();
+        ++group.nEnded;
+        m_tasksChanged.notify_all();
+    }
+    // The group lives on this worker's stack: every task a helper took must have ended.
+    m_tasksChanged.wait(lock, [&group] { return group.nEnded == group.nTasks; });
+}
+
+void WriterThread::FixSettingsInTurn(AudioStreamReader &job, size_t nJob, bool &bOpen) {
+    std::unique_lock lock(m_turnMutex);
+    m_turnPassed.wait(lock, [&] { return m_nSettingsTurn == nJob; });
+    if (bOpen) {
+        try {
+            FixJobSettings(job, static_cast<int32_t>(nJob));
+        } catch (const std::exception &e) {
+            FailJob(job, e.what());
+            bOpen = false;
+        } catch (...) {
+            FailJob(job, kUnknownFailure);
+            bOpen = false;
+        }
+    }
+    m_nSettingsTurn = nJob + 1;
+    lock.unlock();
+    m_turnPassed.notify_all();
 }
 
 void WriterThread::RunJob(size_t nJob) {
@@ -138,29 +218,34 @@ void WriterThread::RunJob(size_t nJob) {
     job.m_nPassCount = m_loudness.bNormalize ? 2 : 1;
     job.m_nPassesDone = 0;
     Notify(NOTICE_JOB_STARTED, nIndex, nIndex);
+    bool bOpen = false;
     try {
         if (!job.IsOpen()) {
             job.Open(job.m_strSourcePath, JobFormat());
         }
-        if (!job.IsOpen()) {
+        bOpen = job.IsOpen();
+        if (!bOpen) {
             // Nothing to decode: no output file is made, the reader's reason stands for the job.
             FailJob(job, job.m_strLastError.empty() ? "Can not find audio in you Media file!"
                                                     : job.m_strLastError);
-        } else {
-            // Counted while it converts, so a job starting meanwhile knows which workers are spare.
-            struct Running {
-                std::atomic<int> &nCount;
-                explicit Running(std::atomic<int> &n) : nCount(n) { ++nCount; }
-                ~Running() { --nCount; }
-            } running(m_nRunningJobs);
-            if (!m_loudness.bNormalize || MeasureLoudness(job, nIndex)) {
-                ConvertJob(job, nIndex);
-            }
         }
     } catch (const std::exception &e) {
         FailJob(job, e.what());
     } catch (...) {
         FailJob(job, kUnknownFailure);
+    }
+    // Every job passes its turn, opened or not, so the next one never waits for ever.
+    FixSettingsInTurn(job, nJob, bOpen);
+    if (bOpen) {
+        try {
+            if (!m_loudness.bNormalize || MeasureLoudness(job, nIndex)) {
+                ConvertJob(job, nIndex);
+            }
+        } catch (const std::exception &e) {
+            FailJob(job, e.what());
+        } catch (...) {
+            FailJob(job, kUnknownFailure);
+        }
     }
     job.Close();
     Notify(NOTICE_JOB_ENDED, 0, nIndex);

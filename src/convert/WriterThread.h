@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +24,11 @@
 // job is opened for its turn by its worker (unless it is open already) and closed after it, so open
 // files and decoders grow with the number of workers, never with the list. The jobs belong to the
 // caller and must stay alive until the batch has ended.
+//
+// What a file comes out as never depends on how the workers are timed: each job fixes its settings
+// (FixJobSettings) only after the job before it in the list has fixed its own, and a job that does its
+// work in tasks (RunTasks) has them taken by whichever workers are free, its own among them, the
+// tasks' results being the same wherever they ran.
 // Adds the first nFrames frames of the reader's last chunk to the meter, whatever their sample format;
 // scratch holds widened 8-bit samples between calls. False when the meter refuses them.
 bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames, std::vector<float> &scratch);
@@ -66,22 +73,48 @@ protected:
     // Converts one opened job on a worker; nJob is its index for the notices. May run on several
     // workers at once for different jobs.
     virtual void ConvertJob(AudioStreamReader &job, int32_t nJob) = 0;
+    // Fixes what the opened job is converted with, on its worker, in list order: called for job n only
+    // after it has returned for every opened job before n. Must not wait for anything but its own work.
+    virtual void FixJobSettings(AudioStreamReader &job, int32_t nJob) {
+        (void)job;
+        (void)nJob;
+    }
+    // How many workers one job can keep busy through RunTasks, for sizing the batch's workers.
+    virtual int MostTasksPerJob() const { return 1; }
+    // Runs fnTask(0) to fnTask(nTasks - 1), each once and taken in that order, on this worker and on any
+    // worker of the batch that has no file of its own left; returns when every task has ended. fnTask
+    // reports its own failures: an exception it lets through is swallowed so no worker ever ends the
+    // program.
+    void RunTasks(int nTasks, const std::function<void(int)> &fnTask);
 
     void Notify(int32_t nKind, int32_t nValue, int32_t nJob);
     bool IsStopRequested() const { return m_bStop.load(); }
     void SetLastError(const std::string &strText);
-    // Workers of the running batch left idle: none of the files still to come would take them.
-    int SpareWorkers() const;
     // Records why the job gave no complete output.
     void FailJob(AudioStreamReader &job, const std::string &strText);
     // The running batch's loudness choice, fixed at its start.
     const LoudnessTarget &RunningLoudness() const { return m_loudness; }
 
 private:
+    // The tasks of one RunTasks call, under m_taskMutex.
+    struct TaskGroup {
+        const std::function<void(int)> *pfnTask = nullptr;
+        int nTasks = 0;
+        int nNext = 0;
+        int nEnded = 0;
+    };
+
     void BatchProc(int nWorkers);
     void WorkerProc();
-    // The one place that owns a job's life: open for its turn, convert, close, tell.
+    // Takes tasks of other workers' jobs until no worker has a job of its own left.
+    void HelpWithTasks();
+    static void RunTask(const TaskGroup &group, int nTask);
+    // The one place that owns a job's life: open for its turn, fix its settings in list order,
+    // convert, close, tell.
     void RunJob(size_t nJob);
+    // Waits until every job before nJob has fixed its settings, fixes the job's own when it is open
+    // (a failure there fails the job and clears bOpen) and lets the next job fix its own.
+    void FixSettingsInTurn(AudioStreamReader &job, size_t nJob, bool &bOpen);
     // The first pass of a normalised job: measures its range and reopens it with the gain set. False
     // when the job is not to be converted (stopped, or the measuring failed; the job says why).
     bool MeasureLoudness(AudioStreamReader &job, int32_t nJob);
@@ -89,8 +122,13 @@ private:
     const char *m_szStartFailure;
     std::vector<AudioStreamReader *> m_jobs;
     std::atomic<size_t> m_nNextJob{0};
-    std::atomic<int> m_nRunningJobs{0};
-    std::atomic<int> m_nBatchJobsAtOnce{1};  // GetJobsAtOnce() when the batch started
+    std::mutex m_turnMutex;
+    std::condition_variable m_turnPassed;
+    size_t m_nSettingsTurn = 0;  // under m_turnMutex: the job whose settings are fixed next
+    std::mutex m_taskMutex;
+    std::condition_variable m_tasksChanged;
+    std::vector<TaskGroup *> m_taskGroups;  // under m_taskMutex: groups with tasks not yet taken
+    int m_nWorkersWithJobs = 0;             // under m_taskMutex: workers that may still take a job
     int m_nJobsAtOnce = 0;
     LoudnessTarget m_nextLoudness;
     LoudnessTarget m_loudness;  // the running batch's, fixed at its start

@@ -69,6 +69,10 @@ bool EncoderSettings::ApplyBitrateCeiling(int32_t iEffectiveSampleRate) {
     return false;
 }
 
+bool EncoderSettings::LowerBitrateFrom(int32_t iFrom) {
+    return iFrom > kLowRateBitrateCeiling && m_iBitrate.compare_exchange_strong(iFrom, kLowRateBitrateCeiling);
+}
+
 bool EncoderSettings::operator==(const EncoderSettings &other) const {
     return m_iSampleRate == other.m_iSampleRate && m_iQuality == other.m_iQuality &&
            m_iBitrate == other.m_iBitrate && m_iChannelMode == other.m_iChannelMode &&

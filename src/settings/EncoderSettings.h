@@ -41,9 +41,9 @@ int FindChoiceIndex(const SettingChoice *pChoices, int nCount, int32_t iValue);
 int FindSampleRateIndex(int32_t iSampleRate);
 int FindBitrateIndex(int32_t iKbps);
 
-// The user's MP3 settings. Written on the window thread (settings dialog) and read, and the bitrate
-// possibly lowered, on the MP3 writer's thread at the start of each file, so every field is atomic.
-// Copying takes a field-by-field snapshot.
+// The user's MP3 settings. Written on the window thread (settings dialog, and the write-back of the
+// bitrate ceiling the MP3 writer applied to its files) and read on the MP3 writer's workers as each
+// file's turn comes, so every field is atomic. Copying takes a field-by-field snapshot.
 class EncoderSettings {
 public:
     EncoderSettings() = default;
@@ -58,6 +58,9 @@ public:
     // Lowers m_iBitrate to 64 kbps, in this record, when the effective output rate is 12 kHz or less.
     // The VBR limits are left alone. Returns true when the bitrate was lowered.
     bool ApplyBitrateCeiling(int32_t iEffectiveSampleRate);
+    // The write-back of a ceiling applied to a copy: lowers m_iBitrate to 64 kbps only while it still
+    // holds iFrom, the value the copy was taken with, so a choice made since is kept.
+    bool LowerBitrateFrom(int32_t iFrom);
 
     bool operator==(const EncoderSettings &other) const;
 

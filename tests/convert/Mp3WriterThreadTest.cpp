@@ -169,6 +169,8 @@ TEST_F(Mp3WriterTest, AutoRateOnALowRateSourceCapsTheBitrateInTheSharedSettings)
     m_settings.m_iBitrate = 192;
     Mp3WriterThread writer;
     Run(writer);
+    EXPECT_EQ(m_settings.m_iBitrate, 192) << "written back on the record's own thread only";
+    writer.WriteBackSettings();
     EXPECT_EQ(m_settings.m_iBitrate, 64);
     EXPECT_EQ(SecondFrameHeader(PathOf("low.mp3")).nBitrate, 64);
     EXPECT_EQ(SecondFrameHeader(PathOf("high.mp3")).nBitrate, 64) << "later files keep the lowered value";
