@@ -238,6 +238,15 @@ TEST_F(BatchTest, LargeBatchHoldsOneDecoderAtATime) {
     EXPECT_EQ(m_pScript->nLiveDecoders, 0);
 }
 
+TEST_F(BatchTest, TheBitrateALowRateFileLoweredReachesTheRecordThroughTheNotices) {
+    m_pScript->wfx = WaveFormat{kWaveFormatPcm, 2, 8000, 8000 * 4, 4, 16, 0};
+    m_pScript->nRealFrames = 8000;
+    m_settings.m_iBitrate = 192;
+    m_clips.AddClip(Source("low.avi"));
+    RunBatch();
+    EXPECT_EQ(m_settings.m_iBitrate, 64);
+}
+
 TEST_F(BatchTest, EmptyListStartsNothing) {
     m_pBatch->OnStartConvert(m_clips);
     EXPECT_TRUE(m_view.m_events.empty());

@@ -56,7 +56,42 @@ protected:
             m_jobs.jobs.back()->m_strOutputPath = PathOf(strName + szExtension);
         }
     }
+
+    // A batch of one file per script, as ConvertToMp3 makes them, converted to MP3 by the writer; the
+    // outputs' bytes in list order.
+    std::vector<std::string> ConvertToMp3(const std::vector<std::shared_ptr<DecoderScript>> &scripts,
+                                          Mp3WriterThread &writer, EncoderSettings &settings, int nJobs,
+                                          double dSplitSeconds) {
+        m_jobs = JobSet();
+        for (size_t i = 0; i < scripts.size(); ++i) {
+            m_jobs.scripts.push_back(scripts[i]);
+            m_jobs.jobs.push_back(std::make_unique<AudioStreamReader>(ScriptedFactory(scripts[i])));
+            m_jobs.jobs.back()->FixSelection(PathOf("clip" + std::to_string(i) + ".avi"));
+            m_jobs.jobs.back()->m_strOutputPath = PathOf("clip" + std::to_string(i) + ".mp3");
+        }
+        writer.SetJobsAtOnce(nJobs);
+        writer.SetSplitAfterSeconds(dSplitSeconds);
+        EXPECT_EQ(writer.Start(m_jobs.Pointers(), settings), 0);
+        writer.Wait();
+        std::vector<std::string> outputs;
+        for (const auto &pJob : m_jobs.jobs) {
+            EXPECT_EQ(pJob->m_strJobError, "") << pJob->m_strOutputPath;
+            outputs.push_back(ReadFileBytes(pJob->m_strOutputPath));
+        }
+        return outputs;
+    }
 };
+
+// 16-bit mono of the given length and rate.
+std::shared_ptr<DecoderScript> ClipScript(double dSeconds, uint32_t nRate) {
+    auto pScript = std::make_shared<DecoderScript>();
+    pScript->wfx = WaveFormat{kWaveFormatPcm, 1, nRate, nRate * 2, 2, 16, 0};
+    pScript->nRealFrames = static_cast<uint64_t>(dSeconds * nRate);
+    pScript->llDuration = static_cast<int64_t>(dSeconds * 10000000);
+    return pScript;
+}
+
+
 
 TEST_F(ParallelWriterTest, StopFinishesEveryRunningFileShortAndStartsNoMore) {
     m_pScript->nRealFrames = 441000;
@@ -137,6 +172,74 @@ TEST_F(ParallelWriterTest, AJobThatThrowsFailsAloneAndLeavesNoFile) {
     EXPECT_FALSE(fs::exists(PathOf("a.wav")));
     EXPECT_EQ(WavFrames(PathOf("b.wav")), 44100);
     EXPECT_TRUE(HiddenFiles(m_dir.Path()).empty());
+}
+
+TEST_F(ParallelWriterTest, TheBytesWrittenDependOnNeitherTheJobsAtOnceNorTheTiming) {
+    // Long files (divided in two at a 2 s threshold) between short ones.
+    const std::vector<double> seconds = {0.4, 9.5, 1.0, 9.0};
+    struct Run {
+        int nJobs;
+        int nSlowed;  // the file whose decoding is slowed, -1 for none
+    };
+    const Run runs[] = {{1, -1}, {2, -1}, {3, -1}, {1, -1}, {2, -1}, {3, -1}, {2, 0}};
+    std::vector<std::string> first;
+    for (const Run &run : runs) {
+        SCOPED_TRACE("--jobs " + std::to_string(run.nJobs) + ", slowed file " + std::to_string(run.nSlowed));
+        std::vector<std::shared_ptr<DecoderScript>> scripts;
+        for (size_t i = 0; i < seconds.size(); ++i) {
+            scripts.push_back(ClipScript(seconds[i], 44100));
+            if (static_cast<int>(i) == run.nSlowed) {
+                scripts.back()->fillDelay = std::chrono::milliseconds(20);
+            }
+        }
+        EncoderSettings settings;
+        settings.m_iQuality = 7;  // fast: the bytes are compared, not the sound
+        Mp3WriterThread writer;
+        const std::vector<std::string> outputs = ConvertToMp3(scripts, writer, settings, run.nJobs, 2.0);
+        if (first.empty()) {
+            first = outputs;
+            // Otherwise nothing was divided and the rest proves nothing.
+            Mp3WriterThread whole;
+            const std::vector<std::string> undivided = ConvertToMp3(scripts, whole, settings, 1, 0.0);
+            EXPECT_TRUE(undivided[0] == first[0] && undivided[2] == first[2]);
+            EXPECT_TRUE(undivided[1] != first[1] && undivided[3] != first[3]);
+        }
+        for (size_t i = 0; i < outputs.size(); ++i) {
+            EXPECT_TRUE(outputs[i] == first[i]) << "clip" << i << ".mp3 differs from the first run's";
+        }
+    }
+}
+
+TEST_F(ParallelWriterTest, EveryFileGetsTheSettingsItWouldGetOneAtATime) {
+    // A low-rate file that is slow to open, and after it a file at 44.1 kHz: one at a time, the first
+    // lowers the bitrate to 64 kbps for the second too.
+    struct Outcome {
+        std::vector<std::string> outputs;
+        int32_t iBitrateBeforeWriteBack = 0;
+        int32_t iBitrateAfter = 0;
+    };
+    const auto convert = [&](int nJobs) {
+        auto pLow = ClipScript(0.5, 8000);
+        pLow->openDelay = std::chrono::milliseconds(300);
+        EncoderSettings settings;
+        settings.m_iBitrate = 192;
+        Mp3WriterThread writer;
+        Outcome outcome;
+        outcome.outputs = ConvertToMp3({pLow, ClipScript(0.5, 44100)}, writer, settings, nJobs, 2.0);
+        outcome.iBitrateBeforeWriteBack = settings.m_iBitrate;
+        // What the window's thread does as the batch's notices reach it.
+        writer.WriteBackSettings();
+        outcome.iBitrateAfter = settings.m_iBitrate;
+        return outcome;
+    };
+    const Outcome one = convert(1);
+    const Outcome two = convert(2);
+    EXPECT_TRUE(one.outputs == two.outputs);
+    EXPECT_EQ(ProbeStream(PathOf("clip1.mp3"))["bit_rate"], "64000");
+    for (const Outcome &outcome : {one, two}) {
+        EXPECT_EQ(outcome.iBitrateBeforeWriteBack, 192) << "no worker writes the record";
+        EXPECT_EQ(outcome.iBitrateAfter, 64);
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "convert/AudioDecoder.h"
@@ -37,6 +38,9 @@ struct DecoderScript {
     int64_t llHookAtFrame = -1;
     std::function<void()> onFrameReached;
     std::atomic<bool> bHookCalled{false};
+    // Slows every opening and every fill, as a busy disk or a slow decoder would.
+    std::chrono::milliseconds openDelay{0};
+    std::chrono::milliseconds fillDelay{0};
     std::condition_variable created;
 
     std::mutex mutex;
@@ -67,7 +71,10 @@ public:
     }
     ~ScriptedDecoder() override { --m_pScript->nLiveDecoders; }
 
-    int OpenFile(const std::string &) override { return m_pScript->iOpenResult; }
+    int OpenFile(const std::string &) override {
+        std::this_thread::sleep_for(m_pScript->openDelay);
+        return m_pScript->iOpenResult;
+    }
     int GetDuration(int64_t &llDuration) override {
         llDuration = m_pScript->llDuration;
         return m_pScript->iDurationResult;
@@ -94,6 +101,7 @@ public:
                 return m_pScript->nCreated >= m_pScript->nFillsWaitForDecoders;
             });
         }
+        std::this_thread::sleep_for(m_pScript->fillDelay);
         if (m_pScript->bThrowInFill) {
             throw std::runtime_error("decoder ran out of memory");
         }
