@@ -1,7 +1,9 @@
 // klangor-convert as a user runs it: options, exit status, messages, output files, Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -255,6 +257,40 @@ TEST(ConvertCli, OutputBytesDoNotDependOnTheNumberOfJobs) {
             EXPECT_TRUE(strOne == ReadFileBytes(media.PathOf("3/" + strName))) << strName << " differs";
         }
     }
+}
+
+TEST(ConvertCli, ALongMp3IntoANamedPipeIsWrittenAsOneStream) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("long.wav", 10, 44100, 2, {"-c:a", "pcm_s16le"});
+    const fs::path out = media.Dir() / "out";
+    fs::create_directory(out);
+    const std::string strPipe = (out / "long.wav.mp3").string();
+    ASSERT_EQ(::mkfifo(strPipe.c_str(), 0600), 0);
+    std::string strDrained;
+    std::thread reader([&] {
+        const int fd = ::open(strPipe.c_str(), O_RDONLY | O_CLOEXEC);
+        char buffer[65536];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+            strDrained.append(buffer, static_cast<size_t>(n));
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    });
+    const CommandResult result = Convert({"-q", "--split-after", "2", "-o", out.string(), strSource});
+    // Lets the reader go should the program never have opened the pipe.
+    const int fdWake = ::open(strPipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fdWake >= 0) {
+        ::close(fdWake);
+    }
+    reader.join();
+    EXPECT_EQ(result.iExitStatus, 0) << result.strStderr;
+    EXPECT_TRUE(fs::is_fifo(strPipe));
+    const std::string strCopy = media.MakeRaw("drained.mp3", strDrained);
+    // No header frame can be written back into a pipe: the decoder keeps the encoder's delay and padding.
+    const size_t nFrames = DecodeS16(strCopy).size() / 4;
+    EXPECT_GE(nFrames, 441000u);
+    EXPECT_LT(nFrames, 441000u + 3 * 1152);
 }
 
 TEST(ConvertCli, FullDiskFailsThatFileAloneAndLeavesNoTemporary) {

@@ -88,6 +88,19 @@ TEST(MidiConversion, TheSameFileGivesTheSameBytesEveryTime) {
     }
 }
 
+TEST(MidiConversion, ALongSongIsNeverDividedIntoParts) {
+    // Ten seconds of one held note: far past a 2 s threshold, where any other long file is divided.
+    MediaFactory media;
+    using namespace midi;
+    const std::string strSource = media.MakeRaw(
+        "long.mid", Header(0, 1, 480) + Track({{0, Tempo(500000)}, {0, Bytes({0x90, 60, 100})}, {9600, Bytes({0x80, 60, 0})}}));
+    for (const char *szSplit : {"2", "0"}) {
+        const CommandResult result = Convert({"-q", "--split-after", szSplit, "-o", media.PathOf(szSplit), strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    }
+    EXPECT_TRUE(ReadFileBytes(media.PathOf("2/long.mid.mp3")) == ReadFileBytes(media.PathOf("0/long.mid.mp3")));
+}
+
 TEST(MidiConversion, SelectionsAreCutToTheSampleOfTheWholeRendering) {
     MediaFactory media;
     const std::string strSong = midi::RunningStatusSong();
