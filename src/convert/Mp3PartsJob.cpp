@@ -31,6 +31,10 @@ constexpr int64_t kJoinReach = 24;
 constexpr int64_t kWarmUpFrames = 32;
 // Frames a part runs past its last possible join: LAME's look-ahead, then the frames its flush pads.
 constexpr int64_t kTailFrames = 4;
+// What one join costs: the frames that both parts beside it encode.
+constexpr double kJoinCostFrames = 2 * kJoinReach + kWarmUpFrames + kTailFrames;
+// More than two parts only where the joins cost at most 1/64 of the file's frames.
+constexpr double kJoinCostShare = 64;
 constexpr size_t kPartBufferBytes = 1 << 16;
 
 struct FileCloser {
@@ -121,12 +125,15 @@ int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
     // Parts of at least half the threshold, and long enough for their warm-up and join reach (frames
     // of 576 samples below 32 kHz).
     const double dFrameSamples = job.m_nSampleRate >= 32000 ? 1152.0 : 576.0;
-    const double dMinPart =
-        std::max(dSplit * dRate / 2, 2.0 * (2 * kJoinReach + kWarmUpFrames + kTailFrames) * dFrameSamples);
+    const double dMinPart = std::max(dSplit * dRate / 2, 2.0 * kJoinCostFrames * dFrameSamples);
     const double dByLength = std::min<double>(kMostParts, dFrames / dMinPart);
-    // A power of two, so that 2, 4 or 8 workers share the parts evenly.
+    const double dMp3Frames = dFrames / dFrameSamples;
+    // A power of two, so that 2, 4 or 8 workers share the parts evenly. Beyond two, only as many as
+    // keep the frames encoded twice at the joins within a share of the file: with one or two
+    // processors the parts only cost time.
     int nParts = 1;
-    while (nParts * 2 <= dByLength) {
+    while (nParts * 2 <= dByLength &&
+           (nParts < 2 || (nParts * 2 - 1) * kJoinCostFrames * kJoinCostShare <= dMp3Frames)) {
         nParts *= 2;
     }
     return nParts;

@@ -25,9 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double kSourceSeconds = 18.0;
+constexpr double kSourceSeconds = 16.0;
 constexpr double kSplitSeconds = 3.0;
-constexpr int kParts = 4;  // what the threshold gives a file of that length
+constexpr int kParts = 2;  // what a file of that length is divided into
 constexpr int kWindow = 4096;
 
 // One encode of a source by the writer, the way a batch of one file runs it.
