@@ -231,8 +231,12 @@ void Mp3WriterThread::ConvertWhole(AudioStreamReader &job, int32_t nJob, const E
         FailJob(job, kNoAudio);
         return;
     }
-    // LAME seeks back to the start of the file to fill in its header frame, so this comes last.
-    lame_mp3_tags_fid(pLame.get(), file.Get());
+    // LAME seeks back to the start of the file to fill in its header frame, so this comes last. An
+    // output written in place is a pipe or a device, which holds nothing to read back: LAME would
+    // only complain on the terminal.
+    if (!file.GetTempPath().empty()) {
+        lame_mp3_tags_fid(pLame.get(), file.Get());
+    }
     KeepWithTags(file, job, meter ? &*meter : nullptr);
 }
 

@@ -285,12 +285,21 @@ TEST(ConvertCli, ALongMp3IntoANamedPipeIsWrittenAsOneStream) {
     }
     reader.join();
     EXPECT_EQ(result.iExitStatus, 0) << result.strStderr;
+    EXPECT_EQ(result.strStderr, "");
     EXPECT_TRUE(fs::is_fifo(strPipe));
     const std::string strCopy = media.MakeRaw("drained.mp3", strDrained);
     // No header frame can be written back into a pipe: the decoder keeps the encoder's delay and padding.
     const size_t nFrames = DecodeS16(strCopy).size() / 4;
     EXPECT_GE(nFrames, 441000u);
     EXPECT_LT(nFrames, 441000u + 3 * 1152);
+
+    // A device takes the stream as well, and nothing is read back from it.
+    fs::create_directory(media.Dir() / "null");
+    fs::create_symlink("/dev/null", media.Dir() / "null" / "long.wav.mp3");
+    const CommandResult discarded = Convert({"-q", "--split-after", "2", "-o", media.PathOf("null"), strSource});
+    EXPECT_EQ(discarded.iExitStatus, 0) << discarded.strStderr;
+    EXPECT_EQ(discarded.strStderr, "");
+    EXPECT_TRUE(fs::is_character_file(media.Dir() / "null" / "long.wav.mp3"));
 }
 
 TEST(ConvertCli, FullDiskFailsThatFileAloneAndLeavesNoTemporary) {
