@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <map>
+#include <new>
 #include <set>
 
 #include "JobTestSupport.h"
@@ -208,6 +209,19 @@ TEST_F(ParallelWriterTest, TheBytesWrittenDependOnNeitherTheJobsAtOnceNorTheTimi
             EXPECT_TRUE(outputs[i] == first[i]) << "clip" << i << ".mp3 differs from the first run's";
         }
     }
+}
+
+TEST_F(ParallelWriterTest, APartRunningOutOfMemoryOnlySendsItsFileToBeEncodedWhole) {
+    auto pScript = ClipScript(9.5, 44100);
+    // Once, in the second part's decoding only: the undivided encode after it gets every frame.
+    pScript->llHookAtFrame = 8 * 44100;
+    pScript->onFrameReached = [] { throw std::bad_alloc(); };
+    EncoderSettings settings;
+    Mp3WriterThread writer;
+    const std::vector<std::string> outputs = ConvertToMp3({pScript}, writer, settings, 2, 2.0);
+    ASSERT_TRUE(pScript->bHookCalled);
+    Mp3WriterThread whole;
+    EXPECT_TRUE(outputs == ConvertToMp3({ClipScript(9.5, 44100)}, whole, settings, 1, 0.0));
 }
 
 TEST_F(ParallelWriterTest, EveryFileGetsTheSettingsItWouldGetOneAtATime) {
