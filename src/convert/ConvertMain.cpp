@@ -159,6 +159,8 @@ int main(int argc, char **argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // An output pipe whose reader has gone fails its own job with a write error; it does not end the batch.
+    std::signal(SIGPIPE, SIG_IGN);
 
     ConvertOptions options;
     std::string strError;

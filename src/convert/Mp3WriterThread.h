@@ -85,6 +85,7 @@ public:
 
 private:
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
+    bool FixesSettingsInTurn() const override { return true; }
     void FixJobSettings(AudioStreamReader &job, int32_t nJob) override;
     int MostTasksPerJob() const override { return m_dSplitAfterSeconds > 0.0 ? kMostParts : 1; }
     void ConvertJob(AudioStreamReader &job, int32_t nJob) override;

@@ -108,13 +108,15 @@ bool OutputFile::Create(const std::string &strPath, bool bReadBack) {
         // A device or a pipe, perhaps behind a process's descriptor link (/dev/stdout).
         struct stat link {};
         const bool bMagicLink = ::lstat(strTarget.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-        const int fd = ::open(strTarget.c_str(),
-                              (bReadBack ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOCTTY | (bMagicLink ? 0 : O_NOFOLLOW));
+        // Write-only even where the caller would read back: nothing is read back from a pipe, and a
+        // process holding a pipe for reading too is its own reader, so it would block for ever once
+        // the real reader had gone instead of getting EPIPE.
+        const int fd = ::open(strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | (bMagicLink ? 0 : O_NOFOLLOW));
         if (fd < 0) {
             return false;
         }
         if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
-            m_pFile.reset(::fdopen(fd, szMode));
+            m_pFile.reset(::fdopen(fd, "wb"));
             if (!m_pFile) {
                 const int iError = errno;
                 ::close(fd);

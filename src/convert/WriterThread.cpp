@@ -1,6 +1,7 @@
 #include "convert/WriterThread.h"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <exception>
@@ -10,12 +11,21 @@
 namespace {
 constexpr const char *kUnknownFailure = "Conversion failed";
 constexpr const char *kStoppedWhileMeasuring = "Stopped while its loudness was being measured";
+constexpr const char *kStoppedBeforeItsTurn = "Stopped before it was converted";
+constexpr const char *kPipeReadOnce = "Cannot level the loudness of a pipe or a device, which can be read only once";
 }
 
 WriterThread::WriterThread(const char *szStartFailure) : m_szStartFailure(szStartFailure) {}
 
 WriterThread::~WriterThread() {
     Shutdown();
+}
+
+void WriterThread::Stop() {
+    m_bStop = true;
+    // A job waiting for the one before it to fix its settings is let go: that one may be stuck opening.
+    { std::lock_guard lock(m_turnMutex); }
+    m_turnPassed.notify_all();
 }
 
 void WriterThread::Shutdown() {
@@ -194,7 +204,14 @@ void WriterThread::RunTasks(int nTasks, const std::function<void(int)> &fnTask) 
 
 void WriterThread::FixSettingsInTurn(AudioStreamReader &job, size_t nJob, bool &bOpen) {
     std::unique_lock lock(m_turnMutex);
-    m_turnPassed.wait(lock, [&] { return m_nSettingsTurn == nJob; });
+    m_turnPassed.wait(lock, [&] { return m_nSettingsTurn == nJob || IsStopRequested(); });
+    if (m_nSettingsTurn != nJob) {
+        if (bOpen) {
+            FailJob(job, kStoppedBeforeItsTurn);
+        }
+        bOpen = false;
+        return;
+    }
     if (bOpen) {
         try {
             FixJobSettings(job, static_cast<int32_t>(nJob));
@@ -235,7 +252,9 @@ void WriterThread::RunJob(size_t nJob) {
         FailJob(job, kUnknownFailure);
     }
     // Every job passes its turn, opened or not, so the next one never waits for ever.
-    FixSettingsInTurn(job, nJob, bOpen);
+    if (FixesSettingsInTurn()) {
+        FixSettingsInTurn(job, nJob, bOpen);
+    }
     if (bOpen) {
         try {
             if (!m_loudness.bNormalize || MeasureLoudness(job, nIndex)) {
@@ -269,6 +288,13 @@ bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &job, int nF
 }
 
 bool WriterThread::MeasureLoudness(AudioStreamReader &job, int32_t nJob) {
+    // Levelling reads the source twice, and a pipe or a device gives its stream only once: the second
+    // open would wait for a writer that is gone.
+    struct stat info {};
+    if (::stat(job.m_strSourcePath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        FailJob(job, kPipeReadOnce);
+        return false;
+    }
     LoudnessMeter meter;
     if (!meter.Start(job.m_nChannels, job.m_nSampleRate)) {
         FailJob(job, kMeterFailure);

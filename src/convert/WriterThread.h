@@ -49,7 +49,7 @@ public:
     void SetLoudnessTarget(const LoudnessTarget &target) { m_nextLoudness = target; }
     // Requests the end of the batch: every running file is finished short but well-formed, no further
     // job is started. Returns at once.
-    void Stop() { m_bStop = true; }
+    void Stop();
     // 1 from Start until the NOTICE_BATCH_DONE callback has returned.
     int IsRunning() const { return m_bRunning.load() ? 1 : 0; }
     // Waits for the worker threads of the last batch to end. Never call it from the notice callback.
@@ -75,6 +75,9 @@ protected:
     virtual void ConvertJob(AudioStreamReader &job, int32_t nJob) = 0;
     // Fixes what the opened job is converted with, on its worker, in list order: called for job n only
     // after it has returned for every opened job before n. Must not wait for anything but its own work.
+    // Whether FixJobSettings does anything, so that jobs wait for their turn only where it matters:
+    // a job whose source is slow to open then holds up no other writer's jobs.
+    virtual bool FixesSettingsInTurn() const { return false; }
     virtual void FixJobSettings(AudioStreamReader &job, int32_t nJob) {
         (void)job;
         (void)nJob;

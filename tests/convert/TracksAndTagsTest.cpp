@@ -18,6 +18,8 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "clips/CutInfo.h"
 #include "convert/MediaTags.h"
@@ -280,46 +282,70 @@ TEST(OutputTags, SurrogatesOverlongFormsAndCodePointsPastUnicodeAreReadAsLatin1)
     }
 }
 
-// A named pipe is read once, by the decoder: neither looking for MIDI content nor reading the tags
-// takes its first bytes or waits for a writer that is gone. The pipe holds more than its buffer, so the
-// writer is still writing while the conversion reads.
-TEST(Sources, ANamedPipeIsReadOnceToItsLastSample) {
-    MediaFactory media;
-    const std::string strWav = media.MakeTone("tone.wav", 2, 44100, 2, {"-c:a", "pcm_s16le"});
-    const std::string strPipe = media.PathOf("piped.wav");
-    ASSERT_EQ(::mkfifo(strPipe.c_str(), 0600), 0);
-    std::thread writer([strWav, strPipe] {
+// Writes each file into its named pipe, one pipe after the other in the order given, waiting for the
+// converter as a reader without ever blocking, so a converter that hangs and is killed does not leave
+// the thread behind.
+std::thread FeedPipes(std::vector<std::pair<std::string, std::string>> filesAndPipes) {
+    return std::thread([filesAndPipes] {
         sigset_t pipeSignal;
         sigemptyset(&pipeSignal);
         sigaddset(&pipeSignal, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);  // a reader gone early is EPIPE, not the end
-        const std::string strBytes = ReadFileBytes(strWav);
-        // Waits for the converter as a reader without ever blocking, so a converter that hangs and is
-        // killed does not leave this thread behind.
-        int fd = -1;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(70);
-        while ((fd = ::open(strPipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (fd < 0) {
-            return;
-        }
-        ::fcntl(fd, F_SETFL, 0);
-        for (size_t nDone = 0; nDone < strBytes.size();) {
-            const ssize_t nWritten = ::write(fd, strBytes.data() + nDone, strBytes.size() - nDone);
-            if (nWritten <= 0) {
-                break;
+        for (const auto &[strFile, strPipe] : filesAndPipes) {
+            const std::string strBytes = ReadFileBytes(strFile);
+            int fd = -1;
+            while ((fd = ::open(strPipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
-            nDone += static_cast<size_t>(nWritten);
+            if (fd < 0) {
+                return;
+            }
+            ::fcntl(fd, F_SETFL, 0);
+            for (size_t nDone = 0; nDone < strBytes.size();) {
+                const ssize_t nWritten = ::write(fd, strBytes.data() + nDone, strBytes.size() - nDone);
+                if (nWritten <= 0) {
+                    break;
+                }
+                nDone += static_cast<size_t>(nWritten);
+            }
+            ::close(fd);
         }
-        ::close(fd);
     });
-    const CommandResult result = RunCommand({"timeout", "-s", "KILL", "60", kProgram, "-q", "--wav", "-o",
-                                             media.PathOf("out"), strPipe});
-    writer.join();
-    ASSERT_EQ(result.iExitStatus, 0) << "a converter that hung is killed: " << result.strStderr;
-    EXPECT_TRUE(SamePcm(DecodeS16(media.PathOf("out/piped.wav.wav")), DecodeS16(strWav)));
+}
+
+// A named pipe is read once, by the decoder: neither looking for MIDI content nor reading the tags
+// takes its first bytes or waits for a writer that is gone. Each pipe holds more than its buffer, so
+// its writer is still writing while the conversion reads. Pipes fed in another order than the list's
+// must not hold each other up: the second file converts while the first still waits for its writer.
+TEST(Sources, NamedPipesAreReadOnceToTheirLastSampleInWhateverOrderTheyAreFed) {
+    MediaFactory media;
+    const std::string strWav = media.MakeTone("tone.wav", 2, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::vector<std::vector<int>> feedOrders = {{0}, {1, 0}};
+    for (const std::vector<int> &order : feedOrders) {
+        SCOPED_TRACE(order.size());
+        const std::string strOut = media.PathOf("out" + std::to_string(order.size()));
+        std::vector<std::string> args = {"timeout", "-s", "KILL", "60", kProgram, "-q", "--wav", "--jobs", "2",
+                                         "-o", strOut};
+        std::vector<std::pair<std::string, std::string>> feeds;
+        for (size_t i = 0; i < order.size(); ++i) {
+            const std::string strPipe = media.PathOf(std::to_string(order.size()) + "piped" + std::to_string(i) + ".wav");
+            ASSERT_EQ(::mkfifo(strPipe.c_str(), 0600), 0);
+            args.push_back(strPipe);
+        }
+        for (int i : order) {
+            feeds.emplace_back(strWav, args[args.size() - order.size() + static_cast<size_t>(i)]);
+        }
+        std::thread writer = FeedPipes(feeds);
+        const CommandResult result = RunCommand(args);
+        writer.join();
+        ASSERT_EQ(result.iExitStatus, 0) << "a converter that hung is killed: " << result.strStderr;
+        for (size_t i = 0; i < order.size(); ++i) {
+            const std::string strName = std::to_string(order.size()) + "piped" + std::to_string(i) + ".wav.wav";
+            EXPECT_TRUE(SamePcm(DecodeS16(strOut + "/" + strName), DecodeS16(strWav))) << strName;
+        }
+    }
 }
 
 }  // namespace
