@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -20,24 +19,8 @@
 namespace {
 
 constexpr int64_t kUnitsPerSecond = 10000000;
-// Real MIDI files are a few hundred kilobytes; anything far larger is not read into memory.
-constexpr std::streamsize kMaxMidiBytes = 16 << 20;
 constexpr uint32_t kRenderFrames = 1024;
 constexpr int kFailed = -EINVAL;
-
-bool ReadWholeFile(const std::string &strPath, std::vector<uint8_t> &bytes) {
-    std::ifstream file(strPath, std::ios::binary | std::ios::ate);
-    if (!file) {
-        return false;
-    }
-    const std::streamsize nSize = file.tellg();
-    if (nSize < 0 || nSize > kMaxMidiBytes) {
-        return false;
-    }
-    bytes.resize(static_cast<size_t>(nSize));
-    file.seekg(0);
-    return nSize == 0 || static_cast<bool>(file.read(reinterpret_cast<char *>(bytes.data()), nSize));
-}
 
 int16_t ToSample16(float fSample) {
     const float fScaled = std::round(std::clamp(fSample, -1.0f, 1.0f) * 32767.0f);
@@ -52,7 +35,7 @@ public:
         m_strFailure.clear();
         std::vector<uint8_t> bytes;
         std::string strError;
-        if (!ReadWholeFile(strPath, bytes) || !ParseMidiFile(bytes.data(), bytes.size(), MidiSynth::kSampleRate,
+        if (!ReadMidiFileBytes(strPath, bytes) || !ParseMidiFile(bytes.data(), bytes.size(), MidiSynth::kSampleRate,
                                                              m_song, strError)) {
             return kFailed;  // the reader's own text: no audio in this file
         }

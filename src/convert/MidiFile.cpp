@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -293,4 +294,19 @@ bool ParseMidiFile(const uint8_t *pData, size_t nBytes, uint32_t nSampleRate, Mi
         return false;
     }
     return true;
+}
+
+bool ReadMidiFileBytes(const std::string &strPath, std::vector<uint8_t> &bytes) {
+    constexpr std::streamsize kMaxMidiBytes = 16 << 20;
+    std::ifstream file(strPath, std::ios::binary | std::ios::ate);
+    if (!file) {
+        return false;
+    }
+    const std::streamsize nSize = file.tellg();
+    if (nSize < 0 || nSize > kMaxMidiBytes) {
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(nSize));
+    file.seekg(0);
+    return nSize == 0 || static_cast<bool>(file.read(reinterpret_cast<char *>(bytes.data()), nSize));
 }

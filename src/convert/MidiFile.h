@@ -33,3 +33,7 @@ struct MidiSong {
 // Parses the file; false (with strError set) when it holds no playable MIDI data at all.
 bool ParseMidiFile(const uint8_t *pData, size_t nBytes, uint32_t nSampleRate, MidiSong &song,
                    std::string &strError);
+
+// Reads a MIDI file whole; false when it cannot be read or is far larger than any real song (a few
+// hundred kilobytes), so that no claimed size is ever taken into memory.
+bool ReadMidiFileBytes(const std::string &strPath, std::vector<uint8_t> &bytes);

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
+#include "convert/MidiFile.h"
 #include "convert/MidiSynth.h"
 
 namespace {
 
 constexpr const char *kNoAudioText = "Can not find audio in you Media file!";
-// Real MIDI files are a few hundred kilobytes; anything far larger is not read into memory.
-constexpr std::streamsize kMaxMidiBytes = 16 << 20;
 // 46 ms of sound per piece: a read never waits long for its piece, nor asks for many of them.
 constexpr uint32_t kPieceFrames = 2048;
 // A read this far ahead of the synthesiser (or behind it, counted from the start) is reached by rendering
@@ -19,20 +17,6 @@ constexpr uint32_t kPieceFrames = 2048;
 // times real time that is a few tens of milliseconds. Farther reads jump.
 constexpr uint64_t kRenderThroughFrames = 4 * MidiSynth::kSampleRate;
 constexpr uint64_t kRiffLimit = 0xFFFFFFFFull;
-
-bool ReadWholeFile(const std::string &strPath, std::vector<uint8_t> &bytes) {
-    std::ifstream file(strPath, std::ios::binary | std::ios::ate);
-    if (!file) {
-        return false;
-    }
-    const std::streamsize nSize = file.tellg();
-    if (nSize < 0 || nSize > kMaxMidiBytes) {
-        return false;
-    }
-    bytes.resize(static_cast<size_t>(nSize));
-    file.seekg(0);
-    return nSize == 0 || static_cast<bool>(file.read(reinterpret_cast<char *>(bytes.data()), nSize));
-}
 
 void PutLe(std::vector<uint8_t> &out, uint64_t n, int nBytes) {
     for (int i = 0; i < nBytes; ++i) {
@@ -60,7 +44,7 @@ bool MidiPreview::Open(const std::string &strMidiPath, std::string &strError) {
     std::vector<uint8_t> bytes;
     std::string strWhy;
     m_song = MidiSong{};
-    if (!ReadWholeFile(strMidiPath, bytes) ||
+    if (!ReadMidiFileBytes(strMidiPath, bytes) ||
         !ParseMidiFile(bytes.data(), bytes.size(), MidiSynth::kSampleRate, m_song, strWhy)) {
         strError = kNoAudioText;
         return false;
