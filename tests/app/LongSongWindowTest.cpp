@@ -16,6 +16,7 @@
 #include "clips/MpvPlayback.h"
 #include "player/PlayerTestSupport.h"
 #include "skin/TimelineBar.h"
+#include "support/MemoryBounds.h"
 
 using klangor::MainWindow;
 using klangor::WaveformLoader;
@@ -87,7 +88,7 @@ TEST(MainWindowLongSong, AnHoursLongSongNeverStallsTheWindowAndTheNextClipStopsI
 
     // Two synthesisers with their bank (the preview's and the waveform's) and a playback; the song whole
     // would be gigabytes.
-    EXPECT_LT(ResidentMiB() - lMiBBefore, 128);
+    EXPECT_LT(ResidentMiB() - lMiBBefore, 128 * kMemoryBoundFactor);
     uintmax_t nOnDisk = 0;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(runtime.Path()))
         nOnDisk += entry.is_regular_file() ? entry.file_size() : 0;

@@ -14,6 +14,7 @@
 #include "../convert/MidiSongs.h"
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
+#include "support/MemoryBounds.h"
 
 namespace fs = std::filesystem;
 
@@ -105,7 +106,7 @@ TEST_F(MidiPreviewTest, AnHoursLongSongOpensAtOncePlaysAndSeeksAnywhereInLittleM
     player->SetPosition(lTarget);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > lTarget + 30; }))
         << "plays on from where it was put, at " << PositionOf(*player);
-    EXPECT_LT(ResidentMiB() - lMiBBefore, 64);
+    EXPECT_LT(ResidentMiB() - lMiBBefore, 64 * kMemoryBoundFactor);
     EXPECT_TRUE(Renderings().empty());
 }
 

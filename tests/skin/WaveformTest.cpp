@@ -21,6 +21,7 @@
 #include "skin/WaveformLoader.h"
 #include "skin/WaveformSummary.h"
 #include "support/MediaFactory.h"
+#include "support/MemoryBounds.h"
 
 using namespace klangor;
 using namespace std::chrono_literals;
@@ -348,7 +349,7 @@ TEST(WaveformLoaderTest, LengthUnderstatedByTheContainerCostsABoundedSummary) {
         loader.Load(strUnderstated);
         ASSERT_TRUE(loader.WaitUntilSettled(300s));
     });
-    EXPECT_LT(nGrowth, 64 * 1024) << "KiB more at the peak";
+    EXPECT_LT(nGrowth, 64 * 1024 * kMemoryBoundFactor) << "KiB more at the peak";
     ASSERT_EQ(loader.GetState(), WaveformLoader::State::Complete);
     const WaveformSummary summary = loader.Snapshot();
     EXPECT_LE(summary.GetSliceCount(), summary.GetSliceBudget());
