@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -133,8 +134,11 @@ bool ReadCutInfo(const std::string &mediaPath, uint32_t &nDuration, uint32_t &nS
     if (mediaPath.empty()) {
         return false;
     }
-    FileDescriptor file(::open(CutInfoPath(mediaPath).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.IsOpen()) {
+    // A record is a regular file: a pipe or a device under its name (planted, or left by another tool)
+    // is no record, and is never waited on.
+    FileDescriptor file(::open(CutInfoPath(mediaPath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
     std::string strText(kMaxReadBytes, '\0');

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <filesystem>
 #include <fstream>
 
@@ -78,6 +81,23 @@ TEST_F(CutInfoFiles, SymbolicLinkIsWrittenThroughAndStaysALink) {
     fs::create_symlink(m_strCutInfo, strOther);
     EXPECT_FALSE(WriteCutInfo(m_strMedia, ClipInfo{10, 2, 3}, &strError));
     EXPECT_EQ(strError, m_strCutInfo + " contains an invalid path.");
+}
+
+// A pipe under the record's name would hold whoever reads it (the window's thread, a conversion) until
+// some writer came; it is no record at all.
+TEST_F(CutInfoFiles, APipeUnderTheRecordsNameIsNoRecordAndIsNeverWaitedOn) {
+    ASSERT_EQ(::mkfifo(m_strCutInfo.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [this] {
+        uint32_t nDuration = 0, nStart = 0, nEnd = 0;
+        return ReadCutInfo(m_strMedia, nDuration, nStart, nEnd);
+    });
+    const bool bReturned = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!bReturned) {
+        // Lets the stuck reader go, so that the test ends.
+        ::close(::open(m_strCutInfo.c_str(), O_WRONLY | O_CLOEXEC));
+    }
+    EXPECT_TRUE(bReturned) << "the read waited for a writer";
+    EXPECT_FALSE(read.get());
 }
 
 TEST_F(CutInfoFiles, ModeAndHardLinksAreKept) {
