@@ -60,9 +60,12 @@ bool WavFile::WriteHeader(const std::string &strPath, const WaveFormat &wfx, con
         return false;
     }
     const std::string strInfo = RenderWavInfoChunk(tags);
+    // A pipe or a device gets the sizes streaming writers give, "unknown" (all ones), which readers
+    // take as running to the end of the stream: nothing written to it can be gone back to.
+    m_bStreaming = m_file.GetTempPath().empty();
     // Room for the ds64 chunk is reserved when the file may well need it: otherwise making room at the
     // end moves all its data.
-    m_bDs64Reserved = 36 + strInfo.size() + nExpectedBytes > nRiffSizeLimit / 2;
+    m_bDs64Reserved = !m_bStreaming && 36 + strInfo.size() + nExpectedBytes > nRiffSizeLimit / 2;
 
     std::vector<uint8_t> header(12);
     std::memcpy(header.data(), "RIFF", 4);
@@ -86,6 +89,10 @@ bool WavFile::WriteHeader(const std::string &strPath, const WaveFormat &wfx, con
     const uint8_t data[8] = {'d', 'a', 't', 'a', 0, 0, 0, 0};
     header.insert(header.end(), data, data + sizeof data);
     PutU32(header.data() + 4, static_cast<uint32_t>(header.size() - 8));
+    if (m_bStreaming) {
+        PutU32(header.data() + 4, 0xFFFFFFFF);
+        PutU32(header.data() + header.size() - 4, 0xFFFFFFFF);
+    }
     m_posRiffSize = 4;
     m_posDataSize = static_cast<uint32_t>(header.size() - 4);
     return std::fwrite(header.data(), 1, header.size(), m_file.Get()) == header.size();
@@ -103,6 +110,9 @@ bool WavFile::WriteFrames(uint32_t nCount, const uint8_t *pData) {
 bool WavFile::PatchSizes() {
     if (std::fflush(m_file.Get()) != 0) {
         return false;
+    }
+    if (m_bStreaming) {
+        return true;
     }
     const int fd = fileno(m_file.Get());
     const uint64_t nDataBytes = m_nFramesWritten * FrameBytes();

@@ -41,6 +41,7 @@ private:
     std::string m_strPath;
     WaveFormat m_wfx;
     bool m_bDs64Reserved = false;
+    bool m_bStreaming = false;  // written in place into a pipe or a device, which cannot be patched
     uint64_t m_nRiffSizeLimit = kRiffSizeLimit;
 };
 
