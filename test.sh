@@ -8,6 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./scripts/install-deps.sh
+# Folders are layers: an include against the direction fails before anything is built.
+./scripts/check-layers.sh
 
 # A rerun on the same machine (CI after a session, a developer's loop) recompiles only what changed, in
 # every build folder; on a fresh machine the cache only costs its look-ups.

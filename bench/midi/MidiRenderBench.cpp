@@ -11,7 +11,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "app/ConverterApp.h"
 #include "app/ProgramInfo.h"
 #include "common/Allocator.h"
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 
 int main(int argc, char **argv) {
     klangor::KeepLargeFreedBlocksReturnable();

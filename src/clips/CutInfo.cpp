@@ -1,6 +1,6 @@
 #include "clips/CutInfo.h"
 
-#include "clips/SidecarFile.h"
+#include "common/SidecarFile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -9,8 +9,8 @@
 #include "clips/GraphRegistration.h"
 #include "clips/MpvPlayback.h"
 #include "common/Version.h"
-#include "convert/AudioDecoder.h"
-#include "convert/MidiPreview.h"
+#include "media/AudioDecoder.h"
+#include "media/MidiPreview.h"
 
 namespace {
 

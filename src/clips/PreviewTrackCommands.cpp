@@ -2,8 +2,8 @@
 #include "clips/CutInfo.h"
 #include "clips/MediaPlayer.h"
 #include "clips/PreviewCommands.h"
-#include "convert/AudioDecoder.h"
-#include "convert/MediaTags.h"
+#include "media/AudioDecoder.h"
+#include "media/MediaTags.h"
 
 AudioTrackMenu PreviewCommands::GetAudioTrackMenu(int nIndex) {
     AudioTrackMenu menu;

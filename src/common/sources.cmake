@@ -1,4 +1,6 @@
 list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Allocator.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CheckedFileIo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SidecarFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Version.cpp
 )

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "clips/ClipInfo.h"
-#include "convert/AudioDecoder.h"
-#include "convert/WaveFormat.h"
+#include "media/AudioDecoder.h"
+#include "media/WaveFormat.h"
 
 // One conversion job: the source, the output path, the decoded PCM stream and the range of frames to
 // convert, handed out in chunks of at most kChunkFrames. Prepared on the window thread (paths and the

@@ -18,10 +18,10 @@
 #include "clips/ClipList.h"
 #include "common/Allocator.h"
 #include "common/Version.h"
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 #include "convert/ConversionBatch.h"
 #include "convert/ConvertCommandLine.h"
-#include "convert/MidiSynth.h"
+#include "media/MidiSynth.h"
 
 namespace {
 

@@ -4,22 +4,11 @@
 #include <memory>
 #include <string>
 
-// Bringing each output to one integrated loudness (EBU R128): the targets a user may ask for, the
-// meter of the first pass and the one gain of the second.
-inline constexpr double kLoudnessTargetDefault = -16.0;  // LUFS, the common level of spoken programmes
-inline constexpr double kLoudnessTargetMin = -31.0;
-inline constexpr double kLoudnessTargetMax = -5.0;
-inline constexpr double kTruePeakCeiling = -1.0;  // dBTP, never passed by the gain
+#include "settings/LoudnessTarget.h"
 
-// Whether a batch normalises, and to what. Set on the window thread before a batch starts; the batch's
-// workers read the copy they were started with.
-struct LoudnessTarget {
-    bool bNormalize = false;
-    double dTargetLufs = kLoudnessTargetDefault;
-    // Instead of changing the samples, measure each MP3 output while it is encoded and write its
-    // ReplayGain track gain and peak into its tag.
-    bool bReplayGain = false;
-};
+// Bringing each output to one integrated loudness (EBU R128): the meter of the first pass and the one
+// gain of the second.
+inline constexpr double kTruePeakCeiling = -1.0;  // dBTP, never passed by the gain
 
 // Why a job that measures its loudness gave no output.
 inline constexpr const char *kMeterFailure = "Cannot measure the loudness of this audio";

@@ -1,6 +1,6 @@
 #include "convert/OutputFile.h"
 
-#include "clips/SidecarFile.h"
+#include "common/SidecarFile.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -8,7 +8,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/textidentificationframe.h>
 
-#include "convert/CheckedFileIo.h"
+#include "common/CheckedFileIo.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "convert/MediaTags.h"
+#include "media/MediaTags.h"
 
 // Writes a source's tags into a finished MP3 file, before it gets its final name: an ID3v2.3 tag in front
 // of the stream (Latin-1 text where it suffices, UTF-16 where not, so that old players read it too) with

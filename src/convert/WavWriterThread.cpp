@@ -1,6 +1,6 @@
 #include "convert/WavWriterThread.h"
 
-#include "convert/CheckedFileIo.h"
+#include "common/CheckedFileIo.h"
 #include "convert/OutputTags.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/MediaTags.h"
+#include "media/MediaTags.h"
 #include "convert/OutputFile.h"
 #include "convert/WriterThread.h"
 

@@ -1,16 +1,9 @@
 # Files of src/convert/, by library.
 list(APPEND KLANGOR_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CheckedFileIo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConvertCommandLine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Loudness.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MediaTags.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MidiAudioDecoder.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MidiFile.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MidiPreview.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MidiSynth.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3PartsJob.cpp

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "convert/Loudness.h"
+#include "settings/LoudnessTarget.h"
 #include "settings/EncoderSettings.h"
 #include "settings/SettingsDialogLogic.h"
 

@@ -1,6 +1,6 @@
 #include "skin/WaveformCache.h"
 
-#include "clips/SidecarFile.h"
+#include "common/SidecarFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

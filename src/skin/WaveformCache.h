@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "clips/SidecarFile.h"
+#include "common/SidecarFile.h"
 #include "skin/WaveformSummary.h"
 
 namespace klangor {

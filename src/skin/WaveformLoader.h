@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 #include "skin/WaveformCache.h"
 #include "skin/WaveformSummary.h"
 

@@ -16,7 +16,7 @@
 #include <fstream>
 
 #include "clips/CutInfo.h"
-#include "clips/SidecarFile.h"
+#include "common/SidecarFile.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 

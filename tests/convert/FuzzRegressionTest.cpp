@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 #include "convert/ConvertCommandLine.h"
 
 namespace fs = std::filesystem;

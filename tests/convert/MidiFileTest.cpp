@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "MidiSongs.h"
-#include "convert/MidiFile.h"
+#include "media/MidiFile.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 
 // A stand-in decoder that plays a script: a duration, a format, how many frames it really yields and
 // which step fails. Each frame's bytes are a pattern of its position, so tests can tell which frames

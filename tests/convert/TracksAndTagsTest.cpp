@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "clips/CutInfo.h"
-#include "convert/MediaTags.h"
+#include "media/MediaTags.h"
 #include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 

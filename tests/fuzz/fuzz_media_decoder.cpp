@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "convert/MidiFile.h"
+#include "media/MidiFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
     constexpr uint32_t kRate = 44100;

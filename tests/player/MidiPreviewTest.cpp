@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "clips/MpvPlayback.h"
-#include "convert/AudioDecoder.h"
-#include "convert/MidiPreview.h"
+#include "media/AudioDecoder.h"
+#include "media/MidiPreview.h"
 #include "../convert/MidiSongs.h"
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"

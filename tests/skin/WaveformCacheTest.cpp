@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "clips/SidecarFile.h"
+#include "common/SidecarFile.h"
 #include "skin/WaveformCache.h"
 #include "skin/WaveformLoader.h"
 #include "support/MediaFactory.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/MidiFile.h"
+#include "media/MidiFile.h"
 
 class MidiSynth;
 

@@ -1,4 +1,4 @@
-#include "convert/MidiSynth.h"
+#include "media/MidiSynth.h"
 
 #include <fluidsynth.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "convert/MidiFile.h"
+#include "media/MidiFile.h"
 
 // Where the General MIDI instrument bank comes from: the one chosen (klangor-convert --soundfont), else
 // $KLANGOR_SOUNDFONT, else the larger bank of the system when it is installed, else the small default

@@ -1,4 +1,4 @@
-#include "convert/CheckedFileIo.h"
+#include "common/CheckedFileIo.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "convert/MediaTags.h"
+#include "media/MediaTags.h"
 
 #include <chrono>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <memory>
 #include <system_error>
 
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

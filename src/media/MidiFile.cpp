@@ -1,4 +1,4 @@
-#include "convert/MidiFile.h"
+#include "media/MidiFile.h"
 
 #include <algorithm>
 #include <cstring>

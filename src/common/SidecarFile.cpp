@@ -1,4 +1,4 @@
-#include "clips/SidecarFile.h"
+#include "common/SidecarFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

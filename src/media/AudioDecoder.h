@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "convert/WaveFormat.h"
+#include "media/WaveFormat.h"
 
 // The sample format a decoder is asked to deliver: 16-bit signed for WAV output, 32-bit float for the
 // MP3 encoder, which takes float directly and would otherwise pay for rounding.

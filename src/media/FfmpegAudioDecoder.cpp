@@ -16,7 +16,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "convert/AudioDecoder.h"
+#include "media/AudioDecoder.h"
 
 namespace {
 

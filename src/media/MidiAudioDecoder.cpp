@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "convert/AudioDecoder.h"
-#include "convert/MidiFile.h"
-#include "convert/MidiSynth.h"
+#include "media/AudioDecoder.h"
+#include "media/MidiFile.h"
+#include "media/MidiSynth.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "convert/MidiPreview.h"
+#include "media/MidiPreview.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "convert/MidiFile.h"
-#include "convert/MidiSynth.h"
+#include "media/MidiFile.h"
+#include "media/MidiSynth.h"
 
 namespace {
 

@@ -1,0 +1,9 @@
+# Files of src/media/, by library.
+list(APPEND KLANGOR_CORE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MediaTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiAudioDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiPreview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MidiSynth.cpp
+)
