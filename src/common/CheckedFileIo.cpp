@@ -9,41 +9,51 @@
 #include <vector>
 
 namespace {
-constexpr size_t kMoveBlockBytes = 1 << 20;
-}
 
-bool WriteAllAt(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {
-    const auto *p = static_cast<const char *>(pBytes);
+constexpr size_t kMoveBlockBytes = 1 << 20;
+
+// Runs fnTransfer(p, n) until all nBytes have gone, fnTransfer returning what read(2) or write(2) would.
+template <typename Byte, typename Transfer>
+bool TransferAll(Byte *p, size_t nBytes, Transfer fnTransfer) {
     while (nBytes > 0) {
-        const ssize_t n = ::pwrite(fd, p, nBytes, static_cast<off_t>(nAt));
+        const ssize_t n = fnTransfer(p, nBytes);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return false;
+            return false;  // a full disk, or a file shorter than it was a moment ago
         }
         p += n;
-        nAt += static_cast<uint64_t>(n);
         nBytes -= static_cast<size_t>(n);
     }
     return true;
+}
+
+}  // namespace
+
+bool WriteAllAt(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {
+    return TransferAll(static_cast<const char *>(pBytes), nBytes, [&](const char *p, size_t n) {
+        const ssize_t nDone = ::pwrite(fd, p, n, static_cast<off_t>(nAt));
+        nAt += nDone > 0 ? static_cast<uint64_t>(nDone) : 0;
+        return nDone;
+    });
 }
 
 bool ReadAllAt(int fd, uint64_t nAt, void *pBytes, size_t nBytes) {
-    auto *p = static_cast<char *>(pBytes);
-    while (nBytes > 0) {
-        const ssize_t n = ::pread(fd, p, nBytes, static_cast<off_t>(nAt));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;  // the file is shorter than it was a moment ago
-        }
-        p += n;
-        nAt += static_cast<uint64_t>(n);
-        nBytes -= static_cast<size_t>(n);
-    }
-    return true;
+    return TransferAll(static_cast<char *>(pBytes), nBytes, [&](char *p, size_t n) {
+        const ssize_t nDone = ::pread(fd, p, n, static_cast<off_t>(nAt));
+        nAt += nDone > 0 ? static_cast<uint64_t>(nDone) : 0;
+        return nDone;
+    });
+}
+
+bool WriteAll(int fd, const void *pBytes, size_t nBytes) {
+    return TransferAll(static_cast<const char *>(pBytes), nBytes,
+                       [fd](const char *p, size_t n) { return ::write(fd, p, n); });
+}
+
+bool ReadAll(int fd, void *pBytes, size_t nBytes) {
+    return TransferAll(static_cast<char *>(pBytes), nBytes, [fd](char *p, size_t n) { return ::read(fd, p, n); });
 }
 
 bool InsertIntoFile(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {

@@ -1,5 +1,7 @@
 #include "common/SidecarFile.h"
 
+#include "common/CheckedFileIo.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -36,21 +38,6 @@ std::string FolderOf(const std::string &strPath) {
 std::string NameOf(const std::string &strPath) {
     const size_t nSlash = strPath.rfind('/');
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
-}
-
-bool WriteAll(int fd, const std::string &strText) {
-    size_t nDone = 0;
-    while (nDone < strText.size()) {
-        const ssize_t nWritten = ::write(fd, strText.data() + nDone, strText.size() - nDone);
-        if (nWritten < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        nDone += static_cast<size_t>(nWritten);
-    }
-    return true;
 }
 
 std::string RandomSuffix() {
@@ -133,7 +120,7 @@ int WriteInPlace(const std::string &strTarget, const std::string &strText) {
         return errno;
     }
     // Content first, then the length: a failed write leaves the old record's tail, never an empty file.
-    if (!WriteAll(file.Get(), strText) || ::ftruncate(file.Get(), static_cast<off_t>(strText.size())) != 0 ||
+    if (!WriteAll(file.Get(), strText.data(), strText.size()) || ::ftruncate(file.Get(), static_cast<off_t>(strText.size())) != 0 ||
         ::fsync(file.Get()) != 0 || file.Close() != 0) {
         return errno;
     }
@@ -172,7 +159,7 @@ int WriteTempAndRename(const std::string &strTarget, size_t nNameMax, const std:
             return fail(errno);
         }
     }
-    if (!WriteAll(file.Get(), strText) || ::fsync(file.Get()) != 0 || file.Close() != 0) {
+    if (!WriteAll(file.Get(), strText.data(), strText.size()) || ::fsync(file.Get()) != 0 || file.Close() != 0) {
         return fail(errno);
     }
     if (::rename(strTemp.c_str(), strTarget.c_str()) != 0) {

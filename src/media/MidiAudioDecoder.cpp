@@ -40,13 +40,11 @@ public:
             return kFailed;  // the reader's own text: no audio in this file
         }
         m_strSoundFont = FindSoundFont();
-        m_pSynth = std::make_unique<MidiSynth>();
-        if (!m_pSynth->Open(m_strSoundFont, strError)) {
+        m_pSynth = MidiSynth::Playing(m_strSoundFont, m_song, strError);
+        if (!m_pSynth) {
             m_strFailure = strError;
-            m_pSynth.reset();
             return kFailed;
         }
-        m_pSynth->Start(m_song);
         return 0;
     }
 
@@ -85,13 +83,12 @@ public:
         }
         const uint64_t nTarget = static_cast<uint64_t>(llTime) * MidiSynth::kSampleRate / kUnitsPerSecond;
         if (nTarget < m_pSynth->Position()) {
-            auto pSynth = std::make_unique<MidiSynth>();
             std::string strError;
-            if (!pSynth->Open(m_strSoundFont, strError)) {
+            auto pSynth = MidiSynth::Playing(m_strSoundFont, m_song, strError);
+            if (!pSynth) {
                 return kFailed;
             }
             m_pSynth = std::move(pSynth);
-            m_pSynth->Start(m_song);
         }
         while (m_pSynth->Position() < nTarget) {
             const uint32_t nRun = static_cast<uint32_t>(std::min<uint64_t>(nTarget - m_pSynth->Position(), kRenderFrames));

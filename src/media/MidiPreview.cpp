@@ -50,14 +50,13 @@ bool MidiPreview::Open(const std::string &strMidiPath, std::string &strError) {
         return false;
     }
     const std::string strSoundFont = FindSoundFont();
-    auto pSynth = std::make_unique<MidiSynth>();
-    if (!pSynth->Open(strSoundFont, strError)) {
+    auto pSynth = MidiSynth::Playing(strSoundFont, m_song, strError);
+    if (!pSynth) {
         return false;
     }
     std::lock_guard lock(m_mutex);
     m_strSoundFont = strSoundFont;
     m_pSynth = std::move(pSynth);
-    m_pSynth->Start(m_song);
     m_nFrames = m_pSynth->MaxLength();
     m_piece.clear();
     m_nPieceStart = 0;
@@ -125,15 +124,13 @@ int64_t MidiPreview::ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes,
 bool MidiPreview::RenderPieceAt(uint64_t nFrame, const std::atomic<bool> &bCancel) {
     m_render.resize(size_t{kPieceFrames} * 2);
     if (nFrame < m_pSynth->Position()) {
-        // A synthesiser started afresh, as the converter's is: one merely reset keeps some of what it
-        // played, and the song would not sound the same twice.
-        auto pSynth = std::make_unique<MidiSynth>();
+        // A synthesiser started afresh, as the converter's is.
         std::string strError;
-        if (!pSynth->Open(m_strSoundFont, strError)) {
+        auto pSynth = MidiSynth::Playing(m_strSoundFont, m_song, strError);
+        if (!pSynth) {
             return false;
         }
         m_pSynth = std::move(pSynth);
-        m_pSynth->Start(m_song);
     }
     if (nFrame - m_pSynth->Position() > kRenderThroughFrames) {
         m_pSynth->SkipTo(nFrame);

@@ -274,3 +274,13 @@ uint32_t MidiSynth::RenderTail(float *pInterleaved, uint32_t nFrames) {
     }
     return nDone;
 }
+
+std::unique_ptr<MidiSynth> MidiSynth::Playing(const std::string &strSoundFont, const MidiSong &song,
+                                              std::string &strError) {
+    auto pSynth = std::make_unique<MidiSynth>();
+    if (!pSynth->Open(strSoundFont, strError)) {
+        return nullptr;
+    }
+    pSynth->Start(song);
+    return pSynth;
+}

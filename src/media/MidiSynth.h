@@ -31,6 +31,11 @@ public:
     MidiSynth &operator=(const MidiSynth &) = delete;
     ~MidiSynth();
 
+    // A synthesiser with the bank loaded, playing the song from its start; null with strError set when
+    // the bank cannot be loaded. A song is played over by a new one: one merely started again keeps
+    // some of what it played, and the song would not give the same samples twice.
+    static std::unique_ptr<MidiSynth> Playing(const std::string &strSoundFont, const MidiSong &song,
+                                              std::string &strError);
     // Loads the bank; false with strError set when it cannot be loaded.
     bool Open(const std::string &strSoundFont, std::string &strError);
     // Starts over from the beginning of the song, which must outlive the synth.

@@ -1,5 +1,6 @@
 #include "skin/WaveformCache.h"
 
+#include "common/CheckedFileIo.h"
 #include "common/SidecarFile.h"
 
 #include <dirent.h>
@@ -102,21 +103,6 @@ bool Decode(const std::vector<uint8_t> &bytes, const std::string &strKey, Wavefo
     return summary.Restore(nRate, nPerSlice, nFrames, std::move(slices));
 }
 
-bool WriteAll(int fd, const std::string &bytes) {
-    size_t nDone = 0;
-    while (nDone < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + nDone, bytes.size() - nDone);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        nDone += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 struct DirCloser {
     void operator()(DIR *pDir) const { ::closedir(pDir); }
 };
@@ -192,16 +178,8 @@ bool WaveformCache::Find(const std::string &strKey, WaveformSummary &summary) co
         return false;
     }
     std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    size_t nRead = 0;
-    while (nRead < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + nRead, bytes.size() - nRead);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        nRead += static_cast<size_t>(n);
+    if (!ReadAll(fd, bytes.data(), bytes.size())) {
+        return false;
     }
     WaveformSummary found;
     if (!Decode(bytes, strKey, found)) {
@@ -241,7 +219,7 @@ bool WaveformCache::Store(const std::string &strKey, const WaveformSummary &summ
         return false;
     }
     FileDescriptor file(fd);
-    if (!WriteAll(file.Get(), bytes) || ::fsync(file.Get()) != 0 || file.Close() != 0 ||
+    if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || ::fsync(file.Get()) != 0 || file.Close() != 0 ||
         ::renameat(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str()) != 0) {
         ::unlinkat(folder.Get(), strTemp.c_str(), 0);
         return false;
