@@ -40,8 +40,10 @@ TimelineBar::~TimelineBar() {
 void TimelineBar::MakeWaveformLoader(AudioDecoderFactory decoderFactory) {
     m_pWaveform.reset();
     m_pWaveform = std::make_unique<WaveformLoader>(std::move(decoderFactory));
-    // From the loader's thread: only a queued repaint, which Qt drops if the widget is gone.
-    m_pWaveform->SetChangedCallback([this] { QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection); });
+    // From the loader's thread: only a queued repaint, which Qt drops if the widget is gone. Named, not a
+    // lambda: the queued call is then made and handed over wholly inside Qt, under its own lock, and no
+    // object of ours is built on one thread and read on the other.
+    m_pWaveform->SetChangedCallback([this] { QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection); });
 }
 
 void TimelineBar::SetWaveformDecoderFactory(AudioDecoderFactory decoderFactory) {
