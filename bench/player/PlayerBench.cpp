@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "clips/MediaPlayer.h"
-#include "clips/MpvPlayback.h"
+#include "player/MediaPlayer.h"
+#include "player/MpvPlayback.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "skin/WaveformLoader.h"
+#include "waveform/WaveformLoader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
-#include "clips/MediaPlayer.h"
+#include "player/MediaPlayer.h"
 #include "skin/SkinFolder.h"
 #include "skin/SkinKeys.h"
 

@@ -3,13 +3,13 @@
 #include "app/AboutDialog.h"
 #include "app/MainWindowConvert.h"
 #include "app/PreviewPlayerWindow.h"
-#include "clips/MediaPlayer.h"
-#include "clips/PreviewCommands.h"
+#include "player/MediaPlayer.h"
+#include "player/PreviewCommands.h"
 #include "common/Version.h"
 #include "skin/LayoutGeometry.h"
 #include "skin/SkinFolder.h"
 #include "skin/SkinKeys.h"
-#include "skin/VideoPreviewWindow.h"
+#include "gui/VideoPreviewWindow.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "app/MessageBoxes.h"
-#include "clips/PlaybackGraph.h"
-#include "clips/VideoSurface.h"
+#include "player/PlaybackGraph.h"
+#include "player/VideoSurface.h"
 #include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
-#include "skin/SkinButton.h"
+#include "gui/SkinButton.h"
 #include "skin/SkinLayout.h"
-#include "skin/SkinnedDialog.h"
-#include "skin/TimelineBar.h"
+#include "gui/SkinnedDialog.h"
+#include "gui/TimelineBar.h"
 
 #include <QIcon>
 #include <QStringList>

@@ -3,7 +3,7 @@
 #include "app/MainWindowConvert.h"
 
 #include "app/MainWindow.h"
-#include "clips/MediaPlayer.h"
+#include "player/MediaPlayer.h"
 #include "common/Version.h"
 
 #include <QFile>

@@ -2,9 +2,9 @@
 // window-free PreviewCommands talk to, the handlers that forward to them, the keys, and the video paint.
 #include "app/MainWindow.h"
 
-#include "clips/MediaPlayer.h"
-#include "clips/PreviewCommands.h"
-#include "skin/VideoPreviewWindow.h"
+#include "player/MediaPlayer.h"
+#include "player/PreviewCommands.h"
+#include "gui/VideoPreviewWindow.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -2,10 +2,10 @@
 // size menu and the settings dialog.
 #include "app/AboutDialog.h"
 #include "app/MainWindow.h"
-#include "clips/MediaPlayer.h"
-#include "settings/SettingsDialog.h"
+#include "player/MediaPlayer.h"
+#include "gui/SettingsDialog.h"
 #include "skin/SkinKeys.h"
-#include "skin/VideoPreviewWindow.h"
+#include "gui/VideoPreviewWindow.h"
 
 #include <QLineEdit>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #include "app/PreviewPlayerWindow.h"
 
 #include "app/MainWindow.h"
-#include "skin/VideoPreviewWindow.h"
+#include "gui/VideoPreviewWindow.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clips/MediaPlayer.h"
+#include "player/MediaPlayer.h"
 
 namespace klangor {
 

@@ -1,9 +1,5 @@
-# Files of src/app/, by library.
-list(APPEND KLANGOR_CORE_SOURCES
-)
-list(APPEND KLANGOR_PLAYER_SOURCES
-)
-list(APPEND KLANGOR_GUI_SOURCES
+# Files of src/app/.
+set(KLANGOR_APP_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AboutDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AppIcon.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConverterApp.cpp

@@ -1,21 +1,6 @@
-# Files of src/clips/, by library.
-list(APPEND KLANGOR_CORE_SOURCES
+# Files of src/clips/.
+set(KLANGOR_CLIPS_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ClipList.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ClipTime.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CutInfo.cpp
-)
-list(APPEND KLANGOR_PLAYER_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/GraphRegistration.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MediaPlayer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MpvEvents.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MpvOpening.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MpvPlayback.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MpvPosition.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MpvVideoRenderer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PlaceVideo.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PreviewCommands.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PreviewTrackCommands.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/VideoSurface.cpp
-)
-list(APPEND KLANGOR_GUI_SOURCES
 )

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <set>
 
-#include "convert/OutputFile.h"
+#include "common/OutputFile.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "convert/Mp3Encoder.h"
-#include "convert/OutputFile.h"
+#include "common/OutputFile.h"
 #include "convert/WriterThread.h"
 #include "settings/EncoderSettings.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "media/MediaTags.h"
-#include "convert/OutputFile.h"
+#include "common/OutputFile.h"
 #include "convert/WriterThread.h"
 
 // One RIFF/WAVE output being written: a header from the job's PCM format and the tags' INFO chunk (in

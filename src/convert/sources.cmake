@@ -1,21 +1,15 @@
-# Files of src/convert/, by library.
-list(APPEND KLANGOR_CORE_SOURCES
+# Files of src/convert/.
+set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ConvertCommandLine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Loudness.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3PartsJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/OutputFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
-)
-list(APPEND KLANGOR_PLAYER_SOURCES
-)
-list(APPEND KLANGOR_GUI_SOURCES
 )

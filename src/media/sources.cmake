@@ -1,5 +1,5 @@
-# Files of src/media/, by library.
-list(APPEND KLANGOR_CORE_SOURCES
+# Files of src/media/.
+set(KLANGOR_MEDIA_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/FfmpegAudioDecoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiAudioDecoder.cpp

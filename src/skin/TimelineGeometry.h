@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "skin/SkinRect.h"
-#include "skin/WaveformSummary.h"
+#include "waveform/WaveformSummary.h"
 
 namespace klangor {
 

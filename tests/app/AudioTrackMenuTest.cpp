@@ -1,8 +1,8 @@
 // The clip list's audio-track menu: what it offers for a file of three tracks and for files with
 // nothing to choose, and what a choice does to the preview and to the file's record.
 #include "app/AppTestSupport.h"
-#include "clips/MediaPlayer.h"
-#include "skin/TimelineBar.h"
+#include "player/MediaPlayer.h"
+#include "gui/TimelineBar.h"
 #include "player/PlayerTestSupport.h"
 #include "support/MediaFactory.h"
 

@@ -3,8 +3,8 @@
 #include "app/AppTestSupport.h"
 #include "app/ConverterApp.h"
 #include "app/MainWindowConvert.h"
-#include "clips/MediaPlayer.h"
-#include "clips/PreviewCommands.h"
+#include "player/MediaPlayer.h"
+#include "player/PreviewCommands.h"
 #include "convert/ScriptedDecoder.h"
 #include "support/MediaFactory.h"
 

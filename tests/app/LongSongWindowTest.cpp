@@ -13,9 +13,9 @@
 
 #include "../convert/MidiSongs.h"
 #include "app/AppTestSupport.h"
-#include "clips/MpvPlayback.h"
+#include "player/MpvPlayback.h"
 #include "player/PlayerTestSupport.h"
-#include "skin/TimelineBar.h"
+#include "gui/TimelineBar.h"
 #include "support/MemoryBounds.h"
 
 using klangor::MainWindow;

@@ -1,11 +1,11 @@
 // The main window: skin set-up, shape, title, closing, keys, the preview pair and the shell commands.
 #include "app/AboutDialog.h"
 #include "app/AppTestSupport.h"
-#include "clips/MediaPlayer.h"
+#include "player/MediaPlayer.h"
 #include "support/MediaFactory.h"
 #include "skin/SkinKeys.h"
-#include "skin/SkinQt.h"
-#include "skin/VideoPreviewWindow.h"
+#include "gui/SkinQt.h"
+#include "gui/VideoPreviewWindow.h"
 #include "skin/WindowShape.h"
 
 #include <QComboBox>

@@ -1,10 +1,10 @@
 // The skinned widgets on their own: button faces and hover, the dialog base, the timeline bar and its
 // waveform, and the preview window's sizes.
 #include "app/AppTestSupport.h"
-#include "skin/SkinButton.h"
-#include "skin/SkinnedDialog.h"
-#include "skin/TimelineBar.h"
-#include "skin/VideoPreviewWindow.h"
+#include "gui/SkinButton.h"
+#include "gui/SkinnedDialog.h"
+#include "gui/TimelineBar.h"
+#include "gui/VideoPreviewWindow.h"
 #include "support/MediaFactory.h"
 #include "../convert/MidiSongs.h"
 

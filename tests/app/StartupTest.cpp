@@ -4,8 +4,8 @@
 #include "app/AppIcon.h"
 #include "app/ConverterApp.h"
 #include "app/ProgramInfo.h"
-#include "clips/MediaPlayer.h"
-#include "skin/VideoPreviewWindow.h"
+#include "player/MediaPlayer.h"
+#include "gui/VideoPreviewWindow.h"
 #include "support/MediaFactory.h"
 
 #include <QElapsedTimer>

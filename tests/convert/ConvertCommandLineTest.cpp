@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "convert/ConvertCommandLine.h"
+#include "cli/ConvertCommandLine.h"
 
 namespace {
 

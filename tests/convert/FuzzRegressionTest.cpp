@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "media/AudioDecoder.h"
-#include "convert/ConvertCommandLine.h"
+#include "cli/ConvertCommandLine.h"
 
 namespace fs = std::filesystem;
 

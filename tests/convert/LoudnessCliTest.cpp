@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "convert/ConvertCommandLine.h"
+#include "cli/ConvertCommandLine.h"
 #include "convert/Loudness.h"
 #include "support/MediaFactory.h"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "convert/OutputFile.h"
+#include "common/OutputFile.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 

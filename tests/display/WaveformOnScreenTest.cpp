@@ -13,7 +13,7 @@
 #include <chrono>
 #include <functional>
 
-#include "skin/TimelineBar.h"
+#include "gui/TimelineBar.h"
 #include "support/MediaFactory.h"
 
 using namespace klangor;

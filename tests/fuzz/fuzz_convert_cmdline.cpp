@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "convert/ConvertCommandLine.h"
+#include "cli/ConvertCommandLine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
     std::vector<std::string> args;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "clips/MpvPlayback.h"
+#include "player/MpvPlayback.h"
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
 

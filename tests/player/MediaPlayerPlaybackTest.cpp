@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "clips/CutInfo.h"
-#include "clips/GraphRegistration.h"
-#include "clips/MpvPlayback.h"
+#include "player/GraphRegistration.h"
+#include "player/MpvPlayback.h"
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
 

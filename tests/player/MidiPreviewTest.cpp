@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "clips/MpvPlayback.h"
+#include "player/MpvPlayback.h"
 #include "media/AudioDecoder.h"
 #include "media/MidiPreview.h"
 #include "../convert/MidiSongs.h"

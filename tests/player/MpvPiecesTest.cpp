@@ -1,8 +1,8 @@
 // The pieces the libmpv playback is made of, on their own: what its events mean, and where it stands.
 #include <gtest/gtest.h>
 
-#include "clips/MpvEvents.h"
-#include "clips/MpvPosition.h"
+#include "player/MpvEvents.h"
+#include "player/MpvPosition.h"
 
 namespace {
 

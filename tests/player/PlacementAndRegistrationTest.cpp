@@ -6,9 +6,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "clips/GraphRegistration.h"
-#include "clips/MpvPlayback.h"
-#include "clips/PlaceVideo.h"
+#include "player/GraphRegistration.h"
+#include "player/MpvPlayback.h"
+#include "player/PlaceVideo.h"
 #include "support/TempDir.h"
 
 namespace {

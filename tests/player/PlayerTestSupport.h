@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "clips/MediaPlayer.h"
+#include "player/MediaPlayer.h"
 #include "support/MediaFactory.h"
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "clips/CutInfo.h"
-#include "clips/MpvPlayback.h"
-#include "clips/PreviewCommands.h"
+#include "player/MpvPlayback.h"
+#include "player/PreviewCommands.h"
 #include "player/PlayerTestSupport.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "clips/MpvPlayback.h"
+#include "player/MpvPlayback.h"
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
 

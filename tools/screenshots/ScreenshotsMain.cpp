@@ -5,8 +5,8 @@
 #include "app/ConverterApp.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
-#include "settings/SettingsDialog.h"
-#include "skin/VideoPreviewWindow.h"
+#include "gui/SettingsDialog.h"
+#include "gui/VideoPreviewWindow.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,0 +1,329 @@
+#include "cli/ConvertCommandLine.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+// The names an option value may take besides its list's labels and numbers.
+struct ValueName {
+    const char *szName;
+    int32_t iValue;
+};
+
+bool EqualsIgnoringCase(const std::string &a, const std::string &b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// A value given as one of the list's numbers, one of its labels, or one of the extra names.
+bool LookUpValue(const std::string &strText, const SettingChoice *pChoices, int nCount,
+                 const std::vector<ValueName> &names, bool bNumbersAreValues, int32_t &iValue) {
+    for (const ValueName &name : names) {
+        if (EqualsIgnoringCase(strText, name.szName)) {
+            iValue = name.iValue;
+            return true;
+        }
+    }
+    for (int i = 0; i < nCount; ++i) {
+        if (EqualsIgnoringCase(strText, pChoices[i].szLabel) ||
+            (bNumbersAreValues && strText == std::to_string(pChoices[i].iValue))) {
+            iValue = pChoices[i].iValue;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string AllowedValues(const SettingChoice *pChoices, int nCount, const std::vector<ValueName> &names,
+                          bool bNumbersAreValues) {
+    std::string strText;
+    for (const ValueName &name : names) {
+        strText += (strText.empty() ? "" : ", ") + std::string(name.szName);
+    }
+    if (bNumbersAreValues) {
+        for (int i = 0; i < nCount; ++i) {
+            if (std::none_of(names.begin(), names.end(),
+                             [&](const ValueName &name) { return name.iValue == pChoices[i].iValue; })) {
+                strText += (strText.empty() ? "" : ", ") + std::to_string(pChoices[i].iValue);
+            }
+        }
+    }
+    return strText;
+}
+
+struct ValueOption {
+    const char *szName;
+    const SettingChoice *pChoices;
+    int nCount;
+    std::vector<ValueName> names;
+    bool bNumbersAreValues;
+    std::atomic<int32_t> EncoderSettings::*pField;
+};
+
+const std::vector<ValueName> kQualityNames = {{"0", 0}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4},
+                                              {"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}, {"9", 9}};
+
+const std::vector<ValueOption> &ValueOptions() {
+    static const std::vector<ValueOption> options = {
+        {"--samplerate",
+         kSampleRateChoices,
+         kSampleRateCount,
+         {{"auto", 0}},
+         true,
+         &EncoderSettings::m_iSampleRate},
+        {"--bitrate", kBitrateChoices, kBitrateCount, {}, true, &EncoderSettings::m_iBitrate},
+        {"--quality", kQualityChoices, kQualityCount, kQualityNames, false, &EncoderSettings::m_iQuality},
+        {"--mode",
+         kChannelModeChoices,
+         kChannelModeCount,
+         {{"stereo", kChannelModeStereo},
+          {"joint", kChannelModeJointStereo},
+          {"dual", kChannelModeDualChannel},
+          {"mono", kChannelModeMono}},
+         false,
+         &EncoderSettings::m_iChannelMode},
+        {"--mono-source",
+         kMonoSourceChoices,
+         kMonoSourceCount,
+         {{"merge", kMonoSourceMerge}, {"left", kMonoSourceLeft}, {"right", kMonoSourceRight}},
+         false,
+         &EncoderSettings::m_iMonoSource},
+        {"--vbr-min", kBitrateChoices, kBitrateCount, {}, true, &EncoderSettings::m_iVbrMinBitrate},
+        {"--vbr-max", kBitrateChoices, kBitrateCount, {}, true, &EncoderSettings::m_iVbrMaxBitrate},
+        {"--vbr-quality", kQualityChoices, kQualityCount, kQualityNames, false,
+         &EncoderSettings::m_iVbrQuality},
+    };
+    return options;
+}
+
+struct FlagOption {
+    const char *szName;
+    std::function<void(ConvertOptions &)> apply;
+};
+
+const std::vector<FlagOption> &FlagOptions() {
+    static const std::vector<FlagOption> options = {
+        {"--mp3", [](ConvertOptions &o) { o.bWav = false; }},
+        {"--wav", [](ConvertOptions &o) { o.bWav = true; }},
+        {"--quiet", [](ConvertOptions &o) { o.bQuiet = true; }},
+        {"-q", [](ConvertOptions &o) { o.bQuiet = true; }},
+        {"--help", [](ConvertOptions &o) { o.bHelp = true; }},
+        {"-h", [](ConvertOptions &o) { o.bHelp = true; }},
+        {"--version", [](ConvertOptions &o) { o.bVersion = true; }},
+        {"--copyright", [](ConvertOptions &o) { o.settings.m_bCopyright = 1; }},
+        {"--no-original", [](ConvertOptions &o) { o.settings.m_bOriginal = 0; }},
+        {"--crc", [](ConvertOptions &o) { o.settings.m_bCrc = 1; }},
+        {"--private", [](ConvertOptions &o) { o.settings.m_bPrivate = 1; }},
+        {"--vbr", [](ConvertOptions &o) { o.settings.m_iVbrMode = kVbrModeOn; }},
+        {"--no-vbr-header", [](ConvertOptions &o) { o.settings.m_bWriteVbrHeader = 0; }},
+        {"--no-tags", [](ConvertOptions &o) { o.bNoTags = true; }},
+        {"--replaygain", [](ConvertOptions &o) { o.loudness.bReplayGain = true; }},
+    };
+    return options;
+}
+
+}  // namespace
+
+bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::string &strDefaultFolder,
+                             ConvertOptions &options, std::string &strError) {
+    options.strOutputFolder = strDefaultFolder;
+    bool bOptionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &strArg = args[i];
+        if (bOptionsEnded || strArg.empty() || strArg[0] != '-' || strArg == "-") {
+            options.files.push_back(strArg);
+            continue;
+        }
+        if (strArg == "--") {
+            bOptionsEnded = true;
+            continue;
+        }
+        // "--name=value" or "--name value".
+        std::string strName = strArg;
+        std::string strValue;
+        bool bHasInlineValue = false;
+        if (const size_t nEq = strArg.find('='); strArg.rfind("--", 0) == 0 && nEq != std::string::npos) {
+            strName = strArg.substr(0, nEq);
+            strValue = strArg.substr(nEq + 1);
+            bHasInlineValue = true;
+        }
+        const auto takeValue = [&]() {
+            if (bHasInlineValue) {
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                strError = strName + " needs a value";
+                return false;
+            }
+            strValue = args[++i];
+            return true;
+        };
+
+        if (const auto flag = std::find_if(FlagOptions().begin(), FlagOptions().end(),
+                                           [&](const FlagOption &o) { return strName == o.szName; });
+            flag != FlagOptions().end()) {
+            if (bHasInlineValue) {
+                strError = strName + " takes no value";
+                return false;
+            }
+            flag->apply(options);
+            continue;
+        }
+        if (strName == "-j" || strName == "--jobs" || strName == "--track") {
+            if (!takeValue()) {
+                return false;
+            }
+            const bool bDigits = !strValue.empty() && strValue.size() <= 4 &&
+                                 std::all_of(strValue.begin(), strValue.end(),
+                                             [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+            const int nValue = bDigits ? std::stoi(strValue) : 0;
+            const int nMax = strName == "--track" ? kMaxConvertTrack : kMaxConvertJobs;
+            if (nValue < 1 || nValue > nMax) {
+                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: 1 to " +
+                           std::to_string(nMax) + ")";
+                return false;
+            }
+            (strName == "--track" ? options.nTrack : options.nJobs) = nValue;
+            continue;
+        }
+        if (strName == "--normalize") {
+            // The target is optional, so it is only ever taken from "--normalize=LUFS": a following
+            // argument is a file.
+            options.loudness.bNormalize = true;
+            options.loudness.dTargetLufs = kLoudnessTargetDefault;
+            if (bHasInlineValue) {
+                char *pEnd = nullptr;
+                const double dTarget = std::strtod(strValue.c_str(), &pEnd);
+                if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !std::isfinite(dTarget) ||
+                    dTarget < kLoudnessTargetMin || dTarget > kLoudnessTargetMax) {
+                    strError = "invalid value '" + strValue + "' for --normalize (allowed: -31 to -5 LUFS)";
+                    return false;
+                }
+                options.loudness.dTargetLufs = dTarget;
+            }
+            continue;
+        }
+        if (strName == "--split-after") {
+            if (!takeValue()) {
+                return false;
+            }
+            char *pEnd = nullptr;
+            const double dSeconds = std::strtod(strValue.c_str(), &pEnd);
+            if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !(dSeconds >= 0.0) ||
+                dSeconds > 1e6) {
+                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: 0 to 1000000 seconds; 0 never divides)";
+                return false;
+            }
+            options.dSplitAfterSeconds = dSeconds;
+            continue;
+        }
+        if (strName == "-o" || strName == "--out") {
+            if (!takeValue()) {
+                return false;
+            }
+            // An empty folder would put every output at the root of the file system ("/NAME.mp3").
+            if (strValue.empty()) {
+                strError = strName + " needs a folder name";
+                return false;
+            }
+            options.strOutputFolder = strValue;
+            continue;
+        }
+        if (strName == "--soundfont") {
+            if (!takeValue()) {
+                return false;
+            }
+            options.strSoundFont = strValue;
+            continue;
+        }
+        const auto option = std::find_if(ValueOptions().begin(), ValueOptions().end(),
+                                         [&](const ValueOption &o) { return strName == o.szName; });
+        if (option == ValueOptions().end()) {
+            strError = "unknown option " + strName;
+            return false;
+        }
+        if (!takeValue()) {
+            return false;
+        }
+        int32_t iValue = 0;
+        if (!LookUpValue(strValue, option->pChoices, option->nCount, option->names, option->bNumbersAreValues,
+                         iValue)) {
+            strError =
+                "invalid value '" + strValue + "' for " + strName + " (allowed: " +
+                AllowedValues(option->pChoices, option->nCount, option->names, option->bNumbersAreValues) +
+                ")";
+            return false;
+        }
+        (options.settings.*(option->pField)) = iValue;
+    }
+    if (options.loudness.bNormalize && options.loudness.bReplayGain) {
+        // One changes the samples, the other tells the player how to: both at once would level twice.
+        strError = "--normalize and --replaygain cannot be used together";
+        return false;
+    }
+    if (options.files.empty() && !options.bHelp && !options.bVersion) {
+        strError = "no input files";
+        return false;
+    }
+    return true;
+}
+
+std::string ConvertUsageText() {
+    return "Usage: klangor-convert [options] FILE...\n"
+           "Writes the audio track of each media file as MP3 (or WAV), limited to the selection kept in\n"
+           "its FILE.clipinfo beside it. Output names are DIR/NAME.EXT.mp3 (or .wav).\n"
+           "\n"
+           "  -o, --out DIR          output folder (default $HOME/VellumarMP3, created when missing)\n"
+           "      --mp3              write MP3 files (default)\n"
+           "      --wav              write WAV files (16-bit PCM)\n"
+           "  -j, --jobs N           convert N files at once (default: one per processor);\n"
+           "                         --jobs 1 converts one file after the other\n"
+           "      --track N          convert the N-th audio track of every file (a file with fewer\n"
+           "                         fails); by default the track chosen in the window, else the best\n"
+           "      --no-tags          copy neither the source's tags nor its cover into the outputs\n"
+           "      --normalize[=LUFS] bring each output to this integrated loudness, -31 to -5\n"
+           "                         (default -16): the file is measured first, then converted\n"
+           "                         with one gain, lowered so the true peak stays at -1 dBTP or\n"
+           "                         below; silence is left as it is\n"
+           "      --replaygain       leave the samples as they are and write each MP3's ReplayGain\n"
+           "                         track gain and peak into its tag instead\n"
+           "      --split-after SEC  an MP3 file longer than this is encoded in parts by the\n"
+           "                         workers that are free and joined into one stream; the parts\n"
+           "                         follow from the file alone, so --jobs never changes the\n"
+           "                         bytes written (default 30; 0 never)\n"
+           "  -q, --quiet            no progress and no per-file lines\n"
+           "  -h, --help             show this text\n"
+           "      --version          show the program's version\n"
+           "      --soundfont FILE   General MIDI instrument bank (.sf2/.sf3) for MIDI files (default:\n"
+           "                         $KLANGOR_SOUNDFONT, else the system's FluidR3_GM or TimGM6mb bank)\n"
+           "\n"
+           "MP3 settings:\n"
+           "      --samplerate HZ    auto, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000\n"
+           "                         (default auto)\n"
+           "      --bitrate KBPS     320, 256, 224, 192, 160, 128, 112, 96, 80, 64, 56, 48, 40, 32\n"
+           "                         (default 128; at most 64 when the output rate is 12000 Hz or less)\n"
+           "      --quality 0-9      encoder quality, 0 best and slowest (default 2)\n"
+           "      --mode MODE        stereo, joint, dual, mono (default joint)\n"
+           "      --mono-source SRC  merge, left, right: what mono mode keeps (default merge)\n"
+           "      --copyright        set the copyright bit\n"
+           "      --no-original      clear the original bit\n"
+           "      --crc              protect every frame with a CRC\n"
+           "      --private          set the private bit\n"
+           "      --vbr              variable bitrate\n"
+           "      --no-vbr-header    write no VBR header frame\n"
+           "      --vbr-min KBPS     lowest VBR bitrate (default 128)\n"
+           "      --vbr-max KBPS     highest VBR bitrate (default 128)\n"
+           "      --vbr-quality 0-9  VBR quality, 0 best (default 2)\n"
+           "\n"
+           "Values may also be given as the settings dialog's labels, such as \"44,100 Hz\" or \"128 "
+           "Kbps\".\n"
+           "Ctrl-C stops: the files being converted are finished short, the rest are not written.\n"
+           "Exit status: 0 all converted, 1 some file failed, 2 usage error, 130 stopped.\n";
+}

@@ -1,0 +1,252 @@
+// klangor-convert: converts media files to MP3 or WAV on the terminal with the desktop program's engine.
+#include <poll.h>
+#include <pwd.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "clips/ClipList.h"
+#include "common/Allocator.h"
+#include "common/Version.h"
+#include "media/AudioDecoder.h"
+#include "convert/ConversionBatch.h"
+#include "cli/ConvertCommandLine.h"
+#include "media/MidiSynth.h"
+
+namespace {
+
+constexpr int kExitConverted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+// Closes a descriptor on every path.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The terminal as the batch's window. Notices arrive on the writer's thread and run under m_mutex, which
+// the main thread also takes to stop the batch, so the batch is only ever used by one thread at a time.
+class TerminalView : public IConversionView {
+public:
+    TerminalView(const ConvertOptions &options, int idleEventFd)
+        : m_options(options),
+          m_idleEventFd(idleEventFd),
+          m_bShowProgress(!options.bQuiet && ::isatty(STDOUT_FILENO)) {}
+
+    std::mutex &Mutex() { return m_mutex; }
+
+    std::string GetOutputFolderText() override { return m_options.strOutputFolder; }
+    int GetOutputType() override { return m_options.bWav ? kOutputTypeWav : kOutputTypeMp3; }
+
+    void SetStatusText(const std::string &strText) override {
+        if (!m_bShowProgress) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const bool bProgress = strText.rfind("Progress:", 0) == 0;
+        // Progress comes for every chunk; the line is redrawn at a pace a reader can follow.
+        if (bProgress && m_bLineShown && now - m_lastDraw < kProgressInterval) {
+            return;
+        }
+        m_lastDraw = now;
+        std::printf("\r%s\033[K", strText.c_str());
+        if (!bProgress) {
+            std::printf("\n");
+        }
+        m_bLineShown = bProgress;
+        std::fflush(stdout);
+    }
+    // The percentage is already part of the status line.
+    void SetProgressPos(int) override {}
+
+    void ShowConvertButtons(bool bConverting) override {
+        if (!bConverting) {
+            const uint64_t nOne = 1;
+            // Wakes the main thread; the batch's last steps still run before its thread is collected.
+            [[maybe_unused]] const ssize_t n = ::write(m_idleEventFd, &nOne, sizeof nOne);
+        }
+    }
+    // There is no list to lock on a terminal: the files were fixed on the command line.
+    void EnableClipList(bool) override {}
+
+    // Nobody is asked anything: the command line runs unattended, so the output folder is not opened.
+    bool AskYesNo(const std::string &) override { return false; }
+
+    void ShowMessage(const std::string &strText, MessageIcon) override {
+        ClearProgressLine();
+        std::fprintf(stderr, "%s\n", strText.c_str());
+    }
+
+    void OpenFolder(const std::string &strFolder) override {
+        ClearProgressLine();
+        std::printf("Output folder: %s\n", strFolder.c_str());
+    }
+
+    void OnJobFinished(const std::string &strSource, const std::string &strOutput,
+                       const std::string &strFailure) override {
+        // Failures are reported together at the end of the batch, one "FILE: reason" line each.
+        if (m_options.bQuiet || !strFailure.empty()) {
+            return;
+        }
+        ClearProgressLine();
+        std::printf("%s -> %s\n", strSource.c_str(), strOutput.c_str());
+        std::fflush(stdout);
+    }
+
+    void RunOnViewThread(const std::function<void()> &fn) override {
+        std::lock_guard lock(m_mutex);
+        fn();
+    }
+
+    void ClearProgressLine() {
+        if (m_bLineShown) {
+            std::printf("\r\033[K");
+            std::fflush(stdout);
+            m_bLineShown = false;
+        }
+    }
+
+private:
+    const ConvertOptions &m_options;
+    int m_idleEventFd;
+    bool m_bShowProgress;
+    bool m_bLineShown = false;
+    std::chrono::steady_clock::time_point m_lastDraw;
+    std::mutex m_mutex;
+};
+
+std::string DefaultOutputFolder() {
+    const char *szHome = std::getenv("HOME");
+    if (szHome == nullptr || *szHome == '\0') {
+        const passwd *pUser = ::getpwuid(::getuid());
+        szHome = pUser ? pUser->pw_dir : ".";
+    }
+    return (std::filesystem::path(szHome) / "VellumarMP3").string();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    klangor::KeepLargeFreedBlocksReturnable();
+    // Ctrl-C becomes "Stop Convert". The signals are taken out of normal delivery before any thread
+    // exists (threads inherit the mask) and read from a descriptor, so no code runs in a handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // An output pipe whose reader has gone fails its own job with a write error; it does not end the batch.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    ConvertOptions options;
+    std::string strError;
+    if (!ParseConvertCommandLine(std::vector<std::string>(argv + 1, argv + argc), DefaultOutputFolder(),
+                                 options, strError)) {
+        std::fprintf(stderr, "klangor-convert: %s\nTry 'klangor-convert --help' for more information.\n",
+                     strError.c_str());
+        return kExitUsage;
+    }
+    if (options.bHelp) {
+        std::fputs(ConvertUsageText().c_str(), stdout);
+        return kExitConverted;
+    }
+    if (options.bVersion) {
+        std::printf("%s %s\n", klangor::kAppTitle, klangor::kVersionText);
+        return kExitConverted;
+    }
+
+    std::error_code error;
+    if (!options.strOutputFolder.empty()) {
+        std::filesystem::create_directories(options.strOutputFolder, error);
+        if (error) {
+            std::fprintf(stderr, "klangor-convert: cannot create the output folder %s: %s\n",
+                         options.strOutputFolder.c_str(), error.message().c_str());
+            return kExitFailed;
+        }
+    }
+
+    Descriptor signalFd(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
+    Descriptor idleFd(::eventfd(0, EFD_CLOEXEC));
+    if (signalFd.Get() < 0 || idleFd.Get() < 0) {
+        std::fprintf(stderr, "klangor-convert: %s\n", std::strerror(errno));
+        return kExitFailed;
+    }
+    SilenceDecoderLog();
+    SetChosenSoundFont(options.strSoundFont);
+
+    ClipList clips;
+    for (const std::string &strFile : options.files) {
+        clips.AddClip(strFile);
+    }
+    TerminalView view(options, idleFd.Get());
+    ConversionBatch batch(view, options.settings);
+    batch.SetJobsAtOnce(options.nJobs);
+    batch.SetTrackOverride(options.nTrack);
+    batch.SetWriteTags(!options.bNoTags);
+    batch.SetLoudnessTarget(options.loudness);
+    batch.SetSplitAfterSeconds(options.dSplitAfterSeconds);
+    int nStopSignal = 0;
+    {
+        std::lock_guard lock(view.Mutex());
+        batch.OnStartConvert(clips);
+    }
+    bool bRunning = batch.IsConverting();
+    while (bRunning) {
+        pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {idleFd.Get(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (::read(signalFd.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                nStopSignal = static_cast<int>(info.ssi_signo);
+                std::lock_guard lock(view.Mutex());
+                batch.OnStopConvert();
+            }
+        }
+        if (fds[1].revents & POLLIN) {
+            bRunning = false;
+        }
+    }
+    batch.WaitUntilIdle();
+    view.ClearProgressLine();
+
+    if (nStopSignal != 0 && batch.WasStopped()) {
+        std::fprintf(stderr,
+                     "klangor-convert: stopped; the files being converted were finished short and "
+                     "the remaining files were not written\n");
+        return 128 + nStopSignal;  // 130 for Ctrl-C
+    }
+    // A writer that could not start converted nothing, whatever the (empty) list of failures says.
+    if (batch.StartFailed() || !batch.GetFailures().empty() || batch.GetJobs().empty()) {
+        return kExitFailed;
+    }
+    return kExitConverted;
+}
