@@ -17,24 +17,9 @@ extern "C" {
 }
 
 #include "media/AudioDecoder.h"
+#include "media/FfmpegHandles.h"
 
 namespace {
-
-struct FormatCloser {
-    void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
-};
-struct PacketFreer {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame *p) const { av_frame_free(&p); }
-};
-struct SwrFreer {
-    void operator()(SwrContext *p) const { swr_free(&p); }
-};
 
 // An owned copy of a channel layout (layouts with a custom map own memory).
 class ChannelLayout {
@@ -110,11 +95,11 @@ private:
     bool m_bTrackStrict = false;
     std::string m_strFailure;
     std::string m_strPath;
-    std::unique_ptr<AVFormatContext, FormatCloser> m_pFormat;
-    std::unique_ptr<AVCodecContext, CodecFreer> m_pCodec;
-    std::unique_ptr<SwrContext, SwrFreer> m_pSwr;
-    std::unique_ptr<AVPacket, PacketFreer> m_pPacket;
-    std::unique_ptr<AVFrame, FrameFreer> m_pFrame;
+    FormatPtr m_pFormat;
+    CodecPtr m_pCodec;
+    SwrPtr m_pSwr;
+    PacketPtr m_pPacket;
+    FramePtr m_pFrame;
     AVStream *m_pStream = nullptr;
     ChannelLayout m_swrInLayout;
     int m_iSwrInFormat = -1;
@@ -144,14 +129,9 @@ int FfmpegAudioDecoder::OpenFile(const std::string &strPath) {
     m_bDemuxerDone = m_bDecoderDone = false;
     m_iSwrInFormat = -1;
 
-    LimitFfmpegBlockSize();
-    AVFormatContext *pRawFormat = nullptr;
-    int iResult = avformat_open_input(&pRawFormat, strPath.c_str(), nullptr, nullptr);
-    if (iResult < 0) {
-        return iResult;
-    }
-    m_pFormat.reset(pRawFormat);
-    if ((iResult = avformat_find_stream_info(m_pFormat.get(), nullptr)) < 0) {
+    int iResult = 0;
+    m_pFormat = OpenMediaFile(strPath, iResult);
+    if (!m_pFormat) {
         return iResult;
     }
     const AVCodec *pDecoder = nullptr;

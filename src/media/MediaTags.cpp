@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "media/AudioDecoder.h"
+#include "media/FfmpegHandles.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,17 +20,6 @@ namespace {
 // Covers are pictures of a few hundred kilobytes; a larger "cover" is not carried into every output.
 constexpr size_t kMaxCoverBytes = 8 << 20;
 
-struct FormatCloser {
-    void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-
-std::string ErrorText(int iStatus) {
-    char szText[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(iStatus, szText, sizeof(szText));
-    return szText;
-}
-
 // A probe that reads forever (a stalled share, a file that keeps growing) is cut off at its deadline.
 struct ProbeDeadline {
     std::chrono::steady_clock::time_point deadline;
@@ -40,28 +30,11 @@ struct ProbeDeadline {
 
 FormatPtr OpenMedia(const std::string &strPath, std::string *pstrError = nullptr,
                     ProbeDeadline *pDeadline = nullptr) {
-    LimitFfmpegBlockSize();
-    AVFormatContext *pRaw = avformat_alloc_context();
-    if (!pRaw) {
-        return nullptr;
-    }
-    if (pDeadline) {
-        pRaw->interrupt_callback = AVIOInterruptCB{&ProbeDeadline::Expired, pDeadline};
-    }
-    int iStatus = avformat_open_input(&pRaw, strPath.c_str(), nullptr, nullptr);
-    if (iStatus < 0) {
-        if (pstrError) {
-            *pstrError = ErrorText(iStatus);
-        }
-        return nullptr;
-    }
-    FormatPtr pFormat(pRaw);
-    iStatus = avformat_find_stream_info(pFormat.get(), nullptr);
-    if (iStatus < 0) {
-        if (pstrError) {
-            *pstrError = ErrorText(iStatus);
-        }
-        return nullptr;
+    const AVIOInterruptCB interrupt{&ProbeDeadline::Expired, pDeadline};
+    int iStatus = 0;
+    FormatPtr pFormat = OpenMediaFile(strPath, iStatus, pDeadline ? &interrupt : nullptr);
+    if (!pFormat && pstrError) {
+        *pstrError = FfmpegErrorText(iStatus);
     }
     return pFormat;
 }
