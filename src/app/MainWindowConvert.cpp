@@ -1,5 +1,5 @@
 // The main window's side of a conversion batch: the Start/Stop buttons, the batch's view on the
-// window's controls, and the hand-over of each notice from the writer's workers (one at a time).
+// window's controls, the progress on the window's timer and the ends the writer's workers post.
 #include "app/MainWindowConvert.h"
 
 #include "app/MainWindow.h"
@@ -33,9 +33,8 @@ MainWindowConversion::~MainWindowConversion() {
     m_window.SetConvertingProbe({});
     m_window.SetCloseCheck({});
     m_window.SetConversionCommands({}, {});
-    // A writer waiting on the window thread is let go first; it then sees the stop after its current
-    // chunk, and every notice it still sends is given up instead of run.
-    ShutDoor();
+    // The workers see the stop after their current chunk and end; what they post is dropped with this
+    // object, never run.
     m_pBatch->OnStopConvert();
     m_pBatch.reset();
 }
@@ -51,21 +50,22 @@ void MainWindowConversion::OnStartConvert() {
     const ClipList &clips = m_window.GetPlayer()->GetClipList();
     if (IsConverting() || clips.GetCount() == 0)
         return;
-    // The last batch's writer may still be between its end handling and the end of its thread.
-    m_pBatch->WaitUntilIdle();
-    m_bBatchActive = true;
-    m_bEndHandled = false;
     m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);
     m_pBatch->SetLoudnessTarget(m_window.Loudness());
     m_pBatch->OnStartConvert(clips);
-    // A writer that could not start has been reported and the buttons are back; nothing runs. A started
-    // one cannot have ended yet: its first notice waits for this thread.
-    if (!m_pBatch->IsConverting())
-        m_bBatchActive = false;
 }
 
 void MainWindowConversion::OnStopConvert() {
     m_pBatch->OnStopConvert();
+}
+
+void MainWindowConversion::OnTimer() {
+    m_pBatch->ShowProgress();
+}
+
+void MainWindowConversion::OnSettingsChanged() {
+    m_pBatch->OnSettingsChanged();
+    m_pBatch->SetLoudnessTarget(m_window.Loudness());
 }
 
 std::string MainWindowConversion::GetOutputFolderText() {
@@ -79,6 +79,12 @@ int MainWindowConversion::GetOutputType() {
 
 void MainWindowConversion::SetStatusText(const std::string &strText) {
     m_window.SetControlText(kIdStatus, FromUtf8(strText));
+    // The status text draws on the skin without a background of its own: the skin behind it is
+    // repainted, or the old, longer text would show through the new one.
+    if (QWidget *pStatus = m_window.GetControl(kIdStatus))
+        m_window.update(pStatus->geometry());
+    if (m_fnNoticeObserver)
+        m_fnNoticeObserver();
 }
 
 void MainWindowConversion::SetProgressPos(int nPercent) {
@@ -88,8 +94,6 @@ void MainWindowConversion::SetProgressPos(int nPercent) {
 void MainWindowConversion::ShowConvertButtons(bool bConverting) {
     m_window.ShowControl(kIdStartConvert, !bConverting);
     m_window.ShowControl(kIdStopConvert, bConverting);
-    if (!bConverting)
-        m_bEndHandled = true;
 }
 
 void MainWindowConversion::EnableClipList(bool bEnable) {
@@ -115,63 +119,13 @@ void MainWindowConversion::OnJobFinished(const std::string &, const std::string 
     // The window names failed jobs once, after the batch; it keeps no list per file.
 }
 
-void MainWindowConversion::RunOnViewThread(const std::function<void()> &fn) {
-    if (QThread::currentThread() == m_window.thread()) {
-        fn();
-        AfterNotice();
-        return;
-    }
-    std::unique_lock lock(m_doorMutex);
-    if (m_bDoorShut)
-        return;
-    m_pPendingCall = &fn;
-    m_callState = CallState::Pending;
-    lock.unlock();
-    // Only a wake-up crosses through Qt; the call itself is read under our mutex.
-    QMetaObject::invokeMethod(this, "RunPendingNotice", Qt::QueuedConnection);
-    lock.lock();
-    m_doorChanged.wait(lock, [this] {
-        return m_callState == CallState::Done || (m_bDoorShut && m_callState == CallState::Pending);
-    });
-    m_callState = CallState::Idle;
-    m_pPendingCall = nullptr;
+void MainWindowConversion::WakeViewThread() {
+    // Only a wake-up crosses through Qt; what ended is read from the batch under its own mutex.
+    QMetaObject::invokeMethod(this, "HandlePosted", Qt::QueuedConnection);
 }
 
-void MainWindowConversion::RunPendingNotice() {
-    const std::function<void()> *pCall = nullptr;
-    {
-        std::lock_guard lock(m_doorMutex);
-        if (m_bDoorShut || m_callState != CallState::Pending)
-            return;
-        m_callState = CallState::Running;
-        pCall = m_pPendingCall;
-    }
-    (*pCall)();
-    AfterNotice();
-    {
-        std::lock_guard lock(m_doorMutex);
-        m_callState = CallState::Done;
-    }
-    m_doorChanged.notify_all();
-}
-
-void MainWindowConversion::ShutDoor() {
-    {
-        std::lock_guard lock(m_doorMutex);
-        m_bDoorShut = true;
-    }
-    m_doorChanged.notify_all();
-}
-
-void MainWindowConversion::AfterNotice() {
-    // The status text draws on the skin without a background of its own: the skin behind it is
-    // repainted, or the old, longer text would show through the new one.
-    if (QWidget *pStatus = m_window.GetControl(kIdStatus))
-        m_window.update(pStatus->geometry());
-    if (m_bEndHandled) {
-        m_bEndHandled = false;
-        m_bBatchActive = false;
-    }
+void MainWindowConversion::HandlePosted() {
+    m_pBatch->HandlePosted();
     if (m_fnNoticeObserver)
         m_fnNoticeObserver();
 }

@@ -5,11 +5,8 @@
 
 #include <QObject>
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 namespace klangor {
 
@@ -17,13 +14,10 @@ class MainWindow;
 
 // The main window's conversion: holds the batch, routes "Start to Convert" and "Stop Convert" to it,
 // feeds the close check, and is the batch's view on the window's controls. Window thread only, except
-// RunOnViewThread, which the writer's workers call, one at a time, to hand each notice over.
-//
-// A notice handed over waits for the window thread; it is given up (not run) once the door is shut,
-// which the destructor does before it stops and collects the writer. So destroying the window while a
-// writer waits on it never deadlocks, and no notice touches a widget that is going away. The notice
-// itself travels through our own mutex, and Qt only carries a wake-up without data, so the hand-over is
-// visible to the thread checker.
+// WakeViewThread, which the writer's workers call when a job or the batch has ended: it queues a
+// wake-up without data and returns at once; the ends themselves wait in the batch, under its own mutex,
+// for the window's thread to take them. The progress is read from the jobs by the window's 100 ms timer.
+// So no worker ever waits for the window, whatever the window is doing (a box open, a long repaint).
 class MainWindowConversion : public QObject, public IConversionView {
     Q_OBJECT
 public:
@@ -37,11 +31,16 @@ public:
     void OnStopConvert();
     // True from the moment Start is pressed until the batch's end handling (the completion question
     // included) has finished on the window thread.
-    bool IsConverting() const { return m_bBatchActive.load(); }
+    bool IsConverting() const { return m_pBatch->IsConverting(); }
+    // The window's timer: shows the running batch's progress.
+    void OnTimer();
+    // The settings dialog was closed: the files that start from now on take what it left.
+    void OnSettingsChanged();
 
     // Where the jobs' decoders come from; taken at the next start. The default reads media with FFmpeg.
     void SetDecoderFactory(AudioDecoderFactory decoderFactory);
-    // Called on the window thread after each notice has been handled (and the status text repainted).
+    // Called on the window thread after each status text the batch shows, and after each batch of
+    // posted ends has been handled.
     void SetNoticeObserver(std::function<void()> fnObserver) { m_fnNoticeObserver = std::move(fnObserver); }
     ConversionBatch &GetBatch() { return *m_pBatch; }
 
@@ -57,28 +56,14 @@ public:
     void OpenFolder(const std::string &strFolder) override;
     void OnJobFinished(const std::string &strSource, const std::string &strOutput,
                        const std::string &strFailure) override;
-    // From a writer's worker: queued to the window thread and waited for.
-    void RunOnViewThread(const std::function<void()> &fn) override;
+    // From a writer's worker: queues a call of HandlePosted and returns.
+    void WakeViewThread() override;
 
 private slots:
-    // Runs the notice a writer is waiting on, if any.
-    void RunPendingNotice();
+    void HandlePosted();
 
 private:
-    enum class CallState { Idle, Pending, Running, Done };
-
-    void AfterNotice();
-    void ShutDoor();
-
     MainWindow &m_window;
-    // The hand-over between a waiting writer and the window thread, guarded by m_doorMutex.
-    std::mutex m_doorMutex;
-    std::condition_variable m_doorChanged;
-    bool m_bDoorShut = false;
-    CallState m_callState = CallState::Idle;
-    const std::function<void()> *m_pPendingCall = nullptr;
-    std::atomic<bool> m_bBatchActive{false};
-    bool m_bEndHandled = false;  // the batch's end handling ran within the current notice
     std::function<void()> m_fnNoticeObserver;
     std::unique_ptr<ConversionBatch> m_pBatch;
 };

@@ -1,6 +1,7 @@
 // The main window's side of the clip list, selection and transport commands: the view that the
 // window-free PreviewCommands talk to, the handlers that forward to them, the keys, and the video paint.
 #include "app/MainWindow.h"
+#include "app/MainWindowConvert.h"
 
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
@@ -407,6 +408,9 @@ void MainWindow::OnRateScroll(int nPosition, bool bEndOfScroll) {
 
 void MainWindow::OnTimer() {
     m_pCommands->OnTimer();
+    // A running batch's progress is read from its jobs here, at the timer's pace.
+    if (m_pConversion)
+        m_pConversion->OnTimer();
 }
 
 void MainWindow::OnVideoChanged() {

@@ -2,6 +2,7 @@
 // size menu and the settings dialog.
 #include "app/AboutDialog.h"
 #include "app/MainWindow.h"
+#include "app/MainWindowConvert.h"
 #include "player/MediaPlayer.h"
 #include "gui/SettingsDialog.h"
 #include "skin/SkinKeys.h"
@@ -37,9 +38,12 @@ void MainWindow::OnAbout() {
 }
 
 void MainWindow::OnSettings() {
-    // The dialog edits the one settings record in place; there is nothing to copy back.
+    // The dialog edits the one settings record in place; there is nothing to copy back. A running
+    // batch's files that start from now on take what it left.
     SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness);
     Boxes().RunDialog(dialog);
+    if (m_pConversion)
+        m_pConversion->OnSettingsChanged();
 }
 
 void MainWindow::OnStartConvert() {

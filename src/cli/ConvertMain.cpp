@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,16 +47,16 @@ private:
     int m_fd;
 };
 
-// The terminal as the batch's window. Notices arrive on the writer's thread and run under m_mutex, which
-// the main thread also takes to stop the batch, so the batch is only ever used by one thread at a time.
+// The terminal as the batch's window: every call on the main thread, but WakeViewThread, which the
+// writer's workers call and which only counts up an event descriptor the main thread polls.
 class TerminalView : public IConversionView {
 public:
-    TerminalView(const ConvertOptions &options, int idleEventFd)
+    TerminalView(const ConvertOptions &options, int wakeEventFd)
         : m_options(options),
-          m_idleEventFd(idleEventFd),
+          m_wakeEventFd(wakeEventFd),
           m_bShowProgress(!options.bQuiet && ::isatty(STDOUT_FILENO)) {}
 
-    std::mutex &Mutex() { return m_mutex; }
+    bool ShowsProgress() const { return m_bShowProgress; }
 
     std::string GetOutputFolderText() override { return m_options.strOutputFolder; }
     int GetOutputType() override { return m_options.bWav ? kOutputTypeWav : kOutputTypeMp3; }
@@ -66,13 +65,7 @@ public:
         if (!m_bShowProgress) {
             return;
         }
-        const auto now = std::chrono::steady_clock::now();
         const bool bProgress = strText.rfind("Progress:", 0) == 0;
-        // Progress comes for every chunk; the line is redrawn at a pace a reader can follow.
-        if (bProgress && m_bLineShown && now - m_lastDraw < kProgressInterval) {
-            return;
-        }
-        m_lastDraw = now;
         std::printf("\r%s\033[K", strText.c_str());
         if (!bProgress) {
             std::printf("\n");
@@ -83,13 +76,8 @@ public:
     // The percentage is already part of the status line.
     void SetProgressPos(int) override {}
 
-    void ShowConvertButtons(bool bConverting) override {
-        if (!bConverting) {
-            const uint64_t nOne = 1;
-            // Wakes the main thread; the batch's last steps still run before its thread is collected.
-            [[maybe_unused]] const ssize_t n = ::write(m_idleEventFd, &nOne, sizeof nOne);
-        }
-    }
+    // There are no buttons: the main loop ends when the batch stops converting.
+    void ShowConvertButtons(bool) override {}
     // There is no list to lock on a terminal: the files were fixed on the command line.
     void EnableClipList(bool) override {}
 
@@ -117,9 +105,10 @@ public:
         std::fflush(stdout);
     }
 
-    void RunOnViewThread(const std::function<void()> &fn) override {
-        std::lock_guard lock(m_mutex);
-        fn();
+    void WakeViewThread() override {
+        const uint64_t nOne = 1;
+        // The descriptor does not block; a count already pending wakes the main thread just as well.
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeEventFd, &nOne, sizeof nOne);
     }
 
     void ClearProgressLine() {
@@ -132,11 +121,9 @@ public:
 
 private:
     const ConvertOptions &m_options;
-    int m_idleEventFd;
+    int m_wakeEventFd;
     bool m_bShowProgress;
     bool m_bLineShown = false;
-    std::chrono::steady_clock::time_point m_lastDraw;
-    std::mutex m_mutex;
 };
 
 std::string DefaultOutputFolder() {
@@ -190,8 +177,8 @@ int main(int argc, char **argv) {
     }
 
     Descriptor signalFd(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
-    Descriptor idleFd(::eventfd(0, EFD_CLOEXEC));
-    if (signalFd.Get() < 0 || idleFd.Get() < 0) {
+    Descriptor wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (signalFd.Get() < 0 || wakeFd.Get() < 0) {
         std::fprintf(stderr, "klangor-convert: %s\n", std::strerror(errno));
         return kExitFailed;
     }
@@ -202,7 +189,7 @@ int main(int argc, char **argv) {
     for (const std::string &strFile : options.files) {
         clips.AddClip(strFile);
     }
-    TerminalView view(options, idleFd.Get());
+    TerminalView view(options, wakeFd.Get());
     ConversionBatch batch(view, options.settings);
     batch.SetJobsAtOnce(options.nJobs);
     batch.SetTrackOverride(options.nTrack);
@@ -210,14 +197,14 @@ int main(int argc, char **argv) {
     batch.SetLoudnessTarget(options.loudness);
     batch.SetSplitAfterSeconds(options.dSplitAfterSeconds);
     int nStopSignal = 0;
-    {
-        std::lock_guard lock(view.Mutex());
-        batch.OnStartConvert(clips);
-    }
-    bool bRunning = batch.IsConverting();
-    while (bRunning) {
-        pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {idleFd.Get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+    batch.OnStartConvert(clips);
+    // The progress line is read from the jobs at the pace a reader can follow; the workers only wake
+    // this thread when a file or the batch has ended.
+    const int nPollMs = view.ShowsProgress() ? static_cast<int>(kProgressInterval.count()) : -1;
+    while (batch.IsConverting()) {
+        pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {wakeFd.Get(), POLLIN, 0}};
+        const int nReady = ::poll(fds, 2, nPollMs);
+        if (nReady < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -227,13 +214,15 @@ int main(int argc, char **argv) {
             signalfd_siginfo info{};
             if (::read(signalFd.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
                 nStopSignal = static_cast<int>(info.ssi_signo);
-                std::lock_guard lock(view.Mutex());
                 batch.OnStopConvert();
             }
         }
         if (fds[1].revents & POLLIN) {
-            bRunning = false;
+            uint64_t nCount = 0;
+            [[maybe_unused]] const ssize_t n = ::read(wakeFd.Get(), &nCount, sizeof nCount);
+            batch.HandlePosted();
         }
+        batch.ShowProgress();
     }
     batch.WaitUntilIdle();
     view.ClearProgressLine();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "clips/CutInfo.h"
+#include "convert/ConversionJob.h"
 
 namespace {
 constexpr int64_t kUnitsPerSecond = 10000000;
@@ -37,6 +38,14 @@ void AudioStreamReader::FixSelection(const std::string &strSourcePath) {
     m_bHasSelection = ReadCutInfo(strSourcePath, m_selection.nDuration, m_selection.nStart, m_selection.nEnd,
                                   &m_selection.nTrack);
     m_bSelectionFixed = true;
+}
+
+void AudioStreamReader::UseJob(const ConversionJob &job) {
+    m_strSourcePath = job.GetSourcePath();
+    m_bSelectionFixed = job.IsSelectionFixed();
+    m_bHasSelection = job.HasSelection();
+    m_selection = job.GetSelection();
+    m_nTrackOverride = job.GetTrackOverride();
 }
 
 bool AudioStreamReader::Open(const std::string &strPath, PcmSampleFormat format) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,9 +8,11 @@
 #include "media/AudioDecoder.h"
 #include "media/WaveFormat.h"
 
-// One conversion job: the source, the output path, the decoded PCM stream and the range of frames to
-// convert, handed out in chunks of at most kChunkFrames. Prepared on the window thread (paths and the
-// saved selection), then opened, read and closed by the one worker that converts it.
+class ConversionJob;
+
+// The decoded PCM stream of one source and the range of its frames to convert, handed out in chunks of
+// at most kChunkFrames. Made, opened, read and closed by the one worker that converts its job (or one
+// part of it); nothing of it is seen by another thread.
 class AudioStreamReader {
 public:
     static constexpr uint32_t kChunkFrames = 1000;
@@ -33,6 +34,8 @@ public:
     // Reads the clip's saved selection now and keeps it for Open, so that later edits of the
     // cut-info file do not reach a batch that has already started.
     void FixSelection(const std::string &strSourcePath);
+    // Reads the job's source as the job describes it: the selection it fixed and its track.
+    void UseJob(const ConversionJob &job);
     // Decodes the n-th audio track (n >= 1) whatever the cut-info record chose, and fails when the file
     // has fewer; 0 leaves the choice to the record.
     void SetTrackOverride(int nTrack);
@@ -62,7 +65,6 @@ public:
     double EstimateReadPercent() const;
 
     std::string m_strSourcePath;
-    std::string m_strOutputPath;
     WaveFormat m_wfx;
     bool m_bSeekDone = false;
     int m_nBytesPerSample = 0;
@@ -78,16 +80,6 @@ public:
     std::unique_ptr<uint8_t[]> m_pBuffer;
     int m_nBufferBytes = 0;
     std::string m_strLastError;
-    // Whether the output gets the source's tags and cover (klangor-convert --no-tags clears it).
-    bool m_bWriteTags = true;
-    // Why the job produced no complete output; empty when it converted. Written by the worker that
-    // runs the job, read by the window thread after the job's end notice.
-    std::string m_strJobError;
-    // How many times the job's worker reads the range (2 when the loudness is measured first) and how
-    // many of those reads are done, so the progress runs once over them all. Written by the worker,
-    // read by the window thread during the worker's notices.
-    std::atomic<int> m_nPassCount{1};
-    std::atomic<int> m_nPassesDone{0};
 
 private:
     bool Fail(const char *szText);

@@ -54,29 +54,34 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     if (clips.GetCount() == 0 || IsConverting()) {
         return;
     }
+    // The last batch's threads posted their end before they ended; collect them.
+    WaitUntilIdle();
     m_strOutputFolder = m_view.GetOutputFolderText();
     m_iOutputType = m_view.GetOutputType();
     PrepareJobs(clips);
     m_nCurrentJob = -1;
     m_dPercent = 0.0;
-    m_jobProgress.assign(m_jobs.size(), JobProgress::Waiting);
-    m_jobFramesDone.assign(m_jobs.size(), 0);
-    m_jobPass.assign(m_jobs.size(), 0);
-    m_jobPercent.assign(m_jobs.size(), 0.0);
     m_bStopRequested = false;
     m_bStartFailed = false;
+    m_bEnding = false;
     m_strShownProgress.clear();
+    {
+        std::lock_guard lock(m_postMutex);
+        m_posted.clear();
+    }
 
-    std::vector<AudioStreamReader *> jobs;
+    std::vector<ConversionJob *> jobs;
     for (const auto &pJob : m_jobs) {
         jobs.push_back(pJob.get());
     }
+    m_bActive = true;
     // Shown before the writer starts, so a batch that ends at once cannot leave the buttons behind.
     m_view.ShowConvertButtons(true);
     const int iResult =
         m_iOutputType == kOutputTypeMp3 ? m_mp3Writer.Start(jobs, m_settings) : m_wavWriter.Start(jobs);
     if (iResult != 0) {
         m_bStartFailed = true;
+        m_bActive = false;
         m_view.ShowConvertButtons(false);
         const WriterThread &writer =
             m_iOutputType == kOutputTypeMp3 ? static_cast<WriterThread &>(m_mp3Writer) : m_wavWriter;
@@ -94,16 +99,16 @@ void ConversionBatch::SetLoudnessTarget(const LoudnessTarget &target) {
     m_wavWriter.SetLoudnessTarget(target);
 }
 
+void ConversionBatch::OnSettingsChanged() {
+    m_mp3Writer.SetEncoderSettings(m_settings);
+}
+
 void ConversionBatch::OnStopConvert() {
     if (IsConverting()) {
         m_bStopRequested = true;
     }
     m_mp3Writer.Stop();
     m_wavWriter.Stop();
-}
-
-bool ConversionBatch::IsConverting() const {
-    return m_mp3Writer.IsRunning() || m_wavWriter.IsRunning();
 }
 
 bool ConversionBatch::CanClose() {
@@ -128,20 +133,19 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
     std::set<std::string> folders;
     for (int i = 0; i < clips.GetCount(); ++i) {
         const std::string &strSource = clips.GetClip(i);
-        auto pJob = std::make_unique<AudioStreamReader>(m_decoderFactory);
-        // The selection is taken now, as Start saw it; the file itself is opened only for its turn, so
-        // a long list never means many open files and decoders.
-        pJob->FixSelection(strSource);
-        pJob->SetTrackOverride(m_nTrackOverride);
-        pJob->m_bWriteTags = m_bWriteTags;
         const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType);
         std::string strCandidate = strPath;
         for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {
             strCandidate = NumberedPath(strPath, n);
         }
         taken.insert(SameFileKey(strCandidate));
-        pJob->m_strOutputPath = strCandidate;
         folders.insert(std::filesystem::path(strCandidate).parent_path().string());
+        auto pJob = std::make_unique<ConversionJob>(strSource, strCandidate, m_decoderFactory);
+        // The selection is taken now, as Start saw it; the file itself is opened only for its turn, so
+        // a long list never means many open files and decoders.
+        pJob->FixSelection();
+        pJob->SetTrackOverride(m_nTrackOverride);
+        pJob->SetWriteTags(m_bWriteTags);
         m_jobs.push_back(std::move(pJob));
     }
     // What a killed run of ours left behind in these folders is of no use to anyone.
@@ -156,63 +160,44 @@ void ConversionBatch::ClearJobs() {
 
 int ConversionBatch::OnConversionNotice(void *pContext, const ConversionNotice *pNotice) {
     auto *pBatch = static_cast<ConversionBatch *>(pContext);
-    const ConversionNotice notice = *pNotice;
-    pBatch->m_view.RunOnViewThread([pBatch, notice] { pBatch->HandleNotice(notice); });
+    {
+        std::lock_guard lock(pBatch->m_postMutex);
+        pBatch->m_posted.push_back(*pNotice);
+    }
+    pBatch->m_view.WakeViewThread();
     return 1;
 }
 
-void ConversionBatch::HandleNotice(const ConversionNotice &notice) {
-    // The record is the view's: what the MP3 jobs did to it reaches it here, before the end handling
-    // and while the batch runs, so the settings dialog shows the lowered bitrate at once.
-    m_mp3Writer.WriteBackSettings();
-    const int nJob = notice.nJob;
-    const bool bKnownJob = nJob >= 0 && nJob < static_cast<int>(m_jobProgress.size());
-    switch (notice.nKind) {
-        case NOTICE_JOB_STARTED:
-            if (bKnownJob) {
-                m_jobProgress[nJob] = JobProgress::Converting;
-                m_jobFramesDone[nJob] = 0;
-                m_jobPass[nJob] = 0;
-                m_jobPercent[nJob] = 0.0;
-            }
-            break;
-        case NOTICE_PROGRESS: {
-            if (!bKnownJob) {
-                break;
-            }
-            const AudioStreamReader &job = *m_jobs[nJob];
-            // A job read twice (loudness measured first) runs its percentage once over both reads.
-            const int nPasses = std::max(1, job.m_nPassCount.load());
-            const int nPass = std::clamp(job.m_nPassesDone.load(), 0, nPasses - 1);
-            if (nPass != m_jobPass[nJob]) {
-                m_jobPass[nJob] = nPass;
-                m_jobFramesDone[nJob] = 0;
-            }
-            m_jobFramesDone[nJob] += static_cast<uint32_t>(notice.nValue);
-            const uint32_t nToConvert = job.m_nFramesToConvert;
-            // The frame count comes from the container's duration, which may be short: never past 100%.
-            // A container that tells no length at all is measured by how far its file has been read.
-            const double dPassPercent =
-                nToConvert == 0
-                    ? job.EstimateReadPercent()
-                    : std::min(100.0, static_cast<double>(m_jobFramesDone[nJob]) / nToConvert * 100.0);
-            m_jobPercent[nJob] = (nPass * 100.0 + dPassPercent) / nPasses;
-            ShowProgress();
-            break;
-        }
-        case NOTICE_JOB_ENDED:
-            if (bKnownJob) {
-                m_jobProgress[nJob] = JobProgress::Ended;
-                OnJobEnded(nJob);
-                ShowProgress();
-            }
-            break;
-        case NOTICE_BATCH_DONE:
-            OnBatchDone();
-            break;
-        default:
-            break;
+void ConversionBatch::HandlePosted() {
+    std::vector<ConversionNotice> posted;
+    {
+        std::lock_guard lock(m_postMutex);
+        posted.swap(m_posted);
     }
+    for (const ConversionNotice &notice : posted) {
+        const int nJob = notice.nJob;
+        switch (notice.nKind) {
+            case NOTICE_JOB_ENDED:
+                if (nJob >= 0 && nJob < static_cast<int>(m_jobs.size())) {
+                    // The record is the view's: what the MP3 jobs did to it reaches it here, while the
+                    // batch runs, so the settings dialog shows the lowered bitrate at once.
+                    WriteBackSettings();
+                    OnJobEnded(nJob);
+                    ShowProgress();
+                }
+                break;
+            case NOTICE_BATCH_DONE:
+                WriteBackSettings();
+                OnBatchDone();
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void ConversionBatch::WriteBackSettings() {
+    m_mp3Writer.WriteBackSettings(m_settings);
 }
 
 int ShownJobOf(const std::vector<JobProgress> &progress) {
@@ -224,17 +209,36 @@ int ShownJobOf(const std::vector<JobProgress> &progress) {
     return bStartedFromFirst ? nFirst : nFirst - 1;
 }
 
+double PercentOf(const ConversionJob::Progress &progress) {
+    const int nPasses = std::max(1, progress.nPasses);
+    const int nPass = std::clamp(progress.nPass, 0, nPasses - 1);
+    // The frame count comes from the container's duration, which may be short: never past 100%. A
+    // container that tells no length at all is measured by how far its file has been read.
+    const uint32_t nToConvert = progress.nFramesToConvert;
+    const double dPassPercent =
+        nToConvert == 0 ? std::clamp(progress.dReadPercent, 0.0, 100.0)
+                        : std::min(100.0, static_cast<double>(progress.nFramesDone) / nToConvert * 100.0);
+    return (nPass * 100.0 + dPassPercent) / nPasses;
+}
+
 void ConversionBatch::ShowProgress() {
-    const int nShown = ShownJobOf(m_jobProgress);
+    if (!IsConverting() || m_bEnding) {
+        return;
+    }
+    std::vector<JobProgress> states;
+    states.reserve(m_jobs.size());
+    for (const auto &pJob : m_jobs) {
+        states.push_back(pJob->GetState());
+    }
+    const int nShown = ShownJobOf(states);
     if (nShown < 0) {
         return;
     }
     m_nCurrentJob = nShown;
-    m_dPercent = m_jobPercent[m_nCurrentJob];
+    m_dPercent = PercentOf(m_jobs[static_cast<size_t>(nShown)]->GetProgress());
     char szText[96];
     std::snprintf(szText, sizeof szText, "Progress: %d of %d, %0.1f%%", m_nCurrentJob + 1,
                   static_cast<int>(m_jobs.size()), m_dPercent);
-    // Notices of the other running files change nothing that is shown.
     if (m_strShownProgress != szText) {
         m_strShownProgress = szText;
         m_view.SetStatusText(szText);
@@ -243,11 +247,12 @@ void ConversionBatch::ShowProgress() {
 }
 
 void ConversionBatch::OnJobEnded(int nJob) {
-    const AudioStreamReader &job = *m_jobs[nJob];
-    m_view.OnJobFinished(job.m_strSourcePath, job.m_strOutputPath, job.m_strJobError);
+    const ConversionJob &job = *m_jobs[static_cast<size_t>(nJob)];
+    m_view.OnJobFinished(job.GetSourcePath(), job.GetOutputPath(), job.GetError());
 }
 
 void ConversionBatch::OnBatchDone() {
+    m_bEnding = true;
     m_view.EnableClipList(true);
     m_view.ShowConvertButtons(false);
     m_view.SetStatusText(kDoneText);
@@ -263,13 +268,15 @@ void ConversionBatch::OnBatchDone() {
     if (m_view.AskYesNo(kOpenFolderQuestion)) {
         m_view.OpenFolder(m_strOutputFolder);
     }
+    // Only now may the window close or start again: the question was part of the batch.
+    m_bActive = false;
 }
 
 std::vector<JobFailure> ConversionBatch::GetFailures() const {
     std::vector<JobFailure> failures;
     for (const auto &pJob : m_jobs) {
-        if (!pJob->m_strJobError.empty()) {
-            failures.push_back({pJob->m_strSourcePath, pJob->m_strJobError});
+        if (!pJob->GetError().empty()) {
+            failures.push_back({pJob->GetSourcePath(), pJob->GetError()});
         }
     }
     return failures;

@@ -3,11 +3,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "clips/ClipList.h"
-#include "convert/AudioStreamReader.h"
+#include "convert/ConversionJob.h"
 #include "convert/ConversionNotice.h"
 #include "convert/ConversionView.h"
 #include "convert/Mp3WriterThread.h"
@@ -23,26 +24,29 @@ struct JobFailure {
     std::string strText;
 };
 
-// Where each job of a batch stands, as the notices on the view's thread have told it.
-enum class JobProgress : uint8_t { Waiting, Converting, Ended };
+using JobProgress = ConversionJob::State;
 
 // The job whose progress is shown: the earliest one not ended, once it or a later job has started, so
-// the count runs 1 of N ... N of N however the workers' notices interleave (a worker may report the
-// start of job n+1 before another reports job n). With nothing started past the ended ones, the last
-// ended job stays shown. -1 while no job has started.
+// the count runs 1 of N ... N of N however the workers are timed (job n+1 may be taken before job n
+// is seen to have started). With nothing started past the ended ones, the last ended job stays shown.
+// -1 while no job has started.
 int ShownJobOf(const std::vector<JobProgress> &progress);
 
+// A job's percentage, 0..100: a job read twice (loudness measured first) runs it once over both reads;
+// never past 100 where the container's length was short.
+double PercentOf(const ConversionJob::Progress &progress);
+
 // The window's side of a conversion: starting and stopping a batch, one job per clip with its output
-// name and its selection fixed at Start, the writers' notices turned into status text and progress (of
-// the earliest file still converting), and the completion question. Window thread only; notices arrive
-// on the writer's workers, one at a time, and are handed to the view's thread through
-// IConversionView::RunOnViewThread. Owns both writers and the jobs of the last batch. Destroy it only
-// when IsConverting() is false (the close check): its destructor stops and waits for the writer, which
-// may be waiting for the view's thread.
+// name and its selection fixed at Start, the jobs' progress read into status text and progress bar (of
+// the earliest file still converting), the ends of jobs and of the batch, and the completion question.
+// Window (view) thread only, but OnConversionNotice, which the writers' workers call: it queues the
+// notice under m_postMutex and wakes the view, which handles it in HandlePosted. No worker ever waits
+// for the view. Owns both writers and the jobs of the last batch.
 class ConversionBatch {
 public:
-    // The view and the settings must outlive the batch. The settings are the view's: the batch writes
-    // the MP3 jobs' bitrate ceiling into them only while it handles a notice on the view's thread.
+    // The view and the settings must outlive the batch. The settings are the view's record: the batch
+    // publishes them to the writer at Start and at OnSettingsChanged, and writes the MP3 jobs' bitrate
+    // ceiling back into them on the view's thread.
     ConversionBatch(IConversionView &view, EncoderSettings &settings,
                     AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder);
     ConversionBatch(const ConversionBatch &) = delete;
@@ -60,31 +64,39 @@ public:
     void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
     void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }
     int GetJobsAtOnce() const { return m_mp3Writer.GetJobsAtOnce(); }
-    // From the next Start: whether each output is brought to a target loudness, and which.
+    // Whether each output is brought to a target loudness, and which: for the files that start from
+    // now on, also during a batch.
     void SetLoudnessTarget(const LoudnessTarget &target);
+    // The settings record was changed (the settings dialog): the files that start from now on are
+    // encoded with it, the running ones keep what they started with.
+    void OnSettingsChanged();
     // MP3 files longer than this are encoded in parts, shared by whichever workers are free; 0 never.
     void SetSplitAfterSeconds(double dSeconds) { m_mp3Writer.SetSplitAfterSeconds(dSeconds); }
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.
     void OnStopConvert();
-    bool IsConverting() const;
+    // From Start until the batch's end handling, the completion question included, is over.
+    bool IsConverting() const { return m_bActive.load(); }
     // The close check: false, after telling the user, while a batch runs.
     bool CanClose();
 
     void PrepareJobs(const ClipList &clips);
     void ClearJobs();
 
-    // The ConversionNotifyProc registered with both writers; pContext is the batch.
+    // The ConversionNotifyProc registered with both writers; pContext is the batch. On a worker.
     static int OnConversionNotice(void *pContext, const ConversionNotice *pNotice);
-    // Handles one notice on the view's thread.
-    void HandleNotice(const ConversionNotice &notice);
+    // On the view's thread, after WakeViewThread: handles the ends of jobs and of the batch posted
+    // since the last call, in the order they came (the end handling and the question for the batch's).
+    void HandlePosted();
+    // On the view's thread, from its timer: reads the jobs' progress and shows it when it changed.
+    void ShowProgress();
 
-    // Waits until the writer thread of the last batch has ended (after its completion handling).
-    // Not for the view's thread while a notice is being handed to it.
+    // Waits until the writer threads of the last batch have ended. They wait for nobody, so this is
+    // short after the batch has ended or been stopped; what they posted still waits for HandlePosted.
     void WaitUntilIdle();
 
-    const std::vector<std::unique_ptr<AudioStreamReader>> &GetJobs() const { return m_jobs; }
-    // The jobs of the last batch that gave no complete output, in job order.
+    const std::vector<std::unique_ptr<ConversionJob>> &GetJobs() const { return m_jobs; }
+    // The jobs of the last batch that gave no complete output, in job order. Once the batch has ended.
     std::vector<JobFailure> GetFailures() const;
     // True when the last batch was stopped before its last job had ended.
     bool WasStopped() const { return m_bStopRequested; }
@@ -102,7 +114,7 @@ public:
 private:
     void OnJobEnded(int nJob);
     void OnBatchDone();
-    void ShowProgress();
+    void WriteBackSettings();
 
     IConversionView &m_view;
     EncoderSettings &m_settings;
@@ -111,17 +123,16 @@ private:
     int m_iOutputType = kOutputTypeMp3;
     int m_nTrackOverride = 0;
     bool m_bWriteTags = true;
-    std::vector<std::unique_ptr<AudioStreamReader>> m_jobs;
+    std::vector<std::unique_ptr<ConversionJob>> m_jobs;
     int m_nCurrentJob = -1;  // the job shown, as ShownJobOf chose it
-    // Per job of the last batch, written by the notices on the view's thread.
-    std::vector<JobProgress> m_jobProgress;
-    std::vector<uint32_t> m_jobFramesDone;  // in the job's current pass
-    std::vector<int> m_jobPass;
-    std::vector<double> m_jobPercent;
     double m_dPercent = 0.0;
     std::string m_strShownProgress;
-    std::atomic<bool> m_bStopRequested{false};  // also set from a terminal's signal handling thread
+    std::atomic<bool> m_bActive{false};
+    bool m_bEnding = false;  // the end handling has begun: the progress is no longer shown
+    std::atomic<bool> m_bStopRequested{false};
     bool m_bStartFailed = false;
+    std::mutex m_postMutex;
+    std::vector<ConversionNotice> m_posted;  // under m_postMutex: from the workers, not yet handled
     // Declared last: their threads are stopped and collected before the jobs they read go away.
     Mp3WriterThread m_mp3Writer;
     WavWriterThread m_wavWriter;

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <functional>
 #include <string>
 
 // The window a conversion batch drives: the main window on the desktop, the terminal for
-// klangor-convert. Every call comes on the view's own thread (see RunOnViewThread).
+// klangor-convert. Every call comes on the view's own thread, but WakeViewThread.
 class IConversionView {
 public:
     enum class MessageIcon { Information, Warning, Exclamation };
@@ -31,8 +30,8 @@ public:
     virtual void OnJobFinished(const std::string &strSource, const std::string &strOutput,
                                const std::string &strFailure) = 0;
 
-    // Runs fn on the view's thread and returns when it has run. The batch calls it from the writer's
-    // workers for each notice, never two at once; a window hands fn to its event loop and waits, a
-    // terminal runs it at once.
-    virtual void RunOnViewThread(const std::function<void()> &fn) = 0;
+    // From the writer's workers, maybe several at once, when a job or the batch has ended: asks the
+    // view's thread to call ConversionBatch::HandlePosted soon. Returns at once and never waits for the
+    // view's thread, whatever that thread is doing.
+    virtual void WakeViewThread() = 0;
 };

@@ -102,29 +102,29 @@ int Mp3PartsKeptAfterStop(const std::vector<Mp3PartEnd> &parts) {
     return nKept;
 }
 
-int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
+int Mp3WriterThread::PartsFor(const ConversionJob &job, const AudioStreamReader &whole, int32_t nJob) const {
     const double dSplit = m_dSplitAfterSeconds;
-    const double dRate = job.m_nSampleRate;
-    const double dFrames = job.m_nFramesToConvert;
+    const double dRate = whole.m_nSampleRate;
+    const double dFrames = whole.m_nFramesToConvert;
     if (dSplit <= 0.0 || dRate <= 0.0 || dFrames <= dSplit * dRate) {
         return 1;
     }
     // ReplayGain meters the samples in the order they are encoded, which only an undivided encode has.
-    if (RunningLoudness().bReplayGain) {
+    if (SettingsOf(nJob).loudness.bReplayGain) {
         return 1;
     }
     // The join rewinds and trims the output; every part opens the source again.
-    if (IsStreamFile(job.m_strOutputPath) || IsStreamFile(job.m_strSourcePath)) {
+    if (IsStreamFile(job.GetOutputPath()) || IsStreamFile(job.GetSourcePath())) {
         return 1;
     }
     // The synthesiser renders a song from its start at every opening, its bank loaded again: each part
     // would render all that comes before it once more.
-    if (IsMidiFile(job.m_strSourcePath)) {
+    if (IsMidiFile(job.GetSourcePath())) {
         return 1;
     }
     // Parts of at least half the threshold, and long enough for their warm-up and join reach (frames
     // of 576 samples below 32 kHz).
-    const double dFrameSamples = job.m_nSampleRate >= 32000 ? 1152.0 : 576.0;
+    const double dFrameSamples = whole.m_nSampleRate >= 32000 ? 1152.0 : 576.0;
     const double dMinPart = std::max(dSplit * dRate / 2, 2.0 * kJoinCostFrames * dFrameSamples);
     const double dByLength = std::min<double>(kMostParts, dFrames / dMinPart);
     const double dMp3Frames = dFrames / dFrameSamples;
@@ -139,22 +139,22 @@ int Mp3WriterThread::PartsFor(const AudioStreamReader &job) const {
     return nParts;
 }
 
-bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot,
+bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whole, const EncoderSettings &snapshot,
                                      int nParts) {
     bool bHeader = snapshot.m_bWriteVbrHeader != 0;
     bool bProbeFailed = false;
-    LamePtr pProbe = CreateLameEncoder(snapshot, job.m_nSampleRate, false, bProbeFailed);
+    LamePtr pProbe = CreateLameEncoder(snapshot, whole.m_nSampleRate, false, bProbeFailed);
     // The parts can line up only when LAME encodes at the input's own rate.
-    if (!pProbe || lame_get_out_samplerate(pProbe.get()) != static_cast<int>(job.m_nSampleRate)) {
+    if (!pProbe || lame_get_out_samplerate(pProbe.get()) != static_cast<int>(whole.m_nSampleRate)) {
         return false;
     }
     const int64_t llFrameSize = lame_get_framesize(pProbe.get());
     pProbe.reset();
 
-    const uint64_t llStart = job.m_nStartFrame;
-    const bool bToStreamEnd = job.RunsToStreamEnd();
-    const uint64_t llJobEnd = bToStreamEnd ? UINT64_MAX : job.m_nEndFrame;
-    const auto llMp3Frames = static_cast<int64_t>(job.m_nFramesToConvert) / llFrameSize;
+    const uint64_t llStart = whole.m_nStartFrame;
+    const bool bToStreamEnd = whole.RunsToStreamEnd();
+    const uint64_t llJobEnd = bToStreamEnd ? UINT64_MAX : whole.m_nEndFrame;
+    const auto llMp3Frames = static_cast<int64_t>(whole.m_nFramesToConvert) / llFrameSize;
     std::vector<PartPlan> plans(static_cast<size_t>(nParts));
     for (int i = 1; i < nParts; ++i) {
         const int64_t llCut = std::llround(static_cast<double>(i) * static_cast<double>(llMp3Frames) / nParts);
@@ -180,7 +180,7 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
     // start as an undivided file's does; the join then rewrites it in place (every frame keeps its size
     // and place, and is read before it is rewritten) and appends the other parts.
     OutputFile file;
-    if (!file.Create(job.m_strOutputPath, true)) {
+    if (!file.Create(job.GetOutputPath(), true)) {
         FailJob(job, kMp3CannotCreate);
         return true;
     }
@@ -194,16 +194,16 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
             return;
         }
         AudioStreamReader reader;
-        if (!reader.OpenPart(job, plan.nInputStart)) {
+        if (!reader.OpenPart(whole, plan.nInputStart)) {
             result.outcome.strError = reader.m_strLastError;
             return;
         }
         bool bInitFailed = false;
-        LamePtr pLame = CreateLameEncoder(snapshot, job.m_nSampleRate, bHeader && i == 0, bInitFailed);
+        LamePtr pLame = CreateLameEncoder(snapshot, whole.m_nSampleRate, bHeader && i == 0, bInitFailed);
         if (i == 0 && pFirstPart) {
             result.pOut = file.Get();
         } else {
-            result.pScratch = CreateScratchFile(job.m_strOutputPath);
+            result.pScratch = CreateScratchFile(job.GetOutputPath());
             result.pOut = result.pScratch.get();
         }
         if (!pLame || !result.pOut) {
@@ -212,14 +212,14 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
         }
         uint64_t llPos = plan.nInputStart;
         result.outcome = EncodeMp3Frames(
-            pLame.get(), reader, plan.llInputFrames, result.pOut, *m_pSettings, nullptr,
+            pLame.get(), reader, plan.llInputFrames, result.pOut, snapshot, nullptr,
             [&](uint32_t nFrames) {
                 // Only the part's own span counts, so the parts' notices add up to the file's frames.
                 const uint64_t llFrom = std::max(llPos, plan.llOwnStart);
                 const uint64_t llTo = std::min(llPos + nFrames, plan.llOwnEnd);
                 llPos += nFrames;
                 if (llTo > llFrom) {
-                    Notify(NOTICE_PROGRESS, static_cast<int32_t>(llTo - llFrom), nJob);
+                    job.AddFrames(static_cast<uint32_t>(llTo - llFrom));
                 }
             },
             [this] { return IsStopRequested(); });
@@ -369,6 +369,6 @@ bool Mp3WriterThread::ConvertInParts(AudioStreamReader &job, int32_t nJob, const
             return true;
         }
     }
-    KeepWithTags(file, job, nullptr);
+    KeepWithTags(file, job, whole, nullptr);
     return true;
 }

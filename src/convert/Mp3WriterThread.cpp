@@ -51,7 +51,6 @@ void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layo
         const float iRight = layout.bTwoChannel ? ToSample(pBuffer, nBase + 1, layout.kind) : iLeft;
         pLeft[j] = iLeft;
         pRight[j] = iRight;
-        // Read for every frame, so a change in the settings dialog reaches the running file at once.
         if (settings.m_iChannelMode.load(std::memory_order_relaxed) == kChannelModeMono) {
             const int32_t iSource = settings.m_iMonoSource.load(std::memory_order_relaxed);
             if (iSource == kMonoSourceLeft) {
@@ -139,25 +138,32 @@ Mp3WriterThread::~Mp3WriterThread() {
     Shutdown();
 }
 
-int Mp3WriterThread::Start(const std::vector<AudioStreamReader *> &jobs, EncoderSettings &settings) {
+int Mp3WriterThread::Start(const std::vector<ConversionJob *> &jobs, const EncoderSettings &settings) {
     if (IsRunning()) {
         return StartJobs(jobs);  // refused; the running batch keeps its settings
     }
-    m_pSettings = &settings;
-    m_jobSettings.assign(jobs.size(), EncoderSettings());
+    m_jobEncoders.assign(jobs.size(), EncoderSettings());
     {
-        std::lock_guard lock(m_writeBackMutex);
+        std::lock_guard lock(m_settingsMutex);
         m_iLoweredFrom = 0;
     }
+    SetEncoderSettings(settings);
     return StartJobs(jobs);
 }
 
-void Mp3WriterThread::FixJobSettings(AudioStreamReader &job, int32_t nJob) {
-    std::lock_guard lock(m_writeBackMutex);
-    EncoderSettings &fixed = m_jobSettings[static_cast<size_t>(nJob)];
-    fixed = *m_pSettings;
-    // The record as the earlier files would have left it: lowered, unless it was written since (by the
-    // write-back itself, or by the settings dialog, whose choice then stands).
+void Mp3WriterThread::SetEncoderSettings(const EncoderSettings &settings) {
+    auto pSettings = std::make_shared<JobSettings>();
+    pSettings->encoder = settings;
+    std::lock_guard lock(m_settingsMutex);
+    pSettings->loudness = m_pPublished->loudness;
+    m_pPublished = std::move(pSettings);
+}
+
+void Mp3WriterThread::FixJobSettings(const AudioStreamReader &reader, int32_t nJob) {
+    std::lock_guard lock(m_settingsMutex);
+    EncoderSettings fixed = m_pPublished->encoder;
+    // The settings as the earlier files would have left them: lowered, unless they were published
+    // since (by the write-back itself, or from the settings dialog, whose choice then stands).
     if (m_iLoweredFrom != 0) {
         if (fixed.m_iBitrate == m_iLoweredFrom) {
             fixed.m_iBitrate = kLowRateBitrateCeiling;
@@ -165,64 +171,71 @@ void Mp3WriterThread::FixJobSettings(AudioStreamReader &job, int32_t nJob) {
             m_iLoweredFrom = 0;
         }
     }
-    const int32_t iRecordBitrate = fixed.m_iBitrate;
+    const int32_t iPublishedBitrate = fixed.m_iBitrate;
     const int32_t iOutRate = fixed.m_iSampleRate;
-    if (fixed.ApplyBitrateCeiling(iOutRate != 0 ? iOutRate : static_cast<int32_t>(job.m_nSampleRate))) {
-        m_iLoweredFrom = iRecordBitrate;
+    if (fixed.ApplyBitrateCeiling(iOutRate != 0 ? iOutRate : static_cast<int32_t>(reader.m_nSampleRate))) {
+        m_iLoweredFrom = iPublishedBitrate;
     }
+    m_jobEncoders[static_cast<size_t>(nJob)] = fixed;
 }
 
-void Mp3WriterThread::WriteBackSettings() {
-    std::lock_guard lock(m_writeBackMutex);
-    if (m_pSettings && m_iLoweredFrom != 0) {
-        m_pSettings->LowerBitrateFrom(m_iLoweredFrom);
-        m_iLoweredFrom = 0;
+bool Mp3WriterThread::WriteBackSettings(EncoderSettings &record) {
+    std::lock_guard lock(m_settingsMutex);
+    if (m_iLoweredFrom == 0) {
+        return false;
     }
+    const bool bChanged = record.LowerBitrateFrom(m_iLoweredFrom);
+    // In the same step as the record, so a job whose turn comes now finds the lowered bitrate either
+    // way.
+    auto pSettings = std::make_shared<JobSettings>(*m_pPublished);
+    pSettings->encoder.LowerBitrateFrom(m_iLoweredFrom);
+    m_pPublished = std::move(pSettings);
+    m_iLoweredFrom = 0;
+    return bChanged;
 }
 
-void Mp3WriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
-    // Every part of a divided file is encoded with these parameters, whatever the dialog does
-    // meanwhile; the channel pick alone follows the live settings.
-    const EncoderSettings &snapshot = m_jobSettings[static_cast<size_t>(nJob)];
-    const int nParts = PartsFor(job);
+void Mp3WriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+    // Every part of a divided file is encoded with these parameters, whatever is published meanwhile.
+    const EncoderSettings &snapshot = m_jobEncoders[static_cast<size_t>(nJob)];
+    const int nParts = PartsFor(job, reader, nJob);
     if (nParts > 1) {
-        if (ConvertInParts(job, nJob, snapshot, nParts)) {
+        if (ConvertInParts(job, reader, snapshot, nParts)) {
             return;
         }
         // The parts could not be joined: the file is encoded in one piece, its progress from 0 again.
-        Notify(NOTICE_JOB_STARTED, nJob, nJob);
+        job.StartPass(job.GetProgress().nPass);
     }
-    ConvertWhole(job, nJob, snapshot);
+    ConvertWhole(job, reader, nJob, snapshot);
 }
 
-void Mp3WriterThread::ConvertWhole(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot) {
+void Mp3WriterThread::ConvertWhole(ConversionJob &job, AudioStreamReader &reader, int32_t nJob,
+                                   const EncoderSettings &snapshot) {
     // An empty selection gives an empty file; a source that gives no sample at all gives none.
-    const bool bEmptySelection = !job.RunsToStreamEnd() && job.m_nFramesToConvert == 0;
+    const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     OutputFile file;
     // Read back and rewritten at the end by LAME for its VBR/Info header.
-    if (!file.Create(job.m_strOutputPath, true)) {
+    if (!file.Create(job.GetOutputPath(), true)) {
         FailJob(job, kMp3CannotCreate);
         return;
     }
     bool bInitFailed = false;
-    LamePtr pLame = CreateLameEncoder(snapshot, job.m_nSampleRate, snapshot.m_bWriteVbrHeader != 0, bInitFailed);
+    LamePtr pLame = CreateLameEncoder(snapshot, reader.m_nSampleRate, snapshot.m_bWriteVbrHeader != 0, bInitFailed);
     if (!pLame) {
         FailJob(job, kMp3InitFailed);
         return;
     }
     // ReplayGain describes what was encoded: the samples are metered on their way to the encoder.
     std::optional<LoudnessMeter> meter;
-    if (RunningLoudness().bReplayGain) {
+    if (SettingsOf(nJob).loudness.bReplayGain) {
         meter.emplace();
-        if (!meter->Start(job.m_nChannels, job.m_nSampleRate)) {
+        if (!meter->Start(reader.m_nChannels, reader.m_nSampleRate)) {
             FailJob(job, kMeterFailure);
             return;
         }
     }
     const Mp3EncodeOutcome outcome = EncodeMp3Frames(
-        pLame.get(), job, UINT64_MAX, file.Get(), *m_pSettings, meter ? &*meter : nullptr,
-        [&](uint32_t nFrames) { Notify(NOTICE_PROGRESS, static_cast<int32_t>(nFrames), nJob); },
-        [this] { return IsStopRequested(); });
+        pLame.get(), reader, UINT64_MAX, file.Get(), snapshot, meter ? &*meter : nullptr,
+        [&](uint32_t nFrames) { CountChunk(job, reader, nFrames); }, [this] { return IsStopRequested(); });
     if (!outcome.bOk) {
         FailJob(job, outcome.strError);
         return;
@@ -237,11 +250,12 @@ void Mp3WriterThread::ConvertWhole(AudioStreamReader &job, int32_t nJob, const E
     if (!file.GetTempPath().empty()) {
         lame_mp3_tags_fid(pLame.get(), file.Get());
     }
-    KeepWithTags(file, job, meter ? &*meter : nullptr);
+    KeepWithTags(file, job, reader, meter ? &*meter : nullptr);
 }
 
-void Mp3WriterThread::KeepWithTags(OutputFile &file, AudioStreamReader &job, LoudnessMeter *pMeter) {
-    MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
+void Mp3WriterThread::KeepWithTags(OutputFile &file, ConversionJob &job, const AudioStreamReader &reader,
+                                   LoudnessMeter *pMeter) {
+    MediaTags tags = job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
     if (pMeter) {
         // Asked for on its own, so written even when the source's tags are not copied.
         ReplayGainText replayGain = FormatReplayGain(pMeter->Finish());

@@ -23,7 +23,7 @@ struct SampleLayout {
 };
 
 // Splits a chunk into the left and right float buffers LAME takes (full scale is ±1.0), picking one
-// channel for mono when the settings ask for it (read for every frame).
+// channel for mono when the settings ask for it.
 void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layout,
                    const EncoderSettings &settings, float *pLeft, float *pRight);
 
@@ -38,7 +38,8 @@ struct Mp3EncodeOutcome {
 const char *Mp3EncodeFailureText(int iResult);
 
 // Feeds at most nLimit frames of the reader to the encoder, writes its output to pOut and flushes it.
-// onChunk is told the frames of each chunk encoded; isStopped is asked after each chunk.
+// onChunk is told the frames of each chunk encoded; isStopped is asked after each chunk. The settings
+// are the job's own, fixed for it.
 Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &reader, uint64_t nLimit,
                                  FILE *pOut, const EncoderSettings &settings, LoudnessMeter *pMeter,
                                  const std::function<void(uint32_t)> &onChunk,
@@ -56,14 +57,15 @@ struct Mp3PartEnd {
 int Mp3PartsKeptAfterStop(const std::vector<Mp3PartEnd> &parts);
 
 // Encodes each job of a batch to MP3 with libmp3lame, fed 32-bit float samples, set up per job from the
-// shared EncoderSettings. A long file is cut into consecutive parts, as many as its length and the
-// threshold give (never as the workers' timing would), encoded by whichever workers are free and
-// joined into one stream (Mp3PartsJob.cpp). Start, Stop, IsRunning, the setters and WriteBackSettings
-// on the window thread; the encoding on the workers, one encoder per running job or part.
+// encoder settings published when its turn came. A long file is cut into consecutive parts, as many as
+// its length and the threshold give (never as the workers' timing would), encoded by whichever workers
+// are free and joined into one stream (Mp3PartsJob.cpp). Start, Stop, IsRunning, the setters and
+// WriteBackSettings on the owner's (window's) thread; the encoding on the workers, one encoder per
+// running job or part.
 //
-// Each job takes the record as a one-at-a-time batch would leave it for that file: the low-rate
-// bitrate ceiling an earlier file applied holds for the later ones, while the record itself is only
-// written by WriteBackSettings, on the record's own thread.
+// Each job takes the settings as a one-at-a-time batch would leave them for that file: the low-rate
+// bitrate ceiling an earlier file applied holds for the later ones, while the owner's record itself is
+// only written by WriteBackSettings, on the owner's thread.
 class Mp3WriterThread : public WriterThread {
 public:
     static constexpr double kDefaultSplitSeconds = 30.0;
@@ -72,38 +74,38 @@ public:
     Mp3WriterThread();
     ~Mp3WriterThread() override;
 
-    // The settings must outlive the batch; the workers read them as each job's turn comes and the
-    // channel pick for every frame.
-    int Start(const std::vector<AudioStreamReader *> &jobs, EncoderSettings &settings);
+    // Publishes the settings and starts the batch on the jobs.
+    int Start(const std::vector<ConversionJob *> &jobs, const EncoderSettings &settings);
+    // The encoder settings the jobs whose turn comes from now on are encoded with; also during a batch.
+    void SetEncoderSettings(const EncoderSettings &settings);
     // Files longer than this are encoded in parts; 0 never divides a file.
     void SetSplitAfterSeconds(double dSeconds) { m_dSplitAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
     double GetSplitAfterSeconds() const { return m_dSplitAfterSeconds; }
-    // Writes what the jobs fixed so far did to the record (the lowered bitrate) into the record given
-    // to Start, unless it was changed since. Call on the thread that owns the record, during and after
-    // the batch.
-    void WriteBackSettings();
+    // Writes what the jobs fixed so far did to the settings (the lowered bitrate) into the owner's
+    // record, unless it was changed since, and into the published settings with it. Call on the
+    // owner's thread, during and after the batch. True when the record changed.
+    bool WriteBackSettings(EncoderSettings &record);
 
 private:
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
     bool FixesSettingsInTurn() const override { return true; }
-    void FixJobSettings(AudioStreamReader &job, int32_t nJob) override;
+    void FixJobSettings(const AudioStreamReader &reader, int32_t nJob) override;
     int MostTasksPerJob() const override { return m_dSplitAfterSeconds > 0.0 ? kMostParts : 1; }
-    void ConvertJob(AudioStreamReader &job, int32_t nJob) override;
-    void ConvertWhole(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot);
+    void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
+    void ConvertWhole(ConversionJob &job, AudioStreamReader &reader, int32_t nJob, const EncoderSettings &snapshot);
     // Tags the finished file (the source's tags unless turned off, ReplayGain from the meter when one
     // measured it) and gives it its final name; the job fails when that cannot be done.
-    void KeepWithTags(OutputFile &file, AudioStreamReader &job, LoudnessMeter *pMeter);
+    void KeepWithTags(OutputFile &file, ConversionJob &job, const AudioStreamReader &reader, LoudnessMeter *pMeter);
     // How many parts the job is encoded in, from the job and the settings alone: 1 unless it is long.
-    int PartsFor(const AudioStreamReader &job) const;
+    int PartsFor(const ConversionJob &job, const AudioStreamReader &reader, int32_t nJob) const;
     // Encodes the job in nParts parts and joins them into its output. False when the parts could not be
     // joined and the file must be encoded in one piece; true when the job is done (converted, stopped
     // short, or failed with its reason recorded).
-    bool ConvertInParts(AudioStreamReader &job, int32_t nJob, const EncoderSettings &snapshot, int nParts);
+    bool ConvertInParts(ConversionJob &job, AudioStreamReader &reader, const EncoderSettings &snapshot, int nParts);
 
-    EncoderSettings *m_pSettings = nullptr;
-    std::vector<EncoderSettings> m_jobSettings;  // per job, as FixJobSettings fixed it
-    std::mutex m_writeBackMutex;
-    // Under m_writeBackMutex: the record's bitrate that a fixed job lowered and that is not yet written
+    // Per job, as FixJobSettings fixed it: entry n written in job n's turn, read by its worker and tasks.
+    std::vector<EncoderSettings> m_jobEncoders;
+    // Under m_settingsMutex: the published bitrate that a fixed job lowered and that is not yet written
     // back, 0 for none.
     int32_t m_iLoweredFrom = 0;
     std::atomic<double> m_dSplitAfterSeconds{kDefaultSplitSeconds};

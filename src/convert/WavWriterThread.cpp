@@ -154,32 +154,32 @@ bool WavFile::FinishFile() {
     return m_file.Keep();
 }
 
-void WavWriterThread::ConvertJob(AudioStreamReader &job, int32_t nJob) {
-    const MediaTags tags = job.m_bWriteTags ? ReadMediaTags(job.m_strSourcePath, job.GetTrack()) : MediaTags{};
+void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t) {
+    const MediaTags tags = job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
     // An empty selection gives an empty file; a source that gives no sample at all gives none.
-    const bool bEmptySelection = !job.RunsToStreamEnd() && job.m_nFramesToConvert == 0;
+    const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     WavFile file;
-    const uint64_t nExpectedBytes = uint64_t{job.m_nFramesToConvert} * std::max<uint16_t>(job.m_wfx.nBlockAlign, 1);
-    if (!file.WriteHeader(job.m_strOutputPath, job.m_wfx, tags, nExpectedBytes, m_nRiffSizeLimit)) {
+    const uint64_t nExpectedBytes =
+        uint64_t{reader.m_nFramesToConvert} * std::max<uint16_t>(reader.m_wfx.nBlockAlign, 1);
+    if (!file.WriteHeader(job.GetOutputPath(), reader.m_wfx, tags, nExpectedBytes, m_nRiffSizeLimit)) {
         FailJob(job, kCannotCreate);
         return;
     }
-    int n = job.ReadChunk();
+    int n = reader.ReadChunk();
     while (n > 0) {
-        if (!file.WriteFrames(static_cast<uint32_t>(n), job.m_pBuffer.get())) {
+        if (!file.WriteFrames(static_cast<uint32_t>(n), reader.m_pBuffer.get())) {
             FailJob(job, kCannotWrite);
             return;
         }
-        const int nNext = job.ReadChunk();
-        Notify(NOTICE_PROGRESS, n, nJob);
-        n = nNext;
+        CountChunk(job, reader, static_cast<uint32_t>(n));
         if (IsStopRequested()) {
             break;
         }
+        n = reader.ReadChunk();
     }
     if (n < 0) {
         // The source could not be read to the end of its range: no file that looks complete is left.
-        FailJob(job, job.m_strLastError);
+        FailJob(job, reader.m_strLastError);
         return;
     }
     if (file.FramesWritten() == 0 && !bEmptySelection) {

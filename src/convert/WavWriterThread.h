@@ -45,19 +45,19 @@ private:
     uint64_t m_nRiffSizeLimit = kRiffSizeLimit;
 };
 
-// Writes each job of a batch as a WAV file of 16-bit PCM. Start, Stop and IsRunning on the window
-// thread; everything else on the workers, one WavFile per running job.
+// Writes each job of a batch as a WAV file of 16-bit PCM. Start, Stop, IsRunning and the setters on the
+// owner's thread; everything else on the workers, one WavFile per running job.
 class WavWriterThread : public WriterThread {
 public:
     // A lower RIFF size limit makes small files RF64 (for tests).
     explicit WavWriterThread(uint64_t nRiffSizeLimit = WavFile::kRiffSizeLimit);
     ~WavWriterThread() override;
 
-    int Start(const std::vector<AudioStreamReader *> &jobs) { return StartJobs(jobs); }
+    int Start(const std::vector<ConversionJob *> &jobs) { return StartJobs(jobs); }
 
 private:
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::S16; }
-    void ConvertJob(AudioStreamReader &job, int32_t nJob) override;
+    void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
 
     const uint64_t m_nRiffSizeLimit;
 };

@@ -67,12 +67,28 @@ void WriterThread::SetLastError(const std::string &strText) {
     m_strLastError = strText;
 }
 
-void WriterThread::FailJob(AudioStreamReader &job, const std::string &strText) {
-    job.m_strJobError = strText.empty() ? kUnknownFailure : strText;
-    SetLastError(job.m_strJobError);
+void WriterThread::FailJob(ConversionJob &job, const std::string &strText) {
+    const std::string strReason = strText.empty() ? kUnknownFailure : strText;
+    job.Fail(strReason);
+    SetLastError(strReason);
 }
 
-int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
+void WriterThread::CountChunk(ConversionJob &job, const AudioStreamReader &reader, uint32_t nFrames) {
+    job.AddFrames(nFrames);
+    // A stream that tells no length is measured by how far its file has been read.
+    if (reader.m_nFramesToConvert == 0) {
+        job.SetReadPercent(reader.EstimateReadPercent());
+    }
+}
+
+void WriterThread::SetLoudnessTarget(const LoudnessTarget &target) {
+    std::lock_guard lock(m_settingsMutex);
+    auto pSettings = std::make_shared<JobSettings>(*m_pPublished);
+    pSettings->loudness = target;
+    m_pPublished = std::move(pSettings);
+}
+
+int WriterThread::StartJobs(const std::vector<ConversionJob *> &jobs) {
     if (m_bRunning) {
         SetLastError(m_szStartFailure);
         return 1;
@@ -80,8 +96,11 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     // The previous batch's thread has sent its last notice; collect it before starting another.
     Wait();
     m_jobs = jobs;
-    m_loudness = m_nextLoudness;
-    m_nNextJob = 0;
+    m_jobSettings.assign(jobs.size(), nullptr);
+    {
+        std::lock_guard lock(m_settingsMutex);
+        m_nNextJob = 0;
+    }
     m_nSettingsTurn = 0;
     m_bStop = false;
     // Workers beyond the files' number only ever help with the tasks of the files.
@@ -101,12 +120,23 @@ int WriterThread::StartJobs(const std::vector<AudioStreamReader *> &jobs) {
     return 0;
 }
 
-void WriterThread::Notify(int32_t nKind, int32_t nValue, int32_t nJob) {
+void WriterThread::Notify(int32_t nKind, int32_t nJob) {
     if (m_pfnNotify) {
-        const ConversionNotice notice{nKind, nValue, nJob};
-        std::lock_guard lock(m_notifyMutex);
+        const ConversionNotice notice{nKind, nJob};
         m_pfnNotify(m_pNotifyContext, &notice);
     }
+}
+
+bool WriterThread::TakeJob(size_t &nJob) {
+    // Taken together, so that a job later in the list never starts with older settings than an
+    // earlier one.
+    std::lock_guard lock(m_settingsMutex);
+    if (m_nNextJob >= m_jobs.size()) {
+        return false;
+    }
+    nJob = m_nNextJob++;
+    m_jobSettings[nJob] = m_pPublished;
+    return true;
 }
 
 void WriterThread::BatchProc(int nWorkers) {
@@ -126,16 +156,13 @@ void WriterThread::BatchProc(int nWorkers) {
     for (std::thread &helper : helpers) {
         helper.join();
     }
-    Notify(NOTICE_BATCH_DONE, 0, -1);
+    Notify(NOTICE_BATCH_DONE, -1);
     m_bRunning = false;
 }
 
 void WriterThread::WorkerProc() {
-    while (!IsStopRequested()) {
-        const size_t nJob = m_nNextJob.fetch_add(1);
-        if (nJob >= m_jobs.size()) {
-            break;
-        }
+    size_t nJob = 0;
+    while (!IsStopRequested() && TakeJob(nJob)) {
         RunJob(nJob);
     }
     {
@@ -202,7 +229,7 @@ void WriterThread::RunTasks(int nTasks, const std::function<void(int)> &fnTask) 
     m_tasksChanged.wait(lock, [&group] { return group.nEnded == group.nTasks; });
 }
 
-void WriterThread::FixSettingsInTurn(AudioStreamReader &job, size_t nJob, bool &bOpen) {
+void WriterThread::FixSettingsInTurn(ConversionJob &job, const AudioStreamReader &reader, size_t nJob, bool &bOpen) {
     std::unique_lock lock(m_turnMutex);
     m_turnPassed.wait(lock, [&] { return m_nSettingsTurn == nJob || IsStopRequested(); });
     if (m_nSettingsTurn != nJob) {
@@ -214,7 +241,7 @@ void WriterThread::FixSettingsInTurn(AudioStreamReader &job, size_t nJob, bool &
     }
     if (bOpen) {
         try {
-            FixJobSettings(job, static_cast<int32_t>(nJob));
+            FixJobSettings(reader, static_cast<int32_t>(nJob));
         } catch (const std::exception &e) {
             FailJob(job, e.what());
             bOpen = false;
@@ -229,105 +256,108 @@ void WriterThread::FixSettingsInTurn(AudioStreamReader &job, size_t nJob, bool &
 }
 
 void WriterThread::RunJob(size_t nJob) {
-    AudioStreamReader &job = *m_jobs[nJob];
+    ConversionJob &job = *m_jobs[nJob];
     const auto nIndex = static_cast<int32_t>(nJob);
-    job.m_strJobError.clear();
-    job.m_nPassCount = m_loudness.bNormalize ? 2 : 1;
-    job.m_nPassesDone = 0;
-    Notify(NOTICE_JOB_STARTED, nIndex, nIndex);
+    const bool bNormalize = SettingsOf(nIndex).loudness.bNormalize;
+    job.Begin(bNormalize ? 2 : 1);
     bool bOpen = false;
-    try {
-        if (!job.IsOpen()) {
-            job.Open(job.m_strSourcePath, JobFormat());
-        }
-        bOpen = job.IsOpen();
-        if (!bOpen) {
-            // Nothing to decode: no output file is made, the reader's reason stands for the job.
-            FailJob(job, job.m_strLastError.empty() ? "Can not find audio in you Media file!"
-                                                    : job.m_strLastError);
-        }
-    } catch (const std::exception &e) {
-        FailJob(job, e.what());
-    } catch (...) {
-        FailJob(job, kUnknownFailure);
-    }
-    // Every job passes its turn, opened or not, so the next one never waits for ever.
-    if (FixesSettingsInTurn()) {
-        FixSettingsInTurn(job, nJob, bOpen);
-    }
-    if (bOpen) {
+    {
+        AudioStreamReader reader(job.GetDecoderFactory());
         try {
-            if (!m_loudness.bNormalize || MeasureLoudness(job, nIndex)) {
-                ConvertJob(job, nIndex);
+            reader.UseJob(job);
+            reader.Open(job.GetSourcePath(), JobFormat());
+            bOpen = reader.IsOpen();
+            if (bOpen) {
+                job.SetFramesToConvert(reader.m_nFramesToConvert);
+            } else {
+                // Nothing to decode: no output file is made, the reader's reason stands for the job.
+                FailJob(job, reader.m_strLastError.empty() ? "Can not find audio in you Media file!"
+                                                           : reader.m_strLastError);
             }
         } catch (const std::exception &e) {
             FailJob(job, e.what());
         } catch (...) {
             FailJob(job, kUnknownFailure);
         }
+        // Every job passes its turn, opened or not, so the next one never waits for ever.
+        if (FixesSettingsInTurn()) {
+            FixSettingsInTurn(job, reader, nJob, bOpen);
+        }
+        if (bOpen) {
+            try {
+                if (!bNormalize || MeasureLoudness(job, reader, nIndex)) {
+                    ConvertJob(job, reader, nIndex);
+                }
+            } catch (const std::exception &e) {
+                FailJob(job, e.what());
+            } catch (...) {
+                FailJob(job, kUnknownFailure);
+            }
+        }
     }
-    job.Close();
-    Notify(NOTICE_JOB_ENDED, 0, nIndex);
+    // The reader is gone, and with it the source's decoder, before anyone learns the job has ended.
+    job.End();
+    Notify(NOTICE_JOB_ENDED, nIndex);
 }
 
-bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &job, int nFrames, std::vector<float> &scratch) {
+bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames, std::vector<float> &scratch) {
     const auto nCount = static_cast<size_t>(nFrames);
-    const uint8_t *pBytes = job.m_pBuffer.get();
+    const uint8_t *pBytes = reader.m_pBuffer.get();
     // The buffer is the reader's own, allocated by new[], so it is aligned for either sample type.
-    if (job.m_wfx.wFormatTag == kWaveFormatFloat) {
+    if (reader.m_wfx.wFormatTag == kWaveFormatFloat) {
         return meter.AddFloat(reinterpret_cast<const float *>(pBytes), nCount);
     }
-    if (job.m_nBytesPerSample == 2) {
+    if (reader.m_nBytesPerSample == 2) {
         return meter.AddShort(reinterpret_cast<const int16_t *>(pBytes), nCount);
     }
-    scratch.resize(nCount * static_cast<size_t>(job.m_nChannels));
+    scratch.resize(nCount * static_cast<size_t>(reader.m_nChannels));
     for (size_t i = 0; i < scratch.size(); ++i) {
         scratch[i] = static_cast<float>(pBytes[i] - 128) * (1.0f / 128.0f);
     }
     return meter.AddFloat(scratch.data(), nCount);
 }
 
-bool WriterThread::MeasureLoudness(AudioStreamReader &job, int32_t nJob) {
+bool WriterThread::MeasureLoudness(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
     // Levelling reads the source twice, and a pipe or a device gives its stream only once: the second
     // open would wait for a writer that is gone.
     struct stat info {};
-    if (::stat(job.m_strSourcePath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (::stat(job.GetSourcePath().c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         FailJob(job, kPipeReadOnce);
         return false;
     }
     LoudnessMeter meter;
-    if (!meter.Start(job.m_nChannels, job.m_nSampleRate)) {
+    if (!meter.Start(reader.m_nChannels, reader.m_nSampleRate)) {
         FailJob(job, kMeterFailure);
         return false;
     }
     std::vector<float> widened;
-    int n = job.ReadChunk();
+    int n = reader.ReadChunk();
     while (n > 0) {
-        if (!MeterReaderChunk(meter, job, n, widened)) {
+        if (!MeterReaderChunk(meter, reader, n, widened)) {
             FailJob(job, kMeterFailure);
             return false;
         }
-        Notify(NOTICE_PROGRESS, n, nJob);
+        CountChunk(job, reader, static_cast<uint32_t>(n));
         if (IsStopRequested()) {
             // Nothing has been written yet; a file cut short before its second pass would only be
             // a wrongly levelled fragment.
             FailJob(job, kStoppedWhileMeasuring);
             return false;
         }
-        n = job.ReadChunk();
+        n = reader.ReadChunk();
     }
     if (n < 0) {
-        FailJob(job, job.m_strLastError);
+        FailJob(job, reader.m_strLastError);
         return false;
     }
-    const double dGain = NormalizingGain(meter.Finish(), m_loudness.dTargetLufs);
-    job.m_nPassesDone = 1;
+    const double dGain = NormalizingGain(meter.Finish(), SettingsOf(nJob).loudness.dTargetLufs);
+    job.StartPass(1);
     // The reader reads its range once: the second pass opens it afresh, at the same selection.
-    job.Close();
-    if (!job.Open(job.m_strSourcePath, JobFormat())) {
-        FailJob(job, job.m_strLastError);
+    reader.Close();
+    if (!reader.Open(job.GetSourcePath(), JobFormat())) {
+        FailJob(job, reader.m_strLastError);
         return false;
     }
-    job.SetGain(dGain);
+    reader.SetGain(dGain);
     return true;
 }

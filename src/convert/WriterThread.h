@@ -4,55 +4,65 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "convert/AudioStreamReader.h"
+#include "convert/ConversionJob.h"
 #include "convert/ConversionNotice.h"
+#include "convert/JobSettings.h"
 #include "convert/Loudness.h"
 
-// What the WAV and MP3 writers share: a batch run by up to GetJobsAtOnce() workers side by side, each
-// converting one whole job at a time (its own decoder, encoder and output file), taking the jobs in
-// list order; the stop and running flags, the notices and the last failure text. Start, Stop,
-// IsRunning and Wait are called on the window thread; the jobs are converted, and the notices sent, on
-// the workers, one notice at a time.
-//
-// A batch always ends with NOTICE_BATCH_DONE, after every worker has finished: a job that cannot be
-// converted is recorded (its m_strJobError and the writer's last-error text) and the batch goes on. A
-// job is opened for its turn by its worker (unless it is open already) and closed after it, so open
-// files and decoders grow with the number of workers, never with the list. The jobs belong to the
-// caller and must stay alive until the batch has ended.
-//
-// What a file comes out as never depends on how the workers are timed: each job fixes its settings
-// (FixJobSettings) only after the job before it in the list has fixed its own, and a job that does its
-// work in tasks (RunTasks) has them taken by whichever workers are free, its own among them, the
-// tasks' results being the same wherever they ran.
 // Adds the first nFrames frames of the reader's last chunk to the meter, whatever their sample format;
 // scratch holds widened 8-bit samples between calls. False when the meter refuses them.
 bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames, std::vector<float> &scratch);
 
+// What the WAV and MP3 writers share: a batch run by up to GetJobsAtOnce() workers side by side, each
+// converting one whole job at a time (its own reader, encoder and output file), taking the jobs in list
+// order; the stop and running flags, the settings the jobs start with, the notices and the last
+// failure text. Start, Stop, IsRunning, Wait and the setters are called on the owner's (window's)
+// thread; the jobs are converted, and the notices sent, on the workers.
+//
+// No worker ever waits for the owner's thread: the progress of each job is kept in the job's own
+// atomics for the owner to read when it likes, and the only notices, a job's end and the batch's end,
+// must return at once. A batch always ends with NOTICE_BATCH_DONE, after every worker has finished: a
+// job that cannot be converted is recorded (its failure text and the writer's last-error text) and the
+// batch goes on. Each job gets a reader of its own when its turn comes, dropped after it, so open files
+// and decoders grow with the number of workers, never with the list. The jobs belong to the caller and
+// must stay alive until the batch has ended.
+//
+// Each job copies the published settings as it is taken (JobSettings): a change published during a
+// batch reaches the jobs taken after it. What a file comes out as never depends on how the workers are
+// timed: each job fixes its settings (FixJobSettings) only after the job before it in the list has
+// fixed its own, and a job that does its work in tasks (RunTasks) has them taken by whichever workers
+// are free, its own among them, the tasks' results being the same wherever they ran.
 class WriterThread {
 public:
     WriterThread(const WriterThread &) = delete;
     WriterThread &operator=(const WriterThread &) = delete;
     virtual ~WriterThread();
 
+    // Before Start: where the job and batch ends are told.
     void SetNotify(ConversionNotifyProc pfnNotify, void *pContext);
     // How many jobs the next batches convert at once; 0 (the default) means one per processor this
     // process may run on. 1 converts one file after the other.
     void SetJobsAtOnce(int nJobs) { m_nJobsAtOnce = nJobs < 0 ? 0 : nJobs; }
     int GetJobsAtOnce() const;
-    // Whether the next batches measure each job's loudness first and convert it with the one gain
-    // that brings it to the target (the progress then runs once over both passes).
-    void SetLoudnessTarget(const LoudnessTarget &target) { m_nextLoudness = target; }
+    // Whether the jobs taken from now on measure their loudness first and are converted with the one
+    // gain that brings them to the target (the progress then runs once over both passes); also during
+    // a batch.
+    void SetLoudnessTarget(const LoudnessTarget &target);
     // Requests the end of the batch: every running file is finished short but well-formed, no further
     // job is started. Returns at once.
     void Stop();
-    // 1 from Start until the NOTICE_BATCH_DONE callback has returned.
+    // 1 from Start until the NOTICE_BATCH_DONE notice has been sent.
     int IsRunning() const { return m_bRunning.load() ? 1 : 0; }
-    // Waits for the worker threads of the last batch to end. Never call it from the notice callback.
+    // Waits for the worker threads of the last batch to end; they wait for nobody, so this returns once
+    // the running files are done (at once after a Stop but for the chunks under way). Never call it
+    // from the notice callback.
     void Wait();
     std::string GetLastError() const;
 
@@ -64,22 +74,22 @@ protected:
 
     // Starts the batch on the jobs: 0 when it runs, 1 when it could not be started (also while a
     // batch still runs).
-    int StartJobs(const std::vector<AudioStreamReader *> &jobs);
+    int StartJobs(const std::vector<ConversionJob *> &jobs);
     // Derived destructors call this first, so no job runs while the derived part is being destroyed.
     void Shutdown();
 
     // The sample format the writer's jobs are opened in.
     virtual PcmSampleFormat JobFormat() const = 0;
-    // Converts one opened job on a worker; nJob is its index for the notices. May run on several
-    // workers at once for different jobs.
-    virtual void ConvertJob(AudioStreamReader &job, int32_t nJob) = 0;
+    // Converts one job on a worker from its opened reader; nJob is its index in the batch. May run on
+    // several workers at once for different jobs.
+    virtual void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) = 0;
     // Fixes what the opened job is converted with, on its worker, in list order: called for job n only
     // after it has returned for every opened job before n. Must not wait for anything but its own work.
     // Whether FixJobSettings does anything, so that jobs wait for their turn only where it matters:
     // a job whose source is slow to open then holds up no other writer's jobs.
     virtual bool FixesSettingsInTurn() const { return false; }
-    virtual void FixJobSettings(AudioStreamReader &job, int32_t nJob) {
-        (void)job;
+    virtual void FixJobSettings(const AudioStreamReader &reader, int32_t nJob) {
+        (void)reader;
         (void)nJob;
     }
     // How many workers one job can keep busy through RunTasks, for sizing the batch's workers.
@@ -90,13 +100,19 @@ protected:
     // program.
     void RunTasks(int nTasks, const std::function<void(int)> &fnTask);
 
-    void Notify(int32_t nKind, int32_t nValue, int32_t nJob);
     bool IsStopRequested() const { return m_bStop.load(); }
     void SetLastError(const std::string &strText);
     // Records why the job gave no complete output.
-    void FailJob(AudioStreamReader &job, const std::string &strText);
-    // The running batch's loudness choice, fixed at its start.
-    const LoudnessTarget &RunningLoudness() const { return m_loudness; }
+    void FailJob(ConversionJob &job, const std::string &strText);
+    // Counts a chunk the reader gave for the job's progress.
+    static void CountChunk(ConversionJob &job, const AudioStreamReader &reader, uint32_t nFrames);
+    // The settings job nJob started with; on its worker, or on a worker running one of its tasks.
+    const JobSettings &SettingsOf(int32_t nJob) const { return *m_jobSettings[static_cast<size_t>(nJob)]; }
+
+    // The settings jobs taken from now on copy, and what guards them. A derived writer changes them
+    // under the lock only (its write-back of what its jobs did to the owner's record).
+    std::mutex m_settingsMutex;
+    std::shared_ptr<const JobSettings> m_pPublished = std::make_shared<const JobSettings>();  // under m_settingsMutex
 
 private:
     // The tasks of one RunTasks call, under m_taskMutex.
@@ -112,19 +128,25 @@ private:
     // Takes tasks of other workers' jobs until no worker has a job of its own left.
     void HelpWithTasks();
     static void RunTask(const TaskGroup &group, int nTask);
+    void Notify(int32_t nKind, int32_t nJob);
+    // Takes the next job of the list with the settings published at that moment; false when none is left.
+    bool TakeJob(size_t &nJob);
     // The one place that owns a job's life: open for its turn, fix its settings in list order,
     // convert, close, tell.
     void RunJob(size_t nJob);
     // Waits until every job before nJob has fixed its settings, fixes the job's own when it is open
     // (a failure there fails the job and clears bOpen) and lets the next job fix its own.
-    void FixSettingsInTurn(AudioStreamReader &job, size_t nJob, bool &bOpen);
+    void FixSettingsInTurn(ConversionJob &job, const AudioStreamReader &reader, size_t nJob, bool &bOpen);
     // The first pass of a normalised job: measures its range and reopens it with the gain set. False
     // when the job is not to be converted (stopped, or the measuring failed; the job says why).
-    bool MeasureLoudness(AudioStreamReader &job, int32_t nJob);
+    bool MeasureLoudness(ConversionJob &job, AudioStreamReader &reader, int32_t nJob);
 
     const char *m_szStartFailure;
-    std::vector<AudioStreamReader *> m_jobs;
-    std::atomic<size_t> m_nNextJob{0};
+    std::vector<ConversionJob *> m_jobs;
+    // Per job, what it started with: entry n is written by the worker that takes job n, before it is
+    // read (by that worker and its tasks).
+    std::vector<std::shared_ptr<const JobSettings>> m_jobSettings;
+    size_t m_nNextJob = 0;  // under m_settingsMutex
     std::mutex m_turnMutex;
     std::condition_variable m_turnPassed;
     size_t m_nSettingsTurn = 0;  // under m_turnMutex: the job whose settings are fixed next
@@ -133,11 +155,8 @@ private:
     std::vector<TaskGroup *> m_taskGroups;  // under m_taskMutex: groups with tasks not yet taken
     int m_nWorkersWithJobs = 0;             // under m_taskMutex: workers that may still take a job
     int m_nJobsAtOnce = 0;
-    LoudnessTarget m_nextLoudness;
-    LoudnessTarget m_loudness;  // the running batch's, fixed at its start
     ConversionNotifyProc m_pfnNotify = nullptr;
     void *m_pNotifyContext = nullptr;
-    std::mutex m_notifyMutex;  // one notice at a time, from whichever worker
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bRunning{false};
     std::thread m_thread;

@@ -2,6 +2,7 @@
 set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ConversionJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Loudness.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp

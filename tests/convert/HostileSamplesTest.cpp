@@ -13,7 +13,7 @@
 #include <limits>
 #include <random>
 
-#include "convert/AudioStreamReader.h"
+#include "convert/ConversionJob.h"
 #include "convert/Mp3WriterThread.h"
 #include "support/MediaFactory.h"
 
@@ -59,12 +59,11 @@ std::string Encode(const std::string &strSource, const std::string &strOut, int 
     Mp3WriterThread writer;
     writer.SetJobsAtOnce(nJobs);
     writer.SetSplitAfterSeconds(bDivide ? kSplitSeconds : 0);
-    AudioStreamReader job;
-    job.FixSelection(strSource);
-    job.m_strOutputPath = strOut;
+    ConversionJob job(strSource, strOut);
+    job.FixSelection();
     EXPECT_EQ(writer.Start({&job}, settings), 0);
     writer.Wait();
-    return job.m_strJobError;
+    return job.GetError();
 }
 
 TEST(HostileSamples, NonFiniteAndFarOverFullScaleSamplesConvertInOnePieceAndInParts) {

@@ -6,61 +6,63 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "ScriptedDecoder.h"
 #include "clips/CutInfo.h"
-#include "convert/AudioStreamReader.h"
+#include "convert/ConversionJob.h"
 #include "convert/ConversionNotice.h"
 
-// Jobs over scripted decoders, and a recorder for the notices a writer sends.
+// Jobs over scripted decoders, and a recorder for the ends a writer tells.
 struct JobSet {
     std::vector<std::shared_ptr<DecoderScript>> scripts;
-    std::vector<std::unique_ptr<AudioStreamReader>> jobs;
+    std::vector<std::unique_ptr<ConversionJob>> jobs;
 
-    // A job whose source is strSource (its cut-info is read from there), written to strOutput.
-    AudioStreamReader &Add(const std::string &strSource, const std::string &strOutput,
-                           std::shared_ptr<DecoderScript> pScript = std::make_shared<DecoderScript>()) {
+    // A job whose source is strSource (its cut-info is read from there now), written to strOutput.
+    ConversionJob &Add(const std::string &strSource, const std::string &strOutput,
+                       std::shared_ptr<DecoderScript> pScript = std::make_shared<DecoderScript>()) {
         scripts.push_back(pScript);
-        jobs.push_back(std::make_unique<AudioStreamReader>(ScriptedFactory(pScript)));
-        jobs.back()->Open(strSource);
-        jobs.back()->m_strOutputPath = strOutput;
+        jobs.push_back(std::make_unique<ConversionJob>(strSource, strOutput, ScriptedFactory(pScript)));
+        jobs.back()->FixSelection();
         return *jobs.back();
     }
-    std::vector<AudioStreamReader *> Pointers() const {
-        std::vector<AudioStreamReader *> pointers;
+    std::vector<ConversionJob *> Pointers() const {
+        std::vector<ConversionJob *> pointers;
         for (const auto &pJob : jobs) {
             pointers.push_back(pJob.get());
         }
         return pointers;
     }
+    // Frames converted in the last pass of each job that was taken, in job order.
+    std::vector<uint64_t> FramesPerJob() const {
+        std::vector<uint64_t> frames;
+        for (const auto &pJob : jobs) {
+            if (pJob->GetState() != ConversionJob::State::Waiting) {
+                frames.push_back(pJob->GetProgress().nFramesDone);
+            }
+        }
+        return frames;
+    }
 };
 
+// The notices come from several workers at once.
 struct NoticeRecorder {
-    std::vector<ConversionNotice> notices;
+    std::mutex mutex;
+    std::vector<ConversionNotice> notices;  // under mutex
     std::function<void(const ConversionNotice &)> onNotice;
 
     static int Proc(void *pContext, const ConversionNotice *pNotice) {
         auto *pSelf = static_cast<NoticeRecorder *>(pContext);
-        pSelf->notices.push_back(*pNotice);
+        {
+            std::lock_guard lock(pSelf->mutex);
+            pSelf->notices.push_back(*pNotice);
+        }
         if (pSelf->onNotice) {
             pSelf->onNotice(*pNotice);
         }
         return 1;
-    }
-    // Frames reported for each job that started, in job order.
-    std::vector<uint64_t> FramesPerJob() const {
-        std::vector<uint64_t> frames;
-        for (const ConversionNotice &notice : notices) {
-            if (notice.nKind == NOTICE_JOB_STARTED) {
-                frames.resize(std::max<size_t>(frames.size(), static_cast<size_t>(notice.nJob) + 1));
-            } else if (notice.nKind == NOTICE_PROGRESS && notice.nJob >= 0 &&
-                       static_cast<size_t>(notice.nJob) < frames.size()) {
-                frames[static_cast<size_t>(notice.nJob)] += static_cast<uint64_t>(notice.nValue);
-            }
-        }
-        return frames;
     }
 };
 

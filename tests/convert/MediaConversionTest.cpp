@@ -78,16 +78,15 @@ protected:
         if (pSelection) {
             EXPECT_TRUE(WriteCutInfo(strSource, *pSelection));
         }
-        AudioStreamReader job;
-        EXPECT_TRUE(job.Open(strSource)) << job.m_strLastError;
-        job.m_strOutputPath = s_pMedia->PathOf(strOut);
+        ConversionJob job(strSource, s_pMedia->PathOf(strOut));
+        job.FixSelection();
         // The samples are compared here; a video's title would add an INFO chunk before them.
-        job.m_bWriteTags = false;
+        job.SetWriteTags(false);
         WavWriterThread writer;
         EXPECT_EQ(writer.Start({&job}), 0);
         writer.Wait();
-        EXPECT_EQ(job.m_strJobError, "");
-        const std::string strBytes = ReadFileBytes(job.m_strOutputPath);
+        EXPECT_EQ(job.GetError(), "");
+        const std::string strBytes = ReadFileBytes(job.GetOutputPath());
         const int nOutChannels = std::min(kind.nChannels, 2);
         EXPECT_EQ(ReadU16(strBytes, 22), nOutChannels);
         EXPECT_EQ(ReadU32(strBytes, 24), static_cast<uint32_t>(kind.nSampleRate));
@@ -174,14 +173,12 @@ TEST(BrokenMedia, DamageInTheMiddleIsSkippedNotFatal) {
         strBytes[i] = static_cast<char>(i * 13);
     }
     media.MakeRaw("damaged.mpg", strBytes);
-    AudioStreamReader job;
-    ASSERT_TRUE(job.Open(strSource)) << job.m_strLastError;
-    job.m_strOutputPath = media.PathOf("damaged.wav");
+    ConversionJob job(strSource, media.PathOf("damaged.wav"));
     WavWriterThread writer;
     ASSERT_EQ(writer.Start({&job}), 0);
     writer.Wait();
-    EXPECT_EQ(job.m_strJobError, "");
-    const size_t nFrames = (ReadFileBytes(job.m_strOutputPath).size() - 44) / 4;
+    EXPECT_EQ(job.GetError(), "");
+    const size_t nFrames = (ReadFileBytes(job.GetOutputPath()).size() - 44) / 4;
     EXPECT_GT(nFrames, 5u * 44100u) << "the audio after the damage is still converted";
 }
 
@@ -189,22 +186,21 @@ TEST(RealMp3, SelectionOfAVideoDecodesToTheSelectedFramesAtTheChosenSettings) {
     MediaFactory media;
     const std::string strSource = media.MakeTone("talk.mp4", 5, 44100, 6, {"-c:a", "aac"}, true);
     ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{500, 150, 400}));
-    AudioStreamReader job;
-    job.FixSelection(strSource);  // opened by the writer for its turn, in the encoder's float format
-    job.m_strOutputPath = media.PathOf("talk.mp4.mp3");
+    ConversionJob job(strSource, media.PathOf("talk.mp4.mp3"));
+    job.FixSelection();  // opened by the writer for its turn, in the encoder's float format
     EncoderSettings settings;
     settings.m_iBitrate = 96;
     settings.m_iSampleRate = 44100;  // left to itself, the encoder resamples 96 kbps to 32 kHz
     Mp3WriterThread writer;
     ASSERT_EQ(writer.Start({&job}, settings), 0);
     writer.Wait();
-    EXPECT_EQ(job.m_strJobError, "");
-    const auto stream = ProbeStream(job.m_strOutputPath);
+    EXPECT_EQ(job.GetError(), "");
+    const auto stream = ProbeStream(job.GetOutputPath());
     EXPECT_EQ(stream.at("codec_name"), "mp3");
     EXPECT_EQ(stream.at("sample_rate"), "44100");
     EXPECT_EQ(stream.at("channels"), "2");
     EXPECT_EQ(stream.at("bit_rate"), "96000");
-    EXPECT_EQ(DecodeS16(job.m_strOutputPath).size(), 110250u * 4);
+    EXPECT_EQ(DecodeS16(job.GetOutputPath()).size(), 110250u * 4);
 }
 
 TEST(RealMp3, SelectionPastAnUnderestimatedVbrLengthIsTheSelectedPart) {
@@ -216,14 +212,13 @@ TEST(RealMp3, SelectionPastAnUnderestimatedVbrLengthIsTheSelectedPart) {
                    {"-ac", "2", "-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0"});
     ASSERT_LT(std::stod(ProbeFormat(strSource).at("duration")), 15.0) << "the container must underestimate";
     ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{2004, 1300, 1500}));
-    AudioStreamReader job;
-    job.FixSelection(strSource);
-    job.m_strOutputPath = media.PathOf("vbr.mp3.wav");
+    ConversionJob job(strSource, media.PathOf("vbr.mp3.wav"));
+    job.FixSelection();
     WavWriterThread writer;
     ASSERT_EQ(writer.Start({&job}), 0);
     writer.Wait();
-    EXPECT_EQ(job.m_strJobError, "");
-    const std::string strData = ReadFileBytes(job.m_strOutputPath).substr(44);
+    EXPECT_EQ(job.GetError(), "");
+    const std::string strData = ReadFileBytes(job.GetOutputPath()).substr(44);
     EXPECT_EQ(strData.size(), 200u * 441 * 4) << "13 s to 15 s, not the whole clip";
     EXPECT_TRUE(strData == DecodeS16(strSource).substr(1300u * 441 * 4, 200u * 441 * 4));
 }

@@ -38,37 +38,56 @@ struct Encode {
     uint32_t nFramesToConvert = 0;
 };
 
+// The media decoder, asking onFill before each fill whether the batch is to be stopped there.
+class WatchedDecoder : public IAudioDecoder {
+public:
+    WatchedDecoder(std::unique_ptr<IAudioDecoder> pInner, std::function<void()> onFill)
+        : m_pInner(std::move(pInner)), m_onFill(std::move(onFill)) {}
+    int OpenFile(const std::string &strPath) override { return m_pInner->OpenFile(strPath); }
+    int GetDuration(int64_t &llDuration) override { return m_pInner->GetDuration(llDuration); }
+    int GetFormat(WaveFormat &wfx) override { return m_pInner->GetFormat(wfx); }
+    int Run() override { return m_pInner->Run(); }
+    int Seek(int64_t llTime) override { return m_pInner->Seek(llTime); }
+    int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override {
+        m_onFill();
+        return m_pInner->Fill(pBuffer, nFrames, nFilled);
+    }
+    double GetReadFraction() const override { return m_pInner->GetReadFraction(); }
+    std::string GetFailureText() const override { return m_pInner->GetFailureText(); }
+    void SetAudioTrack(int nTrack, bool bStrict) override { m_pInner->SetAudioTrack(nTrack, bStrict); }
+
+private:
+    std::unique_ptr<IAudioDecoder> m_pInner;
+    std::function<void()> m_onFill;
+};
+
 Encode RunWriter(const std::string &strSource, const std::string &strOut, const EncoderSettings &settings,
                  int nJobs, double dSplitSeconds, bool bStopEarly = false, const LoudnessTarget &loudness = {}) {
-    EncoderSettings live(settings);
     Mp3WriterThread writer;
     writer.SetLoudnessTarget(loudness);
-    NoticeRecorder recorder;
-    writer.SetNotify(&NoticeRecorder::Proc, &recorder);
-    AudioStreamReader job;
+    ConversionJob *pJob = nullptr;
+    AudioDecoderFactory factory = CreateMediaAudioDecoder;
     if (bStopEarly) {
         // Halfway through: every part is running by then, and even a first part that the others left
         // behind holds enough frames for a decoder to recognise the stream.
-        uint64_t llReported = 0;
-        recorder.onNotice = [&writer, &job, llReported](const ConversionNotice &notice) mutable {
-            if (notice.nKind == NOTICE_PROGRESS) {
-                llReported += static_cast<uint64_t>(notice.nValue);
-                if (llReported * 2 >= job.m_nFramesToConvert) {
+        factory = [&writer, &pJob](PcmSampleFormat format) -> std::unique_ptr<IAudioDecoder> {
+            return std::make_unique<WatchedDecoder>(CreateMediaAudioDecoder(format), [&writer, &pJob] {
+                const ConversionJob::Progress progress = pJob->GetProgress();
+                if (progress.nFramesToConvert > 0 && uint64_t{progress.nFramesDone} * 2 >= progress.nFramesToConvert) {
                     writer.Stop();
                 }
-            }
+            });
         };
     }
+    ConversionJob job(strSource, strOut, factory);
+    pJob = &job;
     writer.SetJobsAtOnce(nJobs);
     writer.SetSplitAfterSeconds(dSplitSeconds);
-    job.FixSelection(strSource);
-    job.m_strOutputPath = strOut;
-    EXPECT_EQ(writer.Start({&job}, live), 0);
+    job.FixSelection();
+    EXPECT_EQ(writer.Start({&job}, settings), 0);
     writer.Wait();
-    Encode encode{strOut, job.m_strJobError, 0, job.m_nFramesToConvert};
-    const std::vector<uint64_t> frames = recorder.FramesPerJob();
-    encode.nProgressFrames = frames.empty() ? 0 : frames[0];
-    return encode;
+    const ConversionJob::Progress progress = job.GetProgress();
+    return Encode{strOut, job.GetError(), progress.nFramesDone, progress.nFramesToConvert};
 }
 
 std::vector<int16_t> Samples(const std::string &strBytes) {
@@ -363,20 +382,20 @@ TEST_F(Mp3PartsJobTest, AStopAfterTheEarlierPartsFinishedKeepsThemAndTheStoppedP
         writer.Stop();
     };
     JobSet set;
-    AudioStreamReader &job = set.Add(m_media.PathOf("scripted.avi"), m_media.PathOf("held.mp3"), pScript);
+    ConversionJob &job = set.Add(m_media.PathOf("scripted.avi"), m_media.PathOf("held.mp3"), pScript);
     EncoderSettings settings;
     writer.SetJobsAtOnce(kParts);
     writer.SetSplitAfterSeconds(kSplitSeconds);
     ASSERT_EQ(writer.Start(set.Pointers(), settings), 0);
     writer.Wait();
     ASSERT_TRUE(pScript->bHookCalled);
-    ASSERT_EQ(job.m_strJobError, "");
-    EXPECT_EQ(FfmpegComplaints(job.m_strOutputPath), "");
-    EXPECT_EQ(Mp3valComplaints(job.m_strOutputPath), "");
-    const FrameWalk walk = WalkFrames(ReadFileBytes(job.m_strOutputPath));
+    ASSERT_EQ(job.GetError(), "");
+    EXPECT_EQ(FfmpegComplaints(job.GetOutputPath()), "");
+    EXPECT_EQ(Mp3valComplaints(job.GetOutputPath()), "");
+    const FrameWalk walk = WalkFrames(ReadFileBytes(job.GetOutputPath()));
     ASSERT_TRUE(walk.bValid);
     EXPECT_EQ(walk.llHeaderFrames, static_cast<int64_t>(walk.bitrates.size()));
-    const std::vector<int16_t> stopped = Samples(DecodeS16(job.m_strOutputPath));
+    const std::vector<int16_t> stopped = Samples(DecodeS16(job.GetOutputPath()));
     // The reader fills ahead of the encoder, so the stop lands a little before the held frame.
     EXPECT_GT(stopped.size() / 2, llStopAt - 44100);
     EXPECT_LT(stopped.size() / 2, llFrames);

@@ -102,13 +102,13 @@ TEST_F(Mp3WriterTest, SelectionDecodesToExactlyTheSelectedFrames) {
     m_jobs.Add(PathOf("a.avi"), PathOf("a.mp3"), pScript);
     Mp3WriterThread writer;
     Run(writer);
-    EXPECT_TRUE(m_jobs.jobs[0]->m_strJobError.empty());
+    EXPECT_TRUE(m_jobs.jobs[0]->GetError().empty());
     EXPECT_EQ(DecodeS16(PathOf("a.mp3")).size(), 110250u * 4);
     auto stream = ProbeStream(PathOf("a.mp3"));
     EXPECT_EQ(stream["sample_rate"], "44100");
     EXPECT_EQ(stream["channels"], "2");
     EXPECT_EQ(stream["bit_rate"], "128000");
-    EXPECT_EQ(m_recorder.FramesPerJob(), std::vector<uint64_t>{110250});
+    EXPECT_EQ(m_jobs.FramesPerJob(), std::vector<uint64_t>{110250});
 }
 
 TEST_F(Mp3WriterTest, HeaderBitsAndChannelModeFollowTheSettings) {
@@ -127,7 +127,7 @@ TEST_F(Mp3WriterTest, HeaderBitsAndChannelModeFollowTheSettings) {
     m_settings.m_iChannelMode = kChannelModeStereo;
     m_settings.m_iBitrate = 192;
     m_jobs = JobSet();
-    m_recorder = NoticeRecorder();
+    m_recorder.notices.clear();
     m_jobs.Add(PathOf("a.avi"), PathOf("flags.mp3"));
     Run(writer);
     header = SecondFrameHeader(PathOf("flags.mp3"));
@@ -142,7 +142,7 @@ TEST_F(Mp3WriterTest, HeaderBitsAndChannelModeFollowTheSettings) {
 TEST_F(Mp3WriterTest, VbrAndHeaderFrameFollowTheSettings) {
     const auto firstFrame = [&](const std::string &strName) {
         m_jobs = JobSet();
-        m_recorder = NoticeRecorder();
+        m_recorder.notices.clear();
         m_jobs.Add(PathOf("a.avi"), PathOf(strName));
         Mp3WriterThread writer;
         Run(writer);
@@ -170,7 +170,7 @@ TEST_F(Mp3WriterTest, AutoRateOnALowRateSourceCapsTheBitrateInTheSharedSettings)
     Mp3WriterThread writer;
     Run(writer);
     EXPECT_EQ(m_settings.m_iBitrate, 192) << "written back on the record's own thread only";
-    writer.WriteBackSettings();
+    EXPECT_TRUE(writer.WriteBackSettings(m_settings));
     EXPECT_EQ(m_settings.m_iBitrate, 64);
     EXPECT_EQ(SecondFrameHeader(PathOf("low.mp3")).nBitrate, 64);
     EXPECT_EQ(SecondFrameHeader(PathOf("high.mp3")).nBitrate, 64) << "later files keep the lowered value";
@@ -195,21 +195,19 @@ TEST_F(Mp3WriterTest, EmptyRangeStillGivesAFile) {
     m_jobs.Add(PathOf("a.avi"), PathOf("a.mp3"));
     Mp3WriterThread writer;
     Run(writer);
-    EXPECT_TRUE(m_jobs.jobs[0]->m_strJobError.empty());
+    EXPECT_TRUE(m_jobs.jobs[0]->GetError().empty());
     EXPECT_TRUE(fs::exists(PathOf("a.mp3")));
-    EXPECT_EQ(m_recorder.FramesPerJob(), std::vector<uint64_t>{0});
+    EXPECT_EQ(m_jobs.FramesPerJob(), std::vector<uint64_t>{0});
 }
 
 TEST_F(Mp3WriterTest, StopLeavesACompleteShortFileAndNoLaterFiles) {
-    m_jobs.Add(PathOf("a.avi"), PathOf("a.mp3"));
-    m_jobs.Add(PathOf("b.avi"), PathOf("b.mp3"));
     Mp3WriterThread writer;
-    int nProgress = 0;
-    m_recorder.onNotice = [&](const ConversionNotice &notice) {
-        if (notice.nKind == NOTICE_PROGRESS && ++nProgress == 5) {
-            writer.Stop();
-        }
-    };
+    auto pStopping = std::make_shared<DecoderScript>();
+    // Stops while the sixth chunk is being read, which the encoder then never gets.
+    pStopping->llHookAtFrame = 5000;
+    pStopping->onFrameReached = [&writer] { writer.Stop(); };
+    m_jobs.Add(PathOf("a.avi"), PathOf("a.mp3"), pStopping);
+    m_jobs.Add(PathOf("b.avi"), PathOf("b.mp3"));
     Run(writer);
     EXPECT_EQ(DecodeS16(PathOf("a.mp3")).size(), 5000u * 4) << "flushed and tagged: exactly what was encoded";
     EXPECT_FALSE(fs::exists(PathOf("b.mp3")));
@@ -225,11 +223,11 @@ TEST_F(Mp3WriterTest, FailuresAreRecordedPerJobAndLeaveNoFile) {
     m_jobs.Add(PathOf("d.avi"), PathOf("d.mp3"));
     Mp3WriterThread writer;
     Run(writer);
-    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "Cannot create output file");
-    EXPECT_EQ(m_jobs.jobs[1]->m_strJobError, "Cannot update audio sample");
+    EXPECT_EQ(m_jobs.jobs[0]->GetError(), "Cannot create output file");
+    EXPECT_EQ(m_jobs.jobs[1]->GetError(), "Cannot update audio sample");
     EXPECT_FALSE(fs::exists(PathOf("b.mp3")));
-    EXPECT_EQ(m_jobs.jobs[2]->m_strJobError, "Error writing mp3 output");
-    EXPECT_TRUE(m_jobs.jobs[3]->m_strJobError.empty());
+    EXPECT_EQ(m_jobs.jobs[2]->GetError(), "Error writing mp3 output");
+    EXPECT_TRUE(m_jobs.jobs[3]->GetError().empty());
     EXPECT_EQ(DecodeS16(PathOf("d.mp3")).size(), 44100u * 4);
 }
 
@@ -300,10 +298,8 @@ TEST_F(Mp3WriterTest, MonoKeepsTheChosenChannelOfARealSource) {
     for (int32_t iSource : {kMonoSourceMerge, kMonoSourceLeft, kMonoSourceRight}) {
         m_settings.m_iMonoSource = iSource;
         m_jobs = JobSet();
-        m_jobs.jobs.push_back(std::make_unique<AudioStreamReader>());
-        ASSERT_TRUE(m_jobs.jobs.back()->Open(strSource)) << m_jobs.jobs.back()->m_strLastError;
         const std::string strOut = PathOf("mono" + std::to_string(iSource) + ".mp3");
-        m_jobs.jobs.back()->m_strOutputPath = strOut;
+        m_jobs.jobs.push_back(std::make_unique<ConversionJob>(strSource, strOut));
         Mp3WriterThread writer;
         Run(writer);
         EXPECT_EQ(ProbeStream(strOut)["channels"], "1");

@@ -51,10 +51,7 @@ protected:
     void AddJobs(int nCount, const char *szExtension) {
         for (int i = 0; i < nCount; ++i) {
             const std::string strName = "clip" + std::to_string(i);
-            m_jobs.scripts.push_back(m_pScript);
-            m_jobs.jobs.push_back(std::make_unique<AudioStreamReader>(ScriptedFactory(m_pScript)));
-            m_jobs.jobs.back()->FixSelection(PathOf(strName + ".avi"));
-            m_jobs.jobs.back()->m_strOutputPath = PathOf(strName + szExtension);
+            m_jobs.Add(PathOf(strName + ".avi"), PathOf(strName + szExtension), m_pScript);
         }
     }
 
@@ -65,10 +62,8 @@ protected:
                                           double dSplitSeconds) {
         m_jobs = JobSet();
         for (size_t i = 0; i < scripts.size(); ++i) {
-            m_jobs.scripts.push_back(scripts[i]);
-            m_jobs.jobs.push_back(std::make_unique<AudioStreamReader>(ScriptedFactory(scripts[i])));
-            m_jobs.jobs.back()->FixSelection(PathOf("clip" + std::to_string(i) + ".avi"));
-            m_jobs.jobs.back()->m_strOutputPath = PathOf("clip" + std::to_string(i) + ".mp3");
+            m_jobs.Add(PathOf("clip" + std::to_string(i) + ".avi"), PathOf("clip" + std::to_string(i) + ".mp3"),
+                       scripts[i]);
         }
         writer.SetJobsAtOnce(nJobs);
         writer.SetSplitAfterSeconds(dSplitSeconds);
@@ -76,8 +71,8 @@ protected:
         writer.Wait();
         std::vector<std::string> outputs;
         for (const auto &pJob : m_jobs.jobs) {
-            EXPECT_EQ(pJob->m_strJobError, "") << pJob->m_strOutputPath;
-            outputs.push_back(ReadFileBytes(pJob->m_strOutputPath));
+            EXPECT_EQ(pJob->GetError(), "") << pJob->GetOutputPath();
+            outputs.push_back(ReadFileBytes(pJob->GetOutputPath()));
         }
         return outputs;
     }
@@ -98,30 +93,25 @@ TEST_F(ParallelWriterTest, StopFinishesEveryRunningFileShortAndStartsNoMore) {
     m_pScript->nRealFrames = 441000;
     m_pScript->llDuration = 100000000;
     m_pScript->nFillsWaitForDecoders = 3;
-    AddJobs(5, ".wav");
     WavWriterThread writer;
+    // Once all three files are being read (the fills wait for three decoders), the first to reach a
+    // tenth of its file stops the batch.
+    m_pScript->llHookAtFrame = 44100;
+    m_pScript->onFrameReached = [&writer] { writer.Stop(); };
+    AddJobs(5, ".wav");
     writer.SetJobsAtOnce(3);
-    std::set<int32_t> reporting;
-    int32_t nStoppingJob = -1;
-    m_recorder.onNotice = [&](const ConversionNotice &notice) {
-        if (notice.nKind == NOTICE_PROGRESS && reporting.insert(notice.nJob).second && reporting.size() == 3) {
-            nStoppingJob = notice.nJob;
-            writer.Stop();
-        }
-    };
     writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
     ASSERT_EQ(writer.Start(m_jobs.Pointers()), 0);
     writer.Wait();
     EXPECT_EQ(m_recorder.notices.back().nKind, NOTICE_BATCH_DONE);
-    const std::vector<uint64_t> frames = m_recorder.FramesPerJob();
+    const std::vector<uint64_t> frames = m_jobs.FramesPerJob();
     ASSERT_EQ(frames.size(), 3u) << "no job starts after the stop";
     for (int i = 0; i < 3; ++i) {
         const std::string strPath = PathOf("clip" + std::to_string(i) + ".wav");
         EXPECT_EQ(WavFrames(strPath), static_cast<int64_t>(frames[i])) << strPath;
-        EXPECT_TRUE(m_jobs.jobs[i]->m_strJobError.empty());
+        EXPECT_LT(frames[i], 441000u) << "finished short";
+        EXPECT_TRUE(m_jobs.jobs[i]->GetError().empty());
     }
-    ASSERT_GE(nStoppingJob, 0);
-    EXPECT_LT(frames[static_cast<size_t>(nStoppingJob)], 441000u) << "finished short";
     EXPECT_FALSE(fs::exists(PathOf("clip3.wav")));
     EXPECT_FALSE(fs::exists(PathOf("clip4.wav")));
     EXPECT_TRUE(HiddenFiles(m_dir.Path()).empty());
@@ -140,21 +130,19 @@ TEST_F(ParallelWriterTest, DecodersNeverOutnumberTheJobsAtOnce) {
     EXPECT_EQ(m_pScript->nMostLiveDecoders, 2);
     EXPECT_EQ(m_pScript->nLiveDecoders, 0);
     EXPECT_EQ(m_pScript->lastFormat, PcmSampleFormat::Float) << "MP3 jobs are opened for float";
-    EXPECT_EQ(m_recorder.FramesPerJob(), std::vector<uint64_t>(6, 44100));
+    EXPECT_EQ(m_jobs.FramesPerJob(), std::vector<uint64_t>(6, 44100));
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(DecodeS16(PathOf("clip" + std::to_string(i) + ".mp3")).size(), 44100u * 4) << i;
     }
-    // Every job's notices come between its start and its end.
-    std::map<int32_t, int> phase;
-    for (const ConversionNotice &notice : m_recorder.notices) {
-        if (notice.nKind == NOTICE_BATCH_DONE) {
-            continue;
-        }
-        const int nExpected = notice.nKind == NOTICE_JOB_STARTED ? 0 : 1;
-        EXPECT_EQ(phase[notice.nJob], nExpected) << "job " << notice.nJob << " kind " << notice.nKind;
-        if (notice.nKind != NOTICE_PROGRESS) {
-            ++phase[notice.nJob];
-        }
+    // Every job ends once, and the batch after all of them.
+    std::map<int32_t, int> ends;
+    for (size_t i = 0; i + 1 < m_recorder.notices.size(); ++i) {
+        EXPECT_EQ(m_recorder.notices[i].nKind, NOTICE_JOB_ENDED);
+        ++ends[m_recorder.notices[i].nJob];
+    }
+    EXPECT_EQ(ends.size(), 6u);
+    for (const auto &[nJob, nEnds] : ends) {
+        EXPECT_EQ(nEnds, 1) << "job " << nJob;
     }
 }
 
@@ -168,8 +156,8 @@ TEST_F(ParallelWriterTest, AJobThatThrowsFailsAloneAndLeavesNoFile) {
     writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
     ASSERT_EQ(writer.Start(m_jobs.Pointers()), 0);
     writer.Wait();
-    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "decoder ran out of memory");
-    EXPECT_FALSE(m_jobs.jobs[0]->IsOpen()) << "the job was closed after its turn";
+    EXPECT_EQ(m_jobs.jobs[0]->GetError(), "decoder ran out of memory");
+    EXPECT_EQ(m_jobs.scripts[0]->nLiveDecoders, 0) << "the job's reader went with its turn";
     EXPECT_FALSE(fs::exists(PathOf("a.wav")));
     EXPECT_EQ(WavFrames(PathOf("b.wav")), 44100);
     EXPECT_TRUE(HiddenFiles(m_dir.Path()).empty());
@@ -241,8 +229,8 @@ TEST_F(ParallelWriterTest, EveryFileGetsTheSettingsItWouldGetOneAtATime) {
         Outcome outcome;
         outcome.outputs = ConvertToMp3({pLow, ClipScript(0.5, 44100)}, writer, settings, nJobs, 2.0);
         outcome.iBitrateBeforeWriteBack = settings.m_iBitrate;
-        // What the window's thread does as the batch's notices reach it.
-        writer.WriteBackSettings();
+        // What the window's thread does as the batch's ends reach it.
+        writer.WriteBackSettings(settings);
         outcome.iBitrateAfter = settings.m_iBitrate;
         return outcome;
     };

@@ -38,6 +38,9 @@ struct DecoderScript {
     int64_t llHookAtFrame = -1;
     std::function<void()> onFrameReached;
     std::atomic<bool> bHookCalled{false};
+    // Called, outside the script's lock, at the start of every fill with the frame it starts at: lets a
+    // test hold a worker at a known place.
+    std::function<void(uint64_t)> onFill;
     // Slows every opening and every fill, as a busy disk or a slow decoder would.
     std::chrono::milliseconds openDelay{0};
     std::chrono::milliseconds fillDelay{0};
@@ -94,6 +97,9 @@ public:
     }
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override {
         ++m_pScript->nFills;
+        if (m_pScript->onFill) {
+            m_pScript->onFill(m_nPosition);
+        }
         nFilled = 0;
         if (m_pScript->nFillsWaitForDecoders > 0) {
             std::unique_lock lock(m_pScript->mutex);

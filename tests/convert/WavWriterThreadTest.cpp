@@ -70,8 +70,8 @@ TEST_F(WavWriterTest, SizesCountOnlyEachFilesOwnFrames) {
                   DecoderScript::PatternByte(66150 + nFrame, 2));
     }
     CheckedData(PathOf("b.wav"), m_jobs.scripts[1]->wfx, 44100);
-    EXPECT_EQ(m_recorder.FramesPerJob(), (std::vector<uint64_t>{110250, 44100}));
-    EXPECT_TRUE(m_jobs.jobs[0]->m_strJobError.empty());
+    EXPECT_EQ(m_jobs.FramesPerJob(), (std::vector<uint64_t>{110250, 44100}));
+    EXPECT_TRUE(m_jobs.jobs[0]->GetError().empty());
 }
 
 TEST_F(WavWriterTest, EmptyRangeGivesA44ByteFile) {
@@ -106,19 +106,14 @@ TEST_F(WavWriterTest, ExistingOutputIsOverwritten) {
 }
 
 TEST_F(WavWriterTest, StopFinishesTheCurrentFileWellFormedAndSkipsTheRest) {
-    for (const char *szName : {"a", "b", "c"}) {
-        m_jobs.Add(PathOf(std::string(szName) + ".avi"), PathOf(std::string(szName) + ".wav"));
-    }
     WavWriterThread writer;
-    int nProgressInSecondJob = 0;
-    int nJob = -1;
-    m_recorder.onNotice = [&](const ConversionNotice &notice) {
-        if (notice.nKind == NOTICE_JOB_STARTED) {
-            nJob = notice.nValue;
-        } else if (notice.nKind == NOTICE_PROGRESS && nJob == 1 && ++nProgressInSecondJob == 3) {
-            writer.Stop();
-        }
-    };
+    auto pStopping = std::make_shared<DecoderScript>();
+    // Stops while the second file's third chunk is being read; that chunk is still written.
+    pStopping->llHookAtFrame = 2000;
+    pStopping->onFrameReached = [&writer] { writer.Stop(); };
+    m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
+    m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"), pStopping);
+    m_jobs.Add(PathOf("c.avi"), PathOf("c.wav"));
     Run(writer);
     CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 44100);
     CheckedData(PathOf("b.wav"), m_jobs.scripts[1]->wfx, 3000);
@@ -136,12 +131,12 @@ TEST_F(WavWriterTest, UnwritableJobsAreRecordedAndTheBatchGoesOn) {
     m_jobs.Add(PathOf("d.avi"), PathOf("d.wav"));
     WavWriterThread writer;
     Run(writer);
-    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "Cannot create output file");
-    EXPECT_EQ(m_jobs.jobs[1]->m_strJobError, "Cannot update audio sample");
+    EXPECT_EQ(m_jobs.jobs[0]->GetError(), "Cannot create output file");
+    EXPECT_EQ(m_jobs.jobs[1]->GetError(), "Cannot update audio sample");
     EXPECT_FALSE(fs::exists(PathOf("b.wav"))) << "a file cut short by a read failure must not stay";
-    EXPECT_EQ(m_jobs.jobs[2]->m_strJobError, "Can not find audio in you Media file!");
+    EXPECT_EQ(m_jobs.jobs[2]->GetError(), "Can not find audio in you Media file!");
     EXPECT_FALSE(fs::exists(PathOf("c.wav")));
-    EXPECT_TRUE(m_jobs.jobs[3]->m_strJobError.empty());
+    EXPECT_TRUE(m_jobs.jobs[3]->GetError().empty());
     CheckedData(PathOf("d.wav"), m_jobs.scripts[3]->wfx, 44100);
     EXPECT_EQ(writer.GetLastError(), "Can not find audio in you Media file!");
 }
@@ -152,7 +147,7 @@ TEST_F(WavWriterTest, FullDiskIsAFailureNotAFile) {
     m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
     WavWriterThread writer;
     Run(writer);
-    EXPECT_EQ(m_jobs.jobs[0]->m_strJobError, "Error writing mp3 output");
+    EXPECT_EQ(m_jobs.jobs[0]->GetError(), "Error writing mp3 output");
     EXPECT_TRUE(fs::exists("/dev/full"));
     CheckedData(PathOf("b.wav"), m_jobs.scripts[1]->wfx, 44100);
 }
@@ -188,7 +183,7 @@ TEST_F(WavWriterTest, DataPastWhat32BitSizesCountIsWrittenAsRf64) {
         // ffmpeg reads the sizes from the ds64 chunk: every frame and nothing else.
         EXPECT_EQ(ProbeFormat(PathOf(szName)).at("duration"), "1.000000");
         EXPECT_TRUE(DecodeS16(PathOf(szName)) == strBytes.substr(80));
-        EXPECT_TRUE(m_jobs.jobs[szName[0] - 'a']->m_strJobError.empty());
+        EXPECT_TRUE(m_jobs.jobs[szName[0] - 'a']->GetError().empty());
     }
     CheckedData(PathOf("c.wav"), pShort->wfx, 4410);
 }
@@ -204,9 +199,9 @@ TEST_F(WavWriterTest, RunningFlagStaysUpUntilTheBatchDoneNoticeReturns) {
     };
     Run(writer);
     EXPECT_EQ(iRunningAtDone, 1);
-    ASSERT_GE(m_recorder.notices.size(), 2u);
-    EXPECT_EQ(m_recorder.notices.front().nKind, NOTICE_JOB_STARTED);
-    EXPECT_EQ(m_recorder.notices.front().nValue, 0);
+    ASSERT_EQ(m_recorder.notices.size(), 2u);
+    EXPECT_EQ(m_recorder.notices.front().nKind, NOTICE_JOB_ENDED);
+    EXPECT_EQ(m_recorder.notices.front().nJob, 0);
 }
 
 }  // namespace

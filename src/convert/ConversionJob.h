@@ -1,0 +1,91 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "clips/ClipInfo.h"
+#include "media/AudioDecoder.h"
+
+// One file of a batch: what is to be converted, and how far it has got. The description (source,
+// output, the selection taken at Start, track, tags, decoder) is set on the window's thread before the
+// batch starts and only read after; the progress is written by the one worker that converts the job
+// (and the parts it shares out) and read from any thread, without a lock; the failure text is written
+// by that worker before it ends the job and read only once the job has ended.
+class ConversionJob {
+public:
+    enum class State : uint8_t { Waiting, Converting, Ended };
+
+    // Where the job stands, read in one go: the pass and its frames come from one atomic word, so a
+    // reader never pairs a new pass with the frames of the old one.
+    struct Progress {
+        State state = State::Waiting;
+        int nPass = 0;    // 0-based; a job read twice (loudness measured first) has passes 0 and 1
+        int nPasses = 1;
+        uint32_t nFramesDone = 0;       // in the current pass
+        uint32_t nFramesToConvert = 0;  // 0 while not known, or for a stream that tells no length
+        double dReadPercent = 0.0;      // how far a stream without a length has been read
+    };
+
+    ConversionJob(std::string strSourcePath, std::string strOutputPath,
+                  AudioDecoderFactory decoderFactory = CreateMediaAudioDecoder);
+    ConversionJob(const ConversionJob &) = delete;
+    ConversionJob &operator=(const ConversionJob &) = delete;
+
+    // --- The description: set before the batch starts ---
+    // Reads the clip's saved selection now, so that later edits of the cut-info file do not reach a
+    // batch that has already started.
+    void FixSelection();
+    // Decodes the n-th audio track (n >= 1) whatever the cut-info record chose; 0 leaves it to the record.
+    void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
+    void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }
+
+    const std::string &GetSourcePath() const { return m_strSourcePath; }
+    const std::string &GetOutputPath() const { return m_strOutputPath; }
+    const AudioDecoderFactory &GetDecoderFactory() const { return m_decoderFactory; }
+    int GetTrackOverride() const { return m_nTrackOverride; }
+    // Whether the output gets the source's tags and cover (klangor-convert --no-tags clears it).
+    bool WritesTags() const { return m_bWriteTags; }
+    bool IsSelectionFixed() const { return m_bSelectionFixed; }
+    // The selection FixSelection read; HasSelection false when the file had none of ours.
+    bool HasSelection() const { return m_bHasSelection; }
+    const ClipInfo &GetSelection() const { return m_selection; }
+
+    // --- The progress: any thread ---
+    Progress GetProgress() const;
+    State GetState() const { return m_state.load(std::memory_order_acquire); }
+    // Why the job gave no complete output; empty when it converted. Only once GetState() is Ended.
+    const std::string &GetError() const { return m_strError; }
+
+    // --- On the job's worker ---
+    // The job is taken: its progress starts over, read nPasses times.
+    void Begin(int nPasses);
+    void SetFramesToConvert(uint32_t nFrames) { m_nFramesToConvert.store(nFrames, std::memory_order_relaxed); }
+    // The frames of a pass start over at 0 (also when a pass is redone from its start).
+    void StartPass(int nPass);
+    // Adds frames just converted to the current pass; safe from several workers at once (the parts of
+    // a divided file).
+    void AddFrames(uint32_t nFrames);
+    void SetReadPercent(double dPercent) { m_dReadPercent.store(dPercent, std::memory_order_relaxed); }
+    // Records why the job gives no complete output; the last reason given stands.
+    void Fail(const std::string &strText) { m_strError = strText; }
+    // The job is done with: its failure text, written before, becomes readable.
+    void End() { m_state.store(State::Ended, std::memory_order_release); }
+
+private:
+    const std::string m_strSourcePath;
+    const std::string m_strOutputPath;
+    const AudioDecoderFactory m_decoderFactory;
+    int m_nTrackOverride = 0;
+    bool m_bWriteTags = true;
+    bool m_bSelectionFixed = false;
+    bool m_bHasSelection = false;
+    ClipInfo m_selection{};
+
+    std::atomic<State> m_state{State::Waiting};
+    std::atomic<uint64_t> m_llPassAndFrames{0};  // the pass in the upper half, its frames in the lower
+    std::atomic<int> m_nPasses{1};
+    std::atomic<uint32_t> m_nFramesToConvert{0};
+    std::atomic<double> m_dReadPercent{0.0};
+    std::string m_strError;
+};
