@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Times the desktop window's conversion batch against klangor-convert on the same files: four 30-second
+# 720p H.264 + AAC clips to MP3, every processor. The window's batch runs offscreen through
+# klangor-window-batch (the window itself, its batch and its view, pressed Start once the first clip has
+# loaded); its time runs from the press to the completion question. klangor-convert's is its whole run.
+# Prints medians, their ratio (the window's over klangor-convert's) and the machine's load.
+#
+#   bench/convert/window-batch.sh          (BUILD_DIR=build RUNS=5 CLIPS=4 SECONDS_PER_CLIP=30 by default)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+RUNS=${RUNS:-5}
+CLIPS=${CLIPS:-4}
+SECONDS_PER_CLIP=${SECONDS_PER_CLIP:-30}
+CONVERT=$BUILD_DIR/src/klangor-convert
+WINDOW=$BUILD_DIR/src/klangor-window-batch
+
+. "$ROOT/bench/convert/common.sh"
+if [ ! -x "$WINDOW" ]; then
+  cmake --build "$BUILD_DIR" --target klangor-window-batch
+fi
+
+echo "Making $CLIPS clips of ${SECONDS_PER_CLIP} s, 720p H.264 + AAC ..."
+for ((i = 0; i < CLIPS; i++)); do
+  ffmpeg -nostdin -v error -y \
+    -f lavfi -i "testsrc2=size=1280x720:rate=25" \
+    -f lavfi -i "aevalsrc=exprs=0.3*sin((440+$i*50)*2*PI*t)+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
+    -t "$SECONDS_PER_CLIP" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k \
+    "$WORK/clip$i.mp4"
+done
+CLIP_FILES=("$WORK"/clip*.mp4)
+mkdir -p "$WORK/cli" "$WORK/window" "$WORK/home"
+
+# The window's own figures, one line per run: "last-file-seconds question-seconds".
+window_run() {
+  HOME="$WORK/home" QT_QPA_PLATFORM=offscreen "$WINDOW" "$WORK/window" "${CLIP_FILES[@]}" >"$WORK/window.out" \
+    2>"$WORK/window.err" || {
+    cat "$WORK/window.err" >&2
+    exit 1
+  }
+  awk '/^files/ { print $4, $6 }' "$WORK/window.out" >>"$WORK/window.runs"
+}
+
+echo "load before: $(uptime)"
+# The two take turns in every round, so a change in the machine's load hits both alike.
+for ((r = 0; r < RUNS; r++)); do
+  measure cli "$CONVERT" -q -o "$WORK/cli" "${CLIP_FILES[@]}"
+  window_run
+done
+echo "load after:  $(uptime)"
+
+CLI=$(column_median cli 1)
+LAST=$(awk '{ print $1 }' "$WORK/window.runs" | median)
+BOX=$(awk '{ print $2 }' "$WORK/window.runs" | median)
+echo
+echo "$CLIPS clips of ${SECONDS_PER_CLIP} s to MP3, $(nproc) processors, median of $RUNS runs (wall time):"
+printf "  klangor-convert                      %7.2f s\n" "$CLI"
+printf "  window, Start to the last file      %7.2f s\n" "$LAST"
+printf "  window, Start to the completion box %7.2f s   ratio to klangor-convert %s\n" "$BOX" "$(ratio "$BOX" "$CLI")"
+echo "  runs (window: last file, box): $(tr '\n' ';' <"$WORK/window.runs")  klangor-convert: $(awk '{ printf "%s;", $1 }' "$WORK/cli.runs")"

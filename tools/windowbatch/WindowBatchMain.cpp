@@ -1,0 +1,103 @@
+// The main window's conversion batch, timed: the files are given as on the program's command line, the
+// output folder is chosen, and once the window has settled "Start to Convert" is pressed. Prints the
+// seconds from the press until every file had ended and until the completion question was asked, which
+// is answered No. Boxes are printed, nothing is opened.
+#include "app/ConverterApp.h"
+#include "app/MainWindow.h"
+#include "app/MainWindowConvert.h"
+#include "app/MessageBoxes.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <functional>
+
+using namespace klangor;
+
+namespace {
+
+class TimedBoxes : public IMessageBoxes {
+public:
+    std::function<void()> fnOnQuestion;
+    bool m_bFailureShown = false;
+
+    void ShowMessage(QWidget *, const QString &strCaption, const QString &strText, Icon) override {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(strCaption), qPrintable(strText));
+        m_bFailureShown = true;
+    }
+    bool AskYesNo(QWidget *, const QString &, const QString &, Icon) override {
+        if (fnOnQuestion)
+            fnOnQuestion();
+        return false;
+    }
+    int RunDialog(QDialog &) override { return QDialog::Rejected; }
+};
+
+class FolderShell : public IShellServices {
+public:
+    explicit FolderShell(QString strFolder) : m_strFolder(std::move(strFolder)) {}
+    void OpenUrl(const QUrl &) override {}
+    std::optional<QString> ChooseFolder(QWidget *, const QString &, const QString &) override { return m_strFolder; }
+    QStringList ChooseMediaFiles(QWidget *) override { return {}; }
+
+private:
+    QString m_strFolder;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR MEDIA_FILE...\n", argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+
+    TimedBoxes boxes;
+    FolderShell shell(QString::fromLocal8Bit(argv[1]));
+    MainWindowEnvironment environment;
+    const std::filesystem::path pathProgramDir(QCoreApplication::applicationDirPath().toStdString());
+    environment.pathSkinFolder = LocateSkinFolder(pathProgramDir);
+    // The output folder stands where the program's name would: the media files follow it.
+    environment.commandLineFiles = CommandLineFiles(argc - 1, argv + 1);
+    environment.pBoxes = &boxes;
+    environment.pShell = &shell;
+
+    MainWindow window(environment);
+    window.InitDialog();
+    window.OnOutputPath();
+    // As a user would: the first clip loaded and its summary drawn before Start is pressed.
+    window.GetTimeline()->Waveform().WaitUntilSettled(std::chrono::seconds(60));
+    QCoreApplication::processEvents();
+
+    QElapsedTimer timer;
+    double dLastFile = -1.0;
+    double dQuestion = -1.0;
+    const auto noteLastFile = [&] {
+        const auto &jobs = window.GetConversion().GetBatch().GetJobs();
+        const bool bAllEnded = std::all_of(jobs.begin(), jobs.end(), [](const auto &pJob) {
+            return pJob->GetState() == ConversionJob::State::Ended;
+        });
+        if (bAllEnded && dLastFile < 0)
+            dLastFile = timer.nsecsElapsed() / 1e9;
+    };
+    window.GetConversion().SetNoticeObserver(noteLastFile);
+    boxes.fnOnQuestion = [&] {
+        noteLastFile();
+        dQuestion = timer.nsecsElapsed() / 1e9;
+    };
+    timer.start();
+    window.GetButton(kIdStartConvert)->click();
+    while (window.IsConverting())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    window.GetConversion().SetNoticeObserver({});
+
+    std::printf("files %d last-file %.3f question %.3f\n", static_cast<int>(window.GetConversion().GetBatch().GetJobs().size()),
+                dLastFile, dQuestion);
+    return boxes.m_bFailureShown || dQuestion < 0 ? 1 : 0;
+}
