@@ -65,6 +65,7 @@ void MainWindowConversion::OnTimer() {
 
 void MainWindowConversion::OnSettingsChanged() {
     m_pBatch->OnSettingsChanged();
+    m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);
     m_pBatch->SetLoudnessTarget(m_window.Loudness());
 }
 

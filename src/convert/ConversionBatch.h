@@ -57,7 +57,7 @@ public:
     // Nothing happens for an empty list or while a batch runs.
     void OnStartConvert(const ClipList &clips);
     // How many files are converted at once from the next Start: 0 means one per processor, 1 one
-    // after the other.
+    // after the other. During a batch a lower number holds for the files that start from then on.
     void SetJobsAtOnce(int nJobs);
     // From the next Start: every file's n-th audio track (0: as each file's cut-info record chose), and
     // whether outputs carry their source's tags.

@@ -47,6 +47,12 @@ int WriterThread::ProcessorCount() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+void WriterThread::SetJobsAtOnce(int nJobs) {
+    m_nJobsAtOnce = nJobs < 0 ? 0 : nJobs;
+    std::lock_guard lock(m_settingsMutex);
+    m_nJobLimit = m_nJobsAtOnce;
+}
+
 int WriterThread::GetJobsAtOnce() const {
     return m_nJobsAtOnce > 0 ? m_nJobsAtOnce : ProcessorCount();
 }
@@ -100,6 +106,7 @@ int WriterThread::StartJobs(const std::vector<ConversionJob *> &jobs) {
     {
         std::lock_guard lock(m_settingsMutex);
         m_nNextJob = 0;
+        m_nJobsRunning = 0;
     }
     m_nSettingsTurn = 0;
     m_bStop = false;
@@ -131,9 +138,12 @@ bool WriterThread::TakeJob(size_t &nJob) {
     // Taken together, so that a job later in the list never starts with older settings than an
     // earlier one.
     std::lock_guard lock(m_settingsMutex);
-    if (m_nNextJob >= m_jobs.size()) {
+    // Fewer files at once asked for since the start: this worker leaves the files to the others, one
+    // of which is always converting one and will come back for the next.
+    if (m_nNextJob >= m_jobs.size() || (m_nJobLimit > 0 && m_nJobsRunning >= m_nJobLimit)) {
         return false;
     }
+    ++m_nJobsRunning;
     nJob = m_nNextJob++;
     m_jobSettings[nJob] = m_pPublished;
     return true;
@@ -296,6 +306,10 @@ void WriterThread::RunJob(size_t nJob) {
         }
     }
     // The reader is gone, and with it the source's decoder, before anyone learns the job has ended.
+    {
+        std::lock_guard lock(m_settingsMutex);
+        --m_nJobsRunning;
+    }
     job.End();
     Notify(NOTICE_JOB_ENDED, nIndex);
 }

@@ -48,8 +48,10 @@ public:
     // Before Start: where the job and batch ends are told.
     void SetNotify(ConversionNotifyProc pfnNotify, void *pContext);
     // How many jobs the next batches convert at once; 0 (the default) means one per processor this
-    // process may run on. 1 converts one file after the other.
-    void SetJobsAtOnce(int nJobs) { m_nJobsAtOnce = nJobs < 0 ? 0 : nJobs; }
+    // process may run on. 1 converts one file after the other. During a batch a lower number holds for
+    // the files that start from then on (the workers beyond it take no more files); a higher one waits
+    // for the next batch, whose workers are made at its start.
+    void SetJobsAtOnce(int nJobs);
     int GetJobsAtOnce() const;
     // Whether the jobs taken from now on measure their loudness first and are converted with the one
     // gain that brings them to the target (the progress then runs once over both passes); also during
@@ -146,7 +148,9 @@ private:
     // Per job, what it started with: entry n is written by the worker that takes job n, before it is
     // read (by that worker and its tasks).
     std::vector<std::shared_ptr<const JobSettings>> m_jobSettings;
-    size_t m_nNextJob = 0;  // under m_settingsMutex
+    size_t m_nNextJob = 0;    // under m_settingsMutex
+    int m_nJobLimit = 0;      // under m_settingsMutex: the most files at once from now on, 0 no limit
+    int m_nJobsRunning = 0;   // under m_settingsMutex
     std::mutex m_turnMutex;
     std::condition_variable m_turnPassed;
     size_t m_nSettingsTurn = 0;  // under m_turnMutex: the job whose settings are fixed next

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -422,14 +423,22 @@ TEST_F(ParallelBatchTest, ProgressReadWhileTheWorkersRunFollowsTheEarliestFileAn
 
 TEST_F(ParallelBatchTest, ASettingsChangeDuringABatchReachesOnlyTheFilesStartedAfterIt) {
     // Two files at once, both held in their first fill (their settings fixed by then) while the
-    // settings dialog's change comes; the third file starts after it.
+    // settings dialog's change comes: a lower bitrate, levelling, and one file at a time. The third and
+    // fourth files start after it.
     auto pGate = std::make_shared<FillGate>();
-    m_pScript->onFill = [pGate](uint64_t nPosition) {
-        if (nPosition == 0) {
-            pGate->Arrive();
+    std::atomic<int> nMostLaterFilesAtOnce{0};
+    m_pScript->onFill = [&, pGate](uint64_t nPosition) {
+        if (nPosition != 0) {
+            return;
         }
+        pGate->Arrive();
+        const auto &jobs = m_pBatch->GetJobs();
+        const int nAtOnce = static_cast<int>(std::count_if(jobs.begin() + 2, jobs.end(), [](const auto &pJob) {
+            return pJob->GetState() == ConversionJob::State::Converting;
+        }));
+        nMostLaterFilesAtOnce = std::max(nMostLaterFilesAtOnce.load(), nAtOnce);
     };
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         m_clips.AddClip(PathOf("clip" + std::to_string(i) + ".avi"));
     }
     m_settings.m_iBitrate = 192;
@@ -439,15 +448,17 @@ TEST_F(ParallelBatchTest, ASettingsChangeDuringABatchReachesOnlyTheFilesStartedA
     m_settings.m_iBitrate = 96;
     m_pBatch->OnSettingsChanged();
     m_pBatch->SetLoudnessTarget({true, -16.0});
+    m_pBatch->SetJobsAtOnce(1);
     pGate->Open();
     FinishBatch();
     EXPECT_TRUE(m_pBatch->GetFailures().empty());
-    EXPECT_EQ(ProbeStream(Output("clip0.avi.mp3"))["bit_rate"], "192000");
-    EXPECT_EQ(ProbeStream(Output("clip1.avi.mp3"))["bit_rate"], "192000");
-    EXPECT_EQ(ProbeStream(Output("clip2.avi.mp3"))["bit_rate"], "96000");
     const std::vector<std::unique_ptr<ConversionJob>> &jobs = m_pBatch->GetJobs();
-    EXPECT_EQ(jobs[1]->GetProgress().nPasses, 1);
-    EXPECT_EQ(jobs[2]->GetProgress().nPasses, 2) << "levelled, as the change asked";
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ProbeStream(Output("clip" + std::to_string(i) + ".avi.mp3"))["bit_rate"], i < 2 ? "192000" : "96000");
+        EXPECT_EQ(jobs[static_cast<size_t>(i)]->GetProgress().nPasses, i < 2 ? 1 : 2) << "levelled after the change";
+    }
+    EXPECT_EQ(nMostLaterFilesAtOnce, 1);
 }
 
 TEST_F(ParallelBatchTest, WorkersRunToTheEndWhileTheViewIsHeldInItsHandling) {
