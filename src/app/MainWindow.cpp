@@ -428,15 +428,6 @@ void MainWindow::SetProgressPosition(int nPercent) {
     m_pProgress->setValue(nPercent);
 }
 
-void MainWindow::RunOnWindowThread(const std::function<void()> &fn) {
-    if (QThread::currentThread() == thread()) {
-        fn();
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
-}
-
 void MainWindow::UpdateTitle() {
     m_pCommands->UpdateTitle();
 }

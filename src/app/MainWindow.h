@@ -94,7 +94,7 @@ struct MainWindowEnvironment {
 
 // The program's one main window: a skinned, frameless window that owns every control, the preview
 // player, the video preview window and the encoder settings, and routes each control's command to its
-// handler. Window thread only; RunOnWindowThread is the one door for other threads.
+// handler. Window thread only: other threads post to it and never wait for it.
 class MainWindow : public SkinnedDialog {
     Q_OBJECT
 public:
@@ -125,7 +125,7 @@ public:
     SkinToolTip &GetToolTip() { return *m_pToolTip; }
     IMessageBoxes &Boxes() { return *m_environment.pBoxes; }
     IShellServices &Shell() { return *m_environment.pShell; }
-    // The conversion batch and its view on this window (Start/Stop, notices, close check).
+    // The conversion batch and its view on this window (Start/Stop, progress, close check).
     MainWindowConversion &GetConversion() { return *m_pConversion; }
 
     // The conversion's hook into the close check: returns whether a writer is running.
@@ -140,9 +140,6 @@ public:
         m_fnStartConvert = std::move(fnStart);
         m_fnStopConvert = std::move(fnStop);
     }
-    // Runs fn on the window's thread and returns when it has run: at once on that thread, otherwise
-    // queued to it while the calling thread waits (a conversion notice from the writer's thread).
-    void RunOnWindowThread(const std::function<void()> &fn);
 
     // "Vellumar Klangor - v2.31 [path of the loaded clip]".
     void UpdateTitle();

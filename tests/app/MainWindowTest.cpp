@@ -17,7 +17,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -26,9 +25,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
-#include <thread>
 
 using namespace klangor;
 
@@ -313,32 +310,6 @@ TEST(MainWindowPreview, PlacedOnceByTheOffsetAtTheFirstMoveOffTheScreenEdge) {
     window.move(300, 200);
     ProcessEvents();
     EXPECT_EQ(pPreview->pos(), QPoint(120, 90) + rcOffset.topLeft());
-}
-
-TEST(MainWindowThreads, NoticeFromAnotherThreadRunsOnTheWindowThreadWhileTheCallerWaits) {
-    WindowHarness harness;
-    MainWindow &window = harness.Window();
-    std::atomic<bool> bReturned{false};
-    std::atomic<bool> bRanBeforeReturn{false};
-    QThread *pRanOn = nullptr;
-    std::thread writer([&] {
-        bool bRan = false;
-        window.RunOnWindowThread([&] {
-            pRanOn = QThread::currentThread();
-            window.SetControlText(kIdStatus, QStringLiteral("Progress: 1 of 1, 50.0%"));
-            window.SetProgressPosition(50);
-            bRan = true;
-        });
-        bRanBeforeReturn = bRan;
-        bReturned = true;
-    });
-    while (!bReturned)
-        ProcessEvents(5);
-    writer.join();
-    EXPECT_TRUE(bRanBeforeReturn);
-    EXPECT_EQ(pRanOn, window.thread());
-    EXPECT_EQ(window.GetControlText(kIdStatus), QStringLiteral("Progress: 1 of 1, 50.0%"));
-    EXPECT_EQ(qobject_cast<QProgressBar *>(window.GetControl(kIdProgress))->value(), 50);
 }
 
 }  // namespace
