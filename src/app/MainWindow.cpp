@@ -3,6 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/MainWindowConvert.h"
 #include "app/PreviewPlayerWindow.h"
+#include "common/BackgroundTasks.h"
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
 #include "common/Version.h"
@@ -52,11 +53,21 @@ std::string LocalFileBytes(const QUrl &url) {
     return "//" + QFile::encodeName(url.host()).toStdString() + path.toStdString();
 }
 
+// A control's command: the operation of the presenter (or this window) that carries it out.
+template <class Presenter>
+std::function<void()> Command(Presenter *pPresenter, void (Presenter::*operation)()) {
+    return [pPresenter, operation] { (pPresenter->*operation)(); };
+}
+
 }  // namespace
 
 MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParent)
     : SkinnedDialog(pParent), m_environment(environment) {
     setObjectName(QStringLiteral("MainWindow"));
+    // Results come back as queued calls to this window, which Qt drops once the window is gone.
+    m_pTasks = std::make_unique<BackgroundTasks>([this](std::function<void()> fnResult) {
+        QMetaObject::invokeMethod(this, std::move(fnResult), Qt::QueuedConnection);
+    });
     CreateControls();
     m_hIcon = AppIcon();
     m_commandLineFiles = environment.commandLineFiles;
@@ -76,14 +87,18 @@ MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParen
             this, [this] { OnVideoChanged(); }, Qt::QueuedConnection);
     });
     CreatePreviewCommands();
-    ConnectCommands();
     m_pConversion = std::make_unique<MainWindowConversion>(*this);
+    ConnectCommands();
 }
 
 MainWindow::~MainWindow() {
+    // A probe still running is waited for (it gives up within seconds) and its result dropped.
+    m_pTasks.reset();
+    // The list empties itself as it goes; that is no change a pending menu needs to hear of.
+    m_pClipList->model()->disconnect(this);
     // A running writer is stopped and collected first, while every control it reports to still exists.
-    m_pConversion.reset();
     m_timer.stop();
+    m_pConversion.reset();
     // The player goes first: its playback threads draw into the surface the preview window paints.
     if (m_pPlayer)
         m_pPlayer->GetVideoSurface().SetChangeCallback({});
@@ -181,38 +196,45 @@ void MainWindow::CreateMenus() {
 }
 
 void MainWindow::ConnectCommands() {
-    const std::pair<int, void (MainWindow::*)()> commands[] = {
-        {kIdOpenFile, &MainWindow::OnOpenFile},
-        {kIdPlay, &MainWindow::OnPlayPause},
-        {kIdPause, &MainWindow::OnPlayPause},
-        {kIdStop, &MainWindow::OnStop},
-        {kIdStepFrame, &MainWindow::OnStepFrame},
-        {kIdMute, &MainWindow::OnMute},
-        {kIdUnmute, &MainWindow::OnMute},
-        {kIdSetStart, &MainWindow::OnSetStart},
-        {kIdSetEnd, &MainWindow::OnSetEnd},
-        {kIdNormalSpeed, &MainWindow::OnNormalSpeed},
-        {kIdSelectAll, &MainWindow::OnSelectAll},
-        {kIdRemove, &MainWindow::OnRemoveClip},
-        {kIdMoveUp, &MainWindow::OnMoveClipUp},
-        {kIdMoveDown, &MainWindow::OnMoveClipDown},
-        {kIdAbout, &MainWindow::OnAbout},
-        {kIdStopConvert, &MainWindow::OnStopConvert},
-        {kIdStartConvert, &MainWindow::OnStartConvert},
-        {kIdOutputPath, &MainWindow::OnOutputPath},
-        {kIdMinimize, &MainWindow::OnMinimize},
-        {kIdClose, &MainWindow::OnCloseButton},
-        {kIdOpenPreview, &MainWindow::TogglePreviewWindow},
-        {kIdClosePreview, &MainWindow::TogglePreviewWindow},
-        {kIdHelp, &MainWindow::OnHelp},
-        {kIdSettings, &MainWindow::OnSettings},
+    // Each button goes straight to the one that carries out its command: the preview commands for the
+    // clip list, the selection and the transport, the conversion for Start and Stop, this window for
+    // the rest.
+    PreviewCommands *pCommands = m_pCommands.get();
+    MainWindowConversion *pConversion = m_pConversion.get();
+    const std::pair<int, std::function<void()>> commands[] = {
+        {kIdOpenFile, Command(pCommands, &PreviewCommands::OnOpenFile)},
+        {kIdPlay, Command(pCommands, &PreviewCommands::OnPlayPause)},
+        {kIdPause, Command(pCommands, &PreviewCommands::OnPlayPause)},
+        {kIdStop, Command(pCommands, &PreviewCommands::OnStop)},
+        {kIdStepFrame, Command(pCommands, &PreviewCommands::OnStepFrame)},
+        {kIdMute, Command(pCommands, &PreviewCommands::OnMute)},
+        {kIdUnmute, Command(pCommands, &PreviewCommands::OnMute)},
+        {kIdSetStart, Command(pCommands, &PreviewCommands::OnSetStart)},
+        {kIdSetEnd, Command(pCommands, &PreviewCommands::OnSetEnd)},
+        {kIdNormalSpeed, Command(pCommands, &PreviewCommands::OnNormalSpeed)},
+        {kIdSelectAll, Command(pCommands, &PreviewCommands::OnSelectAll)},
+        {kIdRemove, Command(pCommands, &PreviewCommands::OnRemoveClip)},
+        {kIdMoveUp, Command(pCommands, &PreviewCommands::OnMoveClipUp)},
+        {kIdMoveDown, Command(pCommands, &PreviewCommands::OnMoveClipDown)},
+        {kIdStopConvert, Command(pConversion, &MainWindowConversion::OnStopConvert)},
+        {kIdStartConvert, Command(pConversion, &MainWindowConversion::OnStartConvert)},
+        {kIdAbout, Command(this, &MainWindow::OnAbout)},
+        {kIdOutputPath, Command(this, &MainWindow::OnOutputPath)},
+        {kIdMinimize, Command(this, &MainWindow::OnMinimize)},
+        {kIdClose, Command(this, &MainWindow::OnCloseButton)},
+        {kIdOpenPreview, Command(this, &MainWindow::TogglePreviewWindow)},
+        {kIdClosePreview, Command(this, &MainWindow::TogglePreviewWindow)},
+        {kIdHelp, Command(this, &MainWindow::OnHelp)},
+        {kIdSettings, Command(this, &MainWindow::OnSettings)},
     };
-    for (const auto &[nId, handler] : commands)
-        connect(m_buttons.at(nId), &QAbstractButton::clicked, this, handler);
+    for (const auto &[nId, fnCommand] : commands)
+        connect(m_buttons.at(nId), &QAbstractButton::clicked, this, fnCommand);
 
     connect(m_pHomeArea, &SkinHotArea::Clicked, this, &MainWindow::OnHomePage);
-    connect(m_pClipList, &QListWidget::itemDoubleClicked, this, &MainWindow::OnClipDoubleClick);
-    connect(m_pClipList, &QListWidget::currentRowChanged, this, &MainWindow::OnClipSelectionChange);
+    connect(m_pClipList, &QListWidget::itemDoubleClicked, this,
+            [pCommands] { pCommands->OnClipDoubleClick(); });
+    connect(m_pClipList, &QListWidget::currentRowChanged, this,
+            [pCommands] { pCommands->OnClipSelectionChange(); });
     connect(m_pRadioMp3, &QRadioButton::toggled, this, [this](bool bChecked) {
         if (bChecked)
             m_iOutputType = 0;
@@ -223,18 +245,24 @@ void MainWindow::ConnectCommands() {
     });
 
     // A track bar's scroll notifications: every user action, and the end of a drag.
-    auto connectScroll = [this](QSlider *pSlider, void (MainWindow::*handler)(int, bool)) {
-        connect(pSlider, &QAbstractSlider::actionTriggered, this, [this, pSlider, handler](int nAction) {
-            (this->*handler)(pSlider->sliderPosition(), nAction != QAbstractSlider::SliderMove);
+    auto connectScroll = [this](QSlider *pSlider, std::function<void(int, bool)> fnScroll) {
+        connect(pSlider, &QAbstractSlider::actionTriggered, this, [pSlider, fnScroll](int nAction) {
+            fnScroll(pSlider->sliderPosition(), nAction != QAbstractSlider::SliderMove);
         });
         connect(pSlider, &QAbstractSlider::sliderReleased, this,
-                [this, pSlider, handler] { (this->*handler)(pSlider->sliderPosition(), true); });
+                [pSlider, fnScroll] { fnScroll(pSlider->sliderPosition(), true); });
     };
-    connectScroll(m_pTimeline, &MainWindow::OnSeekScroll);
-    connectScroll(m_pVolumeSlider, &MainWindow::OnVolumeScroll);
-    connectScroll(m_pRateSlider, &MainWindow::OnRateScroll);
+    connectScroll(m_pTimeline, [this](int nPosition, bool bEnd) { OnSeekScroll(nPosition, bEnd); });
+    connectScroll(m_pVolumeSlider,
+                  [pCommands](int nPosition, bool bEnd) { pCommands->OnVolumeScroll(nPosition, bEnd); });
+    connectScroll(m_pRateSlider,
+                  [pCommands](int nPosition, bool bEnd) { pCommands->OnRateScroll(nPosition, bEnd); });
 
-    connect(&m_timer, &QTimer::timeout, this, &MainWindow::OnTimer);
+    // The preview's time display and a running batch's progress, read at the timer's pace.
+    connect(&m_timer, &QTimer::timeout, this, [pCommands, pConversion] {
+        pCommands->OnTimer();
+        pConversion->OnTimer();
+    });
     connect(m_pPreview.get(), &VideoPreviewWindow::CloseRequested, this, &MainWindow::TogglePreviewWindow);
     connect(m_pPreview.get(), &VideoPreviewWindow::SizeMenuRequested, this, &MainWindow::ShowSizeMenu);
     connect(m_pPreview.get(), &VideoPreviewWindow::LeaveFullScreenRequested, this, &MainWindow::OnFullScreen);
@@ -266,7 +294,7 @@ void MainWindow::InitDialog() {
     m_pProgress->setRange(0, 100);
     m_pProgress->setValue(0);
     m_nCurrentJob = -1;
-    AddCommandLineFiles();
+    m_pCommands->AddCommandLineFiles(m_commandLineFiles);
 
     m_pOutputFolderEdit->setText(m_strOutputFolder);
     m_pRadioMp3->setChecked(m_iOutputType == 0);
@@ -428,10 +456,6 @@ void MainWindow::SetProgressPosition(int nPercent) {
     m_pProgress->setValue(nPercent);
 }
 
-void MainWindow::UpdateTitle() {
-    m_pCommands->UpdateTitle();
-}
-
 void MainWindow::TogglePreviewWindow() {
     if (m_bPreviewShown) {
         ShowControl(kIdOpenPreview, true);
@@ -516,7 +540,7 @@ void MainWindow::dropEvent(QDropEvent *pEvent) {
             files.push_back(LocalFileBytes(url));
     }
     pEvent->acceptProposedAction();
-    OnDropFiles(files);
+    m_pCommands->OnDropFiles(files);
 }
 
 }  // namespace klangor

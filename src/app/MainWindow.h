@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/MessageBoxes.h"
+#include "player/ControlIds.h"
+#include "player/AudioTrackMenu.h"
 #include "player/PlaybackGraph.h"
 #include "player/VideoSurface.h"
 #include "convert/Loudness.h"
@@ -11,7 +13,6 @@
 #include "gui/TimelineBar.h"
 
 #include <QIcon>
-#include <QStringList>
 #include <QTimer>
 
 #include <filesystem>
@@ -28,6 +29,7 @@ class QMenu;
 class QProgressBar;
 class QRadioButton;
 class QSlider;
+class BackgroundTasks;
 class IPreviewView;
 class MediaPlayer;
 class PreviewCommands;
@@ -37,49 +39,6 @@ namespace klangor {
 class MainWindowConversion;
 class PreviewPlayerWindow;
 class VideoPreviewWindow;
-
-// Control ids of the main window: what the skin layout, the command table and the tests call each
-// control by.
-enum MainControlId : int {
-    kIdOpenFile = 1000,
-    kIdPlay = 1002,
-    kIdStop = 1003,
-    kIdStepFrame = 1004,
-    kIdSeekBar = 1005,
-    kIdMute = 1006,
-    kIdSetStart = 1007,
-    kIdRemove = 1008,
-    kIdCurrentTime = 1009,
-    kIdSetEnd = 1010,
-    kIdSelectionTime = 1011,
-    kIdSelectionDuration = 1012,
-    kIdSelectAll = 1013,
-    kIdNormalSpeed = 1014,
-    kIdRateText = 1015,
-    kIdVolumeSlider = 1016,
-    kIdRateSlider = 1017,
-    kIdMinimize = 1018,
-    kIdClose = 1019,
-    kIdOutputPath = 1020,
-    kIdClipList = 1021,
-    kIdMoveUp = 1022,
-    kIdMoveDown = 1023,
-    kIdAbout = 1024,
-    kIdStartConvert = 1025,
-    kIdStopConvert = 1026,
-    kIdHelp = 1028,
-    kIdProgress = 1029,
-    kIdStatus = 1030,
-    kIdPause = 1031,
-    kIdUnmute = 1032,
-    kIdOutputFolder = 1033,
-    kIdRadioMp3 = 1034,
-    kIdRadioWav = 1035,
-    kIdOpenPreview = 1036,
-    kIdClosePreview = 1037,
-    kIdSettings = 1039,
-    kIdHomePage = 1040,
-};
 
 // What the main window needs from outside at construction.
 struct MainWindowEnvironment {
@@ -135,36 +94,15 @@ public:
     bool IsConverting() const { return m_fnIsConverting && m_fnIsConverting(); }
     // The close check: false keeps the window open (the check has told the user why).
     void SetCloseCheck(std::function<bool()> fnCanClose) { m_fnCanClose = std::move(fnCanClose); }
-    // Where "Start to Convert" and "Stop Convert" lead: the conversion batch's handlers.
-    void SetConversionCommands(std::function<void()> fnStart, std::function<void()> fnStop) {
-        m_fnStartConvert = std::move(fnStart);
-        m_fnStopConvert = std::move(fnStop);
-    }
 
-    // "Vellumar Klangor - v2.31 [path of the loaded clip]".
-    void UpdateTitle();
     void TogglePreviewWindow();
     // Shows the preview window (the player does when it opens a clip), keeping the buttons in step.
     void ShowPreviewWindow();
     bool IsPreviewShown() const { return m_bPreviewShown; }
     bool IsClipLoaded() const;
-    // Whether the Pause face shows (the preview runs or was asked to).
-    bool IsPreviewPlaying() const;
-    // The window-free clip list, selection and transport commands the handlers below forward to.
+    // The window-free clip list, selection and transport commands, which the controls of the clip list,
+    // the selection and the transport are wired to.
     PreviewCommands &GetPreviewCommands() { return *m_pCommands; }
-
-    // --- Clip list and preview operations the commands build on ---
-    // Adds the files to the clip list; when the list was empty, the first is loaded and left stopped.
-    void AddMediaFiles(const QStringList &files);
-    void RefreshClipList();
-    // Loads and runs the clip at the index and sets the transport controls for it.
-    void SelectClip(int nIndex);
-    void StopPreview();
-    void PlayPausePreview();
-    // Selection and length texts and the timeline's selection, from the player.
-    void UpdateSelectionText();
-    // Drains the player's pending events; at the end of a selection preview moves to the next clip.
-    void HandleGraphEvents();
 
     // --- The small view the command logic talks to ---
     QWidget *GetControl(int nId) const;
@@ -176,23 +114,7 @@ public:
     QString GetControlText(int nId) const;
     void SetProgressPosition(int nPercent);
 
-    // --- Command table: one handler per control command ---
-    void OnOpenFile();
-    void OnPlayPause();
-    void OnStop();
-    void OnStepFrame();
-    void OnMute();
-    void OnNormalSpeed();
-    void OnSetStart();
-    void OnSetEnd();
-    void OnSelectAll();
-    void OnRemoveClip();
-    void OnMoveClipUp();
-    void OnMoveClipDown();
-    void OnClipDoubleClick();
-    void OnClipSelectionChange();
-    void OnStartConvert();
-    void OnStopConvert();
+    // --- The window's own commands; the others go straight to the preview commands and the conversion ---
     void OnOutputPath();
     void OnHelp();
     void OnAbout();
@@ -200,20 +122,15 @@ public:
     void OnCloseButton();
     void OnSettings();
     void OnHomePage();
+    // The seek bar's notices, collapsed while the player settles, then handed to the preview commands.
     void OnSeekScroll(int nPosition, bool bEndOfScroll);
-    void OnVolumeScroll(int nPosition, bool bEndOfScroll);
-    void OnRateScroll(int nPosition, bool bEndOfScroll);
-    void OnTimer();
-    // The dropped files' paths as bytes, each its own addition.
-    void OnDropFiles(const std::vector<std::string> &files);
     // The "Size" menu: 1.0, 2.0 or 0.5, and full screen.
     void OnVideoScale(double dScale);
     void OnFullScreen();
-    // Drains the player's pending events on the window thread.
-    void OnGraphNotify();
 
-    // The audio-track menu of the list entry at nIndex, opened at the point: right click on the entry,
-    // the Menu key or Shift+F10 on the list's current entry.
+    // The audio-track menu of the list entry at nIndex, opened at the point once the file has been read
+    // in the background: right click on the entry, the Menu key or Shift+F10 on the list's current entry.
+    // A newer request, or any change to the list meanwhile, drops it.
     void ShowAudioTrackMenu(int nIndex, const QPoint &ptGlobal);
     // The audio-track menu last opened, while it exists.
     QMenu *GetAudioTrackMenu() const { return m_pTrackMenu; }
@@ -237,7 +154,6 @@ private:
     // False when a colour entry is missing or broken.
     bool ApplyTextColours();
     void ApplyTabOrder();
-    void AddCommandLineFiles();
     void PlacePreviewWindowOnce();
     void ShowSizeMenu(const QPoint &ptGlobal);
     void PaintVideo(QPainter &painter, const QRect &rcArea);
@@ -247,6 +163,9 @@ private:
     void OnSpaceKey();
     // The audio-track menu of the list's current entry, beside that entry.
     void ShowCurrentAudioTrackMenu();
+    // A probe's result, on the window's thread: the menu opens at the point it was asked for.
+    void OpenAudioTrackMenu(int nIndex, const AudioTrackMenu &model, const QPoint &ptGlobal);
+    void ForgetPendingAudioTrackMenu();
     std::filesystem::path SkinFile(std::string_view strName) const;
 
     MainWindowEnvironment m_environment;
@@ -270,6 +189,7 @@ private:
     QMenu *m_pSizeMenu = nullptr;
     QMenu *m_pSystemMenu = nullptr;
     QMenu *m_pTrackMenu = nullptr;
+    uint64_t m_nTrackMenuTicket = 0;  // the latest menu request; a probe's result for an older one is dropped
     int m_nCurrentJob = -1;
     std::map<int, SkinButton *> m_buttons;
     SkinToolTip *m_pToolTip = nullptr;
@@ -288,8 +208,6 @@ private:
     bool m_bPreviewNotPlaced = true;
     std::function<bool()> m_fnIsConverting;
     std::function<bool()> m_fnCanClose;
-    std::function<void()> m_fnStartConvert;
-    std::function<void()> m_fnStopConvert;
     struct PendingSeek {
         int nPosition = 0;
         bool bEndOfScroll = false;
@@ -298,6 +216,9 @@ private:
     bool m_bSeekQueued = false;
     VideoFrame m_videoFrame;  // the last picture copied from the player, window thread only
     std::unique_ptr<MainWindowConversion> m_pConversion;
+    // Slow reads for the window (the track menu's probes); declared last, so that it goes first and a
+    // probe still running is finished, its result dropped, while everything it names still exists.
+    std::unique_ptr<BackgroundTasks> m_pTasks;
 };
 
 }  // namespace klangor

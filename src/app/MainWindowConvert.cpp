@@ -26,13 +26,11 @@ MainWindowConversion::MainWindowConversion(MainWindow &window)
     // Once the window has finished a batch's end handling it may close, even while the writer's thread
     // is still on its way out; before that the batch's own check decides, and tells the user.
     m_window.SetCloseCheck([this] { return !IsConverting() || m_pBatch->CanClose(); });
-    m_window.SetConversionCommands([this] { OnStartConvert(); }, [this] { OnStopConvert(); });
 }
 
 MainWindowConversion::~MainWindowConversion() {
     m_window.SetConvertingProbe({});
     m_window.SetCloseCheck({});
-    m_window.SetConversionCommands({}, {});
     // The workers see the stop after their current chunk and end; what they post is dropped with this
     // object, never run.
     m_pBatch->OnStopConvert();

@@ -21,7 +21,7 @@ class MainWindow;
 class MainWindowConversion : public QObject, public IConversionView {
     Q_OBJECT
 public:
-    // Registers itself with the window's close check and its Start/Stop buttons.
+    // Registers itself with the window's close check; the window wires its Start/Stop buttons here.
     explicit MainWindowConversion(MainWindow &window);
     MainWindowConversion(const MainWindowConversion &) = delete;
     MainWindowConversion &operator=(const MainWindowConversion &) = delete;

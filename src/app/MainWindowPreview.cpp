@@ -1,8 +1,9 @@
 // The main window's side of the clip list, selection and transport commands: the view that the
-// window-free PreviewCommands talk to, the handlers that forward to them, the keys, and the video paint.
+// window-free PreviewCommands talk to, the keys, the audio-track menu, and the video paint.
 #include "app/MainWindow.h"
 #include "app/MainWindowConvert.h"
 
+#include "common/BackgroundTasks.h"
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
 #include "gui/VideoPreviewWindow.h"
@@ -24,14 +25,6 @@
 #include <vector>
 
 namespace klangor {
-
-static_assert(kPreviewIdPlay == kIdPlay && kPreviewIdStop == kIdStop && kPreviewIdStepFrame == kIdStepFrame &&
-              kPreviewIdSeekBar == kIdSeekBar && kPreviewIdMute == kIdMute &&
-              kPreviewIdCurrentTime == kIdCurrentTime && kPreviewIdSelectionTime == kIdSelectionTime &&
-              kPreviewIdSelectionDuration == kIdSelectionDuration && kPreviewIdRateText == kIdRateText &&
-              kPreviewIdVolumeSlider == kIdVolumeSlider && kPreviewIdRateSlider == kIdRateSlider &&
-              kPreviewIdClipList == kIdClipList && kPreviewIdPause == kIdPause &&
-              kPreviewIdUnmute == kIdUnmute);
 
 namespace {
 
@@ -205,10 +198,29 @@ void MainWindow::ShowCurrentAudioTrackMenu() {
 }
 
 void MainWindow::ShowAudioTrackMenu(int nIndex, const QPoint &ptGlobal) {
-    // Probing reads the file; on a slow disk that takes a moment, so the pointer says so.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const AudioTrackMenu model = m_pCommands->GetAudioTrackMenu(nIndex);
-    QApplication::restoreOverrideCursor();
+    std::optional<AudioTrackProbe> probe = m_pCommands->GetAudioTrackProbe(nIndex);
+    if (!probe)
+        return;
+    // Probing reads the file, which on a slow disk takes a moment: it runs on the background thread,
+    // and the list's pointer says so meanwhile. Only the latest request's menu opens.
+    const uint64_t nTicket = ++m_nTrackMenuTicket;
+    m_pClipList->viewport()->setCursor(Qt::BusyCursor);
+    m_pTasks->Run([probe = std::move(*probe)] { return ProbeAudioTrackMenu(probe); },
+                  [this, nTicket, nIndex, ptGlobal](AudioTrackMenu menu) {
+                      if (nTicket != m_nTrackMenuTicket)
+                          return;
+                      m_pClipList->viewport()->unsetCursor();
+                      OpenAudioTrackMenu(nIndex, menu, ptGlobal);
+                  });
+}
+
+void MainWindow::ForgetPendingAudioTrackMenu() {
+    // The entry a pending probe was asked for may now be another file, or gone: its result is dropped.
+    ++m_nTrackMenuTicket;
+    m_pClipList->viewport()->unsetCursor();
+}
+
+void MainWindow::OpenAudioTrackMenu(int nIndex, const AudioTrackMenu &model, const QPoint &ptGlobal) {
     if (m_pTrackMenu != nullptr)
         m_pTrackMenu->deleteLater();
     m_pTrackMenu = new QMenu(QStringLiteral("Audio Track"), this);
@@ -224,8 +236,10 @@ void MainWindow::ShowAudioTrackMenu(int nIndex, const QPoint &ptGlobal) {
         pAction->setChecked(entry.bChecked);
         const uint32_t nTrack = entry.nTrack;
         // Queued: the choice may open a clip and show boxes, which is no work for a closing menu.
-        connect(pAction, &QAction::triggered, this,
-                [this, nIndex, nTrack] { m_pCommands->OnChooseAudioTrack(nIndex, nTrack); }, Qt::QueuedConnection);
+        connect(
+            pAction, &QAction::triggered, this,
+            [this, nIndex, nTrack] { m_pCommands->OnChooseAudioTrack(nIndex, nTrack); },
+            Qt::QueuedConnection);
     }
     m_pTrackMenu->popup(ptGlobal);
 }
@@ -246,6 +260,15 @@ void MainWindow::CreatePreviewCommands() {
     pOpener->m_keyMenu = [this] { ShowCurrentAudioTrackMenu(); };
     m_pClipList->installEventFilter(pOpener);
     m_pClipList->viewport()->installEventFilter(pOpener);
+    // Any change to the list (filled afresh, an entry removed or moved) makes a pending menu stale. The
+    // list box's own signals are held while it is filled; its model's are not.
+    QAbstractItemModel *pListModel = m_pClipList->model();
+    const auto forget = [this] { ForgetPendingAudioTrackMenu(); };
+    connect(pListModel, &QAbstractItemModel::modelReset, this, forget);
+    connect(pListModel, &QAbstractItemModel::layoutChanged, this, forget);
+    connect(pListModel, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(pListModel, &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(pListModel, &QAbstractItemModel::rowsMoved, this, forget);
     // The Menu key arrives as a context-menu request; Shift+F10 is the other key desktops use for it.
     auto *pMenuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
     connect(pMenuKey, &QShortcut::activated, this, [this] { ShowCurrentAudioTrackMenu(); });
@@ -257,7 +280,7 @@ void MainWindow::CreatePreviewCommands() {
         {QKeySequence(Qt::Key_End), [this] { m_pCommands->OnGoToSelectionEnd(); }},
         {QKeySequence(Qt::Key_I), [this] { m_pCommands->OnMarkStart(); }},
         {QKeySequence(Qt::Key_O), [this] { m_pCommands->OnMarkEnd(); }},
-        {QKeySequence(Qt::Key_Delete), [this] { OnRemoveClip(); }},
+        {QKeySequence(Qt::Key_Delete), [this] { m_pCommands->OnRemoveClip(); }},
     };
     for (QWidget *pWindow : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_pPreview.get())}) {
         for (const auto &[sequence, fnAction] : keys) {
@@ -274,111 +297,11 @@ void MainWindow::OnSpaceKey() {
     // The key does what a click on the face on show would do, and nothing while that face is disabled.
     SkinButton *pFace = GetButton(!GetButton(kIdPause)->isHidden() ? kIdPause : kIdPlay);
     if (pFace->isEnabled())
-        OnPlayPause();
+        m_pCommands->OnPlayPause();
 }
 
 bool MainWindow::IsClipLoaded() const {
     return m_pPlayer && m_pPlayer->IsClipLoaded();
-}
-
-bool MainWindow::IsPreviewPlaying() const {
-    return m_pCommands->IsPreviewPlaying();
-}
-
-void MainWindow::AddMediaFiles(const QStringList &files) {
-    m_pCommands->AddMediaFiles(ToPaths(files));
-}
-
-void MainWindow::AddCommandLineFiles() {
-    m_pCommands->AddCommandLineFiles(m_commandLineFiles);
-}
-
-void MainWindow::OnOpenFile() {
-    m_pCommands->OnOpenFile();
-}
-
-void MainWindow::OnDropFiles(const std::vector<std::string> &files) {
-    m_pCommands->OnDropFiles(files);
-}
-
-void MainWindow::RefreshClipList() {
-    m_pCommands->RefreshClipList();
-}
-
-void MainWindow::SelectClip(int nIndex) {
-    m_pCommands->SelectClip(nIndex);
-}
-
-void MainWindow::StopPreview() {
-    m_pCommands->StopPreview();
-}
-
-void MainWindow::PlayPausePreview() {
-    m_pCommands->PlayPausePreview();
-}
-
-void MainWindow::UpdateSelectionText() {
-    m_pCommands->UpdateSelectionText();
-}
-
-void MainWindow::HandleGraphEvents() {
-    m_pCommands->HandleGraphEvents();
-}
-
-void MainWindow::OnGraphNotify() {
-    HandleGraphEvents();
-}
-
-void MainWindow::OnPlayPause() {
-    m_pCommands->OnPlayPause();
-}
-
-void MainWindow::OnStop() {
-    m_pCommands->OnStop();
-}
-
-void MainWindow::OnStepFrame() {
-    m_pCommands->OnStepFrame();
-}
-
-void MainWindow::OnMute() {
-    m_pCommands->OnMute();
-}
-
-void MainWindow::OnNormalSpeed() {
-    m_pCommands->OnNormalSpeed();
-}
-
-void MainWindow::OnSetStart() {
-    m_pCommands->OnSetStart();
-}
-
-void MainWindow::OnSetEnd() {
-    m_pCommands->OnSetEnd();
-}
-
-void MainWindow::OnSelectAll() {
-    m_pCommands->OnSelectAll();
-}
-
-void MainWindow::OnRemoveClip() {
-    m_pCommands->OnRemoveClip();
-}
-
-void MainWindow::OnMoveClipUp() {
-    m_pCommands->OnMoveClipUp();
-}
-
-void MainWindow::OnMoveClipDown() {
-    m_pCommands->OnMoveClipDown();
-}
-
-void MainWindow::OnClipSelectionChange() {
-    m_pCommands->OnClipSelectionChange();
-}
-
-void MainWindow::OnClipDoubleClick() {
-    m_pCommands->OnClipDoubleClick();
 }
 
 void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
@@ -396,21 +319,6 @@ void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
             m_pCommands->OnSeekScroll(seek.nPosition, seek.bEndOfScroll);
         },
         Qt::QueuedConnection);
-}
-
-void MainWindow::OnVolumeScroll(int nPosition, bool bEndOfScroll) {
-    m_pCommands->OnVolumeScroll(nPosition, bEndOfScroll);
-}
-
-void MainWindow::OnRateScroll(int nPosition, bool bEndOfScroll) {
-    m_pCommands->OnRateScroll(nPosition, bEndOfScroll);
-}
-
-void MainWindow::OnTimer() {
-    m_pCommands->OnTimer();
-    // A running batch's progress is read from its jobs here, at the timer's pace.
-    if (m_pConversion)
-        m_pConversion->OnTimer();
 }
 
 void MainWindow::OnVideoChanged() {

@@ -46,16 +46,6 @@ void MainWindow::OnSettings() {
         m_pConversion->OnSettingsChanged();
 }
 
-void MainWindow::OnStartConvert() {
-    if (m_fnStartConvert)
-        m_fnStartConvert();
-}
-
-void MainWindow::OnStopConvert() {
-    if (m_fnStopConvert)
-        m_fnStopConvert();
-}
-
 void MainWindow::OnMinimize() {
     showMinimized();
 }

@@ -1,6 +1,7 @@
 #include "app/PreviewPlayerWindow.h"
 
 #include "app/MainWindow.h"
+#include "player/PreviewCommands.h"
 #include "gui/VideoPreviewWindow.h"
 
 #include <QApplication>
@@ -68,7 +69,7 @@ void PreviewPlayerWindow::SetKeyboardFocus() {
 void PreviewPlayerWindow::PostGraphNotify() {
     MainWindow *pWindow = &m_mainWindow;
     QMetaObject::invokeMethod(
-        pWindow, [pWindow] { pWindow->OnGraphNotify(); }, Qt::QueuedConnection);
+        pWindow, [pWindow] { pWindow->GetPreviewCommands().HandleGraphEvents(); }, Qt::QueuedConnection);
 }
 
 }  // namespace klangor

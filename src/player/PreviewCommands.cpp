@@ -4,8 +4,11 @@
 #include <cstdio>
 
 #include "clips/ClipTime.h"
+#include "player/ControlIds.h"
 #include "player/MediaPlayer.h"
 #include "common/Version.h"
+
+using namespace klangor;
 
 namespace {
 
@@ -23,15 +26,15 @@ void PreviewCommands::InitDialog() {
     m_bPreviewPlaying = false;
     m_bMuted = false;
     m_bSliderIdle = true;
-    for (int nId : {kPreviewIdPlay, kPreviewIdMute, kPreviewIdStop, kPreviewIdStepFrame}) {
+    for (int nId : {kIdPlay, kIdMute, kIdStop, kIdStepFrame}) {
         m_view.EnableControl(nId, false);
     }
     m_player.SetVolume(0);
     // Hundredths of a decibel, as the player takes them: every position is a distinct loudness.
-    m_view.SetSliderRange(kPreviewIdVolumeSlider, -10000, 0);
-    m_view.SetSliderPosition(kPreviewIdVolumeSlider, 0);
-    m_view.SetSliderRange(kPreviewIdRateSlider, 25, 200);
-    m_view.SetSliderPosition(kPreviewIdRateSlider, 100);
+    m_view.SetSliderRange(kIdVolumeSlider, -10000, 0);
+    m_view.SetSliderPosition(kIdVolumeSlider, 0);
+    m_view.SetSliderRange(kIdRateSlider, 25, 200);
+    m_view.SetSliderPosition(kIdRateSlider, 100);
     m_player.SetRate(1.0);
     UpdateTitle();
 }
@@ -104,10 +107,10 @@ void PreviewCommands::OnClipSelectionChange() {
         return;
     }
     // Opening can show an error box; a second click meanwhile must not start another open.
-    m_view.EnableControl(kPreviewIdClipList, false);
+    m_view.EnableControl(kIdClipList, false);
     SelectClip(nSelection);
     StopPreview();
-    m_view.EnableControl(kPreviewIdClipList, true);
+    m_view.EnableControl(kIdClipList, true);
 }
 
 void PreviewCommands::OnClipDoubleClick() {
@@ -138,14 +141,14 @@ void PreviewCommands::SelectClip(int nIndex) {
         return;
     }
     ShowPlayButtons(true);
-    m_view.ShowControl(kPreviewIdMute, true);
-    m_view.ShowControl(kPreviewIdUnmute, false);
+    m_view.ShowControl(kIdMute, true);
+    m_view.ShowControl(kIdUnmute, false);
     m_bPreviewPlaying = true;
     // The new clip opens at the stored volume, so it is not muted whatever the last one was.
     m_bMuted = false;
-    m_view.EnableControl(kPreviewIdVolumeSlider, true);
+    m_view.EnableControl(kIdVolumeSlider, true);
     EnableTransport(true);
-    m_view.SetSliderRange(kPreviewIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
+    m_view.SetSliderRange(kIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
     const ClipList &clips = m_player.GetClipList();
     m_view.ShowSeekBarWaveform(clips.GetClip(clips.GetCurrentIndex()), m_player.GetClipInfo().nTrack);
     SetNormalSpeed();
@@ -176,26 +179,25 @@ void PreviewCommands::PlayPausePreview() {
 }
 
 void PreviewCommands::ShowPlayButtons(bool bPlaying) {
-    m_view.ShowControl(kPreviewIdPause, bPlaying);
-    m_view.ShowControl(kPreviewIdPlay, !bPlaying);
+    m_view.ShowControl(kIdPause, bPlaying);
+    m_view.ShowControl(kIdPlay, !bPlaying);
 }
 
 void PreviewCommands::EnableTransport(bool bEnable) {
     // Both faces of each pair, so that whichever shows agrees.
-    for (int nId : {kPreviewIdPlay, kPreviewIdPause, kPreviewIdMute, kPreviewIdUnmute, kPreviewIdStop,
-                    kPreviewIdStepFrame}) {
+    for (int nId : {kIdPlay, kIdPause, kIdMute, kIdUnmute, kIdStop, kIdStepFrame}) {
         m_view.EnableControl(nId, bEnable);
     }
 }
 
 void PreviewCommands::ShowRate() {
-    m_view.SetControlText(kPreviewIdRateText, RateText(m_player.GetRate()));
+    m_view.SetControlText(kIdRateText, RateText(m_player.GetRate()));
 }
 
 void PreviewCommands::SetNormalSpeed() {
     m_player.SetRate(1.0);
     ShowRate();
-    m_view.SetSliderPosition(kPreviewIdRateSlider, 100);
+    m_view.SetSliderPosition(kIdRateSlider, 100);
 }
 
 void PreviewCommands::OnStepFrame() {
@@ -205,9 +207,9 @@ void PreviewCommands::OnStepFrame() {
 }
 
 void PreviewCommands::OnMute() {
-    m_view.ShowControl(kPreviewIdMute, m_bMuted);
-    m_view.ShowControl(kPreviewIdUnmute, !m_bMuted);
-    m_view.EnableControl(kPreviewIdVolumeSlider, m_bMuted);
+    m_view.ShowControl(kIdMute, m_bMuted);
+    m_view.ShowControl(kIdUnmute, !m_bMuted);
+    m_view.EnableControl(kIdVolumeSlider, m_bMuted);
     m_bMuted = !m_bMuted;
     m_player.ToggleMute();
 }
@@ -258,13 +260,13 @@ void PreviewCommands::HandleGraphEvents() {
 }
 
 void PreviewCommands::OnSetStart() {
-    m_player.SetSelection(m_view.GetSliderPosition(kPreviewIdSeekBar), -1);
+    m_player.SetSelection(m_view.GetSliderPosition(kIdSeekBar), -1);
     UpdateSelectionText();
     m_player.WriteCutInfo();
 }
 
 void PreviewCommands::OnSetEnd() {
-    m_player.SetSelection(-1, m_view.GetSliderPosition(kPreviewIdSeekBar));
+    m_player.SetSelection(-1, m_view.GetSliderPosition(kIdSeekBar));
     UpdateSelectionText();
     m_player.WriteCutInfo();
 }
@@ -279,10 +281,10 @@ void PreviewCommands::UpdateSelectionText() {
     const ClipInfo &info = m_player.GetClipInfo();
     const auto iStart = static_cast<int32_t>(info.nStart);
     const auto iEnd = static_cast<int32_t>(info.nEnd);
-    m_view.SetControlText(kPreviewIdSelectionTime,
+    m_view.SetControlText(kIdSelectionTime,
                           "Selection: " + FormatClipTime(iStart) + " -- " + FormatClipTime(iEnd));
-    m_view.SetSliderSelection(kPreviewIdSeekBar, iStart, iEnd);
-    m_view.SetControlText(kPreviewIdSelectionDuration, "Duration: " + FormatClipTime(iEnd - iStart));
+    m_view.SetSliderSelection(kIdSeekBar, iStart, iEnd);
+    m_view.SetControlText(kIdSelectionDuration, "Duration: " + FormatClipTime(iEnd - iStart));
 }
 
 void PreviewCommands::UpdateTitle() {
@@ -293,10 +295,9 @@ void PreviewCommands::UpdateTitle() {
 void PreviewCommands::OnTimer() {
     long lPosition = 0;
     m_player.GetCurrentPosition(lPosition);
-    m_view.SetControlText(kPreviewIdCurrentTime,
-                          "Current: " + FormatClipTime(static_cast<int32_t>(lPosition)));
+    m_view.SetControlText(kIdCurrentTime, "Current: " + FormatClipTime(static_cast<int32_t>(lPosition)));
     if (m_bSliderIdle) {
-        m_view.SetSliderPosition(kPreviewIdSeekBar, static_cast<int>(lPosition));
+        m_view.SetSliderPosition(kIdSeekBar, static_cast<int>(lPosition));
     }
 }
 
@@ -307,7 +308,7 @@ void PreviewCommands::GoTo(long lPosition) {
     const long lDuration = static_cast<int32_t>(m_player.GetClipInfo().nDuration);
     lPosition = std::clamp(lPosition, 0L, std::max(lDuration, 0L));
     m_player.SetPosition(lPosition);
-    m_view.SetSliderPosition(kPreviewIdSeekBar, static_cast<int>(lPosition));
+    m_view.SetSliderPosition(kIdSeekBar, static_cast<int>(lPosition));
 }
 
 void PreviewCommands::OnSeekBy(long lDelta) {
@@ -334,7 +335,7 @@ void PreviewCommands::MoveThumbToPlayPosition() {
     }
     long lPosition = 0;
     m_player.GetCurrentPosition(lPosition);
-    m_view.SetSliderPosition(kPreviewIdSeekBar, static_cast<int>(lPosition));
+    m_view.SetSliderPosition(kIdSeekBar, static_cast<int>(lPosition));
 }
 
 void PreviewCommands::OnMarkStart() {

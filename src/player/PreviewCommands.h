@@ -1,26 +1,13 @@
 #pragma once
 
+#include "player/AudioTrackMenu.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 class MediaPlayer;
-
-// Ids of the main window's controls that the preview commands drive.
-inline constexpr int kPreviewIdPlay = 1002;
-inline constexpr int kPreviewIdStop = 1003;
-inline constexpr int kPreviewIdStepFrame = 1004;
-inline constexpr int kPreviewIdSeekBar = 1005;
-inline constexpr int kPreviewIdMute = 1006;
-inline constexpr int kPreviewIdCurrentTime = 1009;
-inline constexpr int kPreviewIdSelectionTime = 1011;
-inline constexpr int kPreviewIdSelectionDuration = 1012;
-inline constexpr int kPreviewIdRateText = 1015;
-inline constexpr int kPreviewIdVolumeSlider = 1016;
-inline constexpr int kPreviewIdRateSlider = 1017;
-inline constexpr int kPreviewIdClipList = 1021;
-inline constexpr int kPreviewIdPause = 1031;
-inline constexpr int kPreviewIdUnmute = 1032;
 
 // The main window as the preview commands see it. Window thread only.
 class IPreviewView {
@@ -50,18 +37,6 @@ public:
     virtual void SetTitle(const std::string &strTitle) = 0;
     // The multi-select "Open File" dialog; full paths in the order chosen, empty when cancelled.
     virtual std::vector<std::string> ChooseMediaFiles() = 0;
-};
-
-// What the audio-track menu of one list entry offers: the best track (0) and each track of the file,
-// the one in force checked; or, when there is nothing to choose, the reason in strMessage.
-struct AudioTrackMenu {
-    struct Entry {
-        uint32_t nTrack = 0;
-        std::string strLabel;
-        bool bChecked = false;
-    };
-    std::vector<Entry> entries;
-    std::string strMessage;
 };
 
 // The main window's clip list, selection, time display and transport commands over the preview
@@ -97,8 +72,9 @@ public:
     void PlayPausePreview();
 
     // --- Audio track ---
-    // The menu for the list entry at nIndex. Probing the file can take a moment; it never blocks for good.
-    AudioTrackMenu GetAudioTrackMenu(int nIndex);
+    // What the menu of the list entry at nIndex is made from (see ProbeAudioTrackMenu, which reads the
+    // file away from the window's thread); none for an index past the list.
+    std::optional<klangor::AudioTrackProbe> GetAudioTrackProbe(int nIndex) const;
     // Plays the entry's n-th audio track (0: its best one) and keeps it in the entry's record with the
     // selection as it is. An entry that is not loaded is loaded first.
     void OnChooseAudioTrack(int nIndex, uint32_t nTrack);

@@ -1,51 +1,20 @@
-// The audio-track choice of a list entry: what its menu offers and what a choice does.
-#include "clips/CutInfo.h"
+// The audio-track choice of a list entry: what its menu is made from and what a choice does.
+#include "player/ControlIds.h"
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
-#include "media/AudioDecoder.h"
-#include "media/MediaTags.h"
 
-AudioTrackMenu PreviewCommands::GetAudioTrackMenu(int nIndex) {
-    AudioTrackMenu menu;
+using namespace klangor;
+
+std::optional<AudioTrackProbe> PreviewCommands::GetAudioTrackProbe(int nIndex) const {
     const ClipList &clips = m_player.GetClipList();
     if (nIndex < 0 || nIndex >= clips.GetCount()) {
-        return menu;
+        return std::nullopt;
     }
-    const std::string strPath = clips.GetClip(nIndex);
-    // A song is rendered from its notes: there is one sound to hear, whatever its MIDI tracks.
-    if (IsMidiFile(strPath)) {
-        menu.strMessage = "This file has one audio track only";
-        return menu;
+    AudioTrackProbe probe{clips.GetClip(nIndex), std::nullopt};
+    if (m_player.IsClipLoaded() && m_player.GetFileName() == probe.strPath) {
+        probe.nLoadedTrack = m_player.GetClipInfo().nTrack;
     }
-    std::string strError;
-    const std::vector<AudioTrackInfo> tracks = ListAudioTracks(strPath, strError);
-    if (!strError.empty()) {
-        menu.strMessage = "Cannot read the audio tracks: " + strError;
-        return menu;
-    }
-    if (tracks.size() < 2) {
-        menu.strMessage = tracks.empty() ? "This file has no audio track" : "This file has one audio track only";
-        return menu;
-    }
-    uint32_t nChosen = 0;
-    if (m_player.IsClipLoaded() && m_player.GetFileName() == strPath) {
-        nChosen = m_player.GetClipInfo().nTrack;
-    } else {
-        uint32_t nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
-        if (ReadCutInfo(strPath, nDuration, nStart, nEnd, &nTrack)) {
-            nChosen = nTrack;
-        }
-    }
-    // A number beyond the file's tracks plays the best one, so that is what the menu shows as chosen.
-    if (nChosen > tracks.size()) {
-        nChosen = 0;
-    }
-    menu.entries.push_back({0, "Best track", nChosen == 0});
-    for (const AudioTrackInfo &track : tracks) {
-        const auto nTrack = static_cast<uint32_t>(track.nNumber);
-        menu.entries.push_back({nTrack, track.strLabel, nTrack == nChosen});
-    }
-    return menu;
+    return probe;
 }
 
 void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
@@ -73,7 +42,7 @@ void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
         m_player.ShowPlayerError("FAILED(hr=0x%x) in m_pGraph->SetAudioTrack(nTrack)\n", static_cast<unsigned>(hr));
         return;
     }
-    m_view.SetSliderRange(kPreviewIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
+    m_view.SetSliderRange(kIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
     m_view.ShowSeekBarWaveform(m_player.GetFileName(), m_player.GetClipInfo().nTrack);
     UpdateSelectionText();
 }

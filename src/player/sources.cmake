@@ -1,5 +1,6 @@
 # Files of src/player/.
 set(KLANGOR_PLAYER_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/AudioTrackMenu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GraphRegistration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaPlayer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvEvents.cpp

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
 #include "app/TestSkin.h"
+#include "player/PreviewCommands.h"
 #include "support/TempDir.h"
 
 #include <QDialog>

@@ -6,6 +6,7 @@
 #include "player/PlayerTestSupport.h"
 #include "support/MediaFactory.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QListWidget>
 #include <QMenu>
@@ -58,19 +59,48 @@ float DrawnPeak(MainWindow &window) {
     return fMax;
 }
 
-void RightClickRow(MainWindow &window, int nRow) {
+// The file is read in the background: the menu that opens is a new one, once its result is back.
+bool WaitForNewMenu(MainWindow &window, const QMenu *pBefore) {
+    return QTest::qWaitFor([&] { return window.GetAudioTrackMenu() != pBefore; }, 10000);
+}
+
+void AskForMenu(MainWindow &window, int nRow) {
     QListWidget *pList = window.GetClipListBox();
     const QPoint pt = pList->visualItemRect(pList->item(nRow)).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, pt, pList->viewport()->mapToGlobal(pt));
     QCoreApplication::sendEvent(pList->viewport(), &event);
 }
 
+void RightClickRow(MainWindow &window, int nRow) {
+    const QMenu *pBefore = window.GetAudioTrackMenu();
+    AskForMenu(window, nRow);
+    EXPECT_TRUE(WaitForNewMenu(window, pBefore)) << "no menu for row " << nRow;
+}
+
+// Every audio-track menu that shows, by its first entry.
+class ShownMenus : public QObject {
+public:
+    ShownMenus() { qApp->installEventFilter(this); }
+    ~ShownMenus() override { qApp->removeEventFilter(this); }
+    QStringList firstEntries;
+
+protected:
+    bool eventFilter(QObject *pWatched, QEvent *pEvent) override {
+        auto *pMenu = qobject_cast<QMenu *>(pWatched);
+        if (pEvent->type() == QEvent::Show && pMenu != nullptr && pMenu->title() == "Audio Track")
+            firstEntries.append(pMenu->actions().value(0) ? pMenu->actions()[0]->text() : QString());
+        return false;
+    }
+};
+
 void Choose(MainWindow &window, const QString &strPrefix) {
     QMenu *pMenu = window.GetAudioTrackMenu();
     ASSERT_NE(pMenu, nullptr);
     for (QAction *pAction : pMenu->actions()) {
         if (pAction->text().startsWith(strPrefix)) {
+            // As a click does: the choice is made and the menu closes.
             pAction->trigger();
+            pMenu->close();
             ProcessEvents(50);
             return;
         }
@@ -92,7 +122,7 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     WindowHarness harness;
     MainWindow &window = harness.Window();
     window.show();
-    window.AddMediaFiles({QString::fromStdString(strFilm), QString::fromStdString(strOther)});
+    window.GetPreviewCommands().AddMediaFiles({strFilm, strOther});
     ASSERT_EQ(window.GetPlayer()->GetFileName(), strFilm);
     window.GetPlayer()->SetSelection(20, 280);
     window.GetPlayer()->WriteCutInfo();
@@ -122,8 +152,9 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     pList->setFocus();
+    const QMenu *pBefore = window.GetAudioTrackMenu();
     QTest::keyClick(pList, Qt::Key_F10, Qt::ShiftModifier);
-    ASSERT_NE(window.GetAudioTrackMenu(), nullptr);
+    ASSERT_TRUE(WaitForNewMenu(window, pBefore));
     EXPECT_TRUE(Labels(*window.GetAudioTrackMenu())[2].endsWith(" [x]")) << Labels(*window.GetAudioTrackMenu()).join(" | ").toStdString();
     window.GetAudioTrackMenu()->close();
 
@@ -156,8 +187,7 @@ TEST_F(AudioTrackMenuTest, FilesWithNothingToChooseSaySoAndBrokenOnesSayWhy) {
     const std::string strGone = MakeFilm(media, "gone.mkv");
     WindowHarness harness;
     MainWindow &window = harness.Window();
-    window.AddMediaFiles({QString::fromStdString(strOne), QString::fromStdString(strBroken),
-                          QString::fromStdString(strGone)});
+    window.GetPreviewCommands().AddMediaFiles({strOne, strBroken, strGone});
     std::filesystem::remove(strGone);
     const std::pair<int, const char *> cases[] = {
         {0, "This file has one audio track only (off)"},
@@ -174,6 +204,24 @@ TEST_F(AudioTrackMenuTest, FilesWithNothingToChooseSaySoAndBrokenOnesSayWhy) {
         window.GetAudioTrackMenu()->close();
     }
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strOne);
+}
+
+// A menu asked for an entry that then leaves the list never opens: its choice would go to whichever file
+// took the entry's place.
+TEST_F(AudioTrackMenuTest, AMenuForAnEntryRemovedWhileItsFileIsReadNeverOpens) {
+    const std::string strFilm = MakeFilm(media, "film.mkv");
+    const std::string strOne = media.MakeTone("one.wav", 0.5, 8000, 1, {"-c:a", "pcm_s16le"});
+    WindowHarness harness;
+    MainWindow &window = harness.Window();
+    window.show();
+    window.GetPreviewCommands().AddMediaFiles({strFilm, strOne});
+    ShownMenus shown;
+    AskForMenu(window, 0);
+    window.GetButton(kIdRemove)->click();
+    ASSERT_EQ(window.GetClipListBox()->count(), 1);
+    // Probes run in order, so once the next menu is up the first result has come back.
+    RightClickRow(window, 0);
+    EXPECT_EQ(shown.firstEntries.join(" | ").toStdString(), "This file has one audio track only");
 }
 
 }  // namespace

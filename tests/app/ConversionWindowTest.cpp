@@ -478,7 +478,7 @@ TEST(WindowConversion, NamesThatAreNotUtf8AreOpenedSelectedAndConvertedUnderThei
 
     // The selection from one second on is kept beside the file, under its bytes, and reaches the job.
     window.GetTimeline()->setValue(100);
-    window.OnSetStart();
+    window.GetButton(kIdSetStart)->click();
     EXPECT_EQ(ReadFileBytes(strSource + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,100,300,0;");
     window.GetPreviewCommands().OnGoToSelectionStart();
     long lPosition = 0;

@@ -410,13 +410,13 @@ TEST(MainWindowPreviewWiring, KeysReachThePreviewAndTheTooltipsNameThem) {
     PressIn(&window, &window, Qt::Key_Space);
     EXPECT_TRUE(window.GetButton(kIdPause)->isHidden());
 
-    window.AddMediaFiles({QString::fromStdString(strClip)});
+    window.GetPreviewCommands().AddMediaFiles({strClip});
     ASSERT_TRUE(window.IsClipLoaded());
     PressIn(&window, window.GetClipListBox(), Qt::Key_Space);
-    EXPECT_TRUE(window.IsPreviewPlaying());
+    EXPECT_TRUE(window.GetPreviewCommands().IsPreviewPlaying());
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Running);
     PressIn(window.GetPreviewWindow(), window.GetPreviewWindow(), Qt::Key_Space);
-    EXPECT_FALSE(window.IsPreviewPlaying());
+    EXPECT_FALSE(window.GetPreviewCommands().IsPreviewPlaying());
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Paused);
 
     PressIn(&window, &window, Qt::Key_Right);
@@ -448,8 +448,7 @@ TEST(MainWindowPreviewWiring, TheFocusedListAndFolderBoxKeepTheirOwnKeys) {
     WindowHarness harness;
     MainWindow &window = harness.Window();
     window.show();
-    window.AddMediaFiles({QString::fromStdString(strFirst), QString::fromStdString(strSecond),
-                          QString::fromStdString(strThird)});
+    window.GetPreviewCommands().AddMediaFiles({strFirst, strSecond, strThird});
     ASSERT_TRUE(window.IsClipLoaded());
     QListWidget *pList = window.GetClipListBox();
     window.activateWindow();
@@ -642,7 +641,7 @@ TEST(MainWindowPreviewWiring, ABurstOfSeekNoticesBecomesOneSeekToTheLatestPositi
     WindowHarness harness;
     MainWindow &window = harness.Window();
     window.show();
-    window.AddMediaFiles({QString::fromStdString(strClip)});
+    window.GetPreviewCommands().AddMediaFiles({strClip});
     ASSERT_TRUE(window.IsClipLoaded());
     long lBefore = -1;
     window.GetPlayer()->GetCurrentPosition(lBefore);
@@ -667,9 +666,9 @@ TEST(MainWindowPreviewWiring, ABurstOfSeekNoticesBecomesOneSeekToTheLatestPositi
 // drains the events, and the next clip is selected, without the test draining anything itself.
 TEST(MainWindowPreviewWiring, CompletionNoticesCarryPreviewThroughEveryClipToTheLast) {
     MediaFactory media;
-    QStringList clips;
+    std::vector<std::string> clips;
     for (const char *pszName : {"one.wav", "two.wav", "three.wav"})
-        clips.append(QString::fromStdString(media.MakeTone(pszName, 0.4, 8000, 1, {"-c:a", "pcm_s16le"})));
+        clips.push_back(media.MakeTone(pszName, 0.4, 8000, 1, {"-c:a", "pcm_s16le"}));
     WindowHarness harness;
     MainWindow &window = harness.Window();
     QStringList titles;
@@ -678,16 +677,21 @@ TEST(MainWindowPreviewWiring, CompletionNoticesCarryPreviewThroughEveryClipToThe
             titles.append(strTitle);
     });
     window.show();
-    window.AddMediaFiles(clips);
+    window.GetPreviewCommands().AddMediaFiles(clips);
     ASSERT_TRUE(window.IsClipLoaded());
-    window.OnPlayPause();
+    window.GetButton(kIdPlay)->click();
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return window.GetPlayer()->GetClipList().GetCurrentIndex() == 2 && !window.IsPreviewPlaying(); },
+        [&] {
+            return window.GetPlayer()->GetClipList().GetCurrentIndex() == 2 &&
+                   !window.GetPreviewCommands().IsPreviewPlaying();
+        },
         15000));
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Stopped);
     EXPECT_EQ(window.GetClipListBox()->currentRow(), 2);
     // One title per clip loaded, in list order: the first by the add, the others by the notices.
     ASSERT_EQ(titles.size(), 3) << titles.join(" | ").toStdString();
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(titles[i].endsWith(QStringLiteral("[") + clips[i] + QStringLiteral("]"))) << i;
+        EXPECT_TRUE(
+            titles[i].endsWith(QStringLiteral("[") + QString::fromStdString(clips[i]) + QStringLiteral("]")))
+            << i;
 }

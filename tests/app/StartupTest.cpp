@@ -236,7 +236,7 @@ TEST(StartupFiles, AudioOnlyFileIgnoresTheSizeMenuAndSettingsOpenOnTheOneRecord)
 
     // A dropped file joins the list without changing the loaded clip.
     const std::string strDropped = media.MakeTone("dropped.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
-    window.OnDropFiles({strDropped});
+    window.GetPreviewCommands().OnDropFiles({strDropped});
     ASSERT_EQ(window.GetClipListBox()->count(), 2);
     EXPECT_EQ(window.GetClipListBox()->item(1)->text(), QStringLiteral("dropped.wav"));
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strAudio);

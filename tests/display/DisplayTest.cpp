@@ -194,7 +194,7 @@ TEST_F(DisplayTest, TheCompletionQuestionFollowsTheFailureBox) {
     WindowHarness harness({}, {}, {}, &realBoxes);
     MainWindow &window = harness.Window();
     // The good one first: it is the one loaded for preview, so no box comes up before the batch.
-    window.AddMediaFiles({QString::fromStdString(strGood), QString::fromStdString(strBad)});
+    window.GetPreviewCommands().AddMediaFiles({strGood, strBad});
     ShowAt(window, QPoint(40, 40));
     QStringList texts;
     auto boxUp = [&](const QString &strWords) {
@@ -336,7 +336,7 @@ TEST_F(DisplayTest, ARightClickOnAnEntryOpensItsTrackMenuAndAClickChoosesATrack)
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(media.Dir().string()));
     WindowHarness harness({}, {}, {}, &realBoxes);
     MainWindow &window = harness.Window();
-    window.AddMediaFiles({QString::fromStdString(strFilm)});
+    window.GetPreviewCommands().AddMediaFiles({strFilm});
     ShowAt(window, QPoint(40, 40));
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -377,7 +377,7 @@ TEST_F(DisplayTest, StopStandsAtTheStartSetWhilePlaying) {
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(media.Dir().string()));
     WindowHarness harness({}, {}, {}, &realBoxes);
     MainWindow &window = harness.Window();
-    window.AddMediaFiles({QString::fromStdString(strTone)});
+    window.GetPreviewCommands().AddMediaFiles({strTone});
     ShowAt(window, QPoint(40, 40));
     MediaPlayer &player = *window.GetPlayer();
     auto position = [&] {
@@ -389,7 +389,7 @@ TEST_F(DisplayTest, StopStandsAtTheStartSetWhilePlaying) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return position() >= 150; }, kWaitMs));
     ClickAt(CentreOf(window.GetButton(kIdSetStart)));
     ClickAt(CentreOf(window.GetButton(kIdStop)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.IsPreviewPlaying(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.GetPreviewCommands().IsPreviewPlaying(); }, kWaitMs));
 
     unsigned nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
     const std::string strRecord = ReadFileBytes(strTone + ".clipinfo");

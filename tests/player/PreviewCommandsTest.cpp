@@ -14,7 +14,10 @@
 #include "clips/CutInfo.h"
 #include "player/MpvPlayback.h"
 #include "player/PreviewCommands.h"
+#include "player/ControlIds.h"
 #include "player/PlayerTestSupport.h"
+
+using namespace klangor;
 
 namespace {
 
@@ -60,7 +63,7 @@ public:
         return names;
     }
     bool TransportEnabled(bool bEnabled) const {
-        for (int nId : {kPreviewIdPlay, kPreviewIdMute, kPreviewIdStop, kPreviewIdStepFrame}) {
+        for (int nId : {kIdPlay, kIdMute, kIdStop, kIdStepFrame}) {
             const auto it = enabled.find(nId);
             if (it == enabled.end() || it->second != bEnabled) {
                 return false;
@@ -139,12 +142,12 @@ TEST_F(PreviewCommandsTest, AddingToAnEmptyListLoadsTheFirstStoppedAtItsStartAnd
     EXPECT_EQ(player.GetFileName(), strFirst);
     EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
     EXPECT_FALSE(commands.IsPreviewPlaying());
-    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
-    EXPECT_FALSE(view.shown[kPreviewIdPause]);
+    EXPECT_TRUE(view.shown[kIdPlay]);
+    EXPECT_FALSE(view.shown[kIdPause]);
     EXPECT_TRUE(view.TransportEnabled(true));
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nMax, 300);
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:01.20 -- 00:00:02.50");
-    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:01.30");
+    EXPECT_EQ(view.sliders[kIdSeekBar].nMax, 300);
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:01.20 -- 00:00:02.50");
+    EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:00:01.30");
     EXPECT_EQ(view.title, "Vellumar Klangor - v2.31 [" + strFirst + "]");
     EXPECT_TRUE(WaitUntil(player, [&] { return std::labs(PositionOf(player) - 120) <= 5; }))
         << "stopped on the selection start, not at " << PositionOf(player);
@@ -220,31 +223,31 @@ TEST_F(PreviewCommandsTest, SetStartAndEndCollapseAsDesignedAndWriteTheCutInfoAt
     ASSERT_EQ(nDuration, 6100u);
 
     player.SetSelection(100, 5000);
-    view.sliders[kPreviewIdSeekBar].nPosition = 6000;
+    view.sliders[kIdSeekBar].nPosition = 6000;
     commands.OnSetStart();
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:01:00.00 -- 00:01:00.00");
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:01:00.00 -- 00:01:00.00");
     EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 6000, 6000));
-    view.sliders[kPreviewIdSeekBar].nPosition = 50;
+    view.sliders[kIdSeekBar].nPosition = 50;
     commands.OnSetEnd();
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.50 -- 00:00:00.50");
-    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:00.00");
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelStart, 50);
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelEnd, 50);
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.50 -- 00:00:00.50");
+    EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:00:00.00");
+    EXPECT_EQ(view.sliders[kIdSeekBar].nSelStart, 50);
+    EXPECT_EQ(view.sliders[kIdSeekBar].nSelEnd, 50);
     EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 50, 50));
 
     // An end equal to the start is a selection, not a collapse.
     player.SetSelection(100, 5000);
-    view.sliders[kPreviewIdSeekBar].nPosition = 100;
+    view.sliders[kIdSeekBar].nPosition = 100;
     commands.OnSetEnd();
     EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 100, 100));
-    view.sliders[kPreviewIdSeekBar].nPosition = 4000;
+    view.sliders[kIdSeekBar].nPosition = 4000;
     commands.OnSetEnd();
     EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 100, 4000));
 
     commands.OnSelectAll();
     EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 0, nDuration));
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:01:01.00");
-    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:01:01.00");
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.00 -- 00:01:01.00");
+    EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:01:01.00");
     EXPECT_TRUE(window.boxes.empty());
 }
 
@@ -252,13 +255,13 @@ TEST_F(PreviewCommandsTest, SelectionTextsShowTheLengthOfTheSelectionNotOfTheCli
     // Without a clip the commands still change the selection and its texts.
     player.SetSelection(0, 12345);
     commands.UpdateSelectionText();
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:02:03.45");
-    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:02:03.45");
-    view.sliders[kPreviewIdSeekBar].nPosition = 12344;
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.00 -- 00:02:03.45");
+    EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:02:03.45");
+    view.sliders[kIdSeekBar].nPosition = 12344;
     commands.OnSetStart();
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:02:03.44 -- 00:02:03.45");
-    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:00.01");
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelStart, 12344);
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:02:03.44 -- 00:02:03.45");
+    EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:00:00.01");
+    EXPECT_EQ(view.sliders[kIdSeekBar].nSelStart, 12344);
 }
 
 TEST_F(PreviewCommandsTest, CutInfoTurnedInsideOutOrPastTheClipShowsTheWholeClip) {
@@ -268,13 +271,13 @@ TEST_F(PreviewCommandsTest, CutInfoTurnedInsideOutOrPastTheClipShowsTheWholeClip
     std::ofstream(CutInfoPath(strTooLong), std::ios::binary) << Record(200, 50, 900);
     commands.InitDialog();
     commands.AddMediaFiles({strBackwards, strTooLong});
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
-    EXPECT_EQ(view.texts[kPreviewIdSelectionDuration], "Duration: 00:00:02.00");
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
+    EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:00:02.00");
     view.nListSelection = 1;
     commands.OnClipSelectionChange();
     EXPECT_EQ(player.GetFileName(), strTooLong);
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nSelEnd, 200);
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
+    EXPECT_EQ(view.sliders[kIdSeekBar].nSelEnd, 200);
 }
 
 TEST_F(PreviewCommandsTest, CompletionMovesToTheNextClipAndStopsAfterTheLast) {
@@ -293,13 +296,13 @@ TEST_F(PreviewCommandsTest, CompletionMovesToTheNextClipAndStopsAfterTheLast) {
     EXPECT_EQ(view.nListSelection, 2) << "the list follows the clip that plays";
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
     EXPECT_TRUE(commands.IsPreviewPlaying());
-    EXPECT_TRUE(view.shown[kPreviewIdPause]);
+    EXPECT_TRUE(view.shown[kIdPause]);
     EXPECT_EQ(view.title, "Vellumar Klangor - v2.31 [" + strThird + "]");
 
     ASSERT_TRUE(PumpUntil([&] { return !commands.IsPreviewPlaying(); }));
     EXPECT_EQ(player.GetFileName(), strThird) << "nothing after the last";
     EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
-    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
+    EXPECT_TRUE(view.shown[kIdPlay]);
     EXPECT_TRUE(WaitUntil(player, [&] { return PositionOf(player) <= 5; }))
         << "rewound to the selection start, not at " << PositionOf(player);
     EXPECT_TRUE(window.boxes.empty());
@@ -308,8 +311,8 @@ TEST_F(PreviewCommandsTest, CompletionMovesToTheNextClipAndStopsAfterTheLast) {
 TEST_F(PreviewCommandsTest, MuteAndUnmuteSwapFacesAndRestoreTheStoredVolume) {
     const std::string strClip = Tone("loud.wav", 3.0);
     commands.InitDialog();
-    EXPECT_EQ(view.sliders[kPreviewIdVolumeSlider].nMin, -10000);
-    EXPECT_EQ(view.sliders[kPreviewIdVolumeSlider].nMax, 0);
+    EXPECT_EQ(view.sliders[kIdVolumeSlider].nMin, -10000);
+    EXPECT_EQ(view.sliders[kIdVolumeSlider].nMax, 0);
     commands.AddMediaFiles({strClip});
     ASSERT_FALSE(player.GetRegistrationPath().empty());
     commands.OnVolumeScroll(-2000, true);
@@ -318,16 +321,16 @@ TEST_F(PreviewCommandsTest, MuteAndUnmuteSwapFacesAndRestoreTheStoredVolume) {
 
     commands.OnMute();
     EXPECT_TRUE(commands.IsMuted());
-    EXPECT_TRUE(view.shown[kPreviewIdUnmute]);
-    EXPECT_FALSE(view.shown[kPreviewIdMute]);
-    EXPECT_FALSE(view.enabled[kPreviewIdVolumeSlider]);
+    EXPECT_TRUE(view.shown[kIdUnmute]);
+    EXPECT_FALSE(view.shown[kIdMute]);
+    EXPECT_FALSE(view.enabled[kIdVolumeSlider]);
     EXPECT_NEAR(VolumePercent(player), 0.0, 1e-9);
 
     commands.OnMute();
     EXPECT_FALSE(commands.IsMuted());
-    EXPECT_TRUE(view.shown[kPreviewIdMute]);
-    EXPECT_FALSE(view.shown[kPreviewIdUnmute]);
-    EXPECT_TRUE(view.enabled[kPreviewIdVolumeSlider]);
+    EXPECT_TRUE(view.shown[kIdMute]);
+    EXPECT_FALSE(view.shown[kIdUnmute]);
+    EXPECT_TRUE(view.enabled[kIdVolumeSlider]);
     EXPECT_NEAR(VolumePercent(player), 46.416, 0.01) << "unmute restores the stored volume";
     EXPECT_TRUE(window.boxes.empty());
 }
@@ -335,24 +338,24 @@ TEST_F(PreviewCommandsTest, MuteAndUnmuteSwapFacesAndRestoreTheStoredVolume) {
 TEST_F(PreviewCommandsTest, SpeedSliderEndsGiveQuarterAndDoubleRateAndNormalSpeedResets) {
     const std::string strClip = Tone("speed.wav", 3.0);
     commands.InitDialog();
-    EXPECT_EQ(view.sliders[kPreviewIdRateSlider].nMin, 25);
-    EXPECT_EQ(view.sliders[kPreviewIdRateSlider].nMax, 200);
+    EXPECT_EQ(view.sliders[kIdRateSlider].nMin, 25);
+    EXPECT_EQ(view.sliders[kIdRateSlider].nMax, 200);
     commands.AddMediaFiles({strClip});
     commands.OnRateScroll(25, false);
     EXPECT_FALSE(commands.IsSliderIdle()) << "a drag holds the thumbs";
-    EXPECT_EQ(view.texts[kPreviewIdRateText], "0.25 X");
+    EXPECT_EQ(view.texts[kIdRateText], "0.25 X");
     EXPECT_DOUBLE_EQ(player.GetRate(), 0.25);
     commands.OnRateScroll(200, true);
     EXPECT_TRUE(commands.IsSliderIdle());
-    EXPECT_EQ(view.texts[kPreviewIdRateText], "2.00 X");
+    EXPECT_EQ(view.texts[kIdRateText], "2.00 X");
     EXPECT_DOUBLE_EQ(player.GetRate(), 2.0);
 
     // Normal Speed on a stopped clip sets 1.00 X and starts it.
     ASSERT_FALSE(commands.IsPreviewPlaying());
     view.nListSelection = 0;
     commands.OnNormalSpeed();
-    EXPECT_EQ(view.texts[kPreviewIdRateText], "1.00 X");
-    EXPECT_EQ(view.sliders[kPreviewIdRateSlider].nPosition, 100);
+    EXPECT_EQ(view.texts[kIdRateText], "1.00 X");
+    EXPECT_EQ(view.sliders[kIdRateSlider].nPosition, 100);
     EXPECT_DOUBLE_EQ(player.GetRate(), 1.0);
     EXPECT_TRUE(commands.IsPreviewPlaying());
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
@@ -369,8 +372,8 @@ TEST_F(PreviewCommandsTest, FrameStepHoldsTheVideoAndShowsThePlayFace) {
     commands.OnStepFrame();
     EXPECT_EQ(player.GetPlayState(), PlayState::Paused);
     EXPECT_FALSE(commands.IsPreviewPlaying());
-    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
-    EXPECT_FALSE(view.shown[kPreviewIdPause]);
+    EXPECT_TRUE(view.shown[kIdPlay]);
+    EXPECT_FALSE(view.shown[kIdPause]);
     // Play runs it again.
     commands.PlayPausePreview();
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
@@ -389,32 +392,32 @@ TEST_F(PreviewCommandsTest, PlayLoadsAnotherHighlightedClipThenPausesAndTheTimer
     commands.PlayPausePreview();
     EXPECT_EQ(player.GetPlayState(), PlayState::Paused);
     EXPECT_FALSE(commands.IsPreviewPlaying());
-    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
+    EXPECT_TRUE(view.shown[kIdPlay]);
 
     player.SetPosition(150);
     // Seeks complete on the playback's own thread.
     ASSERT_TRUE(WaitUntil(player, [&] { return std::labs(PositionOf(player) - 150) <= 2; }));
     commands.OnSeekScroll(150, false);  // the user holds the thumb
-    view.sliders[kPreviewIdSeekBar].nPosition = 40;
+    view.sliders[kIdSeekBar].nPosition = 40;
     commands.OnTimer();
-    EXPECT_EQ(view.texts[kPreviewIdCurrentTime], "Current: 00:00:01.50");
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 40);
+    EXPECT_EQ(view.texts[kIdCurrentTime], "Current: 00:00:01.50");
+    EXPECT_EQ(view.sliders[kIdSeekBar].nPosition, 40);
     commands.OnSeekScroll(150, true);
     commands.OnTimer();
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 150);
+    EXPECT_EQ(view.sliders[kIdSeekBar].nPosition, 150);
 
     // The keys: one second on, the selection's ends, and I/O at the play position.
     commands.OnSeekBy(PreviewCommands::kKeySeekStep);
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 250);
+    EXPECT_EQ(view.sliders[kIdSeekBar].nPosition, 250);
     ASSERT_TRUE(WaitUntil(player, [&] { return std::labs(PositionOf(player) - 250) <= 2; }));
     commands.OnMarkStart();
     EXPECT_NEAR(player.GetClipInfo().nStart, 250, 2);
     EXPECT_EQ(CutInfoText(strSecond), Record(300, player.GetClipInfo().nStart, 300));
     commands.OnSeekBy(-10 * PreviewCommands::kKeySeekStep);
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, 0) << "kept within the clip";
+    EXPECT_EQ(view.sliders[kIdSeekBar].nPosition, 0) << "kept within the clip";
     EXPECT_TRUE(WaitUntil(player, [&] { return PositionOf(player) == 0; }));
     commands.OnGoToSelectionStart();
-    EXPECT_EQ(view.sliders[kPreviewIdSeekBar].nPosition, static_cast<int>(player.GetClipInfo().nStart));
+    EXPECT_EQ(view.sliders[kIdSeekBar].nPosition, static_cast<int>(player.GetClipInfo().nStart));
 }
 
 TEST_F(PreviewCommandsTest, UnplayableFileStaysListedWithTransportDisabledAndTheNextOpens) {
@@ -436,7 +439,7 @@ TEST_F(PreviewCommandsTest, UnplayableFileStaysListedWithTransportDisabledAndThe
     EXPECT_TRUE(player.IsClipLoaded());
     EXPECT_EQ(player.GetFileName(), strGood);
     EXPECT_TRUE(view.TransportEnabled(true));
-    EXPECT_TRUE(view.enabled[kPreviewIdClipList]) << "the list is usable again after the open";
+    EXPECT_TRUE(view.enabled[kIdClipList]) << "the list is usable again after the open";
     EXPECT_EQ(window.boxes.size(), 1u);
 }
 
@@ -449,8 +452,8 @@ TEST_F(PreviewCommandsTest, PlayOnAFileThatCannotOpenLeavesThePlayFaceSoTheListS
     commands.PlayPausePreview();
     EXPECT_FALSE(player.IsClipLoaded());
     EXPECT_FALSE(commands.IsPreviewPlaying());
-    EXPECT_TRUE(view.shown[kPreviewIdPlay]);
-    EXPECT_FALSE(view.shown[kPreviewIdPause]);
+    EXPECT_TRUE(view.shown[kIdPlay]);
+    EXPECT_FALSE(view.shown[kIdPause]);
     EXPECT_TRUE(view.TransportEnabled(false));
 
     // A click on the good entry previews it again.
@@ -471,12 +474,12 @@ TEST_F(PreviewCommandsTest, CutInfoThatCannotBeWrittenIsReportedAndPreviewGoesOn
     commands.OnClipDoubleClick();
     window.boxes.clear();
 
-    view.sliders[kPreviewIdSeekBar].nPosition = 100;
+    view.sliders[kIdSeekBar].nPosition = 100;
     commands.OnSetStart();
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].strCaption, "Vellumar Klangor");
     EXPECT_EQ(window.boxes[0].strText, CutInfoPath(strClip) + " contains an invalid path.");
-    EXPECT_EQ(view.texts[kPreviewIdSelectionTime], "Selection: 00:00:01.00 -- 00:00:03.00");
+    EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:01.00 -- 00:00:03.00");
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
     EXPECT_TRUE(std::filesystem::is_directory(CutInfoPath(strClip)));
 }
