@@ -53,7 +53,8 @@ struct MainWindowEnvironment {
 
 // The program's one main window: a skinned, frameless window that owns every control, the preview
 // player, the video preview window and the encoder settings, and routes each control's command to its
-// handler. Window thread only: other threads post to it and never wait for it.
+// handler. Window thread only: other threads post to it and never wait for it, and the background
+// tasks' thread works on copies (a file's path) and hands its results back as queued calls.
 class MainWindow : public SkinnedDialog {
     Q_OBJECT
 public:
