@@ -498,3 +498,45 @@ TEST(WindowConversion, NamesThatAreNotUtf8AreOpenedSelectedAndConvertedUnderThei
 }
 
 }  // namespace
+
+// The preview's threads and the batch's workers meet only on the window's thread: clips opened one over
+// the other (each cancelling or closing the one before) and removed from the list while four files
+// convert leave the batch alone and every output whole. The thread checker runs this one in CI.
+TEST(WindowConversion, ClipsOpenedAndRemovedDuringABatchLeaveEveryOutputWhole) {
+    MediaFactory media;
+    std::vector<std::string> sources;
+    sources.push_back(media.MakeTone("a.mkv", 4.0, 44100, 2, {"-c:a", "flac"}, true));
+    sources.push_back(media.MakeTone("b.ogg", 4.0, 44100, 2, {"-c:a", "libvorbis"}));
+    sources.push_back(media.MakeTone("c.wav", 4.0, 48000, 2, {"-c:a", "pcm_s16le"}));
+    sources.push_back(media.MakeTone("d.mkv", 4.0, 44100, 1, {"-c:a", "flac"}, true));
+    WindowHarness harness({}, sources);
+    MainWindow &window = harness.Window();
+    QListWidget *pList = window.GetClipListBox();
+    // The first job is held at its start until clips have been opened over each other for a while.
+    auto pGate = std::make_shared<WorkerGate>();
+    HeldScript(window, pGate, 1);
+    BatchWatcher watcher(window);
+
+    window.GetButton(kIdStartConvert)->click();
+    int nStep = 0;
+    for (; window.IsConverting() && nStep < 400; ++nStep) {
+        if (nStep == 5) {
+            pList->setCurrentRow(pList->count() - 1);
+            window.GetButton(kIdRemove)->click();
+        } else {
+            pList->setCurrentRow(nStep % pList->count());
+        }
+        if (nStep == 12)
+            pGate->Open();
+        ProcessEvents(20);
+    }
+    ASSERT_TRUE(watcher.WaitForEnd());
+    EXPECT_GT(nStep, 12);
+    EXPECT_EQ(pList->count(), 3);
+    for (const char *pszName : {"a.mkv.mp3", "b.ogg.mp3", "c.wav.mp3", "d.mkv.mp3"}) {
+        SCOPED_TRACE(pszName);
+        const std::string strOut = OutputFolder(harness) + "/" + pszName;
+        ASSERT_TRUE(std::filesystem::exists(strOut));
+        EXPECT_NEAR(Seconds(strOut), 1.0, 0.1);
+    }
+}
