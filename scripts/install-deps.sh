@@ -14,7 +14,7 @@ PACKAGES=(
   qt6-svg-dev scdoc
   desktop-file-utils appstream man-db bash-completion dpkg-dev fakeroot file binutils lintian
   ffmpeg xvfb xauth time
-  clang libclang-rt-14-dev passwd util-linux mount
+  clang libclang-rt-14-dev clang-format clang-tidy passwd util-linux mount
   xdotool x11-utils
   mp3val
 )
