@@ -30,9 +30,9 @@ void PreviewPlayerWindow::ShowUnownedErrorBox(const std::string &strCaption, con
 }
 
 void PreviewPlayerWindow::SetBusy(bool bBusy) {
-    // Opening blocks the window's thread; the pointer says so rather than look frozen.
+    // A clip opens in the background: the pointer says so, and every control still answers it.
     if (bBusy)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QApplication::setOverrideCursor(Qt::BusyCursor);
     else
         QApplication::restoreOverrideCursor();
 }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "clips/CutInfo.h"
 #include "player/GraphRegistration.h"
 #include "player/MpvPlayback.h"
 #include "common/Version.h"
@@ -15,6 +14,7 @@
 namespace {
 
 constexpr int64_t kMediaTimePerHundredth = 100000;
+constexpr const char *kRenderFileText = "FAILED(hr=0x%x) in m_pGB->RenderFile(wFile, NULL)\n";
 
 unsigned Hex(int iStatus) {
     return static_cast<unsigned>(iStatus);
@@ -36,7 +36,9 @@ private:
 }  // namespace
 
 MediaPlayer::MediaPlayer(IPlayerWindow &window, int iVideoWndResID, std::unique_ptr<IPlaybackEngine> pEngine)
-    : m_window(window), m_iVideoWndResID(iVideoWndResID), m_pEngine(std::move(pEngine)) {
+    : m_window(window), m_iVideoWndResID(iVideoWndResID), m_pEngine(std::move(pEngine)),
+      m_selection([this](std::function<void()> fnResult) { Post(std::move(fnResult)); },
+                  [this](const std::string &strError) { ShowBox(klangor::kAppTitle, strError); }) {
     if (!m_pEngine) {
         m_pEngine = std::make_unique<MpvPlaybackEngine>();
     }
@@ -51,6 +53,36 @@ MediaPlayer::~MediaPlayer() {
     if (m_pGraph) {
         CloseClip();
     }
+    // The last selection made reaches its record before the program ends.
+    m_selection.Drain();
+}
+
+void MediaPlayer::Post(std::function<void()> fnResult) {
+    {
+        std::lock_guard lock(m_inboxMutex);
+        m_inbox.push_back(std::move(fnResult));
+    }
+    m_window.PostGraphNotify();
+}
+
+void MediaPlayer::RunPosted() {
+    for (;;) {
+        std::function<void()> fnResult;
+        {
+            std::lock_guard lock(m_inboxMutex);
+            if (m_inbox.empty()) {
+                return;
+            }
+            fnResult = std::move(m_inbox.front());
+            m_inbox.pop_front();
+        }
+        fnResult();
+    }
+}
+
+void MediaPlayer::DrainRecords() {
+    m_selection.Drain();
+    RunPosted();
 }
 
 int MediaPlayer::LoadClipAt(int nIndex) {
@@ -60,9 +92,9 @@ int MediaPlayer::LoadClipAt(int nIndex) {
 
 int MediaPlayer::LoadClip(const std::string &strPath) {
     CloseClip();
-    m_strFileName = strPath;
+    m_selection.Begin(strPath);
     m_playState = PlayState::Stopped;
-    const int iStatus = OpenClip(m_strFileName);
+    const int iStatus = OpenClip(strPath);
     if (PlaybackFailed(iStatus)) {
         CloseClip();
     }
@@ -70,15 +102,59 @@ int MediaPlayer::LoadClip(const std::string &strPath) {
 }
 
 int MediaPlayer::OpenClip(const std::string &strPath) {
+    const unsigned nOpen = ++m_nOpenCount;
+    const int iStatus = RunOpenSteps([&] { return BeginOpen(strPath); });
+    if (nOpen == m_nOpenCount) {
+        m_iOpenStatus = m_bClipOpening ? kPlaybackPending : iStatus;
+    }
+    return iStatus;
+}
+
+int MediaPlayer::RunOpenSteps(const std::function<int()> &fnSteps) {
     // A nested open (a box of the first one let another command in) must not end the outer one's wait.
     const bool bWasOpening = m_bOpening;
     m_bOpening = true;
-    m_window.SetBusy(true);
-    const int iStatus = OpenSteps(strPath);
-    m_window.SetBusy(false);
+    const int iStatus = fnSteps();
     m_bOpening = bWasOpening;
     PostDeferredNotify();
     return iStatus;
+}
+
+void MediaPlayer::SetClipOpening(bool bOpening) {
+    if (bOpening != m_bClipOpening) {
+        m_bClipOpening = bOpening;
+        m_window.SetBusy(bOpening);
+    }
+}
+
+bool MediaPlayer::TakeOpenEnd(GraphEvent &event) {
+    const unsigned nOpen = m_nOpenCount;
+    if (event.lCode == kEventOpenFailed) {
+        SetClipOpening(false);
+        const int iStatus = PlaybackFailed(static_cast<int>(event.lParam1)) ? static_cast<int>(event.lParam1)
+                                                                            : kPlaybackFailed;
+        RunOpenSteps([&] { return Fail(iStatus, kRenderFileText); });
+        // A box runs a nested event loop: a clip chosen meanwhile is the current one now.
+        if (nOpen == m_nOpenCount) {
+            m_iOpenStatus = iStatus;
+            CloseClip();
+        }
+        event = GraphEvent{kEventOpenFailed, iStatus, 0};
+        return true;
+    }
+    if (event.lCode != kEventOpened) {
+        return false;
+    }
+    SetClipOpening(false);
+    const int iStatus = RunOpenSteps([this] { return FinishOpen(); });
+    if (nOpen == m_nOpenCount) {
+        m_iOpenStatus = iStatus;
+        if (PlaybackFailed(iStatus)) {
+            CloseClip();
+        }
+    }
+    event = PlaybackFailed(iStatus) ? GraphEvent{kEventOpenFailed, iStatus, 0} : GraphEvent{kEventOpened, 0, 0};
+    return true;
 }
 
 void MediaPlayer::ShowBox(const std::string &strCaption, const std::string &strText) {
@@ -93,20 +169,18 @@ void MediaPlayer::PostDeferredNotify() {
         return;
     }
     m_bNotifyDeferred = false;
-    if (m_pGraph) {
-        m_window.PostGraphNotify();
-    }
+    m_window.PostGraphNotify();
 }
 
 bool MediaPlayer::ReviveGraph() {
     if (!m_bGraphLost) {
-        return m_pGraph != nullptr;
+        return IsClipLoaded();
     }
     m_bGraphLost = false;
     // The selection was saved beside the clip with every change, so reopening restores it.
-    const std::string strPath = m_strFileName;
+    const std::string strPath = m_selection.GetPath();
     LoadClip(strPath);
-    return m_pGraph != nullptr;
+    return IsClipLoaded();
 }
 
 int MediaPlayer::Fail(int iStatus, const char *pszText) {
@@ -114,7 +188,7 @@ int MediaPlayer::Fail(int iStatus, const char *pszText) {
     return iStatus;
 }
 
-int MediaPlayer::OpenSteps(const std::string &strPath) {
+int MediaPlayer::BeginOpen(const std::string &strPath) {
     if (strPath.empty()) {
         return kPlaybackInvalidPointer;
     }
@@ -137,15 +211,43 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
             return kPlaybackFailed;
         }
     }
-    // The track chosen for the clip plays from the start; its number lives in the cut-info record.
-    uint32_t nStoredDuration = 0, nStoredStart = 0, nStoredEnd = 0, nTrack = 0;
-    ReadCutInfo(strPath, nStoredDuration, nStoredStart, nStoredEnd, &nTrack);
-    m_pGraph->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)));
+    // The record is read while the playback opens; the track it names plays from the start when the
+    // record comes first, as it nearly always does, and is switched to otherwise.
+    m_bRecordRead = false;
+    m_bPlaybackOpened = false;
+    m_selection.ReadRecord([this](bool bFound, const ClipInfo &stored) { OnRecordRead(bFound, stored); });
+    // Hooked before the open starts: its end arrives as an event, and the window stays free meanwhile.
+    hr = m_pGraph->SetNotify([this] { m_window.PostGraphNotify(); });
+    if (PlaybackFailed(hr)) {
+        return Fail(
+            hr, "FAILED(hr=0x%x) in m_pME->SetNotifyWindow((OAHWND)m_gpDlg->m_hWnd, WM_GRAPHNOTIFY, 0)\n");
+    }
     hr = pSong ? m_pGraph->RenderSource(std::make_shared<MidiPlaybackSource>(std::move(pSong)))
                : m_pGraph->RenderFile(strPath);
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pGB->RenderFile(wFile, NULL)\n");
+        return Fail(hr, kRenderFileText);
     }
+    m_bRunWhenOpen = true;
+    m_optTrackWhenOpen.reset();
+    SetClipOpening(true);
+    return kPlaybackOk;
+}
+
+void MediaPlayer::OnRecordRead(bool bFound, const ClipInfo &stored) {
+    if (!m_bClipOpening) {
+        return;
+    }
+    m_bRecordRead = true;
+    m_bRecordFound = bFound;
+    m_storedRecord = stored;
+    if (bFound && !m_optTrackWhenOpen) {
+        m_pGraph->SetAudioTrack(static_cast<int>(std::min<uint32_t>(stored.nTrack, INT32_MAX)));
+    }
+}
+
+int MediaPlayer::FinishOpen() {
+    int hr = kPlaybackOk;
+    const uint32_t nTrack = m_bRecordFound ? m_storedRecord.nTrack : 0;
     // The playback answers for control, events, seeking, position, video and audio in one object and
     // always counts in media time, so there is nothing to ask for before reading the duration.
     int64_t llDuration = 0;
@@ -154,7 +256,7 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
         return Fail(hr, "FAILED(hr=0x%x) in m_pMS->GetDuration( &llTmp )\n");
     }
     const auto nDuration = static_cast<uint32_t>(llDuration / kMediaTimePerHundredth);
-    m_clipInfo = ClipInfo{nDuration, 0, nDuration, nTrack};
+    m_selection.SetInfo(ClipInfo{nDuration, 0, nDuration, nTrack});
     hr = m_pGraph->SetPositions(0, static_cast<int64_t>(nDuration) * kMediaTimePerHundredth);
     if (PlaybackFailed(hr)) {
         return Fail(hr,
@@ -162,11 +264,6 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
                     "&llEndPos, AM_SEEKING_AbsolutePositioning )\n");
     }
     DetectAudioOnly();
-    hr = m_pGraph->SetNotify([this] { m_window.PostGraphNotify(); });
-    if (PlaybackFailed(hr)) {
-        return Fail(
-            hr, "FAILED(hr=0x%x) in m_pME->SetNotifyWindow((OAHWND)m_gpDlg->m_hWnd, WM_GRAPHNOTIFY, 0)\n");
-    }
     if (!m_bNoVideo) {
         hr = m_pGraph->GetNativeVideoSize(m_iVideoWidth, m_iVideoHeight);
         if (hr == kPlaybackNoInterface) {
@@ -198,9 +295,19 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
         m_strRegistration.clear();
     }
     ApplyCutInfo();
+    if (m_optTrackWhenOpen) {
+        m_selection.SetTrack(*m_optTrackWhenOpen);
+        WriteCutInfo();
+    }
     SetRate(m_dRate);
     SetVolume(m_lVolume);
 
+    // Stopped while it opened, the clip stays held at its selection start, where the cut info put it.
+    if (!m_bRunWhenOpen) {
+        m_playState = PlayState::Stopped;
+        m_window.SetKeyboardFocus();
+        return kPlaybackOk;
+    }
     hr = m_pGraph->Run();
     if (PlaybackFailed(hr)) {
         return Fail(hr, "FAILED(hr=0x%x) in m_pMC->Run()\n");
@@ -211,20 +318,20 @@ int MediaPlayer::OpenSteps(const std::string &strPath) {
 }
 
 void MediaPlayer::ApplyCutInfo() {
-    const uint32_t nMeasured = m_clipInfo.nDuration;
-    ClipInfo stored = m_clipInfo;
-    if (!ReadCutInfo(m_strFileName, stored.nDuration, stored.nStart, stored.nEnd, &stored.nTrack)) {
+    const uint32_t nMeasured = m_selection.GetInfo().nDuration;
+    const ClipInfo stored = m_storedRecord;
+    if (!m_bRecordFound) {
         WriteCutInfo();
         return;
     }
     // The track choice stands even where the stored numbers are no selection.
-    m_clipInfo.nTrack = stored.nTrack;
+    m_selection.SetTrack(stored.nTrack);
     // A stored selection that is turned inside out or runs past the clip is no selection: preview plays
     // the whole clip, as the conversion converts it. The file is left as it is.
     if (stored.nStart > stored.nEnd || stored.nEnd > nMeasured || stored.nEnd > stored.nDuration) {
         return;
     }
-    m_clipInfo = stored;
+    m_selection.SetInfo(stored);
     SetSelection(static_cast<long>(stored.nStart), static_cast<long>(stored.nEnd));
     SetPosition(static_cast<long>(stored.nStart));
 }
@@ -250,6 +357,8 @@ void MediaPlayer::DetectFrameStep() {
 
 void MediaPlayer::CloseClip() {
     m_bGraphLost = false;
+    // An open under way is given up: its playback goes, and with it every event it had still to send.
+    SetClipOpening(false);
     if (m_pGraph) {
         m_pGraph->Stop();
     }
@@ -257,7 +366,7 @@ void MediaPlayer::CloseClip() {
     m_playState = PlayState::Stopped;
     m_bFullScreen = false;
     ReleaseGraph();
-    m_strFileName.clear();
+    m_selection.Begin({});
     m_playState = PlayState::Closed;
     m_window.InvalidateAll();
 }
@@ -266,6 +375,7 @@ void MediaPlayer::ReleaseGraph() {
     if (!m_pGraph) {
         return;
     }
+    SetClipOpening(false);
     m_pGraph->SetVisible(false);
     m_pGraph->SetNotify({});
     if (!m_strRegistration.empty()) {
@@ -279,6 +389,11 @@ int MediaPlayer::TogglePause() {
     if (m_bGraphLost) {
         // Reopened, the clip runs: that is what the press asked for.
         ReviveGraph();
+        return kPlaybackOk;
+    }
+    if (m_bClipOpening) {
+        // Pressed while the clip opens: it runs, or stays held, once it is open.
+        m_bRunWhenOpen = !m_bRunWhenOpen;
         return kPlaybackOk;
     }
     if (!m_pGraph) {
@@ -299,7 +414,12 @@ int MediaPlayer::TogglePause() {
 }
 
 int MediaPlayer::StopClip() {
-    if (!ReviveGraph() || (m_playState != PlayState::Paused && m_playState != PlayState::Running)) {
+    const bool bLoaded = ReviveGraph();
+    if (m_bClipOpening) {
+        m_bRunWhenOpen = false;
+        return kPlaybackOk;
+    }
+    if (!bLoaded || (m_playState != PlayState::Paused && m_playState != PlayState::Running)) {
         return kPlaybackOk;
     }
     // Held first, then moved: a seek made while held reads back as its target, whereas a running
@@ -309,17 +429,23 @@ int MediaPlayer::StopClip() {
         return hr;
     }
     m_playState = PlayState::Stopped;
-    SetSelection(static_cast<long>(m_clipInfo.nStart), static_cast<long>(m_clipInfo.nEnd));
+    SetSelection(static_cast<long>(GetClipInfo().nStart), static_cast<long>(GetClipInfo().nEnd));
     // An error box above ran a nested event loop; whatever ran there may have closed the clip.
     if (!m_pGraph) {
         return kPlaybackOk;
     }
-    hr = SetPosition(static_cast<long>(m_clipInfo.nStart));
+    hr = SetPosition(static_cast<long>(GetClipInfo().nStart));
     return hr;
 }
 
 int MediaPlayer::StepFrame() {
-    if (!ReviveGraph() || !m_bCanStep) {
+    const bool bLoaded = ReviveGraph();
+    if (m_bClipOpening) {
+        // The step button stops the preview; the clip stays held on its first frame once open.
+        m_bRunWhenOpen = false;
+        return kPlaybackOk;
+    }
+    if (!bLoaded || !m_bCanStep) {
         return kPlaybackOk;
     }
     // A stopped clip is already held on its frame; stepping from a held frame moves exactly one frame,
@@ -338,7 +464,7 @@ int MediaPlayer::StepFrame() {
 
 int MediaPlayer::GetCurrentPosition(long &lPosition) {
     // A playback ended from outside has no position; the display keeps the last one.
-    if (!m_pGraph || m_bGraphLost) {
+    if (!IsClipLoaded() || m_bGraphLost) {
         return kPlaybackOk;
     }
     int64_t llCurrent = 0;
@@ -355,11 +481,11 @@ int MediaPlayer::SetPosition(long lPosition) {
     if (!ReviveGraph()) {
         return kPlaybackOk;
     }
-    const auto lEnd = static_cast<int32_t>(m_clipInfo.nEnd);
+    const auto lEnd = static_cast<int32_t>(GetClipInfo().nEnd);
     // Before the selection end, playback stops there; past it, the rest of the clip plays.
     const int64_t llStop = lPosition < lEnd
                                ? static_cast<int64_t>(lEnd) * kMediaTimePerHundredth
-                               : static_cast<int64_t>(m_clipInfo.nDuration) * kMediaTimePerHundredth;
+                               : static_cast<int64_t>(GetClipInfo().nDuration) * kMediaTimePerHundredth;
     const int hr = m_pGraph->SetPositions(static_cast<int64_t>(lPosition) * kMediaTimePerHundredth, llStop);
     if (PlaybackFailed(hr)) {
         return Fail(hr,
@@ -370,33 +496,11 @@ int MediaPlayer::SetPosition(long lPosition) {
 }
 
 int MediaPlayer::SetSelection(long lStart, long lEnd) {
-    // Compared as signed numbers, as the selection is handled everywhere in memory.
-    auto iStart = static_cast<int32_t>(m_clipInfo.nStart);
-    auto iEnd = static_cast<int32_t>(m_clipInfo.nEnd);
-    if (lStart != -1 && lEnd != -1) {
-        if (lStart <= lEnd) {
-            iStart = static_cast<int32_t>(lStart);
-            iEnd = static_cast<int32_t>(lEnd);
-        }
-    } else if (lStart != -1) {
-        if (lStart <= iEnd) {
-            iStart = static_cast<int32_t>(lStart);
-        } else {
-            iStart = iEnd = static_cast<int32_t>(lStart);
-        }
-    } else if (lEnd != -1) {
-        if (lEnd >= iStart) {
-            iEnd = static_cast<int32_t>(lEnd);
-        } else {
-            iStart = iEnd = static_cast<int32_t>(lEnd);
-        }
-    }
-    m_clipInfo.nStart = static_cast<uint32_t>(iStart);
-    m_clipInfo.nEnd = static_cast<uint32_t>(iEnd);
+    m_selection.Set(lStart, lEnd);
     // The stop position follows the new selection end.
     long lPosition = 0;
     GetCurrentPosition(lPosition);
-    if (!m_pGraph) {
+    if (!IsClipLoaded()) {
         return kPlaybackOk;
     }
     return SetPosition(lPosition);
@@ -404,11 +508,11 @@ int MediaPlayer::SetSelection(long lStart, long lEnd) {
 
 int MediaPlayer::SetRate(double dRate) {
     m_dRate = dRate;
-    return m_pGraph ? m_pGraph->SetRate(dRate) : kPlaybackOk;
+    return IsClipLoaded() ? m_pGraph->SetRate(dRate) : kPlaybackOk;
 }
 
 double MediaPlayer::GetRate() {
-    if (m_pGraph) {
+    if (IsClipLoaded()) {
         double dRate = 0;
         if (!PlaybackFailed(m_pGraph->GetRate(dRate))) {
             return dRate;
@@ -424,7 +528,7 @@ int MediaPlayer::SetVolume(long lVolume) {
         lVolume = -10000;
     }
     m_lVolume = lVolume;
-    if (!m_pGraph) {
+    if (!IsClipLoaded()) {
         return kPlaybackOk;
     }
     const int hr = m_pGraph->PutVolume(m_lVolume);
@@ -459,7 +563,7 @@ int MediaPlayer::ToggleMute() {
 }
 
 int MediaPlayer::ToggleFullScreen() {
-    if (m_bNoVideo || !m_pGraph) {
+    if (m_bNoVideo || !IsClipLoaded()) {
         return kPlaybackOk;
     }
     bool bMode = false;
@@ -489,7 +593,7 @@ int MediaPlayer::ToggleFullScreen() {
 }
 
 bool MediaPlayer::IsFullScreen() {
-    if (m_bNoVideo || !m_pGraph) {
+    if (m_bNoVideo || !IsClipLoaded()) {
         return false;
     }
     bool bMode = false;
@@ -505,7 +609,7 @@ int MediaPlayer::SetVideoWindow(int iControlId) {
 }
 
 int MediaPlayer::PlaceVideo(const VideoRect &rect) {
-    if (m_bNoVideo || !m_pGraph) {
+    if (m_bNoVideo || !IsClipLoaded()) {
         return kPlaybackOk;
     }
     const auto placement = ::PlaceVideo(rect.iWidth, rect.iHeight, m_iVideoWidth, m_iVideoHeight);
@@ -533,27 +637,28 @@ int MediaPlayer::AddClips(const std::vector<std::string> &paths) {
 }
 
 int MediaPlayer::SetAudioTrack(uint32_t nTrack) {
-    if (!m_pGraph) {
+    if (m_bClipOpening) {
+        // Kept in the record once the open has read it, with the selection it holds.
+        const int hr = m_pGraph->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)));
+        if (!PlaybackFailed(hr)) {
+            m_optTrackWhenOpen = nTrack;
+        }
+        return hr;
+    }
+    if (!IsClipLoaded()) {
         return kPlaybackOk;
     }
     const int hr = m_pGraph->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)));
     if (PlaybackFailed(hr)) {
         return hr;
     }
-    m_clipInfo.nTrack = nTrack;
+    m_selection.SetTrack(nTrack);
     WriteCutInfo();
     return kPlaybackOk;
 }
 
 bool MediaPlayer::WriteCutInfo() {
-    std::string strError;
-    if (::WriteCutInfo(m_strFileName, m_clipInfo, &strError)) {
-        return true;
-    }
-    if (!strError.empty()) {
-        ShowBox(klangor::kAppTitle, strError);
-    }
-    return false;
+    return m_selection.WriteRecord();
 }
 
 void MediaPlayer::ShowPlayerError(const char *pszFormat, ...) {
@@ -587,15 +692,29 @@ void MediaPlayer::UnregisterGraph() {
 }
 
 bool MediaPlayer::GetGraphEvent(GraphEvent &event) {
-    if (!m_pGraph) {
-        return false;
-    }
     if (m_bOpening || m_nBoxDepth > 0) {
         m_bNotifyDeferred = true;
         return false;
     }
+    RunPosted();
+    if (!m_pGraph) {
+        return false;
+    }
+    if (m_bClipOpening && m_bPlaybackOpened && m_bRecordRead) {
+        event = GraphEvent{kEventOpened, 0, 0};
+        return TakeOpenEnd(event);
+    }
     if (!m_pGraph->GetEvent(event)) {
         return false;
+    }
+    if (m_bClipOpening) {
+        // Until the open ends the playback has nothing else to tell; once open, it waits for the
+        // clip's record, whose arrival notifies again.
+        if (event.lCode == kEventOpened) {
+            m_bPlaybackOpened = true;
+            return GetGraphEvent(event);
+        }
+        return TakeOpenEnd(event) || GetGraphEvent(event);
     }
     if (event.lCode == kEventEndedElsewhere) {
         m_bGraphLost = true;

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "clips/ClipInfo.h"
 #include "clips/ClipList.h"
+#include "clips/ClipSelection.h"
 #include "player/PlaceVideo.h"
 #include "player/PlaybackGraph.h"
 #include "player/VideoSurface.h"
@@ -31,14 +36,16 @@ public:
     virtual void ShowUnownedErrorBox(const std::string &strCaption, const std::string &strText) {
         ShowErrorBox(strCaption, strText);
     }
-    // Shows the busy cursor while a clip opens (which can take seconds on a slow source), and back.
+    // Shows the busy cursor while a clip opens (which can take seconds on a slow source; the window
+    // goes on working meanwhile), and back.
     virtual void SetBusy(bool /*bBusy*/) {}
     // Called on a playback thread whenever events are pending. It must only post: the window then runs
     // the graph-event procedure on its own thread, which drains them with GetGraphEvent.
     virtual void PostGraphNotify() = 0;
 };
 
-// Previews one clip at a time and owns the clip list and the loaded clip's selection. Window thread only.
+// Previews one clip at a time and owns the clip list and the loaded clip's selection. Window thread
+// only; the libmpv threads and the record thread only post to it (see IPlayerWindow::PostGraphNotify).
 // Positions, durations and selections are hundredths of a second; volumes hundredths of a decibel.
 // Results are playback statuses (PlaybackGraph.h): 0 success, negative failure.
 class MediaPlayer {
@@ -55,6 +62,9 @@ public:
 
     bool IsEngineStarted() const { return m_bEngineStarted; }
 
+    // Opening a clip starts here and ends among the graph events (GetGraphEvent hands on kEventOpened
+    // or kEventOpenFailed): the result is a failure only when the open could not even start. A clip
+    // chosen while another opens gives that one up.
     int LoadClipAt(int nIndex);
     int LoadClip(const std::string &strPath);
     int OpenClip(const std::string &strPath);
@@ -81,8 +91,11 @@ public:
 
     // Appends the paths to the clip list in order; the index of the first, or -1 when there is none.
     int AddClips(const std::vector<std::string> &paths);
-    // Saves the loaded clip's selection beside it; a failure shows the file-system error text.
+    // Saves the loaded clip's selection beside it, behind the saves before it and off the window's
+    // thread; a failure shows the file-system error text once it is known. False without a clip.
     bool WriteCutInfo();
+    // Waits for the record reads and writes asked for so far and hands on their results; for tests.
+    void DrainRecords();
     // Plays the loaded clip's n-th audio track (0: its best one) and keeps the choice in its record,
     // with the selection as it is.
     int SetAudioTrack(uint32_t nTrack);
@@ -96,14 +109,18 @@ public:
 
     ClipList &GetClipList() { return m_clipList; }
     const ClipList &GetClipList() const { return m_clipList; }
-    const ClipInfo &GetClipInfo() const { return m_clipInfo; }
+    const ClipInfo &GetClipInfo() const { return m_selection.GetInfo(); }
     PlayState GetPlayState() const { return m_playState; }
-    bool IsClipLoaded() const { return m_pGraph != nullptr; }
+    bool IsClipLoaded() const { return m_pGraph != nullptr && !m_bClipOpening; }
+    // A clip has been asked for and its open has not ended yet.
+    bool IsOpening() const { return m_bClipOpening; }
+    // How the last open ended: kPlaybackPending while it runs.
+    int GetOpenStatus() const { return m_iOpenStatus; }
     // The playback was ended from outside; the next play, stop, step, seek or mute reopens the clip.
     bool IsPlaybackLost() const { return m_bGraphLost; }
     bool IsAudioOnly() const { return m_bNoVideo; }
     bool CanStepFrame() const { return m_bCanStep; }
-    const std::string &GetFileName() const { return m_strFileName; }
+    const std::string &GetFileName() const { return m_selection.GetPath(); }
     long GetStoredVolume() const { return m_lVolume; }
     int GetVideoWidth() const { return m_iVideoWidth; }
     int GetVideoHeight() const { return m_iVideoHeight; }
@@ -113,7 +130,18 @@ public:
     VideoSurface &GetVideoSurface() { return m_surface; }
 
 private:
-    int OpenSteps(const std::string &strPath);
+    int BeginOpen(const std::string &strPath);
+    // The rest of the opening sequence, once the playback has the file open.
+    int FinishOpen();
+    // Runs open steps with graph events held back, as its boxes run nested event loops.
+    int RunOpenSteps(const std::function<int()> &fnSteps);
+    // The event that ends an open under way: finishes (or fails) it and hands on the outcome.
+    bool TakeOpenEnd(GraphEvent &event);
+    void SetClipOpening(bool bOpening);
+    void OnRecordRead(bool bFound, const ClipInfo &stored);
+    // Hands a result of the record work to the window's thread: it runs when graph events are taken.
+    void Post(std::function<void()> fnResult);
+    void RunPosted();
     void DetectAudioOnly();
     void DetectFrameStep();
     void ApplyCutInfo();
@@ -136,11 +164,9 @@ private:
     std::string m_strRegistration;  // stands for the registration cookie: empty = not registered
     PlayState m_playState = PlayState::Stopped;
     double m_dRate = 1.0;
-    ClipInfo m_clipInfo;
     int m_iVideoWidth = 0;
     int m_iVideoHeight = 0;
     bool m_bCanStep = false;
-    std::string m_strFileName;
     ClipList m_clipList;
 
     // Error boxes run a nested message loop: graph events that arrive while a clip opens wait until it
@@ -149,6 +175,22 @@ private:
     int m_nBoxDepth = 0;
     bool m_bNotifyDeferred = false;
     bool m_bGraphLost = false;
+    // The open under way, what the clip does once it is open, and how the last open ended.
+    bool m_bClipOpening = false;
+    bool m_bRunWhenOpen = true;
+    std::optional<uint32_t> m_optTrackWhenOpen;
+    // The open waits for both the playback and the clip's record.
+    bool m_bPlaybackOpened = false;
+    bool m_bRecordRead = false;
+    bool m_bRecordFound = false;
+    ClipInfo m_storedRecord;
+
+    // Results of the record work, from its thread, waiting for the window's.
+    std::mutex m_inboxMutex;
+    std::deque<std::function<void()>> m_inbox;
+    ClipSelection m_selection;
+    unsigned m_nOpenCount = 0;
+    int m_iOpenStatus = kPlaybackOk;
 
     VideoSurface m_surface;                    // outlives every playback, which draws into it
     std::unique_ptr<IPlaybackGraph> m_pGraph;  // present while a clip is loaded

@@ -26,6 +26,8 @@ public:
     std::optional<GraphEvent> OnOther(long lEngineId);
 
     bool IsLost() const { return m_bLost; }
+    // A playback that failed to open: whatever its file still reports is nobody's event.
+    void Lose() { m_bLost = true; }
 
 private:
     bool m_bEofReached = false;

@@ -28,21 +28,10 @@ struct MpvHandleDeleter {
 };
 using MpvHandle = std::unique_ptr<mpv_handle, MpvHandleDeleter>;
 
-// A second client of the same instance, with its own event queue, used only to wait for a seek or a step
-// to take effect without taking events from the window's queue.
-struct MpvClientDeleter {
-    void operator()(mpv_handle *pHandle) const { mpv_destroy(pHandle); }
-};
-using MpvClient = std::unique_ptr<mpv_handle, MpvClientDeleter>;
-
-// Opening a file is bounded so that a hanging source cannot freeze the window for good.
-constexpr double kOpenTimeoutSeconds = 20.0;
-// After the file is open, its first decoded picture tells the display size; a broken video stream may
-// never deliver one, and then the container's size has to do.
-constexpr double kVideoSizeTimeoutSeconds = 3.0;
 constexpr uint64_t kObserveEof = 1;
-// Seeks and steps wait this long at most for libmpv to act on them.
-constexpr double kSeekWaitSeconds = 1.0;
+// The reply to our own loadfile; other commands are sent without asking for their replies' meaning.
+constexpr uint64_t kReplyLoad = 2;
+constexpr uint64_t kReplyOther = 3;
 
 std::string SecondsText(int64_t llMediaTime) {
     char sz[64];
@@ -105,13 +94,18 @@ public:
     int SetRegistration(const std::string &strSocketPath) override;
 
 private:
-    int OpenWithin(const std::string &strUri);
+    // Asks libmpv to load the file; the open completes or fails later, as an event.
+    int StartOpen(const std::string &strUri);
+    // The open's share of libmpv's events: the event that ends it (opened or failed), or none.
+    std::optional<GraphEvent> OnOpeningEvent(const mpv_event &event);
+    std::optional<GraphEvent> OnFileLoaded();
+    GraphEvent Opened();
+    GraphEvent OpenFailed(int iStatus);
+    // A command whose outcome comes back as a reply event, so the window never waits on libmpv's core.
+    int CommandAsync(const char **ppCommand);
     int SetPause(bool bPause);
-    // Waits on the private client until the event arrives (true) or the time is up.
-    bool WaitForSync(mpv_event_id idWanted);
-    void DrainSync();
     bool HasTrack(const char *pszKind) const;
-    void ReadVideoSize();
+    bool ReadDisplaySize();
     void SetNativeSize(int64_t llWidth, int64_t llHeight);
 
     static void OnWakeup(void *pContext);
@@ -119,13 +113,20 @@ private:
 
     VideoSurface &m_surface;
     MpvHandle m_pHandle;
-    MpvClient m_pSync;
     MpvVideoRenderer m_renderer;
 
     std::function<void()> m_fnNotify;  // called by libmpv under its own wakeup lock
     std::shared_ptr<IPlaybackSource> m_pSource;  // read by libmpv's threads while open
 
     bool m_bLoaded = false;
+    // Between loadfile and the open's end; after FILE_LOADED, a video clip still waits for its size.
+    bool m_bOpening = false;
+    bool m_bFileLoaded = false;
+    // A step asked for while a seek settles; it goes once playback has restarted.
+    bool m_bStepPending = false;
+    // A seek was sent and its restart not yet seen.
+    bool m_bSeekUnderWay = false;
+    bool m_bSeekStarted = false;
     bool m_bHasVideo = false;
     bool m_bHasAudio = false;
     int64_t m_llDuration = 0;
@@ -146,7 +147,6 @@ MpvPlaybackGraph::~MpvPlaybackGraph() {
     int iPause = 1;
     mpv_set_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPause);
     m_renderer.Stop();
-    m_pSync.reset();
     m_pHandle.reset();
     m_surface.Clear();
 }
@@ -169,20 +169,11 @@ int MpvPlaybackGraph::Create(const MpvEngineOptions &options) {
     if (iStatus < 0) {
         return iStatus;
     }
-    m_pSync.reset(mpv_create_client(h, "sync"));
-    if (!m_pSync) {
-        return kPlaybackFailed;
-    }
-    for (int iEvent = MPV_EVENT_SHUTDOWN; iEvent <= MPV_EVENT_HOOK; ++iEvent) {
-        const bool bWanted = iEvent == MPV_EVENT_SEEK || iEvent == MPV_EVENT_PLAYBACK_RESTART ||
-                             iEvent == MPV_EVENT_END_FILE || iEvent == MPV_EVENT_SHUTDOWN;
-        mpv_request_event(m_pSync.get(), static_cast<mpv_event_id>(iEvent), bWanted ? 1 : 0);
-    }
     return mpv_observe_property(h, kObserveEof, "eof-reached", MPV_FORMAT_FLAG);
 }
 
 int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
-    if (m_bLoaded) {
+    if (m_bLoaded || m_bOpening) {
         return kPlaybackFailed;
     }
     // A relative name could be read as a protocol ("name:..."), so libmpv always gets a full path.
@@ -194,11 +185,11 @@ int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
             return kPlaybackInvalidArgument;
         }
     }
-    return OpenWithin(path.string());
+    return StartOpen(path.string());
 }
 
 int MpvPlaybackGraph::RenderSource(std::shared_ptr<IPlaybackSource> pSource) {
-    if (m_bLoaded || !pSource) {
+    if (m_bLoaded || m_bOpening || !pSource) {
         return kPlaybackFailed;
     }
     // The protocol lives as long as this playback's instance, which closes every stream of it before
@@ -208,7 +199,7 @@ int MpvPlaybackGraph::RenderSource(std::shared_ptr<IPlaybackSource> pSource) {
     if (iStatus < 0) {
         return iStatus;
     }
-    return OpenWithin(std::string(kSourceProtocol) + "://clip");
+    return StartOpen(std::string(kSourceProtocol) + "://clip");
 }
 
 int MpvPlaybackGraph::OnOpenSource(void *pContext, char * /*pszUri*/, mpv_stream_cb_info *pInfo) {
@@ -246,29 +237,93 @@ int MpvPlaybackGraph::OnOpenSource(void *pContext, char * /*pszUri*/, mpv_stream
     return 0;
 }
 
-int MpvPlaybackGraph::OpenWithin(const std::string &strUri) {
-    mpv_handle *h = m_pHandle.get();
-    const int iStatus = LoadFileWithin(h, strUri, std::chrono::duration<double>(kOpenTimeoutSeconds));
+int MpvPlaybackGraph::StartOpen(const std::string &strUri) {
+    const char *command[] = {"loadfile", strUri.c_str(), "replace", nullptr};
+    const int iStatus = mpv_command_async(m_pHandle.get(), kReplyLoad, command);
     if (iStatus < 0) {
         return iStatus;
     }
+    m_bOpening = true;
+    m_bFileLoaded = false;
+    return kPlaybackOk;
+}
+
+std::optional<GraphEvent> MpvPlaybackGraph::OnOpeningEvent(const mpv_event &event) {
+    switch (event.event_id) {
+        case MPV_EVENT_COMMAND_REPLY:
+            if (event.reply_userdata == kReplyLoad && event.error < 0) {
+                return OpenFailed(event.error);
+            }
+            return std::nullopt;
+        case MPV_EVENT_FILE_LOADED:
+            return OnFileLoaded();
+        case MPV_EVENT_VIDEO_RECONFIG:
+            if (m_bFileLoaded && ReadDisplaySize()) {
+                return Opened();
+            }
+            return std::nullopt;
+        case MPV_EVENT_PLAYBACK_RESTART:
+            // The first picture is decoded: a broken video stream that still tells no size never will,
+            // and the container's size has to do.
+            if (m_bFileLoaded) {
+                if (!ReadDisplaySize()) {
+                    int64_t llWidth = 0, llHeight = 0;
+                    mpv_get_property(m_pHandle.get(), "width", MPV_FORMAT_INT64, &llWidth);
+                    mpv_get_property(m_pHandle.get(), "height", MPV_FORMAT_INT64, &llHeight);
+                    SetNativeSize(llWidth, llHeight);
+                }
+                return Opened();
+            }
+            return std::nullopt;
+        case MPV_EVENT_END_FILE: {
+            const auto *pEnd = static_cast<const mpv_event_end_file *>(event.data);
+            return OpenFailed(pEnd->reason == MPV_END_FILE_REASON_ERROR && pEnd->error < 0
+                                  ? pEnd->error
+                                  : MPV_ERROR_NOTHING_TO_PLAY);
+        }
+        case MPV_EVENT_SHUTDOWN:
+            return OpenFailed(kPlaybackFailed);
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<GraphEvent> MpvPlaybackGraph::OnFileLoaded() {
     m_bHasVideo = HasTrack("video");
     m_bHasAudio = HasTrack("audio");
     if (!m_bHasVideo && !m_bHasAudio) {
-        return MPV_ERROR_NOTHING_TO_PLAY;
+        return OpenFailed(MPV_ERROR_NOTHING_TO_PLAY);
     }
     double dDuration = 0;
-    if (mpv_get_property(h, "duration", MPV_FORMAT_DOUBLE, &dDuration) >= 0 && dDuration > 0) {
+    if (mpv_get_property(m_pHandle.get(), "duration", MPV_FORMAT_DOUBLE, &dDuration) >= 0 && dDuration > 0) {
         m_llDuration = MediaTimeOf(dDuration);
     }
     m_position.SetDuration(m_llDuration);
     m_llStop = m_llDuration;
+    m_bFileLoaded = true;
+    // The display size (pixel aspect applied) is known once the first picture is decoded.
+    if (m_bHasVideo && !ReadDisplaySize()) {
+        return std::nullopt;
+    }
+    return Opened();
+}
+
+GraphEvent MpvPlaybackGraph::Opened() {
     if (m_bHasVideo) {
-        ReadVideoSize();
         m_renderer.UpdatePlacement([](VideoPlacement &placement) { placement.bVisible = true; });
     }
+    m_bOpening = false;
     m_bLoaded = true;
-    return kPlaybackOk;
+    return GraphEvent{kEventOpened, 0, 0};
+}
+
+GraphEvent MpvPlaybackGraph::OpenFailed(int iStatus) {
+    m_bOpening = false;
+    m_bFileLoaded = false;
+    m_bHasVideo = m_bHasAudio = false;
+    // Nothing the failed file sends afterwards is a playback's event.
+    m_events.Lose();
+    return GraphEvent{kEventOpenFailed, iStatus, 0};
 }
 
 bool MpvPlaybackGraph::HasTrack(const char *pszKind) const {
@@ -277,10 +332,19 @@ bool MpvPlaybackGraph::HasTrack(const char *pszKind) const {
     return mpv_get_property(m_pHandle.get(), strName.c_str(), MPV_FORMAT_INT64, &llId) >= 0;
 }
 
-void MpvPlaybackGraph::ReadVideoSize() {
-    const VideoSize size =
-        ReadVideoSizeWithin(m_pHandle.get(), std::chrono::duration<double>(kVideoSizeTimeoutSeconds));
-    SetNativeSize(size.llWidth, size.llHeight);
+bool MpvPlaybackGraph::ReadDisplaySize() {
+    int64_t llWidth = 0, llHeight = 0;
+    if (mpv_get_property(m_pHandle.get(), "dwidth", MPV_FORMAT_INT64, &llWidth) < 0 ||
+        mpv_get_property(m_pHandle.get(), "dheight", MPV_FORMAT_INT64, &llHeight) < 0 || llWidth <= 0 ||
+        llHeight <= 0) {
+        return false;
+    }
+    SetNativeSize(llWidth, llHeight);
+    return true;
+}
+
+int MpvPlaybackGraph::CommandAsync(const char **ppCommand) {
+    return mpv_command_async(m_pHandle.get(), kReplyOther, ppCommand);
 }
 
 void MpvPlaybackGraph::SetNativeSize(int64_t llWidth, int64_t llHeight) {
@@ -322,10 +386,40 @@ void MpvPlaybackGraph::OnWakeup(void *pContext) {
 bool MpvPlaybackGraph::GetEvent(GraphEvent &event) {
     for (;;) {
         mpv_event *pEvent = mpv_wait_event(m_pHandle.get(), 0);
+        if (pEvent->event_id == MPV_EVENT_NONE) {
+            return false;
+        }
+        if (m_bOpening) {
+            if (const std::optional<GraphEvent> ended = OnOpeningEvent(*pEvent)) {
+                event = *ended;
+                return true;
+            }
+            continue;
+        }
         std::optional<GraphEvent> translated;
         switch (pEvent->event_id) {
-            case MPV_EVENT_NONE:
-                return false;
+            case MPV_EVENT_COMMAND_REPLY:
+                break;
+            case MPV_EVENT_SEEK:
+                m_bSeekStarted = true;
+                translated = m_events.OnOther(static_cast<long>(pEvent->event_id));
+                break;
+            case MPV_EVENT_PLAYBACK_RESTART:
+                // Only a restart after the last seek sent began is that seek's landing; an earlier
+                // one (the open's own, a seek it replaced) still leaves it under way.
+                if (m_bSeekUnderWay && !m_bSeekStarted) {
+                    translated = m_events.OnOther(static_cast<long>(pEvent->event_id));
+                    break;
+                }
+                m_bSeekUnderWay = false;
+                m_position.OnLanded();
+                if (m_bStepPending) {
+                    m_bStepPending = false;
+                    const char *step[] = {"frame-step", nullptr};
+                    CommandAsync(step);
+                }
+                translated = m_events.OnOther(static_cast<long>(pEvent->event_id));
+                break;
             case MPV_EVENT_PROPERTY_CHANGE: {
                 const auto *pProperty = static_cast<const mpv_event_property *>(pEvent->data);
                 if (pEvent->reply_userdata == kObserveEof && pProperty->format == MPV_FORMAT_FLAG) {
@@ -393,7 +487,8 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
     mpv_handle *h = m_pHandle.get();
     // The end option stops playback exactly there; it has to be in place before the seek lands.
     const std::string strEnd = llStop >= m_llDuration ? std::string("none") : SecondsText(llStop);
-    int iStatus = mpv_set_property_string(h, "end", strEnd.c_str());
+    const char *end[] = {"set", "end", strEnd.c_str(), nullptr};
+    int iStatus = CommandAsync(end);
     if (iStatus < 0) {
         return iStatus;
     }
@@ -407,45 +502,23 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
         // outside reader too, although the sound then starts at the target. A fresh output has no
         // such delay, and the seek below supersedes the one the reload queues.
         const char *reload[] = {"ao-reload", nullptr};
-        if (mpv_command(h, reload) >= 0) {
+        if (CommandAsync(reload) >= 0) {
             m_bOutputDelayStale = false;
         }
     }
     const std::string strTarget = SecondsText(llCurrent);
     const char *command[] = {"seek", strTarget.c_str(), "absolute+exact", nullptr};
-    DrainSync();
-    iStatus = mpv_command(h, command);
+    // libmpv keeps one seek waiting at most: a seek sent before the last one is done replaces it.
+    iStatus = CommandAsync(command);
     if (iStatus < 0) {
         return iStatus;
     }
-    // Once libmpv has taken the seek, the position reads the target: a position read right after this
-    // call never shows the place playback came from.
-    WaitForSync(MPV_EVENT_SEEK);
+    // The position reads the target from here on, while held; a running clip reports libmpv's time,
+    // which reaches the target as soon as the seek lands.
     m_position.OnSeek(llCurrent, bHeld);
+    m_bSeekUnderWay = true;
+    m_bSeekStarted = false;
     return kPlaybackOk;
-}
-
-void MpvPlaybackGraph::DrainSync() {
-    while (mpv_wait_event(m_pSync.get(), 0)->event_id != MPV_EVENT_NONE) {
-    }
-}
-
-bool MpvPlaybackGraph::WaitForSync(mpv_event_id idWanted) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSeekWaitSeconds);
-    for (;;) {
-        const double dLeft =
-            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-        if (dLeft <= 0) {
-            return false;
-        }
-        const mpv_event_id id = mpv_wait_event(m_pSync.get(), dLeft)->event_id;
-        if (id == idWanted) {
-            return true;
-        }
-        if (id == MPV_EVENT_END_FILE || id == MPV_EVENT_SHUTDOWN) {
-            return false;
-        }
-    }
 }
 
 int MpvPlaybackGraph::SetAudioTrack(int nTrack) {
@@ -571,18 +644,18 @@ int MpvPlaybackGraph::Step() {
     if (!m_bLoaded || !m_bHasVideo) {
         return kPlaybackNoInterface;
     }
-    // A step taken while a seek is still settling would count the seek's own first picture as the
-    // step and stay where it is, so the step waits for playback to have restarted.
-    DrainSync();
-    int iSeeking = 0;
-    if (mpv_get_property(m_pHandle.get(), "seeking", MPV_FORMAT_FLAG, &iSeeking) >= 0 && iSeeking != 0) {
-        WaitForSync(MPV_EVENT_PLAYBACK_RESTART);
-    }
     m_position.OnMoving();
     // The step holds the playback again once its frame is shown, with the sound's delay of that moment.
     m_bOutputDelayStale = m_bHasAudio;
+    // A step taken while a seek is still settling would count the seek's own first picture as the
+    // step and stay where it is, so it goes once playback has restarted; steps asked for meanwhile
+    // come to one.
+    if (m_bSeekUnderWay) {
+        m_bStepPending = true;
+        return kPlaybackOk;
+    }
     const char *command[] = {"frame-step", nullptr};
-    return mpv_command(m_pHandle.get(), command);
+    return CommandAsync(command);
 }
 
 int MpvPlaybackGraph::SetRegistration(const std::string &strSocketPath) {

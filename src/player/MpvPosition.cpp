@@ -6,16 +6,28 @@
 #include "player/PlaybackGraph.h"
 
 void PlaybackPosition::OnSeek(int64_t llTarget, bool bHeld) {
-    if (bHeld) {
-        m_llHeld = llTarget;
-    } else {
+    m_llHeld = llTarget;
+    m_bLanding = true;
+    m_bHeldSeek = bHeld;
+}
+
+void PlaybackPosition::OnLanded() {
+    m_bLanding = false;
+    if (!m_bHeldSeek) {
+        m_llHeld.reset();
+    }
+}
+
+void PlaybackPosition::OnMoving() {
+    m_bHeldSeek = false;
+    if (!m_bLanding) {
         m_llHeld.reset();
     }
 }
 
 int64_t PlaybackPosition::Read(std::optional<double> dEngineSeconds, bool bHeld) {
     if (m_llHeld) {
-        if (bHeld) {
+        if (m_bLanding || (bHeld && m_bHeldSeek)) {
             m_llLast = *m_llHeld;
             return m_llLast;
         }

@@ -17,6 +17,7 @@ inline constexpr int kPlaybackNoInterface = -0x4002;      // e.g. video window o
 inline constexpr int kPlaybackInvalidPointer = -0x4003;   // no path given
 inline constexpr int kPlaybackFailed = -0x4005;           // unspecified failure
 inline constexpr int kPlaybackInvalidArgument = -0x4057;  // a value outside its range
+inline constexpr int kPlaybackPending = 2;                // success so far; the outcome follows later
 
 inline bool PlaybackFailed(int iStatus) {
     return iStatus < 0;
@@ -31,6 +32,10 @@ inline constexpr long kEventComplete = 1;     // playback reached the stop posit
 // file or shut the engine down): not a completion, and the playback is of no further use.
 inline constexpr long kEventEndedElsewhere = 2;
 inline constexpr long kEventErrorAbort = 3;   // playback ended on an error; lParam1 holds the status
+// The file given to RenderFile or RenderSource is open (its duration, tracks and video size are known)
+// or could not be opened (lParam1 holds the status).
+inline constexpr long kEventOpened = 4;
+inline constexpr long kEventOpenFailed = 5;
 inline constexpr long kEventEngine = 0x1000;  // other engine notices: kEventEngine + the engine's own id
 
 struct GraphEvent {
@@ -55,8 +60,10 @@ class IPlaybackGraph {
 public:
     virtual ~IPlaybackGraph() = default;
 
-    // Builds the playback for the file and holds it paused before its first frame is shown. Blocks until
-    // the file is open or has failed; a file with neither audio nor video fails.
+    // Starts building the playback for the file, held paused before its first frame is shown, and
+    // returns at once: kEventOpened or kEventOpenFailed follows among the events. A file with neither
+    // audio nor video fails. Nothing but the events, the notify hook, the audio track and the video
+    // window's visibility may be used until the open has ended.
     virtual int RenderFile(const std::string &strPath) = 0;
     // The same for a file made by the source as it is read; the playback keeps the source while open.
     virtual int RenderSource(std::shared_ptr<IPlaybackSource> pSource) {

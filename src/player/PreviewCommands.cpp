@@ -135,9 +135,8 @@ void PreviewCommands::RefreshClipList() {
 
 void PreviewCommands::SelectClip(int nIndex) {
     m_player.LoadClipAt(nIndex);
-    if (!m_player.IsClipLoaded()) {
-        m_view.ShowSeekBarWaveform({}, 0);
-        EnableTransport(false);
+    if (!m_player.IsClipLoaded() && !m_player.IsOpening()) {
+        ShowClipFailed();
         return;
     }
     ShowPlayButtons(true);
@@ -146,6 +145,22 @@ void PreviewCommands::SelectClip(int nIndex) {
     m_bPreviewPlaying = true;
     // The new clip opens at the stored volume, so it is not muted whatever the last one was.
     m_bMuted = false;
+    if (m_player.IsOpening()) {
+        // Until it is open, only Play and Pause work: a press says what the clip does once open.
+        EnableTransport(false);
+        m_view.EnableControl(kIdPlay, true);
+        m_view.EnableControl(kIdPause, true);
+        return;
+    }
+    ShowClipOpened();
+}
+
+void PreviewCommands::ShowClipFailed() {
+    m_view.ShowSeekBarWaveform({}, 0);
+    EnableTransport(false);
+}
+
+void PreviewCommands::ShowClipOpened() {
     m_view.EnableControl(kIdVolumeSlider, true);
     EnableTransport(true);
     m_view.SetSliderRange(kIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
@@ -170,7 +185,7 @@ void PreviewCommands::PlayPausePreview() {
         SelectClip(nSelection);
         // A clip that did not open is not playing: with the Pause face left up, clicks on the list
         // would stop loading clips and adding to an emptied list would load nothing.
-        m_bPreviewPlaying = m_player.IsClipLoaded();
+        m_bPreviewPlaying = m_player.IsClipLoaded() || m_player.IsOpening();
         ShowPlayButtons(m_bPreviewPlaying);
         return;
     }
@@ -240,6 +255,18 @@ void PreviewCommands::OnRateScroll(int nPosition, bool bEndOfScroll) {
 void PreviewCommands::HandleGraphEvents() {
     GraphEvent event;
     while (m_player.GetGraphEvent(event)) {
+        if (event.lCode == kEventOpened) {
+            ShowClipOpened();
+            continue;
+        }
+        if (event.lCode == kEventOpenFailed) {
+            // A clip that did not open is not playing: with the Pause face left up, clicks on the list
+            // would stop loading clips and adding to an emptied list would load nothing.
+            ShowClipFailed();
+            ShowPlayButtons(false);
+            m_bPreviewPlaying = false;
+            continue;
+        }
         if (event.lCode == kEventEndedElsewhere) {
             // Not the end of the selection: nothing moves on. The clip no longer plays, and the next
             // transport command reopens it.

@@ -65,8 +65,8 @@ public:
     void OnClipSelectionChange();
     void OnClipDoubleClick();
     void RefreshClipList();
-    // Loads and runs the clip at the index and sets the transport controls for it; a clip that cannot be
-    // opened leaves the transport buttons disabled.
+    // Loads and runs the clip at the index and sets the transport controls for it once it is open (see
+    // HandleGraphEvents); a clip that cannot be opened leaves the transport buttons disabled.
     void SelectClip(int nIndex);
     void StopPreview();
     void PlayPausePreview();
@@ -117,6 +117,9 @@ public:
 
 private:
     void ShowPlayButtons(bool bPlaying);
+    // The controls once the clip's open has ended.
+    void ShowClipOpened();
+    void ShowClipFailed();
     void EnableTransport(bool bEnable);
     void SetNormalSpeed();
     void ShowRate();

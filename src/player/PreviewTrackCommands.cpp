@@ -32,7 +32,7 @@ void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
             StopPreview();
         }
         RefreshClipList();
-        if (!m_player.IsClipLoaded()) {
+        if (!m_player.IsClipLoaded() && !m_player.IsOpening()) {
             return;
         }
     }
@@ -40,6 +40,10 @@ void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
     const int hr = m_player.SetAudioTrack(nTrack);
     if (PlaybackFailed(hr)) {
         m_player.ShowPlayerError("FAILED(hr=0x%x) in m_pGraph->SetAudioTrack(nTrack)\n", static_cast<unsigned>(hr));
+        return;
+    }
+    // An entry still opening shows its track and selection once it is open.
+    if (m_player.IsOpening()) {
         return;
     }
     m_view.SetSliderRange(kIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));

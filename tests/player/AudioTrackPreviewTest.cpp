@@ -41,17 +41,19 @@ TEST_F(AudioTrackPreviewTest, RecordedTrackPlaysAndAChoiceKeepsTheSelection) {
     const std::string strFilm = MakeFilm();
     std::ofstream(strFilm + ".clipinfo", std::ios::binary) << "Owner=Vellumar\r\nCutInfo=300,50,250,2;";
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(strFilm), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, strFilm), kPlaybackOk);
     EXPECT_EQ(player->GetClipInfo().nTrack, 2u);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PlayingTrack(*player) == "2"; })) << PlayingTrack(*player);
 
     ASSERT_EQ(player->SetAudioTrack(3), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PlayingTrack(*player) == "3"; })) << PlayingTrack(*player);
+    player->DrainRecords();
     EXPECT_EQ(ReadFileBytes(strFilm + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,50,250,3;");
 
     // A selection edit keeps the track.
     player->SetSelection(60, 200);
     player->WriteCutInfo();
+    player->DrainRecords();
     EXPECT_EQ(ReadFileBytes(strFilm + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,60,200,3;");
 
     // A track the file lacks plays the best one instead of silence.

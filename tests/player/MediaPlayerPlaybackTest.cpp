@@ -57,7 +57,7 @@ protected:
 TEST_F(PlaybackTest, VideoClipOpensRunsPausesAndDrawsFrames) {
     const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, strClip), kPlaybackOk);
     EXPECT_TRUE(window.boxes.empty()) << window.boxes.front().strText;
     EXPECT_TRUE(player->IsClipLoaded());
     EXPECT_EQ(player->GetPlayState(), PlayState::Running);
@@ -107,7 +107,7 @@ TEST_F(PlaybackTest, VideoClipOpensRunsPausesAndDrawsFrames) {
 
 TEST_F(PlaybackTest, StopRewindsToSelectionStartAndHolds) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
     player->SetSelection(100, 200);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 20; }));
     ASSERT_EQ(player->StopClip(), kPlaybackOk);
@@ -121,7 +121,7 @@ TEST_F(PlaybackTest, StopRewindsToSelectionStartAndHolds) {
 
 TEST_F(PlaybackTest, ReachingSelectionEndCompletesThere) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
     player->SetSelection(0, 80);
     player->SetPosition(30);
     long lAt = -1;
@@ -133,7 +133,7 @@ TEST_F(PlaybackTest, ReachingSelectionEndCompletesThere) {
 
 TEST_F(PlaybackTest, SeekPastSelectionEndPlaysToEndOfClip) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
     player->SetSelection(0, 80);
     player->SetPosition(200);
     long lAt = -1;
@@ -143,7 +143,7 @@ TEST_F(PlaybackTest, SeekPastSelectionEndPlaysToEndOfClip) {
 
 TEST_F(PlaybackTest, RateVolumeAndMuteReadBackFromThePlayback) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
     EXPECT_EQ(player->SetRate(0.25), kPlaybackOk);
     EXPECT_DOUBLE_EQ(player->GetRate(), 0.25);
     EXPECT_EQ(player->SetRate(2.0), kPlaybackOk);
@@ -171,7 +171,7 @@ TEST_F(PlaybackTest, RateVolumeAndMuteReadBackFromThePlayback) {
 
 TEST_F(PlaybackTest, FrameStepAdvancesOneFrameOf25Fps) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
     player->StopClip();
     player->SetPosition(100);
     ASSERT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 100; }));
@@ -188,7 +188,7 @@ TEST_F(PlaybackTest, ValidCutInfoStartsAtItsSelectionAndStopsAtItsEnd) {
     const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
     std::ofstream(strClip + ".clipinfo", std::ios::binary) << "Owner=Vellumar\r\nCutInfo=300,120,170,0;";
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, strClip), kPlaybackOk);
     EXPECT_EQ(player->GetClipInfo().nStart, 120u);
     EXPECT_EQ(player->GetClipInfo().nEnd, 170u);
     const long lFirst = PositionOf(*player);
@@ -205,7 +205,7 @@ TEST_F(PlaybackTest, CutInfoThatCannotBeASelectionPreviewsWholeClipAndStaysUntou
         const std::string strText = "Owner=Vellumar\r\n" + strRecord;
         std::ofstream(strClip + ".clipinfo", std::ios::binary) << strText;
         auto player = MakePlayer();
-        ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+        ASSERT_EQ(LoadAndWait(*player, strClip), kPlaybackOk);
         EXPECT_EQ(player->GetClipInfo().nStart, 0u) << strRecord;
         EXPECT_EQ(player->GetClipInfo().nEnd, player->GetClipInfo().nDuration) << strRecord;
         EXPECT_LE(player->GetClipInfo().nDuration, 301u) << strRecord;
@@ -216,7 +216,8 @@ TEST_F(PlaybackTest, CutInfoThatCannotBeASelectionPreviewsWholeClipAndStaysUntou
 TEST_F(PlaybackTest, ClipWithoutCutInfoGetsWholeClipWritten) {
     const std::string strClip = MakeClip(media, "clip.mp4", 2.0);
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, strClip), kPlaybackOk);
+    player->DrainRecords();
     const unsigned nDuration = player->GetClipInfo().nDuration;
     EXPECT_EQ(ReadFileBytes(strClip + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=" + std::to_string(nDuration) +
                                                         ",0," + std::to_string(nDuration) + ",0;");
@@ -225,7 +226,7 @@ TEST_F(PlaybackTest, ClipWithoutCutInfoGetsWholeClipWritten) {
 TEST_F(PlaybackTest, RegistrationSocketAnswersOutsideToolsAndGoesAtClose) {
     auto player = MakePlayer();
     const std::string strClip = MakeClip(media, "clip.mp4", 3.0);
-    ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, strClip), kPlaybackOk);
     const std::string strSocket = player->GetRegistrationPath();
     const std::string strFolder = m_runtime.Path().string() + "/klangor";
     ASSERT_EQ(strSocket.rfind(strFolder + "/FilterGraph ", 0), 0u) << strSocket;
@@ -257,7 +258,7 @@ TEST_F(PlaybackTest, RegistrationFailureIsReportedAndPreviewGoesOn) {
     const std::string strBlocker = media.MakeRaw("not-a-folder", "x");
     setenv("XDG_RUNTIME_DIR", strBlocker.c_str(), 1);
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 2.0)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 2.0)), kPlaybackOk);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].strCaption, "PlayWnd Sample");
     EXPECT_EQ(window.boxes[0].strText.rfind("Failed to register filter graph with ROT!  hr=0x", 0), 0u);
@@ -283,7 +284,7 @@ TEST_F(PlaybackTest, BadFilesFailWithRenderTextAndLeaveNothingLoaded) {
     auto player = MakePlayer();
     for (const std::string &strPath : bad) {
         window.boxes.clear();
-        const int iStatus = player->LoadClip(strPath);
+        const int iStatus = LoadAndWait(*player, strPath);
         EXPECT_LT(iStatus, 0) << strPath;
         ASSERT_EQ(window.boxes.size(), 1u) << strPath;
         char szText[128];
@@ -299,9 +300,9 @@ TEST_F(PlaybackTest, BadFilesFailWithRenderTextAndLeaveNothingLoaded) {
     }
     EXPECT_EQ(ReadFileBytes(strGood).size(), std::filesystem::file_size(strGood));
     window.boxes.clear();
-    EXPECT_EQ(player->LoadClip(strGood), kPlaybackOk) << "the next clip opens normally";
+    EXPECT_EQ(LoadAndWait(*player, strGood), kPlaybackOk) << "the next clip opens normally";
     EXPECT_TRUE(window.boxes.empty());
-    EXPECT_EQ(player->LoadClip(""), kPlaybackInvalidPointer);
+    EXPECT_EQ(LoadAndWait(*player, ""), kPlaybackInvalidPointer);
     EXPECT_TRUE(window.boxes.empty()) << "a missing path fails without a message";
 }
 
@@ -310,13 +311,13 @@ TEST_F(PlaybackTest, FileNamesWithSpacesColonsAndAccentsOpenAsLocalFiles) {
     const std::string strOdd = media.PathOf("http: caf\xc3\xa9 -1.mp4");
     std::filesystem::copy_file(strClip, strOdd);
     auto player = MakePlayer();
-    EXPECT_EQ(player->LoadClip(strOdd), kPlaybackOk);
+    EXPECT_EQ(LoadAndWait(*player, strOdd), kPlaybackOk);
     EXPECT_TRUE(window.boxes.empty());
     // A relative name is a file in the current folder, never a protocol.
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(media.Dir());
-    EXPECT_EQ(player->LoadClip("http: caf\xc3\xa9 -1.mp4"), kPlaybackOk);
-    EXPECT_EQ(player->LoadClip("clip 1.mp4"), kPlaybackOk);
+    EXPECT_EQ(LoadAndWait(*player, "http: caf\xc3\xa9 -1.mp4"), kPlaybackOk);
+    EXPECT_EQ(LoadAndWait(*player, "clip 1.mp4"), kPlaybackOk);
     std::filesystem::current_path(previous);
     EXPECT_TRUE(window.boxes.empty());
 }
@@ -325,7 +326,7 @@ TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
     // The product's own output list: with no sound device here it ends on the null output.
     auto player = MakePlayer(MpvEngineOptions{}.strAudioOutput);
     const std::string strWav = MakeClip(media, "tone.wav", 3.0, true, false);
-    ASSERT_EQ(player->LoadClip(strWav), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, strWav), kPlaybackOk);
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_TRUE(player->IsAudioOnly());
     EXPECT_FALSE(player->CanStepFrame());
@@ -347,7 +348,7 @@ TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
 
 TEST_F(PlaybackTest, ClipWithoutAudioIgnoresVolumeAndMuteSilently) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "mute.mp4", 2.0, false, true)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "mute.mp4", 2.0, false, true)), kPlaybackOk);
     EXPECT_EQ(player->SetVolume(-3000), kPlaybackOk);
     EXPECT_EQ(player->ToggleMute(), kPlaybackOk);
     EXPECT_TRUE(window.boxes.empty());
@@ -356,7 +357,7 @@ TEST_F(PlaybackTest, ClipWithoutAudioIgnoresVolumeAndMuteSilently) {
 
 TEST_F(PlaybackTest, FullScreenShowsThePictureAtItsOwnSize) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
     ASSERT_EQ(player->ToggleFullScreen(), kPlaybackOk);
     EXPECT_TRUE(player->IsFullScreen());
     EXPECT_TRUE(player->GetVideoSurface().GetPlacement().bFullScreen);
@@ -379,7 +380,7 @@ namespace {
 // the selection start at once and stays there, on an audio-only clip as on a video clip.
 TEST_F(PlaybackTest, StopOnAnAudioOnlyClipReadsTheTrueSelectionStart) {
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(MakeClip(media, "tone.wav", 4.0, true, false)), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "tone.wav", 4.0, true, false)), kPlaybackOk);
     ASSERT_TRUE(player->IsAudioOnly());
     player->SetSelection(100, 300);
     ASSERT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 130; }));
@@ -409,7 +410,7 @@ TEST_F(PlaybackTest, StopLoadfileOrQuitThroughTheSocketIsNoCompletionAndTheClipC
           std::string(R"({"command":["quit"]})")}) {
         SCOPED_TRACE(strCommand);
         auto player = MakePlayer();
-        ASSERT_EQ(player->LoadClip(strClip), kPlaybackOk);
+        ASSERT_EQ(LoadAndWait(*player, strClip), kPlaybackOk);
         const std::string strReply = AskSocket(player->GetRegistrationPath(), strCommand);
         if (strCommand.find("quit") == std::string::npos) {
             EXPECT_NE(strReply.find("\"error\":\"success\""), std::string::npos) << strReply;
@@ -429,6 +430,7 @@ TEST_F(PlaybackTest, StopLoadfileOrQuitThroughTheSocketIsNoCompletionAndTheClipC
 
         ASSERT_EQ(player->TogglePause(), kPlaybackOk);
         EXPECT_FALSE(player->IsPlaybackLost());
+        ASSERT_TRUE(WaitUntil(*player, [&] { return !player->IsOpening(); }));
         ASSERT_TRUE(player->IsClipLoaded());
         EXPECT_EQ(player->GetPlayState(), PlayState::Running);
         EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 20; }));

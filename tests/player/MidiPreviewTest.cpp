@@ -49,7 +49,7 @@ protected:
 TEST_F(MidiPreviewTest, SongPlaysSeeksAndStopsAtItsSelection) {
     const std::string strSong = media.MakeRaw("song.mid", midi::RunningStatusSong());
     auto player = MakePlayer();
-    ASSERT_EQ(player->LoadClip(strSong), kPlaybackOk) << (window.boxes.empty() ? "" : window.boxes.front().strText);
+    ASSERT_EQ(LoadAndWait(*player, strSong), kPlaybackOk) << (window.boxes.empty() ? "" : window.boxes.front().strText);
     EXPECT_TRUE(player->IsAudioOnly());
     // 2.25 s of notes and a tail that rings for less than 2 s.
     const uint32_t nDuration = player->GetClipInfo().nDuration;
@@ -57,6 +57,7 @@ TEST_F(MidiPreviewTest, SongPlaysSeeksAndStopsAtItsSelection) {
     EXPECT_LE(nDuration, 426u);
     EXPECT_TRUE(Renderings().empty()) << "the song is synthesised as it plays, never written out";
     // The cut-info belongs to the song, not to its rendering.
+    player->DrainRecords();
     EXPECT_EQ(ReadFileBytes(strSong + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=" + std::to_string(nDuration) + ",0," +
                                                         std::to_string(nDuration) + ",0;");
 
@@ -96,7 +97,7 @@ TEST_F(MidiPreviewTest, AnHoursLongSongOpensAtOncePlaysAndSeeksAnywhereInLittleM
     const auto start = std::chrono::steady_clock::now();
     {
         StallGuard guard(std::chrono::seconds(30), "opening an hours-long song");
-        ASSERT_EQ(player->LoadClip(strSong), kPlaybackOk) << (window.boxes.empty() ? "" : window.boxes.front().strText);
+        ASSERT_EQ(LoadAndWait(*player, strSong), kPlaybackOk) << (window.boxes.empty() ? "" : window.boxes.front().strText);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     // 2500 ticks of 16.777215 s, and the tail.
@@ -113,7 +114,7 @@ TEST_F(MidiPreviewTest, AnHoursLongSongOpensAtOncePlaysAndSeeksAnywhereInLittleM
 TEST_F(MidiPreviewTest, ADamagedSongFailsWithAMessageAndLeavesNothing) {
     const std::string strBroken = media.MakeRaw("broken.mid", "MThd" + std::string(40, '\xEE'));
     auto player = MakePlayer();
-    EXPECT_NE(player->LoadClip(strBroken), kPlaybackOk);
+    EXPECT_NE(LoadAndWait(*player, strBroken), kPlaybackOk);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes.front().strCaption, "PlayWnd Sample");
     EXPECT_NE(window.boxes.front().strText.find("Can not find audio"), std::string::npos);

@@ -53,6 +53,8 @@ TEST(PlaybackPositionTest, AHeldSeekReadsItsTargetUntilPlaybackMovesAgain) {
     position.SetDuration(30 * kMediaTimePerSecond);
     EXPECT_EQ(position.Read(1.5, false), 15 * kMediaTimePerSecond / 10);
     position.OnSeek(10 * kMediaTimePerSecond, true);
+    EXPECT_EQ(position.Read(1.5, true), 10 * kMediaTimePerSecond) << "not landed: the old time is stale";
+    position.OnLanded();
     // The audio output trails the target on a held clip: the target is what the user put it to.
     EXPECT_EQ(position.Read(9.8, true), 10 * kMediaTimePerSecond);
     EXPECT_EQ(position.Read(std::nullopt, true), 10 * kMediaTimePerSecond);
@@ -61,9 +63,13 @@ TEST(PlaybackPositionTest, AHeldSeekReadsItsTargetUntilPlaybackMovesAgain) {
     EXPECT_EQ(position.Read(9.8, true), 98 * kMediaTimePerSecond / 10) << "the held target went with the run";
     position.OnSeek(5 * kMediaTimePerSecond, true);
     position.OnMoving();
+    EXPECT_EQ(position.Read(10.3, false), 5 * kMediaTimePerSecond) << "run before the seek landed";
+    position.OnLanded();
     EXPECT_EQ(position.Read(4.9, true), 49 * kMediaTimePerSecond / 10);
-    // A seek made while running holds nothing.
+    // A seek made while running holds nothing once it has landed.
     position.OnSeek(20 * kMediaTimePerSecond, false);
+    EXPECT_EQ(position.Read(4.9, false), 20 * kMediaTimePerSecond);
+    position.OnLanded();
     EXPECT_EQ(position.Read(19.9, true), 199 * kMediaTimePerSecond / 10);
 }
 

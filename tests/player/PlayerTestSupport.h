@@ -45,7 +45,18 @@ public:
     void RepaintNow() override { ++nRepaints; }
     void InvalidateAll() override { ++nInvalidates; }
     void SetKeyboardFocus() override { ++nFocus; }
-    void PostGraphNotify() override { ++nNotifies; }
+    void PostGraphNotify() override {
+        {
+            std::lock_guard lock(m_notifyMutex);
+            ++nNotifies;
+        }
+        m_notified.notify_all();
+    }
+    // Waits until a notice has been posted since the count seen, at most the time given.
+    void WaitForNotify(int nSeen, std::chrono::milliseconds limit) {
+        std::unique_lock lock(m_notifyMutex);
+        m_notified.wait_for(lock, limit, [&] { return nNotifies.load() != nSeen; });
+    }
 
     std::vector<Box> boxes;
     VideoRect hostRect{0, 0, 320, 240};
@@ -57,6 +68,10 @@ public:
     int nUnownedBoxes = 0;
     int nBusyDepth = 0;
     std::atomic<int> nNotifies{0};
+
+private:
+    std::mutex m_notifyMutex;
+    std::condition_variable m_notified;
 };
 
 // Ends the test program with a message when the step it guards has not ended within the limit: a
@@ -104,12 +119,15 @@ inline long ResidentMiB() {
     return -1;
 }
 
-// Polls until the condition holds or the time is up; the player's pending events are drained meanwhile
-// (as the window would on each notification) and handed to onEvent.
+// Runs the window's side until the condition holds or the time is up: the player's pending events are
+// drained on each notice (as the window does) and handed to onEvent. Conditions that follow no event
+// (a position) are looked at again every 10 ms at the latest.
 inline bool WaitUntil(MediaPlayer &player, const std::function<bool()> &fnDone, double dSeconds = 5.0,
-                      const std::function<void(const GraphEvent &)> &fnOnEvent = {}) {
+                      const std::function<void(const GraphEvent &)> &fnOnEvent = {},
+                      RecordingWindow *pWindow = nullptr) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(dSeconds);
     for (;;) {
+        const int nSeen = pWindow ? pWindow->nNotifies.load() : 0;
         GraphEvent event;
         while (player.GetGraphEvent(event)) {
             if (fnOnEvent) {
@@ -122,8 +140,31 @@ inline bool WaitUntil(MediaPlayer &player, const std::function<bool()> &fnDone, 
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (pWindow) {
+            pWindow->WaitForNotify(nSeen, std::chrono::milliseconds(10));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
+}
+
+// Opens the clip and runs the window's side until the open has ended; the open's outcome.
+inline int LoadAndWait(MediaPlayer &player, const std::string &strPath) {
+    const int iStatus = player.LoadClip(strPath);
+    if (PlaybackFailed(iStatus)) {
+        return iStatus;
+    }
+    WaitUntil(player, [&] { return !player.IsOpening(); }, 30.0);
+    return player.GetOpenStatus();
+}
+
+inline int LoadAtAndWait(MediaPlayer &player, int nIndex) {
+    const int iStatus = player.LoadClipAt(nIndex);
+    if (PlaybackFailed(iStatus)) {
+        return iStatus;
+    }
+    WaitUntil(player, [&] { return !player.IsOpening(); }, 30.0);
+    return player.GetOpenStatus();
 }
 
 inline long PositionOf(MediaPlayer &player) {

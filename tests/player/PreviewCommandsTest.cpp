@@ -90,7 +90,9 @@ double VolumePercent(MediaPlayer &player) {
     return nAt == std::string::npos ? NAN : std::strtod(strReply.c_str() + nAt + 7, nullptr);
 }
 
-std::string CutInfoText(const std::string &strMedia) {
+// The record once every write asked for has landed.
+std::string CutInfoText(MediaPlayer &player, const std::string &strMedia) {
+    player.DrainRecords();
     return ReadFileBytes(CutInfoPath(strMedia));
 }
 
@@ -107,18 +109,22 @@ protected:
         return media.MakeTone(strName, dSeconds, 8000, 1, {"-c:a", "pcm_s16le"});
     }
 
-    // Drains the player's events through the commands, as the window does on each notice.
+    // Drains the player's events through the commands on each notice, as the window does; conditions
+    // that follow no event are looked at again every 10 ms at the latest.
     bool PumpUntil(const std::function<bool()> &fnDone, double dSeconds = 10.0) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(dSeconds);
         while (std::chrono::steady_clock::now() < deadline) {
+            const int nSeen = window.nNotifies.load();
             commands.HandleGraphEvents();
             if (fnDone()) {
                 return true;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            window.WaitForNotify(nSeen, std::chrono::milliseconds(10));
         }
         return false;
     }
+    // Runs the window's side until the clip asked for is open or has failed.
+    void WaitForOpen() { ASSERT_TRUE(PumpUntil([&] { return !player.IsOpening(); }, 30.0)); }
 
     TempDir m_runtime;
     MediaFactory media;
@@ -138,6 +144,7 @@ TEST_F(PreviewCommandsTest, AddingToAnEmptyListLoadsTheFirstStoppedAtItsStartAnd
     EXPECT_TRUE(view.TransportEnabled(false));
 
     commands.AddMediaFiles({strFirst});
+    WaitForOpen();
     ASSERT_TRUE(player.IsClipLoaded());
     EXPECT_EQ(player.GetFileName(), strFirst);
     EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
@@ -155,6 +162,7 @@ TEST_F(PreviewCommandsTest, AddingToAnEmptyListLoadsTheFirstStoppedAtItsStartAnd
     EXPECT_EQ(view.nListSelection, 0);
 
     commands.AddMediaFiles({strSecond, strThird});
+    WaitForOpen();
     EXPECT_EQ(view.Names(), (std::vector<std::string>{"first.wav", "second.wav", "third.wav"}));
     EXPECT_EQ(view.entries[2].strPath, strThird);
     EXPECT_EQ(player.GetFileName(), strFirst) << "adding to a list leaves the loaded clip";
@@ -201,8 +209,10 @@ TEST_F(PreviewCommandsTest, RemovingTheOnlyEntryEmptiesTheListAndKeepsTheClipLoa
     const std::string strClip = Tone("only.wav", 2.0);
     commands.InitDialog();
     commands.AddMediaFiles({strClip});
+    WaitForOpen();
     view.nListSelection = 0;
     commands.OnClipDoubleClick();
+    WaitForOpen();
     ASSERT_EQ(player.GetPlayState(), PlayState::Running);
     commands.OnRemoveClip();
     EXPECT_TRUE(view.entries.empty());
@@ -218,6 +228,7 @@ TEST_F(PreviewCommandsTest, SetStartAndEndCollapseAsDesignedAndWriteTheCutInfoAt
     const std::string strClip = Tone("long.wav", 61.0);
     commands.InitDialog();
     commands.AddMediaFiles({strClip});
+    WaitForOpen();
     ASSERT_TRUE(player.IsClipLoaded());
     const uint32_t nDuration = player.GetClipInfo().nDuration;
     ASSERT_EQ(nDuration, 6100u);
@@ -226,26 +237,26 @@ TEST_F(PreviewCommandsTest, SetStartAndEndCollapseAsDesignedAndWriteTheCutInfoAt
     view.sliders[kIdSeekBar].nPosition = 6000;
     commands.OnSetStart();
     EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:01:00.00 -- 00:01:00.00");
-    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 6000, 6000));
+    EXPECT_EQ(CutInfoText(player, strClip), Record(nDuration, 6000, 6000));
     view.sliders[kIdSeekBar].nPosition = 50;
     commands.OnSetEnd();
     EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.50 -- 00:00:00.50");
     EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:00:00.00");
     EXPECT_EQ(view.sliders[kIdSeekBar].nSelStart, 50);
     EXPECT_EQ(view.sliders[kIdSeekBar].nSelEnd, 50);
-    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 50, 50));
+    EXPECT_EQ(CutInfoText(player, strClip), Record(nDuration, 50, 50));
 
     // An end equal to the start is a selection, not a collapse.
     player.SetSelection(100, 5000);
     view.sliders[kIdSeekBar].nPosition = 100;
     commands.OnSetEnd();
-    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 100, 100));
+    EXPECT_EQ(CutInfoText(player, strClip), Record(nDuration, 100, 100));
     view.sliders[kIdSeekBar].nPosition = 4000;
     commands.OnSetEnd();
-    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 100, 4000));
+    EXPECT_EQ(CutInfoText(player, strClip), Record(nDuration, 100, 4000));
 
     commands.OnSelectAll();
-    EXPECT_EQ(CutInfoText(strClip), Record(nDuration, 0, nDuration));
+    EXPECT_EQ(CutInfoText(player, strClip), Record(nDuration, 0, nDuration));
     EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.00 -- 00:01:01.00");
     EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:01:01.00");
     EXPECT_TRUE(window.boxes.empty());
@@ -271,10 +282,12 @@ TEST_F(PreviewCommandsTest, CutInfoTurnedInsideOutOrPastTheClipShowsTheWholeClip
     std::ofstream(CutInfoPath(strTooLong), std::ios::binary) << Record(200, 50, 900);
     commands.InitDialog();
     commands.AddMediaFiles({strBackwards, strTooLong});
+    WaitForOpen();
     EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
     EXPECT_EQ(view.texts[kIdSelectionDuration], "Duration: 00:00:02.00");
     view.nListSelection = 1;
     commands.OnClipSelectionChange();
+    WaitForOpen();
     EXPECT_EQ(player.GetFileName(), strTooLong);
     EXPECT_EQ(view.texts[kIdSelectionTime], "Selection: 00:00:00.00 -- 00:00:02.00");
     EXPECT_EQ(view.sliders[kIdSeekBar].nSelEnd, 200);
@@ -286,12 +299,15 @@ TEST_F(PreviewCommandsTest, CompletionMovesToTheNextClipAndStopsAfterTheLast) {
     const std::string strThird = Tone("three.wav", 1.0);
     commands.InitDialog();
     commands.AddMediaFiles({strFirst, strSecond, strThird});
+    WaitForOpen();
     view.nListSelection = 1;
     commands.OnClipDoubleClick();
+    WaitForOpen();
     ASSERT_EQ(player.GetFileName(), strSecond);
     ASSERT_TRUE(commands.IsPreviewPlaying());
 
     ASSERT_TRUE(PumpUntil([&] { return player.GetFileName() == strThird; }));
+    WaitForOpen();
     EXPECT_EQ(player.GetClipList().GetCurrentIndex(), 2);
     EXPECT_EQ(view.nListSelection, 2) << "the list follows the clip that plays";
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
@@ -314,6 +330,7 @@ TEST_F(PreviewCommandsTest, MuteAndUnmuteSwapFacesAndRestoreTheStoredVolume) {
     EXPECT_EQ(view.sliders[kIdVolumeSlider].nMin, -10000);
     EXPECT_EQ(view.sliders[kIdVolumeSlider].nMax, 0);
     commands.AddMediaFiles({strClip});
+    WaitForOpen();
     ASSERT_FALSE(player.GetRegistrationPath().empty());
     commands.OnVolumeScroll(-2000, true);
     EXPECT_EQ(player.GetStoredVolume(), -2000);
@@ -341,6 +358,7 @@ TEST_F(PreviewCommandsTest, SpeedSliderEndsGiveQuarterAndDoubleRateAndNormalSpee
     EXPECT_EQ(view.sliders[kIdRateSlider].nMin, 25);
     EXPECT_EQ(view.sliders[kIdRateSlider].nMax, 200);
     commands.AddMediaFiles({strClip});
+    WaitForOpen();
     commands.OnRateScroll(25, false);
     EXPECT_FALSE(commands.IsSliderIdle()) << "a drag holds the thumbs";
     EXPECT_EQ(view.texts[kIdRateText], "0.25 X");
@@ -354,6 +372,7 @@ TEST_F(PreviewCommandsTest, SpeedSliderEndsGiveQuarterAndDoubleRateAndNormalSpee
     ASSERT_FALSE(commands.IsPreviewPlaying());
     view.nListSelection = 0;
     commands.OnNormalSpeed();
+    WaitForOpen();
     EXPECT_EQ(view.texts[kIdRateText], "1.00 X");
     EXPECT_EQ(view.sliders[kIdRateSlider].nPosition, 100);
     EXPECT_DOUBLE_EQ(player.GetRate(), 1.0);
@@ -365,8 +384,10 @@ TEST_F(PreviewCommandsTest, FrameStepHoldsTheVideoAndShowsThePlayFace) {
     const std::string strClip = MakeClip(media, "steps.mp4", 2.0);
     commands.InitDialog();
     commands.AddMediaFiles({strClip});
+    WaitForOpen();
     view.nListSelection = 0;
     commands.OnClipDoubleClick();
+    WaitForOpen();
     ASSERT_TRUE(player.CanStepFrame());
     ASSERT_TRUE(commands.IsPreviewPlaying());
     commands.OnStepFrame();
@@ -376,6 +397,7 @@ TEST_F(PreviewCommandsTest, FrameStepHoldsTheVideoAndShowsThePlayFace) {
     EXPECT_FALSE(view.shown[kIdPause]);
     // Play runs it again.
     commands.PlayPausePreview();
+    WaitForOpen();
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
 }
 
@@ -384,12 +406,15 @@ TEST_F(PreviewCommandsTest, PlayLoadsAnotherHighlightedClipThenPausesAndTheTimer
     const std::string strSecond = Tone("b.wav", 3.0);
     commands.InitDialog();
     commands.AddMediaFiles({strFirst, strSecond});
+    WaitForOpen();
     view.nListSelection = 1;
     commands.PlayPausePreview();
+    WaitForOpen();
     EXPECT_EQ(player.GetFileName(), strSecond);
     EXPECT_EQ(commands.GetLastPlayedIndex(), 1);
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
     commands.PlayPausePreview();
+    WaitForOpen();
     EXPECT_EQ(player.GetPlayState(), PlayState::Paused);
     EXPECT_FALSE(commands.IsPreviewPlaying());
     EXPECT_TRUE(view.shown[kIdPlay]);
@@ -412,7 +437,7 @@ TEST_F(PreviewCommandsTest, PlayLoadsAnotherHighlightedClipThenPausesAndTheTimer
     ASSERT_TRUE(WaitUntil(player, [&] { return std::labs(PositionOf(player) - 250) <= 2; }));
     commands.OnMarkStart();
     EXPECT_NEAR(player.GetClipInfo().nStart, 250, 2);
-    EXPECT_EQ(CutInfoText(strSecond), Record(300, player.GetClipInfo().nStart, 300));
+    EXPECT_EQ(CutInfoText(player, strSecond), Record(300, player.GetClipInfo().nStart, 300));
     commands.OnSeekBy(-10 * PreviewCommands::kKeySeekStep);
     EXPECT_EQ(view.sliders[kIdSeekBar].nPosition, 0) << "kept within the clip";
     EXPECT_TRUE(WaitUntil(player, [&] { return PositionOf(player) == 0; }));
@@ -425,6 +450,7 @@ TEST_F(PreviewCommandsTest, UnplayableFileStaysListedWithTransportDisabledAndThe
     const std::string strGood = Tone("good.wav", 2.0);
     commands.InitDialog();
     commands.AddMediaFiles({strBroken});
+    WaitForOpen();
     EXPECT_FALSE(player.IsClipLoaded());
     EXPECT_EQ(view.Names(), std::vector<std::string>{"broken.avi"});
     ASSERT_EQ(window.boxes.size(), 1u);
@@ -434,8 +460,10 @@ TEST_F(PreviewCommandsTest, UnplayableFileStaysListedWithTransportDisabledAndThe
     EXPECT_TRUE(view.TransportEnabled(false));
 
     commands.AddMediaFiles({strGood});
+    WaitForOpen();
     view.nListSelection = 1;
     commands.OnClipSelectionChange();
+    WaitForOpen();
     EXPECT_TRUE(player.IsClipLoaded());
     EXPECT_EQ(player.GetFileName(), strGood);
     EXPECT_TRUE(view.TransportEnabled(true));
@@ -448,8 +476,10 @@ TEST_F(PreviewCommandsTest, PlayOnAFileThatCannotOpenLeavesThePlayFaceSoTheListS
     const std::string strBroken = media.MakeRaw("damaged.mpg", std::string(2048, 'z'));
     commands.InitDialog();
     commands.AddMediaFiles({strGood, strBroken});
+    WaitForOpen();
     view.nListSelection = 1;
     commands.PlayPausePreview();
+    WaitForOpen();
     EXPECT_FALSE(player.IsClipLoaded());
     EXPECT_FALSE(commands.IsPreviewPlaying());
     EXPECT_TRUE(view.shown[kIdPlay]);
@@ -459,6 +489,7 @@ TEST_F(PreviewCommandsTest, PlayOnAFileThatCannotOpenLeavesThePlayFaceSoTheListS
     // A click on the good entry previews it again.
     view.nListSelection = 0;
     commands.OnClipSelectionChange();
+    WaitForOpen();
     EXPECT_EQ(player.GetFileName(), strGood);
     EXPECT_TRUE(view.TransportEnabled(true));
 }
@@ -469,13 +500,18 @@ TEST_F(PreviewCommandsTest, CutInfoThatCannotBeWrittenIsReportedAndPreviewGoesOn
     std::filesystem::create_directory(CutInfoPath(strClip));
     commands.InitDialog();
     commands.AddMediaFiles({strClip});
+    WaitForOpen();
     ASSERT_TRUE(player.IsClipLoaded());
     view.nListSelection = 0;
     commands.OnClipDoubleClick();
+    WaitForOpen();
+    player.DrainRecords();
     window.boxes.clear();
 
     view.sliders[kIdSeekBar].nPosition = 100;
     commands.OnSetStart();
+    EXPECT_TRUE(window.boxes.empty()) << "the write is told once it is done";
+    player.DrainRecords();
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].strCaption, "Vellumar Klangor");
     EXPECT_EQ(window.boxes[0].strText, CutInfoPath(strClip) + " contains an invalid path.");
@@ -489,6 +525,7 @@ TEST_F(PreviewCommandsTest, DroppedItemsAreAddedOneByOneInTheirOrder) {
     const std::string strSecond = Tone("drop2.wav", 1.0);
     commands.InitDialog();
     commands.OnDropFiles({strFirst, strSecond});
+    WaitForOpen();
     EXPECT_EQ(view.Names(), (std::vector<std::string>{"drop1.wav", "drop2.wav"}));
     EXPECT_EQ(player.GetFileName(), strFirst);
     EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
@@ -496,8 +533,10 @@ TEST_F(PreviewCommandsTest, DroppedItemsAreAddedOneByOneInTheirOrder) {
     // The open dialog's choice is added the same way; a cancel adds nothing.
     view.dialogAnswer = {strSecond};
     commands.OnOpenFile();
+    WaitForOpen();
     view.dialogAnswer.clear();
     commands.OnOpenFile();
+    WaitForOpen();
     EXPECT_EQ(view.Names(), (std::vector<std::string>{"drop1.wav", "drop2.wav", "drop2.wav"}));
 }
 

@@ -64,7 +64,7 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
 
     auto Cycle = [&](int i) {
         const std::string &strPath = i % 5 == 4 ? strBad : (i % 2 == 0 ? strVideo : strAudio);
-        player.LoadClip(strPath);
+        LoadAndWait(player, strPath);
         player.CloseClip();
     };
     // Libraries set up some things once per process (codec tables, the allocator's arenas).

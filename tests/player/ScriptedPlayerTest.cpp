@@ -18,6 +18,7 @@ struct Script {
     int iStartupStatus = kPlaybackOk;
     int iCreateStatus = kPlaybackOk;
     int iRenderStatus = kPlaybackOk;
+    int iOpenEndStatus = kPlaybackOk;
     int iDurationStatus = kPlaybackOk;
     int64_t llDuration = 12345LL * 100000;
     int iVisibleStatus = kPlaybackOk;
@@ -51,7 +52,16 @@ public:
         EXPECT_FALSE(m_script.bNotifyHooked) << "the notification must be unhooked before the playback goes";
         --m_script.nGraphsAlive;
     }
-    int RenderFile(const std::string &) override { return Call("RenderFile", m_script.iRenderStatus); }
+    // The open ends at once, as the first event: opened, or failed with the status scripted for it.
+    int RenderFile(const std::string &) override {
+        if (PlaybackFailed(m_script.iRenderStatus)) {
+            return Call("RenderFile", m_script.iRenderStatus);
+        }
+        m_script.events.push_front(PlaybackFailed(m_script.iOpenEndStatus)
+                                       ? GraphEvent{kEventOpenFailed, m_script.iOpenEndStatus, 0}
+                                       : GraphEvent{kEventOpened, 0, 0});
+        return Call("RenderFile", kPlaybackOk);
+    }
     int Run() override { return Call("Run", m_script.iRunStatus); }
     int Pause() override { return Call("Pause", kPlaybackOk); }
     int Stop() override { return Call("Stop", kPlaybackOk); }
@@ -201,7 +211,7 @@ TEST_F(ScriptedPlayerTest, StopSurvivesAClipClosedInsideItsErrorBoxAndEventsWait
         }
     } hooked;
     MediaPlayer player(hooked, 1037, std::make_unique<ScriptedEngine>(script));
-    ASSERT_EQ(player.LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(player, ClipPath()), kPlaybackOk);
     script.events.push_back(GraphEvent{kEventComplete, 0, 0});
     script.iSetPositionsStatus = kPlaybackFailed;
     bool bFetchedDuringBox = false;
@@ -222,7 +232,7 @@ TEST_F(ScriptedPlayerTest, StopSurvivesAClipClosedInsideItsErrorBoxAndEventsWait
         bFetchedDuringBox = bFetchedDuringBox || player.GetGraphEvent(event);
     };
     script.iSetPositionsStatus = kPlaybackOk;
-    ASSERT_EQ(player.LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(player, ClipPath()), kPlaybackOk);
     script.events.push_back(GraphEvent{kEventComplete, 0, 0});
     script.iSetPositionsStatus = kPlaybackFailed;
     EXPECT_EQ(player.SetPosition(10), kPlaybackFailed);
@@ -234,7 +244,7 @@ TEST_F(ScriptedPlayerTest, StopSurvivesAClipClosedInsideItsErrorBoxAndEventsWait
 }
 
 TEST_F(ScriptedPlayerTest, StopHoldsThePlaybackBeforeMovingItToTheSelectionStart) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     Player().SetSelection(100, 200);
     script.calls.clear();
     ASSERT_EQ(Player().StopClip(), kPlaybackOk);
@@ -248,7 +258,7 @@ TEST_F(ScriptedPlayerTest, StopHoldsThePlaybackBeforeMovingItToTheSelectionStart
 }
 
 TEST_F(ScriptedPlayerTest, AnEndFromOutsideIsNoCompletionAndTheNextCommandReopensTheClip) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     ASSERT_EQ(script.nGraphsAlive, 1);
     script.events.push_back(GraphEvent{kEventEndedElsewhere, 3, 0});
     GraphEvent event;
@@ -262,6 +272,7 @@ TEST_F(ScriptedPlayerTest, AnEndFromOutsideIsNoCompletionAndTheNextCommandReopen
 
     EXPECT_EQ(Player().TogglePause(), kPlaybackOk);
     EXPECT_FALSE(Player().IsPlaybackLost());
+    ASSERT_TRUE(WaitUntil(Player(), [&] { return !Player().IsOpening(); }));
     EXPECT_EQ(std::count(script.calls.begin(), script.calls.end(), "RenderFile"), 2);
     EXPECT_EQ(script.nGraphsAlive, 1);
     EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
@@ -280,6 +291,7 @@ TEST_F(ScriptedPlayerTest, EachFailingOpenStepShowsItsOwnTextAndLeavesNothingLoa
          "FAILED(hr=0xffffbffb) in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
          "IID_IGraphBuilder, (void **)&m_pGB)\n"},
         {&Script::iRenderStatus, "FAILED(hr=0xffffbffb) in m_pGB->RenderFile(wFile, NULL)\n"},
+        {&Script::iOpenEndStatus, "FAILED(hr=0xffffbffb) in m_pGB->RenderFile(wFile, NULL)\n"},
         {&Script::iDurationStatus, "FAILED(hr=0xffffbffb) in m_pMS->GetDuration( &llTmp )\n"},
         {&Script::iRunStatus, "FAILED(hr=0xffffbffb) in m_pMC->Run()\n"},
     };
@@ -288,7 +300,7 @@ TEST_F(ScriptedPlayerTest, EachFailingOpenStepShowsItsOwnTextAndLeavesNothingLoa
         script = fresh;
         script.*c.pField = kPlaybackFailed;
         window.boxes.clear();
-        EXPECT_EQ(Player().LoadClip(ClipPath()), kPlaybackFailed);
+        EXPECT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackFailed);
         ASSERT_EQ(window.boxes.size(), 1u) << c.pszText;
         EXPECT_EQ(window.boxes[0].strText, c.pszText);
         EXPECT_EQ(window.boxes[0].strCaption, "PlayWnd Sample");
@@ -301,7 +313,7 @@ TEST_F(ScriptedPlayerTest, EachFailingOpenStepShowsItsOwnTextAndLeavesNothingLoa
 
 TEST_F(ScriptedPlayerTest, OddVisibilityAnswerIsReportedAndOpeningGoesOn) {
     script.iVisibleStatus = -1;
-    EXPECT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    EXPECT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].strText, "Failed(ffffffff) in m_pVW->get_Visible()!\r\n");
     EXPECT_FALSE(Player().IsAudioOnly());
@@ -310,7 +322,7 @@ TEST_F(ScriptedPlayerTest, OddVisibilityAnswerIsReportedAndOpeningGoesOn) {
 
 TEST_F(ScriptedPlayerTest, VideoWithoutSizeInterfaceStaysLoadedButNotRunning) {
     script.iNativeSizeStatus = kPlaybackNoInterface;
-    EXPECT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    EXPECT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     EXPECT_TRUE(Player().IsClipLoaded());
     EXPECT_EQ(Player().GetPlayState(), PlayState::Stopped);
     EXPECT_FALSE(Called("Run"));
@@ -318,7 +330,7 @@ TEST_F(ScriptedPlayerTest, VideoWithoutSizeInterfaceStaysLoadedButNotRunning) {
 }
 
 TEST_F(ScriptedPlayerTest, VideoIsPlacedByTheRuleAndZeroSizeVideoPlacesNothing) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     ASSERT_TRUE(script.windowPosition.has_value());
     EXPECT_EQ(script.windowPosition->iLeft, 1);
     EXPECT_EQ(script.windowPosition->iTop, 31);
@@ -328,14 +340,14 @@ TEST_F(ScriptedPlayerTest, VideoIsPlacedByTheRuleAndZeroSizeVideoPlacesNothing) 
 
     script.windowPosition.reset();
     script.iVideoWidth = 0;
-    EXPECT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    EXPECT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     EXPECT_FALSE(script.windowPosition.has_value());
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
 }
 
 TEST_F(ScriptedPlayerTest, SelectionCollapsesInsteadOfTurningInsideOut) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     MediaPlayer &player = Player();
     player.SetSelection(100, 5000);
     player.SetSelection(6000, -1);
@@ -354,7 +366,7 @@ TEST_F(ScriptedPlayerTest, SelectionCollapsesInsteadOfTurningInsideOut) {
 }
 
 TEST_F(ScriptedPlayerTest, StopPositionFollowsSelectionEndUnlessPlaybackIsPastIt) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     MediaPlayer &player = Player();
     script.llCurrent = 50LL * 100000;
     player.SetSelection(-1, 200);
@@ -369,7 +381,7 @@ TEST_F(ScriptedPlayerTest, StopPositionFollowsSelectionEndUnlessPlaybackIsPastIt
 }
 
 TEST_F(ScriptedPlayerTest, MuteSwapsBetweenStoredVolumeAndSilence) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     MediaPlayer &player = Player();
     player.SetVolume(-2000);
     script.putVolumes.clear();
@@ -397,14 +409,14 @@ TEST_F(ScriptedPlayerTest, MuteSwapsBetweenStoredVolumeAndSilence) {
 TEST_F(ScriptedPlayerTest, ClipWithoutAudioAnswersVolumeAndMuteSilently) {
     script.iGetVolumeStatus = kPlaybackNotImplemented;
     script.iPutVolumeStatus = kPlaybackNotImplemented;
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     EXPECT_EQ(Player().ToggleMute(), kPlaybackOk);
     EXPECT_EQ(Player().SetVolume(-500), kPlaybackOk);
     EXPECT_TRUE(window.boxes.empty());
 }
 
 TEST_F(ScriptedPlayerTest, StepFromRunningPausesFirstAndLeavesThePlayerPaused) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     script.calls.clear();
     ASSERT_EQ(Player().StepFrame(), kPlaybackOk);
     EXPECT_EQ(script.calls, (std::vector<std::string>{"Pause", "Step"}));
@@ -422,7 +434,7 @@ TEST_F(ScriptedPlayerTest, StepFromRunningPausesFirstAndLeavesThePlayerPaused) {
 
 TEST_F(ScriptedPlayerTest, AudioOnlyClipHasNoStepFullScreenOrPlacement) {
     script.iVisibleStatus = kPlaybackNoInterface;
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     EXPECT_TRUE(Player().IsAudioOnly());
     EXPECT_FALSE(Player().CanStepFrame());
     script.calls.clear();
@@ -435,7 +447,7 @@ TEST_F(ScriptedPlayerTest, AudioOnlyClipHasNoStepFullScreenOrPlacement) {
 }
 
 TEST_F(ScriptedPlayerTest, FullScreenToggleReturnsFocusToTheWindow) {
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     ASSERT_EQ(Player().ToggleFullScreen(), kPlaybackOk);
     EXPECT_TRUE(Player().IsFullScreen());
     const int nFocus = window.nFocus;
@@ -446,7 +458,6 @@ TEST_F(ScriptedPlayerTest, FullScreenToggleReturnsFocusToTheWindow) {
 
 TEST_F(ScriptedPlayerTest, EventsArrivingDuringAnErrorBoxWaitUntilTheClipIsOpen) {
     script.iRegistrationStatus = kPlaybackFailed;
-    script.events.push_back(GraphEvent{kEventComplete, 0, 0});
     bool bFetchedDuringOpen = true;
     struct HookedWindow : RecordingWindow {
         std::function<void()> fnOnBox;
@@ -457,23 +468,25 @@ TEST_F(ScriptedPlayerTest, EventsArrivingDuringAnErrorBoxWaitUntilTheClipIsOpen)
     } hooked;
     MediaPlayer player(hooked, 1037, std::make_unique<ScriptedEngine>(script));
     hooked.fnOnBox = [&] {
+        script.events.push_back(GraphEvent{kEventComplete, 0, 0});
         GraphEvent event;
         bFetchedDuringOpen = player.GetGraphEvent(event);
     };
     ASSERT_EQ(player.LoadClip(ClipPath()), kPlaybackOk);
+    std::vector<long> codes;
+    ASSERT_TRUE(WaitUntil(
+        player, [&] { return codes.size() >= 2; }, 5.0, [&](const GraphEvent &event) { codes.push_back(event.lCode); }));
     ASSERT_EQ(hooked.boxes.size(), 1u);
     EXPECT_EQ(hooked.boxes[0].strText, "Failed to register filter graph with ROT!  hr=0xffffbffb");
     EXPECT_FALSE(bFetchedDuringOpen);
     EXPECT_GE(hooked.nNotifies.load(), 1) << "the held-back events are announced once the clip is open";
-    GraphEvent event;
-    ASSERT_TRUE(player.GetGraphEvent(event));
-    EXPECT_EQ(event.lCode, kEventComplete);
+    EXPECT_EQ(codes, (std::vector<long>{kEventOpened, kEventComplete}));
 }
 
 TEST_F(ScriptedPlayerTest, CloseUnregistersAndReleasesAndLoadedClipStaysWhenItsEntryGoes) {
     MediaPlayer &player = Player();
     player.AddClips({ClipPath()});
-    ASSERT_EQ(player.LoadClipAt(0), kPlaybackOk);
+    ASSERT_EQ(LoadAtAndWait(player, 0), kPlaybackOk);
     EXPECT_TRUE(Called("Register"));
     EXPECT_FALSE(player.GetRegistrationPath().empty());
     player.GetClipList().RemoveClip(0);
@@ -488,7 +501,8 @@ TEST_F(ScriptedPlayerTest, CloseUnregistersAndReleasesAndLoadedClipStaysWhenItsE
 
 TEST_F(ScriptedPlayerTest, CutInfoThatCannotBeWrittenShowsFileErrorAndPreviewGoesOn) {
     const std::string strPath = (m_runtime.Path() / "no-such-folder" / "clip.avi").string();
-    ASSERT_EQ(Player().LoadClip(strPath), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), strPath), kPlaybackOk);
+    Player().DrainRecords();
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].strCaption, "Vellumar Klangor");
     EXPECT_NE(window.boxes[0].strText.find(strPath + ".clipinfo"), std::string::npos)
@@ -508,10 +522,12 @@ TEST_F(ScriptedPlayerTest, UnwritableCutInfoIsDeniedAndTheSelectionLivesOnInMemo
         out << strOld;
     }
     std::filesystem::permissions(strCutInfo, std::filesystem::perms::owner_read);
-    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(Player(), ClipPath()), kPlaybackOk);
     EXPECT_TRUE(window.boxes.empty()) << "a readable record needs no write";
     Player().SetSelection(200, 300);
-    EXPECT_FALSE(Player().WriteCutInfo());
+    EXPECT_TRUE(Player().WriteCutInfo());
+    EXPECT_TRUE(window.boxes.empty()) << "the write is told once it is done, on the window's side";
+    Player().DrainRecords();
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].strText, "Access to " + strCutInfo + " was denied.");
     EXPECT_EQ(Player().GetClipInfo().nStart, 200u);
