@@ -9,12 +9,15 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 
+#include "common/BackgroundTasks.h"
 #include "player/MpvEvents.h"
 #include "player/MpvOpening.h"
 #include "player/MpvPosition.h"
@@ -137,18 +140,63 @@ private:
     PlaybackPosition m_position;
 };
 
+// Ending an mpv instance waits for its threads and outputs, a good part of a second: the instances
+// that go end here, one after the other, and the program's end waits for the last of them. Whoever
+// hands over an instance has unhooked everything of its own from it first.
+class MpvReaper {
+public:
+    static MpvReaper &Get() {
+        static MpvReaper reaper;
+        return reaper;
+    }
+    ~MpvReaper() { m_tasks.Drain(); }
+    void End(std::function<void()> fnFreeRender, MpvHandle pHandle, std::shared_ptr<IPlaybackSource> pSource) {
+        // Clips chosen faster than instances end would pile them up, each holding its memory: past a
+        // few, the next one waits its turn.
+        {
+            std::unique_lock lock(m_mutex);
+            m_ended.wait(lock, [this] { return m_nEnding < kMaxEnding; });
+            ++m_nEnding;
+        }
+        auto pDoomed = std::make_shared<MpvHandle>(std::move(pHandle));
+        m_tasks.Run([this, fnFreeRender, pDoomed, pSource]() mutable {
+            fnFreeRender();
+            pDoomed->reset();
+            // Read by the instance's threads until it has ended.
+            pSource.reset();
+            {
+                std::lock_guard lock(m_mutex);
+                --m_nEnding;
+            }
+            m_ended.notify_all();
+        });
+    }
+    void Drain() { m_tasks.Drain(); }
+
+private:
+    static constexpr int kMaxEnding = 3;
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    int m_nEnding = 0;
+    // Nothing comes back from an ending, so there is nothing to post.
+    BackgroundTasks m_tasks{[](std::function<void()>) {}};
+};
+
 MpvPlaybackGraph::~MpvPlaybackGraph() {
     if (!m_pHandle) {
         return;
     }
     // Nothing of ours may be reached once we are gone: the wakeup first, then the renderer. Pausing
-    // first means no picture is waiting to be drawn while the renderer goes down.
+    // first means no picture is waiting to be drawn while the renderer goes down; stopping means no
+    // stream of ours is opened again.
     mpv_set_wakeup_callback(m_pHandle.get(), nullptr, nullptr);
-    int iPause = 1;
-    mpv_set_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPause);
-    m_renderer.Stop();
-    m_pHandle.reset();
+    const char *pause[] = {"set", "pause", "yes", nullptr};
+    mpv_command_async(m_pHandle.get(), kReplyOther, pause);
+    const char *stop[] = {"stop", nullptr};
+    mpv_command_async(m_pHandle.get(), kReplyOther, stop);
+    std::function<void()> fnFreeRender = m_renderer.StopAndHandOver();
     m_surface.Clear();
+    MpvReaper::Get().End(std::move(fnFreeRender), std::move(m_pHandle), std::move(m_pSource));
 }
 
 int MpvPlaybackGraph::Create(const MpvEngineOptions &options) {
@@ -663,6 +711,10 @@ int MpvPlaybackGraph::SetRegistration(const std::string &strSocketPath) {
 }
 
 }  // namespace
+
+void WaitForEndingPlaybacks() {
+    MpvReaper::Get().Drain();
+}
 
 double VolumeToMpvPercent(long lVolume) {
     if (lVolume <= -10000) {

@@ -6,7 +6,8 @@
 #include "player/PlaybackGraph.h"
 
 // The playback engine on libmpv. Each playback is its own mpv instance, so that closing a clip takes all
-// of its threads, files and memory with it. Video is drawn with libmpv's software renderer on a thread of
+// of its threads, files and memory with it (soon after the close: an instance ends off the window's
+// thread). Video is drawn with libmpv's software renderer on a thread of
 // the playback into the VideoSurface; sound goes to the first output that opens, ending in the null
 // output, so a machine without a sound device or display still previews. libmpv needs the C numeric
 // locale: an application that sets its own locale must call setlocale(LC_NUMERIC, "C") afterwards.
@@ -24,6 +25,10 @@ public:
 private:
     MpvEngineOptions m_options;
 };
+
+// Waits until every playback closed so far has ended its instance, which happens on a thread of its
+// own after the close; for the program's end and for tests that count what is left.
+void WaitForEndingPlaybacks();
 
 // Volume in hundredths of a decibel and libmpv's volume percentage, whose gain is (percent / 100)^3:
 // amplitude = 10^(v / 2000), so percent = 100 * 10^(v / 6000); -10000 and below is silence (0 %).

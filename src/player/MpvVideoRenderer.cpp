@@ -27,7 +27,7 @@ int MpvVideoRenderer::Start(mpv_handle *pHandle) {
     return 0;
 }
 
-void MpvVideoRenderer::Stop() {
+void MpvVideoRenderer::StopDrawing() {
     if (m_thread.joinable()) {
         {
             std::lock_guard lock(m_mutex);
@@ -38,8 +38,18 @@ void MpvVideoRenderer::Stop() {
     }
     if (m_pRender) {
         mpv_render_context_set_update_callback(m_pRender.get(), nullptr, nullptr);
-        m_pRender.reset();
     }
+}
+
+void MpvVideoRenderer::Stop() {
+    StopDrawing();
+    m_pRender.reset();
+}
+
+std::function<void()> MpvVideoRenderer::StopAndHandOver() {
+    StopDrawing();
+    auto pRender = std::make_shared<std::unique_ptr<mpv_render_context, RenderContextDeleter>>(std::move(m_pRender));
+    return [pRender] { pRender->reset(); };
 }
 
 void MpvVideoRenderer::SetNativeSize(int iWidth, int iHeight) {

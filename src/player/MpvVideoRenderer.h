@@ -26,6 +26,9 @@ public:
     int Start(mpv_handle *pHandle);
     // Stops drawing and frees the render context; must run before the instance is destroyed.
     void Stop();
+    // Stops drawing and hands over the render context, whose freeing waits for the instance to give up
+    // its video output; it must be freed (std::function called) before the instance ends.
+    std::function<void()> StopAndHandOver();
 
     void SetNativeSize(int iWidth, int iHeight);
     void GetNativeSize(int &iWidth, int &iHeight) const;
@@ -34,6 +37,7 @@ public:
     void UpdatePlacement(const std::function<void(VideoPlacement &)> &fnChange);
 
 private:
+    void StopDrawing();
     struct RenderContextDeleter {
         void operator()(mpv_render_context *pRender) const;
     };

@@ -71,6 +71,7 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
     for (int i = 0; i < 20; ++i) {
         Cycle(i);
     }
+    WaitForEndingPlaybacks();
     const size_t nThreads = CountEntries("/proc/self/task");
     const size_t nDescriptors = CountEntries("/proc/self/fd");
     const size_t nHeap = HeapInUse();
@@ -78,6 +79,7 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
     for (int i = 0; i < 200; ++i) {
         Cycle(i);
     }
+    WaitForEndingPlaybacks();
     // The baseline may itself count a thread of the last close still ending: fewer afterwards is no
     // leak, while one thread or descriptor kept per open would be two hundred more.
     EXPECT_LE(SettledCount("/proc/self/task", nThreads), nThreads);
