@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
+
+#include "player/MediaPlayer.h"
 
 #include <clocale>
 
@@ -95,6 +98,10 @@ WindowHarness::WindowHarness(const std::function<void(const std::filesystem::pat
 WindowHarness::~WindowHarness() {
     m_pWindow.reset();
     qputenv("HOME", m_oldHome);
+}
+
+bool WaitForOpen(klangor::MainWindow &window, int nMs) {
+    return QTest::qWaitFor([&] { return !window.GetPlayer()->IsOpening(); }, nMs) && window.IsClipLoaded();
 }
 
 void ProcessEvents(int nMs) {

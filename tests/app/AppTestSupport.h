@@ -74,5 +74,8 @@ private:
     std::unique_ptr<klangor::MainWindow> m_pWindow;
 };
 
+// Runs the window's loop until the clip asked for has opened (true) or failed to open.
+bool WaitForOpen(klangor::MainWindow &window, int nMs = 10000);
+
 // Lets queued events (posted closes, queued calls) run.
 void ProcessEvents(int nMs = 0);

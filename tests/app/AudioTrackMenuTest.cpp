@@ -123,6 +123,7 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     MainWindow &window = harness.Window();
     window.show();
     window.GetPreviewCommands().AddMediaFiles({strFilm, strOther});
+    ASSERT_TRUE(WaitForOpen(window));
     ASSERT_EQ(window.GetPlayer()->GetFileName(), strFilm);
     window.GetPlayer()->SetSelection(20, 280);
     window.GetPlayer()->WriteCutInfo();
@@ -143,6 +144,7 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     Choose(window, "2:");
     MediaPlayer &player = *window.GetPlayer();
     EXPECT_EQ(player.GetClipInfo().nTrack, 2u);
+    player.DrainRecords();
     EXPECT_EQ(ReadFileBytes(strFilm + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,20,280,2;");
     EXPECT_TRUE(WaitUntil(player, [&] { return PlayingTrack(player) == "2"; })) << PlayingTrack(player);
     EXPECT_EQ(window.GetControlText(kIdSelectionTime), QStringLiteral("Selection: 00:00:00.20 -- 00:00:02.80"));

@@ -411,9 +411,10 @@ TEST(MainWindowPreviewWiring, KeysReachThePreviewAndTheTooltipsNameThem) {
     EXPECT_TRUE(window.GetButton(kIdPause)->isHidden());
 
     window.GetPreviewCommands().AddMediaFiles({strClip});
-    ASSERT_TRUE(window.IsClipLoaded());
+    ASSERT_TRUE(WaitForOpen(window));
     PressIn(&window, window.GetClipListBox(), Qt::Key_Space);
     EXPECT_TRUE(window.GetPreviewCommands().IsPreviewPlaying());
+    ASSERT_TRUE(WaitForOpen(window));
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Running);
     PressIn(window.GetPreviewWindow(), window.GetPreviewWindow(), Qt::Key_Space);
     EXPECT_FALSE(window.GetPreviewCommands().IsPreviewPlaying());
@@ -423,6 +424,7 @@ TEST(MainWindowPreviewWiring, KeysReachThePreviewAndTheTooltipsNameThem) {
     PressIn(&window, &window, Qt::Key_I);
     // Paused a moment after the start, then one second on: the mark lies past the first half second.
     EXPECT_GE(window.GetPlayer()->GetClipInfo().nStart, 50u);
+    window.GetPlayer()->DrainRecords();
     EXPECT_EQ(ReadFileBytes(strClip + ".clipinfo"),
               "Owner=Vellumar\r\nCutInfo=300," + std::to_string(window.GetPlayer()->GetClipInfo().nStart) +
                   ",300,0;");
@@ -449,7 +451,7 @@ TEST(MainWindowPreviewWiring, TheFocusedListAndFolderBoxKeepTheirOwnKeys) {
     MainWindow &window = harness.Window();
     window.show();
     window.GetPreviewCommands().AddMediaFiles({strFirst, strSecond, strThird});
-    ASSERT_TRUE(window.IsClipLoaded());
+    ASSERT_TRUE(WaitForOpen(window));
     QListWidget *pList = window.GetClipListBox();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -503,11 +505,13 @@ TEST(MainWindowPreviewWiring, ListClicksButtonsAndTheTimerReachTheCommands) {
 
     // A click on an entry previews it, stopped.
     pList->setCurrentRow(1);
+    ASSERT_TRUE(WaitForOpen(window));
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strSecond);
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Stopped);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Vellumar Klangor - v2.31 [%1]").arg(strSecond.c_str()));
 
     window.GetButton(kIdPlay)->click();
+    ASSERT_TRUE(WaitForOpen(window));
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Running);
     EXPECT_FALSE(window.GetButton(kIdPause)->isHidden());
     window.GetButton(kIdStop)->click();
@@ -520,7 +524,8 @@ TEST(MainWindowPreviewWiring, ListClicksButtonsAndTheTimerReachTheCommands) {
     EXPECT_EQ(window.GetTimeline()->GetSelectionStart(), 120);
     EXPECT_EQ(window.GetControlText(kIdSelectionTime),
               QStringLiteral("Selection: 00:00:01.20 -- 00:00:03.00"));
-    EXPECT_EQ(ReadFileBytes(strSecond + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,120,300,0;");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return ReadFileBytes(strSecond + ".clipinfo") == "Owner=Vellumar\r\nCutInfo=300,120,300,0;"; }, 5000));
 
     // The timer writes the current time.
     ProcessEvents(250);
@@ -642,7 +647,7 @@ TEST(MainWindowPreviewWiring, ABurstOfSeekNoticesBecomesOneSeekToTheLatestPositi
     MainWindow &window = harness.Window();
     window.show();
     window.GetPreviewCommands().AddMediaFiles({strClip});
-    ASSERT_TRUE(window.IsClipLoaded());
+    ASSERT_TRUE(WaitForOpen(window));
     long lBefore = -1;
     window.GetPlayer()->GetCurrentPosition(lBefore);
     QElapsedTimer timer;
@@ -678,7 +683,7 @@ TEST(MainWindowPreviewWiring, CompletionNoticesCarryPreviewThroughEveryClipToThe
     });
     window.show();
     window.GetPreviewCommands().AddMediaFiles(clips);
-    ASSERT_TRUE(window.IsClipLoaded());
+    ASSERT_TRUE(WaitForOpen(window));
     window.GetButton(kIdPlay)->click();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {

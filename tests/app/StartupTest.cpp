@@ -176,7 +176,7 @@ TEST(StartupFiles, FilesNamedAtStartAreListedAndTheFirstIsLoadedStoppedWithItsVi
     EXPECT_EQ(pList->item(0)->text(), QStringLiteral("first clip.mkv"));
     EXPECT_EQ(pList->item(1)->text(), QStringLiteral("second.wav"));
     EXPECT_EQ(pList->currentRow(), 0);
-    ASSERT_TRUE(window.IsClipLoaded())
+    ASSERT_TRUE(WaitForOpen(window))
         << (harness.boxes.boxes.empty() ? std::string() : harness.boxes.boxes[0].strText.toStdString());
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strFirst);
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Stopped);
@@ -225,7 +225,7 @@ TEST(StartupFiles, AudioOnlyFileIgnoresTheSizeMenuAndSettingsOpenOnTheOneRecord)
     const std::string strAudio = media.MakeTone("speech.wav", 1.0, 22050, 1, {"-c:a", "pcm_s16le"});
     WindowHarness harness({}, {strAudio});
     MainWindow &window = harness.Window();
-    ASSERT_TRUE(window.IsClipLoaded());
+    ASSERT_TRUE(WaitForOpen(window));
     VideoPreviewWindow *pPreview = window.GetPreviewWindow();
     const QSize previewSize = pPreview->size();
     window.GetSizeMenu()->actions()[1]->trigger();
