@@ -51,6 +51,8 @@ public:
     ~ScriptedGraph() override {
         EXPECT_FALSE(m_script.bNotifyHooked) << "the notification must be unhooked before the playback goes";
         --m_script.nGraphsAlive;
+        // A playback's pending events go with it.
+        m_script.events.clear();
     }
     // The open ends at once, as the first event: opened, or failed with the status scripted for it.
     int RenderFile(const std::string &) override {
@@ -535,6 +537,37 @@ TEST_F(ScriptedPlayerTest, UnwritableCutInfoIsDeniedAndTheSelectionLivesOnInMemo
     EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
     std::ifstream in(strCutInfo, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), strOld);
+}
+
+// The window goes on while a clip opens: a clip chosen meanwhile gives the first open up, and Stop and
+// Play pressed meanwhile decide what the clip does once it is open.
+TEST_F(ScriptedPlayerTest, AClipChosenWhileAnotherOpensReplacesItAndPlayPressedMeanwhileWaitsForTheOpen) {
+    const std::string strOther = (m_runtime.Path() / "other.avi").string();
+    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    ASSERT_TRUE(Player().IsOpening());
+    EXPECT_FALSE(Player().IsClipLoaded());
+    ASSERT_EQ(Player().LoadClip(strOther), kPlaybackOk);
+    EXPECT_EQ(script.nGraphsAlive, 1) << "the first open is given up with its playback";
+    EXPECT_EQ(window.nBusyDepth, 1);
+    EXPECT_EQ(Player().StopClip(), kPlaybackOk);
+    EXPECT_EQ(Player().TogglePause(), kPlaybackOk);
+    EXPECT_FALSE(Called("Run")) << "nothing runs before the open has ended";
+    std::vector<long> codes;
+    ASSERT_TRUE(WaitUntil(
+        Player(), [&] { return !Player().IsOpening(); }, 5.0, [&](const GraphEvent &event) { codes.push_back(event.lCode); }));
+    EXPECT_EQ(codes, std::vector<long>{kEventOpened});
+    EXPECT_EQ(Player().GetFileName(), strOther);
+    EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
+    EXPECT_EQ(window.nBusyDepth, 0);
+
+    // Stopped while it opens, a clip stays held once open.
+    ASSERT_EQ(Player().LoadClip(ClipPath()), kPlaybackOk);
+    script.calls.clear();
+    EXPECT_EQ(Player().StopClip(), kPlaybackOk);
+    ASSERT_TRUE(WaitUntil(Player(), [&] { return !Player().IsOpening(); }));
+    EXPECT_FALSE(Called("Run"));
+    EXPECT_EQ(Player().GetPlayState(), PlayState::Stopped);
+    EXPECT_TRUE(Player().IsClipLoaded());
 }
 
 }  // namespace
