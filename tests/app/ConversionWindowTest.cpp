@@ -450,7 +450,7 @@ TEST(WindowConversion, NamesThatAreNotUtf8AreOpenedSelectedAndConvertedUnderThei
     const char *argv[] = {"klangor", strSource.c_str()};
     WindowHarness harness({}, CommandLineFiles(2, argv));
     MainWindow &window = harness.Window();
-    ASSERT_TRUE(window.IsClipLoaded())
+    ASSERT_TRUE(WaitForOpen(window))
         << (harness.boxes.boxes.empty() ? std::string() : harness.boxes.boxes[0].strText.toStdString());
     EXPECT_TRUE(harness.boxes.boxes.empty());
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strSource);
@@ -479,6 +479,7 @@ TEST(WindowConversion, NamesThatAreNotUtf8AreOpenedSelectedAndConvertedUnderThei
     // The selection from one second on is kept beside the file, under its bytes, and reaches the job.
     window.GetTimeline()->setValue(100);
     window.GetButton(kIdSetStart)->click();
+    window.GetPlayer()->DrainRecords();
     EXPECT_EQ(ReadFileBytes(strSource + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,100,300,0;");
     window.GetPreviewCommands().OnGoToSelectionStart();
     long lPosition = 0;
@@ -512,9 +513,14 @@ TEST(WindowConversion, ClipsOpenedAndRemovedDuringABatchLeaveEveryOutputWhole) {
     WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     QListWidget *pList = window.GetClipListBox();
-    // The first job is held at its start until clips have been opened over each other for a while.
+    // Every job is held at its start until clips have been opened over each other for a while.
     auto pGate = std::make_shared<WorkerGate>();
-    HeldScript(window, pGate, 1);
+    auto pScript = std::make_shared<DecoderScript>();
+    pScript->onFill = [pGate](uint64_t nPosition) {
+        if (nPosition == 0)
+            pGate->Hold();
+    };
+    window.GetConversion().SetDecoderFactory(ScriptedFactory(pScript));
     BatchWatcher watcher(window);
 
     window.GetButton(kIdStartConvert)->click();
