@@ -1,13 +1,18 @@
 // The main window's conversion batch, timed: the files are given as on the program's command line, the
 // output folder is chosen, and once the window has settled "Start to Convert" is pressed. Prints the
 // seconds from the press until every file had ended and until the completion question was asked, which
-// is answered No. Boxes are printed, nothing is opened.
+// is answered No. Boxes are printed, nothing is opened. With KLANGOR_OPEN_CLIPS=1 the next entry of the
+// clip list is chosen every 250 ms while the batch runs, as a user previewing meanwhile would. Also
+// prints the worst lateness of a 5 ms tick on the window's thread during the batch: how long the window
+// could not answer.
 #include "app/ConverterApp.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowConvert.h"
 #include "app/MessageBoxes.h"
 
 #include <QApplication>
+#include <QListWidget>
+#include <QTimer>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -91,13 +96,36 @@ int main(int argc, char **argv) {
         noteLastFile();
         dQuestion = timer.nsecsElapsed() / 1e9;
     };
+    // Lateness of a precise 5 ms tick: each tick beyond its due time is time the window sat unanswering.
+    QElapsedTimer tickClock;
+    qint64 llLastTick = 0;
+    double dWorstStallMs = 0.0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 llNow = tickClock.nsecsElapsed();
+        dWorstStallMs = std::max(dWorstStallMs, (llNow - llLastTick) / 1e6 - 5.0);
+        llLastTick = llNow;
+    });
+    QTimer chooser;
+    if (qEnvironmentVariableIntValue("KLANGOR_OPEN_CLIPS") == 1) {
+        QListWidget *pList = window.GetClipListBox();
+        QObject::connect(&chooser, &QTimer::timeout,
+                         [pList] { pList->setCurrentRow((pList->currentRow() + 1) % std::max(1, pList->count())); });
+        chooser.start(250);
+    }
     timer.start();
+    tickClock.start();
+    ticker.start(5);
     window.GetButton(kIdStartConvert)->click();
     while (window.IsConverting())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ticker.stop();
+    chooser.stop();
     window.GetConversion().SetNoticeObserver({});
 
-    std::printf("files %d last-file %.3f question %.3f\n", static_cast<int>(window.GetConversion().GetBatch().GetJobs().size()),
-                dLastFile, dQuestion);
+    std::printf("files %d last-file %.3f question %.3f worst-stall-ms %.1f\n",
+                static_cast<int>(window.GetConversion().GetBatch().GetJobs().size()), dLastFile, dQuestion,
+                dWorstStallMs);
     return boxes.m_bFailureShown || dQuestion < 0 ? 1 : 0;
 }
