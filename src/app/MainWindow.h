@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MessageBoxes.h"
+#include "clips/ClipList.h"
 #include "player/ControlIds.h"
 #include "player/AudioTrackMenu.h"
 #include "player/PlaybackGraph.h"
@@ -79,6 +80,8 @@ public:
     LoudnessTarget &Loudness() { return m_loudness; }
     const SkinLayout &GetLayout() const { return m_layout; }
     MediaPlayer *GetPlayer() const { return m_pPlayer.get(); }
+    // The open clips: what the list box shows, the preview loads from and the conversion converts.
+    ClipList &GetClipList() { return m_clips; }
     VideoPreviewWindow *GetPreviewWindow() const { return m_pPreview.get(); }
     TimelineBar *GetTimeline() const { return m_pTimeline; }
     QListWidget *GetClipListBox() const { return m_pClipList; }
@@ -183,6 +186,7 @@ private:
     bool m_bPreviewShown = false;
     std::vector<std::string> m_commandLineFiles;
     std::unique_ptr<PreviewPlayerWindow> m_pPlayerWindow;
+    ClipList m_clips;
     std::unique_ptr<MediaPlayer> m_pPlayer;
     // The preview-playing, muted, slider-idle and last-played state lives in the commands.
     std::unique_ptr<IPreviewView> m_pPreviewView;

@@ -45,7 +45,7 @@ void MainWindowConversion::SetDecoderFactory(AudioDecoderFactory decoderFactory)
 
 void MainWindowConversion::OnStartConvert() {
     Q_ASSERT(QThread::currentThread() == m_window.thread());
-    const ClipList &clips = m_window.GetPlayer()->GetClipList();
+    const ClipList &clips = m_window.GetClipList();
     if (IsConverting() || clips.GetCount() == 0)
         return;
     m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);

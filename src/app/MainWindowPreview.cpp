@@ -246,7 +246,7 @@ void MainWindow::OpenAudioTrackMenu(int nIndex, const AudioTrackMenu &model, con
 
 void MainWindow::CreatePreviewCommands() {
     m_pPreviewView = std::make_unique<MainWindowPreviewView>(*this);
-    m_pCommands = std::make_unique<PreviewCommands>(*m_pPlayer, *m_pPreviewView);
+    m_pCommands = std::make_unique<PreviewCommands>(*m_pPlayer, m_clips, *m_pPreviewView);
 
     m_pTimeline->setToolTip(QStringLiteral(
         "Drag to seek. Left/Right: one second back/on. Home/End: selection start/end. I/O: mark start/end"));

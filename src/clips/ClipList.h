@@ -4,7 +4,8 @@
 #include <vector>
 
 // The ordered list of media files to convert, with the entry the player works on. Duplicates are allowed
-// and paths are kept whole: a path cut short would name another file. Window thread only.
+// and paths are kept whole: a path cut short would name another file. The window owns it; the preview
+// commands and the conversion read and change it. Window thread only.
 class ClipList {
 public:
     // Appends the path; the first entry of an empty list becomes current. Returns the new entry's index.

@@ -85,11 +85,6 @@ void MediaPlayer::DrainRecords() {
     RunPosted();
 }
 
-int MediaPlayer::LoadClipAt(int nIndex) {
-    m_clipList.SetCurrentIndex(nIndex);
-    return LoadClip(m_clipList.GetClip(nIndex));
-}
-
 int MediaPlayer::LoadClip(const std::string &strPath) {
     CloseClip();
     m_selection.Begin(strPath);
@@ -623,17 +618,6 @@ int MediaPlayer::PlaceVideo(const VideoRect &rect) {
                     "FAILED(hr=0x%x) in m_pVW->SetWindowPosition( iLeft+1, iTop+1, lWidth-1, lHeight-1 )\n");
     }
     return hr;
-}
-
-int MediaPlayer::AddClips(const std::vector<std::string> &paths) {
-    int nFirst = -1;
-    for (const std::string &strPath : paths) {
-        const int nIndex = m_clipList.AddClip(strPath);
-        if (nFirst < 0) {
-            nFirst = nIndex;
-        }
-    }
-    return nFirst;
 }
 
 int MediaPlayer::SetAudioTrack(uint32_t nTrack) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "clips/ClipInfo.h"
-#include "clips/ClipList.h"
 #include "clips/ClipSelection.h"
 #include "player/PlaceVideo.h"
 #include "player/PlaybackGraph.h"
@@ -44,7 +43,7 @@ public:
     virtual void PostGraphNotify() = 0;
 };
 
-// Previews one clip at a time and owns the clip list and the loaded clip's selection. Window thread
+// Previews one clip at a time, given by its path, and owns the loaded clip's selection. Window thread
 // only; the libmpv threads and the record thread only post to it (see IPlayerWindow::PostGraphNotify).
 // Positions, durations and selections are hundredths of a second; volumes hundredths of a decibel.
 // Results are playback statuses (PlaybackGraph.h): 0 success, negative failure.
@@ -65,7 +64,6 @@ public:
     // Opening a clip starts here and ends among the graph events (GetGraphEvent hands on kEventOpened
     // or kEventOpenFailed): the result is a failure only when the open could not even start. A clip
     // chosen while another opens gives that one up.
-    int LoadClipAt(int nIndex);
     int LoadClip(const std::string &strPath);
     int OpenClip(const std::string &strPath);
     void CloseClip();
@@ -89,8 +87,6 @@ public:
     int SetVideoWindow(int iControlId);
     int PlaceVideo(const VideoRect &rect);
 
-    // Appends the paths to the clip list in order; the index of the first, or -1 when there is none.
-    int AddClips(const std::vector<std::string> &paths);
     // Saves the loaded clip's selection beside it, behind the saves before it and off the window's
     // thread; a failure shows the file-system error text once it is known. False without a clip.
     bool WriteCutInfo();
@@ -107,8 +103,6 @@ public:
     // Takes the loaded playback's next pending event without waiting; false when there is none.
     bool GetGraphEvent(GraphEvent &event);
 
-    ClipList &GetClipList() { return m_clipList; }
-    const ClipList &GetClipList() const { return m_clipList; }
     const ClipInfo &GetClipInfo() const { return m_selection.GetInfo(); }
     PlayState GetPlayState() const { return m_playState; }
     bool IsClipLoaded() const { return m_pGraph != nullptr && !m_bClipOpening; }
@@ -167,7 +161,6 @@ private:
     int m_iVideoWidth = 0;
     int m_iVideoHeight = 0;
     bool m_bCanStep = false;
-    ClipList m_clipList;
 
     // Error boxes run a nested message loop: graph events that arrive while a clip opens wait until it
     // is open, so that the event procedure never closes a half-opened clip under our feet.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "clips/ClipList.h"
 #include "clips/ClipTime.h"
 #include "player/ControlIds.h"
 #include "player/MediaPlayer.h"
@@ -20,7 +21,8 @@ std::string RateText(double dRate) {
 
 }  // namespace
 
-PreviewCommands::PreviewCommands(MediaPlayer &player, IPreviewView &view) : m_player(player), m_view(view) {}
+PreviewCommands::PreviewCommands(MediaPlayer &player, ClipList &clips, IPreviewView &view)
+    : m_player(player), m_clips(clips), m_view(view) {}
 
 void PreviewCommands::InitDialog() {
     m_bPreviewPlaying = false;
@@ -43,10 +45,12 @@ void PreviewCommands::AddMediaFiles(const std::vector<std::string> &paths) {
     if (paths.empty()) {
         return;
     }
-    const int nBefore = m_player.GetClipList().GetCount();
-    m_player.AddClips(paths);
+    const int nBefore = m_clips.GetCount();
+    for (const std::string &strPath : paths) {
+        m_clips.AddClip(strPath);
+    }
     RefreshClipList();
-    if (m_player.GetClipList().GetCount() > 0 && !m_bPreviewPlaying && nBefore == 0) {
+    if (m_clips.GetCount() > 0 && !m_bPreviewPlaying && nBefore == 0) {
         SelectClip(0);
         StopPreview();
     }
@@ -75,10 +79,10 @@ void PreviewCommands::OnRemoveClip() {
     if (m_view.GetListCount() == 0 || nSelection < 0) {
         return;
     }
-    if (m_player.GetClipList().GetCurrentIndex() == nSelection) {
+    if (m_clips.GetCurrentIndex() == nSelection) {
         StopPreview();
     }
-    m_player.GetClipList().RemoveClip(nSelection);
+    m_clips.RemoveClip(nSelection);
     RefreshClipList();
 }
 
@@ -87,7 +91,7 @@ void PreviewCommands::OnMoveClipUp() {
     if (nSelection < 0) {
         return;
     }
-    m_player.GetClipList().MoveClipUp(nSelection);
+    m_clips.MoveClipUp(nSelection);
     RefreshClipList();
 }
 
@@ -96,7 +100,7 @@ void PreviewCommands::OnMoveClipDown() {
     if (nSelection < 0) {
         return;
     }
-    m_player.GetClipList().MoveClipDown(nSelection);
+    m_clips.MoveClipDown(nSelection);
     RefreshClipList();
 }
 
@@ -118,13 +122,13 @@ void PreviewCommands::OnClipDoubleClick() {
     if (nSelection < 0) {
         return;
     }
-    m_player.GetClipList().SetCurrentIndex(nSelection);
+    m_clips.SetCurrentIndex(nSelection);
     StopPreview();
     SelectClip(nSelection);
 }
 
 void PreviewCommands::RefreshClipList() {
-    const ClipList &clips = m_player.GetClipList();
+    const ClipList &clips = m_clips;
     std::vector<IPreviewView::ListEntry> entries;
     entries.reserve(static_cast<size_t>(clips.GetCount()));
     for (int i = 0; i < clips.GetCount(); ++i) {
@@ -134,7 +138,8 @@ void PreviewCommands::RefreshClipList() {
 }
 
 void PreviewCommands::SelectClip(int nIndex) {
-    m_player.LoadClipAt(nIndex);
+    m_clips.SetCurrentIndex(nIndex);
+    m_player.LoadClip(m_clips.GetClip(nIndex));
     if (!m_player.IsClipLoaded() && !m_player.IsOpening()) {
         ShowClipFailed();
         return;
@@ -164,7 +169,7 @@ void PreviewCommands::ShowClipOpened() {
     m_view.EnableControl(kIdVolumeSlider, true);
     EnableTransport(true);
     m_view.SetSliderRange(kIdSeekBar, 0, static_cast<int>(m_player.GetClipInfo().nDuration));
-    const ClipList &clips = m_player.GetClipList();
+    const ClipList &clips = m_clips;
     m_view.ShowSeekBarWaveform(clips.GetClip(clips.GetCurrentIndex()), m_player.GetClipInfo().nTrack);
     SetNormalSpeed();
     UpdateTitle();
@@ -277,9 +282,9 @@ void PreviewCommands::HandleGraphEvents() {
         if (event.lCode != kEventComplete) {
             continue;
         }
-        const int nCurrent = m_player.GetClipList().GetCurrentIndex();
+        const int nCurrent = m_clips.GetCurrentIndex();
         StopPreview();
-        if (nCurrent + 1 < m_player.GetClipList().GetCount()) {
+        if (nCurrent + 1 < m_clips.GetCount()) {
             SelectClip(nCurrent + 1);
             RefreshClipList();
         }

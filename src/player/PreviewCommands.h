@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class ClipList;
 class MediaPlayer;
 
 // The main window as the preview commands see it. Window thread only.
@@ -40,13 +41,14 @@ public:
 };
 
 // The main window's clip list, selection, time display and transport commands over the preview
-// player, apart from any widget. Window thread only.
+// player, apart from any widget. The list belongs to the window; these commands change it and load its
+// entries into the player by path. Window thread only.
 class PreviewCommands {
 public:
     // Seconds that the Left and Right keys move the play position, in hundredths.
     static constexpr long kKeySeekStep = 100;
 
-    PreviewCommands(MediaPlayer &player, IPreviewView &view);
+    PreviewCommands(MediaPlayer &player, ClipList &clips, IPreviewView &view);
 
     // The controls' state at the window's start: nothing loaded, speed 1.00 X, full volume.
     void InitDialog();
@@ -127,6 +129,7 @@ private:
     void MoveThumbToPlayPosition();
 
     MediaPlayer &m_player;
+    ClipList &m_clips;
     IPreviewView &m_view;
     bool m_bPreviewPlaying = false;  // the Pause face is shown
     bool m_bMuted = false;           // the Unmute face is shown

@@ -1,4 +1,5 @@
 // The audio-track choice of a list entry: what its menu is made from and what a choice does.
+#include "clips/ClipList.h"
 #include "player/ControlIds.h"
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
@@ -6,7 +7,7 @@
 using namespace klangor;
 
 std::optional<AudioTrackProbe> PreviewCommands::GetAudioTrackProbe(int nIndex) const {
-    const ClipList &clips = m_player.GetClipList();
+    const ClipList &clips = m_clips;
     if (nIndex < 0 || nIndex >= clips.GetCount()) {
         return std::nullopt;
     }
@@ -18,7 +19,7 @@ std::optional<AudioTrackProbe> PreviewCommands::GetAudioTrackProbe(int nIndex) c
 }
 
 void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
-    ClipList &clips = m_player.GetClipList();
+    ClipList &clips = m_clips;
     if (nIndex < 0 || nIndex >= clips.GetCount()) {
         return;
     }

@@ -276,8 +276,8 @@ TEST(WindowConversion, UnreadableFileInTheMiddleIsNamedAndTheOthersConverted) {
     WindowHarness harness({}, {strGood1});
     MainWindow &window = harness.Window();
     // Added after start-up, so the preview never tries the broken file.
-    window.GetPlayer()->GetClipList().AddClip(strBad);
-    window.GetPlayer()->GetClipList().AddClip(strGood2);
+    window.GetClipList().AddClip(strBad);
+    window.GetClipList().AddClip(strGood2);
     BatchWatcher watcher(window);
 
     window.GetButton(kIdStartConvert)->click();
@@ -471,8 +471,8 @@ TEST(WindowConversion, NamesThatAreNotUtf8AreOpenedSelectedAndConvertedUnderThei
     QCoreApplication::sendEvent(&window, &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&window, &drop);
-    ASSERT_EQ(window.GetPlayer()->GetClipList().GetCount(), 2);
-    EXPECT_EQ(window.GetPlayer()->GetClipList().GetClip(1), strDropped);
+    ASSERT_EQ(window.GetClipList().GetCount(), 2);
+    EXPECT_EQ(window.GetClipList().GetClip(1), strDropped);
     EXPECT_EQ(window.GetClipListBox()->item(1)->text(),
               QStringLiteral("na") + QChar(0xFFFD) + QStringLiteral("ve.wav"));
 

@@ -687,7 +687,7 @@ TEST(MainWindowPreviewWiring, CompletionNoticesCarryPreviewThroughEveryClipToThe
     window.GetButton(kIdPlay)->click();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return window.GetPlayer()->GetClipList().GetCurrentIndex() == 2 &&
+            return window.GetClipList().GetCurrentIndex() == 2 &&
                    !window.GetPreviewCommands().IsPreviewPlaying();
         },
         15000));

@@ -158,15 +158,6 @@ inline int LoadAndWait(MediaPlayer &player, const std::string &strPath) {
     return player.GetOpenStatus();
 }
 
-inline int LoadAtAndWait(MediaPlayer &player, int nIndex) {
-    const int iStatus = player.LoadClipAt(nIndex);
-    if (PlaybackFailed(iStatus)) {
-        return iStatus;
-    }
-    WaitUntil(player, [&] { return !player.IsOpening(); }, 30.0);
-    return player.GetOpenStatus();
-}
-
 inline long PositionOf(MediaPlayer &player) {
     long lPosition = -1;
     player.GetCurrentPosition(lPosition);

@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "clips/ClipList.h"
 #include "clips/CutInfo.h"
 #include "player/MpvPlayback.h"
 #include "player/PreviewCommands.h"
@@ -131,7 +132,8 @@ protected:
     RecordingWindow window;
     MediaPlayer player{window, 1037, std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"})};
     StandInView view;
-    PreviewCommands commands{player, view};
+    ClipList clips;
+    PreviewCommands commands{player, clips, view};
 };
 
 TEST_F(PreviewCommandsTest, AddingToAnEmptyListLoadsTheFirstStoppedAtItsStartAndLaterAddsLeaveIt) {
@@ -166,14 +168,14 @@ TEST_F(PreviewCommandsTest, AddingToAnEmptyListLoadsTheFirstStoppedAtItsStartAnd
     EXPECT_EQ(view.Names(), (std::vector<std::string>{"first.wav", "second.wav", "third.wav"}));
     EXPECT_EQ(view.entries[2].strPath, strThird);
     EXPECT_EQ(player.GetFileName(), strFirst) << "adding to a list leaves the loaded clip";
-    EXPECT_EQ(player.GetClipList().GetCurrentIndex(), 0);
+    EXPECT_EQ(clips.GetCurrentIndex(), 0);
     EXPECT_EQ(view.nListSelection, 0);
     EXPECT_TRUE(window.boxes.empty());
 }
 
 TEST_F(PreviewCommandsTest, UpOnTheFirstAndDownOnTheLastChangeNothingButRebuildTheList) {
     for (const char *pszPath : {"/m/a.avi", "/m/b.avi", "/m/c.avi"}) {
-        player.GetClipList().AddClip(pszPath);
+        clips.AddClip(pszPath);
     }
     commands.RefreshClipList();
     const std::vector<std::string> order{"a.avi", "b.avi", "c.avi"};
@@ -202,7 +204,7 @@ TEST_F(PreviewCommandsTest, UpOnTheFirstAndDownOnTheLastChangeNothingButRebuildT
     commands.OnMoveClipDown();
     commands.OnRemoveClip();
     EXPECT_EQ(view.nRefreshes, nRefreshes);
-    EXPECT_EQ(player.GetClipList().GetCount(), 3);
+    EXPECT_EQ(clips.GetCount(), 3);
 }
 
 TEST_F(PreviewCommandsTest, RemovingTheOnlyEntryEmptiesTheListAndKeepsTheClipLoadedStopped) {
@@ -217,7 +219,7 @@ TEST_F(PreviewCommandsTest, RemovingTheOnlyEntryEmptiesTheListAndKeepsTheClipLoa
     commands.OnRemoveClip();
     EXPECT_TRUE(view.entries.empty());
     EXPECT_EQ(view.nListSelection, -1);
-    EXPECT_EQ(player.GetClipList().GetCurrentIndex(), -1);
+    EXPECT_EQ(clips.GetCurrentIndex(), -1);
     EXPECT_TRUE(player.IsClipLoaded());
     EXPECT_EQ(player.GetFileName(), strClip);
     EXPECT_EQ(player.GetPlayState(), PlayState::Stopped);
@@ -308,7 +310,7 @@ TEST_F(PreviewCommandsTest, CompletionMovesToTheNextClipAndStopsAfterTheLast) {
 
     ASSERT_TRUE(PumpUntil([&] { return player.GetFileName() == strThird; }));
     WaitForOpen();
-    EXPECT_EQ(player.GetClipList().GetCurrentIndex(), 2);
+    EXPECT_EQ(clips.GetCurrentIndex(), 2);
     EXPECT_EQ(view.nListSelection, 2) << "the list follows the clip that plays";
     EXPECT_EQ(player.GetPlayState(), PlayState::Running);
     EXPECT_TRUE(commands.IsPreviewPlaying());

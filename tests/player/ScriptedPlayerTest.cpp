@@ -485,14 +485,11 @@ TEST_F(ScriptedPlayerTest, EventsArrivingDuringAnErrorBoxWaitUntilTheClipIsOpen)
     EXPECT_EQ(codes, (std::vector<long>{kEventOpened, kEventComplete}));
 }
 
-TEST_F(ScriptedPlayerTest, CloseUnregistersAndReleasesAndLoadedClipStaysWhenItsEntryGoes) {
+TEST_F(ScriptedPlayerTest, CloseUnregistersAndReleases) {
     MediaPlayer &player = Player();
-    player.AddClips({ClipPath()});
-    ASSERT_EQ(LoadAtAndWait(player, 0), kPlaybackOk);
+    ASSERT_EQ(LoadAndWait(player, ClipPath()), kPlaybackOk);
     EXPECT_TRUE(Called("Register"));
     EXPECT_FALSE(player.GetRegistrationPath().empty());
-    player.GetClipList().RemoveClip(0);
-    EXPECT_TRUE(player.IsClipLoaded());
     player.CloseClip();
     EXPECT_TRUE(Called("Unregister"));
     EXPECT_EQ(script.nGraphsAlive, 0);
