@@ -1,8 +1,6 @@
 #include "player/MediaPlayer.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <unistd.h>
 
 #include "player/GraphRegistration.h"
@@ -14,11 +12,6 @@
 namespace {
 
 constexpr int64_t kMediaTimePerHundredth = 100000;
-constexpr const char *kRenderFileText = "FAILED(hr=0x%x) in m_pGB->RenderFile(wFile, NULL)\n";
-
-unsigned Hex(int iStatus) {
-    return static_cast<unsigned>(iStatus);
-}
 
 // A song as the playback reads it: synthesised on the playback's thread, piece by piece.
 class MidiPlaybackSource final : public IPlaybackSource {
@@ -42,9 +35,10 @@ MediaPlayer::MediaPlayer(IPlayerWindow &window, int iVideoWndResID, std::unique_
     if (!m_pEngine) {
         m_pEngine = std::make_unique<MpvPlaybackEngine>();
     }
-    m_bEngineStarted = !PlaybackFailed(m_pEngine->Startup());
+    const int iStartup = m_pEngine->Startup();
+    m_bEngineStarted = !PlaybackFailed(iStartup);
     if (!m_bEngineStarted) {
-        m_window.ShowUnownedErrorBox(kErrorCaption, "CoInitialize Failed!\r\n");
+        m_window.ShowUnownedErrorBox(kErrorCaption, PlayerErrorText(PlayerError::EngineStartup, iStartup));
     }
 }
 
@@ -128,7 +122,7 @@ bool MediaPlayer::TakeOpenEnd(GraphEvent &event) {
         SetClipOpening(false);
         const int iStatus = PlaybackFailed(static_cast<int>(event.lParam1)) ? static_cast<int>(event.lParam1)
                                                                             : kPlaybackFailed;
-        RunOpenSteps([&] { return Fail(iStatus, kRenderFileText); });
+        RunOpenSteps([&] { return Fail(PlayerError::OpenFile, iStatus); });
         // A box runs a nested event loop: a clip chosen meanwhile is the current one now.
         if (nOpen == m_nOpenCount) {
             m_iOpenStatus = iStatus;
@@ -178,8 +172,8 @@ bool MediaPlayer::ReviveGraph() {
     return IsClipLoaded();
 }
 
-int MediaPlayer::Fail(int iStatus, const char *pszText) {
-    ShowPlayerError(pszText, Hex(iStatus));
+int MediaPlayer::Fail(PlayerError error, int iStatus) {
+    ShowPlayerError(error, iStatus);
     return iStatus;
 }
 
@@ -192,9 +186,7 @@ int MediaPlayer::BeginOpen(const std::string &strPath) {
     int hr = kPlaybackOk;
     m_pGraph = m_pEngine->CreateGraph(m_surface, hr);
     if (!m_pGraph) {
-        return Fail(PlaybackFailed(hr) ? hr : kPlaybackFailed,
-                    "FAILED(hr=0x%x) in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
-                    "IID_IGraphBuilder, (void **)&m_pGB)\n");
+        return Fail(PlayerError::CreatePlayback, PlaybackFailed(hr) ? hr : kPlaybackFailed);
     }
     // Notes are played from a WAV file the synthesiser makes as the player reads it.
     std::shared_ptr<MidiPreview> pSong;
@@ -202,7 +194,7 @@ int MediaPlayer::BeginOpen(const std::string &strPath) {
         pSong = std::make_shared<MidiPreview>();
         std::string strWhy;
         if (!pSong->Open(strPath, strWhy)) {
-            ShowPlayerError("%s", strWhy.c_str());
+            ShowBox(kErrorCaption, strWhy);
             return kPlaybackFailed;
         }
     }
@@ -214,13 +206,12 @@ int MediaPlayer::BeginOpen(const std::string &strPath) {
     // Hooked before the open starts: its end arrives as an event, and the window stays free meanwhile.
     hr = m_pGraph->SetNotify([this] { m_window.PostGraphNotify(); });
     if (PlaybackFailed(hr)) {
-        return Fail(
-            hr, "FAILED(hr=0x%x) in m_pME->SetNotifyWindow((OAHWND)m_gpDlg->m_hWnd, WM_GRAPHNOTIFY, 0)\n");
+        return Fail(PlayerError::HookEvents, hr);
     }
     hr = pSong ? m_pGraph->RenderSource(std::make_shared<MidiPlaybackSource>(std::move(pSong)))
                : m_pGraph->RenderFile(strPath);
     if (PlaybackFailed(hr)) {
-        return Fail(hr, kRenderFileText);
+        return Fail(PlayerError::OpenFile, hr);
     }
     m_bRunWhenOpen = true;
     m_optTrackWhenOpen.reset();
@@ -248,15 +239,13 @@ int MediaPlayer::FinishOpen() {
     int64_t llDuration = 0;
     hr = m_pGraph->GetDuration(llDuration);
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pMS->GetDuration( &llTmp )\n");
+        return Fail(PlayerError::ReadDuration, hr);
     }
     const auto nDuration = static_cast<uint32_t>(llDuration / kMediaTimePerHundredth);
     m_selection.SetInfo(ClipInfo{nDuration, 0, nDuration, nTrack});
     hr = m_pGraph->SetPositions(0, static_cast<int64_t>(nDuration) * kMediaTimePerHundredth);
     if (PlaybackFailed(hr)) {
-        return Fail(hr,
-                    "FAILED(hr=0x%x) in m_pMS->SetPositions( &llBeginPos, AM_SEEKING_AbsolutePositioning, "
-                    "&llEndPos, AM_SEEKING_AbsolutePositioning )\n");
+        return Fail(PlayerError::SetPositions, hr);
     }
     DetectAudioOnly();
     if (!m_bNoVideo) {
@@ -270,13 +259,13 @@ int MediaPlayer::FinishOpen() {
         // window of the playback's own to give an owner and styles.
         hr = SetVideoWindow(m_iVideoWndResID);
         if (PlaybackFailed(hr)) {
-            return Fail(hr, "FAILED(hr=0x%x) in SetVideoWindow( m_iVideoWndResID )\n");
+            return Fail(PlayerError::SetVideoWindow, hr);
         }
         DetectFrameStep();
     } else {
         hr = SetPlayerWindow(1.0);
         if (PlaybackFailed(hr)) {
-            return Fail(hr, "FAILED(hr=0x%x) in SetPlayerWindow()\n");
+            return Fail(PlayerError::SetPlayerWindow, hr);
         }
     }
     m_window.ShowAndActivate();
@@ -286,7 +275,7 @@ int MediaPlayer::FinishOpen() {
 
     hr = RegisterGraph();
     if (PlaybackFailed(hr)) {
-        ShowPlayerError("Failed to register filter graph with ROT!  hr=0x%x", Hex(hr));
+        ShowPlayerError(PlayerError::Register, hr);
         m_strRegistration.clear();
     }
     ApplyCutInfo();
@@ -305,7 +294,7 @@ int MediaPlayer::FinishOpen() {
     }
     hr = m_pGraph->Run();
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pMC->Run()\n");
+        return Fail(PlayerError::Run, hr);
     }
     m_playState = PlayState::Running;
     m_window.SetKeyboardFocus();
@@ -342,7 +331,7 @@ void MediaPlayer::DetectAudioOnly() {
     if (hr == kPlaybackNoInterface) {
         m_bNoVideo = true;
     } else if (PlaybackFailed(hr)) {
-        ShowPlayerError("Failed(%08lx) in m_pVW->get_Visible()!\r\n", static_cast<unsigned long>(Hex(hr)));
+        ShowPlayerError(PlayerError::ReadVisible, hr);
     }
 }
 
@@ -466,7 +455,7 @@ int MediaPlayer::GetCurrentPosition(long &lPosition) {
     int64_t llStop = 0;
     const int hr = m_pGraph->GetPositions(llCurrent, llStop);
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pMS->GetPositions( &llBeginPos, &llEndPos )\n");
+        return Fail(PlayerError::ReadPositions, hr);
     }
     lPosition = static_cast<long>(llCurrent / kMediaTimePerHundredth);
     return kPlaybackOk;
@@ -483,9 +472,7 @@ int MediaPlayer::SetPosition(long lPosition) {
                                : static_cast<int64_t>(GetClipInfo().nDuration) * kMediaTimePerHundredth;
     const int hr = m_pGraph->SetPositions(static_cast<int64_t>(lPosition) * kMediaTimePerHundredth, llStop);
     if (PlaybackFailed(hr)) {
-        return Fail(hr,
-                    "FAILED(hr=0x%x) in m_pMS->SetPositions( &llBeginPos, AM_SEEKING_AbsolutePositioning, "
-                    "&llEndPos, AM_SEEKING_AbsolutePositioning )\n");
+        return Fail(PlayerError::SetPositions, hr);
     }
     return hr;
 }
@@ -532,7 +519,7 @@ int MediaPlayer::SetVolume(long lVolume) {
         return kPlaybackOk;
     }
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pBA->put_Volume(m_lVolume)\n");
+        return Fail(PlayerError::SetVolume, hr);
     }
     return hr;
 }
@@ -547,12 +534,12 @@ int MediaPlayer::ToggleMute() {
         return kPlaybackOk;
     }
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "Failed to read audio volume!  hr=0x%x\r\n");
+        return Fail(PlayerError::ReadVolume, hr);
     }
     lVolume = lVolume == m_lVolume ? -10000 : m_lVolume;
     hr = m_pGraph->PutVolume(lVolume);
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pBA->put_Volume(lVolume)\n");
+        return Fail(PlayerError::MuteVolume, hr);
     }
     return hr;
 }
@@ -564,21 +551,21 @@ int MediaPlayer::ToggleFullScreen() {
     bool bMode = false;
     int hr = m_pGraph->GetFullScreenMode(bMode);
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pVW->get_FullScreenMode(&lMode)\n");
+        return Fail(PlayerError::ReadFullScreen, hr);
     }
     // The full-screen picture is the same surface, shown by the window over the whole screen; keys and
     // mouse there reach the window itself, so no input has to be redirected.
     if (!bMode) {
         hr = m_pGraph->PutFullScreenMode(true);
         if (PlaybackFailed(hr)) {
-            return Fail(hr, "FAILED(hr=0x%x) in m_pVW->put_FullScreenMode(lMode)\n");
+            return Fail(PlayerError::SetFullScreen, hr);
         }
         m_bFullScreen = true;
         return hr;
     }
     hr = m_pGraph->PutFullScreenMode(false);
     if (PlaybackFailed(hr)) {
-        return Fail(hr, "FAILED(hr=0x%x) in m_pVW->put_FullScreenMode(lMode)\n");
+        return Fail(PlayerError::SetFullScreen, hr);
     }
     m_window.RepaintNow();
     m_window.ShowAndActivate();
@@ -614,8 +601,7 @@ int MediaPlayer::PlaceVideo(const VideoRect &rect) {
     const int hr =
         m_pGraph->SetWindowPosition(placement->iLeft, placement->iTop, placement->iWidth, placement->iHeight);
     if (PlaybackFailed(hr)) {
-        return Fail(hr,
-                    "FAILED(hr=0x%x) in m_pVW->SetWindowPosition( iLeft+1, iTop+1, lWidth-1, lHeight-1 )\n");
+        return Fail(PlayerError::PlaceVideo, hr);
     }
     return hr;
 }
@@ -645,13 +631,8 @@ bool MediaPlayer::WriteCutInfo() {
     return m_selection.WriteRecord();
 }
 
-void MediaPlayer::ShowPlayerError(const char *pszFormat, ...) {
-    char szText[1024];
-    va_list args;
-    va_start(args, pszFormat);
-    std::vsnprintf(szText, sizeof(szText), pszFormat, args);
-    va_end(args);
-    ShowBox(kErrorCaption, szText);
+void MediaPlayer::ShowPlayerError(PlayerError error, int iStatus) {
+    ShowBox(kErrorCaption, PlayerErrorText(error, iStatus));
 }
 
 int MediaPlayer::RegisterGraph() {

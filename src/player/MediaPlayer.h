@@ -11,6 +11,7 @@
 #include "clips/ClipInfo.h"
 #include "clips/ClipSelection.h"
 #include "player/PlaceVideo.h"
+#include "player/PlayerError.h"
 #include "player/PlaybackGraph.h"
 #include "player/VideoSurface.h"
 
@@ -95,7 +96,8 @@ public:
     // Plays the loaded clip's n-th audio track (0: its best one) and keeps the choice in its record,
     // with the selection as it is.
     int SetAudioTrack(uint32_t nTrack);
-    void ShowPlayerError(const char *pszFormat, ...) __attribute__((format(printf, 2, 3)));
+    // The player's error box for the step that failed with the status.
+    void ShowPlayerError(PlayerError error, int iStatus);
 
     int RegisterGraph();
     void UnregisterGraph();
@@ -139,7 +141,8 @@ private:
     void DetectAudioOnly();
     void DetectFrameStep();
     void ApplyCutInfo();
-    int Fail(int iStatus, const char *pszText);
+    // Shows the step's error box and hands the status on.
+    int Fail(PlayerError error, int iStatus);
     // Every box runs a nested event loop; graph events wait until the last box is closed, so that no
     // completion loads another clip (or fails to, leaving no playback) under a player operation.
     void ShowBox(const std::string &strCaption, const std::string &strText);

@@ -40,7 +40,7 @@ void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
     // The player keeps the choice in the record; a failed write shows its box there.
     const int hr = m_player.SetAudioTrack(nTrack);
     if (PlaybackFailed(hr)) {
-        m_player.ShowPlayerError("FAILED(hr=0x%x) in m_pGraph->SetAudioTrack(nTrack)\n", static_cast<unsigned>(hr));
+        m_player.ShowPlayerError(PlayerError::SetAudioTrack, hr);
         return;
     }
     // An entry still opening shows its track and selection once it is open.
