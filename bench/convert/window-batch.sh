@@ -23,15 +23,7 @@ if [ ! -x "$WINDOW" ]; then
   cmake --build "$BUILD_DIR" --target klangor-window-batch
 fi
 
-echo "Making $CLIPS clips of ${SECONDS_PER_CLIP} s, 720p H.264 + AAC ..."
-for ((i = 0; i < CLIPS; i++)); do
-  ffmpeg -nostdin -v error -y \
-    -f lavfi -i "testsrc2=size=1280x720:rate=25" \
-    -f lavfi -i "aevalsrc=exprs=0.3*sin((440+$i*50)*2*PI*t)+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
-    -t "$SECONDS_PER_CLIP" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k \
-    "$WORK/clip$i.mp4"
-done
-CLIP_FILES=("$WORK"/clip*.mp4)
+make_clips
 mkdir -p "$WORK/cli" "$WORK/window" "$WORK/home"
 
 # The window's own figures, one line per run: "last-file-seconds question-seconds worst-stall-ms", into
