@@ -89,8 +89,10 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
     EXPECT_LT(static_cast<long>(HeapInUse()) - static_cast<long>(nHeap), 2L * 1024 * 1024);
     // Resident memory also counts what the allocator's per-thread arenas keep for reuse, which moves in
     // steps of several megabytes, and instances now end on a thread of their own, whose arena holds
-    // what up to three ending instances freed; a real leak (the heap bound above) would grow far past.
-    EXPECT_LT(ResidentKilobytes() - lResident, 96L * 1024);
+    // what up to three ending instances freed: 95 to 120 MiB after these two hundred opens on a quiet
+    // machine or a busy one. The heap bound above is the leak check; this one catches memory that
+    // bypasses the allocator (a mapping kept per open), which two hundred opens would take far past it.
+    EXPECT_LT(ResidentKilobytes() - lResident, 192L * 1024);
     EXPECT_EQ(CountEntries((runtime.Path() / "klangor").c_str()), 0u) << "every socket is removed";
     EXPECT_FALSE(player.IsClipLoaded());
 }
