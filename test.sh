@@ -8,8 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./scripts/install-deps.sh
-# Folders are layers: an include against the direction fails before anything is built.
+# Folders are layers: an include against the direction fails before anything is built; so does a file
+# out of the house style.
 ./scripts/check-layers.sh
+./scripts/check-style.sh
 
 # A rerun on the same machine (CI after a session, a developer's loop) recompiles only what changed, in
 # every build folder; on a fresh machine the cache only costs its look-ups.

@@ -13,6 +13,8 @@
 
 #include "media/AudioDecoder.h"
 
+namespace klangor {
+
 namespace {
 
 std::string VarLen(uint32_t n) {
@@ -24,7 +26,8 @@ std::string VarLen(uint32_t n) {
 }
 
 std::string Be32(uint32_t n) {
-    return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+    return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+            static_cast<char>(n)};
 }
 
 // One track per channel; 480 ticks per quarter at 120 bpm, so a sixteenth note is 120 ticks (0.125 s).
@@ -34,7 +37,8 @@ std::string DenseSong(int nMinutes) {
     std::string strFile = "MThd" + Be32(6) + std::string{0, 1, 0, 8, 0x01, static_cast<char>(0xE0)};
     for (int nTrack = 0; nTrack < 8; ++nTrack) {
         const int nChannel = nTrack == 4 ? 9 : nTrack;
-        std::string strBody = VarLen(0) + std::string{static_cast<char>(0xC0 | nChannel), static_cast<char>(kPrograms[nTrack])};
+        std::string strBody =
+            VarLen(0) + std::string{static_cast<char>(0xC0 | nChannel), static_cast<char>(kPrograms[nTrack])};
         for (int i = 0; i < nSixteenths; ++i) {
             const int nNote = nChannel == 9 ? 35 + (i * 7 + nTrack) % 12 : 40 + nTrack * 5 + (i * 5) % 14;
             const char cOn = static_cast<char>(0x90 | nChannel);
@@ -51,6 +55,10 @@ std::string DenseSong(int nMinutes) {
 }
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 int main(int argc, char **argv) {
     const int nMinutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
@@ -86,7 +94,7 @@ int main(int argc, char **argv) {
     const double dOpen = std::chrono::duration<double>(opened - start).count();
     const double dRender = std::chrono::duration<double>(done - opened).count();
     std::printf("song %.1f s (8 channels, 16 notes a second each)\n", dSong);
-    std::printf("open (parse + load bank) %.3f s, render %.2f s: %.0fx real time (%.0fx with the open)\n", dOpen,
-                dRender, dSong / dRender, dSong / (dRender + dOpen));
+    std::printf("open (parse + load bank) %.3f s, render %.2f s: %.0fx real time (%.0fx with the open)\n",
+                dOpen, dRender, dSong / dRender, dSong / (dRender + dOpen));
     return 0;
 }

@@ -1,6 +1,7 @@
 // Prints how long the preview takes from LoadClip to its open and first drawn picture, and the worst
 // stall of the window's thread (a 5 ms tick's lateness) while clips open, a burst of seeks lands and
-// frames are stepped, on a 10-minute 720p H.264 clip with AAC sound made with the ffmpeg command. Usage: player_bench [folder for the test clip]
+// frames are stepped, on a 10-minute 720p H.264 clip with AAC sound made with the ffmpeg command. Usage:
+// player_bench [folder for the test clip]
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +18,8 @@
 
 #include "player/MediaPlayer.h"
 #include "player/MpvPlayback.h"
+
+namespace klangor {
 
 namespace {
 
@@ -39,7 +42,8 @@ public:
     }
     // Runs posted work and fnTick on every tick until fnDone holds or the time is up; the worst
     // lateness of a tick meanwhile, in milliseconds (negative when the time ran out).
-    double RunUntil(const std::function<bool()> &fnDone, const std::function<void()> &fnTick, double dSeconds) {
+    double RunUntil(const std::function<bool()> &fnDone, const std::function<void()> &fnTick,
+                    double dSeconds) {
         const auto deadline = Clock::now() + std::chrono::duration<double>(dSeconds);
         auto nextTick = Clock::now() + kTick;
         double dWorst = 0;
@@ -141,6 +145,10 @@ double Median(std::vector<double> values) {
 
 }  // namespace
 
+}  // namespace klangor
+
+using namespace klangor;
+
 int main(int argc, char **argv) {
     const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
     const std::string strClip = (folder / "klangor-bench-720p-10min.mp4").string();
@@ -171,7 +179,10 @@ int main(int argc, char **argv) {
         const auto start = Clock::now();
         loop.Post([&] { player.LoadClip(strClip); });
         const double dStall = loop.RunUntil(
-            [&] { return !player.IsOpening() && player.IsClipLoaded() && player.GetVideoSurface().GetFrameSerial() > nSerial; },
+            [&] {
+                return !player.IsOpening() && player.IsClipLoaded() &&
+                       player.GetVideoSurface().GetFrameSerial() > nSerial;
+            },
             none, 10.0);
         if (dStall < 0) {
             std::fprintf(stderr, "no picture after LoadClip\n");
@@ -180,9 +191,10 @@ int main(int argc, char **argv) {
         dOpenStall = std::max(dOpenStall, dStall);
         firstFrame.push_back(Milliseconds(start));
     }
-    std::printf("LoadClip to open and first picture: median %.1f ms, best %.1f ms, worst %.1f ms (%zu runs)\n",
-                Median(firstFrame), *std::min_element(firstFrame.begin(), firstFrame.end()),
-                *std::max_element(firstFrame.begin(), firstFrame.end()), firstFrame.size());
+    std::printf(
+        "LoadClip to open and first picture: median %.1f ms, best %.1f ms, worst %.1f ms (%zu runs)\n",
+        Median(firstFrame), *std::min_element(firstFrame.begin(), firstFrame.end()),
+        *std::max_element(firstFrame.begin(), firstFrame.end()), firstFrame.size());
     std::printf("worst window-thread stall while opening: %.1f ms\n", dOpenStall);
 
     player.StopClip();
@@ -198,17 +210,17 @@ int main(int argc, char **argv) {
     int nTicks = 0;
     long lLast = -1;
     const auto seekStart = Clock::now();
-    const double dSeekStall = loop.RunUntil(
-        [&] { return nSeeks == 15 && nRestarts > 0 && PositionNow(player) == lLast; },
-        [&] {
-            if (nSeeks < 15 && ++nTicks % 4 == 0) {
-                lLast = position(random);
-                player.SetPosition(lLast);
-                nRestarts = 0;
-                ++nSeeks;
-            }
-        },
-        10.0);
+    const double dSeekStall =
+        loop.RunUntil([&] { return nSeeks == 15 && nRestarts > 0 && PositionNow(player) == lLast; },
+                      [&] {
+                          if (nSeeks < 15 && ++nTicks % 4 == 0) {
+                              lLast = position(random);
+                              player.SetPosition(lLast);
+                              nRestarts = 0;
+                              ++nSeeks;
+                          }
+                      },
+                      10.0);
     std::printf("15 seeks 20 ms apart until the last landed: %.1f ms; worst window-thread stall: %.1f ms\n",
                 Milliseconds(seekStart), dSeekStall);
 

@@ -9,7 +9,7 @@
 #include "skin/SkinImage.h"
 #include "skin/WindowShape.h"
 
-using klangor::SkinImage;
+namespace klangor {
 
 namespace {
 
@@ -55,6 +55,10 @@ void Time(const char *pszName, const SkinImage &image) {
 }
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 int main() {
     Time("800x600 skin-like", SkinLikePicture());

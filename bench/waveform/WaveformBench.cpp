@@ -6,6 +6,8 @@
 
 #include "waveform/WaveformLoader.h"
 
+namespace klangor {
+
 namespace {
 
 // Seconds until the loader's summary of strPath is complete; negative when it does not complete.
@@ -20,6 +22,10 @@ double TimeSummary(klangor::WaveformLoader &loader, const char *szPath) {
 }
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 int main(int argc, char **argv) {
     if (argc != 3) {

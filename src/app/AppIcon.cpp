@@ -16,8 +16,9 @@ QString IconResource() {
 
 QImage RenderAppIcon(int nSize) {
     QSvgRenderer renderer(IconResource());
-    if (!renderer.isValid())
+    if (!renderer.isValid()) {
         return {};
+    }
     QImage image(nSize, nSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -29,8 +30,9 @@ QImage RenderAppIcon(int nSize) {
 
 QIcon AppIcon() {
     QIcon icon;
-    for (int nSize : {16, 22, 24, 32, 48, 64, 128, 256})
+    for (int nSize : {16, 22, 24, 32, 48, 64, 128, 256}) {
         icon.addPixmap(QPixmap::fromImage(RenderAppIcon(nSize)));
+    }
     return icon;
 }
 

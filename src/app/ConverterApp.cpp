@@ -20,15 +20,17 @@ std::vector<std::string> CommandLineFiles(int argc, const char *const *argv) {
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string_view strArgument(argv[i]);
-        if (!strArgument.empty() && !strArgument.starts_with("--"))
+        if (!strArgument.empty() && !strArgument.starts_with("--")) {
             files.emplace_back(strArgument);
+        }
     }
     return files;
 }
 
 std::filesystem::path LocateSkinFolder(const std::filesystem::path &pathProgramDir) {
-    if (std::optional<std::filesystem::path> pathFound = FindSkinFolder(pathProgramDir))
+    if (std::optional<std::filesystem::path> pathFound = FindSkinFolder(pathProgramDir)) {
         return *pathFound;
+    }
     std::error_code error;
     return std::filesystem::current_path(error) / "UI";
 }
@@ -41,8 +43,9 @@ std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path 
     };
     for (const std::filesystem::path &pathCandidate : candidates) {
         std::error_code error;
-        if (std::filesystem::is_regular_file(pathCandidate, error))
+        if (std::filesystem::is_regular_file(pathCandidate, error)) {
             return std::filesystem::weakly_canonical(pathCandidate, error);
+        }
     }
     return std::nullopt;
 }
@@ -73,8 +76,9 @@ int RunConverterApp(int argc, char **argv) {
 
     MainWindow window(environment);
     // The player has told the user already; without a playback engine there is no program.
-    if (!window.GetPlayer()->IsEngineStarted())
+    if (!window.GetPlayer()->IsEngineStarted()) {
         return 1;
+    }
     QObject::connect(&window, &QDialog::finished, &app, &QCoreApplication::quit);
     window.InitDialog();
     window.show();

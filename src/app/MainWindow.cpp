@@ -38,8 +38,9 @@ namespace {
 
 QColor LayoutColour(const SkinLayout &layout, std::string_view strKey, bool &bBroken) {
     SkinLayout::Values values{0, 0, 0, 0};
-    if (!layout.GetValues(strKey, values))
+    if (!layout.GetValues(strKey, values)) {
         bBroken = true;
+    }
     return QColor(SkinLayout::ColourComponent(values[0]), SkinLayout::ColourComponent(values[1]),
                   SkinLayout::ColourComponent(values[2]));
 }
@@ -48,8 +49,9 @@ QColor LayoutColour(const SkinLayout &layout, std::string_view strKey, bool &bBr
 // UTF-8 and would turn a Latin-1 name's "%E9" into U+FFFD, which names no file.
 std::string LocalFileBytes(const QUrl &url) {
     const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-    if (url.host().isEmpty())
+    if (url.host().isEmpty()) {
         return path.toStdString();
+    }
     return "//" + QFile::encodeName(url.host()).toStdString() + path.toStdString();
 }
 
@@ -100,8 +102,9 @@ MainWindow::~MainWindow() {
     m_timer.stop();
     m_pConversion.reset();
     // The player goes first: its playback threads draw into the surface the preview window paints.
-    if (m_pPlayer)
+    if (m_pPlayer) {
         m_pPlayer->GetVideoSurface().SetChangeCallback({});
+    }
     m_pPlayer.reset();
     m_pPreview.reset();
 }
@@ -126,8 +129,9 @@ void MainWindow::CreateControls() {
     m_pRateSlider->hide();
     m_pVolumeSlider->hide();
 
-    for (const SkinButtonRow &row : kSkinButtonRows)
+    for (const SkinButtonRow &row : kSkinButtonRows) {
         m_buttons[row.nControlId] = new SkinButton(row.nControlId, this);
+    }
     // Made after the buttons, so that as a child it is also deleted after them: they use it as style.
     m_pToolTip = new SkinToolTip(this);
     // Kept for their commands, but the skin has no place for them.
@@ -135,8 +139,9 @@ void MainWindow::CreateControls() {
         m_buttons[nId] = new SkinButton(nId, this);
         m_buttons[nId]->hide();
     }
-    for (auto &[nId, pButton] : m_buttons)
+    for (auto &[nId, pButton] : m_buttons) {
         m_controls[nId] = pButton;
+    }
 
     const std::pair<int, const char *> texts[] = {{kIdCurrentTime, "Current:"},
                                                   {kIdSelectionTime, "Selection:"},
@@ -171,8 +176,9 @@ void MainWindow::CreateControls() {
     m_controls[kIdHomePage] = m_pHomeArea;
 
     for (auto &[nId, pControl] : m_controls) {
-        if (pControl->objectName().isEmpty())
+        if (pControl->objectName().isEmpty()) {
             pControl->setObjectName(QStringLiteral("control%1").arg(nId));
+        }
     }
     setAcceptDrops(true);
 }
@@ -227,8 +233,9 @@ void MainWindow::ConnectCommands() {
         {kIdHelp, Command(this, &MainWindow::OnHelp)},
         {kIdSettings, Command(this, &MainWindow::OnSettings)},
     };
-    for (const auto &[nId, fnCommand] : commands)
+    for (const auto &[nId, fnCommand] : commands) {
         connect(m_buttons.at(nId), &QAbstractButton::clicked, this, fnCommand);
+    }
 
     connect(m_pHomeArea, &SkinHotArea::Clicked, this, &MainWindow::OnHomePage);
     connect(m_pClipList, &QListWidget::itemDoubleClicked, this,
@@ -236,12 +243,14 @@ void MainWindow::ConnectCommands() {
     connect(m_pClipList, &QListWidget::currentRowChanged, this,
             [pCommands] { pCommands->OnClipSelectionChange(); });
     connect(m_pRadioMp3, &QRadioButton::toggled, this, [this](bool bChecked) {
-        if (bChecked)
+        if (bChecked) {
             m_iOutputType = 0;
+        }
     });
     connect(m_pRadioWav, &QRadioButton::toggled, this, [this](bool bChecked) {
-        if (bChecked)
+        if (bChecked) {
             m_iOutputType = 1;
+        }
     });
 
     // A track bar's scroll notifications: every user action, and the end of a drag.
@@ -284,8 +293,9 @@ void MainWindow::InitDialog() {
     const bool bPreviewComplete = m_pPreview->InitDialog(previewLayout);
     // A broken preview rectangle closes the window like any broken entry; a missing file has already
     // been reported by SetupSkin and closes it there.
-    if (SetupSkin() && !bPreviewComplete)
+    if (SetupSkin() && !bPreviewComplete) {
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
 
     m_iOutputType = 0;
     m_strOutputFolder = QDir::homePath() + QStringLiteral("/VellumarMP3");
@@ -314,19 +324,22 @@ bool MainWindow::SetupSkin() {
     bool bBroken = false;
     for (const SkinButtonRow &row : kSkinButtonRows) {
         SkinLayout::Values values{0, 0, 0, 0};
-        if (!m_layout.GetValues(row.strKey, values))
+        if (!m_layout.GetValues(row.strKey, values)) {
             bBroken = true;
+        }
         SkinButton *pButton = m_buttons.at(row.nControlId);
         pButton->AttachSkin(SkinFile(row.strFaceFile), ClampLayoutCoordinate(values[0]),
                             ClampLayoutCoordinate(values[1]), *m_pToolTip,
                             QString::fromUtf8(row.strTooltip.data(), row.strTooltip.size()));
-        if (row.bHiddenAtStart)
+        if (row.bHiddenAtStart) {
             pButton->hide();
+        }
     }
     for (const SkinControlRow &row : kSkinControlRows) {
         SkinLayout::Values values{0, 0, 0, 0};
-        if (!m_layout.GetValues(row.strKey, values))
+        if (!m_layout.GetValues(row.strKey, values)) {
             bBroken = true;
+        }
         const SkinRect rc = LayoutRectFromValues(values);
         m_controls.at(row.nControlId)->setGeometry(rc.left, rc.top, rc.Width(), rc.Height());
     }
@@ -334,20 +347,24 @@ bool MainWindow::SetupSkin() {
     TimelineBar::Colours colours;
     QColor *apColours[] = {&colours.background, &colours.band,      &colours.selection,
                            &colours.cursor,     &colours.startMark, &colours.endMark};
-    for (size_t i = 0; i < kTimelineColourKeys.size(); ++i)
+    for (size_t i = 0; i < kTimelineColourKeys.size(); ++i) {
         *apColours[i] = LayoutColour(m_layout, kTimelineColourKeys[i], bBroken);
+    }
     SkinLayout::Values size{0, 0, 0, 0};
-    if (!m_layout.GetValues(kTimelineSizeKey, size))
+    if (!m_layout.GetValues(kTimelineSizeKey, size)) {
         bBroken = true;
+    }
     m_pTimeline->Configure(colours, size[0], size[1], SkinFile(kCursorImageFile));
-    if (!ApplyTextColours())
+    if (!ApplyTextColours()) {
         bBroken = true;
+    }
     // After the faces are loaded: only then do the buttons take the focus.
     ApplyTabOrder();
     // The offset is used on the first placement, but a broken one is found now, with the others.
     SkinLayout::Values offset{0, 0, 0, 0};
-    if (!m_layout.GetValues(kPreviewOffsetKey, offset))
+    if (!m_layout.GetValues(kPreviewOffsetKey, offset)) {
         bBroken = true;
+    }
 
     if (bBroken) {
         // A layout that names no place for a control cannot give a usable window.
@@ -361,19 +378,21 @@ void MainWindow::ApplyTabOrder() {
     // Tab walks the controls in the order of the window's control list; hidden and disabled ones are
     // passed over as they come. A control that takes no focus at all (a button without a face) is left
     // out of the chain, which Qt would otherwise break at it.
-    const int aTabOrder[] = {kIdClipList,   kIdOpenFile,   kIdRemove,       kIdMoveUp,     kIdMoveDown,
-                             kIdPlay,       kIdPause,      kIdStop,         kIdMute,       kIdUnmute,
-                             kIdSeekBar,    kIdSetStart,   kIdSetEnd,       kIdSelectAll,  kIdStartConvert,
-                             kIdStopConvert, kIdOutputFolder, kIdOutputPath, kIdRadioMp3,   kIdRadioWav,
-                             kIdSettings,   kIdHelp,       kIdAbout,        kIdMinimize,   kIdClose,
+    const int aTabOrder[] = {kIdClipList,    kIdOpenFile,     kIdRemove,     kIdMoveUp,    kIdMoveDown,
+                             kIdPlay,        kIdPause,        kIdStop,       kIdMute,      kIdUnmute,
+                             kIdSeekBar,     kIdSetStart,     kIdSetEnd,     kIdSelectAll, kIdStartConvert,
+                             kIdStopConvert, kIdOutputFolder, kIdOutputPath, kIdRadioMp3,  kIdRadioWav,
+                             kIdSettings,    kIdHelp,         kIdAbout,      kIdMinimize,  kIdClose,
                              kIdOpenPreview, kIdClosePreview};
     QWidget *pPrevious = nullptr;
     for (int nId : aTabOrder) {
         QWidget *pControl = m_controls.at(nId);
-        if (pControl->focusPolicy() == Qt::NoFocus)
+        if (pControl->focusPolicy() == Qt::NoFocus) {
             continue;
-        if (pPrevious != nullptr)
+        }
+        if (pPrevious != nullptr) {
             setTabOrder(pPrevious, pControl);
+        }
         pPrevious = pControl;
     }
 }
@@ -423,31 +442,36 @@ SkinButton *MainWindow::GetButton(int nId) const {
 
 void MainWindow::ShowControl(int nId, bool bShow) {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (QWidget *pControl = GetControl(nId))
+    if (QWidget *pControl = GetControl(nId)) {
         pControl->setVisible(bShow);
+    }
 }
 
 void MainWindow::EnableControl(int nId, bool bEnable) {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (QWidget *pControl = GetControl(nId))
+    if (QWidget *pControl = GetControl(nId)) {
         pControl->setEnabled(bEnable);
+    }
 }
 
 void MainWindow::SetControlText(int nId, const QString &strText) {
     Q_ASSERT(QThread::currentThread() == thread());
     QWidget *pControl = GetControl(nId);
-    if (auto *pLabel = qobject_cast<QLabel *>(pControl))
+    if (auto *pLabel = qobject_cast<QLabel *>(pControl)) {
         pLabel->setText(strText);
-    else if (auto *pEdit = qobject_cast<QLineEdit *>(pControl))
+    } else if (auto *pEdit = qobject_cast<QLineEdit *>(pControl)) {
         pEdit->setText(strText);
+    }
 }
 
 QString MainWindow::GetControlText(int nId) const {
     QWidget *pControl = GetControl(nId);
-    if (auto *pLabel = qobject_cast<QLabel *>(pControl))
+    if (auto *pLabel = qobject_cast<QLabel *>(pControl)) {
         return pLabel->text();
-    if (auto *pEdit = qobject_cast<QLineEdit *>(pControl))
+    }
+    if (auto *pEdit = qobject_cast<QLineEdit *>(pControl)) {
         return pEdit->text();
+    }
     return QString();
 }
 
@@ -471,16 +495,19 @@ void MainWindow::TogglePreviewWindow() {
 }
 
 void MainWindow::ShowPreviewWindow() {
-    if (!m_bPreviewShown)
+    if (!m_bPreviewShown) {
         TogglePreviewWindow();
+    }
 }
 
 void MainWindow::PlacePreviewWindowOnce() {
-    if (!m_bPreviewNotPlaced)
+    if (!m_bPreviewNotPlaced) {
         return;
+    }
     const QPoint ptTopLeft = frameGeometry().topLeft();
-    if (ptTopLeft.x() == 0 || ptTopLeft.y() == 0)
+    if (ptTopLeft.x() == 0 || ptTopLeft.y() == 0) {
         return;
+    }
     m_bPreviewNotPlaced = false;
     SkinLayout::Values offset{0, 0, 0, 0};
     if (!m_layout.GetValues(kPreviewOffsetKey, offset)) {
@@ -524,20 +551,23 @@ void MainWindow::contextMenuEvent(QContextMenuEvent *pEvent) {
 }
 
 void MainWindow::ShowSizeMenu(const QPoint &ptGlobal) {
-    if (m_pSizeMenu != nullptr)
+    if (m_pSizeMenu != nullptr) {
         m_pSizeMenu->popup(ptGlobal);
+    }
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *pEvent) {
-    if (pEvent->mimeData()->hasUrls())
+    if (pEvent->mimeData()->hasUrls()) {
         pEvent->acceptProposedAction();
+    }
 }
 
 void MainWindow::dropEvent(QDropEvent *pEvent) {
     std::vector<std::string> files;
     for (const QUrl &url : pEvent->mimeData()->urls()) {
-        if (url.isLocalFile())
+        if (url.isLocalFile()) {
             files.push_back(LocalFileBytes(url));
+        }
     }
     pEvent->acceptProposedAction();
     m_pCommands->OnDropFiles(files);

@@ -30,12 +30,13 @@ class QMenu;
 class QProgressBar;
 class QRadioButton;
 class QSlider;
+
+namespace klangor {
+
 class BackgroundTasks;
 class IPreviewView;
 class MediaPlayer;
 class PreviewCommands;
-
-namespace klangor {
 
 class MainWindowConversion;
 class PreviewPlayerWindow;
@@ -174,7 +175,8 @@ private:
 
     MainWindowEnvironment m_environment;
 
-    // Members in the order of the control inventory; Qt's parent owns the widgets, the pointers only name them.
+    // Members in the order of the control inventory; Qt's parent owns the widgets, the pointers only name
+    // them.
     QProgressBar *m_pProgress = nullptr;
     QListWidget *m_pClipList = nullptr;
     QSlider *m_pRateSlider = nullptr;

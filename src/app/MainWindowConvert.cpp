@@ -38,16 +38,18 @@ MainWindowConversion::~MainWindowConversion() {
 }
 
 void MainWindowConversion::SetDecoderFactory(AudioDecoderFactory decoderFactory) {
-    if (IsConverting())
+    if (IsConverting()) {
         return;
+    }
     m_pBatch = std::make_unique<ConversionBatch>(*this, m_window.GetSettings(), std::move(decoderFactory));
 }
 
 void MainWindowConversion::OnStartConvert() {
     Q_ASSERT(QThread::currentThread() == m_window.thread());
     const ClipList &clips = m_window.GetClipList();
-    if (IsConverting() || clips.GetCount() == 0)
+    if (IsConverting() || clips.GetCount() == 0) {
         return;
+    }
     m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);
     m_pBatch->SetLoudnessTarget(m_window.Loudness());
     m_pBatch->OnStartConvert(clips);
@@ -80,10 +82,12 @@ void MainWindowConversion::SetStatusText(const std::string &strText) {
     m_window.SetControlText(kIdStatus, FromUtf8(strText));
     // The status text draws on the skin without a background of its own: the skin behind it is
     // repainted, or the old, longer text would show through the new one.
-    if (QWidget *pStatus = m_window.GetControl(kIdStatus))
+    if (QWidget *pStatus = m_window.GetControl(kIdStatus)) {
         m_window.update(pStatus->geometry());
-    if (m_fnNoticeObserver)
+    }
+    if (m_fnNoticeObserver) {
         m_fnNoticeObserver();
+    }
 }
 
 void MainWindowConversion::SetProgressPos(int nPercent) {
@@ -125,8 +129,9 @@ void MainWindowConversion::WakeViewThread() {
 
 void MainWindowConversion::HandlePosted() {
     m_pBatch->HandlePosted();
-    if (m_fnNoticeObserver)
+    if (m_fnNoticeObserver) {
         m_fnNoticeObserver();
+    }
 }
 
 }  // namespace klangor

@@ -33,8 +33,9 @@ namespace {
 std::vector<std::string> ToPaths(const QStringList &files) {
     std::vector<std::string> paths;
     paths.reserve(static_cast<size_t>(files.size()));
-    for (const QString &strFile : files)
+    for (const QString &strFile : files) {
         paths.push_back(QFile::encodeName(strFile).toStdString());
+    }
     return paths;
 }
 
@@ -117,27 +118,30 @@ public:
 
 protected:
     bool eventFilter(QObject *pWatched, QEvent *pEvent) override {
-        if (pEvent->type() == QEvent::ShortcutOverride && KeepsKey(*static_cast<QKeyEvent *>(pEvent)))
+        if (pEvent->type() == QEvent::ShortcutOverride && KeepsKey(*static_cast<QKeyEvent *>(pEvent))) {
             pEvent->accept();
+        }
         return QObject::eventFilter(pWatched, pEvent);
     }
 
 private:
     bool KeepsKey(const QKeyEvent &key) const {
-        if (m_keeps == Keeps::AllKeys)
+        if (m_keeps == Keeps::AllKeys) {
             return !(key.modifiers() & Qt::AltModifier);
-        if (key.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))
+        }
+        if (key.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) {
             return false;
+        }
         switch (key.key()) {
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_Home:
-        case Qt::Key_End:
-        case Qt::Key_PageUp:
-        case Qt::Key_PageDown:
-            return true;
-        default:
-            return false;
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_Home:
+            case Qt::Key_End:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+                return true;
+            default:
+                return false;
         }
     }
 
@@ -155,27 +159,28 @@ protected:
         // The list's own events reach this filter while the window is being destroyed, too: the
         // window is asked for nothing until a menu is really wanted.
         switch (pEvent->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-            return static_cast<QMouseEvent *>(pEvent)->button() == Qt::RightButton;
-        case QEvent::ContextMenu: {
-            auto *pMenuEvent = static_cast<QContextMenuEvent *>(pEvent);
-            QListWidget *pList = m_window.GetClipListBox();
-            if (pMenuEvent->reason() == QContextMenuEvent::Mouse) {
-                const QPoint ptViewport = pWatched == pList->viewport()
-                                              ? pMenuEvent->pos()
-                                              : pList->viewport()->mapFromGlobal(pMenuEvent->globalPos());
-                const QModelIndex index = pList->indexAt(ptViewport);
-                if (index.isValid())
-                    m_window.ShowAudioTrackMenu(index.row(), pMenuEvent->globalPos());
-            } else {
-                m_keyMenu();
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                return static_cast<QMouseEvent *>(pEvent)->button() == Qt::RightButton;
+            case QEvent::ContextMenu: {
+                auto *pMenuEvent = static_cast<QContextMenuEvent *>(pEvent);
+                QListWidget *pList = m_window.GetClipListBox();
+                if (pMenuEvent->reason() == QContextMenuEvent::Mouse) {
+                    const QPoint ptViewport = pWatched == pList->viewport()
+                                                  ? pMenuEvent->pos()
+                                                  : pList->viewport()->mapFromGlobal(pMenuEvent->globalPos());
+                    const QModelIndex index = pList->indexAt(ptViewport);
+                    if (index.isValid()) {
+                        m_window.ShowAudioTrackMenu(index.row(), pMenuEvent->globalPos());
+                    }
+                } else {
+                    m_keyMenu();
+                }
+                return true;
             }
-            return true;
-        }
-        default:
-            return false;
+            default:
+                return false;
         }
     }
 
@@ -190,8 +195,9 @@ private:
 
 void MainWindow::ShowCurrentAudioTrackMenu() {
     const int nRow = m_pClipList->currentRow();
-    if (nRow < 0)
+    if (nRow < 0) {
         return;
+    }
     const QRect rcItem = m_pClipList->visualItemRect(m_pClipList->item(nRow));
     m_pClipList->scrollToItem(m_pClipList->item(nRow));
     ShowAudioTrackMenu(nRow, m_pClipList->viewport()->mapToGlobal(rcItem.bottomLeft()));
@@ -199,16 +205,18 @@ void MainWindow::ShowCurrentAudioTrackMenu() {
 
 void MainWindow::ShowAudioTrackMenu(int nIndex, const QPoint &ptGlobal) {
     std::optional<AudioTrackProbe> probe = m_pCommands->GetAudioTrackProbe(nIndex);
-    if (!probe)
+    if (!probe) {
         return;
+    }
     // Probing reads the file, which on a slow disk takes a moment: it runs on the background thread,
     // and the list's pointer says so meanwhile. Only the latest request's menu opens.
     const uint64_t nTicket = ++m_nTrackMenuTicket;
     m_pClipList->viewport()->setCursor(Qt::BusyCursor);
     m_pTasks->Run([probe = std::move(*probe)] { return ProbeAudioTrackMenu(probe); },
                   [this, nTicket, nIndex, ptGlobal](AudioTrackMenu menu) {
-                      if (nTicket != m_nTrackMenuTicket)
+                      if (nTicket != m_nTrackMenuTicket) {
                           return;
+                      }
                       m_pClipList->viewport()->unsetCursor();
                       OpenAudioTrackMenu(nIndex, menu, ptGlobal);
                   });
@@ -221,8 +229,9 @@ void MainWindow::ForgetPendingAudioTrackMenu() {
 }
 
 void MainWindow::OpenAudioTrackMenu(int nIndex, const AudioTrackMenu &model, const QPoint &ptGlobal) {
-    if (m_pTrackMenu != nullptr)
+    if (m_pTrackMenu != nullptr) {
         m_pTrackMenu->deleteLater();
+    }
     m_pTrackMenu = new QMenu(QStringLiteral("Audio Track"), this);
     m_pTrackMenu->setAttribute(Qt::WA_DeleteOnClose, false);
     if (model.entries.empty()) {
@@ -296,8 +305,9 @@ void MainWindow::CreatePreviewCommands() {
 void MainWindow::OnSpaceKey() {
     // The key does what a click on the face on show would do, and nothing while that face is disabled.
     SkinButton *pFace = GetButton(!GetButton(kIdPause)->isHidden() ? kIdPause : kIdPlay);
-    if (pFace->isEnabled())
+    if (pFace->isEnabled()) {
         m_pCommands->OnPlayPause();
+    }
 }
 
 bool MainWindow::IsClipLoaded() const {
@@ -308,8 +318,9 @@ void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
     // Each seek can hold the window's thread while the player settles; a drag sends one notice per
     // pointer move. The notices that arrive meanwhile collapse into one, and the latest position wins.
     m_pendingSeek = PendingSeek{nPosition, bEndOfScroll};
-    if (m_bSeekQueued)
+    if (m_bSeekQueued) {
         return;
+    }
     m_bSeekQueued = true;
     QMetaObject::invokeMethod(
         this,
@@ -323,14 +334,16 @@ void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
 
 void MainWindow::OnVideoChanged() {
     const VideoPlacement placement = m_pPlayer->GetVideoSurface().GetPlacement();
-    if (placement.bFullScreen != m_pPreview->IsFullScreen())
+    if (placement.bFullScreen != m_pPreview->IsFullScreen()) {
         m_pPreview->ToggleFullScreen();
+    }
     m_pPreview->GetVideoArea()->update();
 }
 
 void MainWindow::PaintVideo(QPainter &painter, const QRect &rcArea) {
-    if (!m_pPlayer || !m_pPlayer->GetVideoSurface().CopyFrame(m_videoFrame))
+    if (!m_pPlayer || !m_pPlayer->GetVideoSurface().CopyFrame(m_videoFrame)) {
         return;
+    }
     const QImage frame(m_videoFrame.pixels.data(), m_videoFrame.iWidth, m_videoFrame.iHeight,
                        m_videoFrame.iStride, QImage::Format_RGB32);
     const VideoPlacement placement = m_pPlayer->GetVideoSurface().GetPlacement();
@@ -342,8 +355,9 @@ void MainWindow::PaintVideo(QPainter &painter, const QRect &rcArea) {
         // Full screen hands over the picture at its own size; it is fitted to the screen here.
         const std::optional<VideoRect> fitted =
             PlaceVideo(rcArea.width(), rcArea.height(), m_videoFrame.iWidth, m_videoFrame.iHeight);
-        if (!fitted)
+        if (!fitted) {
             return;
+        }
         rcTarget = QRectF(fitted->iLeft, fitted->iTop, fitted->iWidth, fitted->iHeight);
     }
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

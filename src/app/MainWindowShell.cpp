@@ -16,16 +16,18 @@ namespace klangor {
 void MainWindow::OnOutputPath() {
     const std::optional<QString> strChosen = Shell().ChooseFolder(
         this, QStringLiteral("Please select a folder to hold the output MP3 files."), m_strOutputFolder);
-    if (!strChosen)
+    if (!strChosen) {
         return;
+    }
     m_strOutputFolder = *strChosen;
     m_pOutputFolderEdit->setText(m_strOutputFolder);
 }
 
 void MainWindow::OnHelp() {
     // Nothing is reported when the guide is missing or no browser takes it.
-    if (!m_environment.pathHelpFile.empty())
+    if (!m_environment.pathHelpFile.empty()) {
         Shell().OpenUrl(QUrl::fromLocalFile(QString::fromStdString(m_environment.pathHelpFile.string())));
+    }
 }
 
 void MainWindow::OnHomePage() {
@@ -42,8 +44,9 @@ void MainWindow::OnSettings() {
     // batch's files that start from now on take what it left.
     SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness);
     Boxes().RunDialog(dialog);
-    if (m_pConversion)
+    if (m_pConversion) {
         m_pConversion->OnSettingsChanged();
+    }
 }
 
 void MainWindow::OnMinimize() {
@@ -55,10 +58,12 @@ void MainWindow::OnCloseButton() {
 }
 
 void MainWindow::OnVideoScale(double dScale) {
-    if (!IsClipLoaded())
+    if (!IsClipLoaded()) {
         return;
-    if (m_pPlayer->IsFullScreen())
+    }
+    if (m_pPlayer->IsFullScreen()) {
         OnFullScreen();
+    }
     m_pPlayer->SetPlayerWindow(dScale);
     // The whole preview window grows or shrinks with its skin, and the video is fitted to its new area.
     m_pPreview->SetVideoScale(dScale);
@@ -66,8 +71,9 @@ void MainWindow::OnVideoScale(double dScale) {
 }
 
 void MainWindow::OnFullScreen() {
-    if (!IsClipLoaded())
+    if (!IsClipLoaded()) {
         return;
+    }
     // The player keeps the full-screen state; the preview window follows it as soon as it changes.
     m_pPlayer->ToggleFullScreen();
     OnVideoChanged();

@@ -51,8 +51,9 @@ std::optional<QString> QtShellServices::ChooseFolder(QWidget *pOwner, const QStr
                                                      const QString &strStartFolder) {
     const QString strFolder = QFileDialog::getExistingDirectory(
         pOwner, strPrompt, strStartFolder, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
-    if (strFolder.isEmpty())
+    if (strFolder.isEmpty()) {
         return std::nullopt;
+    }
     return strFolder;
 }
 
@@ -81,14 +82,16 @@ std::unique_ptr<QFileDialog> CreateMediaFileDialog(QWidget *pOwner) {
     pDialog->setOption(QFileDialog::DontUseNativeDialog);
     pDialog->setFileMode(QFileDialog::ExistingFiles);
     QStringList labels;
-    for (const MediaFileFilter &filter : MediaFileFilters())
+    for (const MediaFileFilter &filter : MediaFileFilters()) {
         labels.append(filter.strLabel);
+    }
     pDialog->setNameFilters(labels);
     auto *pModel = pDialog->findChild<QFileSystemModel *>();
     auto applyPatterns = [pModel](const QString &strLabel) {
         for (const MediaFileFilter &filter : MediaFileFilters()) {
-            if (pModel != nullptr && filter.strLabel == strLabel)
+            if (pModel != nullptr && filter.strLabel == strLabel) {
                 pModel->setNameFilters(filter.patterns);
+            }
         }
     };
     // The dialog applies its parsed patterns first and then reports the choice, so ours win.
@@ -100,8 +103,9 @@ std::unique_ptr<QFileDialog> CreateMediaFileDialog(QWidget *pOwner) {
 
 QStringList QtShellServices::ChooseMediaFiles(QWidget *pOwner) {
     const std::unique_ptr<QFileDialog> pDialog = CreateMediaFileDialog(pOwner);
-    if (pDialog->exec() != QDialog::Accepted)
+    if (pDialog->exec() != QDialog::Accepted) {
         return {};
+    }
     return pDialog->selectedFiles();
 }
 

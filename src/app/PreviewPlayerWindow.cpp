@@ -16,12 +16,14 @@ void PreviewPlayerWindow::ShowErrorBox(const std::string &strCaption, const std:
     QString strMessage = QString::fromStdString(strText).trimmed();
     // A box that comes up while a clip opens is answered with the ordinary pointer, not the busy one.
     const bool bBusy = QApplication::overrideCursor() != nullptr;
-    if (bBusy)
+    if (bBusy) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
     m_mainWindow.Boxes().ShowMessage(&m_preview, QString::fromStdString(strCaption), strMessage,
                                      IMessageBoxes::Icon::None);
-    if (bBusy)
+    if (bBusy) {
         QApplication::restoreOverrideCursor();
+    }
 }
 
 void PreviewPlayerWindow::ShowUnownedErrorBox(const std::string &strCaption, const std::string &strText) {
@@ -31,16 +33,18 @@ void PreviewPlayerWindow::ShowUnownedErrorBox(const std::string &strCaption, con
 
 void PreviewPlayerWindow::SetBusy(bool bBusy) {
     // A clip opens in the background: the pointer says so, and every control still answers it.
-    if (bBusy)
+    if (bBusy) {
         QApplication::setOverrideCursor(Qt::BusyCursor);
-    else
+    } else {
         QApplication::restoreOverrideCursor();
+    }
 }
 
 VideoRect PreviewPlayerWindow::GetControlRect(int iControlId) {
     const QWidget *pControl = m_preview.findChild<QWidget *>(QStringLiteral("control%1").arg(iControlId));
-    if (pControl == nullptr)
+    if (pControl == nullptr) {
         return VideoRect{};
+    }
     // In device pixels, so a HiDPI screen gets the video drawn at its own resolution.
     const qreal dRatio = pControl->devicePixelRatioF();
     return VideoRect{0, 0, qRound(pControl->width() * dRatio), qRound(pControl->height() * dRatio)};

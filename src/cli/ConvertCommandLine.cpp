@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <functional>
 
+namespace klangor {
+
 namespace {
 
 // The names an option value may take besides its list's labels and numbers.
@@ -181,8 +183,9 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
                 return false;
             }
             const bool bDigits = !strValue.empty() && strValue.size() <= 4 &&
-                                 std::all_of(strValue.begin(), strValue.end(),
-                                             [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+                                 std::all_of(strValue.begin(), strValue.end(), [](char c) {
+                                     return std::isdigit(static_cast<unsigned char>(c));
+                                 });
             const int nValue = bDigits ? std::stoi(strValue) : 0;
             const int nMax = strName == "--track" ? kMaxConvertTrack : kMaxConvertJobs;
             if (nValue < 1 || nValue > nMax) {
@@ -201,8 +204,8 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             if (bHasInlineValue) {
                 char *pEnd = nullptr;
                 const double dTarget = std::strtod(strValue.c_str(), &pEnd);
-                if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !std::isfinite(dTarget) ||
-                    dTarget < kLoudnessTargetMin || dTarget > kLoudnessTargetMax) {
+                if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() ||
+                    !std::isfinite(dTarget) || dTarget < kLoudnessTargetMin || dTarget > kLoudnessTargetMax) {
                     strError = "invalid value '" + strValue + "' for --normalize (allowed: -31 to -5 LUFS)";
                     return false;
                 }
@@ -218,7 +221,8 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             const double dSeconds = std::strtod(strValue.c_str(), &pEnd);
             if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !(dSeconds >= 0.0) ||
                 dSeconds > 1e6) {
-                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: 0 to 1000000 seconds; 0 never divides)";
+                strError = "invalid value '" + strValue + "' for " + strName +
+                           " (allowed: 0 to 1000000 seconds; 0 never divides)";
                 return false;
             }
             options.dSplitAfterSeconds = dSeconds;
@@ -327,3 +331,5 @@ std::string ConvertUsageText() {
            "Ctrl-C stops: the files being converted are finished short, the rest are not written.\n"
            "Exit status: 0 all converted, 1 some file failed, 2 usage error, 130 stopped.\n";
 }
+
+}  // namespace klangor

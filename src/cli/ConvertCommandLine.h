@@ -6,6 +6,8 @@
 #include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
 
+namespace klangor {
+
 inline constexpr int kMaxConvertJobs = 256;
 inline constexpr int kMaxConvertTrack = 999;
 
@@ -17,7 +19,7 @@ struct ConvertOptions {
     bool bQuiet = false;
     bool bHelp = false;
     bool bVersion = false;
-    int nJobs = 0;  // files converted at once; 0: one per processor
+    int nJobs = 0;   // files converted at once; 0: one per processor
     int nTrack = 0;  // the audio track of every file; 0: as its cut-info record chose (or the best)
     bool bNoTags = false;
     double dSplitAfterSeconds = 30.0;  // longer MP3 files are encoded in parts; 0 never
@@ -33,3 +35,5 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
 
 // The --help text.
 std::string ConvertUsageText();
+
+}  // namespace klangor

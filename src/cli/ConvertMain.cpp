@@ -22,6 +22,8 @@
 #include "cli/ConvertCommandLine.h"
 #include "media/MidiSynth.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr int kExitConverted = 0;
@@ -136,6 +138,10 @@ std::string DefaultOutputFolder() {
 }
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 int main(int argc, char **argv) {
     klangor::KeepLargeFreedBlocksReturnable();

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace klangor {
+
 // The selection record of one clip, in hundredths of a second. The player holds the loaded clip's;
 // every clip's lives in its cut-info file beside the media file.
 struct ClipInfo {
@@ -11,3 +13,5 @@ struct ClipInfo {
     // The audio track the clip is previewed and converted from: 0 the file's best one, n its n-th.
     uint32_t nTrack = 0;
 };
+
+}  // namespace klangor

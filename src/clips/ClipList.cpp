@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace klangor {
+
 int ClipList::AddClip(const std::string &strPath) {
     m_entries.push_back(strPath);
     if (m_entries.size() == 1) {
@@ -47,3 +49,5 @@ std::string ClipDisplayName(const std::string &strPath) {
     const size_t nSlash = strPath.find_last_of("/\\");
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
+
+}  // namespace klangor

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace klangor {
+
 // The ordered list of media files to convert, with the entry the player works on. Duplicates are allowed
 // and paths are kept whole: a path cut short would name another file. The window owns it; the preview
 // commands and the conversion read and change it. Window thread only.
@@ -31,3 +33,5 @@ private:
 
 // The file name shown for a path: what follows its last "/" or "\", or the whole path without either.
 std::string ClipDisplayName(const std::string &strPath);
+
+}  // namespace klangor

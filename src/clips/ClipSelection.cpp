@@ -5,7 +5,10 @@
 
 #include "clips/CutInfo.h"
 
-ClipSelection::ClipSelection(BackgroundTasks::Poster post, std::function<void(const std::string &)> fnWriteFailed)
+namespace klangor {
+
+ClipSelection::ClipSelection(BackgroundTasks::Poster post,
+                             std::function<void(const std::string &)> fnWriteFailed)
     : m_fnWriteFailed(std::move(fnWriteFailed)), m_tasks(std::move(post)) {}
 
 void ClipSelection::Begin(const std::string &strPath) {
@@ -66,7 +69,7 @@ bool ClipSelection::WriteRecord() {
     m_tasks.Run(
         [strPath = m_strPath, info = m_info] {
             std::string strError;
-            ::WriteCutInfo(strPath, info, &strError);
+            klangor::WriteCutInfo(strPath, info, &strError);
             return strError;
         },
         [this](std::string strError) {
@@ -76,3 +79,5 @@ bool ClipSelection::WriteRecord() {
         });
     return true;
 }
+
+}  // namespace klangor

@@ -6,6 +6,8 @@
 #include "clips/ClipInfo.h"
 #include "common/BackgroundTasks.h"
 
+namespace klangor {
+
 // The loaded clip's selection and the cut-info record that keeps it beside the media file. Records are
 // read and written on a thread of their own, one at a time in the order asked for, so a slow disk
 // never holds the window; what comes back runs through the poster on the owner's thread. Owner's thread
@@ -43,3 +45,5 @@ private:
     unsigned m_nClip = 0;
     BackgroundTasks m_tasks;  // last: its thread goes before what its results reach
 };
+
+}  // namespace klangor

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace klangor {
+
 namespace {
 
 constexpr size_t kMaxReadBytes = 1024;
@@ -207,3 +209,5 @@ bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::strin
     }
     return true;
 }
+
+}  // namespace klangor

@@ -5,6 +5,8 @@
 
 #include "clips/ClipInfo.h"
 
+namespace klangor {
+
 // The owner word that marks a cut-info file as ours.
 inline constexpr const char *CutInfoOwner = "Vellumar";
 
@@ -27,3 +29,5 @@ bool WriteCutInfo(const std::string &mediaPath, const ClipInfo &info, std::strin
 
 // The file-system error text for an errno value, "%1" replaced by the path.
 std::string FileErrorText(int iErrno, const std::string &strPath);
+
+}  // namespace klangor

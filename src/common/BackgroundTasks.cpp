@@ -1,5 +1,7 @@
 #include "common/BackgroundTasks.h"
 
+namespace klangor {
+
 BackgroundTasks::BackgroundTasks(Poster post) : m_post(std::move(post)), m_thread([this] { Loop(); }) {}
 
 BackgroundTasks::~BackgroundTasks() {
@@ -30,7 +32,9 @@ void BackgroundTasks::Loop() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
-        if (m_bStop) break;
+        if (m_bStop) {
+            break;
+        }
         std::function<void()> task = std::move(m_queue.front());
         m_queue.pop_front();
         m_bRunning = true;
@@ -39,8 +43,12 @@ void BackgroundTasks::Loop() {
         task = nullptr;
         lock.lock();
         m_bRunning = false;
-        if (m_queue.empty()) m_idle.notify_all();
+        if (m_queue.empty()) {
+            m_idle.notify_all();
+        }
     }
     m_bRunning = false;
     m_idle.notify_all();
 }
+
+}  // namespace klangor

@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+namespace klangor {
+
 // Slow work the window's thread must not wait for (probing a file, reading tags, rendering a song,
 // syncing a record) runs here, one task at a time in the order given, on a thread of its own. Each
 // task's result goes back through the owner's poster, which runs it on the owner's thread; a result that
@@ -29,7 +31,9 @@ public:
         Enqueue([this, work = std::move(work), done = std::move(done), alive = m_pAlive]() mutable {
             auto result = work();
             m_post([alive, done = std::move(done), result = std::move(result)]() mutable {
-                if (*alive) done(std::move(result));
+                if (*alive) {
+                    done(std::move(result));
+                }
             });
         });
     }
@@ -54,3 +58,5 @@ private:
     bool m_bStop = false;
     std::thread m_thread;
 };
+
+}  // namespace klangor

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <vector>
 
+namespace klangor {
+
 namespace {
 
 constexpr size_t kMoveBlockBytes = 1 << 20;
@@ -53,7 +55,8 @@ bool WriteAll(int fd, const void *pBytes, size_t nBytes) {
 }
 
 bool ReadAll(int fd, void *pBytes, size_t nBytes) {
-    return TransferAll(static_cast<char *>(pBytes), nBytes, [fd](char *p, size_t n) { return ::read(fd, p, n); });
+    return TransferAll(static_cast<char *>(pBytes), nBytes,
+                       [fd](char *p, size_t n) { return ::read(fd, p, n); });
 }
 
 bool InsertIntoFile(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {
@@ -73,7 +76,8 @@ bool InsertIntoFile(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {
     for (uint64_t nEnd = nLength; nEnd > nAt;) {
         const size_t nMove = static_cast<size_t>(std::min<uint64_t>(block.size(), nEnd - nAt));
         const uint64_t nFrom = nEnd - nMove;
-        if (!ReadAllAt(fd, nFrom, block.data(), nMove) || !WriteAllAt(fd, nFrom + nBytes, block.data(), nMove)) {
+        if (!ReadAllAt(fd, nFrom, block.data(), nMove) ||
+            !WriteAllAt(fd, nFrom + nBytes, block.data(), nMove)) {
             return false;
         }
         nEnd = nFrom;
@@ -83,3 +87,5 @@ bool InsertIntoFile(int fd, uint64_t nAt, const void *pBytes, size_t nBytes) {
     }
     return ::fstat(fd, &info) == 0 && static_cast<uint64_t>(info.st_size) == nLength + nBytes;
 }
+
+}  // namespace klangor

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace klangor {
+
 // Reads and writes on an open file descriptor that report every short or failed transfer, for the
 // writers' rewrites of their own files (libraries that rewrite files for us, such as TagLib, drop write
 // errors and report success on a full disk) and for whole-file writes and reads. Signals and short
@@ -17,3 +19,5 @@ bool ReadAll(int fd, void *pBytes, size_t nBytes);
 // before anything moves, so a full disk fails at once; the file's length is checked at the end. False
 // when any step failed: the file must then be thrown away.
 bool InsertIntoFile(int fd, uint64_t nAt, const void *pBytes, size_t nBytes);
+
+}  // namespace klangor

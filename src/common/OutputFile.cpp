@@ -12,6 +12,8 @@
 #include <random>
 #include <system_error>
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -111,7 +113,8 @@ bool OutputFile::Create(const std::string &strPath, bool bReadBack) {
         // Write-only even where the caller would read back: nothing is read back from a pipe, and a
         // process holding a pipe for reading too is its own reader, so it would block for ever once
         // the real reader had gone instead of getting EPIPE.
-        const int fd = ::open(strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | (bMagicLink ? 0 : O_NOFOLLOW));
+        const int fd =
+            ::open(strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | (bMagicLink ? 0 : O_NOFOLLOW));
         if (fd < 0) {
             return false;
         }
@@ -226,3 +229,5 @@ void OutputFile::RemoveStaleTemporaries(const std::string &strFolder) {
         ::unlink(it->path().c_str());
     }
 }
+
+}  // namespace klangor

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+namespace klangor {
+
 // An output file of the writers. It is written under a hidden name in the output's own folder
 // (".NAME.part-PID-XXXXXX", created exclusively) and renamed onto its final name only by Keep, after
 // it was flushed and synced: whenever the process dies, the final name holds the earlier file or the
@@ -48,3 +50,5 @@ private:
     std::string m_strFinalPath;
     std::string m_strTempPath;  // empty when writing in place
 };
+
+}  // namespace klangor

@@ -17,6 +17,10 @@
 #include <mutex>
 #include <set>
 
+struct stat;
+
+namespace klangor {
+
 namespace {
 
 // A temporary older than this belongs to no write in progress: a write takes milliseconds.
@@ -120,8 +124,9 @@ int WriteInPlace(const std::string &strTarget, const std::string &strText) {
         return errno;
     }
     // Content first, then the length: a failed write leaves the old record's tail, never an empty file.
-    if (!WriteAll(file.Get(), strText.data(), strText.size()) || ::ftruncate(file.Get(), static_cast<off_t>(strText.size())) != 0 ||
-        ::fsync(file.Get()) != 0 || file.Close() != 0) {
+    if (!WriteAll(file.Get(), strText.data(), strText.size()) ||
+        ::ftruncate(file.Get(), static_cast<off_t>(strText.size())) != 0 || ::fsync(file.Get()) != 0 ||
+        file.Close() != 0) {
         return errno;
     }
     return 0;
@@ -159,7 +164,8 @@ int WriteTempAndRename(const std::string &strTarget, size_t nNameMax, const std:
             return fail(errno);
         }
     }
-    if (!WriteAll(file.Get(), strText.data(), strText.size()) || ::fsync(file.Get()) != 0 || file.Close() != 0) {
+    if (!WriteAll(file.Get(), strText.data(), strText.size()) || ::fsync(file.Get()) != 0 ||
+        file.Close() != 0) {
         return fail(errno);
     }
     if (::rename(strTemp.c_str(), strTarget.c_str()) != 0) {
@@ -218,7 +224,8 @@ int ResolveTrustedLinks(const std::string &strPath, std::string &strTarget, bool
         std::string strNext = strLink.front() == '/' ? strLink : FolderOf(strTarget) + "/" + strLink;
         // "pipe:[123]" and the like: only the kernel reaches what such a link stands for.
         struct stat next {};
-        if (::lstat(strNext.c_str(), &next) != 0 && errno == ENOENT && ::stat(strTarget.c_str(), &next) == 0) {
+        if (::lstat(strNext.c_str(), &next) != 0 && errno == ENOENT &&
+            ::stat(strTarget.c_str(), &next) == 0) {
             return 0;
         }
         strTarget = std::move(strNext);
@@ -300,3 +307,5 @@ int ReplaceFileContents(const std::string &strPath, const std::string &strText) 
     }
     return iError;
 }
+
+}  // namespace klangor

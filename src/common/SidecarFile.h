@@ -7,6 +7,10 @@
 #include <string>
 #include <utility>
 
+struct stat;
+
+namespace klangor {
+
 // Closes a POSIX descriptor on every path.
 class FileDescriptor {
 public:
@@ -70,3 +74,5 @@ bool IsDeadSidecarTemp(const std::string &strName, size_t nPrefix, std::time_t m
 
 // The longest name strFolder takes (its file system's NAME_MAX, at most 255), 255 when not told.
 size_t NameMaxOf(const std::string &strFolder);
+
+}  // namespace klangor

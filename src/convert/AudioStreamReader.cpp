@@ -8,9 +8,11 @@
 #include "clips/CutInfo.h"
 #include "convert/ConversionJob.h"
 
+namespace klangor {
+
 namespace {
 constexpr int64_t kUnitsPerSecond = 10000000;
-}
+}  // namespace
 
 AudioStreamReader::AudioStreamReader(AudioDecoderFactory decoderFactory)
     : m_decoderFactory(std::move(decoderFactory)) {}
@@ -157,9 +159,9 @@ bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart) 
 
 void AudioStreamReader::ApplySavedSelection() {
     ClipInfo selection = m_selection;
-    const bool bHasSelection =
-        m_bSelectionFixed ? m_bHasSelection
-                          : ReadCutInfo(m_strSourcePath, selection.nDuration, selection.nStart, selection.nEnd);
+    const bool bHasSelection = m_bSelectionFixed ? m_bHasSelection
+                                                 : ReadCutInfo(m_strSourcePath, selection.nDuration,
+                                                               selection.nStart, selection.nEnd);
     if (!bHasSelection) {
         return;
     }
@@ -312,3 +314,5 @@ bool AudioStreamReader::UpdateSample(uint32_t nFrames, uint32_t &nFilled) {
     }
     return true;
 }
+
+}  // namespace klangor

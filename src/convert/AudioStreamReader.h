@@ -8,6 +8,8 @@
 #include "media/AudioDecoder.h"
 #include "media/WaveFormat.h"
 
+namespace klangor {
+
 class ConversionJob;
 
 // The decoded PCM stream of one source and the range of its frames to convert, handed out in chunks of
@@ -101,3 +103,5 @@ private:
     int m_nTrackOverride = 0;
     int m_nInheritedTrack = -1;  // a part's: the track its whole job decodes; -1 for a whole job
 };
+
+}  // namespace klangor

@@ -7,6 +7,8 @@
 
 #include "common/OutputFile.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr const char *kDoneText = "Conversion Done!";
@@ -203,8 +205,8 @@ void ConversionBatch::WriteBackSettings() {
 int ShownJobOf(const std::vector<JobProgress> &progress) {
     const auto first = std::find_if(progress.begin(), progress.end(),
                                     [](JobProgress state) { return state != JobProgress::Ended; });
-    const bool bStartedFromFirst = std::any_of(
-        first, progress.end(), [](JobProgress state) { return state != JobProgress::Waiting; });
+    const bool bStartedFromFirst =
+        std::any_of(first, progress.end(), [](JobProgress state) { return state != JobProgress::Waiting; });
     const int nFirst = static_cast<int>(first - progress.begin());
     return bStartedFromFirst ? nFirst : nFirst - 1;
 }
@@ -286,3 +288,5 @@ void ConversionBatch::WaitUntilIdle() {
     m_mp3Writer.Wait();
     m_wavWriter.Wait();
 }
+
+}  // namespace klangor

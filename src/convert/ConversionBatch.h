@@ -15,6 +15,8 @@
 #include "convert/WavWriterThread.h"
 #include "settings/EncoderSettings.h"
 
+namespace klangor {
+
 inline constexpr int kOutputTypeMp3 = 0;
 inline constexpr int kOutputTypeWav = 1;
 
@@ -137,3 +139,5 @@ private:
     Mp3WriterThread m_mp3Writer;
     WavWriterThread m_wavWriter;
 };
+
+}  // namespace klangor

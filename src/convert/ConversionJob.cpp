@@ -5,9 +5,11 @@
 
 #include "clips/CutInfo.h"
 
+namespace klangor {
+
 namespace {
 constexpr uint64_t kFramesMask = 0xFFFFFFFFull;
-}
+}  // namespace
 
 ConversionJob::ConversionJob(std::string strSourcePath, std::string strOutputPath,
                              AudioDecoderFactory decoderFactory)
@@ -17,8 +19,8 @@ ConversionJob::ConversionJob(std::string strSourcePath, std::string strOutputPat
 
 void ConversionJob::FixSelection() {
     m_selection = ClipInfo{};
-    m_bHasSelection = ReadCutInfo(m_strSourcePath, m_selection.nDuration, m_selection.nStart, m_selection.nEnd,
-                                  &m_selection.nTrack);
+    m_bHasSelection = ReadCutInfo(m_strSourcePath, m_selection.nDuration, m_selection.nStart,
+                                  m_selection.nEnd, &m_selection.nTrack);
     m_bSelectionFixed = true;
 }
 
@@ -58,3 +60,5 @@ void ConversionJob::AddFrames(uint32_t nFrames) {
         llNew = (llOld & ~kFramesMask) | llFrames;
     } while (!m_llPassAndFrames.compare_exchange_weak(llOld, llNew, std::memory_order_relaxed));
 }
+
+}  // namespace klangor

@@ -7,6 +7,8 @@
 #include "clips/ClipInfo.h"
 #include "media/AudioDecoder.h"
 
+namespace klangor {
+
 // One file of a batch: what is to be converted, and how far it has got. The description (source,
 // output, the selection taken at Start, track, tags, decoder) is set on the window's thread before the
 // batch starts and only read after; the progress is written by the one worker that converts the job
@@ -20,7 +22,7 @@ public:
     // reader never pairs a new pass with the frames of the old one.
     struct Progress {
         State state = State::Waiting;
-        int nPass = 0;    // 0-based; a job read twice (loudness measured first) has passes 0 and 1
+        int nPass = 0;  // 0-based; a job read twice (loudness measured first) has passes 0 and 1
         int nPasses = 1;
         uint32_t nFramesDone = 0;       // in the current pass
         uint32_t nFramesToConvert = 0;  // 0 while not known, or for a stream that tells no length
@@ -60,7 +62,9 @@ public:
     // --- On the job's worker ---
     // The job is taken: its progress starts over, read nPasses times.
     void Begin(int nPasses);
-    void SetFramesToConvert(uint32_t nFrames) { m_nFramesToConvert.store(nFrames, std::memory_order_relaxed); }
+    void SetFramesToConvert(uint32_t nFrames) {
+        m_nFramesToConvert.store(nFrames, std::memory_order_relaxed);
+    }
     // The frames of a pass start over at 0 (also when a pass is redone from its start).
     void StartPass(int nPass);
     // Adds frames just converted to the current pass; safe from several workers at once (the parts of
@@ -89,3 +93,5 @@ private:
     std::atomic<double> m_dReadPercent{0.0};
     std::string m_strError;
 };
+
+}  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace klangor {
+
 // What a writer tells its owner about a running batch. Progress is not told: each job keeps its own
 // (ConversionJob::GetProgress) for the owner to read when it likes.
 enum ConversionNoticeKind : int32_t {
@@ -17,3 +19,5 @@ struct ConversionNotice {
 // Called on a worker thread, from several workers at once, and must return at once: it may hand the
 // notice on, never wait for another thread. The result is ignored.
 using ConversionNotifyProc = int (*)(void *pContext, const ConversionNotice *pNotice);
+
+}  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace klangor {
+
 // The window a conversion batch drives: the main window on the desktop, the terminal for
 // klangor-convert. Every call comes on the view's own thread, but WakeViewThread.
 class IConversionView {
@@ -35,3 +37,5 @@ public:
     // view's thread, whatever that thread is doing.
     virtual void WakeViewThread() = 0;
 };
+
+}  // namespace klangor

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace klangor {
+
 namespace {
 
 // Below the standard's absolute gate nothing was measured: leave the samples as they are instead of
@@ -19,7 +21,8 @@ double NormalizingGain(const LoudnessMeasurement &measurement, double dTargetLuf
         measurement.dIntegratedLufs <= kAbsoluteGateLufs) {
         return 1.0;
     }
-    double dGainDb = std::clamp(dTargetLufs, kLoudnessTargetMin, kLoudnessTargetMax) - measurement.dIntegratedLufs;
+    double dGainDb =
+        std::clamp(dTargetLufs, kLoudnessTargetMin, kLoudnessTargetMax) - measurement.dIntegratedLufs;
     if (measurement.dTruePeak > 0.0) {
         const double dPeakDb = 20.0 * std::log10(measurement.dTruePeak);
         dGainDb = std::min(dGainDb, kTruePeakCeiling - dPeakDb);
@@ -60,8 +63,8 @@ bool LoudnessMeter::Start(int nChannels, uint32_t nSampleRate) {
     if (nChannels <= 0 || nSampleRate == 0) {
         return false;
     }
-    ebur128_state *pMeter = ebur128_init(static_cast<unsigned>(nChannels), nSampleRate,
-                                         EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    ebur128_state *pMeter =
+        ebur128_init(static_cast<unsigned>(nChannels), nSampleRate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
     if (pMeter == nullptr) {
         return false;
     }
@@ -83,7 +86,8 @@ LoudnessMeasurement LoudnessMeter::Finish() {
         return result;
     }
     double dLoudness = 0.0;
-    if (ebur128_loudness_global(m_pState->pMeter, &dLoudness) == EBUR128_SUCCESS && std::isfinite(dLoudness)) {
+    if (ebur128_loudness_global(m_pState->pMeter, &dLoudness) == EBUR128_SUCCESS &&
+        std::isfinite(dLoudness)) {
         result.bAudible = dLoudness > kAbsoluteGateLufs;
         result.dIntegratedLufs = dLoudness;
     }
@@ -96,3 +100,5 @@ LoudnessMeasurement LoudnessMeter::Finish() {
     m_pState.reset();
     return result;
 }
+
+}  // namespace klangor

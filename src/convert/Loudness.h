@@ -6,6 +6,8 @@
 
 #include "settings/LoudnessTarget.h"
 
+namespace klangor {
+
 // Bringing each output to one integrated loudness (EBU R128): the meter of the first pass and the one
 // gain of the second.
 inline constexpr double kTruePeakCeiling = -1.0;  // dBTP, never passed by the gain
@@ -59,3 +61,5 @@ private:
     std::unique_ptr<State> m_pState;
     int m_nChannels = 0;
 };
+
+}  // namespace klangor

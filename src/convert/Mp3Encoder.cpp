@@ -1,5 +1,7 @@
 #include "convert/Mp3Encoder.h"
 
+namespace klangor {
+
 LamePtr CreateLameEncoder(const EncoderSettings &settings, uint32_t nInRate, bool bWriteHeader,
                           bool &bInitFailed) {
     bInitFailed = false;
@@ -28,3 +30,5 @@ LamePtr CreateLameEncoder(const EncoderSettings &settings, uint32_t nInRate, boo
     }
     return pLame;
 }
+
+}  // namespace klangor

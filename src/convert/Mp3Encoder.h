@@ -7,6 +7,8 @@
 
 #include "settings/EncoderSettings.h"
 
+namespace klangor {
+
 inline constexpr const char *kMp3CannotCreate = "Cannot create output file";
 inline constexpr const char *kMp3InitFailed = "fatal error during initialization";
 inline constexpr const char *kMp3WriteFailed = "Error writing mp3 output";
@@ -21,3 +23,5 @@ using LamePtr = std::unique_ptr<lame_global_flags, LameCloser>;
 // (bInitFailed tells which).
 LamePtr CreateLameEncoder(const EncoderSettings &settings, uint32_t nInRate, bool bWriteHeader,
                           bool &bInitFailed);
+
+}  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace klangor {
+
 namespace {
 
 constexpr int kBitratesMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
@@ -37,7 +39,8 @@ uint16_t UpdateFrameCrc(uint16_t crc, const uint8_t *pData, size_t nBytes) {
     for (size_t i = 0; i < nBytes; ++i) {
         crc ^= static_cast<uint16_t>(pData[i] << 8);
         for (int b = 0; b < 8; ++b) {
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x8005) : static_cast<uint16_t>(crc << 1);
+            crc =
+                (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x8005) : static_cast<uint16_t>(crc << 1);
         }
     }
     return crc;
@@ -146,3 +149,5 @@ bool Mp3FrameSource::Next(Mp3StreamFrame &frame) {
     }
     return true;
 }
+
+}  // namespace klangor

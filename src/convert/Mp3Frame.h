@@ -5,20 +5,22 @@
 #include <cstdio>
 #include <vector>
 
+namespace klangor {
+
 // What the joining of separately encoded MP3 parts needs to know of one layer III frame: where its
 // header, CRC, side information and payload lie, where its main data begins (main_data_begin, bytes
 // back from the payload into earlier frames: the bit reservoir) and how long that main data is (the
 // sum of its part2_3_length bits). Pure functions, used by whichever thread joins a file.
 struct Mp3FrameInfo {
-    bool bMpeg1 = true;     // MPEG-1; otherwise MPEG-2 or 2.5 (half the samples, one granule)
+    bool bMpeg1 = true;  // MPEG-1; otherwise MPEG-2 or 2.5 (half the samples, one granule)
     int nSampleRate = 0;
     int nBitrateKbps = 0;
     int nChannels = 0;
-    int nBytes = 0;         // whole frame, header to the next header
-    int nSideInfoPos = 0;   // 4, or 6 after a CRC
+    int nBytes = 0;        // whole frame, header to the next header
+    int nSideInfoPos = 0;  // 4, or 6 after a CRC
     int nSideInfoBytes = 0;
     bool bCrc = false;
-    int nSamples = 0;       // per channel: 1152 or 576
+    int nSamples = 0;  // per channel: 1152 or 576
 
     int PayloadPos() const { return nSideInfoPos + nSideInfoBytes; }
     int PayloadBytes() const { return nBytes - PayloadPos(); }
@@ -60,3 +62,5 @@ private:
     std::vector<uint8_t> m_payloads;  // the latest payload bytes, newest last
     bool m_bDamaged = false;
 };
+
+}  // namespace klangor

@@ -25,6 +25,8 @@
 #include "convert/Mp3StreamWriter.h"
 #include "convert/Mp3WriterThread.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr int64_t kJoinReach = 24;
@@ -139,8 +141,8 @@ int Mp3WriterThread::PartsFor(const ConversionJob &job, const AudioStreamReader 
     return nParts;
 }
 
-bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whole, const EncoderSettings &snapshot,
-                                     int nParts) {
+bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whole,
+                                     const EncoderSettings &snapshot, int nParts) {
     bool bHeader = snapshot.m_bWriteVbrHeader != 0;
     bool bProbeFailed = false;
     LamePtr pProbe = CreateLameEncoder(snapshot, whole.m_nSampleRate, false, bProbeFailed);
@@ -157,7 +159,8 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
     const auto llMp3Frames = static_cast<int64_t>(whole.m_nFramesToConvert) / llFrameSize;
     std::vector<PartPlan> plans(static_cast<size_t>(nParts));
     for (int i = 1; i < nParts; ++i) {
-        const int64_t llCut = std::llround(static_cast<double>(i) * static_cast<double>(llMp3Frames) / nParts);
+        const int64_t llCut =
+            std::llround(static_cast<double>(i) * static_cast<double>(llMp3Frames) / nParts);
         plans[i].llJoinLo = llCut - kJoinReach;
         plans[i].llJoinHi = llCut + kJoinReach;
         plans[i].llFirstFrame = plans[i].llJoinLo - kWarmUpFrames;
@@ -168,9 +171,11 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
     plans[0].llOwnStart = llStart;
     for (int i = 0; i < nParts; ++i) {
         PartPlan &plan = plans[i];
-        plan.nInputStart = static_cast<uint32_t>(llStart + static_cast<uint64_t>(plan.llFirstFrame * llFrameSize));
+        plan.nInputStart =
+            static_cast<uint32_t>(llStart + static_cast<uint64_t>(plan.llFirstFrame * llFrameSize));
         if (i + 1 < nParts) {
-            plan.llInputFrames = static_cast<uint64_t>((plans[i + 1].llJoinHi + kTailFrames - plan.llFirstFrame) * llFrameSize);
+            plan.llInputFrames = static_cast<uint64_t>(
+                (plans[i + 1].llJoinHi + kTailFrames - plan.llFirstFrame) * llFrameSize);
         } else {
             plan.llInputFrames = bToStreamEnd ? UINT64_MAX : llJobEnd - plan.nInputStart;
         }
@@ -268,7 +273,8 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
             // After its flush an encoder has written at least one frame for every whole frame it took in.
             ends[i].bReachedJoin =
                 outcome.bOk && i > 0 &&
-                outcome.nFramesIn >= static_cast<uint64_t>((plan.llJoinHi - plan.llFirstFrame + 1) * llFrameSize);
+                outcome.nFramesIn >=
+                    static_cast<uint64_t>((plan.llJoinHi - plan.llFirstFrame + 1) * llFrameSize);
         }
         nUsed = Mp3PartsKeptAfterStop(ends);
     }
@@ -351,9 +357,10 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
         return true;
     }
     if (bHeader) {
-        const uint64_t llFramesIn = plans[nUsed - 1].nInputStart - llStart + results[nUsed - 1].outcome.nFramesIn;
-        const int64_t llPadding =
-            static_cast<int64_t>(writer.GetFrameCount()) * llFrameSize - results[0].nDelay - static_cast<int64_t>(llFramesIn);
+        const uint64_t llFramesIn =
+            plans[nUsed - 1].nInputStart - llStart + results[nUsed - 1].outcome.nFramesIn;
+        const int64_t llPadding = static_cast<int64_t>(writer.GetFrameCount()) * llFrameSize -
+                                  results[0].nDelay - static_cast<int64_t>(llFramesIn);
         const long lBytes = std::ftell(file.Get());
         const uint64_t llBytes = lBytes < 0 ? UINT64_MAX : static_cast<uint64_t>(lBytes);
         std::vector<uint8_t> patched = header;
@@ -372,3 +379,5 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
     KeepWithTags(file, job, whole, nullptr);
     return true;
 }
+
+}  // namespace klangor

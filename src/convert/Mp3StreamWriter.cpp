@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace klangor {
+
 namespace {
 void PutBigEndian32(uint8_t *p, uint32_t value) {
     p[0] = static_cast<uint8_t>(value >> 24);
@@ -20,7 +22,8 @@ bool Mp3StreamWriter::Add(const Mp3StreamFrame &frame) {
     const int64_t llSlot = info.PayloadBytes();
     const int64_t llStart = std::max(m_llDataEnd, m_llPayloadEnd - info.MaxBackBytes());
     const auto llLength = static_cast<int64_t>(frame.mainData.size());
-    if (llStart + llLength > m_llPayloadEnd + llSlot || frame.head.size() != static_cast<size_t>(info.PayloadPos())) {
+    if (llStart + llLength > m_llPayloadEnd + llSlot ||
+        frame.head.size() != static_cast<size_t>(info.PayloadPos())) {
         return false;
     }
     Pending pending{frame.head, m_llPayloadEnd, info.PayloadPos()};
@@ -34,12 +37,15 @@ bool Mp3StreamWriter::Add(const Mp3StreamFrame &frame) {
     size_t nDone = 0;
     for (Pending &target : m_pending) {
         const int64_t llSlotStart = target.llPayloadStart;
-        const int64_t llSlotEnd = llSlotStart + static_cast<int64_t>(target.bytes.size()) - target.nPayloadPos;
+        const int64_t llSlotEnd =
+            llSlotStart + static_cast<int64_t>(target.bytes.size()) - target.nPayloadPos;
         if (nDone == frame.mainData.size() || llPos >= llSlotEnd) {
             continue;
         }
-        const auto nCount = static_cast<size_t>(std::min<int64_t>(llSlotEnd - llPos, llLength - static_cast<int64_t>(nDone)));
-        std::memcpy(target.bytes.data() + target.nPayloadPos + (llPos - llSlotStart), frame.mainData.data() + nDone, nCount);
+        const auto nCount =
+            static_cast<size_t>(std::min<int64_t>(llSlotEnd - llPos, llLength - static_cast<int64_t>(nDone)));
+        std::memcpy(target.bytes.data() + target.nPayloadPos + (llPos - llSlotStart),
+                    frame.mainData.data() + nDone, nCount);
         nDone += nCount;
         llPos += static_cast<int64_t>(nCount);
     }
@@ -48,7 +54,8 @@ bool Mp3StreamWriter::Add(const Mp3StreamFrame &frame) {
     // A frame whose payload ends before the data written so far, or beyond any frame's reach back, is final.
     while (m_pending.size() > 1) {
         const Pending &front = m_pending.front();
-        const int64_t llFrontEnd = front.llPayloadStart + static_cast<int64_t>(front.bytes.size()) - front.nPayloadPos;
+        const int64_t llFrontEnd =
+            front.llPayloadStart + static_cast<int64_t>(front.bytes.size()) - front.nPayloadPos;
         if (llFrontEnd > m_llDataEnd && llFrontEnd > m_llPayloadEnd - 511) {
             break;
         }
@@ -79,7 +86,8 @@ bool Mp3StreamWriter::Finish() {
 bool PatchHeaderFrame(std::vector<uint8_t> &tag, uint32_t nFrames, uint32_t nFileBytes,
                       const std::vector<uint32_t> &offsets, int nDelay, int nPadding, uint16_t musicCrc) {
     Mp3FrameInfo info;
-    if (tag.size() < 4 || !ParseMp3Header(tag.data(), info) || tag.size() != static_cast<size_t>(info.nBytes)) {
+    if (tag.size() < 4 || !ParseMp3Header(tag.data(), info) ||
+        tag.size() != static_cast<size_t>(info.nBytes)) {
         return false;
     }
     // The encoder puts its tag right after the side information as if the frame had no CRC, as readers
@@ -98,7 +106,8 @@ bool PatchHeaderFrame(std::vector<uint8_t> &tag, uint32_t nFrames, uint32_t nFil
     for (uint32_t i = 0; i < 100; ++i) {
         const size_t nFrame = static_cast<size_t>(uint64_t{i} * nFrames / 100);
         const uint64_t llPos = nFrame < offsets.size() ? offsets[nFrame] : nFileBytes;
-        tag[nXing + 16 + i] = static_cast<uint8_t>(std::min<uint64_t>(255, llPos * 256 / std::max(1u, nFileBytes)));
+        tag[nXing + 16 + i] =
+            static_cast<uint8_t>(std::min<uint64_t>(255, llPos * 256 / std::max(1u, nFileBytes)));
     }
     uint8_t *pExt = &tag[nXing + kExtension];
     const auto nDelayField = static_cast<uint32_t>(std::clamp(nDelay, 0, 4095));
@@ -114,3 +123,5 @@ bool PatchHeaderFrame(std::vector<uint8_t> &tag, uint32_t nFrames, uint32_t nFil
     pExt[35] = static_cast<uint8_t>(tagCrc & 0xFF);
     return true;
 }
+
+}  // namespace klangor

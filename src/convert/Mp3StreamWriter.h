@@ -7,6 +7,8 @@
 
 #include "convert/Mp3Frame.h"
 
+namespace klangor {
+
 // Writes layer III frames taken from several encoders' outputs as one stream, rebuilding the bit
 // reservoir as it goes: each frame's main data is placed as early as the frames before it allow (right
 // after the previous frame's data, at most main_data_begin's reach back) and its main_data_begin (and
@@ -23,9 +25,7 @@ public:
     int64_t FreeBytes() const { return m_llPayloadEnd - m_llDataEnd; }
     // True when a frame its encoder placed main_data_begin bytes back fits here, and so do all the
     // frames its encoder made after it.
-    bool CanContinueWith(const Mp3StreamFrame &frame) const {
-        return frame.nOriginalBegin <= FreeBytes();
-    }
+    bool CanContinueWith(const Mp3StreamFrame &frame) const { return frame.nOriginalBegin <= FreeBytes(); }
     // Appends a frame; false when its main data cannot be placed (the stream is then unchanged).
     bool Add(const Mp3StreamFrame &frame);
     // Writes what is still held; false when a write failed.
@@ -60,3 +60,5 @@ private:
 // music CRC and the tag's own CRC. False when the frame is not such a header.
 bool PatchHeaderFrame(std::vector<uint8_t> &tag, uint32_t nFrames, uint32_t nFileBytes,
                       const std::vector<uint32_t> &offsets, int nDelay, int nPadding, uint16_t musicCrc);
+
+}  // namespace klangor

@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+namespace klangor {
+
 namespace {
 
 constexpr int kMp3BufferBytes = 16384;  // above LAME's worst case for 1000 frames (1.25 × 1000 + 7200)
@@ -98,7 +100,8 @@ Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &read
     int n = outcome.nFramesIn < nLimit ? reader.ReadChunk() : 0;
     while (n > 0) {
         // A part of a file ends inside a chunk: only its own frames go in.
-        const auto nTake = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(n), nLimit - outcome.nFramesIn));
+        const auto nTake =
+            static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(n), nLimit - outcome.nFramesIn));
         if (layout.kind == SampleLayout::Kind::Float) {
             // Made safe in the reader's own buffer (new[], so aligned for floats), so that the meter
             // measures what the encoder gets.
@@ -122,7 +125,8 @@ Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &read
         }
     }
     if (n < 0) {
-        outcome.strError = reader.m_strLastError.empty() ? "Cannot update audio sample" : reader.m_strLastError;
+        outcome.strError =
+            reader.m_strLastError.empty() ? "Cannot update audio sample" : reader.m_strLastError;
         return outcome;
     }
     if (!write(lame_encode_flush(gfp, mp3, kMp3BufferBytes))) {
@@ -219,7 +223,8 @@ void Mp3WriterThread::ConvertWhole(ConversionJob &job, AudioStreamReader &reader
         return;
     }
     bool bInitFailed = false;
-    LamePtr pLame = CreateLameEncoder(snapshot, reader.m_nSampleRate, snapshot.m_bWriteVbrHeader != 0, bInitFailed);
+    LamePtr pLame =
+        CreateLameEncoder(snapshot, reader.m_nSampleRate, snapshot.m_bWriteVbrHeader != 0, bInitFailed);
     if (!pLame) {
         FailJob(job, kMp3InitFailed);
         return;
@@ -266,3 +271,5 @@ void Mp3WriterThread::KeepWithTags(OutputFile &file, ConversionJob &job, const A
         FailJob(job, kMp3WriteFailed);
     }
 }
+
+}  // namespace klangor

@@ -13,6 +13,8 @@
 #include "convert/WriterThread.h"
 #include "settings/EncoderSettings.h"
 
+namespace klangor {
+
 // The sample layout of a job, noted once per job: 32-bit float, 16-bit or else 8-bit unsigned; two
 // channels or else the first channel only.
 struct SampleLayout {
@@ -47,8 +49,8 @@ Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &read
 
 // Where one part of a file encoded in parts ended, for deciding what a stop keeps.
 struct Mp3PartEnd {
-    bool bWhole = false;            // encoded everything it was given, unstopped and without error
-    bool bReachedJoin = false;      // encoded, without error, past the last frame it may take over at
+    bool bWhole = false;        // encoded everything it was given, unstopped and without error
+    bool bReachedJoin = false;  // encoded, without error, past the last frame it may take over at
 };
 
 // How many parts, from the first, a stopped file keeps: the longest stretch from its start encoded
@@ -92,16 +94,19 @@ private:
     void FixJobSettings(const AudioStreamReader &reader, int32_t nJob) override;
     int MostTasksPerJob() const override { return m_dSplitAfterSeconds > 0.0 ? kMostParts : 1; }
     void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
-    void ConvertWhole(ConversionJob &job, AudioStreamReader &reader, int32_t nJob, const EncoderSettings &snapshot);
+    void ConvertWhole(ConversionJob &job, AudioStreamReader &reader, int32_t nJob,
+                      const EncoderSettings &snapshot);
     // Tags the finished file (the source's tags unless turned off, ReplayGain from the meter when one
     // measured it) and gives it its final name; the job fails when that cannot be done.
-    void KeepWithTags(OutputFile &file, ConversionJob &job, const AudioStreamReader &reader, LoudnessMeter *pMeter);
+    void KeepWithTags(OutputFile &file, ConversionJob &job, const AudioStreamReader &reader,
+                      LoudnessMeter *pMeter);
     // How many parts the job is encoded in, from the job and the settings alone: 1 unless it is long.
     int PartsFor(const ConversionJob &job, const AudioStreamReader &reader, int32_t nJob) const;
     // Encodes the job in nParts parts and joins them into its output. False when the parts could not be
     // joined and the file must be encoded in one piece; true when the job is done (converted, stopped
     // short, or failed with its reason recorded).
-    bool ConvertInParts(ConversionJob &job, AudioStreamReader &reader, const EncoderSettings &snapshot, int nParts);
+    bool ConvertInParts(ConversionJob &job, AudioStreamReader &reader, const EncoderSettings &snapshot,
+                        int nParts);
 
     // Per job, as FixJobSettings fixed it: entry n written in job n's turn, read by its worker and tasks.
     std::vector<EncoderSettings> m_jobEncoders;
@@ -110,3 +115,5 @@ private:
     int32_t m_iLoweredFrom = 0;
     std::atomic<double> m_dSplitAfterSeconds{kDefaultSplitSeconds};
 };
+
+}  // namespace klangor

@@ -10,13 +10,15 @@
 
 #include "common/CheckedFileIo.h"
 
+namespace klangor {
+
 namespace {
 
 bool IsEmpty(const MediaTags &tags) {
-    for (const std::string *pText : {&tags.strTitle, &tags.strArtist, &tags.strAlbum, &tags.strAlbumArtist,
-                                     &tags.strDate, &tags.strTrack, &tags.strDisc, &tags.strGenre, &tags.strComment,
-                                     &tags.strComposer, &tags.strLanguage,
-                                     &tags.strReplayGainGain, &tags.strReplayGainPeak}) {
+    for (const std::string *pText :
+         {&tags.strTitle, &tags.strArtist, &tags.strAlbum, &tags.strAlbumArtist, &tags.strDate,
+          &tags.strTrack, &tags.strDisc, &tags.strGenre, &tags.strComment, &tags.strComposer,
+          &tags.strLanguage, &tags.strReplayGainGain, &tags.strReplayGainPeak}) {
         if (!pText->empty()) {
             return false;
         }
@@ -107,8 +109,8 @@ bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags) {
 
 std::string RenderWavInfoChunk(const MediaTags &tags) {
     const std::pair<const char *, const std::string *> fields[] = {
-        {"INAM", &tags.strTitle}, {"IART", &tags.strArtist},   {"IPRD", &tags.strAlbum},
-        {"ICRD", &tags.strDate},  {"IPRT", &tags.strTrack},    {"IGNR", &tags.strGenre},
+        {"INAM", &tags.strTitle},   {"IART", &tags.strArtist},   {"IPRD", &tags.strAlbum},
+        {"ICRD", &tags.strDate},    {"IPRT", &tags.strTrack},    {"IGNR", &tags.strGenre},
         {"ICMT", &tags.strComment}, {"IMUS", &tags.strComposer}, {"ILNG", &tags.strLanguage},
     };
     const auto putSize = [](std::string &strChunk, size_t nSize) {
@@ -136,3 +138,5 @@ std::string RenderWavInfoChunk(const MediaTags &tags) {
     putSize(strChunk, strItems.size() + 4);
     return strChunk + "INFO" + strItems;
 }
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 
 #include "media/MediaTags.h"
 
+namespace klangor {
+
 // Writes a source's tags into a finished MP3 file, before it gets its final name: an ID3v2.3 tag in front
 // of the stream (Latin-1 text where it suffices, UTF-16 where not, so that old players read it too) with
 // the cover as its front-cover picture. The audio and the Xing/Info frame with its gapless fields stay as
@@ -15,3 +17,5 @@ bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags);
 // The RIFF LIST/INFO chunk of a WAV file that carries the tags' texts (UTF-8, each NUL-ended and padded
 // to an even size), to be written in front of the data chunk; empty when there is no text.
 std::string RenderWavInfoChunk(const MediaTags &tags);
+
+}  // namespace klangor

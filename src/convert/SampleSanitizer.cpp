@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace klangor {
+
 void SanitizeSamples(float *pSamples, size_t nCount) {
     for (size_t i = 0; i < nCount; ++i) {
         const float fSample = pSamples[i];
@@ -14,3 +16,5 @@ void SanitizeSamples(float *pSamples, size_t nCount) {
         }
     }
 }
+
+}  // namespace klangor

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace klangor {
+
 namespace {
 
 // "ds64" with its 28 bytes: RIFF size, data size and sample count in 64 bits, and an empty table.
@@ -155,7 +157,8 @@ bool WavFile::FinishFile() {
 }
 
 void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t) {
-    const MediaTags tags = job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
+    const MediaTags tags =
+        job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
     // An empty selection gives an empty file; a source that gives no sample at all gives none.
     const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     WavFile file;
@@ -191,3 +194,5 @@ void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, 
         FailJob(job, kCannotWrite);
     }
 }
+
+}  // namespace klangor

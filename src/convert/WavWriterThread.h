@@ -8,6 +8,8 @@
 #include "common/OutputFile.h"
 #include "convert/WriterThread.h"
 
+namespace klangor {
+
 // One RIFF/WAVE output being written: a header from the job's PCM format and the tags' INFO chunk (in
 // front of the data, where no reader can take it for sound), the frames exactly as the reader delivers
 // them, and the real sizes patched in at the end. Untagged, the header is the classic 44 bytes. A file
@@ -61,3 +63,5 @@ private:
 
     const uint64_t m_nRiffSizeLimit;
 };
+
+}  // namespace klangor

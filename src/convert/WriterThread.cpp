@@ -8,12 +8,15 @@
 #include <system_error>
 #include <vector>
 
+namespace klangor {
+
 namespace {
 constexpr const char *kUnknownFailure = "Conversion failed";
 constexpr const char *kStoppedWhileMeasuring = "Stopped while its loudness was being measured";
 constexpr const char *kStoppedBeforeItsTurn = "Stopped before it was converted";
-constexpr const char *kPipeReadOnce = "Cannot level the loudness of a pipe or a device, which can be read only once";
-}
+constexpr const char *kPipeReadOnce =
+    "Cannot level the loudness of a pipe or a device, which can be read only once";
+}  // namespace
 
 WriterThread::WriterThread(const char *szStartFailure) : m_szStartFailure(szStartFailure) {}
 
@@ -111,7 +114,8 @@ int WriterThread::StartJobs(const std::vector<ConversionJob *> &jobs) {
     m_nSettingsTurn = 0;
     m_bStop = false;
     // Workers beyond the files' number only ever help with the tasks of the files.
-    const size_t nBusy = std::max<size_t>(jobs.size(), 1) * static_cast<size_t>(std::max(1, MostTasksPerJob()));
+    const size_t nBusy =
+        std::max<size_t>(jobs.size(), 1) * static_cast<size_t>(std::max(1, MostTasksPerJob()));
     const int nWorkers = static_cast<int>(std::min<size_t>(nBusy, static_cast<size_t>(GetJobsAtOnce())));
     m_taskGroups.clear();
     m_nWorkersWithJobs = nWorkers;
@@ -239,7 +243,8 @@ void WriterThread::RunTasks(int nTasks, const std::function<void(int)> &fnTask) 
     m_tasksChanged.wait(lock, [&group] { return group.nEnded == group.nTasks; });
 }
 
-void WriterThread::FixSettingsInTurn(ConversionJob &job, const AudioStreamReader &reader, size_t nJob, bool &bOpen) {
+void WriterThread::FixSettingsInTurn(ConversionJob &job, const AudioStreamReader &reader, size_t nJob,
+                                     bool &bOpen) {
     std::unique_lock lock(m_turnMutex);
     m_turnPassed.wait(lock, [&] { return m_nSettingsTurn == nJob || IsStopRequested(); });
     if (m_nSettingsTurn != nJob) {
@@ -314,7 +319,8 @@ void WriterThread::RunJob(size_t nJob) {
     Notify(NOTICE_JOB_ENDED, nIndex);
 }
 
-bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames, std::vector<float> &scratch) {
+bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames,
+                      std::vector<float> &scratch) {
     const auto nCount = static_cast<size_t>(nFrames);
     const uint8_t *pBytes = reader.m_pBuffer.get();
     // The buffer is the reader's own, allocated by new[], so it is aligned for either sample type.
@@ -375,3 +381,5 @@ bool WriterThread::MeasureLoudness(ConversionJob &job, AudioStreamReader &reader
     reader.SetGain(dGain);
     return true;
 }
+
+}  // namespace klangor

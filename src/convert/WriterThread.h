@@ -16,9 +16,12 @@
 #include "convert/JobSettings.h"
 #include "convert/Loudness.h"
 
+namespace klangor {
+
 // Adds the first nFrames frames of the reader's last chunk to the meter, whatever their sample format;
 // scratch holds widened 8-bit samples between calls. False when the meter refuses them.
-bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames, std::vector<float> &scratch);
+bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames,
+                      std::vector<float> &scratch);
 
 // What the WAV and MP3 writers share: a batch run by up to GetJobsAtOnce() workers side by side, each
 // converting one whole job at a time (its own reader, encoder and output file), taking the jobs in list
@@ -114,7 +117,8 @@ protected:
     // The settings jobs taken from now on copy, and what guards them. A derived writer changes them
     // under the lock only (its write-back of what its jobs did to the owner's record).
     std::mutex m_settingsMutex;
-    std::shared_ptr<const JobSettings> m_pPublished = std::make_shared<const JobSettings>();  // under m_settingsMutex
+    std::shared_ptr<const JobSettings> m_pPublished =
+        std::make_shared<const JobSettings>();  // under m_settingsMutex
 
 private:
     // The tasks of one RunTasks call, under m_taskMutex.
@@ -148,9 +152,9 @@ private:
     // Per job, what it started with: entry n is written by the worker that takes job n, before it is
     // read (by that worker and its tasks).
     std::vector<std::shared_ptr<const JobSettings>> m_jobSettings;
-    size_t m_nNextJob = 0;    // under m_settingsMutex
-    int m_nJobLimit = 0;      // under m_settingsMutex: the most files at once from now on, 0 no limit
-    int m_nJobsRunning = 0;   // under m_settingsMutex
+    size_t m_nNextJob = 0;   // under m_settingsMutex
+    int m_nJobLimit = 0;     // under m_settingsMutex: the most files at once from now on, 0 no limit
+    int m_nJobsRunning = 0;  // under m_settingsMutex
     std::mutex m_turnMutex;
     std::condition_variable m_turnPassed;
     size_t m_nSettingsTurn = 0;  // under m_turnMutex: the job whose settings are fixed next
@@ -167,3 +171,5 @@ private:
     mutable std::mutex m_errorMutex;
     std::string m_strLastError;
 };
+
+}  // namespace klangor

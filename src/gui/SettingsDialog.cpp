@@ -16,6 +16,8 @@
 
 #include <iterator>
 
+namespace klangor {
+
 namespace {
 
 QComboBox *MakeList(const char *szObjectName) {
@@ -58,7 +60,10 @@ void SetRadioIndex(QButtonGroup *pGroup, int iIndex) {
 
 SettingsDialog::SettingsDialog(EncoderSettings &settings, QWidget *parent, bool *pbOneFileAtATime,
                                LoudnessTarget *pLoudness)
-    : QDialog(parent), m_pbOneFileAtATime(pbOneFileAtATime), m_pLoudness(pLoudness), m_logic(settings, *this) {
+    : QDialog(parent),
+      m_pbOneFileAtATime(pbOneFileAtATime),
+      m_pLoudness(pLoudness),
+      m_logic(settings, *this) {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
     BuildControls();
@@ -199,8 +204,9 @@ void SettingsDialog::BuildControls() {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
     QWidget *pLast = m_pCancelButton;
-    for (QWidget *pNext : {static_cast<QWidget *>(m_pOneFileAtATimeCheck), static_cast<QWidget *>(m_pNormalizeCheck),
-                           static_cast<QWidget *>(m_pNormalizeTargetSpin)}) {
+    for (QWidget *pNext :
+         {static_cast<QWidget *>(m_pOneFileAtATimeCheck), static_cast<QWidget *>(m_pNormalizeCheck),
+          static_cast<QWidget *>(m_pNormalizeTargetSpin)}) {
         if (pNext) {
             setTabOrder(pLast, pNext);
             pLast = pNext;
@@ -318,3 +324,5 @@ void SettingsDialog::EnableVbrControls(bool bEnable) {
     m_pVbrMaxLabel->setEnabled(bEnable);
     m_pVbrQualityLabel->setEnabled(bEnable);
 }
+
+}  // namespace klangor

@@ -6,6 +6,7 @@
 #include "settings/EncoderSettings.h"
 #include "settings/SettingsDialogLogic.h"
 
+class QVBoxLayout;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -13,6 +14,8 @@ class QLabel;
 class QPushButton;
 class QDoubleSpinBox;
 class QRadioButton;
+
+namespace klangor {
 
 // The modal "Settings" dialog over the one EncoderSettings record. It edits the record in place: a new
 // sample rate or output bitrate is written at once, OK writes everything shown, Cancel writes nothing
@@ -80,3 +83,5 @@ private:
 
     SettingsDialogLogic m_logic;
 };
+
+}  // namespace klangor

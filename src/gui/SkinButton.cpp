@@ -10,12 +10,15 @@
 namespace klangor {
 
 ButtonFace ChooseSkinFace(bool bPressed, bool bFocused, bool bDisabled, const std::array<bool, 4> &hasFace) {
-    if (bPressed && hasFace[kFacePressed])
+    if (bPressed && hasFace[kFacePressed]) {
         return kFacePressed;
-    if (bFocused && hasFace[kFaceFocused])
+    }
+    if (bFocused && hasFace[kFaceFocused]) {
         return kFaceFocused;
-    if (bDisabled && hasFace[kFaceDisabled])
+    }
+    if (bDisabled && hasFace[kFaceDisabled]) {
         return kFaceDisabled;
+    }
     return kFaceNormal;
 }
 
@@ -25,8 +28,9 @@ SkinToolTip::SkinToolTip(QObject *pParent) {
 
 int SkinToolTip::styleHint(StyleHint hint, const QStyleOption *pOption, const QWidget *pWidget,
                            QStyleHintReturn *pReturn) const {
-    if (hint == QStyle::SH_ToolTip_WakeUpDelay)
+    if (hint == QStyle::SH_ToolTip_WakeUpDelay) {
         return kAutomaticDelayMs;
+    }
     return QProxyStyle::styleHint(hint, pOption, pWidget, pReturn);
 }
 
@@ -68,16 +72,20 @@ bool SkinButton::AttachSkin(const std::filesystem::path &pathFaceFile, int x, in
 }
 
 bool SkinButton::LoadFaces(const std::filesystem::path &pathFaceFile) {
-    for (QPixmap &face : m_faces)
+    for (QPixmap &face : m_faces) {
         face = QPixmap();
+    }
     SkinImage strip;
-    if (!strip.Open(pathFaceFile, SkinImageFormat::Gif))
+    if (!strip.Open(pathFaceFile, SkinImageFormat::Gif)) {
         return false;
+    }
     auto faces = CutButtonFaces(std::move(strip));
-    for (size_t k = 0; k < faces.size() && k < m_faces.size(); ++k)
+    for (size_t k = 0; k < faces.size() && k < m_faces.size(); ++k) {
         m_faces[k] = SkinImageToPixmap(faces[k]);
-    if (m_faces[kFaceNormal].isNull())
+    }
+    if (m_faces[kFaceNormal].isNull()) {
         return false;
+    }
     resize(m_faces[kFaceNormal].size());
     updateGeometry();
     return true;
@@ -85,15 +93,17 @@ bool SkinButton::LoadFaces(const std::filesystem::path &pathFaceFile) {
 
 ButtonFace SkinButton::CurrentFace() const {
     std::array<bool, 4> hasFace;
-    for (int k = 0; k < 4; ++k)
+    for (int k = 0; k < 4; ++k) {
         hasFace[k] = !m_faces[k].isNull();
+    }
     // A disabled button gets no pointer events, so a hover seen before it was disabled is stale.
     return ChooseSkinFace(isDown(), hasFocus() || (m_bHover && isEnabled()), !isEnabled(), hasFace);
 }
 
 QSize SkinButton::sizeHint() const {
-    if (!m_faces[0].isNull())
+    if (!m_faces[0].isNull()) {
         return m_faces[0].size();
+    }
     return QAbstractButton::sizeHint();
 }
 
@@ -110,11 +120,13 @@ bool SkinButton::event(QEvent *pEvent) {
 }
 
 void SkinButton::paintEvent(QPaintEvent *) {
-    if (m_bFaceless)
+    if (m_bFaceless) {
         return;
+    }
     const QPixmap &face = m_faces[CurrentFace()];
-    if (face.isNull())
+    if (face.isNull()) {
         return;
+    }
     QPainter painter(this);
     painter.drawPixmap(0, 0, face);
 }
@@ -124,8 +136,9 @@ void SkinButton::mouseMoveEvent(QMouseEvent *pEvent) {
         m_bClicked = false;
         SetHover(true);
     }
-    if (!rect().contains(pEvent->position().toPoint()))
+    if (!rect().contains(pEvent->position().toPoint())) {
         SetHover(false);
+    }
     QAbstractButton::mouseMoveEvent(pEvent);
 }
 
@@ -146,8 +159,9 @@ void SkinButton::leaveEvent(QEvent *pEvent) {
 }
 
 void SkinButton::SetHover(bool bHover) {
-    if (m_bHover == bHover)
+    if (m_bHover == bHover) {
         return;
+    }
     m_bHover = bHover;
     update();
 }

@@ -3,8 +3,9 @@
 namespace klangor {
 
 QImage SkinImageToQImage(const SkinImage &image) {
-    if (!image.HasPixels())
+    if (!image.HasPixels()) {
         return QImage();
+    }
     const QImage view(reinterpret_cast<const uchar *>(image.Pixels()), image.PixelWidth(),
                       image.PixelHeight(), static_cast<qsizetype>(image.StrideBytes()),
                       image.HasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -22,8 +23,9 @@ QRegion RectsToRegion(const std::vector<SkinRect> &rects) {
     std::vector<QRect> qrects;
     qrects.reserve(rects.size());
     for (const SkinRect &rect : rects) {
-        if (!rect.IsEmpty())
+        if (!rect.IsEmpty()) {
             qrects.push_back(ToQRect(rect));
+        }
     }
     region.setRects(qrects.data(), static_cast<int>(qrects.size()));
     return region;

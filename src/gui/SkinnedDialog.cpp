@@ -23,8 +23,9 @@ void SkinHotArea::mousePressEvent(QMouseEvent *pEvent) {
 void SkinHotArea::mouseReleaseEvent(QMouseEvent *pEvent) {
     const bool bWasPressed = m_bPressed;
     m_bPressed = false;
-    if (bWasPressed && pEvent->button() == Qt::LeftButton && rect().contains(pEvent->position().toPoint()))
+    if (bWasPressed && pEvent->button() == Qt::LeftButton && rect().contains(pEvent->position().toPoint())) {
         emit Clicked();
+    }
 }
 
 SkinText::SkinText(const QString &strText, QWidget *pParent) : QLabel(strText, pParent) {
@@ -40,8 +41,9 @@ void SkinText::SetColours(const QColor &text, const QColor &cell) {
 }
 
 QRect SkinText::TextCell() const {
-    if (text().isEmpty())
+    if (text().isEmpty()) {
         return QRect();
+    }
     const QRect rcContents = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
     return fontMetrics().boundingRect(rcContents, static_cast<int>(alignment()), text()) & rect();
 }
@@ -60,8 +62,9 @@ SkinnedDialog::SkinnedDialog(QWidget *pParent) : QDialog(pParent) {
 
 bool SkinnedDialog::LoadBackground(const std::filesystem::path &pathFile) {
     m_pixBackground = QPixmap();
-    if (!m_background.Open(pathFile, SkinImageFormat::Gif))
+    if (!m_background.Open(pathFile, SkinImageFormat::Gif)) {
         return false;
+    }
     m_background.ExpandTo24Bits();
     m_pixBackground = SkinImageToPixmap(m_background);
     return !m_pixBackground.isNull();
@@ -70,8 +73,9 @@ bool SkinnedDialog::LoadBackground(const std::filesystem::path &pathFile) {
 void SkinnedDialog::BuildWindowRegion() {
     const int w = m_background.PixelWidth();
     const int h = m_background.PixelHeight();
-    if (w == 0 || h == 0)
+    if (w == 0 || h == 0) {
         return;
+    }
     m_region = RectsToRegion(BuildWindowShape(m_background));
     SetSkinScale(m_dSkinScale);
 }
@@ -80,8 +84,9 @@ void SkinnedDialog::SetSkinScale(double dScale) {
     m_dSkinScale = dScale;
     const int w = m_background.PixelWidth();
     const int h = m_background.PixelHeight();
-    if (w == 0 || h == 0)
+    if (w == 0 || h == 0) {
         return;
+    }
     setFixedSize(qRound(w * dScale), qRound(h * dScale));
     setMask(dScale == 1.0 ? m_region : QTransform::fromScale(dScale, dScale).map(m_region));
     update();
@@ -109,8 +114,9 @@ void SkinnedDialog::mousePressEvent(QMouseEvent *pEvent) {
     // The window system's own move loop follows the pointer best; it is missing without a window
     // manager, and then the window is moved here.
     QWindow *pWindow = windowHandle();
-    if (pWindow != nullptr && pWindow->startSystemMove())
+    if (pWindow != nullptr && pWindow->startSystemMove()) {
         return;
+    }
     m_dragOffset = pEvent->globalPosition().toPoint() - frameGeometry().topLeft();
 }
 
@@ -123,8 +129,9 @@ void SkinnedDialog::mouseMoveEvent(QMouseEvent *pEvent) {
 }
 
 void SkinnedDialog::mouseReleaseEvent(QMouseEvent *pEvent) {
-    if (pEvent->button() == Qt::LeftButton)
+    if (pEvent->button() == Qt::LeftButton) {
         m_dragOffset.reset();
+    }
     QDialog::mouseReleaseEvent(pEvent);
 }
 

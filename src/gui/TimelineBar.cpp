@@ -43,7 +43,8 @@ void TimelineBar::MakeWaveformLoader(AudioDecoderFactory decoderFactory) {
     // From the loader's thread: only a queued repaint, which Qt drops if the widget is gone. Named, not a
     // lambda: the queued call is then made and handed over wholly inside Qt, under its own lock, and no
     // object of ours is built on one thread and read on the other.
-    m_pWaveform->SetChangedCallback([this] { QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection); });
+    m_pWaveform->SetChangedCallback(
+        [this] { QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection); });
 }
 
 void TimelineBar::SetWaveformDecoderFactory(AudioDecoderFactory decoderFactory) {
@@ -63,8 +64,9 @@ void TimelineBar::Configure(const Colours &colours, int nBandHeight, int nCursor
     m_nCursorWidth = nCursorWidth;
     m_cursorPicture.Clear();
     m_pixCursor = QPixmap();
-    if (!pathCursorPicture.empty())
+    if (!pathCursorPicture.empty()) {
         m_cursorPicture.Open(pathCursorPicture);
+    }
     update();
 }
 
@@ -96,8 +98,9 @@ TimelineShapes TimelineBar::ComputeShapes() const {
 }
 
 const QPixmap &TimelineBar::CursorPixmap(int nWidth, int nHeight) const {
-    if (m_pixCursor.width() != nWidth || m_pixCursor.height() != nHeight)
+    if (m_pixCursor.width() != nWidth || m_pixCursor.height() != nHeight) {
         m_pixCursor = SkinImageToPixmap(m_cursorPicture.Resampled(nWidth, nHeight));
+    }
     return m_pixCursor;
 }
 
@@ -105,18 +108,21 @@ void TimelineBar::paintEvent(QPaintEvent *) {
     const TimelineShapes shapes = ComputeShapes();
     QPainter painter(this);
     auto fill = [&painter](const SkinRect &rect, const QColor &colour) {
-        if (!rect.IsEmpty())
+        if (!rect.IsEmpty()) {
             painter.fillRect(ToQRect(rect), colour);
+        }
     };
     fill(shapes.rcBackground, m_colours.background);
     fill(shapes.rcBand, m_colours.band);
-    if (shapes.bHasSelection)
+    if (shapes.bHasSelection) {
         fill(shapes.rcSelection, m_colours.selection);
+    }
     PaintWaveform(painter, shapes);
     if (shapes.bCursorImage) {
-        if (!shapes.rcCursor.IsEmpty())
+        if (!shapes.rcCursor.IsEmpty()) {
             painter.drawPixmap(shapes.rcCursor.left, shapes.rcCursor.top,
                                CursorPixmap(shapes.rcCursor.Width(), shapes.rcCursor.Height()));
+        }
     } else {
         fill(shapes.rcCursor, m_colours.cursor);
     }
@@ -128,8 +134,9 @@ void TimelineBar::paintEvent(QPaintEvent *) {
 
 void TimelineBar::PaintWaveform(QPainter &painter, const TimelineShapes &shapes) {
     const int nRange = maximum() - minimum();
-    if (nRange <= 0 || shapes.rcBand.IsEmpty())
+    if (nRange <= 0 || shapes.rcBand.IsEmpty()) {
         return;
+    }
     const std::vector<WavePeak> columns = m_pWaveform->Columns(shapes.rcBand.Width(), nRange / 100.0);
     const QColor bandWave = WaveColourOn(m_colours.band);
     const QColor selectionWave = WaveColourOn(m_colours.selection);

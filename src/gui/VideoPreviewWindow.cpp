@@ -16,8 +16,9 @@ namespace {
 
 QRect LayoutRect(const SkinLayout &layout, std::string_view strKey, bool &bBroken) {
     SkinLayout::Values values{0, 0, 0, 0};
-    if (!layout.GetValues(strKey, values))
+    if (!layout.GetValues(strKey, values)) {
         bBroken = true;
+    }
     const SkinRect rc = LayoutRectFromValues(values);
     return QRect(rc.left, rc.top, rc.Width(), rc.Height());
 }
@@ -30,20 +31,25 @@ QRect Scaled(const QRect &rect, double dScale) {
 }  // namespace
 
 QRect KeepPreviewOnScreen(const QRect &rcMain, const QRect &rcPreview, const QRect &rcAvailable) {
-    if (rcAvailable.isEmpty() || rcAvailable.contains(rcPreview))
+    if (rcAvailable.isEmpty() || rcAvailable.contains(rcPreview)) {
         return rcPreview;
+    }
     QRect rcLeft = rcPreview;
     rcLeft.moveRight(rcMain.left() - 1);
-    if (rcAvailable.contains(rcLeft))
+    if (rcAvailable.contains(rcLeft)) {
         return rcLeft;
+    }
     QRect rcBelow = rcPreview;
     rcBelow.moveTopLeft(QPoint(rcMain.left(), rcMain.bottom() + 1));
-    if (rcAvailable.contains(rcBelow))
+    if (rcAvailable.contains(rcBelow)) {
         return rcBelow;
+    }
     // Nothing beside the window fits: inside the area, the top-left corner kept visible first.
     QRect rcInside = rcPreview;
-    rcInside.moveLeft(std::max(rcAvailable.left(), std::min(rcInside.left(), rcAvailable.right() - rcInside.width() + 1)));
-    rcInside.moveTop(std::max(rcAvailable.top(), std::min(rcInside.top(), rcAvailable.bottom() - rcInside.height() + 1)));
+    rcInside.moveLeft(
+        std::max(rcAvailable.left(), std::min(rcInside.left(), rcAvailable.right() - rcInside.width() + 1)));
+    rcInside.moveTop(
+        std::max(rcAvailable.top(), std::min(rcInside.top(), rcAvailable.bottom() - rcInside.height() + 1)));
     return rcInside;
 }
 
@@ -57,8 +63,9 @@ VideoArea::VideoArea(int nId, QWidget *pParent) : QWidget(pParent) {
 void VideoArea::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (m_painter)
+    if (m_painter) {
         m_painter(painter, rect());
+    }
 }
 
 void VideoArea::keyPressEvent(QKeyEvent *pEvent) {
@@ -115,8 +122,9 @@ bool VideoPreviewWindow::SetupLayout(const SkinLayout &layout) {
 }
 
 void VideoPreviewWindow::SetVideoScale(double dScale) {
-    if (dScale <= 0.0)
+    if (dScale <= 0.0) {
         return;
+    }
     m_dScale = dScale;
     SetSkinScale(dScale);
     ApplyGeometry();
@@ -138,15 +146,17 @@ void VideoPreviewWindow::ToggleFullScreen() {
 }
 
 void VideoPreviewWindow::ApplyGeometry() {
-    if (!m_bFullScreen)
+    if (!m_bFullScreen) {
         m_pVideoArea->setGeometry(Scaled(m_rcVideo, m_dScale));
+    }
     m_pCloseArea->setGeometry(Scaled(m_rcClose, m_dScale));
     RedrawVideo();
 }
 
 void VideoPreviewWindow::RedrawVideo() {
-    if (m_bInitialised)
+    if (m_bInitialised) {
         m_pVideoArea->update();
+    }
 }
 
 void VideoPreviewWindow::moveEvent(QMoveEvent *pEvent) {

@@ -7,6 +7,8 @@
 
 #include "media/WaveFormat.h"
 
+namespace klangor {
+
 // The sample format a decoder is asked to deliver: 16-bit signed for WAV output, 32-bit float for the
 // MP3 encoder, which takes float directly and would otherwise pay for rounding.
 enum class PcmSampleFormat { S16, Float };
@@ -65,3 +67,5 @@ void SilenceDecoderLog();
 // Every opening of media through FFmpeg calls this; the window's program also calls it first thing,
 // because its player demuxes through FFmpeg without any such opening.
 void LimitFfmpegBlockSize();
+
+}  // namespace klangor

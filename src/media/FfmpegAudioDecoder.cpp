@@ -19,6 +19,8 @@ extern "C" {
 #include "media/AudioDecoder.h"
 #include "media/FfmpegHandles.h"
 
+namespace klangor {
+
 namespace {
 
 // An owned copy of a channel layout (layouts with a custom map own memory).
@@ -302,10 +304,9 @@ int FfmpegAudioDecoder::ConvertFrame() {
         ChannelLayout outLayout;
         av_channel_layout_default(outLayout.Get(), m_nOutChannels);
         SwrContext *pRawSwr = nullptr;
-        int iResult = swr_alloc_set_opts2(&pRawSwr, outLayout.Get(),
-                                          m_bFloat ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16, m_nSampleRate,
-                                          m_swrInLayout.Get(), static_cast<AVSampleFormat>(frame.format),
-                                          frame.sample_rate, 0, nullptr);
+        int iResult = swr_alloc_set_opts2(
+            &pRawSwr, outLayout.Get(), m_bFloat ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16, m_nSampleRate,
+            m_swrInLayout.Get(), static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
         m_pSwr.reset(pRawSwr);
         if (iResult < 0 || (iResult = swr_init(m_pSwr.get())) < 0) {
             m_pSwr.reset();
@@ -565,3 +566,5 @@ void LimitFfmpegBlockSize() {
     static std::once_flag once;
     std::call_once(once, [] { av_max_alloc(kMaxBlock); });
 }
+
+}  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include "media/AudioDecoder.h"
 
+namespace klangor {
+
 std::string FfmpegErrorText(int iStatus) {
     char szText[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(iStatus, szText, sizeof(szText));
@@ -31,3 +33,5 @@ FormatPtr OpenMediaFile(const std::string &strPath, int &iStatus, const AVIOInte
     iStatus = 0;
     return pFormat;
 }
+
+}  // namespace klangor

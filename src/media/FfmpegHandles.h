@@ -13,6 +13,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+namespace klangor {
+
 struct FormatCloser {
     void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
 };
@@ -40,4 +42,7 @@ std::string FfmpegErrorText(int iStatus);
 // Opens strPath and reads its stream information, under the allocation cap. pInterrupt, when given,
 // lets the caller cut off a read that never ends (a stalled share). On failure the result is empty and
 // iStatus holds FFmpeg's negative status.
-FormatPtr OpenMediaFile(const std::string &strPath, int &iStatus, const AVIOInterruptCB *pInterrupt = nullptr);
+FormatPtr OpenMediaFile(const std::string &strPath, int &iStatus,
+                        const AVIOInterruptCB *pInterrupt = nullptr);
+
+}  // namespace klangor

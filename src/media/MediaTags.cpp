@@ -15,6 +15,8 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+namespace klangor {
+
 namespace {
 
 // Covers are pictures of a few hundred kilobytes; a larger "cover" is not carried into every output.
@@ -61,7 +63,8 @@ std::string Entry(const AVDictionary *pDict, const char *szKey) {
 }
 
 // The container's entry, else the track's own (Ogg and FLAC keep their comments on the stream).
-std::string Lookup(const AVFormatContext *pFormat, const AVStream *pStream, std::initializer_list<const char *> keys) {
+std::string Lookup(const AVFormatContext *pFormat, const AVStream *pStream,
+                   std::initializer_list<const char *> keys) {
     for (const char *szKey : keys) {
         if (std::string strValue = Entry(pFormat->metadata, szKey); !strValue.empty()) {
             return strValue;
@@ -103,7 +106,8 @@ void FindCover(const AVFormatContext *pFormat, MediaTags &tags) {
     for (unsigned i = 0; i < pFormat->nb_streams; ++i) {
         const AVStream *pStream = pFormat->streams[i];
         if (pStream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
-            TakeCover(tags, pStream->attached_pic.data, static_cast<size_t>(std::max(pStream->attached_pic.size, 0)));
+            TakeCover(tags, pStream->attached_pic.data,
+                      static_cast<size_t>(std::max(pStream->attached_pic.size, 0)));
         }
     }
     for (int nPass = 0; nPass < 2 && tags.cover.empty(); ++nPass) {
@@ -125,7 +129,8 @@ void FindCover(const AVFormatContext *pFormat, MediaTags &tags) {
 bool HasVideo(const AVFormatContext *pFormat) {
     for (unsigned i = 0; i < pFormat->nb_streams; ++i) {
         const AVStream *pStream = pFormat->streams[i];
-        if (pStream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(pStream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+        if (pStream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(pStream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
             return true;
         }
     }
@@ -366,3 +371,5 @@ std::vector<AudioTrackInfo> ListAudioTracks(const std::string &strPath, std::str
     }
     return tracks;
 }
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace klangor {
+
 // What a source file says about itself, as FFmpeg reads it: the texts an output file's tag carries and
 // its cover picture. Every text is valid UTF-8 of a sane length, whatever the source held, and the
 // picture is a JPEG or PNG or nothing.
@@ -18,7 +20,7 @@ struct MediaTags {
     std::string strGenre;
     std::string strComment;
     std::string strComposer;
-    std::string strLanguage;  // of the chosen audio track, ISO 639-2 ("fra")
+    std::string strLanguage;   // of the chosen audio track, ISO 639-2 ("fra")
     std::string strCoverMime;  // "image/jpeg" or "image/png" when there is a cover
     std::vector<uint8_t> cover;
     // ReplayGain of the output itself, not of the source: "-6.52 dB" and "0.977237" (linear true peak),
@@ -54,3 +56,5 @@ std::vector<AudioTrackInfo> ListAudioTracks(const std::string &strPath, std::str
 // The text as valid UTF-8 of at most nMaxBytes: bytes that are not UTF-8 are read as Latin-1, which is
 // what such old tags almost always are.
 std::string SanitizedTagText(const std::string &strText, size_t nMaxBytes = 1024);
+
+}  // namespace klangor

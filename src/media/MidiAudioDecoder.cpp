@@ -16,6 +16,8 @@
 #include "media/MidiFile.h"
 #include "media/MidiSynth.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr int64_t kUnitsPerSecond = 10000000;
@@ -35,8 +37,8 @@ public:
         m_strFailure.clear();
         std::vector<uint8_t> bytes;
         std::string strError;
-        if (!ReadMidiFileBytes(strPath, bytes) || !ParseMidiFile(bytes.data(), bytes.size(), MidiSynth::kSampleRate,
-                                                             m_song, strError)) {
+        if (!ReadMidiFileBytes(strPath, bytes) ||
+            !ParseMidiFile(bytes.data(), bytes.size(), MidiSynth::kSampleRate, m_song, strError)) {
             return kFailed;  // the reader's own text: no audio in this file
         }
         m_strSoundFont = FindSoundFont();
@@ -91,7 +93,8 @@ public:
             m_pSynth = std::move(pSynth);
         }
         while (m_pSynth->Position() < nTarget) {
-            const uint32_t nRun = static_cast<uint32_t>(std::min<uint64_t>(nTarget - m_pSynth->Position(), kRenderFrames));
+            const uint32_t nRun =
+                static_cast<uint32_t>(std::min<uint64_t>(nTarget - m_pSynth->Position(), kRenderFrames));
             if (m_pSynth->Render(m_render, nRun) < nRun) {
                 break;  // past the end: nothing is left to hand out
             }
@@ -143,7 +146,8 @@ public:
     explicit MediaAudioDecoder(PcmSampleFormat format) : m_format(format) {}
 
     int OpenFile(const std::string &strPath) override {
-        m_pDecoder = IsMidiFile(strPath) ? CreateMidiAudioDecoder(m_format) : CreateFfmpegAudioDecoder(m_format);
+        m_pDecoder =
+            IsMidiFile(strPath) ? CreateMidiAudioDecoder(m_format) : CreateFfmpegAudioDecoder(m_format);
         m_pDecoder->SetAudioTrack(m_nTrack, m_bTrackStrict);
         return m_pDecoder->OpenFile(strPath);
     }
@@ -212,3 +216,5 @@ std::unique_ptr<IAudioDecoder> CreateMidiAudioDecoder(PcmSampleFormat format) {
 std::unique_ptr<IAudioDecoder> CreateMediaAudioDecoder(PcmSampleFormat format) {
     return std::make_unique<MediaAudioDecoder>(format);
 }
+
+}  // namespace klangor

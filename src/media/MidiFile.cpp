@@ -4,6 +4,8 @@
 #include <cstring>
 #include <fstream>
 
+namespace klangor {
+
 namespace {
 
 __extension__ typedef unsigned __int128 Wide;
@@ -310,3 +312,5 @@ bool ReadMidiFileBytes(const std::string &strPath, std::vector<uint8_t> &bytes) 
     file.seekg(0);
     return nSize == 0 || static_cast<bool>(file.read(reinterpret_cast<char *>(bytes.data()), nSize));
 }
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace klangor {
+
 // A Standard MIDI File turned into one time-ordered list of the events a synthesiser plays, each at its
 // sample position at a fixed render rate. Pure parsing, no synthesiser: any bytes may come in, so every
 // length is checked against what is really there, and a damaged track keeps what was valid before the
@@ -37,3 +39,5 @@ bool ParseMidiFile(const uint8_t *pData, size_t nBytes, uint32_t nSampleRate, Mi
 // Reads a MIDI file whole; false when it cannot be read or is far larger than any real song (a few
 // hundred kilobytes), so that no claimed size is ever taken into memory.
 bool ReadMidiFileBytes(const std::string &strPath, std::vector<uint8_t> &bytes);
+
+}  // namespace klangor

@@ -7,6 +7,8 @@
 #include "media/MidiFile.h"
 #include "media/MidiSynth.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr const char *kNoAudioText = "Can not find audio in you Media file!";
@@ -154,3 +156,5 @@ bool MidiPreview::RenderPieceAt(uint64_t nFrame, const std::atomic<bool> &bCance
     m_nPieceStart = nFrame;
     return true;
 }
+
+}  // namespace klangor

@@ -9,6 +9,8 @@
 
 #include "media/MidiFile.h"
 
+namespace klangor {
+
 class MidiSynth;
 
 // The preview player cannot play notes, so a MIDI clip is played from a WAV file of the song that exists
@@ -49,3 +51,5 @@ private:
     std::vector<float> m_render;
     uint64_t m_nPieceStart = 0;
 };
+
+}  // namespace klangor

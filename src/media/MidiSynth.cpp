@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <mutex>
 
+namespace klangor {
+
 namespace {
 
 // The larger bank when the system has it, then the small one the project installs, then whatever the
@@ -165,7 +167,8 @@ void MidiSynth::SendEvent(const MidiEvent &event) {
             fluid_synth_pitch_bend(pSynth, nChannel, event.nData1 | (event.nData2 << 7));
             break;
         case 0xF0:
-            fluid_synth_sysex(pSynth, reinterpret_cast<const char *>(m_pSong->sysex.data() + event.nSysexOffset),
+            fluid_synth_sysex(pSynth,
+                              reinterpret_cast<const char *>(m_pSong->sysex.data() + event.nSysexOffset),
                               static_cast<int>(event.nSysexLength), nullptr, nullptr, nullptr, 0);
             break;
         default:
@@ -224,14 +227,16 @@ uint32_t MidiSynth::Render(float *pInterleaved, uint32_t nFrames) {
     fluid_synth_t *pSynth = m_pImpl->pSynth.get();
     uint32_t nDone = 0;
     while (nDone < nFrames && m_nPosition < m_pSong->nEndSample) {
-        while (m_nNextEvent < m_pSong->events.size() && m_pSong->events[m_nNextEvent].nSample <= m_nPosition) {
+        while (m_nNextEvent < m_pSong->events.size() &&
+               m_pSong->events[m_nNextEvent].nSample <= m_nPosition) {
             SendEvent(m_pSong->events[m_nNextEvent++]);
         }
         uint64_t nUntil = m_pSong->nEndSample;
         if (m_nNextEvent < m_pSong->events.size()) {
             nUntil = std::min(nUntil, m_pSong->events[m_nNextEvent].nSample);
         }
-        const uint32_t nRun = static_cast<uint32_t>(std::min<uint64_t>(nUntil - m_nPosition, nFrames - nDone));
+        const uint32_t nRun =
+            static_cast<uint32_t>(std::min<uint64_t>(nUntil - m_nPosition, nFrames - nDone));
         float *pOut = pInterleaved + size_t{nDone} * 2;
         fluid_synth_write_float(pSynth, static_cast<int>(nRun), pOut, 0, 2, pOut, 1, 2);
         nDone += nRun;
@@ -284,3 +289,5 @@ std::unique_ptr<MidiSynth> MidiSynth::Playing(const std::string &strSoundFont, c
     pSynth->Start(song);
     return pSynth;
 }
+
+}  // namespace klangor

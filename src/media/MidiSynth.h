@@ -6,6 +6,8 @@
 
 #include "media/MidiFile.h"
 
+namespace klangor {
+
 // Where the General MIDI instrument bank comes from: the one chosen (klangor-convert --soundfont), else
 // $KLANGOR_SOUNDFONT, else the larger bank of the system when it is installed, else the small default
 // one. Empty when none exists.
@@ -63,3 +65,5 @@ private:
     uint64_t m_nPosition = 0;
     bool m_bEnded = false;
 };
+
+}  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace klangor {
+
 inline constexpr uint16_t kWaveFormatPcm = 1;
 inline constexpr uint16_t kWaveFormatFloat = 3;
 
@@ -15,3 +17,5 @@ struct WaveFormat {
     uint16_t wBitsPerSample = 0;
     uint16_t cbSize = 0;
 };
+
+}  // namespace klangor

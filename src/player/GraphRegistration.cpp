@@ -11,6 +11,8 @@
 
 #include "player/PlaybackGraph.h"
 
+namespace klangor {
+
 namespace {
 
 // A descriptor that closes itself.
@@ -124,3 +126,5 @@ void UnregisterPlayback(IPlaybackGraph *pGraph, const std::string &strPath) {
     }
     RemoveSocket(strPath);
 }
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace klangor {
+
 // Outside tools find a preview through a socket named after the playback and the process, in a folder
 // only this user can enter: $XDG_RUNTIME_DIR/klangor, or /tmp/klangor-UID without a runtime folder.
 
@@ -28,3 +30,5 @@ class IPlaybackGraph;
 int RegisterPlayback(IPlaybackGraph &graph, pid_t pid, std::string &strPath);
 // Closes the socket (when the playback is still there) and removes it from the folder.
 void UnregisterPlayback(IPlaybackGraph *pGraph, const std::string &strPath);
+
+}  // namespace klangor

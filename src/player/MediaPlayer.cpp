@@ -9,6 +9,8 @@
 #include "media/AudioDecoder.h"
 #include "media/MidiPreview.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr int64_t kMediaTimePerHundredth = 100000;
@@ -18,7 +20,8 @@ class MidiPlaybackSource final : public IPlaybackSource {
 public:
     explicit MidiPlaybackSource(std::shared_ptr<MidiPreview> pSong) : m_pSong(std::move(pSong)) {}
     uint64_t Size() const override { return m_pSong->Size(); }
-    int64_t ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes, const std::atomic<bool> &bCancel) override {
+    int64_t ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes,
+                   const std::atomic<bool> &bCancel) override {
         return m_pSong->ReadAt(nOffset, pBuffer, nBytes, bCancel);
     }
 
@@ -29,7 +32,9 @@ private:
 }  // namespace
 
 MediaPlayer::MediaPlayer(IPlayerWindow &window, int iVideoWndResID, std::unique_ptr<IPlaybackEngine> pEngine)
-    : m_window(window), m_iVideoWndResID(iVideoWndResID), m_pEngine(std::move(pEngine)),
+    : m_window(window),
+      m_iVideoWndResID(iVideoWndResID),
+      m_pEngine(std::move(pEngine)),
       m_selection([this](std::function<void()> fnResult) { Post(std::move(fnResult)); },
                   [this](const std::string &strError) { ShowBox(klangor::kAppTitle, strError); }) {
     if (!m_pEngine) {
@@ -142,7 +147,8 @@ bool MediaPlayer::TakeOpenEnd(GraphEvent &event) {
             CloseClip();
         }
     }
-    event = PlaybackFailed(iStatus) ? GraphEvent{kEventOpenFailed, iStatus, 0} : GraphEvent{kEventOpened, 0, 0};
+    event =
+        PlaybackFailed(iStatus) ? GraphEvent{kEventOpenFailed, iStatus, 0} : GraphEvent{kEventOpened, 0, 0};
     return true;
 }
 
@@ -594,7 +600,7 @@ int MediaPlayer::PlaceVideo(const VideoRect &rect) {
     if (m_bNoVideo || !IsClipLoaded()) {
         return kPlaybackOk;
     }
-    const auto placement = ::PlaceVideo(rect.iWidth, rect.iHeight, m_iVideoWidth, m_iVideoHeight);
+    const auto placement = klangor::PlaceVideo(rect.iWidth, rect.iHeight, m_iVideoWidth, m_iVideoHeight);
     if (!placement) {
         return kPlaybackOk;
     }
@@ -687,3 +693,5 @@ bool MediaPlayer::GetGraphEvent(GraphEvent &event) {
     }
     return true;
 }
+
+}  // namespace klangor

@@ -15,6 +15,8 @@
 #include "player/PlaybackGraph.h"
 #include "player/VideoSurface.h"
 
+namespace klangor {
+
 enum class PlayState { Stopped = 0, Paused = 1, Running = 2, Closed = 3 };
 
 // The window that owns the player: the video preview window with the control that hosts the video.
@@ -191,3 +193,5 @@ private:
     VideoSurface m_surface;                    // outlives every playback, which draws into it
     std::unique_ptr<IPlaybackGraph> m_pGraph;  // present while a clip is loaded
 };
+
+}  // namespace klangor

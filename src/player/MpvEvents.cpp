@@ -2,6 +2,8 @@
 
 #include <mpv/client.h>
 
+namespace klangor {
+
 static_assert(MpvEventTranslator::kEndEof == static_cast<int>(MPV_END_FILE_REASON_EOF) &&
               MpvEventTranslator::kEndStop == static_cast<int>(MPV_END_FILE_REASON_STOP) &&
               MpvEventTranslator::kEndQuit == static_cast<int>(MPV_END_FILE_REASON_QUIT) &&
@@ -50,3 +52,5 @@ std::optional<GraphEvent> MpvEventTranslator::OnOther(long lEngineId) {
     }
     return GraphEvent{kEventEngine + lEngineId, 0, 0};
 }
+
+}  // namespace klangor

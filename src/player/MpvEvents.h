@@ -5,6 +5,8 @@
 
 #include "player/PlaybackGraph.h"
 
+namespace klangor {
+
 // How a playback turns libmpv's events into the player's graph events. Two roads lead to "complete":
 // the eof-reached flag rising (the clip held at its stop position or at the end of the file) and a
 // file end for the end of the stream. A file end for any other reason (stopped, replaced or quit from
@@ -33,3 +35,5 @@ private:
     bool m_bEofReached = false;
     bool m_bLost = false;
 };
+
+}  // namespace klangor

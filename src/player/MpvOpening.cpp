@@ -4,6 +4,7 @@
 
 #include <utility>
 
+namespace klangor {
 
 int ApplyMpvSettings(mpv_handle *pHandle, const MpvEngineOptions &options) {
     const std::pair<const char *, const char *> settings[] = {
@@ -41,3 +42,5 @@ int ApplyMpvSettings(mpv_handle *pHandle, const MpvEngineOptions &options) {
     }
     return 0;
 }
+
+}  // namespace klangor

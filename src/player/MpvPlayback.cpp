@@ -24,6 +24,8 @@
 #include "player/MpvVideoRenderer.h"
 #include "player/VideoSurface.h"
 
+namespace klangor {
+
 namespace {
 
 struct MpvHandleDeleter {
@@ -118,7 +120,7 @@ private:
     MpvHandle m_pHandle;
     MpvVideoRenderer m_renderer;
 
-    std::function<void()> m_fnNotify;  // called by libmpv under its own wakeup lock
+    std::function<void()> m_fnNotify;            // called by libmpv under its own wakeup lock
     std::shared_ptr<IPlaybackSource> m_pSource;  // read by libmpv's threads while open
 
     bool m_bLoaded = false;
@@ -150,7 +152,8 @@ public:
         return reaper;
     }
     ~MpvReaper() { m_tasks.Drain(); }
-    void End(std::function<void()> fnFreeRender, MpvHandle pHandle, std::shared_ptr<IPlaybackSource> pSource) {
+    void End(std::function<void()> fnFreeRender, MpvHandle pHandle,
+             std::shared_ptr<IPlaybackSource> pSource) {
         // Clips chosen faster than instances end would pile them up, each holding its memory: past a
         // few, the next one waits its turn.
         {
@@ -243,7 +246,8 @@ int MpvPlaybackGraph::RenderSource(std::shared_ptr<IPlaybackSource> pSource) {
     // The protocol lives as long as this playback's instance, which closes every stream of it before
     // mpv_terminate_destroy returns; the source is kept until then.
     m_pSource = std::move(pSource);
-    const int iStatus = mpv_stream_cb_add_ro(m_pHandle.get(), kSourceProtocol, this, &MpvPlaybackGraph::OnOpenSource);
+    const int iStatus =
+        mpv_stream_cb_add_ro(m_pHandle.get(), kSourceProtocol, this, &MpvPlaybackGraph::OnOpenSource);
     if (iStatus < 0) {
         return iStatus;
     }
@@ -280,7 +284,9 @@ int MpvPlaybackGraph::OnOpenSource(void *pContext, char * /*pszUri*/, mpv_stream
     pInfo->size_fn = [](void *pCookie) -> int64_t {
         return static_cast<int64_t>(static_cast<SourceStream *>(pCookie)->pSource->Size());
     };
-    pInfo->close_fn = [](void *pCookie) { std::unique_ptr<SourceStream>(static_cast<SourceStream *>(pCookie)); };
+    pInfo->close_fn = [](void *pCookie) {
+        std::unique_ptr<SourceStream>(static_cast<SourceStream *>(pCookie));
+    };
     pInfo->cancel_fn = [](void *pCookie) { static_cast<SourceStream *>(pCookie)->bCancel = true; };
     return 0;
 }
@@ -513,7 +519,8 @@ int MpvPlaybackGraph::GetPositions(int64_t &llCurrent, int64_t &llStop) {
         return kPlaybackFailed;
     }
     int iPaused = 0;
-    const bool bHeld = mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0;
+    const bool bHeld =
+        mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0;
     double dSeconds = 0;
     const int iStatus = mpv_get_property(m_pHandle.get(), "time-pos", MPV_FORMAT_DOUBLE, &dSeconds);
     if (iStatus < 0 && iStatus != MPV_ERROR_PROPERTY_UNAVAILABLE) {
@@ -573,7 +580,8 @@ int MpvPlaybackGraph::SetAudioTrack(int nTrack) {
     // libmpv numbers the audio tracks of a file from 1 in file order, as the cut-info record does; a
     // number the file lacks plays no sound, so the best track stands in for it, as in the conversion.
     int64_t nCount = 0;
-    const bool bKnown = m_bLoaded && mpv_get_property(m_pHandle.get(), "track-list/count", MPV_FORMAT_INT64, &nCount) >= 0;
+    const bool bKnown =
+        m_bLoaded && mpv_get_property(m_pHandle.get(), "track-list/count", MPV_FORMAT_INT64, &nCount) >= 0;
     int nAudio = 0;
     for (int64_t i = 0; bKnown && i < nCount; ++i) {
         const std::string strKey = "track-list/" + std::to_string(i) + "/type";
@@ -753,3 +761,5 @@ std::unique_ptr<IPlaybackGraph> MpvPlaybackEngine::CreateGraph(VideoSurface &sur
     }
     return pGraph;
 }
+
+}  // namespace klangor

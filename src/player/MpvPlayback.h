@@ -5,6 +5,8 @@
 
 #include "player/PlaybackGraph.h"
 
+namespace klangor {
+
 // The playback engine on libmpv. Each playback is its own mpv instance, so that closing a clip takes all
 // of its threads, files and memory with it (soon after the close: an instance ends off the window's
 // thread). Video is drawn with libmpv's software renderer on a thread of
@@ -34,3 +36,5 @@ void WaitForEndingPlaybacks();
 // amplitude = 10^(v / 2000), so percent = 100 * 10^(v / 6000); -10000 and below is silence (0 %).
 double VolumeToMpvPercent(long lVolume);
 long MpvPercentToVolume(double dPercent);
+
+}  // namespace klangor

@@ -5,6 +5,8 @@
 
 #include "player/PlaybackGraph.h"
 
+namespace klangor {
+
 void PlaybackPosition::OnSeek(int64_t llTarget, bool bHeld) {
     m_llHeld = llTarget;
     m_bLanding = true;
@@ -39,3 +41,5 @@ int64_t PlaybackPosition::Read(std::optional<double> dEngineSeconds, bool bHeld)
     }
     return m_llLast;
 }
+
+}  // namespace klangor

@@ -3,11 +3,14 @@
 #include <cstdint>
 #include <optional>
 
+namespace klangor {
+
 // Where a playback stands, from the things that tell it: the engine's reported time, the target of a
 // seek that has not landed yet (sent without waiting, it still reports where playback came from), the
 // target of a seek made while held (an audio output reports what it has buffered minus its latency,
-// which on a held clip can trail the target for good), and the last place seen (a playback stopped on a damaged
-// stream reports no time at all, and must not fail every poll). Media time throughout. Window thread only.
+// which on a held clip can trail the target for good), and the last place seen (a playback stopped on a
+// damaged stream reports no time at all, and must not fail every poll). Media time throughout. Window thread
+// only.
 class PlaybackPosition {
 public:
     void SetDuration(int64_t llDuration) { m_llDuration = llDuration; }
@@ -31,3 +34,5 @@ private:
     bool m_bLanding = false;
     bool m_bHeldSeek = false;
 };
+
+}  // namespace klangor

@@ -3,6 +3,8 @@
 #include <mpv/client.h>
 #include <mpv/render.h>
 
+namespace klangor {
+
 void MpvVideoRenderer::RenderContextDeleter::operator()(mpv_render_context *pRender) const {
     mpv_render_context_free(pRender);
 }
@@ -48,7 +50,8 @@ void MpvVideoRenderer::Stop() {
 
 std::function<void()> MpvVideoRenderer::StopAndHandOver() {
     StopDrawing();
-    auto pRender = std::make_shared<std::unique_ptr<mpv_render_context, RenderContextDeleter>>(std::move(m_pRender));
+    auto pRender =
+        std::make_shared<std::unique_ptr<mpv_render_context, RenderContextDeleter>>(std::move(m_pRender));
     return [pRender] { pRender->reset(); };
 }
 
@@ -144,3 +147,5 @@ void MpvVideoRenderer::RenderOnce(int iWidth, int iHeight, bool bRedraw) {
         m_surface.PublishFrame(m_pixels, iWidth, iHeight, static_cast<int>(nStride));
     }
 }
+
+}  // namespace klangor

@@ -12,6 +12,8 @@
 struct mpv_handle;
 struct mpv_render_context;
 
+namespace klangor {
+
 // Draws one mpv instance's pictures with libmpv's software renderer, on a thread of its own, into the
 // video surface: at the placed size, or at the picture's own size while full screen. Its methods are
 // called from the window thread; libmpv's update callback only wakes the thread.
@@ -61,3 +63,5 @@ private:
     VideoPlacement m_placement;
     std::thread m_thread;
 };
+
+}  // namespace klangor

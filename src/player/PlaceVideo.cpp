@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace klangor {
+
 std::optional<VideoRect> PlaceVideo(int iHostWidth, int iHostHeight, int iVideoWidth, int iVideoHeight) {
     if (iVideoWidth <= 0 || iVideoHeight <= 0) {
         return std::nullopt;
@@ -16,3 +18,5 @@ std::optional<VideoRect> PlaceVideo(int iHostWidth, int iHostHeight, int iVideoW
     const int iTop = (H - h) / 2;
     return VideoRect{iLeft + 1, iTop + 1, w - 1, h - 1};
 }
+
+}  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+namespace klangor {
+
 struct VideoRect {
     int iLeft = 0;
     int iTop = 0;
@@ -13,3 +15,5 @@ struct VideoRect {
 // the picture centred, with a one-pixel margin at its left and top. A 640x360 video in a 320x240 host
 // sits at (1, 31) with size 319x179. A video that reports no size places nothing.
 std::optional<VideoRect> PlaceVideo(int iHostWidth, int iHostHeight, int iVideoWidth, int iVideoHeight);
+
+}  // namespace klangor

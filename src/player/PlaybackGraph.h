@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace klangor {
+
 class VideoSurface;
 
 // Status codes of the playback engine: 0 success, negative failure. libmpv's own error numbers (-1 .. -20)
@@ -27,11 +29,11 @@ inline bool PlaybackFailed(int iStatus) {
 inline constexpr int64_t kMediaTimePerSecond = 10000000;
 
 // One event taken from a playback: a code and two parameters.
-inline constexpr long kEventComplete = 1;     // playback reached the stop position or the end of the file
+inline constexpr long kEventComplete = 1;  // playback reached the stop position or the end of the file
 // Playback was ended from outside (a command through the inspection socket stopped it, loaded another
 // file or shut the engine down): not a completion, and the playback is of no further use.
 inline constexpr long kEventEndedElsewhere = 2;
-inline constexpr long kEventErrorAbort = 3;   // playback ended on an error; lParam1 holds the status
+inline constexpr long kEventErrorAbort = 3;  // playback ended on an error; lParam1 holds the status
 // The file given to RenderFile or RenderSource is open (its duration, tracks and video size are known)
 // or could not be opened (lParam1 holds the status).
 inline constexpr long kEventOpened = 4;
@@ -51,7 +53,8 @@ public:
     virtual ~IPlaybackSource() = default;
     virtual uint64_t Size() const = 0;
     // Up to nBytes from nOffset (fewer is fine); 0 at the end, negative on failure or once bCancel is set.
-    virtual int64_t ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes, const std::atomic<bool> &bCancel) = 0;
+    virtual int64_t ReadAt(uint64_t nOffset, uint8_t *pBuffer, uint64_t nBytes,
+                           const std::atomic<bool> &bCancel) = 0;
 };
 
 // One playback of one file: what the media player needs of its playback engine. Window thread only,
@@ -128,3 +131,5 @@ public:
     virtual int Startup() = 0;
     virtual std::unique_ptr<IPlaybackGraph> CreateGraph(VideoSurface &surface, int &iStatus) = 0;
 };
+
+}  // namespace klangor

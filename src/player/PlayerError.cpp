@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iterator>
 
+namespace klangor {
+
 namespace {
 
 // One row per failure, in the order of PlayerError; each text takes the status once, as one unsigned.
@@ -58,3 +60,5 @@ std::string PlayerErrorText(PlayerError error, int iStatus) {
                   static_cast<unsigned>(iStatus));
     return szText;
 }
+
+}  // namespace klangor

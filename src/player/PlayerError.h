@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace klangor {
+
 // Each step of the preview player whose failure the user is told of.
 enum class PlayerError {
     EngineStartup,
@@ -27,3 +29,5 @@ enum class PlayerError {
 
 // What the error box says when the step failed with the playback status iStatus (PlaybackGraph.h).
 std::string PlayerErrorText(PlayerError error, int iStatus);
+
+}  // namespace klangor

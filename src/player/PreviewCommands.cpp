@@ -9,7 +9,7 @@
 #include "player/MediaPlayer.h"
 #include "common/Version.h"
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -379,3 +379,5 @@ void PreviewCommands::OnMarkEnd() {
     MoveThumbToPlayPosition();
     OnSetEnd();
 }
+
+}  // namespace klangor

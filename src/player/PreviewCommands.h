@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace klangor {
+
 class ClipList;
 class MediaPlayer;
 
@@ -136,3 +138,5 @@ private:
     bool m_bSliderIdle = true;       // false while the user drags a track bar's thumb
     int m_nLastPlayedIndex = -1;     // the list selection that Play last loaded
 };
+
+}  // namespace klangor

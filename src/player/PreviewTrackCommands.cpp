@@ -4,7 +4,7 @@
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
 
-using namespace klangor;
+namespace klangor {
 
 std::optional<AudioTrackProbe> PreviewCommands::GetAudioTrackProbe(int nIndex) const {
     const ClipList &clips = m_clips;
@@ -51,3 +51,5 @@ void PreviewCommands::OnChooseAudioTrack(int nIndex, uint32_t nTrack) {
     m_view.ShowSeekBarWaveform(m_player.GetFileName(), m_player.GetClipInfo().nTrack);
     UpdateSelectionText();
 }
+
+}  // namespace klangor

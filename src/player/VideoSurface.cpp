@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace klangor {
+
 void VideoSurface::SetChangeCallback(std::function<void()> fnChanged) {
     std::lock_guard lock(m_callbackMutex);
     m_fnChanged = std::move(fnChanged);
@@ -68,3 +70,5 @@ void VideoSurface::NotifyChanged() {
         m_fnChanged();
     }
 }
+
+}  // namespace klangor

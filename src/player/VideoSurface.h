@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+namespace klangor {
+
 // One picture of the video, 4 bytes a pixel in "bgr0" order: blue, green, red and an unused byte, which
 // is QImage::Format_RGB32 on a little-endian machine.
 struct VideoFrame {
@@ -58,3 +60,5 @@ private:
     std::mutex m_callbackMutex;  // held while the callback runs, so unhooking waits for it
     std::function<void()> m_fnChanged;
 };
+
+}  // namespace klangor

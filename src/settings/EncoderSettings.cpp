@@ -1,5 +1,7 @@
 #include "settings/EncoderSettings.h"
 
+namespace klangor {
+
 const SettingChoice kSampleRateChoices[kSampleRateCount] = {
     {"Auto Select", 0},   {"48,000 Hz", 48000}, {"44,100 Hz", 44100}, {"32,000 Hz", 32000},
     {"24,000 Hz", 24000}, {"22,050 Hz", 22050}, {"16,000 Hz", 16000}, {"12,000 Hz", 12000},
@@ -70,7 +72,8 @@ bool EncoderSettings::ApplyBitrateCeiling(int32_t iEffectiveSampleRate) {
 }
 
 bool EncoderSettings::LowerBitrateFrom(int32_t iFrom) {
-    return iFrom > kLowRateBitrateCeiling && m_iBitrate.compare_exchange_strong(iFrom, kLowRateBitrateCeiling);
+    return iFrom > kLowRateBitrateCeiling &&
+           m_iBitrate.compare_exchange_strong(iFrom, kLowRateBitrateCeiling);
 }
 
 bool EncoderSettings::operator==(const EncoderSettings &other) const {
@@ -99,3 +102,5 @@ void EncoderSettings::CopyFrom(const EncoderSettings &other) {
     m_iVbrMaxBitrate = other.m_iVbrMaxBitrate.load();
     m_iVbrQuality = other.m_iVbrQuality.load();
 }
+
+}  // namespace klangor

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace klangor {
+
 // One entry of a settings value list: the text a list shows and the value the record stores.
 struct SettingChoice {
     const char *szLabel;
@@ -82,3 +84,5 @@ public:
 private:
     void CopyFrom(const EncoderSettings &other);
 };
+
+}  // namespace klangor

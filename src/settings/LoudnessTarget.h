@@ -1,5 +1,7 @@
 #pragma once
 
+namespace klangor {
+
 // The loudness a user may ask every output of a batch to have (EBU R128 integrated loudness).
 inline constexpr double kLoudnessTargetDefault = -16.0;  // LUFS, the common level of spoken programmes
 inline constexpr double kLoudnessTargetMin = -31.0;
@@ -14,3 +16,5 @@ struct LoudnessTarget {
     // ReplayGain track gain and peak into its tag.
     bool bReplayGain = false;
 };
+
+}  // namespace klangor

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <span>
 
+namespace klangor {
+
 namespace {
 
 bool InRange(int nPosition, int nCount) {
@@ -134,3 +136,5 @@ void SettingsDialogLogic::LoadDefault() {
     *m_pSettings = m_snapshot;
     ShowRecord();
 }
+
+}  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include "settings/EncoderSettings.h"
 
+namespace klangor {
+
 // What the settings dialog's controls hold, as its data exchange sees them: a position in each of the
 // six lists, the two radio indices and the six check boxes. Every position and index is -1 when
 // nothing is selected in its control.
@@ -74,3 +76,5 @@ private:
     EncoderSettings m_snapshot;
     SettingsDialogControls m_controls;
 };
+
+}  // namespace klangor

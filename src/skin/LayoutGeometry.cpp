@@ -5,7 +5,8 @@
 namespace klangor {
 
 int32_t ClampLayoutCoordinate(int64_t llValue) {
-    return static_cast<int32_t>(std::clamp<int64_t>(llValue, -kLayoutCoordinateLimit, kLayoutCoordinateLimit));
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(llValue, -kLayoutCoordinateLimit, kLayoutCoordinateLimit));
 }
 
 SkinRect LayoutRectFromValues(const SkinLayout::Values &values) {

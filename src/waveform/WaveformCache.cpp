@@ -166,8 +166,8 @@ bool WaveformCache::Find(const std::string &strKey, WaveformSummary &summary) co
     if (!folder.IsOpen()) {
         return false;
     }
-    const FileDescriptor file(
-        ::openat(folder.Get(), FileFor(strKey).filename().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    const FileDescriptor file(::openat(folder.Get(), FileFor(strKey).filename().c_str(),
+                                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!file.IsOpen()) {
         return false;
     }
@@ -210,7 +210,8 @@ bool WaveformCache::Store(const std::string &strKey, const WaveformSummary &summ
     int fd = -1;
     for (int iAttempt = 0; iAttempt < 8 && fd < 0; ++iAttempt) {
         strTemp = SidecarTempName(strName, 255);
-        fd = ::openat(folder.Get(), strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd = ::openat(folder.Get(), strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                      0600);
         if (fd < 0 && errno != EEXIST) {
             break;
         }
@@ -266,7 +267,8 @@ void WaveformCache::Trim(int folderFd) const {
         return;
     }
     std::sort(kept.begin(), kept.end(), [](const Kept &a, const Kept &b) {
-        return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec : a.used.tv_nsec < b.used.tv_nsec;
+        return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec
+                                              : a.used.tv_nsec < b.used.tv_nsec;
     });
     size_t nCount = kept.size();
     for (const Kept &file : kept) {

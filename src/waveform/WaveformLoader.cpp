@@ -101,7 +101,8 @@ WaveformSummary WaveformLoader::Snapshot() const {
 
 bool WaveformLoader::WaitUntilSettled(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_mutex);
-    return m_settled.wait_for(lock, timeout, [this] { return !m_pCurrent || m_pCurrent->state != State::Scanning; });
+    return m_settled.wait_for(lock, timeout,
+                              [this] { return !m_pCurrent || m_pCurrent->state != State::Scanning; });
 }
 
 void WaveformLoader::Finish(Entry &entry, State state) {
@@ -148,11 +149,12 @@ void WaveformLoader::Scan(Entry &entry, const std::string &strPath, uint32_t nTr
     }
     // A named pipe or a device can be read only once, by the conversion, and opening one waits for its
     // writer, which would hold up the next Load's cancelling for ever.
-    if (struct stat info {}; ::stat(strPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (struct stat info{}; ::stat(strPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         Finish(entry, State::NoAudio);
         return;
     }
-    std::unique_ptr<IAudioDecoder> pDecoder = m_decoderFactory ? m_decoderFactory(PcmSampleFormat::Float) : nullptr;
+    std::unique_ptr<IAudioDecoder> pDecoder =
+        m_decoderFactory ? m_decoderFactory(PcmSampleFormat::Float) : nullptr;
     if (pDecoder) {
         pDecoder->SetAudioTrack(static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX)), false);
     }

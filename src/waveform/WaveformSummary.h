@@ -44,7 +44,8 @@ public:
     // Takes over a summary made before (read back from the cache) when its parts agree with each other:
     // one slice per nFramesPerSlice frames added, the last one partly filled, no NaN among them, and no
     // more slices than the budget. False, and the summary unchanged, when they do not.
-    bool Restore(uint32_t nSampleRate, uint32_t nFramesPerSlice, uint64_t nFramesAdded, std::vector<WavePeak> slices);
+    bool Restore(uint32_t nSampleRate, uint32_t nFramesPerSlice, uint64_t nFramesAdded,
+                 std::vector<WavePeak> slices);
 
     // The peaks of nColumns equal columns spread over dSeconds of the clip (the timeline's range). A
     // column holds every slice that starts or ends inside it and, when it is narrower than a slice,

@@ -10,13 +10,16 @@
 
 #include <gtest/gtest.h>
 
+namespace klangor {
+
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
         m_pApp = std::make_unique<QApplication>(m_argc, m_argv);
         std::setlocale(LC_NUMERIC, "C");
     }
@@ -40,8 +43,9 @@ void RecordingBoxes::ShowMessage(QWidget *, const QString &strCaption, const QSt
 
 bool RecordingBoxes::AskYesNo(QWidget *, const QString &strCaption, const QString &strText, Icon icon) {
     boxes.push_back(Box{strCaption, strText, icon});
-    if (answers.empty())
+    if (answers.empty()) {
         return false;
+    }
     const bool bAnswer = answers.front();
     answers.pop_front();
     return bAnswer;
@@ -49,26 +53,30 @@ bool RecordingBoxes::AskYesNo(QWidget *, const QString &strCaption, const QStrin
 
 int RecordingBoxes::RunDialog(QDialog &dialog) {
     dialogTitles.push_back(dialog.windowTitle());
-    if (fnOnDialog)
+    if (fnOnDialog) {
         fnOnDialog(dialog);
+    }
     return QDialog::Rejected;
 }
 
 std::optional<QString> RecordingShell::ChooseFolder(QWidget *, const QString &strPrompt, const QString &) {
     prompts.push_back(strPrompt);
-    if (folderAnswers.empty())
+    if (folderAnswers.empty()) {
         return std::nullopt;
+    }
     const bool bChosen = folderAnswers.front().has_value();
     const QString strFolder = folderAnswers.front().value_or(QString());
     folderAnswers.pop_front();
-    if (!bChosen)
+    if (!bChosen) {
         return std::nullopt;
+    }
     return strFolder;
 }
 
 QStringList RecordingShell::ChooseMediaFiles(QWidget *) {
-    if (fileAnswers.empty())
+    if (fileAnswers.empty()) {
         return {};
+    }
     QStringList answer = fileAnswers.front();
     fileAnswers.pop_front();
     return answer;
@@ -81,8 +89,9 @@ WindowHarness::WindowHarness(const std::function<void(const std::filesystem::pat
     : m_oldHome(qgetenv("HOME")) {
     qputenv("HOME", QByteArray::fromStdString(m_home.Path().string()));
     m_pSkin = std::make_unique<TestSkin>(m_skinDir.Path());
-    if (fnPrepare)
+    if (fnPrepare) {
         fnPrepare(m_skinDir.Path());
+    }
     klangor::MainWindowEnvironment environment;
     environment.pathSkinFolder = m_skinDir.Path();
     environment.pathHelpFile = m_skinDir.Path() / "guide.html";
@@ -111,3 +120,5 @@ void ProcessEvents(int nMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     } while (timer.elapsed() < nMs);
 }
+
+}  // namespace klangor

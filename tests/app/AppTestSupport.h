@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace klangor {
+
 // Message boxes answered by the test: every box is recorded, questions get the next prepared answer,
 // and modal dialogs are looked at (by fnOnDialog) and closed instead of run.
 class RecordingBoxes : public klangor::IMessageBoxes {
@@ -79,3 +81,5 @@ bool WaitForOpen(klangor::MainWindow &window, int nMs = 10000);
 
 // Lets queued events (posted closes, queued calls) run.
 void ProcessEvents(int nMs = 0);
+
+}  // namespace klangor

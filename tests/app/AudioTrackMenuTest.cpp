@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <fstream>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -29,33 +29,39 @@ std::string MakeFilm(MediaFactory &media, const std::string &strName) {
                       {"-f", "lavfi", "-i", "aevalsrc='0.2*sin(2*PI*300*t)':s=44100:d=3", "-f", "lavfi", "-i",
                        "aevalsrc='0.5*sin(2*PI*600*t)':s=44100:d=3", "-f", "lavfi", "-i",
                        "aevalsrc='0.8*sin(2*PI*900*t)':s=44100:d=3"},
-                      {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:1", "language=fra",
-                       "-metadata:s:a:1", "title=Commentary"});
+                      {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:1",
+                       "language=fra", "-metadata:s:a:1", "title=Commentary"});
 }
 
 QStringList Labels(const QMenu &menu) {
     QStringList labels;
-    for (const QAction *pAction : menu.actions())
-        labels.append(pAction->text() + (pAction->isChecked() ? " [x]" : "") + (pAction->isEnabled() ? "" : " (off)"));
+    for (const QAction *pAction : menu.actions()) {
+        labels.append(pAction->text() + (pAction->isChecked() ? " [x]" : "") +
+                      (pAction->isEnabled() ? "" : " (off)"));
+    }
     return labels;
 }
 
 // The audio track libmpv plays, asked through the inspection socket.
 std::string PlayingTrack(MediaPlayer &player) {
-    const std::string strReply = AskSocket(player.GetRegistrationPath(),
-                                           R"({"command": ["get_property_string", "current-tracks/audio/id"]})");
+    const std::string strReply = AskSocket(
+        player.GetRegistrationPath(), R"({"command": ["get_property_string", "current-tracks/audio/id"]})");
     const size_t nAt = strReply.find("\"data\":\"");
-    return nAt == std::string::npos ? strReply : strReply.substr(nAt + 8, strReply.find('"', nAt + 8) - nAt - 8);
+    return nAt == std::string::npos ? strReply
+                                    : strReply.substr(nAt + 8, strReply.find('"', nAt + 8) - nAt - 8);
 }
 
 // The loudest peak of the waveform the timeline draws, once its summary is complete.
 float DrawnPeak(MainWindow &window) {
     WaveformLoader &waveform = window.GetTimeline()->Waveform();
-    if (!waveform.WaitUntilSettled(std::chrono::seconds(20)) || waveform.GetState() != WaveformLoader::State::Complete)
+    if (!waveform.WaitUntilSettled(std::chrono::seconds(20)) ||
+        waveform.GetState() != WaveformLoader::State::Complete) {
         return -1.0f;
+    }
     float fMax = 0.0f;
-    for (const WavePeak &peak : waveform.Columns(60, 3.0))
+    for (const WavePeak &peak : waveform.Columns(60, 3.0)) {
         fMax = std::max(fMax, peak.fMax);
+    }
     return fMax;
 }
 
@@ -87,8 +93,9 @@ public:
 protected:
     bool eventFilter(QObject *pWatched, QEvent *pEvent) override {
         auto *pMenu = qobject_cast<QMenu *>(pWatched);
-        if (pEvent->type() == QEvent::Show && pMenu != nullptr && pMenu->title() == "Audio Track")
+        if (pEvent->type() == QEvent::Show && pMenu != nullptr && pMenu->title() == "Audio Track") {
             firstEntries.append(pMenu->actions().value(0) ? pMenu->actions()[0]->text() : QString());
+        }
         return false;
     }
 };
@@ -110,7 +117,9 @@ void Choose(MainWindow &window, const QString &strPrefix) {
 
 class AudioTrackMenuTest : public ::testing::Test {
 protected:
-    void SetUp() override { qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_runtime.Path().string())); }
+    void SetUp() override {
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_runtime.Path().string()));
+    }
     TempDir m_runtime;
     MediaFactory media;
 };
@@ -147,7 +156,8 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     player.DrainRecords();
     EXPECT_EQ(ReadFileBytes(strFilm + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=300,20,280,2;");
     EXPECT_TRUE(WaitUntil(player, [&] { return PlayingTrack(player) == "2"; })) << PlayingTrack(player);
-    EXPECT_EQ(window.GetControlText(kIdSelectionTime), QStringLiteral("Selection: 00:00:00.20 -- 00:00:02.80"));
+    EXPECT_EQ(window.GetControlText(kIdSelectionTime),
+              QStringLiteral("Selection: 00:00:00.20 -- 00:00:02.80"));
     EXPECT_NEAR(DrawnPeak(window), 0.5f, 0.02f);
 
     // The key opens the same menu for the current entry, with the choice checked.
@@ -157,7 +167,8 @@ TEST_F(AudioTrackMenuTest, ThreeTracksAreOfferedAndAChoicePlaysAndIsRecordedWith
     const QMenu *pBefore = window.GetAudioTrackMenu();
     QTest::keyClick(pList, Qt::Key_F10, Qt::ShiftModifier);
     ASSERT_TRUE(WaitForNewMenu(window, pBefore));
-    EXPECT_TRUE(Labels(*window.GetAudioTrackMenu())[2].endsWith(" [x]")) << Labels(*window.GetAudioTrackMenu()).join(" | ").toStdString();
+    EXPECT_TRUE(Labels(*window.GetAudioTrackMenu())[2].endsWith(" [x]"))
+        << Labels(*window.GetAudioTrackMenu()).join(" | ").toStdString();
     window.GetAudioTrackMenu()->close();
 
     // An entry that is not loaded is loaded first, left stopped, and keeps its stored selection.
@@ -227,3 +238,5 @@ TEST_F(AudioTrackMenuTest, AMenuForAnEntryRemovedWhileItsFileIsReadNeverOpens) {
 }
 
 }  // namespace
+
+}  // namespace klangor

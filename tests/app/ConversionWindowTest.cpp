@@ -27,7 +27,7 @@
 #include <future>
 #include <mutex>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -46,10 +46,12 @@ public:
                 texts.push_back(strText);
                 positions.push_back(qobject_cast<QProgressBar *>(m_window.GetControl(kIdProgress))->value());
             }
-            if (fnOnNotice)
+            if (fnOnNotice) {
                 fnOnNotice();
-            if (!m_window.IsConverting())
+            }
+            if (!m_window.IsConverting()) {
                 m_loop.quit();
+            }
         });
     }
     ~BatchWatcher() { m_window.GetConversion().SetNoticeObserver({}); }
@@ -66,8 +68,9 @@ public:
     // Runs the event loop until at least one status text more has been shown.
     void WaitForNotice() {
         const size_t nBefore = texts.size();
-        while (texts.size() == nBefore && m_window.IsConverting())
+        while (texts.size() == nBefore && m_window.IsConverting()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
     }
 
     std::vector<QString> texts;
@@ -104,12 +107,14 @@ private:
 
 // A scripted decoder for every job of the window's batches, held by the gate at the first fill of the
 // nHeld-th decoder it makes.
-std::shared_ptr<DecoderScript> HeldScript(MainWindow &window, const std::shared_ptr<WorkerGate> &pGate, int nHeld) {
+std::shared_ptr<DecoderScript> HeldScript(MainWindow &window, const std::shared_ptr<WorkerGate> &pGate,
+                                          int nHeld) {
     auto pScript = std::make_shared<DecoderScript>();
     DecoderScript *pRaw = pScript.get();
     pScript->onFill = [pGate, pRaw, nHeld](uint64_t nPosition) {
-        if (nPosition == 0 && pRaw->nCreated == nHeld)
+        if (nPosition == 0 && pRaw->nCreated == nHeld) {
             pGate->Hold();
+        }
     };
     window.GetConversion().SetDecoderFactory(ScriptedFactory(pScript));
     return pScript;
@@ -200,8 +205,9 @@ TEST(WindowConversion, QuestionAnsweredNoChangesNothingElseAndYesOpensTheFolder)
 TEST(WindowConversion, TheFilesAreConvertedWhileTheWindowThreadIsBusy) {
     MediaFactory media;
     std::vector<std::string> sources;
-    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"})
+    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"}) {
         sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
+    }
     WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     BatchWatcher watcher(window);
@@ -209,13 +215,16 @@ TEST(WindowConversion, TheFilesAreConvertedWhileTheWindowThreadIsBusy) {
     window.GetButton(kIdStartConvert)->click();
     // The window's thread runs no event now, as under a long repaint or a box of another program's:
     // the workers go on to the end of the batch all the same.
-    auto workers = std::async(std::launch::async, [&window] { window.GetConversion().GetBatch().WaitUntilIdle(); });
+    auto workers =
+        std::async(std::launch::async, [&window] { window.GetConversion().GetBatch().WaitUntilIdle(); });
     const bool bFinished = workers.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
-    while (workers.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+    while (workers.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
     EXPECT_TRUE(bFinished) << "the workers waited for the window's thread";
-    for (const char *pszName : {"a.mkv.mp3", "b.mkv.mp3", "c.mkv.mp3"})
+    for (const char *pszName : {"a.mkv.mp3", "b.mkv.mp3", "c.mkv.mp3"}) {
         EXPECT_NEAR(Seconds(OutputFolder(harness) + "/" + pszName), 1.0, 0.1) << pszName;
+    }
 
     // What they posted meanwhile is handled once the window's thread is back: the end, then the question.
     EXPECT_TRUE(window.IsConverting());
@@ -232,8 +241,9 @@ TEST(WindowConversion, TheFilesAreConvertedWhileTheWindowThreadIsBusy) {
 TEST(WindowConversion, StopDuringTheSecondOfThreeFinishesItShortAndWritesNoThird) {
     MediaFactory media;
     std::vector<std::string> sources;
-    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"})
+    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"}) {
         sources.push_back(media.MakeTone(pszName, 3.0, 44100, 2, {"-c:a", "flac"}));
+    }
     WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     window.OneFileAtATime() = true;  // the design's one file after the other
@@ -320,8 +330,9 @@ TEST(WindowConversion, WavOutputAppendsWavToTheWholeSourceName) {
 TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesOn) {
     MediaFactory media;
     std::vector<std::string> sources;
-    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"})
+    for (const char *pszName : {"a.mkv", "b.mkv", "c.mkv"}) {
         sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
+    }
     WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     window.OneFileAtATime() = true;  // the design's one file after the other
@@ -351,8 +362,9 @@ TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesO
         }
     }
     EXPECT_EQ(nRefusals, 3);
-    for (const char *pszName : {"a.mkv.mp3", "b.mkv.mp3", "c.mkv.mp3"})
+    for (const char *pszName : {"a.mkv.mp3", "b.mkv.mp3", "c.mkv.mp3"}) {
         EXPECT_NEAR(Seconds(OutputFolder(harness) + "/" + pszName), 1.0, 0.1) << pszName;
+    }
     // Once the batch's end handling is over, the window closes.
     EXPECT_TRUE(window.close());
 }
@@ -360,8 +372,9 @@ TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesO
 TEST(WindowConversion, SettingsChangedDuringABatchReachTheLaterJobs) {
     MediaFactory media;
     std::vector<std::string> sources;
-    for (const char *pszName : {"a.mkv", "b.mkv"})
+    for (const char *pszName : {"a.mkv", "b.mkv"}) {
         sources.push_back(media.MakeTone(pszName, 1.0, 44100, 2, {"-c:a", "flac"}));
+    }
     WindowHarness harness({}, sources);
     MainWindow &window = harness.Window();
     window.OneFileAtATime() = true;  // the design's one file after the other
@@ -396,8 +409,9 @@ TEST(WindowConversion, SettingsChangedDuringABatchReachTheLaterJobs) {
 TEST(WindowConversion, DestroyingTheWindowDuringABatchStopsTheWriterWithoutHanging) {
     MediaFactory media;
     std::vector<std::string> sources;
-    for (const char *pszName : {"a.mkv", "b.mkv"})
+    for (const char *pszName : {"a.mkv", "b.mkv"}) {
         sources.push_back(media.MakeTone(pszName, 5.0, 44100, 2, {"-c:a", "flac"}));
+    }
     auto pHarness =
         std::make_unique<WindowHarness>(std::function<void(const std::filesystem::path &)>(), sources);
     MainWindow &window = pHarness->Window();
@@ -450,8 +464,9 @@ TEST(WindowConversion, NamesThatAreNotUtf8AreOpenedSelectedAndConvertedUnderThei
     const char *argv[] = {"klangor", strSource.c_str()};
     WindowHarness harness({}, CommandLineFiles(2, argv));
     MainWindow &window = harness.Window();
-    ASSERT_TRUE(WaitForOpen(window))
-        << (harness.boxes.boxes.empty() ? std::string() : harness.boxes.boxes[0].strText.toStdString());
+    ASSERT_TRUE(WaitForOpen(window)) << (harness.boxes.boxes.empty()
+                                             ? std::string()
+                                             : harness.boxes.boxes[0].strText.toStdString());
     EXPECT_TRUE(harness.boxes.boxes.empty());
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strSource);
     EXPECT_EQ(window.GetPlayer()->GetClipInfo().nDuration, 300u);
@@ -517,8 +532,9 @@ TEST(WindowConversion, ClipsOpenedAndRemovedDuringABatchLeaveEveryOutputWhole) {
     auto pGate = std::make_shared<WorkerGate>();
     auto pScript = std::make_shared<DecoderScript>();
     pScript->onFill = [pGate](uint64_t nPosition) {
-        if (nPosition == 0)
+        if (nPosition == 0) {
             pGate->Hold();
+        }
     };
     window.GetConversion().SetDecoderFactory(ScriptedFactory(pScript));
     BatchWatcher watcher(window);
@@ -532,8 +548,9 @@ TEST(WindowConversion, ClipsOpenedAndRemovedDuringABatchLeaveEveryOutputWhole) {
         } else {
             pList->setCurrentRow(nStep % pList->count());
         }
-        if (nStep == 12)
+        if (nStep == 12) {
             pGate->Open();
+        }
         ProcessEvents(20);
     }
     ASSERT_TRUE(watcher.WaitForEnd());
@@ -546,3 +563,5 @@ TEST(WindowConversion, ClipsOpenedAndRemovedDuringABatchLeaveEveryOutputWhole) {
         EXPECT_NEAR(Seconds(strOut), 1.0, 0.1);
     }
 }
+
+}  // namespace klangor

@@ -18,9 +18,7 @@
 #include "gui/TimelineBar.h"
 #include "support/MemoryBounds.h"
 
-using klangor::kIdPlay;
-using klangor::MainWindow;
-using klangor::WaveformLoader;
+namespace klangor {
 
 namespace {
 
@@ -37,8 +35,9 @@ qint64 WorstLatenessWhile(const std::function<void()> &fnStep) {
     ticker.setInterval(20);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 llNow = clock.elapsed();
-        if (llLast >= 0)
+        if (llLast >= 0) {
             llWorst = std::max(llWorst, llNow - llLast - 20);
+        }
         llLast = llNow;
     });
     clock.start();
@@ -96,9 +95,12 @@ TEST(MainWindowLongSong, AnHoursLongSongNeverStallsTheWindowAndTheNextClipStopsI
     // would be gigabytes.
     EXPECT_LT(ResidentMiB() - lMiBBefore, 128 * kMemoryBoundFactor);
     uintmax_t nOnDisk = 0;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(runtime.Path()))
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(runtime.Path())) {
         nOnDisk += entry.is_regular_file() ? entry.file_size() : 0;
+    }
     EXPECT_LT(nOnDisk, 1u << 20) << "bytes written to the runtime folder";
 }
 
 }  // namespace
+
+}  // namespace klangor

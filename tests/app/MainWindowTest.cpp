@@ -27,7 +27,7 @@
 
 #include <fstream>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -251,8 +251,9 @@ TEST(MainWindowShell, HomeAreaHelpAndAboutReachTheShell) {
 TEST(MainWindowShell, SizeMenuOffersTheFourSizes) {
     WindowHarness harness;
     QStringList texts;
-    for (QAction *pAction : harness.Window().GetSizeMenu()->actions())
+    for (QAction *pAction : harness.Window().GetSizeMenu()->actions()) {
         texts.append(pAction->text());
+    }
     EXPECT_EQ(texts, (QStringList{"100%", "200%", "50%", "Full Screen"}));
     EXPECT_EQ(harness.Window().GetSizeMenu()->title(), QStringLiteral("Size"));
 }
@@ -276,8 +277,9 @@ TEST(MainWindowPreview, BothButtonsAndTheCloseAreaToggleThePreview) {
     EXPECT_TRUE(window.GetButton(kIdClosePreview)->isHidden());
 
     window.GetButton(kIdOpenPreview)->click();
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
         QTest::keyClick(pPreview, key);
+    }
     EXPECT_TRUE(pPreview->isVisible());
     window.GetButton(kIdClosePreview)->click();
     EXPECT_FALSE(pPreview->isVisible());
@@ -326,10 +328,12 @@ QStringList ListedNames(QFileDialog &dialog, const QString &strFolder) {
         ProcessEvents(20);
         const QModelIndex folder = pModel->index(strFolder);
         names.clear();
-        for (int i = 0; i < pModel->rowCount(folder); ++i)
+        for (int i = 0; i < pModel->rowCount(folder); ++i) {
             names.append(pModel->index(i, 0, folder).data().toString());
-        if (!names.isEmpty() && iTry > 5)
+        }
+        if (!names.isEmpty() && iTry > 5) {
             break;
+        }
     }
     names.sort();
     return names;
@@ -337,8 +341,9 @@ QStringList ListedNames(QFileDialog &dialog, const QString &strFolder) {
 
 TEST(MainWindowPreviewWiring, OpenDialogShowsTheFiveLabelsAsWrittenAndFiltersByTheirRealPatterns) {
     TempDir folder;
-    for (const char *pszName : {"talk.avi", "song.MP3", "tune.mid", "notes.txt", "README"})
+    for (const char *pszName : {"talk.avi", "song.MP3", "tune.mid", "notes.txt", "README"}) {
         std::ofstream(folder.Path() / pszName) << "x";
+    }
     const std::unique_ptr<QFileDialog> pDialog = CreateMediaFileDialog(nullptr);
     EXPECT_EQ(pDialog->windowTitle(), QStringLiteral("Open File"));
     EXPECT_EQ(pDialog->fileMode(), QFileDialog::ExistingFiles);
@@ -525,7 +530,8 @@ TEST(MainWindowPreviewWiring, ListClicksButtonsAndTheTimerReachTheCommands) {
     EXPECT_EQ(window.GetControlText(kIdSelectionTime),
               QStringLiteral("Selection: 00:00:01.20 -- 00:00:03.00"));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return ReadFileBytes(strSecond + ".clipinfo") == "Owner=Vellumar\r\nCutInfo=300,120,300,0;"; }, 5000));
+        [&] { return ReadFileBytes(strSecond + ".clipinfo") == "Owner=Vellumar\r\nCutInfo=300,120,300,0;"; },
+        5000));
 
     // The timer writes the current time.
     ProcessEvents(250);
@@ -567,8 +573,9 @@ void DropEntry(const std::filesystem::path &pathSkin, const std::string &strKey,
     std::string strLine;
     std::string strKept;
     while (std::getline(in, strLine)) {
-        if (strLine.rfind(strKey + "=", 0) != 0)
+        if (strLine.rfind(strKey + "=", 0) != 0) {
             strKept += strLine + "\n";
+        }
     }
     in.close();
     std::ofstream(pathSkin / "position.txt", std::ios::binary) << strKept << strTail;
@@ -617,8 +624,10 @@ TEST(MainWindowSkin, TextsStandOnACellOfTheBackColour) {
     const QPoint ptBeside = pText->mapTo(&window, QPoint(rcCell.right() + 15, rcCell.center().y()));
     EXPECT_NE(image.pixelColor(ptBeside), back);
     // The list box's and the folder box's text cells take it too.
-    EXPECT_TRUE(window.GetClipListBox()->styleSheet().contains(QStringLiteral("::item { background: #141e28")));
-    EXPECT_TRUE(window.GetControl(kIdOutputFolder)->styleSheet().contains(QStringLiteral("background: #141e28")));
+    EXPECT_TRUE(
+        window.GetClipListBox()->styleSheet().contains(QStringLiteral("::item { background: #141e28")));
+    EXPECT_TRUE(
+        window.GetControl(kIdOutputFolder)->styleSheet().contains(QStringLiteral("background: #141e28")));
 }
 
 TEST(MainWindowPreview, ThePreviewWindowIsMovedInsideTheScreenBesideOrBelowTheMainWindow) {
@@ -628,12 +637,14 @@ TEST(MainWindowPreview, ThePreviewWindowIsMovedInsideTheScreenBesideOrBelowTheMa
     EXPECT_EQ(KeepPreviewOnScreen(rcMain, QRect(100, 600, 384, 320), rcScreen), QRect(100, 600, 384, 320));
     // The shipped skin's offset of 770 to the right runs off a 1280-wide screen: to the left instead.
     const QRect rcMainRight(500, 100, 760, 480);
-    EXPECT_EQ(KeepPreviewOnScreen(rcMainRight, QRect(1270, 100, 384, 320), rcScreen), QRect(116, 100, 384, 320));
+    EXPECT_EQ(KeepPreviewOnScreen(rcMainRight, QRect(1270, 100, 384, 320), rcScreen),
+              QRect(116, 100, 384, 320));
     // No room on either side: below the main window.
     EXPECT_EQ(KeepPreviewOnScreen(rcMain, QRect(970, 100, 384, 320), rcScreen), QRect(200, 580, 384, 320));
     // No room anywhere beside it: pushed inside the area.
     const QRect rcSmall(0, 0, 800, 600);
-    EXPECT_EQ(KeepPreviewOnScreen(QRect(0, 0, 790, 590), QRect(770, 0, 384, 320), rcSmall), QRect(416, 0, 384, 320));
+    EXPECT_EQ(KeepPreviewOnScreen(QRect(0, 0, 790, 590), QRect(770, 0, 384, 320), rcSmall),
+              QRect(416, 0, 384, 320));
     // The available area need not start at 0: past a panel on the left, the place below is taken.
     EXPECT_EQ(KeepPreviewOnScreen(rcMain, QRect(10, 100, 384, 320), QRect(60, 0, 1220, 1024)),
               QRect(200, 580, 384, 320));
@@ -652,8 +663,9 @@ TEST(MainWindowPreviewWiring, ABurstOfSeekNoticesBecomesOneSeekToTheLatestPositi
     window.GetPlayer()->GetCurrentPosition(lBefore);
     QElapsedTimer timer;
     timer.start();
-    for (int nPosition = 10; nPosition <= 300; nPosition += 10)
+    for (int nPosition = 10; nPosition <= 300; nPosition += 10) {
         window.OnSeekScroll(nPosition, false);
+    }
     window.OnSeekScroll(250, true);
     long lNow = -1;
     window.GetPlayer()->GetCurrentPosition(lNow);
@@ -672,14 +684,16 @@ TEST(MainWindowPreviewWiring, ABurstOfSeekNoticesBecomesOneSeekToTheLatestPositi
 TEST(MainWindowPreviewWiring, CompletionNoticesCarryPreviewThroughEveryClipToTheLast) {
     MediaFactory media;
     std::vector<std::string> clips;
-    for (const char *pszName : {"one.wav", "two.wav", "three.wav"})
+    for (const char *pszName : {"one.wav", "two.wav", "three.wav"}) {
         clips.push_back(media.MakeTone(pszName, 0.4, 8000, 1, {"-c:a", "pcm_s16le"}));
+    }
     WindowHarness harness;
     MainWindow &window = harness.Window();
     QStringList titles;
     QObject::connect(&window, &QWidget::windowTitleChanged, [&](const QString &strTitle) {
-        if (titles.isEmpty() || titles.back() != strTitle)
+        if (titles.isEmpty() || titles.back() != strTitle) {
             titles.append(strTitle);
+        }
     });
     window.show();
     window.GetPreviewCommands().AddMediaFiles(clips);
@@ -695,8 +709,11 @@ TEST(MainWindowPreviewWiring, CompletionNoticesCarryPreviewThroughEveryClipToThe
     EXPECT_EQ(window.GetClipListBox()->currentRow(), 2);
     // One title per clip loaded, in list order: the first by the add, the others by the notices.
     ASSERT_EQ(titles.size(), 3) << titles.join(" | ").toStdString();
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(
             titles[i].endsWith(QStringLiteral("[") + QString::fromStdString(clips[i]) + QStringLiteral("]")))
             << i;
+    }
 }
+
+}  // namespace klangor

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -222,10 +222,10 @@ TEST_F(TimelineTest, PositionChangeRepaintsTheCursor) {
 // until the controller change at 3 s that ends the song.
 TEST_F(TimelineTest, MidiSongIsDrawnFromItsSynthesisedSound) {
     MediaFactory media;
-    const std::string strSong = media.MakeRaw(
-        "song.mid", midi::Header(0, 1, 96) + midi::Track({{0, midi::Bytes({0x90, 48, 127})},
-                                                          {192, midi::Bytes({0x80, 48, 0})},
-                                                          {384, midi::Bytes({0xB0, 7, 100})}}));
+    const std::string strSong =
+        media.MakeRaw("song.mid", midi::Header(0, 1, 96) + midi::Track({{0, midi::Bytes({0x90, 48, 127})},
+                                                                        {192, midi::Bytes({0x80, 48, 0})},
+                                                                        {384, midi::Bytes({0xB0, 7, 100})}}));
     m_bar.ShowWaveformOf(strSong);
     WaveformLoader &loader = m_bar.Waveform();
     ASSERT_TRUE(loader.WaitUntilSettled(std::chrono::seconds(60)));
@@ -282,3 +282,5 @@ TEST(VideoPreviewScale, FullScreenTakesTheVideoAreaOutAndBringsItBack) {
 }
 
 }  // namespace
+
+}  // namespace klangor

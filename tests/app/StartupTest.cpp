@@ -18,7 +18,7 @@
 
 #include <fstream>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -62,8 +62,9 @@ TEST(StartupSkinFolder, CurrentFolderComesBeforeTheProgramsFolder) {
 struct Installation {
     explicit Installation(bool bWithData) {
         std::filesystem::create_directories(prefix.Path() / "bin");
-        if (!bWithData)
+        if (!bWithData) {
             return;
+        }
         std::filesystem::create_directories(prefix.Path() / "share" / "klangor" / "UI");
         std::filesystem::create_directories(prefix.Path() / "share" / "klangor" / "help");
         std::ofstream(prefix.Path() / "share" / "klangor" / "UI" / "position.txt") << "x";
@@ -176,8 +177,9 @@ TEST(StartupFiles, FilesNamedAtStartAreListedAndTheFirstIsLoadedStoppedWithItsVi
     EXPECT_EQ(pList->item(0)->text(), QStringLiteral("first clip.mkv"));
     EXPECT_EQ(pList->item(1)->text(), QStringLiteral("second.wav"));
     EXPECT_EQ(pList->currentRow(), 0);
-    ASSERT_TRUE(WaitForOpen(window))
-        << (harness.boxes.boxes.empty() ? std::string() : harness.boxes.boxes[0].strText.toStdString());
+    ASSERT_TRUE(WaitForOpen(window)) << (harness.boxes.boxes.empty()
+                                             ? std::string()
+                                             : harness.boxes.boxes[0].strText.toStdString());
     EXPECT_EQ(window.GetPlayer()->GetFileName(), strFirst);
     EXPECT_EQ(window.GetPlayer()->GetPlayState(), PlayState::Stopped);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Vellumar Klangor - v2.31 [%1]").arg(strFirst.c_str()));
@@ -256,3 +258,5 @@ TEST(StartupFiles, AudioOnlyFileIgnoresTheSizeMenuAndSettingsOpenOnTheOneRecord)
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -9,14 +9,15 @@
 #include <set>
 #include <stdexcept>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
 void SaveJpeg(const QImage &image, const std::filesystem::path &path) {
     // Highest quality, so that near-white tests and face colours survive the compression.
-    if (!image.save(QString::fromStdString(path.string()), "JPG", 100))
+    if (!image.save(QString::fromStdString(path.string()), "JPG", 100)) {
         throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 }  // namespace
@@ -42,8 +43,9 @@ TestSkin::TestSkin(const std::filesystem::path &pathFolder) : m_pathFolder(pathF
     for (const SkinButtonRow &row : kSkinButtonRows) {
         m_faceWidths[row.nControlId] = 24 + 2 * (nIndex % 4);
         ++nIndex;
-        if (!placed.insert(row.strKey).second)
+        if (!placed.insert(row.strKey).second) {
             continue;
+        }
         const int nSlot = static_cast<int>(placed.size()) - 1;
         putRect(row.strKey, QRect(10 + 36 * (nSlot % 18), 12 + 30 * (nSlot / 18), 0, 0));
     }
@@ -95,3 +97,5 @@ TestSkin::TestSkin(const std::filesystem::path &pathFolder) : m_pathFolder(pathF
         SaveJpeg(strip, pathFolder / std::string(row.strFaceFile));
     }
 }
+
+}  // namespace klangor

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+namespace klangor {
+
 // A complete small skin written into a folder for the window tests: a layout file with a distinct place
 // for every key, a background with a white frame and a white hole (so the shape has something to cut),
 // a preview background, and a face strip for every button whose four faces have their own colours.
@@ -33,3 +35,5 @@ private:
     std::map<std::string, QRect> m_rects;
     std::map<int, int> m_faceWidths;
 };
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 
 #include "clips/ClipList.h"
 
+namespace klangor {
+
 namespace {
 
 ClipList MakeList(std::initializer_list<const char *> paths) {
@@ -101,3 +103,5 @@ TEST(ClipList, DisplayNameTakesTextAfterLastSlashOfEitherKind) {
 }
 
 }  // namespace
+
+}  // namespace klangor

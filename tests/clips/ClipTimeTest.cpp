@@ -2,6 +2,8 @@
 
 #include "clips/ClipTime.h"
 
+namespace klangor {
+
 TEST(ClipTime, FieldsSplitAtTheRightUnits) {
     EXPECT_EQ(FormatClipTime(0), "00:00:00.00");
     EXPECT_EQ(FormatClipTime(12345), "00:02:03.45");
@@ -12,3 +14,5 @@ TEST(ClipTime, FieldsSplitAtTheRightUnits) {
 TEST(ClipTime, HoursAreNotLimitedToTwoDigits) {
     EXPECT_EQ(FormatClipTime(100 * 360000 + 1), "100:00:00.01");
 }
+
+}  // namespace klangor

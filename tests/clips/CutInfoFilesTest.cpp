@@ -20,6 +20,8 @@
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -45,8 +47,8 @@ bool IsRoot() {
     return ::geteuid() == 0;
 }
 
-#define SKIP_UNLESS_UNPRIVILEGED()                                                                     \
-    if (IsRoot())                                                                                       \
+#define SKIP_UNLESS_UNPRIVILEGED()                                                                        \
+    if (IsRoot())                                                                                         \
     GTEST_SKIP() << "root writes whatever the permissions say; this case runs in CI's unprivileged-user " \
                     "stage"
 
@@ -135,9 +137,12 @@ TEST_F(CutInfoFiles, LeftoversOfDeadRunsGoAndNoTemporaryStays) {
     }
     ASSERT_GT(pidDead, 0);
     ::waitpid(pidDead, nullptr, 0);
-    const std::string strDead = m_strCutInfo + kSidecarTempMarker + std::to_string(pidDead) + "-0011223344556677";
-    const std::string strLive = m_strCutInfo + kSidecarTempMarker + std::to_string(::getppid()) + "-8899aabbccddeeff";
-    const std::string strForeign = (m_dir.Path() / "other.avi.clipinfo").string() + kSidecarTempMarker + "1-00";
+    const std::string strDead =
+        m_strCutInfo + kSidecarTempMarker + std::to_string(pidDead) + "-0011223344556677";
+    const std::string strLive =
+        m_strCutInfo + kSidecarTempMarker + std::to_string(::getppid()) + "-8899aabbccddeeff";
+    const std::string strForeign =
+        (m_dir.Path() / "other.avi.clipinfo").string() + kSidecarTempMarker + "1-00";
     WriteWhole(strDead, "half");
     WriteWhole(strLive, "being written");
     WriteWhole(strForeign, "not ours to judge");
@@ -203,13 +208,12 @@ TEST(LinkRule, AnotherUsersLinkInASharedStickyFolderIsFollowedOnlyWhenThatUserOw
         bool bFollowed;
     };
     const Case cases[] = {
-        {other, root, 01777, false},  // planted in the system's temporary folder
-        {other, me, 01777, false},    // planted in a shared folder of mine
-        {me, root, 01777, true},      // my own link
-        {other, other, 01777, true},  // the folder owner's own link
-        {root, root, 01777, true},
-        {other, root, 00777, true},   // not sticky: nothing shared to guard
-        {other, root, 01775, true},   // sticky, but only its group may write
+        {other, root, 01777, false},                              // planted in the system's temporary folder
+        {other, me, 01777, false},                                // planted in a shared folder of mine
+        {me, root, 01777, true},                                  // my own link
+        {other, other, 01777, true},                              // the folder owner's own link
+        {root, root, 01777, true},   {other, root, 00777, true},  // not sticky: nothing shared to guard
+        {other, root, 01775, true},                               // sticky, but only its group may write
         {other, root, 01755, true},
     };
     for (const Case &c : cases) {
@@ -250,3 +254,5 @@ TEST(CutInfoFullDisk, FullDiskIsReportedAndTheOldRecordKept) {
 }
 
 }  // namespace
+
+}  // namespace klangor

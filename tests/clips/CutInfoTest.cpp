@@ -9,6 +9,8 @@
 #include "clips/CutInfo.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -150,3 +152,5 @@ TEST(CutInfo, ErrorTextsFollowTheCause) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -8,6 +8,8 @@
 
 #include "common/BackgroundTasks.h"
 
+namespace klangor {
+
 namespace {
 
 // Stands for the window's event queue: what the tasks post waits here until the test runs it.
@@ -25,7 +27,9 @@ public:
             std::lock_guard lock(m_mutex);
             posted.swap(m_posted);
         }
-        for (auto &fn : posted) fn();
+        for (auto &fn : posted) {
+            fn();
+        }
     }
 
 private:
@@ -57,3 +61,5 @@ TEST(BackgroundTasks, ResultsComeBackInOrderAndNeverAfterTheOwnerIsGone) {
     queue.RunAll();
     EXPECT_EQ(seen.size(), 5u);
 }
+
+}  // namespace klangor

@@ -10,6 +10,8 @@
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -131,3 +133,5 @@ TEST(OutputFileTest, StaleTemporariesOfDeadRunsGoAndEverythingElseStays) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -7,6 +7,8 @@
 #include "convert/AudioStreamReader.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace {
 
 class ReaderTest : public ::testing::Test {
@@ -206,7 +208,7 @@ TEST_F(ReaderTest, EmptySelectionAtTheClipsEndConvertsNothing) {
 }
 
 TEST_F(ReaderTest, SelectionPastAnUnderestimatedLengthIsCheckedAgainstTheCountedLength) {
-    m_pScript->llDuration = 109500000;  // 10.95 s promised by the container
+    m_pScript->llDuration = 109500000;    // 10.95 s promised by the container
     m_pScript->nRealFrames = 2004 * 441;  // 20.04 s really there
     SaveSelection(2003, 1200, 1500);
     ASSERT_TRUE(m_reader.Open(m_strMedia));
@@ -247,3 +249,5 @@ TEST_F(ReaderTest, FloatIsAcceptedOnlyWhenAskedFor) {
 }
 
 }  // namespace
+
+}  // namespace klangor

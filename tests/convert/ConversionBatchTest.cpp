@@ -13,6 +13,8 @@
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -243,8 +245,9 @@ TEST_F(BatchTest, PercentIsPerJobAndStepsByChunks) {
     m_view.m_iType = kOutputTypeWav;
     m_clips.AddClip(Source("a.avi"));
     // Read while the worker waits for its first, second and third fill: after 0, 1000 and 2000 frames.
-    EXPECT_EQ(ProgressAtEachFill(3), (std::vector<std::string>{"Progress: 1 of 1, 0.0%", "Progress: 1 of 1, 40.0%",
-                                                               "Progress: 1 of 1, 80.0%"}));
+    EXPECT_EQ(ProgressAtEachFill(3),
+              (std::vector<std::string>{"Progress: 1 of 1, 0.0%", "Progress: 1 of 1, 40.0%",
+                                        "Progress: 1 of 1, 80.0%"}));
     EXPECT_EQ(m_view.m_statusTexts[m_view.m_statusTexts.size() - 2], "Progress: 1 of 1, 100.0%");
     EXPECT_EQ(m_view.m_statusTexts.back(), "Conversion Done!");
 }
@@ -406,7 +409,8 @@ TEST_F(ParallelBatchTest, ProgressReadWhileTheWorkersRunFollowsTheEarliestFileAn
                 continue;
             }
             EXPECT_GE(nFile, nLastFile) << strText << ": the shown file went back";
-            EXPECT_TRUE(nFile > nLastFile || dPercent >= dLastPercent) << strText << ": the percentage went back";
+            EXPECT_TRUE(nFile > nLastFile || dPercent >= dLastPercent)
+                << strText << ": the percentage went back";
             EXPECT_LE(dPercent, 100.0) << strText;
             nLastFile = nFile;
             dLastPercent = dPercent;
@@ -433,9 +437,10 @@ TEST_F(ParallelBatchTest, ASettingsChangeDuringABatchReachesOnlyTheFilesStartedA
         }
         pGate->Arrive();
         const auto &jobs = m_pBatch->GetJobs();
-        const int nAtOnce = static_cast<int>(std::count_if(jobs.begin() + 2, jobs.end(), [](const auto &pJob) {
-            return pJob->GetState() == ConversionJob::State::Converting;
-        }));
+        const int nAtOnce =
+            static_cast<int>(std::count_if(jobs.begin() + 2, jobs.end(), [](const auto &pJob) {
+                return pJob->GetState() == ConversionJob::State::Converting;
+            }));
         nMostLaterFilesAtOnce = std::max(nMostLaterFilesAtOnce.load(), nAtOnce);
     };
     for (int i = 0; i < 4; ++i) {
@@ -455,8 +460,10 @@ TEST_F(ParallelBatchTest, ASettingsChangeDuringABatchReachesOnlyTheFilesStartedA
     const std::vector<std::unique_ptr<ConversionJob>> &jobs = m_pBatch->GetJobs();
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(ProbeStream(Output("clip" + std::to_string(i) + ".avi.mp3"))["bit_rate"], i < 2 ? "192000" : "96000");
-        EXPECT_EQ(jobs[static_cast<size_t>(i)]->GetProgress().nPasses, i < 2 ? 1 : 2) << "levelled after the change";
+        EXPECT_EQ(ProbeStream(Output("clip" + std::to_string(i) + ".avi.mp3"))["bit_rate"],
+                  i < 2 ? "192000" : "96000");
+        EXPECT_EQ(jobs[static_cast<size_t>(i)]->GetProgress().nPasses, i < 2 ? 1 : 2)
+            << "levelled after the change";
     }
     EXPECT_EQ(nMostLaterFilesAtOnce, 1);
 }
@@ -587,3 +594,5 @@ TEST_F(BatchTest, StopWhileMeasuringWritesNoFileAndSaysWhy) {
     // Nothing of the stopped job is left in the folder, not even its temporary.
     EXPECT_TRUE(fs::is_empty(m_view.m_strFolder));
 }
+
+}  // namespace klangor

@@ -15,12 +15,13 @@
 #include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 
-namespace fs = std::filesystem;
-
 extern char **environ;
 
-namespace {
+namespace klangor {
 
+namespace fs = std::filesystem;
+
+namespace {
 
 pid_t Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), kProgram);
@@ -146,7 +147,8 @@ TEST(ConvertCli, SourcesThatDecodeToNothingFailAndLeaveNoOutput) {
     // Streams that open and carry a title but hold not one frame.
     std::vector<std::string> sources;
     for (const char *szName : {"nothing.flac", "nothing.wav"}) {
-        sources.push_back(media.Make(szName, {"-f", "lavfi", "-i", "sine"}, {"-frames:a", "0", "-metadata", "title=Nothing"}));
+        sources.push_back(media.Make(szName, {"-f", "lavfi", "-i", "sine"},
+                                     {"-frames:a", "0", "-metadata", "title=Nothing"}));
     }
     for (const char *szType : {"--wav", "--mp3"}) {
         SCOPED_TRACE(szType);
@@ -155,7 +157,8 @@ TEST(ConvertCli, SourcesThatDecodeToNothingFailAndLeaveNoOutput) {
         const CommandResult result = Convert({szType, "-o", strOut, sources[0], sources[1]});
         EXPECT_EQ(result.iExitStatus, 1);
         for (const std::string &strSource : sources) {
-            EXPECT_NE(result.strStderr.find(strSource + ": Can not find audio in you Media file!\n"), std::string::npos)
+            EXPECT_NE(result.strStderr.find(strSource + ": Can not find audio in you Media file!\n"),
+                      std::string::npos)
                 << result.strStderr;
         }
         EXPECT_TRUE(FileNamesIn(strOut).empty());
@@ -214,7 +217,8 @@ TEST(ConvertCli, KilledMidFileLeavesTheEarlierFileAndALaterRunClearsTheRest) {
         media.MakeRaw("out/" + std::string(szName), "an earlier good file");
     }
     for (const char *szType : {"--mp3", "--wav"}) {
-        const std::string strName = std::string("long.wav.") + (szType == std::string("--mp3") ? "mp3" : "wav");
+        const std::string strName =
+            std::string("long.wav.") + (szType == std::string("--mp3") ? "mp3" : "wav");
         const pid_t pid = Spawn({"-q", szType, "-o", strOut, strLong});
         EXPECT_TRUE(WaitForPartialBytes(strOut, strName, 200000)) << strName;
         ::kill(pid, SIGKILL);
@@ -349,9 +353,15 @@ TEST(ConvertCli, AWriterThatCannotStartIsAFailure) {
     // held to it, so the run is made as an unprivileged user then. The leak checker of a sanitizer build
     // needs a thread of its own at exit, so it is left out of this run.
     std::vector<std::string> command = {
-        "bash", "-c",
+        "bash",
+        "-c",
         "ulimit -u 1; export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"; exec \"$@\"",
-        "limit", kProgram, "--wav", "-o", media.Dir().string(), strSource};
+        "limit",
+        kProgram,
+        "--wav",
+        "-o",
+        media.Dir().string(),
+        strSource};
     if (::geteuid() == 0) {
         command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     }
@@ -362,3 +372,5 @@ TEST(ConvertCli, AWriterThatCannotStartIsAFailure) {
 }
 
 }  // namespace
+
+}  // namespace klangor

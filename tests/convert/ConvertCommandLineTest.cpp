@@ -2,6 +2,8 @@
 
 #include "cli/ConvertCommandLine.h"
 
+namespace klangor {
+
 namespace {
 
 bool Parse(const std::vector<std::string> &args, ConvertOptions &options, std::string &strError) {
@@ -102,3 +104,5 @@ TEST(ConvertCommandLine, SplitThresholdTakesSecondsAndZeroButNothingElse) {
 }
 
 }  // namespace
+
+}  // namespace klangor

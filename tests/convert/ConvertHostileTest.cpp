@@ -15,17 +15,18 @@
 #include "clips/CutInfo.h"
 #include "support/MediaFactory.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
-
 
 bool HasLine(const std::string &strText, const std::string &strLine) {
     return ("\n" + strText).find("\n" + strLine + "\n") != std::string::npos;
 }
 
-#define SKIP_UNLESS_UNPRIVILEGED()                                                                     \
-    if (::geteuid() == 0)                                                                               \
+#define SKIP_UNLESS_UNPRIVILEGED()                                                                        \
+    if (::geteuid() == 0)                                                                                 \
     GTEST_SKIP() << "root writes whatever the permissions say; this case runs in CI's unprivileged-user " \
                     "stage"
 
@@ -40,8 +41,9 @@ TEST(ConvertHostile, ReadOnlyOutputFolderFailsEveryJobAndKeepsWhatIsThere) {
     fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
     for (const bool bWav : {false, true}) {
         std::vector<std::string> args = {"-o", out.string(), strA, strB};
-        if (bWav)
+        if (bWav) {
             args.insert(args.begin(), "--wav");
+        }
         const CommandResult result = Convert(args);
         EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
         EXPECT_TRUE(HasLine(result.strStderr, strA + ": Cannot create output file")) << result.strStderr;
@@ -63,7 +65,8 @@ TEST(ConvertHostile, UnreadableMediaFailsItsOwnJobOnly) {
     const CommandResult result = Convert({"--wav", "-o", out.string(), strLocked, strOpen});
     fs::permissions(strLocked, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
-    EXPECT_TRUE(HasLine(result.strStderr, strLocked + ": Can not find audio in you Media file!")) << result.strStderr;
+    EXPECT_TRUE(HasLine(result.strStderr, strLocked + ": Can not find audio in you Media file!"))
+        << result.strStderr;
     EXPECT_EQ(FileNamesIn(out), std::vector<std::string>{"open.wav.wav"});
     EXPECT_EQ(ReadFileBytes(strLocked), strBytes);
     EXPECT_EQ(FileNamesIn(media.Dir()), (std::vector<std::string>{"locked.wav", "open.wav", "out"}))
@@ -75,7 +78,8 @@ TEST(ConvertHostile, UnreadableMediaFailsItsOwnJobOnly) {
 TEST(ConvertHostile, LinksAnotherUserPlantedInASharedFolderAreNeverWrittenThrough) {
     const char *szShared = std::getenv("KLANGOR_SHARED_DIR");
     if (szShared == nullptr || *szShared == '\0') {
-        GTEST_SKIP() << "needs a sticky folder with links of another user's (KLANGOR_SHARED_DIR), which CI makes";
+        GTEST_SKIP()
+            << "needs a sticky folder with links of another user's (KLANGOR_SHARED_DIR), which CI makes";
     }
     const fs::path shared = szShared;
     const fs::path notes = fs::read_symlink(shared / "talk.wav.mp3");
@@ -92,7 +96,8 @@ TEST(ConvertHostile, LinksAnotherUserPlantedInASharedFolderAreNeverWrittenThroug
     EXPECT_EQ(strError, "Access to " + strSource + ".clipinfo was denied.");
     EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
     EXPECT_TRUE(HasLine(result.strStderr, strSource + ": Cannot create output file")) << result.strStderr;
-    EXPECT_TRUE(ReadFileBytes(notes.string()) == strNotes) << "the user's own file was written through the link";
+    EXPECT_TRUE(ReadFileBytes(notes.string()) == strNotes)
+        << "the user's own file was written through the link";
     EXPECT_EQ(FileNamesIn(shared), (std::vector<std::string>{"talk.wav.clipinfo", "talk.wav.mp3"}));
     EXPECT_TRUE(fs::is_symlink(shared / "talk.wav.mp3"));
     EXPECT_TRUE(fs::is_symlink(shared / "talk.wav.clipinfo"));
@@ -119,8 +124,9 @@ TEST(ConvertHostile, NamesAsLongAsTheFileSystemAllowsAreConvertedAndTheirSelecti
         EXPECT_EQ(WriteCutInfo(strSource, ClipInfo{200, 50, 100}, &strError), bRecordFits) << strError;
         const fs::path out = media.Dir() / "out";
         std::vector<std::string> args = {"-o", out.string(), strSource};
-        if (c.bWav)
+        if (c.bWav) {
             args.insert(args.begin(), "--wav");
+        }
         const CommandResult result = Convert(args);
         EXPECT_EQ(result.iExitStatus, 0) << result.strStderr;
         const std::string strOutput = strName + (c.bWav ? ".wav" : ".mp3");
@@ -128,8 +134,9 @@ TEST(ConvertHostile, NamesAsLongAsTheFileSystemAllowsAreConvertedAndTheirSelecti
         const double dSeconds = std::stod(ProbeFormat((out / strOutput).string()).at("duration"));
         EXPECT_NEAR(dSeconds, bRecordFits ? 0.5 : 2.0, 0.2) << "an MP3 at 8 kHz counts its padding frames";
         std::vector<std::string> beside = {strName, "out"};
-        if (bRecordFits)
+        if (bRecordFits) {
             beside.insert(beside.begin() + 1, strName + ".clipinfo");
+        }
         EXPECT_EQ(FileNamesIn(media.Dir()), beside);
     }
 }
@@ -149,7 +156,8 @@ TEST(ConvertHostile, OutputFillingTheDiskFailsLeavesNoFileAndTheBatchGoesOn) {
     const std::string strSmall = media.MakeTone("small.wav", 1, 8000, 1, {"-c:a", "pcm_s16le"});
     const CommandResult result = Convert({"--wav", "-o", out.string(), strBig, strSmall});
     const std::vector<std::string> names = FileNamesIn(out);
-    const bool bSmallWhole = fs::exists(out / "small.wav.wav") && fs::file_size(out / "small.wav.wav") == 44u + 16000u;
+    const bool bSmallWhole =
+        fs::exists(out / "small.wav.wav") && fs::file_size(out / "small.wav.wav") == 44u + 16000u;
     fs::remove_all(out);
     EXPECT_EQ(result.iExitStatus, 1) << result.strStderr;
     EXPECT_TRUE(HasLine(result.strStderr, strBig + ": Error writing mp3 output") ||
@@ -168,8 +176,8 @@ TEST(ConvertHostile, CoverFillingTheDiskFailsAndKeepsTheEarlierOutput) {
     const fs::path out = fs::path(szFolder) / ("tags-" + std::to_string(::getpid()));
     fs::create_directories(out);
     // A second of audio fits; a cover of noise bigger than the whole disk does not.
-    const std::string strCover =
-        media.Make("cover.png", {"-f", "lavfi", "-i", "color=s=768x768,noise=alls=100:allf=u"}, {"-frames:v", "1"});
+    const std::string strCover = media.Make(
+        "cover.png", {"-f", "lavfi", "-i", "color=s=768x768,noise=alls=100:allf=u"}, {"-frames:v", "1"});
     const std::string strSong = media.Make("song.flac", {"-f", "lavfi", "-i", "sine=d=1", "-i", strCover},
                                            {"-map", "0", "-map", "1", "-c:a", "flac", "-c:v", "copy",
                                             "-disposition:v", "attached_pic", "-metadata", "title=Song"});
@@ -188,3 +196,5 @@ TEST(ConvertHostile, CoverFillingTheDiskFailsAndKeepsTheEarlierOutput) {
 }
 
 }  // namespace
+
+}  // namespace klangor

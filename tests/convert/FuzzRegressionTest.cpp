@@ -11,6 +11,8 @@
 #include "media/AudioDecoder.h"
 #include "cli/ConvertCommandLine.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -100,3 +102,5 @@ TEST(FuzzRegressions, CommandLinesThatOnceParsedWronglyAreRefused) {
 }
 
 }  // namespace
+
+}  // namespace klangor

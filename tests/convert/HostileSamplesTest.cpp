@@ -17,6 +17,8 @@
 #include "convert/Mp3WriterThread.h"
 #include "support/MediaFactory.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr int kRate = 44100;
@@ -78,7 +80,9 @@ TEST(HostileSamples, NonFiniteAndFarOverFullScaleSamplesConvertInOnePieceAndInPa
     } kSources[] = {
         // A tone with a damaged sample every 97.
         {"nonfinite.wav",
-         [&](size_t i) { return i % 97 == 0 ? kBad[i / 97 % 5] : 0.5f * std::sin(static_cast<float>(i / 2) * 0.06f); }},
+         [&](size_t i) {
+             return i % 97 == 0 ? kBad[i / 97 % 5] : 0.5f * std::sin(static_cast<float>(i / 2) * 0.06f);
+         }},
         // What a damaged gain field decodes to: noise at a million times full scale.
         {"overfull.wav", [&](size_t) { return noise(random); }},
     };
@@ -105,3 +109,5 @@ TEST(HostileSamples, NonFiniteAndFarOverFullScaleSamplesConvertInOnePieceAndInPa
 }
 
 }  // namespace
+
+}  // namespace klangor

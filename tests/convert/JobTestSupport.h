@@ -15,6 +15,8 @@
 #include "convert/ConversionJob.h"
 #include "convert/ConversionNotice.h"
 
+namespace klangor {
+
 // Jobs over scripted decoders, and a recorder for the ends a writer tells.
 struct JobSet {
     std::vector<std::shared_ptr<DecoderScript>> scripts;
@@ -78,3 +80,5 @@ inline uint16_t ReadU16(const std::string &strBytes, size_t nPos) {
     return static_cast<uint16_t>(static_cast<uint8_t>(strBytes[nPos]) |
                                  (static_cast<uint8_t>(strBytes[nPos + 1]) << 8));
 }
+
+}  // namespace klangor

@@ -13,6 +13,8 @@
 #include "convert/Loudness.h"
 #include "support/MediaFactory.h"
 
+namespace klangor {
+
 namespace {
 
 const std::string kProgram = std::string(KLANGOR_BINARY_DIR) + "/src/klangor-convert";
@@ -24,8 +26,8 @@ struct Measured {
 
 // ffmpeg's ebur128 filter over the first audio stream: integrated loudness and true peak.
 Measured MeasureWithFfmpeg(const std::string &strPath) {
-    const CommandResult result =
-        RunCommand({"ffmpeg", "-nostats", "-hide_banner", "-i", strPath, "-af", "ebur128=peak=true", "-f", "null", "-"});
+    const CommandResult result = RunCommand(
+        {"ffmpeg", "-nostats", "-hide_banner", "-i", strPath, "-af", "ebur128=peak=true", "-f", "null", "-"});
     Measured measured;
     const std::string &strLog = result.strStderr;
     const size_t nSummary = strLog.rfind("Summary:");
@@ -53,13 +55,14 @@ Measured MeasureWithFfmpeg(const std::string &strPath) {
 }
 
 // Music-like sources: pink noise kept below 10 kHz (what an MP3 encoder keeps), at a given level.
-std::string MakeNoise(MediaFactory &media, const std::string &strName, double dAmplitude, double dBoostDb = 0) {
-    return media.Make(strName,
-                      {"-f", "lavfi", "-i",
-                       "anoisesrc=c=pink:r=44100:seed=7:d=12:a=" + std::to_string(dAmplitude) +
-                           ",lowpass=f=10000,volume=" + std::to_string(dBoostDb) +
-                           "dB,aformat=channel_layouts=stereo"},
-                      {"-c:a", "pcm_s16le"});
+std::string MakeNoise(MediaFactory &media, const std::string &strName, double dAmplitude,
+                      double dBoostDb = 0) {
+    return media.Make(
+        strName,
+        {"-f", "lavfi", "-i",
+         "anoisesrc=c=pink:r=44100:seed=7:d=12:a=" + std::to_string(dAmplitude) +
+             ",lowpass=f=10000,volume=" + std::to_string(dBoostDb) + "dB,aformat=channel_layouts=stereo"},
+        {"-c:a", "pcm_s16le"});
 }
 
 }  // namespace
@@ -96,8 +99,8 @@ TEST(LoudnessCommandLineTest, TargetIsOptionalAndHeldToItsRange) {
     ConvertOptions fractional;
     ASSERT_TRUE(parse({"--normalize=-23.5", "a.wav"}, fractional, strError)) << strError;
     EXPECT_EQ(fractional.loudness.dTargetLufs, -23.5);
-    for (const char *szBad : {"--normalize=-4", "--normalize=-31.5", "--normalize=loud", "--normalize=",
-                              "--normalize=-16x", "--normalize=nan"}) {
+    for (const char *szBad : {"--normalize=-4", "--normalize=-31.5", "--normalize=loud",
+                              "--normalize=", "--normalize=-16x", "--normalize=nan"}) {
         ConvertOptions bad;
         EXPECT_FALSE(parse({szBad, "a.wav"}, bad, strError)) << szBad;
         EXPECT_NE(strError.find("--normalize"), std::string::npos);
@@ -109,15 +112,16 @@ TEST(LoudnessCommandLineTest, TargetIsOptionalAndHeldToItsRange) {
 
 TEST(LoudnessCliTest, QuietAndLoudSourcesLandOnTheTargetUnderTheCeilingAndSilenceIsUntouched) {
     MediaFactory media;
-    const std::string strQuiet = MakeNoise(media, "quiet.wav", 0.015);  // about -45 LUFS
+    const std::string strQuiet = MakeNoise(media, "quiet.wav", 0.015);   // about -45 LUFS
     const std::string strLoud = MakeNoise(media, "loud.wav", 0.5, 8.0);  // about -14 LUFS, its crests clipped
-    const std::string strSilent = media.Make("silent.wav", {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo"},
-                                             {"-t", "5", "-c:a", "pcm_s16le"});
+    const std::string strSilent = media.Make(
+        "silent.wav", {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo"}, {"-t", "5", "-c:a", "pcm_s16le"});
     ASSERT_LT(MeasureWithFfmpeg(strQuiet).dIntegrated, -35.0);
     ASSERT_GT(MeasureWithFfmpeg(strLoud).dIntegrated, -14.5);
     const std::string strOut = (media.Dir() / "out").string();
 
-    for (const auto &[strFormat, dTarget] : {std::pair{std::string("--mp3"), -16.0}, {std::string("--wav"), -23.0}}) {
+    for (const auto &[strFormat, dTarget] :
+         {std::pair{std::string("--mp3"), -16.0}, {std::string("--wav"), -23.0}}) {
         const std::string strTarget = "--normalize=" + std::to_string(dTarget);
         const CommandResult result =
             RunCommand({kProgram, "-q", strFormat, strTarget, "-o", strOut, strQuiet, strLoud, strSilent});
@@ -164,7 +168,8 @@ std::map<std::string, std::string> UserTexts(const std::string &strPath) {
     TagLib::MPEG::File file(strPath.c_str(), false);
     if (TagLib::ID3v2::Tag *pTag = file.isValid() ? file.ID3v2Tag() : nullptr) {
         for (const TagLib::ID3v2::Frame *pFrame : pTag->frameList("TXXX")) {
-            if (const auto *pText = dynamic_cast<const TagLib::ID3v2::UserTextIdentificationFrame *>(pFrame)) {
+            if (const auto *pText =
+                    dynamic_cast<const TagLib::ID3v2::UserTextIdentificationFrame *>(pFrame)) {
                 const TagLib::StringList fields = pText->fieldList();
                 texts[pText->description().to8Bit(true)] = fields.size() > 1 ? fields[1].to8Bit(true) : "";
             }
@@ -178,12 +183,13 @@ std::map<std::string, std::string> UserTexts(const std::string &strPath) {
 TEST(ReplayGainCliTest, GainAndPeakDescribeTheOutputAndNoSampleChanges) {
     MediaFactory media;
     const std::string strQuiet = MakeNoise(media, "quiet.wav", 0.015);
-    const std::string strSilent = media.Make("silent.wav", {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo"},
-                                             {"-t", "5", "-c:a", "pcm_s16le"});
+    const std::string strSilent = media.Make(
+        "silent.wav", {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo"}, {"-t", "5", "-c:a", "pcm_s16le"});
     const std::string strPlain = (media.Dir() / "plain").string();
     const std::string strGained = (media.Dir() / "gained").string();
     ASSERT_EQ(RunCommand({kProgram, "-q", "-o", strPlain, strQuiet}).iExitStatus, 0);
-    const CommandResult result = RunCommand({kProgram, "-q", "--replaygain", "-o", strGained, strQuiet, strSilent});
+    const CommandResult result =
+        RunCommand({kProgram, "-q", "--replaygain", "-o", strGained, strQuiet, strSilent});
     ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
 
     const std::string strOut = strGained + "/quiet.wav.mp3";
@@ -208,10 +214,13 @@ TEST(ReplayGainCliTest, GainAndPeakDescribeTheOutputAndNoSampleChanges) {
 
     // Asked for on its own, ReplayGain is written even when the source's tags are not copied.
     const std::string strBare = (media.Dir() / "bare").string();
-    ASSERT_EQ(RunCommand({kProgram, "-q", "--replaygain", "--no-tags", "-o", strBare, strQuiet}).iExitStatus, 0);
+    ASSERT_EQ(RunCommand({kProgram, "-q", "--replaygain", "--no-tags", "-o", strBare, strQuiet}).iExitStatus,
+              0);
     EXPECT_EQ(UserTexts(strBare + "/quiet.wav.mp3").count("REPLAYGAIN_TRACK_GAIN"), 1u);
 
     const CommandResult both = RunCommand({kProgram, "--normalize", "--replaygain", "-o", strBare, strQuiet});
     EXPECT_EQ(both.iExitStatus, 2);
     EXPECT_NE(both.strStderr.find("--normalize and --replaygain cannot be used together"), std::string::npos);
 }
+
+}  // namespace klangor

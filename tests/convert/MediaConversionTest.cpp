@@ -11,6 +11,8 @@
 #include "convert/WavWriterThread.h"
 #include "support/MediaFactory.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -207,9 +209,9 @@ TEST(RealMp3, SelectionPastAnUnderestimatedVbrLengthIsTheSelectedPart) {
     MediaFactory media;
     // Loud first, silent after: without a Xing header the length is guessed from the first frames'
     // high bitrate, far below the real 20 s.
-    const std::string strSource =
-        media.Make("vbr.mp3", {"-f", "lavfi", "-i", "aevalsrc=exprs='if(lt(t,10),0.5*random(0),0)':s=44100:d=20"},
-                   {"-ac", "2", "-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0"});
+    const std::string strSource = media.Make(
+        "vbr.mp3", {"-f", "lavfi", "-i", "aevalsrc=exprs='if(lt(t,10),0.5*random(0),0)':s=44100:d=20"},
+        {"-ac", "2", "-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0"});
     ASSERT_LT(std::stod(ProbeFormat(strSource).at("duration")), 15.0) << "the container must underestimate";
     ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{2004, 1300, 1500}));
     ConversionJob job(strSource, media.PathOf("vbr.mp3.wav"));
@@ -252,3 +254,5 @@ TEST(FfmpegDecoder, FillsPastTheEndHandOutNothingAndTheReadShareReachesTheEnd) {
 }
 
 }  // namespace
+
+}  // namespace klangor

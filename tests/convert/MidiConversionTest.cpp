@@ -11,6 +11,8 @@
 #include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr size_t kFrameBytes = 4;  // 16-bit stereo
@@ -39,8 +41,8 @@ double Rms(const std::string &strPcm, size_t nFirstFrame, size_t nFrames) {
 
 // Compares two decodes without printing megabytes of samples when they differ.
 void ExpectSamePcm(const std::string &strActual, const std::string &strExpected) {
-    ASSERT_EQ(strActual.size(), strExpected.size()) << "frames: " << strActual.size() / kFrameBytes << " against "
-                                                    << strExpected.size() / kFrameBytes;
+    ASSERT_EQ(strActual.size(), strExpected.size())
+        << "frames: " << strActual.size() / kFrameBytes << " against " << strExpected.size() / kFrameBytes;
     const auto mismatch = std::mismatch(strActual.begin(), strActual.end(), strExpected.begin());
     EXPECT_TRUE(mismatch.first == strActual.end())
         << "first difference at frame " << (mismatch.first - strActual.begin()) / kFrameBytes;
@@ -93,12 +95,16 @@ TEST(MidiConversion, ALongSongIsNeverDividedIntoParts) {
     MediaFactory media;
     using namespace midi;
     const std::string strSource = media.MakeRaw(
-        "long.mid", Header(0, 1, 480) + Track({{0, Tempo(500000)}, {0, Bytes({0x90, 60, 100})}, {9600, Bytes({0x80, 60, 0})}}));
+        "long.mid",
+        Header(0, 1, 480) +
+            Track({{0, Tempo(500000)}, {0, Bytes({0x90, 60, 100})}, {9600, Bytes({0x80, 60, 0})}}));
     for (const char *szSplit : {"2", "0"}) {
-        const CommandResult result = Convert({"-q", "--split-after", szSplit, "-o", media.PathOf(szSplit), strSource});
+        const CommandResult result =
+            Convert({"-q", "--split-after", szSplit, "-o", media.PathOf(szSplit), strSource});
         ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
     }
-    EXPECT_TRUE(ReadFileBytes(media.PathOf("2/long.mid.mp3")) == ReadFileBytes(media.PathOf("0/long.mid.mp3")));
+    EXPECT_TRUE(ReadFileBytes(media.PathOf("2/long.mid.mp3")) ==
+                ReadFileBytes(media.PathOf("0/long.mid.mp3")));
 }
 
 TEST(MidiConversion, SelectionsAreCutToTheSampleOfTheWholeRendering) {
@@ -124,7 +130,8 @@ TEST(MidiConversion, ContentDecidesNotTheFileName) {
     const std::string strSong = midi::TwoChannelSongWithDrums();
     const std::string strReference = ConvertToPcm(media, media.MakeRaw("song.mid", strSong), "ref");
     ExpectSamePcm(ConvertToPcm(media, media.MakeRaw("misnamed.mp3", strSong), "misnamed"), strReference);
-    ExpectSamePcm(ConvertToPcm(media, media.MakeRaw("wrapped.rmi", midi::Rmid(strSong)), "rmi"), strReference);
+    ExpectSamePcm(ConvertToPcm(media, media.MakeRaw("wrapped.rmi", midi::Rmid(strSong)), "rmi"),
+                  strReference);
 
     // Real audio that happens to be called .mid goes to the ordinary decoder.
     const std::string strTone = media.MakeTone("tone.wav", 1, 22050, 1, {"-c:a", "pcm_s16le"});
@@ -138,7 +145,8 @@ TEST(MidiConversion, DamagedSongsFailPlainlyOrKeepTheirValidPart) {
     const std::string strGarbage = media.MakeRaw("garbage.mid", "MThd" + std::string(64, '\xEE'));
     CommandResult result = Convert({"-q", "--wav", "-o", media.PathOf("out"), strGarbage});
     EXPECT_EQ(result.iExitStatus, 1);
-    EXPECT_NE(result.strStderr.find("Can not find audio in you Media file!"), std::string::npos) << result.strStderr;
+    EXPECT_NE(result.strStderr.find("Can not find audio in you Media file!"), std::string::npos)
+        << result.strStderr;
     EXPECT_FALSE(std::filesystem::exists(media.PathOf("out/garbage.mid.wav")));
 
     // Cut off in the middle of its second note: the first note still converts.
@@ -153,11 +161,13 @@ TEST(MidiConversion, AMissingOrBrokenBankIsNamed) {
     const std::string strSource = media.MakeRaw("song.mid", midi::RunningStatusSong());
     const std::string strNotABank = media.MakeRaw("bank.sf2", "this is no instrument bank");
 
-    CommandResult result = Convert({"-q", "--soundfont", media.PathOf("none.sf2"), "-o", media.PathOf("o"), strSource});
+    CommandResult result =
+        Convert({"-q", "--soundfont", media.PathOf("none.sf2"), "-o", media.PathOf("o"), strSource});
     EXPECT_EQ(result.iExitStatus, 1);
     EXPECT_NE(result.strStderr.find("none.sf2"), std::string::npos) << result.strStderr;
 
-    result = RunCommand({"env", "KLANGOR_SOUNDFONT=" + strNotABank, kProgram, "-q", "-o", media.PathOf("o"), strSource});
+    result = RunCommand(
+        {"env", "KLANGOR_SOUNDFONT=" + strNotABank, kProgram, "-q", "-o", media.PathOf("o"), strSource});
     EXPECT_EQ(result.iExitStatus, 1);
     EXPECT_NE(result.strStderr.find("Cannot load SoundFont"), std::string::npos) << result.strStderr;
     EXPECT_TRUE(std::filesystem::is_empty(media.PathOf("o")));
@@ -169,3 +179,5 @@ TEST(MidiConversion, AMissingOrBrokenBankIsNamed) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -6,6 +6,8 @@
 #include "MidiSongs.h"
 #include "media/MidiFile.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr uint32_t kRate = 44100;
@@ -13,8 +15,8 @@ constexpr uint32_t kRate = 44100;
 MidiSong Parse(const std::string &strBytes, bool bExpectOk = true) {
     MidiSong song;
     std::string strError;
-    const bool bOk = ParseMidiFile(reinterpret_cast<const uint8_t *>(strBytes.data()), strBytes.size(), kRate, song,
-                                   strError);
+    const bool bOk = ParseMidiFile(reinterpret_cast<const uint8_t *>(strBytes.data()), strBytes.size(), kRate,
+                                   song, strError);
     EXPECT_EQ(bOk, bExpectOk) << strError;
     return song;
 }
@@ -60,10 +62,10 @@ TEST(MidiFile, RunningStatusTempoChangesAndTimeCodeDivision) {
     }
 
     // 25 frames of 40 ticks: 1000 ticks a second, whatever the tempo says.
-    const std::string strSmpte = midi::Header(0, 1, (0xE7 << 8) | 40) +
-                                 midi::Track({{0, midi::Tempo(250000)},
-                                              {500, midi::Bytes({0x90, 60, 100})},
-                                              {500, midi::Bytes({0x80, 60, 0})}});
+    const std::string strSmpte =
+        midi::Header(0, 1, (0xE7 << 8) | 40) + midi::Track({{0, midi::Tempo(250000)},
+                                                            {500, midi::Bytes({0x90, 60, 100})},
+                                                            {500, midi::Bytes({0x80, 60, 0})}});
     const MidiSong smpte = Parse(strSmpte);
     EXPECT_EQ(NoteOnSamples(smpte), (std::vector<uint64_t>{22050}));
     EXPECT_EQ(smpte.nEndSample, 44100u);
@@ -75,14 +77,16 @@ TEST(MidiFile, RiffWrapperAndIndependentTracksOfFormatTwo) {
     EXPECT_EQ(NoteOnSamples(wrapped), NoteOnSamples(plain));
     EXPECT_EQ(wrapped.nEndSample, plain.nEndSample);
 
-    const std::string strPattern = midi::Track({{0, midi::Bytes({0x90, 60, 100})}, {480, midi::Bytes({0x80, 60, 0})}});
+    const std::string strPattern =
+        midi::Track({{0, midi::Bytes({0x90, 60, 100})}, {480, midi::Bytes({0x80, 60, 0})}});
     const MidiSong sequence = Parse(midi::Header(2, 2, 480) + strPattern + strPattern);
     EXPECT_EQ(NoteOnSamples(sequence), (std::vector<uint64_t>{0, 22050}));
     EXPECT_EQ(sequence.nEndSample, 44100u);
 }
 
 TEST(MidiFile, DamagedFilesKeepWhatWasValidBeforeTheDamage) {
-    const std::string strGood = midi::Track({{0, midi::Bytes({0x90, 60, 100})}, {480, midi::Bytes({0x80, 60, 0})}});
+    const std::string strGood =
+        midi::Track({{0, midi::Bytes({0x90, 60, 100})}, {480, midi::Bytes({0x80, 60, 0})}});
 
     // A track cut short, its chunk claiming more bytes than the file has.
     const std::string strWhole = midi::Header(1, 2, 480) + strGood + strGood;
@@ -97,12 +101,14 @@ TEST(MidiFile, DamagedFilesKeepWhatWasValidBeforeTheDamage) {
     EXPECT_EQ(NoteOnSamples(noStatus), (std::vector<uint64_t>{0}));
 
     // A delta time longer than four bytes, and a data byte above 127, end their tracks there.
-    const std::string strLongDelta = "MTrk" + midi::Be(9, 4) + midi::Bytes({0, 0x90, 62, 90, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});
+    const std::string strLongDelta =
+        "MTrk" + midi::Be(9, 4) + midi::Bytes({0, 0x90, 62, 90, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});
     const MidiSong longDelta = Parse(midi::Header(0, 1, 480) + strLongDelta);
     EXPECT_TRUE(longDelta.bDamaged);
     EXPECT_EQ(NoteOnSamples(longDelta), (std::vector<uint64_t>{0}));
     const MidiSong badData =
-        Parse(midi::Header(0, 1, 480) + midi::Track({{0, midi::Bytes({0x90, 64, 80})}, {10, midi::Bytes({0x90, 200, 80})}}));
+        Parse(midi::Header(0, 1, 480) +
+              midi::Track({{0, midi::Bytes({0x90, 64, 80})}, {10, midi::Bytes({0x90, 200, 80})}}));
     EXPECT_TRUE(badData.bDamaged);
     EXPECT_EQ(NoteOnSamples(badData).size(), 1u);
 
@@ -124,13 +130,15 @@ TEST(MidiFile, HostileLengthsAreBoundedNotFollowed) {
         strBody += midi::VarLen(0x0FFFFFFF) + midi::Bytes({0x90, 60, 100});
     }
     const auto start = std::chrono::steady_clock::now();
-    const MidiSong endless = Parse(midi::Header(0, 1, 1) + "MTrk" + midi::Be(static_cast<uint32_t>(strBody.size()), 4) + strBody);
+    const MidiSong endless =
+        Parse(midi::Header(0, 1, 1) + "MTrk" + midi::Be(static_cast<uint32_t>(strBody.size()), 4) + strBody);
     EXPECT_TRUE(endless.bDamaged);
     EXPECT_LE(endless.nEndSample, uint64_t{13} * 3600 * kRate);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 
     // A system exclusive message whose length runs past the file keeps the notes before it.
-    const std::string strSysex = midi::Track({{0, midi::Bytes({0x90, 60, 100})}, {10, midi::Bytes({0xF0, 0x7F, 1, 2})}}, false);
+    const std::string strSysex =
+        midi::Track({{0, midi::Bytes({0x90, 60, 100})}, {10, midi::Bytes({0xF0, 0x7F, 1, 2})}}, false);
     const MidiSong sysex = Parse(midi::Header(0, 1, 480) + strSysex);
     EXPECT_TRUE(sysex.bDamaged);
     EXPECT_EQ(NoteOnSamples(sysex).size(), 1u);
@@ -138,3 +146,5 @@ TEST(MidiFile, HostileLengthsAreBoundedNotFollowed) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace klangor {
+
 // Standard MIDI Files written byte by byte, so each test knows exactly what its file holds.
 namespace midi {
 
@@ -102,7 +104,10 @@ inline std::string Rmid(const std::string &strSmf) {
         strData += '\0';
     }
     const std::string strInfo = "LIST" + le32(4) + "INFO";
-    return "RIFF" + le32(static_cast<uint32_t>(4 + strInfo.size() + strData.size())) + "RMID" + strInfo + strData;
+    return "RIFF" + le32(static_cast<uint32_t>(4 + strInfo.size() + strData.size())) + "RMID" + strInfo +
+           strData;
 }
 
 }  // namespace midi
+
+}  // namespace klangor

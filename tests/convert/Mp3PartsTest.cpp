@@ -21,6 +21,8 @@
 #include "convert/Mp3WriterThread.h"
 #include "support/MediaFactory.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -62,7 +64,8 @@ private:
 };
 
 Encode RunWriter(const std::string &strSource, const std::string &strOut, const EncoderSettings &settings,
-                 int nJobs, double dSplitSeconds, bool bStopEarly = false, const LoudnessTarget &loudness = {}) {
+                 int nJobs, double dSplitSeconds, bool bStopEarly = false,
+                 const LoudnessTarget &loudness = {}) {
     Mp3WriterThread writer;
     writer.SetLoudnessTarget(loudness);
     ConversionJob *pJob = nullptr;
@@ -73,7 +76,8 @@ Encode RunWriter(const std::string &strSource, const std::string &strOut, const 
         factory = [&writer, &pJob](PcmSampleFormat format) -> std::unique_ptr<IAudioDecoder> {
             return std::make_unique<WatchedDecoder>(CreateMediaAudioDecoder(format), [&writer, &pJob] {
                 const ConversionJob::Progress progress = pJob->GetProgress();
-                if (progress.nFramesToConvert > 0 && uint64_t{progress.nFramesDone} * 2 >= progress.nFramesToConvert) {
+                if (progress.nFramesToConvert > 0 &&
+                    uint64_t{progress.nFramesDone} * 2 >= progress.nFramesToConvert) {
                     writer.Stop();
                 }
             });
@@ -99,7 +103,7 @@ std::vector<int16_t> Samples(const std::string &strBytes) {
 // What a frame walk of the file finds: the frames' bitrates and the header frame's count.
 struct FrameWalk {
     bool bValid = true;
-    std::vector<int> bitrates;  // of the audio frames
+    std::vector<int> bitrates;    // of the audio frames
     int64_t llHeaderFrames = -1;  // the Xing/Info frame count, -1 without one
 };
 
@@ -128,7 +132,8 @@ FrameWalk WalkFrames(const std::string &strBytes) {
         const bool bMpeg1 = nVersion == 3;
         const int nKbps = bMpeg1 ? kMpeg1[nBitrate] : kMpeg2[nBitrate];
         const int nHz = kRates[nRate] >> (bMpeg1 ? 0 : nVersion == 2 ? 1 : 2);
-        const size_t nBytes = static_cast<size_t>((bMpeg1 ? 144000 : 72000) * nKbps / nHz + ((p[2] >> 1) & 1));
+        const size_t nBytes =
+            static_cast<size_t>((bMpeg1 ? 144000 : 72000) * nKbps / nHz + ((p[2] >> 1) & 1));
         // Readers look for the tag right after the side information, counted as if there were no CRC.
         const size_t nSide = (bMpeg1 ? ((p[3] >> 6) == 3 ? 17 : 32) : ((p[3] >> 6) == 3 ? 9 : 17)) + 4;
         const std::string strTag = strBytes.substr(nPos + nSide, 4);
@@ -162,11 +167,13 @@ std::string Mp3valComplaints(const std::string &strPath) {
 }
 
 std::string FfmpegComplaints(const std::string &strPath) {
-    const CommandResult result = RunCommand({"ffmpeg", "-nostdin", "-v", "warning", "-i", strPath, "-f", "null", "-"});
+    const CommandResult result =
+        RunCommand({"ffmpeg", "-nostdin", "-v", "warning", "-i", strPath, "-f", "null", "-"});
     return result.strStderr + (result.iExitStatus == 0 ? "" : "ffmpeg failed");
 }
 
-double SnrDb(const std::vector<int16_t> &source, const std::vector<int16_t> &decoded, size_t nFrom, size_t nTo) {
+double SnrDb(const std::vector<int16_t> &source, const std::vector<int16_t> &decoded, size_t nFrom,
+             size_t nTo) {
     double dSignal = 1.0;
     double dNoise = 1.0;
     for (size_t i = nFrom; i < nTo; ++i) {
@@ -244,8 +251,8 @@ TEST_P(Mp3PartsTest, JoinedStreamIsValidExactAndAsGoodAsOneEncoder) {
 
     const bool bMono = settings.m_iChannelMode == kChannelModeMono;
     const std::vector<std::string> stereo = {"-ac", bMono ? "1" : std::to_string(c.nChannels)};
-    const std::vector<int16_t> source = Samples(DecodeS16(strSource, bMono ? std::vector<std::string>{"-ac", "1"}
-                                                                          : std::vector<std::string>{}));
+    const std::vector<int16_t> source = Samples(
+        DecodeS16(strSource, bMono ? std::vector<std::string>{"-ac", "1"} : std::vector<std::string>{}));
     const std::vector<int16_t> partedPcm = Samples(DecodeS16(parted.strPath, stereo));
     const std::vector<int16_t> wholePcm = Samples(DecodeS16(whole.strPath, stereo));
     ASSERT_EQ(partedPcm.size(), source.size());
@@ -277,7 +284,12 @@ TEST_P(Mp3PartsTest, JoinedStreamIsValidExactAndAsGoodAsOneEncoder) {
 const PartsCase kCases[] = {
     {"Cbr128JointStereo", 44100, 2, [](EncoderSettings &) {}, false},
     // Frames so small that the reservoir is always nearly empty: the join has little room to give.
-    {"Cbr64StarvedReservoir", 44100, 2, [](EncoderSettings &s) { s.m_iSampleRate = 44100; s.m_iBitrate = 64; }, false},
+    {"Cbr64StarvedReservoir", 44100, 2,
+     [](EncoderSettings &s) {
+         s.m_iSampleRate = 44100;
+         s.m_iBitrate = 64;
+     },
+     false},
     {"Cbr320", 48000, 2, [](EncoderSettings &s) { s.m_iBitrate = 320; }, false},
     {"VbrWide", 44100, 2,
      [](EncoderSettings &s) {
@@ -287,7 +299,12 @@ const PartsCase kCases[] = {
      },
      true},
     // Every frame's CRC covers the side information the join rewrites.
-    {"CrcStereo", 44100, 2, [](EncoderSettings &s) { s.m_bCrc = 1; s.m_iChannelMode = kChannelModeStereo; }, false},
+    {"CrcStereo", 44100, 2,
+     [](EncoderSettings &s) {
+         s.m_bCrc = 1;
+         s.m_iChannelMode = kChannelModeStereo;
+     },
+     false},
     {"MonoRightOnly", 44100, 2,
      [](EncoderSettings &s) {
          s.m_iChannelMode = kChannelModeMono;
@@ -305,13 +322,16 @@ class Mp3PartsJobTest : public ::testing::Test {
 protected:
     MediaFactory m_media;
     std::string m_strSource;
-    void SetUp() override { m_strSource = m_media.MakeTone("long.mp4", kSourceSeconds, 44100, 2, {"-c:a", "aac"}, true); }
+    void SetUp() override {
+        m_strSource = m_media.MakeTone("long.mp4", kSourceSeconds, 44100, 2, {"-c:a", "aac"}, true);
+    }
 };
 
 TEST_F(Mp3PartsJobTest, SelectionInPartsDecodesToExactlyItsFrames) {
     // 1.37 s to 14.21 s: neither end on a frame boundary.
     ASSERT_TRUE(WriteCutInfo(m_strSource, ClipInfo{1600, 137, 1421}));
-    const Encode parted = RunWriter(m_strSource, m_media.PathOf("cut.mp3"), EncoderSettings{}, kParts, kSplitSeconds);
+    const Encode parted =
+        RunWriter(m_strSource, m_media.PathOf("cut.mp3"), EncoderSettings{}, kParts, kSplitSeconds);
     const Encode whole = RunWriter(m_strSource, m_media.PathOf("cut1.mp3"), EncoderSettings{}, 1, 0.0);
     ASSERT_EQ(parted.strError, "");
     ASSERT_TRUE(ReadFileBytes(parted.strPath) != ReadFileBytes(whole.strPath));
@@ -431,8 +451,8 @@ TEST_F(Mp3PartsJobTest, EveryPartDecodesTheChosenTrackWithTheJobsGainAndTheFileK
         {"-map", "0", "-map", "1", "-c:a", "flac", "-ac", "2", "-metadata", "title=Zwei Spuren"});
     ASSERT_TRUE(WriteCutInfo(strFilm, ClipInfo{1600, 0, 1600, 2}));
     const LoudnessTarget normalise{true, -16.0};
-    const Encode parted =
-        RunWriter(strFilm, m_media.PathOf("parted.mp3"), EncoderSettings{}, kParts, kSplitSeconds, false, normalise);
+    const Encode parted = RunWriter(strFilm, m_media.PathOf("parted.mp3"), EncoderSettings{}, kParts,
+                                    kSplitSeconds, false, normalise);
     const Encode whole =
         RunWriter(strFilm, m_media.PathOf("whole.mp3"), EncoderSettings{}, 1, 0.0, false, normalise);
     ASSERT_EQ(parted.strError, "");
@@ -452,12 +472,14 @@ TEST_F(Mp3PartsJobTest, EveryPartDecodesTheChosenTrackWithTheJobsGainAndTheFileK
     // The same gain in every part: each third is as loud as the undivided encode's.
     const size_t nThird = partedPcm.size() / 3;
     for (size_t nPart = 0; nPart < 3; ++nPart) {
-        const std::vector<int16_t> a(partedPcm.begin() + nPart * nThird, partedPcm.begin() + (nPart + 1) * nThird);
-        const std::vector<int16_t> b(wholePcm.begin() + nPart * nThird, wholePcm.begin() + (nPart + 1) * nThird);
+        const std::vector<int16_t> a(partedPcm.begin() + nPart * nThird,
+                                     partedPcm.begin() + (nPart + 1) * nThird);
+        const std::vector<int16_t> b(wholePcm.begin() + nPart * nThird,
+                                     wholePcm.begin() + (nPart + 1) * nThird);
         EXPECT_NEAR(20 * std::log10(RmsOf(a) / RmsOf(b)), 0.0, 0.2) << "third " << nPart;
     }
-    const CommandResult title = RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of",
-                                            "default=nw=1:nk=1", parted.strPath});
+    const CommandResult title = RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title",
+                                            "-of", "default=nw=1:nk=1", parted.strPath});
     EXPECT_EQ(title.strStdout, "Zwei Spuren\n");
     EXPECT_EQ(FfmpegComplaints(parted.strPath), "");
 }
@@ -526,3 +548,5 @@ TEST(Mp3StreamWriterTest, MainDataSurvivesRepackingAndOverfullFramesAreRefused) 
 }
 
 }  // namespace
+
+}  // namespace klangor

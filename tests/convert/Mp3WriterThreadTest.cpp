@@ -8,6 +8,8 @@
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -312,3 +314,5 @@ TEST_F(Mp3WriterTest, MonoKeepsTheChosenChannelOfARealSource) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -12,6 +12,8 @@
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -62,8 +64,8 @@ protected:
                                           double dSplitSeconds) {
         m_jobs = JobSet();
         for (size_t i = 0; i < scripts.size(); ++i) {
-            m_jobs.Add(PathOf("clip" + std::to_string(i) + ".avi"), PathOf("clip" + std::to_string(i) + ".mp3"),
-                       scripts[i]);
+            m_jobs.Add(PathOf("clip" + std::to_string(i) + ".avi"),
+                       PathOf("clip" + std::to_string(i) + ".mp3"), scripts[i]);
         }
         writer.SetJobsAtOnce(nJobs);
         writer.SetSplitAfterSeconds(dSplitSeconds);
@@ -86,8 +88,6 @@ std::shared_ptr<DecoderScript> ClipScript(double dSeconds, uint32_t nRate) {
     pScript->llDuration = static_cast<int64_t>(dSeconds * 10000000);
     return pScript;
 }
-
-
 
 TEST_F(ParallelWriterTest, StopFinishesEveryRunningFileShortAndStartsNoMore) {
     m_pScript->nRealFrames = 441000;
@@ -245,3 +245,5 @@ TEST_F(ParallelWriterTest, EveryFileGetsTheSettingsItWouldGetOneAtATime) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -14,6 +14,8 @@
 
 #include "media/AudioDecoder.h"
 
+namespace klangor {
+
 // A stand-in decoder that plays a script: a duration, a format, how many frames it really yields and
 // which step fails. Each frame's bytes are a pattern of its position, so tests can tell which frames
 // were delivered. Records the seeks and fills it was asked for; several decoders of one script may run
@@ -27,8 +29,8 @@ struct DecoderScript {
     int iFormatResult = 0;
     int iRunResult = 0;
     int iSeekResult = 0;
-    int64_t llFailFillAtFrame = -1;  // a fill that would reach this frame fails
-    bool bThrowInFill = false;       // a fill throws, as a decoder out of memory would
+    int64_t llFailFillAtFrame = -1;   // a fill that would reach this frame fails
+    bool bThrowInFill = false;        // a fill throws, as a decoder out of memory would
     bool bTellsReadFraction = false;  // reports how far it has read, as a file-backed decoder does
     // Fills wait (up to 10 s) until this many decoders of the script were made, so that jobs meant to
     // run side by side really do, on any machine.
@@ -115,8 +117,10 @@ public:
             m_nPosition + nFrames > static_cast<uint64_t>(m_pScript->llFailFillAtFrame)) {
             return -5;
         }
-        if (m_pScript->llHookAtFrame >= 0 && m_nPosition + nFrames > static_cast<uint64_t>(m_pScript->llHookAtFrame) &&
-            m_nPosition <= static_cast<uint64_t>(m_pScript->llHookAtFrame) && !m_pScript->bHookCalled.exchange(true)) {
+        if (m_pScript->llHookAtFrame >= 0 &&
+            m_nPosition + nFrames > static_cast<uint64_t>(m_pScript->llHookAtFrame) &&
+            m_nPosition <= static_cast<uint64_t>(m_pScript->llHookAtFrame) &&
+            !m_pScript->bHookCalled.exchange(true)) {
             m_pScript->onFrameReached();
         }
         const size_t nFrameBytes = m_pScript->wfx.nBlockAlign;
@@ -145,3 +149,5 @@ private:
 inline AudioDecoderFactory ScriptedFactory(std::shared_ptr<DecoderScript> pScript) {
     return [pScript](PcmSampleFormat format) { return std::make_unique<ScriptedDecoder>(pScript, format); };
 }
+
+}  // namespace klangor

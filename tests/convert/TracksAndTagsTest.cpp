@@ -26,25 +26,26 @@
 #include "ConvertProgram.h"
 #include "support/MediaFactory.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
 
-
 // Three audio tracks that sound different (300, 600 and 900 Hz), with languages and one title.
 std::string MakeThreeTrackFilm(MediaFactory &media, const std::string &strName) {
     return media.Make(strName,
-                      {"-f", "lavfi", "-i", "sine=f=300:d=2", "-f", "lavfi", "-i", "sine=f=600:d=2", "-f", "lavfi", "-i",
-                       "sine=f=900:d=2"},
-                      {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:0", "language=eng",
-                       "-metadata:s:a:1", "language=fra", "-metadata:s:a:1", "title=Commentary", "-metadata:s:a:2",
-                       "language=deu"});
+                      {"-f", "lavfi", "-i", "sine=f=300:d=2", "-f", "lavfi", "-i", "sine=f=600:d=2", "-f",
+                       "lavfi", "-i", "sine=f=900:d=2"},
+                      {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:0",
+                       "language=eng", "-metadata:s:a:1", "language=fra", "-metadata:s:a:1",
+                       "title=Commentary", "-metadata:s:a:2", "language=deu"});
 }
 
 // One audio stream of a file as ffmpeg decodes it, 16-bit interleaved.
 std::string PcmOf(const std::string &strPath, const std::string &strStream = "0:a:0") {
-    const CommandResult result = RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", strPath, "-map", strStream,
-                                             "-f", "s16le", "-acodec", "pcm_s16le", "-"});
+    const CommandResult result = RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", strPath, "-map",
+                                             strStream, "-f", "s16le", "-acodec", "pcm_s16le", "-"});
     EXPECT_EQ(result.iExitStatus, 0) << result.strStderr;
     return result.strStdout;
 }
@@ -56,7 +57,8 @@ std::string PcmOf(const std::string &strPath, const std::string &strStream = "0:
     }
     const auto mismatch = std::mismatch(strActual.begin(), strActual.end(), strExpected.begin());
     if (mismatch.first != strActual.end()) {
-        return ::testing::AssertionFailure() << "first difference at byte " << (mismatch.first - strActual.begin());
+        return ::testing::AssertionFailure()
+               << "first difference at byte " << (mismatch.first - strActual.begin());
     }
     return ::testing::AssertionSuccess();
 }
@@ -148,14 +150,24 @@ Id3View ReadId3(const std::string &strPath) {
 
 TEST(OutputTags, Mp3GetsTheSourcesTagsAndCoverWithItsLengthExact) {
     MediaFactory media;
-    const std::string strCover = media.Make("cover.jpg", {"-f", "lavfi", "-i", "color=c=red:s=64x64:d=1"},
-                                            {"-frames:v", "1"});
-    const std::string strSong = media.Make(
-        "song.m4a", {"-f", "lavfi", "-i", "sine=f=440:d=2", "-i", strCover},
-        {"-map", "0", "-map", "1", "-c:a", "aac", "-c:v", "mjpeg", "-disposition:v", "attached_pic", "-metadata",
-         "title=夜の歌", "-metadata", "artist=Zoë Müller", "-metadata", "album=Ålbum", "-metadata", "album_artist=Ensemble",
-         "-metadata", "date=2021", "-metadata", "track=3/12", "-metadata", "genre=Jazz", "-metadata", "comment=Live",
-         "-metadata", "composer=Émile"});
+    const std::string strCover =
+        media.Make("cover.jpg", {"-f", "lavfi", "-i", "color=c=red:s=64x64:d=1"}, {"-frames:v", "1"});
+    const std::string strSong =
+        media.Make("song.m4a", {"-f", "lavfi", "-i", "sine=f=440:d=2", "-i", strCover},
+                   {"-map",           "0",
+                    "-map",           "1",
+                    "-c:a",           "aac",
+                    "-c:v",           "mjpeg",
+                    "-disposition:v", "attached_pic",
+                    "-metadata",      "title=夜の歌",
+                    "-metadata",      "artist=Zoë Müller",
+                    "-metadata",      "album=Ålbum",
+                    "-metadata",      "album_artist=Ensemble",
+                    "-metadata",      "date=2021",
+                    "-metadata",      "track=3/12",
+                    "-metadata",      "genre=Jazz",
+                    "-metadata",      "comment=Live",
+                    "-metadata",      "composer=Émile"});
     ASSERT_EQ(Convert({"-q", "-o", media.PathOf("tagged"), strSong}).iExitStatus, 0);
     ASSERT_EQ(Convert({"-q", "--no-tags", "-o", media.PathOf("plain"), strSong}).iExitStatus, 0);
 
@@ -171,31 +183,33 @@ TEST(OutputTags, Mp3GetsTheSourcesTagsAndCoverWithItsLengthExact) {
     EXPECT_EQ(id3.texts.at("TCOM"), "Émile");
     EXPECT_NE(id3.texts.at("COMM").find("Live"), std::string::npos);
     EXPECT_EQ(id3.strCoverMime, "image/jpeg");
-    const std::string strSourceCover = RunCommand({"ffmpeg", "-v", "error", "-i", strSong, "-map", "0:v", "-c", "copy",
-                                                   "-f", "image2pipe", "-"})
+    const std::string strSourceCover = RunCommand({"ffmpeg", "-v", "error", "-i", strSong, "-map", "0:v",
+                                                   "-c", "copy", "-f", "image2pipe", "-"})
                                            .strStdout;
     EXPECT_EQ(id3.strCover, strSourceCover);
     EXPECT_EQ(ProbeFormat(media.PathOf("tagged/song.m4a.mp3")).at("format_name"), "mp3");
 
     // The tag sits in front of the stream and leaves LAME's header frame alone: the decode is the same.
-    EXPECT_TRUE(SamePcm(DecodeS16(media.PathOf("tagged/song.m4a.mp3")), DecodeS16(media.PathOf("plain/song.m4a.mp3"))));
+    EXPECT_TRUE(SamePcm(DecodeS16(media.PathOf("tagged/song.m4a.mp3")),
+                        DecodeS16(media.PathOf("plain/song.m4a.mp3"))));
     EXPECT_EQ(ReadId3(media.PathOf("plain/song.m4a.mp3")).nVersion, 0) << "--no-tags writes no tag";
 }
 
 TEST(OutputTags, CoversFromMp3FlacAndMatroskaSourcesAndInfoChunksInWav) {
     MediaFactory media;
-    const std::string strCover = media.Make("cover.png", {"-f", "lavfi", "-i", "color=c=blue:s=32x32:d=1"},
-                                            {"-frames:v", "1"});
+    const std::string strCover =
+        media.Make("cover.png", {"-f", "lavfi", "-i", "color=c=blue:s=32x32:d=1"}, {"-frames:v", "1"});
     const std::string strCoverBytes = ReadFileBytes(strCover);
     const std::string strMp3 = media.Make("a.mp3", {"-f", "lavfi", "-i", "sine=d=1", "-i", strCover},
-                                          {"-map", "0", "-map", "1", "-c:a", "libmp3lame", "-c:v", "copy", "-id3v2_version",
-                                           "3", "-metadata", "title=From MP3"});
-    const std::string strFlac = media.Make("b.flac", {"-f", "lavfi", "-i", "sine=d=1", "-i", strCover},
-                                           {"-map", "0", "-map", "1", "-c:a", "flac", "-c:v", "copy", "-disposition:v",
-                                            "attached_pic", "-metadata", "artist=From FLAC"});
+                                          {"-map", "0", "-map", "1", "-c:a", "libmp3lame", "-c:v", "copy",
+                                           "-id3v2_version", "3", "-metadata", "title=From MP3"});
+    const std::string strFlac =
+        media.Make("b.flac", {"-f", "lavfi", "-i", "sine=d=1", "-i", strCover},
+                   {"-map", "0", "-map", "1", "-c:a", "flac", "-c:v", "copy", "-disposition:v",
+                    "attached_pic", "-metadata", "artist=From FLAC"});
     const std::string strMkv = media.Make("c.mkv", {"-f", "lavfi", "-i", "sine=d=1"},
-                                          {"-c:a", "flac", "-attach", strCover, "-metadata:s:t", "mimetype=image/png",
-                                           "-metadata:s:t", "filename=cover.png"});
+                                          {"-c:a", "flac", "-attach", strCover, "-metadata:s:t",
+                                           "mimetype=image/png", "-metadata:s:t", "filename=cover.png"});
     ASSERT_EQ(Convert({"-q", "-o", media.PathOf("out"), strMp3, strFlac, strMkv}).iExitStatus, 0);
     for (const char *szName : {"a.mp3", "b.flac", "c.mkv"}) {
         SCOPED_TRACE(szName);
@@ -219,8 +233,8 @@ TEST(OutputTags, CoversFromMp3FlacAndMatroskaSourcesAndInfoChunksInWav) {
 
 TEST(OutputTags, WavInfoChunkLiesBeforeTheDataSoNoReaderPlaysIt) {
     MediaFactory media;
-    const std::string strSource =
-        media.MakeTone("song.flac", 1, 44100, 2, {"-c:a", "flac", "-metadata", "title=Song", "-metadata", "artist=Band"});
+    const std::string strSource = media.MakeTone(
+        "song.flac", 1, 44100, 2, {"-c:a", "flac", "-metadata", "title=Song", "-metadata", "artist=Band"});
     ASSERT_EQ(Convert({"-q", "--wav", "-o", media.PathOf("out"), strSource}).iExitStatus, 0);
     const std::string strWav = media.PathOf("out/song.flac.wav");
     const std::string strBytes = ReadFileBytes(strWav);
@@ -228,7 +242,8 @@ TEST(OutputTags, WavInfoChunkLiesBeforeTheDataSoNoReaderPlaysIt) {
     size_t nPos = 12;
     while (nPos + 8 <= strBytes.size()) {
         chunks.push_back(strBytes.substr(nPos, 4));
-        const uint32_t nSize = static_cast<uint8_t>(strBytes[nPos + 4]) | static_cast<uint8_t>(strBytes[nPos + 5]) << 8 |
+        const uint32_t nSize = static_cast<uint8_t>(strBytes[nPos + 4]) |
+                               static_cast<uint8_t>(strBytes[nPos + 5]) << 8 |
                                static_cast<uint8_t>(strBytes[nPos + 6]) << 16 |
                                static_cast<uint32_t>(static_cast<uint8_t>(strBytes[nPos + 7])) << 24;
         nPos += 8 + nSize + (nSize & 1);
@@ -245,10 +260,11 @@ TEST(OutputTags, BrokenMetadataStillConvertsWithWhatIsValid) {
     MediaFactory media;
     const std::string strNotAPicture = media.MakeRaw("cover.jpg", std::string(2000, 'x'));
     const std::string strHuge(100000, 'a');
-    const std::string strSource = media.Make(
-        "broken.mkv", {"-f", "lavfi", "-i", "sine=d=1"},
-        {"-c:a", "flac", "-attach", strNotAPicture, "-metadata:s:t", "mimetype=image/jpeg", "-metadata:s:t",
-         "filename=cover.jpg", "-metadata", "title=" + strHuge, "-metadata", std::string("artist=caf\xE9 bar")});
+    const std::string strSource =
+        media.Make("broken.mkv", {"-f", "lavfi", "-i", "sine=d=1"},
+                   {"-c:a", "flac", "-attach", strNotAPicture, "-metadata:s:t", "mimetype=image/jpeg",
+                    "-metadata:s:t", "filename=cover.jpg", "-metadata", "title=" + strHuge, "-metadata",
+                    std::string("artist=caf\xE9 bar")});
     const CommandResult result = Convert({"-q", "-o", media.PathOf("out"), strSource});
     ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
     const Id3View id3 = ReadId3(media.PathOf("out/broken.mkv.mp3"));
@@ -256,26 +272,29 @@ TEST(OutputTags, BrokenMetadataStillConvertsWithWhatIsValid) {
     EXPECT_LE(id3.texts.at("TIT2").size(), 1024u);
     EXPECT_EQ(id3.texts.at("TIT2").substr(0, 10), "aaaaaaaaaa");
     EXPECT_EQ(id3.texts.at("TPE1"), "café bar") << "invalid UTF-8 is read as Latin-1";
-    EXPECT_EQ(SanitizedTagText(std::string("a\0b\x01" "c", 5)), "abc");
+    EXPECT_EQ(SanitizedTagText(std::string("a\0b\x01"
+                                           "c",
+                                           5)),
+              "abc");
 }
 
 // Byte sequences shaped like UTF-8 that Unicode forbids make the text an old 8-bit one, each byte its
 // Latin-1 character; the edges of what is allowed stay as they are.
 TEST(OutputTags, SurrogatesOverlongFormsAndCodePointsPastUnicodeAreReadAsLatin1) {
     const std::pair<const char *, const char *> cases[] = {
-        {"x\xED\xA0\x80", "x\xC3\xAD\xC2\xA0\xC2\x80"},                      // U+D800, a surrogate
-        {"x\xED\xBF\xBF", "x\xC3\xAD\xC2\xBF\xC2\xBF"},                      // U+DFFF
-        {"x\xC0\x80", "x\xC3\x80\xC2\x80"},                                  // NUL in two bytes
-        {"x\xE0\x80\x80", "x\xC3\xA0\xC2\x80\xC2\x80"},                      // NUL in three
-        {"x\xE0\x9F\xBF", "x\xC3\xA0\xC2\x9F\xC2\xBF"},                      // U+07FF in three
-        {"x\xF0\x80\x80\x80", "x\xC3\xB0\xC2\x80\xC2\x80\xC2\x80"},          // NUL in four
-        {"x\xF0\x8F\xBF\xBF", "x\xC3\xB0\xC2\x8F\xC2\xBF\xC2\xBF"},          // U+FFFF in four
-        {"x\xF4\x90\x80\x80", "x\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},          // U+110000
+        {"x\xED\xA0\x80", "x\xC3\xAD\xC2\xA0\xC2\x80"},              // U+D800, a surrogate
+        {"x\xED\xBF\xBF", "x\xC3\xAD\xC2\xBF\xC2\xBF"},              // U+DFFF
+        {"x\xC0\x80", "x\xC3\x80\xC2\x80"},                          // NUL in two bytes
+        {"x\xE0\x80\x80", "x\xC3\xA0\xC2\x80\xC2\x80"},              // NUL in three
+        {"x\xE0\x9F\xBF", "x\xC3\xA0\xC2\x9F\xC2\xBF"},              // U+07FF in three
+        {"x\xF0\x80\x80\x80", "x\xC3\xB0\xC2\x80\xC2\x80\xC2\x80"},  // NUL in four
+        {"x\xF0\x8F\xBF\xBF", "x\xC3\xB0\xC2\x8F\xC2\xBF\xC2\xBF"},  // U+FFFF in four
+        {"x\xF4\x90\x80\x80", "x\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},  // U+110000
         {"x\xF5\x80\x80\x80", "x\xC3\xB5\xC2\x80\xC2\x80\xC2\x80"},
         {"x\xFF", "x\xC3\xBF"},
         {"x\xED\x9F\xBF \xEE\x80\x80", "x\xED\x9F\xBF \xEE\x80\x80"},          // U+D7FF and U+E000
         {"x\xE0\xA0\x80 \xF0\x90\x80\x80", "x\xE0\xA0\x80 \xF0\x90\x80\x80"},  // U+0800 and U+10000
-        {"x\xF4\x8F\xBF\xBF", "x\xF4\x8F\xBF\xBF"},                          // U+10FFFF
+        {"x\xF4\x8F\xBF\xBF", "x\xF4\x8F\xBF\xBF"},                            // U+10FFFF
     };
     for (const auto &[szTag, szExpected] : cases) {
         EXPECT_EQ(SanitizedTagText(szTag), szExpected) << szTag;
@@ -326,11 +345,12 @@ TEST(Sources, NamedPipesAreReadOnceToTheirLastSampleInWhateverOrderTheyAreFed) {
     for (const std::vector<int> &order : feedOrders) {
         SCOPED_TRACE(order.size());
         const std::string strOut = media.PathOf("out" + std::to_string(order.size()));
-        std::vector<std::string> args = {"timeout", "-s", "KILL", "60", kProgram, "-q", "--wav", "--jobs", "2",
-                                         "-o", strOut};
+        std::vector<std::string> args = {"timeout", "-s",     "KILL", "60", kProgram, "-q",
+                                         "--wav",   "--jobs", "2",    "-o", strOut};
         std::vector<std::pair<std::string, std::string>> feeds;
         for (size_t i = 0; i < order.size(); ++i) {
-            const std::string strPipe = media.PathOf(std::to_string(order.size()) + "piped" + std::to_string(i) + ".wav");
+            const std::string strPipe =
+                media.PathOf(std::to_string(order.size()) + "piped" + std::to_string(i) + ".wav");
             ASSERT_EQ(::mkfifo(strPipe.c_str(), 0600), 0);
             args.push_back(strPipe);
         }
@@ -342,10 +362,13 @@ TEST(Sources, NamedPipesAreReadOnceToTheirLastSampleInWhateverOrderTheyAreFed) {
         writer.join();
         ASSERT_EQ(result.iExitStatus, 0) << "a converter that hung is killed: " << result.strStderr;
         for (size_t i = 0; i < order.size(); ++i) {
-            const std::string strName = std::to_string(order.size()) + "piped" + std::to_string(i) + ".wav.wav";
+            const std::string strName =
+                std::to_string(order.size()) + "piped" + std::to_string(i) + ".wav.wav";
             EXPECT_TRUE(SamePcm(DecodeS16(strOut + "/" + strName), DecodeS16(strWav))) << strName;
         }
     }
 }
 
 }  // namespace
+
+}  // namespace klangor

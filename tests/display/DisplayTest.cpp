@@ -38,7 +38,7 @@
 #include <thread>
 #include <vector>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -88,8 +88,9 @@ public:
 
 private:
     void Tick() {
-        if (Finished() || !m_steps[m_nNext].fnReady())
+        if (Finished() || !m_steps[m_nNext].fnReady()) {
             return;
+        }
         // An action may open a modal box whose loop ticks again: that is already the next step's turn.
         const size_t nStep = m_nNext++;
         m_steps[nStep].fnAct();
@@ -151,7 +152,10 @@ TEST_F(DisplayTest, TheShapeLetsClicksAndPixelsThroughItsHoles) {
     const QPoint ptFrame = window.mapToGlobal(QPoint(1, 1));     // its white frame
     const QPoint ptPanel = window.mapToGlobal(QPoint(500, 150));
     auto colourAt = [](const QPoint &pt) {
-        return QGuiApplication::primaryScreen()->grabWindow(0, pt.x(), pt.y(), 1, 1).toImage().pixelColor(0, 0);
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(0, pt.x(), pt.y(), 1, 1)
+            .toImage()
+            .pixelColor(0, 0);
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return colourAt(ptHole) == QColor(255, 0, 255); }, kWaitMs))
         << colourAt(ptHole).name().toStdString();
@@ -180,7 +184,9 @@ TEST_F(DisplayTest, AboutThenSettingsThenAboutAgainEachOpenAndClose) {
     const QPoint ptSettings = CentreOf(window.GetButton(kIdSettings));
     QStringList opened;
     auto noModal = [] { return QApplication::activeModalWidget() == nullptr; };
-    auto aboutUp = [&] { return ModalOfType<AboutDialog>() != nullptr && ModalOfType<AboutDialog>()->isActiveWindow(); };
+    auto aboutUp = [&] {
+        return ModalOfType<AboutDialog>() != nullptr && ModalOfType<AboutDialog>()->isActiveWindow();
+    };
     auto settingsUp = [&] {
         return ModalOfType<SettingsDialog>() != nullptr && ModalOfType<SettingsDialog>()->isActiveWindow();
     };
@@ -253,8 +259,9 @@ TEST_F(DisplayTest, DraggingTheBackgroundMovesTheWindowAndAButtonDoesNot) {
     const QPoint ptStart = window.mapToGlobal(QPoint(500, 150));
     MoveTo(ptStart);
     Xdo({"mousedown", "1"});
-    for (int nStep = 1; nStep <= 4; ++nStep)
+    for (int nStep = 1; nStep <= 4; ++nStep) {
         MoveTo(ptStart + QPoint(15 * nStep, 10 * nStep));
+    }
     Xdo({"mouseup", "1"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.pos() == QPoint(120, 100); }, kWaitMs))
         << window.pos().x() << "," << window.pos().y();
@@ -275,8 +282,9 @@ TEST_F(DisplayTest, ATooltipAppearsWithTheDesignsExactText) {
     ShowAt(window, QPoint(40, 40));
     auto visibleTip = [] {
         for (QWidget *pWidget : QApplication::topLevelWidgets()) {
-            if (pWidget->isVisible() && pWidget->inherits("QTipLabel"))
+            if (pWidget->isVisible() && pWidget->inherits("QTipLabel")) {
                 return static_cast<QLabel *>(pWidget)->text();
+            }
         }
         return QString();
     };
@@ -305,15 +313,17 @@ TEST_F(DisplayTest, TabWalksTheButtonsAndSpacePressesTheFocusedOne) {
     // With no clip loaded the transport buttons are disabled and passed over: the list buttons, the
     // timeline, the selection buttons, conversion, the output folder box and button, the checked output
     // type, settings, help, about, the window's buttons, the preview button, and round to the list.
-    const int expected[] = {kIdOpenFile,     kIdRemove,      kIdMoveUp,    kIdMoveDown,  kIdSeekBar,
-                            kIdSetStart,     kIdSetEnd,      kIdSelectAll, kIdStartConvert,
-                            kIdOutputFolder, kIdOutputPath,  kIdRadioMp3,  kIdSettings,  kIdHelp,
-                            kIdAbout,        kIdMinimize,    kIdClose,     kIdOpenPreview, kIdClipList};
+    const int expected[] = {kIdOpenFile,   kIdRemove,   kIdMoveUp,      kIdMoveDown,     kIdSeekBar,
+                            kIdSetStart,   kIdSetEnd,   kIdSelectAll,   kIdStartConvert, kIdOutputFolder,
+                            kIdOutputPath, kIdRadioMp3, kIdSettings,    kIdHelp,         kIdAbout,
+                            kIdMinimize,   kIdClose,    kIdOpenPreview, kIdClipList};
     for (int nId : expected) {
         SCOPED_TRACE(nId);
         Key(QStringLiteral("Tab"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == window.GetControl(nId); }, 3000))
-            << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none");
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return QApplication::focusWidget() == window.GetControl(nId); }, 3000))
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                            : "none");
         if (auto *pButton = window.GetButton(nId)) {
             EXPECT_EQ(pButton->CurrentFace(), kFaceFocused);
         }
@@ -339,8 +349,8 @@ TEST_F(DisplayTest, TabWalksTheButtonsAndSpacePressesTheFocusedOne) {
          }},
     });
     Key(QStringLiteral("space"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return script.Finished() && QApplication::activeModalWidget() == nullptr; },
-                                kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return script.Finished() && QApplication::activeModalWidget() == nullptr; }, kWaitMs));
     EXPECT_TRUE(bAboutOpened);
 }
 
@@ -348,11 +358,11 @@ TEST_F(DisplayTest, TabWalksTheButtonsAndSpacePressesTheFocusedOne) {
 // on a track plays it and keeps it in the file's record with its selection.
 TEST_F(DisplayTest, ARightClickOnAnEntryOpensItsTrackMenuAndAClickChoosesATrack) {
     MediaFactory media;
-    const std::string strFilm =
-        media.Make("film.mkv",
-                   {"-f", "lavfi", "-i", "sine=f=300:d=3", "-f", "lavfi", "-i", "sine=f=600:d=3", "-f", "lavfi", "-i",
-                    "sine=f=900:d=3"},
-                   {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:2", "language=deu"});
+    const std::string strFilm = media.Make(
+        "film.mkv",
+        {"-f", "lavfi", "-i", "sine=f=300:d=3", "-f", "lavfi", "-i", "sine=f=600:d=3", "-f", "lavfi", "-i",
+         "sine=f=900:d=3"},
+        {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac", "-metadata:s:a:2", "language=deu"});
     std::ofstream(strFilm + ".clipinfo", std::ios::binary) << "Owner=Vellumar\r\nCutInfo=300,40,260,0;";
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(media.Dir().string()));
     WindowHarness harness({}, {}, {}, &realBoxes);
@@ -366,20 +376,23 @@ TEST_F(DisplayTest, ARightClickOnAnEntryOpensItsTrackMenuAndAClickChoosesATrack)
     MoveTo(pList->viewport()->mapToGlobal(pList->visualItemRect(pList->item(0)).center()));
     Xdo({"click", "3"});
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return window.GetAudioTrackMenu() != nullptr && window.GetAudioTrackMenu()->isVisible(); }, kWaitMs));
+        [&] { return window.GetAudioTrackMenu() != nullptr && window.GetAudioTrackMenu()->isVisible(); },
+        kWaitMs));
     EXPECT_FALSE(window.GetSizeMenu()->isVisible());
     QMenu *pMenu = window.GetAudioTrackMenu();
     QAction *pThird = nullptr;
     for (QAction *pAction : pMenu->actions()) {
-        if (pAction->text().startsWith(QStringLiteral("3: deu")))
+        if (pAction->text().startsWith(QStringLiteral("3: deu"))) {
             pThird = pAction;
+        }
     }
     ASSERT_NE(pThird, nullptr);
     ClickAt(pMenu->mapToGlobal(pMenu->actionGeometry(pThird).center()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.GetPlayer()->GetClipInfo().nTrack == 3u; }, kWaitMs));
     // The record is written off the window's thread, soon after.
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return ReadFileBytes(strFilm + ".clipinfo") == "Owner=Vellumar\r\nCutInfo=300,40,260,3;"; }, kWaitMs))
+        [&] { return ReadFileBytes(strFilm + ".clipinfo") == "Owner=Vellumar\r\nCutInfo=300,40,260,3;"; },
+        kWaitMs))
         << ReadFileBytes(strFilm + ".clipinfo");
     EXPECT_FALSE(pMenu->isVisible());
 
@@ -388,7 +401,8 @@ TEST_F(DisplayTest, ARightClickOnAnEntryOpensItsTrackMenuAndAClickChoosesATrack)
     ASSERT_TRUE(QTest::qWaitFor([&] { return pList->hasFocus(); }, kWaitMs));
     Key(QStringLiteral("Menu"));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return window.GetAudioTrackMenu() != nullptr && window.GetAudioTrackMenu()->isVisible(); }, kWaitMs));
+        [&] { return window.GetAudioTrackMenu() != nullptr && window.GetAudioTrackMenu()->isVisible(); },
+        kWaitMs));
     EXPECT_TRUE(window.GetAudioTrackMenu()->actions().at(3)->isChecked());
     Key(QStringLiteral("Escape"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.GetAudioTrackMenu()->isVisible(); }, kWaitMs));
@@ -423,8 +437,8 @@ TEST_F(DisplayTest, StopStandsAtTheStartSetWhilePlaying) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             strRecord = ReadFileBytes(strTone + ".clipinfo");
-            return std::sscanf(strRecord.c_str(), "Owner=Vellumar\r\nCutInfo=%u,%u,%u,%u;", &nDuration, &nStart,
-                               &nEnd, &nTrack) == 4 &&
+            return std::sscanf(strRecord.c_str(), "Owner=Vellumar\r\nCutInfo=%u,%u,%u,%u;", &nDuration,
+                               &nStart, &nEnd, &nTrack) == 4 &&
                    nStart > 140u;
         },
         kWaitMs))
@@ -436,7 +450,8 @@ TEST_F(DisplayTest, StopStandsAtTheStartSetWhilePlaying) {
             AskSocket(player.GetRegistrationPath(), R"({"command":["get_property","time-pos"]})");
         const size_t nAt = strReply.find("\"data\":");
         ASSERT_NE(nAt, std::string::npos) << strReply;
-        EXPECT_EQ(std::lround(std::strtod(strReply.c_str() + nAt + 7, nullptr) * 100), static_cast<long>(nStart))
+        EXPECT_EQ(std::lround(std::strtod(strReply.c_str() + nAt + 7, nullptr) * 100),
+                  static_cast<long>(nStart))
             << strReply;
         EXPECT_EQ(position(), static_cast<long>(nStart));
         // "Current: hh:mm:ss.cc" shows the time that opens "Selection: hh:mm:ss.cc -- ...".
@@ -463,7 +478,9 @@ TEST_F(DisplayTest, AboutComesUpAtOnceWhileASlowClipOpens) {
     MainWindow &window = harness.Window();
     ShowAt(window, QPoint(40, 40));
     const QPoint ptAbout = CentreOf(window.GetButton(kIdAbout));
-    auto aboutUp = [] { return ModalOfType<AboutDialog>() != nullptr && ModalOfType<AboutDialog>()->isVisible(); };
+    auto aboutUp = [] {
+        return ModalOfType<AboutDialog>() != nullptr && ModalOfType<AboutDialog>()->isVisible();
+    };
     auto noModal = [] { return QApplication::activeModalWidget() == nullptr; };
 
     // Once the player has the pipe open, the writer presses About and then holds the bytes back until
@@ -481,7 +498,8 @@ TEST_F(DisplayTest, AboutComesUpAtOnceWhileASlowClipOpens) {
         // A synced move to where the pointer already is never returns (an earlier test may have left it
         // on About), so it starts from the corner; and a stuck xdotool must not hold the test for good.
         const std::string strPress = "timeout 10 xdotool mousemove 0 0 mousemove --sync " +
-                                     std::to_string(ptAbout.x()) + " " + std::to_string(ptAbout.y()) + " click 1";
+                                     std::to_string(ptAbout.x()) + " " + std::to_string(ptAbout.y()) +
+                                     " click 1";
         const int iPressed = std::system(strPress.c_str());
         std::unique_lock lock(mutex);
         pressedAt = iPressed == 0 ? Clock::now() : Clock::time_point{};
@@ -526,3 +544,5 @@ TEST_F(DisplayTest, AboutComesUpAtOnceWhileASlowClipOpens) {
 }
 
 }  // namespace
+
+}  // namespace klangor

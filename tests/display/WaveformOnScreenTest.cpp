@@ -1,5 +1,5 @@
-// The timeline's waveform as a real X display shows it (run by tests/display/run-display-tests.sh): a clip whose
-// first half is loud and second half silent shows a tall waveform over the first half of the band and
+// The timeline's waveform as a real X display shows it (run by tests/display/run-display-tests.sh): a clip
+// whose first half is loud and second half silent shows a tall waveform over the first half of the band and
 // only the middle line over the second.
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "gui/TimelineBar.h"
 #include "support/MediaFactory.h"
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -25,8 +25,9 @@ bool WaitFor(const std::function<bool()> &fnDone, int nMs) {
     QElapsedTimer timer;
     timer.start();
     while (!fnDone()) {
-        if (timer.elapsed() > nMs)
+        if (timer.elapsed() > nMs) {
             return false;
+        }
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
@@ -35,8 +36,9 @@ bool WaitFor(const std::function<bool()> &fnDone, int nMs) {
 // The rows of one screen column whose pixel has the given colour.
 int CountRows(const QImage &image, int x, int yTop, int yBottom, QRgb colour) {
     int n = 0;
-    for (int y = yTop; y < yBottom; ++y)
+    for (int y = yTop; y < yBottom; ++y) {
         n += (image.pixel(x, y) & 0xffffff) == (colour & 0xffffff) ? 1 : 0;
+    }
     return n;
 }
 
@@ -49,16 +51,17 @@ TEST(WaveformOnScreenTest, LoudHalfShowsTallWaveAndSilentHalfOnlyTheMiddleLine) 
         {"-c:a", "flac"});
 
     TimelineBar bar;
-    TimelineBar::Colours colours{QColor(0, 0, 0),       QColor(0x30, 0x30, 0x60), QColor(0xc0, 0xc0, 0xe0),
-                                 QColor(0xff, 0, 0),   QColor(0, 0xff, 0),     QColor(0, 0, 0xff)};
+    TimelineBar::Colours colours{QColor(0, 0, 0),    QColor(0x30, 0x30, 0x60), QColor(0xc0, 0xc0, 0xe0),
+                                 QColor(0xff, 0, 0), QColor(0, 0xff, 0),       QColor(0, 0, 0xff)};
     bar.Configure(colours, 30, 4, {});
-    bar.setRange(0, 600);  // six seconds in hundredths
+    bar.setRange(0, 600);      // six seconds in hundredths
     bar.SetSelection(0, 150);  // the first quarter selected: the wave shows over both colours
     bar.setValue(600);         // the cursor out of the way, at the right end
     bar.setWindowFlags(Qt::FramelessWindowHint);
     bar.setGeometry(40, 40, 420, 60);
     bar.show();
-    ASSERT_TRUE(WaitFor([&] { return bar.isVisible() && bar.windowHandle() && bar.windowHandle()->isExposed(); }, 5000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return bar.isVisible() && bar.windowHandle() && bar.windowHandle()->isExposed(); }, 5000));
     bar.ShowWaveformOf(strClip);
     ASSERT_TRUE(bar.Waveform().WaitUntilSettled(std::chrono::seconds(20)));
     ASSERT_EQ(bar.Waveform().GetState(), WaveformLoader::State::Complete);
@@ -73,7 +76,9 @@ TEST(WaveformOnScreenTest, LoudHalfShowsTallWaveAndSilentHalfOnlyTheMiddleLine) 
     // The repaint after the last summary notice may still be queued: grab until the display shows it.
     const bool bShown = WaitFor(
         [&] {
-            screen = QApplication::primaryScreen()->grabWindow(0, origin.x(), origin.y(), bar.width(), bar.height()).toImage();
+            screen = QApplication::primaryScreen()
+                         ->grabWindow(0, origin.x(), origin.y(), bar.width(), bar.height())
+                         .toImage();
             const int x = shapes.rcBand.left + nBandWidth * 3 / 8;
             return CountRows(screen, x, shapes.rcBand.top, shapes.rcBand.bottom, bandWave.rgb()) > 20;
         },
@@ -93,3 +98,5 @@ TEST(WaveformOnScreenTest, LoudHalfShowsTallWaveAndSilentHalfOnlyTheMiddleLine) 
         }
     }
 }
+
+}  // namespace klangor

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+namespace klangor {
+
 namespace {
 
 struct Folder {
@@ -55,3 +57,5 @@ volatile unsigned g_uFuzzKept = 0;
 void FuzzKeep(unsigned uValue) {
     g_uFuzzKept = uValue;
 }
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace klangor {
+
 // A private folder for the run, made on first use and removed when the program ends, for targets whose
 // parser reads a file rather than memory.
 const std::string &FuzzFolder();
@@ -16,9 +18,11 @@ void WriteFuzzFile(const std::string &strPath, const uint8_t *pData, size_t nSiz
 void FuzzKeep(unsigned uValue);
 
 // Reports a broken promise of the code under test as a crash, so libFuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
-            __builtin_trap();                                                              \
-        }                                                                                  \
+#define FUZZ_CHECK(condition) \
+    do {                      \
+        if (!(condition)) {   \
+            __builtin_trap(); \
+        }                     \
     } while (0)
+
+}  // namespace klangor

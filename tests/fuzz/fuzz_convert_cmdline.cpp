@@ -7,6 +7,8 @@
 #include "FuzzSupport.h"
 #include "cli/ConvertCommandLine.h"
 
+using namespace klangor;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
     std::vector<std::string> args;
     std::string strArg;

@@ -6,6 +6,8 @@
 #include "FuzzSupport.h"
 #include "clips/CutInfo.h"
 
+using namespace klangor;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
     static const std::string strMedia = FuzzFolder() + "/clip.avi";
     WriteFuzzFile(CutInfoPath(strMedia), pData, nSize);

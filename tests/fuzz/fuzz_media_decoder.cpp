@@ -8,6 +8,8 @@
 #include "FuzzSupport.h"
 #include "media/AudioDecoder.h"
 
+namespace klangor {
+
 namespace {
 
 constexpr uint32_t kChunkFrames = 1000;
@@ -49,6 +51,10 @@ int64_t ReadAll(const std::string &strPath, int64_t llSeek) {
 }
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     SilenceDecoderLog();

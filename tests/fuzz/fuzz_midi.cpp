@@ -7,6 +7,8 @@
 #include "FuzzSupport.h"
 #include "media/MidiFile.h"
 
+using namespace klangor;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
     constexpr uint32_t kRate = 44100;
     constexpr uint64_t kMaxSample = uint64_t{12} * 3600 * kRate;

@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
         in.nCursorImageWidth = size[2];
         in.nCursorImageHeight = size[3];
         const TimelineShapes shapes = ComputeTimelineShapes(in);
-        uSink += static_cast<unsigned>(shapes.rcCursor.right) + static_cast<unsigned>(shapes.rcEndMark.bottom);
+        uSink +=
+            static_cast<unsigned>(shapes.rcCursor.right) + static_cast<unsigned>(shapes.rcEndMark.bottom);
     }
     FuzzKeep(uSink);
     return 0;

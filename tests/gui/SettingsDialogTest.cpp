@@ -16,6 +16,8 @@
 #include "settings/EncoderSettings.h"
 #include "gui/SettingsDialog.h"
 
+namespace klangor {
+
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
@@ -256,7 +258,8 @@ TEST(SettingsDialog, OneFileAtATimeSitsBelowTheOwnControlsAndOnlyOkWritesIt) {
         const QWidget *pSame = plain.findChild<QWidget *>(QString::fromLatin1(szName));
         ASSERT_TRUE(pOwn && pSame) << szName;
         EXPECT_EQ(pOwn->mapTo(&dialog, QPoint(0, 0)), pSame->mapTo(&plain, QPoint(0, 0))) << szName;
-        EXPECT_LT(pOwn->mapTo(&dialog, QPoint(0, pOwn->height())).y(), pCheck->mapTo(&dialog, QPoint(0, 0)).y())
+        EXPECT_LT(pOwn->mapTo(&dialog, QPoint(0, pOwn->height())).y(),
+                  pCheck->mapTo(&dialog, QPoint(0, 0)).y())
             << szName;
     }
 
@@ -291,13 +294,14 @@ TEST(SettingsDialog, LoudnessGroupSitsBelowEverythingAndOnlyOkWritesIt) {
     EXPECT_FALSE(pCheck->isChecked());
     EXPECT_FALSE(pSpin->isEnabled());
     EXPECT_EQ(pSpin->value(), -16.0);
-    for (const char *szName : {"sampleRateList", "channelRadio3", "vbrQualityList", "okButton", "cancelButton",
-                               "oneFileAtATimeCheck"}) {
+    for (const char *szName : {"sampleRateList", "channelRadio3", "vbrQualityList", "okButton",
+                               "cancelButton", "oneFileAtATimeCheck"}) {
         const QWidget *pOwn = Child<QWidget>(dialog, szName);
         const QWidget *pSame = before.findChild<QWidget *>(QString::fromLatin1(szName));
         ASSERT_TRUE(pOwn && pSame) << szName;
         EXPECT_EQ(pOwn->mapTo(&dialog, QPoint(0, 0)), pSame->mapTo(&before, QPoint(0, 0))) << szName;
-        EXPECT_LT(pOwn->mapTo(&dialog, QPoint(0, pOwn->height())).y(), pCheck->mapTo(&dialog, QPoint(0, 0)).y())
+        EXPECT_LT(pOwn->mapTo(&dialog, QPoint(0, pOwn->height())).y(),
+                  pCheck->mapTo(&dialog, QPoint(0, 0)).y())
             << szName;
     }
     pSpin->setValue(-40.0);
@@ -323,3 +327,5 @@ TEST(SettingsDialog, LoudnessGroupSitsBelowEverythingAndOnlyOkWritesIt) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -9,6 +9,8 @@
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace {
 
 class AudioTrackPreviewTest : public ::testing::Test {
@@ -16,20 +18,23 @@ protected:
     void SetUp() override { setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1); }
 
     std::unique_ptr<MediaPlayer> MakePlayer() {
-        return std::make_unique<MediaPlayer>(window, 1037, std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"}));
+        return std::make_unique<MediaPlayer>(window, 1037,
+                                             std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"}));
     }
     std::string MakeFilm() {
         return media.Make("film.mkv",
-                          {"-f", "lavfi", "-i", "sine=f=300:d=3", "-f", "lavfi", "-i", "sine=f=600:d=3", "-f", "lavfi",
-                           "-i", "sine=f=900:d=3"},
+                          {"-f", "lavfi", "-i", "sine=f=300:d=3", "-f", "lavfi", "-i", "sine=f=600:d=3", "-f",
+                           "lavfi", "-i", "sine=f=900:d=3"},
                           {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac"});
     }
     // The audio track libmpv is playing, asked through the inspection socket as an outside tool would.
     std::string PlayingTrack(MediaPlayer &player) {
         const std::string strReply =
-            AskSocket(player.GetRegistrationPath(), R"({"command": ["get_property_string", "current-tracks/audio/id"]})");
+            AskSocket(player.GetRegistrationPath(),
+                      R"({"command": ["get_property_string", "current-tracks/audio/id"]})");
         const size_t nAt = strReply.find("\"data\":\"");
-        return nAt == std::string::npos ? strReply : strReply.substr(nAt + 8, strReply.find('"', nAt + 8) - nAt - 8);
+        return nAt == std::string::npos ? strReply
+                                        : strReply.substr(nAt + 8, strReply.find('"', nAt + 8) - nAt - 8);
     }
 
     TempDir m_runtime;
@@ -62,3 +67,5 @@ TEST_F(AudioTrackPreviewTest, RecordedTrackPlaysAndAChoiceKeepsTheSelection) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -16,6 +16,8 @@
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace {
 
 double NumberAfter(const std::string &strReply, const std::string &strKey) {
@@ -75,7 +77,8 @@ TEST_F(PlaybackTest, VideoClipOpensRunsPausesAndDrawsFrames) {
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
     const long lPaused = SettledPosition(*player);
-    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != lPaused; }, 0.3));
+    EXPECT_FALSE(WaitUntil(
+        *player, [&] { return PositionOf(*player) != lPaused; }, 0.3));
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Running);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > lPaused + 20; }));
@@ -113,7 +116,8 @@ TEST_F(PlaybackTest, StopRewindsToSelectionStartAndHolds) {
     ASSERT_EQ(player->StopClip(), kPlaybackOk);
     EXPECT_EQ(player->GetPlayState(), PlayState::Stopped);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 100; }));
-    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 100; }, 0.3));
+    EXPECT_FALSE(WaitUntil(
+        *player, [&] { return PositionOf(*player) != 100; }, 0.3));
     // From stopped, play runs again from there.
     ASSERT_EQ(player->TogglePause(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 110; }));
@@ -127,7 +131,8 @@ TEST_F(PlaybackTest, ReachingSelectionEndCompletesThere) {
     long lAt = -1;
     EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1);
     EXPECT_NEAR(lAt, 80, 2);
-    EXPECT_FALSE(WaitUntil(*player, [&] { return std::abs(PositionOf(*player) - 80) > 2; }, 0.3))
+    EXPECT_FALSE(WaitUntil(
+        *player, [&] { return std::abs(PositionOf(*player) - 80) > 2; }, 0.3))
         << "playback stops at the selection end, not at " << PositionOf(*player);
 }
 
@@ -178,7 +183,8 @@ TEST_F(PlaybackTest, FrameStepAdvancesOneFrameOf25Fps) {
     ASSERT_EQ(player->StepFrame(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 104; }));
     EXPECT_EQ(player->GetPlayState(), PlayState::Paused);
-    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 104; }, 0.2))
+    EXPECT_FALSE(WaitUntil(
+        *player, [&] { return PositionOf(*player) != 104; }, 0.2))
         << "the step holds still after one frame";
     ASSERT_EQ(player->StepFrame(), kPlaybackOk);
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) == 108; }));
@@ -337,7 +343,8 @@ TEST_F(PlaybackTest, AudioOnlyClipPlaysOnNullSoundWithoutVideoFeatures) {
     // The sound output reports its last hundredth a moment after the pause.
     const long lBefore = SettledPosition(*player);
     EXPECT_EQ(player->StepFrame(), kPlaybackOk);
-    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != lBefore; }, 0.2));
+    EXPECT_FALSE(WaitUntil(
+        *player, [&] { return PositionOf(*player) != lBefore; }, 0.2));
     VideoFrame frame;
     EXPECT_FALSE(player->GetVideoSurface().CopyFrame(frame));
     long lAt = -1;
@@ -386,7 +393,8 @@ TEST_F(PlaybackTest, StopOnAnAudioOnlyClipReadsTheTrueSelectionStart) {
     ASSERT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 130; }));
     ASSERT_EQ(player->StopClip(), kPlaybackOk);
     EXPECT_EQ(PositionOf(*player), 100);
-    EXPECT_FALSE(WaitUntil(*player, [&] { return PositionOf(*player) != 100; }, 0.5))
+    EXPECT_FALSE(WaitUntil(
+        *player, [&] { return PositionOf(*player) != 100; }, 0.5))
         << "the held position drifted to " << PositionOf(*player);
 }
 
@@ -434,10 +442,13 @@ TEST_F(PlaybackTest, StopLoadfileOrQuitThroughTheSocketIsNoCompletionAndTheClipC
         ASSERT_TRUE(player->IsClipLoaded());
         EXPECT_EQ(player->GetPlayState(), PlayState::Running);
         EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 20; }));
-        const std::string strPath = AskSocket(player->GetRegistrationPath(), R"({"command":["get_property","path"]})");
+        const std::string strPath =
+            AskSocket(player->GetRegistrationPath(), R"({"command":["get_property","path"]})");
         EXPECT_NE(strPath.find("clip.mp4"), std::string::npos) << strPath;
         EXPECT_TRUE(window.boxes.empty()) << window.boxes[0].strText;
     }
 }
 
 }  // namespace
+
+}  // namespace klangor

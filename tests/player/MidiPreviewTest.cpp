@@ -16,6 +16,8 @@
 #include "support/TempDir.h"
 #include "support/MemoryBounds.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,7 +27,8 @@ protected:
     void SetUp() override { setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1); }
 
     std::unique_ptr<MediaPlayer> MakePlayer() {
-        return std::make_unique<MediaPlayer>(window, 1037, std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"}));
+        return std::make_unique<MediaPlayer>(window, 1037,
+                                             std::make_unique<MpvPlaybackEngine>(MpvEngineOptions{"null"}));
     }
     // The renderings in the player's runtime folder.
     std::vector<fs::path> Renderings() const {
@@ -49,7 +52,8 @@ protected:
 TEST_F(MidiPreviewTest, SongPlaysSeeksAndStopsAtItsSelection) {
     const std::string strSong = media.MakeRaw("song.mid", midi::RunningStatusSong());
     auto player = MakePlayer();
-    ASSERT_EQ(LoadAndWait(*player, strSong), kPlaybackOk) << (window.boxes.empty() ? "" : window.boxes.front().strText);
+    ASSERT_EQ(LoadAndWait(*player, strSong), kPlaybackOk)
+        << (window.boxes.empty() ? "" : window.boxes.front().strText);
     EXPECT_TRUE(player->IsAudioOnly());
     // 2.25 s of notes and a tail that rings for less than 2 s.
     const uint32_t nDuration = player->GetClipInfo().nDuration;
@@ -58,8 +62,8 @@ TEST_F(MidiPreviewTest, SongPlaysSeeksAndStopsAtItsSelection) {
     EXPECT_TRUE(Renderings().empty()) << "the song is synthesised as it plays, never written out";
     // The cut-info belongs to the song, not to its rendering.
     player->DrainRecords();
-    EXPECT_EQ(ReadFileBytes(strSong + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=" + std::to_string(nDuration) + ",0," +
-                                                        std::to_string(nDuration) + ",0;");
+    EXPECT_EQ(ReadFileBytes(strSong + ".clipinfo"), "Owner=Vellumar\r\nCutInfo=" + std::to_string(nDuration) +
+                                                        ",0," + std::to_string(nDuration) + ",0;");
 
     EXPECT_TRUE(WaitUntil(*player, [&] { return PositionOf(*player) > 20; }));
     player->SetRate(2.0);
@@ -84,8 +88,10 @@ TEST_F(MidiPreviewTest, SongPlaysSeeksAndStopsAtItsSelection) {
 // 38 bytes that last 11.65 hours: one quarter note per tick at the slowest tempo there is, a note struck
 // and never released, and the end of the track 2500 ticks later.
 std::string HoursLongSong() {
-    return midi::Header(0, 1, 1) +
-           midi::Track({{0, midi::Tempo(0xFFFFFF)}, {0, midi::Bytes({0x90, 60, 100})}, {2500, midi::Bytes({0xFF, 0x2F, 0x00})}}, false);
+    return midi::Header(0, 1, 1) + midi::Track({{0, midi::Tempo(0xFFFFFF)},
+                                                {0, midi::Bytes({0x90, 60, 100})},
+                                                {2500, midi::Bytes({0xFF, 0x2F, 0x00})}},
+                                               false);
 }
 
 TEST_F(MidiPreviewTest, AnHoursLongSongOpensAtOncePlaysAndSeeksAnywhereInLittleMemory) {
@@ -97,7 +103,8 @@ TEST_F(MidiPreviewTest, AnHoursLongSongOpensAtOncePlaysAndSeeksAnywhereInLittleM
     const auto start = std::chrono::steady_clock::now();
     {
         StallGuard guard(std::chrono::seconds(30), "opening an hours-long song");
-        ASSERT_EQ(LoadAndWait(*player, strSong), kPlaybackOk) << (window.boxes.empty() ? "" : window.boxes.front().strText);
+        ASSERT_EQ(LoadAndWait(*player, strSong), kPlaybackOk)
+            << (window.boxes.empty() ? "" : window.boxes.front().strText);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     // 2500 ticks of 16.777215 s, and the tail.
@@ -173,3 +180,5 @@ TEST(MidiPreview, ItsFileIsAWavOfTheConvertersSamplesInWhateverPiecesItIsRead) {
 }
 
 }  // namespace
+
+}  // namespace klangor

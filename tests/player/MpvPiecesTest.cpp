@@ -4,6 +4,8 @@
 #include "player/MpvEvents.h"
 #include "player/MpvPosition.h"
 
+namespace klangor {
+
 namespace {
 
 TEST(MpvEventTranslatorTest, CompletionComesFromTheEofFlagRisingOrTheStreamsEndOnly) {
@@ -29,7 +31,8 @@ TEST(MpvEventTranslatorTest, CompletionComesFromTheEofFlagRisingOrTheStreamsEndO
 }
 
 TEST(MpvEventTranslatorTest, StopLoadfileAndQuitFromOutsideEndThePlaybackWithoutCompleting) {
-    for (int iReason : {MpvEventTranslator::kEndStop, MpvEventTranslator::kEndRedirect, MpvEventTranslator::kEndQuit}) {
+    for (int iReason :
+         {MpvEventTranslator::kEndStop, MpvEventTranslator::kEndRedirect, MpvEventTranslator::kEndQuit}) {
         SCOPED_TRACE(iReason);
         MpvEventTranslator events;
         const auto ended = events.OnEndFile(iReason, 0);
@@ -84,3 +87,5 @@ TEST(PlaybackPositionTest, NoTimeKeepsTheLastPlaceAndTimesOutsideTheClipAreClamp
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -11,6 +11,8 @@
 #include "player/PlaceVideo.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace {
 
 void ExpectRect(const std::optional<VideoRect> &rect, int iLeft, int iTop, int iWidth, int iHeight) {
@@ -118,3 +120,5 @@ TEST_F(RegistrationTest, StaleSocketIsReplacedButLiveSocketsAndFilesAreKept) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -21,6 +21,8 @@
 #include "support/MediaFactory.h"
 #include <gtest/gtest.h>
 
+namespace klangor {
+
 // The owner window as the player sees it, recording what the player asks of it.
 class RecordingWindow : public IPlayerWindow {
 public:
@@ -154,7 +156,8 @@ inline int LoadAndWait(MediaPlayer &player, const std::string &strPath) {
     if (PlaybackFailed(iStatus)) {
         return iStatus;
     }
-    WaitUntil(player, [&] { return !player.IsOpening(); }, 30.0);
+    WaitUntil(
+        player, [&] { return !player.IsOpening(); }, 30.0);
     return player.GetOpenStatus();
 }
 
@@ -217,8 +220,8 @@ inline std::string AskSocket(const std::string &strPath, const std::string &strR
         // Sent once: a request sent again could be carried out twice. A peer that is shutting down
         // may refuse it; the caller then sees no reply.
         const std::string strLine = strRequest + "\n";
-        const bool bSent = send(fd, strLine.data(), strLine.size(), MSG_NOSIGNAL) ==
-                           static_cast<ssize_t>(strLine.size());
+        const bool bSent =
+            send(fd, strLine.data(), strLine.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(strLine.size());
         // The socket also carries unrequested event lines; the answer is the one with an error field.
         std::string strReply;
         bool bOpen = bSent;
@@ -238,3 +241,5 @@ inline std::string AskSocket(const std::string &strPath, const std::string &strR
     }
     return {};
 }
+
+}  // namespace klangor

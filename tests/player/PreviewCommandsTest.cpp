@@ -18,7 +18,7 @@
 #include "player/ControlIds.h"
 #include "player/PlayerTestSupport.h"
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -125,7 +125,9 @@ protected:
         return false;
     }
     // Runs the window's side until the clip asked for is open or has failed.
-    void WaitForOpen() { ASSERT_TRUE(PumpUntil([&] { return !player.IsOpening(); }, 30.0)); }
+    void WaitForOpen() {
+        ASSERT_TRUE(PumpUntil([&] { return !player.IsOpening(); }, 30.0));
+    }
 
     TempDir m_runtime;
     MediaFactory media;
@@ -543,3 +545,5 @@ TEST_F(PreviewCommandsTest, DroppedItemsAreAddedOneByOneInTheirOrder) {
 }
 
 }  // namespace
+
+}  // namespace klangor

@@ -12,6 +12,8 @@
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace {
 
 size_t CountEntries(const char *pszFolder) {
@@ -98,3 +100,5 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
 }
 
 }  // namespace
+
+}  // namespace klangor

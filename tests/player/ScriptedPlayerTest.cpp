@@ -12,6 +12,8 @@
 #include "player/PlayerTestSupport.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace {
 
 struct Script {
@@ -477,7 +479,8 @@ TEST_F(ScriptedPlayerTest, EventsArrivingDuringAnErrorBoxWaitUntilTheClipIsOpen)
     ASSERT_EQ(player.LoadClip(ClipPath()), kPlaybackOk);
     std::vector<long> codes;
     ASSERT_TRUE(WaitUntil(
-        player, [&] { return codes.size() >= 2; }, 5.0, [&](const GraphEvent &event) { codes.push_back(event.lCode); }));
+        player, [&] { return codes.size() >= 2; }, 5.0,
+        [&](const GraphEvent &event) { codes.push_back(event.lCode); }));
     ASSERT_EQ(hooked.boxes.size(), 1u);
     EXPECT_EQ(hooked.boxes[0].strText, "Failed to register filter graph with ROT!  hr=0xffffbffb");
     EXPECT_FALSE(bFetchedDuringOpen);
@@ -551,7 +554,8 @@ TEST_F(ScriptedPlayerTest, AClipChosenWhileAnotherOpensReplacesItAndPlayPressedM
     EXPECT_FALSE(Called("Run")) << "nothing runs before the open has ended";
     std::vector<long> codes;
     ASSERT_TRUE(WaitUntil(
-        Player(), [&] { return !Player().IsOpening(); }, 5.0, [&](const GraphEvent &event) { codes.push_back(event.lCode); }));
+        Player(), [&] { return !Player().IsOpening(); }, 5.0,
+        [&](const GraphEvent &event) { codes.push_back(event.lCode); }));
     EXPECT_EQ(codes, std::vector<long>{kEventOpened});
     EXPECT_EQ(Player().GetFileName(), strOther);
     EXPECT_EQ(Player().GetPlayState(), PlayState::Running);
@@ -568,3 +572,5 @@ TEST_F(ScriptedPlayerTest, AClipChosenWhileAnotherOpensReplacesItAndPlayPressedM
 }
 
 }  // namespace
+
+}  // namespace klangor

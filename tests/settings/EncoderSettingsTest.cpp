@@ -4,6 +4,8 @@
 
 #include "settings/EncoderSettings.h"
 
+namespace klangor {
+
 TEST(EncoderSettings, DefaultsAreTheEasyToGetWrongOnes) {
     const EncoderSettings settings;
     EXPECT_EQ(settings.m_iSampleRate, 0);
@@ -72,3 +74,5 @@ TEST(EncoderSettings, LowRateCeilingLowersOnlyTheConstantBitrateAndSticks) {
     settings.m_iBitrate = 128;
     EXPECT_TRUE(settings.ApplyBitrateCeiling(12000));
 }
+
+}  // namespace klangor

@@ -5,6 +5,8 @@
 #include "settings/EncoderSettings.h"
 #include "settings/SettingsDialogLogic.h"
 
+namespace klangor {
+
 namespace {
 
 // Stands in for the dialog's window: "shown" is what the controls display, and a user's choice is a
@@ -303,3 +305,5 @@ TEST_F(SettingsDialogLogicTest, ValuesOutsideTheListsSurviveOkUnchanged) {
     EXPECT_EQ(m_settings.m_iMonoSource, 5);
     EXPECT_EQ(m_settings.m_iVbrMaxBitrate, 128);
 }
+
+}  // namespace klangor

@@ -9,7 +9,7 @@
 #include "skin/SkinLayout.h"
 #include "skin/WindowShape.h"
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -173,3 +173,5 @@ TEST_F(ShippedSkin, PreviewAreasAndTimelineValuesFitTheirPictures) {
     const auto offset = Get(kPreviewOffsetKey);
     EXPECT_GT(offset[0] + offset[1], 0);
 }
+
+}  // namespace klangor

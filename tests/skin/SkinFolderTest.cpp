@@ -5,6 +5,8 @@
 #include "skin/SkinFolder.h"
 #include "support/TempDir.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,3 +39,5 @@ TEST(SkinFolder, LowerCaseUiFolderIsFoundAndAFolderWithoutLayoutIsPassedOver) {
     EXPECT_EQ(*found, second.Path() / "ui");
     EXPECT_FALSE(klangor::FindSkinFolderIn({first.Path()}).has_value());
 }
+
+}  // namespace klangor

@@ -8,9 +8,7 @@
 #include "skin/SkinTestImages.h"
 #include "support/MediaFactory.h"
 
-using klangor::SkinImage;
-using klangor::SkinImageFormat;
-using klangor::SkinRgb;
+namespace klangor {
 
 namespace {
 
@@ -343,3 +341,5 @@ TEST(SkinImageOps, ResampleKeepsCornersAndRefusesZeroSize) {
     EXPECT_EQ(smaller.PixelWidth(), 3);
     EXPECT_FALSE(image.Resampled(0, 5).HasPixels());
 }
+
+}  // namespace klangor

@@ -7,7 +7,7 @@
 #include "skin/SkinLayout.h"
 #include "support/TempDir.h"
 
-using klangor::SkinLayout;
+namespace klangor {
 
 namespace {
 
@@ -155,3 +155,5 @@ TEST(SkinLayoutFile, LargeFileIsReadWholeAndMissingFileLeavesNoText) {
     EXPECT_TRUE(layout.Text().empty());
     EXPECT_FALSE(layout.GetValues("MIN_WIN", values));
 }
+
+}  // namespace klangor

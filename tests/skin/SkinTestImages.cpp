@@ -9,6 +9,8 @@
 #include <gif_lib.h>
 #include <jpeglib.h>
 
+namespace klangor {
+
 namespace {
 
 int AppendBytes(GifFileType *pGif, const GifByteType *pData, int nCount) {
@@ -143,3 +145,5 @@ std::string EncodeCmykJpeg(int nWidth, int nHeight, const uint8_t aInk[4], bool 
     std::free(pBuffer);
     return bytes;
 }
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace klangor {
+
 // Small pictures for the skin tests, written with giflib's own encoder, so the decoder under test
 // never checks itself.
 struct TestGif {
@@ -27,3 +29,5 @@ void PutLittleEndian16(std::string &bytes, size_t nOffset, int nValue);
 // With bAdobeInverted the inks are stored inverted, as design programs write them beside an Adobe
 // marker; otherwise they are stored plain and no Adobe marker is written.
 std::string EncodeCmykJpeg(int nWidth, int nHeight, const uint8_t aInk[4], bool bAdobeInverted);
+
+}  // namespace klangor

@@ -7,7 +7,7 @@
 
 #include "skin/SkinKeys.h"
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -61,10 +61,12 @@ TEST(SkinWords, EveryButtonHasTheDesignsKeyFacePictureAndTooltipInTheDesignsOrde
 
 TEST(SkinWords, EveryOtherControlHasTheDesignsKeyInTheDesignsOrder) {
     const std::pair<const char *, int> design[] = {
-        {"LIST_CLIPS", 1021},          {"EDIT_OUTPUT_PATH", 1033},  {"EDIT_SELECTION_TIME", 1011},
-        {"EDIT_SELECTION_DURATION", 1012}, {"EDIT_CURRENT_TIME", 1009}, {"RADIO_OUTPUT_MP3", 1034},
-        {"RADIO_OUTPUT_WAV", 1035},    {"STATIC_STATUS", 1030},     {"SLIDER_VIDEO_SEEK", 1005},
-        {"PROGRESS", 1029},            {"GOTO_HOME_REGION", 1040},
+        {"LIST_CLIPS", 1021},          {"EDIT_OUTPUT_PATH", 1033},
+        {"EDIT_SELECTION_TIME", 1011}, {"EDIT_SELECTION_DURATION", 1012},
+        {"EDIT_CURRENT_TIME", 1009},   {"RADIO_OUTPUT_MP3", 1034},
+        {"RADIO_OUTPUT_WAV", 1035},    {"STATIC_STATUS", 1030},
+        {"SLIDER_VIDEO_SEEK", 1005},   {"PROGRESS", 1029},
+        {"GOTO_HOME_REGION", 1040},
     };
     ASSERT_EQ(kSkinControlRows.size(), std::size(design));
     for (size_t i = 0; i < std::size(design); ++i) {
@@ -98,3 +100,5 @@ TEST(SkinWords, TheTimelinePreviewAndTextKeysAndTheFileNamesAreSpelledAsTheSkins
 }
 
 }  // namespace
+
+}  // namespace klangor

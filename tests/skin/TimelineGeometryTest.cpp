@@ -6,9 +6,7 @@
 #include "skin/LayoutGeometry.h"
 #include "skin/TimelineGeometry.h"
 
-using klangor::ComputeTimelineShapes;
-using klangor::SkinRect;
-using klangor::TimelineInput;
+namespace klangor {
 
 namespace {
 
@@ -161,3 +159,5 @@ TEST(LayoutGeometry, RectanglesAndThePreviewOffsetStayWithinTheLimit) {
     EXPECT_EQ(OffsetWindowPosition({100, 200}, INT32_MAX, INT32_MIN), (SkinPoint{kLimit, -kLimit}));
     EXPECT_EQ(OffsetWindowPosition({-100, 5}, INT32_MIN, INT32_MAX), (SkinPoint{-kLimit, kLimit}));
 }
+
+}  // namespace klangor

@@ -7,9 +7,7 @@
 #include "skin/SkinTestImages.h"
 #include "skin/WindowShape.h"
 
-using klangor::BuildWindowShape;
-using klangor::SkinImage;
-using klangor::SkinRect;
+namespace klangor {
 
 namespace {
 
@@ -152,3 +150,5 @@ TEST(WindowShape, PaletteGifBackgroundIsShapedByItsRealColours) {
     EXPECT_EQ(covered[5 * 6 + 5], 0);
     EXPECT_EQ(covered[3 * 6 + 3], 1);
 }
+
+}  // namespace klangor

@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace klangor {
+
 namespace {
 
 void Drain(int fd, std::string &strOut) {
@@ -181,3 +183,5 @@ std::vector<std::string> FileNamesIn(const std::filesystem::path &folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+}  // namespace klangor

@@ -7,6 +7,8 @@
 
 #include "support/TempDir.h"
 
+namespace klangor {
+
 // Makes small, deterministic media files with the ffmpeg command in a temporary folder and checks
 // results with independent tools (ffprobe, ffmpeg's own raw decodes). Failures throw std::runtime_error,
 // which GoogleTest reports as a failed test with the tool's message.
@@ -57,3 +59,5 @@ std::string ReadFileBytes(const std::string &strPath);
 
 // The names in a folder, sorted: what a user listing it would see.
 std::vector<std::string> FileNamesIn(const std::filesystem::path &folder);
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
@@ -26,3 +28,5 @@ TempDir::~TempDir() {
     fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, error);
     fs::remove_all(m_path, error);
 }
+
+}  // namespace klangor

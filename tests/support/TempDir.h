@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+namespace klangor {
+
 // A fresh folder under $TMPDIR that is removed with everything in it when the object goes.
 class TempDir {
 public:
@@ -15,3 +17,5 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+}  // namespace klangor

@@ -22,7 +22,8 @@
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
-using namespace klangor;
+namespace klangor {
+
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
@@ -91,7 +92,8 @@ TEST(WaveformCacheTest, AStoredSummaryIsFoundWholeAndOnlyUnderItsOwnKey) {
     const WaveformCache none{fs::path()};
     EXPECT_FALSE(none.Store("k", summary));
     EXPECT_FALSE(none.Find("k", found));
-    const WaveformCache unwritable(dir.Path() / "waves" / cache.FileFor("/films/a.mkv\n10\n1.5\n0").filename());
+    const WaveformCache unwritable(dir.Path() / "waves" /
+                                   cache.FileFor("/films/a.mkv\n10\n1.5\n0").filename());
     EXPECT_FALSE(unwritable.Store("k", summary));
 }
 
@@ -147,7 +149,8 @@ TEST(WaveformCacheTest, DamagedFilesAreNeverHandedOutAndAreReplacedByTheNextStor
     const float fNaN = std::numeric_limits<float>::quiet_NaN();
     std::memcpy(strNaN.data() + nHeader + 4, &fNaN, 4);
     std::string strMoreFrames = strGood;
-    strMoreFrames[8 + 12] = static_cast<char>(strMoreFrames[8 + 12] + 1);  // one frame more than the slices hold
+    strMoreFrames[8 + 12] =
+        static_cast<char>(strMoreFrames[8 + 12] + 1);  // one frame more than the slices hold
     std::string strHugeCount = strGood;
     std::memset(strHugeCount.data() + 8 + 20, 0xff, 8);
     std::string strBadFlag = strGood;
@@ -187,7 +190,8 @@ TEST(WaveformCacheTest, DamagedFilesAreNeverHandedOutAndAreReplacedByTheNextStor
     EXPECT_FALSE(cache.Find(strKey, found));
     // A store leaves no temporary file behind, whether it succeeded or not.
     for (const fs::directory_entry &entry : fs::directory_iterator(dir.Path())) {
-        EXPECT_EQ(entry.path().filename().string().find(kSidecarTempMarker), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(kSidecarTempMarker), std::string::npos)
+            << entry.path();
     }
 }
 
@@ -323,3 +327,5 @@ TEST(WaveformCacheTest, ASummaryCutShortByAFailureIsNotKeptForLaterSessions) {
     ASSERT_EQ(loader.GetState(), WaveformLoader::State::Complete);
     EXPECT_EQ(loader.Snapshot().GetFramesAdded(), 3u * 8000u);
 }
+
+}  // namespace klangor

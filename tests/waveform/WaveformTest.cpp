@@ -23,7 +23,8 @@
 #include "support/MediaFactory.h"
 #include "support/MemoryBounds.h"
 
-using namespace klangor;
+namespace klangor {
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -145,8 +146,11 @@ TEST(WaveformSummaryTest, ColumnsFollowTheTimelineRangeNotTheSummarisedLength) {
 
 TEST(WaveformBarsTest, FullScaleFillsTheBandAndColumnsBeyondItAreLeftOut) {
     const SkinRect rcBand{0, 10, 4, 30};
-    const std::vector<WavePeak> columns = {
-        {-1.0f, 1.0f, true}, {-3.0f, 2.0f, true}, {0.0f, 0.5f, true}, {0.0f, 0.0f, false}, {-1.0f, 1.0f, true}};
+    const std::vector<WavePeak> columns = {{-1.0f, 1.0f, true},
+                                           {-3.0f, 2.0f, true},
+                                           {0.0f, 0.5f, true},
+                                           {0.0f, 0.0f, false},
+                                           {-1.0f, 1.0f, true}};
     const std::vector<SkinRect> bars = ComputeWaveformBars(rcBand, columns);
     ASSERT_EQ(bars.size(), 3u);
     EXPECT_EQ(bars[0], (SkinRect{0, 10, 1, 30}));
@@ -283,7 +287,8 @@ TEST(WaveformLoaderTest, AnotherClipCancelsTheRunningScanAndTheCutSummaryIsNotKe
     loader.Load(strLong);
     // The cut-short scan of the long file was dropped: it is read afresh, not shown as complete.
     const WaveformSummary summary = loader.Snapshot();
-    EXPECT_TRUE(loader.GetState() == WaveformLoader::State::Scanning || summary.GetFramesAdded() == 600u * 48000u);
+    EXPECT_TRUE(loader.GetState() == WaveformLoader::State::Scanning ||
+                summary.GetFramesAdded() == 600u * 48000u);
     ASSERT_TRUE(loader.WaitUntilSettled(60s));
     EXPECT_EQ(loader.Snapshot().GetFramesAdded(), 600u * 48000u);
 }
@@ -291,12 +296,11 @@ TEST(WaveformLoaderTest, AnotherClipCancelsTheRunningScanAndTheCutSummaryIsNotKe
 TEST(WaveformLoaderTest, EachAudioTrackHasItsOwnSummaryAndATrackTheFileLacksShowsTheBestOne) {
     MediaFactory media;
     // Three tracks told apart by their loudness; the first is the one the decoder calls best.
-    const std::string strFilm =
-        media.Make("tracks.mkv",
-                   {"-f", "lavfi", "-i", "aevalsrc='0.2*sin(2*PI*300*t)':s=8000:d=2", "-f", "lavfi", "-i",
-                    "aevalsrc='0.5*sin(2*PI*300*t)':s=8000:d=2", "-f", "lavfi", "-i",
-                    "aevalsrc='0.8*sin(2*PI*300*t)':s=8000:d=2"},
-                   {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac"});
+    const std::string strFilm = media.Make("tracks.mkv",
+                                           {"-f", "lavfi", "-i", "aevalsrc='0.2*sin(2*PI*300*t)':s=8000:d=2",
+                                            "-f", "lavfi", "-i", "aevalsrc='0.5*sin(2*PI*300*t)':s=8000:d=2",
+                                            "-f", "lavfi", "-i", "aevalsrc='0.8*sin(2*PI*300*t)':s=8000:d=2"},
+                                           {"-map", "0", "-map", "1", "-map", "2", "-c:a", "flac"});
     WaveformLoader loader;
     const auto loudest = [&loader] {
         float fMax = 0.0f;
@@ -364,3 +368,5 @@ TEST(WaveformLoaderTest, LengthUnderstatedByTheContainerCostsABoundedSummary) {
         }
     }
 }
+
+}  // namespace klangor

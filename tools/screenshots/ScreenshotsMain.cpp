@@ -18,7 +18,7 @@
 #include <clocale>
 #include <cstdio>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -47,8 +47,9 @@ public:
 void Wait(int nMs) {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < nMs)
+    while (timer.elapsed() < nMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
 }
 
 // The widget as the screen shows it: outside its shape the picture is transparent.
@@ -70,6 +71,10 @@ bool Save(QWidget &widget, const QString &strPath) {
 }
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 int main(int argc, char **argv) {
     if (argc < 2) {
@@ -102,8 +107,9 @@ int main(int argc, char **argv) {
     bool bOk = Save(window, strOut + "/main-window.png");
 
     VideoPreviewWindow *pPreview = window.GetPreviewWindow();
-    if (!window.IsPreviewShown())
+    if (!window.IsPreviewShown()) {
         window.TogglePreviewWindow();
+    }
     Wait(1000);
     bOk = Save(*pPreview, strOut + "/preview-window.png") && bOk;
 

@@ -4,6 +4,8 @@
 
 #include "Painters.h"
 
+namespace klangor {
+
 namespace skingen {
 
 namespace {
@@ -149,3 +151,5 @@ QImage PaintCursor() {
 }
 
 }  // namespace skingen
+
+}  // namespace klangor

@@ -6,6 +6,8 @@
 
 #include "Painters.h"
 
+namespace klangor {
+
 namespace skingen {
 
 namespace {
@@ -329,3 +331,5 @@ QImage PaintFaceStrip(const FacePlan &plan, const QImage &background, QPoint ptA
 }
 
 }  // namespace skingen
+
+}  // namespace klangor

@@ -10,6 +10,8 @@
 #include <gif_lib.h>
 #include <jpeglib.h>
 
+namespace klangor {
+
 namespace {
 
 struct FileCloser {
@@ -196,3 +198,5 @@ void WriteGifWithTransparency(const QImage &image, const QColor &matte,
         throw std::runtime_error("GIF encoding failed for " + pathFile.string());
     }
 }
+
+}  // namespace klangor

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+namespace klangor {
+
 // Writers for the skin's two file formats, on libjpeg's compressor and giflib's encoder. Each throws
 // std::runtime_error naming the file when it fails.
 
@@ -16,3 +18,5 @@ void WriteJpeg(const QImage &image, const std::filesystem::path &pathFile, int n
 // to the remaining 255 palette entries.
 void WriteGifWithTransparency(const QImage &image, const QColor &matte,
                               const std::filesystem::path &pathFile);
+
+}  // namespace klangor

@@ -4,6 +4,8 @@
 
 #include "SkinPlan.h"
 
+namespace klangor {
+
 namespace skingen {
 
 // The font every picture uses, at a pixel size.
@@ -22,3 +24,5 @@ QImage PaintFaceStrip(const FacePlan &plan, const QImage &background, QPoint ptA
 QImage PaintCursor();
 
 }  // namespace skingen
+
+}  // namespace klangor

@@ -10,6 +10,8 @@
 #include "skin/SkinKeys.h"
 #include "skin/TimelineGeometry.h"
 
+namespace klangor {
+
 namespace skingen {
 
 namespace {
@@ -119,3 +121,5 @@ QImage ComposeMainProof(const QImage &background, const std::filesystem::path &p
 }
 
 }  // namespace skingen
+
+}  // namespace klangor

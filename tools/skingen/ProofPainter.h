@@ -3,6 +3,8 @@
 #include <QImage>
 #include <filesystem>
 
+namespace klangor {
+
 namespace skingen {
 
 // Proofs for looking at the skin without the program: the main window with every visible button in
@@ -11,3 +13,5 @@ namespace skingen {
 QImage ComposeMainProof(const QImage &background, const std::filesystem::path &pathSkin, int nFace);
 
 }  // namespace skingen
+
+}  // namespace klangor

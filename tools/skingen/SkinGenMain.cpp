@@ -21,6 +21,8 @@
 #include "skin/SkinKeys.h"
 #include "skin/WindowShape.h"
 
+namespace klangor {
+
 namespace fs = std::filesystem;
 using namespace skingen;
 
@@ -105,6 +107,10 @@ void CheckShape(const fs::path &pathFile, const WindowPlan &plan) {
 }
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 int main(int argc, char **argv) {
     if (argc < 2) {

@@ -8,6 +8,8 @@
 #include "Painters.h"
 #include "skin/SkinKeys.h"
 
+namespace klangor {
+
 namespace skingen {
 
 namespace {
@@ -176,3 +178,5 @@ QPoint PreviewOffset() {
 }
 
 }  // namespace skingen
+
+}  // namespace klangor

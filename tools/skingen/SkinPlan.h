@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace klangor {
+
 // The whole default skin as data: window sizes, where every control stands, the panels and labels
 // painted on the backgrounds, the look of every button, and the layout file's colours. The painters
 // and the layout writer all read this one plan, so a picture and its coordinates cannot drift apart.
@@ -121,3 +123,5 @@ inline constexpr int kCursorWidth = 6;
 inline const QSize kCursorPictureSize{12, 20};
 
 }  // namespace skingen
+
+}  // namespace klangor

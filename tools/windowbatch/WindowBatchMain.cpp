@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <functional>
 
-using namespace klangor;
+namespace klangor {
 
 namespace {
 
@@ -35,8 +35,9 @@ public:
         m_bFailureShown = true;
     }
     bool AskYesNo(QWidget *, const QString &, const QString &, Icon) override {
-        if (fnOnQuestion)
+        if (fnOnQuestion) {
             fnOnQuestion();
+        }
         return false;
     }
     int RunDialog(QDialog &) override { return QDialog::Rejected; }
@@ -46,7 +47,9 @@ class FolderShell : public IShellServices {
 public:
     explicit FolderShell(QString strFolder) : m_strFolder(std::move(strFolder)) {}
     void OpenUrl(const QUrl &) override {}
-    std::optional<QString> ChooseFolder(QWidget *, const QString &, const QString &) override { return m_strFolder; }
+    std::optional<QString> ChooseFolder(QWidget *, const QString &, const QString &) override {
+        return m_strFolder;
+    }
     QStringList ChooseMediaFiles(QWidget *) override { return {}; }
 
 private:
@@ -54,6 +57,10 @@ private:
 };
 
 }  // namespace
+
+}  // namespace klangor
+
+using namespace klangor;
 
 int main(int argc, char **argv) {
     if (argc < 3) {
@@ -88,8 +95,9 @@ int main(int argc, char **argv) {
         const bool bAllEnded = std::all_of(jobs.begin(), jobs.end(), [](const auto &pJob) {
             return pJob->GetState() == ConversionJob::State::Ended;
         });
-        if (bAllEnded && dLastFile < 0)
+        if (bAllEnded && dLastFile < 0) {
             dLastFile = timer.nsecsElapsed() / 1e9;
+        }
     };
     window.GetConversion().SetNoticeObserver(noteLastFile);
     boxes.fnOnQuestion = [&] {
@@ -110,16 +118,18 @@ int main(int argc, char **argv) {
     QTimer chooser;
     if (qEnvironmentVariableIntValue("KLANGOR_OPEN_CLIPS") == 1) {
         QListWidget *pList = window.GetClipListBox();
-        QObject::connect(&chooser, &QTimer::timeout,
-                         [pList] { pList->setCurrentRow((pList->currentRow() + 1) % std::max(1, pList->count())); });
+        QObject::connect(&chooser, &QTimer::timeout, [pList] {
+            pList->setCurrentRow((pList->currentRow() + 1) % std::max(1, pList->count()));
+        });
         chooser.start(250);
     }
     timer.start();
     tickClock.start();
     ticker.start(5);
     window.GetButton(kIdStartConvert)->click();
-    while (window.IsConverting())
+    while (window.IsConverting()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
     ticker.stop();
     chooser.stop();
     window.GetConversion().SetNoticeObserver({});
