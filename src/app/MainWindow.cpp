@@ -66,9 +66,15 @@ std::function<void()> Command(Presenter *pPresenter, void (Presenter::*operation
 MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParent)
     : SkinnedDialog(pParent), m_environment(environment) {
     setObjectName(QStringLiteral("MainWindow"));
-    // Results come back as queued calls to this window, which Qt drops once the window is gone.
+    // Results wait in a queue of ours and a wake-up by the slot's name follows them, which Qt drops
+    // once the window is gone; a functor built on the tasks' thread would be handed over where the
+    // thread checker cannot see it.
     m_pTasks = std::make_unique<BackgroundTasks>([this](std::function<void()> fnResult) {
-        QMetaObject::invokeMethod(this, std::move(fnResult), Qt::QueuedConnection);
+        {
+            std::lock_guard lock(m_postedMutex);
+            m_posted.push_back(std::move(fnResult));
+        }
+        QMetaObject::invokeMethod(this, "RunPostedResults", Qt::QueuedConnection);
     });
     CreateControls();
     m_hIcon = AppIcon();
@@ -84,10 +90,8 @@ MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParen
         *m_pPlayerWindow, kPreviewVideoControlId,
         environment.fnCreateEngine ? environment.fnCreateEngine() : std::unique_ptr<IPlaybackEngine>());
     // Frames arrive on a playback thread; only a post crosses over, the window thread does the rest.
-    m_pPlayer->GetVideoSurface().SetChangeCallback([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { OnVideoChanged(); }, Qt::QueuedConnection);
-    });
+    m_pPlayer->GetVideoSurface().SetChangeCallback(
+        [this] { QMetaObject::invokeMethod(this, "OnVideoChanged", Qt::QueuedConnection); });
     CreatePreviewCommands();
     m_pConversion = std::make_unique<MainWindowConversion>(*this);
     ConnectCommands();
@@ -473,6 +477,17 @@ QString MainWindow::GetControlText(int nId) const {
         return pEdit->text();
     }
     return QString();
+}
+
+void MainWindow::RunPostedResults() {
+    std::deque<std::function<void()>> posted;
+    {
+        std::lock_guard lock(m_postedMutex);
+        posted.swap(m_posted);
+    }
+    for (std::function<void()> &fnResult : posted) {
+        fnResult();
+    }
 }
 
 void MainWindow::SetProgressPosition(int nPercent) {

@@ -16,10 +16,12 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,15 @@ protected:
     void dragEnterEvent(QDragEnterEvent *pEvent) override;
     void dropEvent(QDropEvent *pEvent) override;
 
+private slots:
+    // The player's threads ask for its events to be drained here, and for a new frame or placement to be
+    // shown. They name the slot instead of passing a functor, so the queued call is built and handed over
+    // inside Qt, under its own lock.
+    void OnGraphNotify();
+    void OnVideoChanged();
+    // The background tasks' results, in the order they came.
+    void RunPostedResults();
+
 private:
     void CreateControls();
     void CreateMenus();
@@ -162,8 +173,6 @@ private:
     void PlacePreviewWindowOnce();
     void ShowSizeMenu(const QPoint &ptGlobal);
     void PaintVideo(QPainter &painter, const QRect &rcArea);
-    // A new frame or placement from the playback thread, handled on the window thread.
-    void OnVideoChanged();
     void CreatePreviewCommands();
     void OnSpaceKey();
     // The audio-track menu of the list's current entry, beside that entry.
@@ -226,6 +235,8 @@ private:
     // Slow reads for the window (the track menu's probes); declared last, so that it goes first and a
     // probe still running is finished, its result dropped, while everything it names still exists.
     std::unique_ptr<BackgroundTasks> m_pTasks;
+    std::mutex m_postedMutex;  // guards m_posted: the tasks' thread adds, this one takes
+    std::deque<std::function<void()>> m_posted;
 };
 
 }  // namespace klangor

@@ -332,6 +332,10 @@ void MainWindow::OnSeekScroll(int nPosition, bool bEndOfScroll) {
         Qt::QueuedConnection);
 }
 
+void MainWindow::OnGraphNotify() {
+    m_pCommands->HandleGraphEvents();
+}
+
 void MainWindow::OnVideoChanged() {
     const VideoPlacement placement = m_pPlayer->GetVideoSurface().GetPlacement();
     if (placement.bFullScreen != m_pPreview->IsFullScreen()) {

@@ -71,9 +71,7 @@ void PreviewPlayerWindow::SetKeyboardFocus() {
 }
 
 void PreviewPlayerWindow::PostGraphNotify() {
-    MainWindow *pWindow = &m_mainWindow;
-    QMetaObject::invokeMethod(
-        pWindow, [pWindow] { pWindow->GetPreviewCommands().HandleGraphEvents(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&m_mainWindow, "OnGraphNotify", Qt::QueuedConnection);
 }
 
 }  // namespace klangor
