@@ -14,7 +14,7 @@ public:
 
     // The values of the output controls, taken when a batch starts.
     virtual std::string GetOutputFolderText() = 0;
-    virtual int GetOutputType() = 0;  // 0 MP3, 1 WAV
+    virtual int GetOutputType() = 0;  // an OutputFormat number: 0 MP3, 1 WAV, ...
 
     virtual void SetStatusText(const std::string &strText) = 0;
     virtual void SetProgressPos(int nPercent) = 0;  // 0..100

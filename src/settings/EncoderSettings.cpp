@@ -83,7 +83,9 @@ bool EncoderSettings::operator==(const EncoderSettings &other) const {
            m_bOriginal == other.m_bOriginal && m_bCrc == other.m_bCrc && m_bPrivate == other.m_bPrivate &&
            m_iVbrMode == other.m_iVbrMode && m_bWriteVbrHeader == other.m_bWriteVbrHeader &&
            m_iVbrMinBitrate == other.m_iVbrMinBitrate && m_iVbrMaxBitrate == other.m_iVbrMaxBitrate &&
-           m_iVbrQuality == other.m_iVbrQuality;
+           m_iVbrQuality == other.m_iVbrQuality && m_iFlacCompression == other.m_iFlacCompression &&
+           m_iOpusBitrate == other.m_iOpusBitrate && m_iAacBitrate == other.m_iAacBitrate &&
+           m_iVorbisQuality == other.m_iVorbisQuality;
 }
 
 void EncoderSettings::CopyFrom(const EncoderSettings &other) {
@@ -101,6 +103,10 @@ void EncoderSettings::CopyFrom(const EncoderSettings &other) {
     m_iVbrMinBitrate = other.m_iVbrMinBitrate.load();
     m_iVbrMaxBitrate = other.m_iVbrMaxBitrate.load();
     m_iVbrQuality = other.m_iVbrQuality.load();
+    m_iFlacCompression = other.m_iFlacCompression.load();
+    m_iOpusBitrate = other.m_iOpusBitrate.load();
+    m_iAacBitrate = other.m_iAacBitrate.load();
+    m_iVorbisQuality = other.m_iVorbisQuality.load();
 }
 
 }  // namespace klangor

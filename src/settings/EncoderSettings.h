@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "settings/OutputFormat.h"
+
 namespace klangor {
 
 // One entry of a settings value list: the text a list shows and the value the record stores.
@@ -43,9 +45,10 @@ int FindChoiceIndex(const SettingChoice *pChoices, int nCount, int32_t iValue);
 int FindSampleRateIndex(int32_t iSampleRate);
 int FindBitrateIndex(int32_t iKbps);
 
-// The user's MP3 settings. Written on the window thread (settings dialog, and the write-back of the
-// bitrate ceiling the MP3 writer applied to its files) and read on the MP3 writer's workers as each
-// file's turn comes, so every field is atomic. Copying takes a field-by-field snapshot.
+// The user's encoder settings: the MP3 encoder's, and below them the newer formats' own. Written on the
+// window thread (settings dialog, and the write-back of the bitrate ceiling the MP3 writer applied to its
+// files) and read on the MP3 writer's workers as each file's turn comes, so every field is atomic. Copying
+// takes a field-by-field snapshot.
 class EncoderSettings {
 public:
     EncoderSettings() = default;
@@ -80,6 +83,10 @@ public:
     std::atomic<int32_t> m_iVbrMinBitrate{128};
     std::atomic<int32_t> m_iVbrMaxBitrate{128};
     std::atomic<int32_t> m_iVbrQuality{2};
+    std::atomic<int32_t> m_iFlacCompression{kFlacCompressionDefault};
+    std::atomic<int32_t> m_iOpusBitrate{kOpusBitrateDefault};  // kbps
+    std::atomic<int32_t> m_iAacBitrate{kAacBitrateDefault};    // kbps
+    std::atomic<int32_t> m_iVorbisQuality{kVorbisQualityDefault};
 
 private:
     void CopyFrom(const EncoderSettings &other);
