@@ -2,7 +2,6 @@
 
 #include <mpv/client.h>
 #include <mpv/render.h>
-#include <mpv/stream_cb.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,9 +16,8 @@
 #include <new>
 #include <optional>
 
-#include "common/BackgroundTasks.h"
 #include "player/MpvEvents.h"
-#include "player/MpvOpening.h"
+#include "player/MpvCore.h"
 #include "player/MpvPosition.h"
 #include "player/MpvVideoRenderer.h"
 #include "player/VideoSurface.h"
@@ -28,15 +26,14 @@ namespace klangor {
 
 namespace {
 
-struct MpvHandleDeleter {
-    void operator()(mpv_handle *pHandle) const { mpv_terminate_destroy(pHandle); }
-};
-using MpvHandle = std::unique_ptr<mpv_handle, MpvHandleDeleter>;
-
-constexpr uint64_t kObserveEof = 1;
-// The reply to our own loadfile; other commands are sent without asking for their replies' meaning.
+// What the reply to a command of ours answers: the kind in the low bits, the playback's generation
+// above them, so that a reply for a clip closed meanwhile is nobody's.
 constexpr uint64_t kReplyLoad = 2;
 constexpr uint64_t kReplyOther = 3;
+
+uint64_t ReplyCode(uint64_t nGeneration, uint64_t nKind) {
+    return nGeneration << 2 | nKind;
+}
 
 std::string SecondsText(int64_t llMediaTime) {
     char sz[64];
@@ -49,24 +46,15 @@ int64_t MediaTimeOf(double dSeconds) {
     return std::llround(dSeconds * static_cast<double>(kMediaTimePerSecond));
 }
 
-// Where libmpv reads a file made by a source of ours (IPlaybackSource).
-constexpr const char *kSourceProtocol = "klangor-source";
-
-// One opening of a source by libmpv: its read position, and whether libmpv has given up on it.
-struct SourceStream {
-    explicit SourceStream(std::shared_ptr<IPlaybackSource> pFrom) : pSource(std::move(pFrom)) {}
-    std::shared_ptr<IPlaybackSource> pSource;
-    uint64_t nOffset = 0;
-    std::atomic<bool> bCancel{false};
-};
-
-// One playback: an mpv instance and the renderer that draws its pictures into the surface.
+// One clip's playback: a generation of the player's one mpv instance. It takes as its own only the
+// events that come after the reply to its loadfile and belong to its playlist entry, so nothing the
+// clip before still sends is read as this one's.
 class MpvPlaybackGraph : public IPlaybackGraph {
 public:
-    explicit MpvPlaybackGraph(VideoSurface &surface) : m_surface(surface), m_renderer(surface) {}
-    ~MpvPlaybackGraph() override;
+    explicit MpvPlaybackGraph(std::shared_ptr<MpvCore> pCore)
+        : m_pCore(std::move(pCore)), m_pHandle(m_pCore->Handle()), m_nGeneration(m_pCore->BeginPlayback()) {}
+    ~MpvPlaybackGraph() override { m_pCore->EndPlayback(m_nGeneration); }
 
-    int Create(const MpvEngineOptions &options);
     int SetAudioTrack(int nTrack) override;
 
     int RenderFile(const std::string &strPath) override;
@@ -95,12 +83,17 @@ public:
     int CanStep() override { return m_bHasVideo ? kPlaybackOk : kPlaybackFalse; }
     int Step() override;
 
-    uintptr_t GetReference() const override { return reinterpret_cast<uintptr_t>(m_pHandle.get()); }
+    uintptr_t GetReference() const override { return reinterpret_cast<uintptr_t>(m_pHandle); }
     int SetRegistration(const std::string &strSocketPath) override;
 
 private:
+    // Whether this playback still owns the instance: a later one makes it stale, as does its close.
+    bool IsCurrent() const { return m_pCore->IsCurrent(m_nGeneration) && !m_pCore->IsShutDown(); }
+    bool Usable() const { return m_bLoaded && IsCurrent(); }
     // Asks libmpv to load the file; the open completes or fails later, as an event.
     int StartOpen(const std::string &strUri);
+    // Whether the event belongs to this playback's file; notes the entry and its start on the way.
+    bool IsOwnEvent(const mpv_event &event);
     // The open's share of libmpv's events: the event that ends it (opened or failed), or none.
     std::optional<GraphEvent> OnOpeningEvent(const mpv_event &event);
     std::optional<GraphEvent> OnFileLoaded();
@@ -113,15 +106,16 @@ private:
     bool ReadDisplaySize();
     void SetNativeSize(int64_t llWidth, int64_t llHeight);
 
-    static void OnWakeup(void *pContext);
-    static int OnOpenSource(void *pContext, char *pszUri, mpv_stream_cb_info *pInfo);
+    MpvVideoRenderer &Renderer() { return m_pCore->Renderer(); }
 
-    VideoSurface &m_surface;
-    MpvHandle m_pHandle;
-    MpvVideoRenderer m_renderer;
-
-    std::function<void()> m_fnNotify;            // called by libmpv under its own wakeup lock
-    std::shared_ptr<IPlaybackSource> m_pSource;  // read by libmpv's threads while open
+    const std::shared_ptr<MpvCore> m_pCore;
+    mpv_handle *const m_pHandle;
+    const uint64_t m_nGeneration;
+    // libmpv's playlist entry of this playback's file, once the loadfile's reply has told it; and
+    // whether that entry has started, from which on the events are the file's own.
+    int64_t m_llEntry = -1;
+    bool m_bEntryStarted = false;
+    std::string m_strAudioTrack = "auto";  // what the open starts with
 
     bool m_bLoaded = false;
     // Between loadfile and the open's end; after FILE_LOADED, a video clip still waits for its size.
@@ -142,89 +136,8 @@ private:
     PlaybackPosition m_position;
 };
 
-// Ending an mpv instance waits for its threads and outputs, a good part of a second: the instances
-// that go end here, one after the other, and the program's end waits for the last of them. Whoever
-// hands over an instance has unhooked everything of its own from it first.
-class MpvReaper {
-public:
-    static MpvReaper &Get() {
-        static MpvReaper reaper;
-        return reaper;
-    }
-    ~MpvReaper() { m_tasks.Drain(); }
-    void End(std::function<void()> fnFreeRender, MpvHandle pHandle,
-             std::shared_ptr<IPlaybackSource> pSource) {
-        // Clips chosen faster than instances end would pile them up, each holding its memory: past a
-        // few, the next one waits its turn.
-        {
-            std::unique_lock lock(m_mutex);
-            m_ended.wait(lock, [this] { return m_nEnding < kMaxEnding; });
-            ++m_nEnding;
-        }
-        auto pDoomed = std::make_shared<MpvHandle>(std::move(pHandle));
-        m_tasks.Run([this, fnFreeRender, pDoomed, pSource]() mutable {
-            fnFreeRender();
-            pDoomed->reset();
-            // Read by the instance's threads until it has ended.
-            pSource.reset();
-            {
-                std::lock_guard lock(m_mutex);
-                --m_nEnding;
-            }
-            m_ended.notify_all();
-        });
-    }
-    void Drain() { m_tasks.Drain(); }
-
-private:
-    static constexpr int kMaxEnding = 3;
-    std::mutex m_mutex;
-    std::condition_variable m_ended;
-    int m_nEnding = 0;
-    // Nothing comes back from an ending, so there is nothing to post.
-    BackgroundTasks m_tasks{[](std::function<void()>) {}};
-};
-
-MpvPlaybackGraph::~MpvPlaybackGraph() {
-    if (!m_pHandle) {
-        return;
-    }
-    // Nothing of ours may be reached once we are gone: the wakeup first, then the renderer. Pausing
-    // first means no picture is waiting to be drawn while the renderer goes down; stopping means no
-    // stream of ours is opened again.
-    mpv_set_wakeup_callback(m_pHandle.get(), nullptr, nullptr);
-    const char *pause[] = {"set", "pause", "yes", nullptr};
-    mpv_command_async(m_pHandle.get(), kReplyOther, pause);
-    const char *stop[] = {"stop", nullptr};
-    mpv_command_async(m_pHandle.get(), kReplyOther, stop);
-    std::function<void()> fnFreeRender = m_renderer.StopAndHandOver();
-    m_surface.Clear();
-    MpvReaper::Get().End(std::move(fnFreeRender), std::move(m_pHandle), std::move(m_pSource));
-}
-
-int MpvPlaybackGraph::Create(const MpvEngineOptions &options) {
-    m_pHandle.reset(mpv_create());
-    if (!m_pHandle) {
-        return kPlaybackFailed;
-    }
-    mpv_handle *h = m_pHandle.get();
-    int iStatus = ApplyMpvSettings(h, options);
-    if (iStatus < 0) {
-        return iStatus;
-    }
-    iStatus = mpv_initialize(h);
-    if (iStatus < 0) {
-        return iStatus;
-    }
-    iStatus = m_renderer.Start(h);
-    if (iStatus < 0) {
-        return iStatus;
-    }
-    return mpv_observe_property(h, kObserveEof, "eof-reached", MPV_FORMAT_FLAG);
-}
-
 int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
-    if (m_bLoaded || m_bOpening) {
+    if (m_bLoaded || m_bOpening || !IsCurrent()) {
         return kPlaybackFailed;
     }
     // A relative name could be read as a protocol ("name:..."), so libmpv always gets a full path.
@@ -240,60 +153,18 @@ int MpvPlaybackGraph::RenderFile(const std::string &strPath) {
 }
 
 int MpvPlaybackGraph::RenderSource(std::shared_ptr<IPlaybackSource> pSource) {
-    if (m_bLoaded || m_bOpening || !pSource) {
+    if (m_bLoaded || m_bOpening || !pSource || !IsCurrent()) {
         return kPlaybackFailed;
     }
-    // The protocol lives as long as this playback's instance, which closes every stream of it before
-    // mpv_terminate_destroy returns; the source is kept until then.
-    m_pSource = std::move(pSource);
-    const int iStatus =
-        mpv_stream_cb_add_ro(m_pHandle.get(), kSourceProtocol, this, &MpvPlaybackGraph::OnOpenSource);
-    if (iStatus < 0) {
-        return iStatus;
-    }
-    return StartOpen(std::string(kSourceProtocol) + "://clip");
-}
-
-int MpvPlaybackGraph::OnOpenSource(void *pContext, char * /*pszUri*/, mpv_stream_cb_info *pInfo) {
-    auto *pGraph = static_cast<MpvPlaybackGraph *>(pContext);
-    // Owned by libmpv from here until it closes the stream. Nothing may be thrown into libmpv.
-    try {
-        pInfo->cookie = std::make_unique<SourceStream>(pGraph->m_pSource).release();
-    } catch (const std::bad_alloc &) {
-        return MPV_ERROR_LOADING_FAILED;
-    }
-    pInfo->read_fn = [](void *pCookie, char *pBuffer, uint64_t nBytes) -> int64_t {
-        auto *p = static_cast<SourceStream *>(pCookie);
-        int64_t nRead = -1;
-        try {
-            nRead = p->pSource->ReadAt(p->nOffset, reinterpret_cast<uint8_t *>(pBuffer), nBytes, p->bCancel);
-        } catch (const std::bad_alloc &) {
-        }
-        p->nOffset += nRead > 0 ? static_cast<uint64_t>(nRead) : 0;
-        return nRead < 0 ? -1 : nRead;
-    };
-    pInfo->seek_fn = [](void *pCookie, int64_t nOffset) -> int64_t {
-        // Only remembered: the read that follows, if any, makes what is there.
-        auto *p = static_cast<SourceStream *>(pCookie);
-        if (nOffset < 0) {
-            return MPV_ERROR_GENERIC;
-        }
-        p->nOffset = static_cast<uint64_t>(nOffset);
-        return nOffset;
-    };
-    pInfo->size_fn = [](void *pCookie) -> int64_t {
-        return static_cast<int64_t>(static_cast<SourceStream *>(pCookie)->pSource->Size());
-    };
-    pInfo->close_fn = [](void *pCookie) {
-        std::unique_ptr<SourceStream>(static_cast<SourceStream *>(pCookie));
-    };
-    pInfo->cancel_fn = [](void *pCookie) { static_cast<SourceStream *>(pCookie)->bCancel = true; };
-    return 0;
+    return StartOpen(m_pCore->ExposeSource(std::move(pSource)));
 }
 
 int MpvPlaybackGraph::StartOpen(const std::string &strUri) {
-    const char *command[] = {"loadfile", strUri.c_str(), "replace", nullptr};
-    const int iStatus = mpv_command_async(m_pHandle.get(), kReplyLoad, command);
+    // The clip's own settings hold for its file only: libmpv puts back what was there before once the
+    // file ends, so the next clip starts held, without a stop position and with its own track.
+    const std::string strOptions = "pause=yes,end=none,aid=" + m_strAudioTrack;
+    const char *command[] = {"loadfile", strUri.c_str(), "replace", strOptions.c_str(), nullptr};
+    const int iStatus = mpv_command_async(m_pHandle, ReplyCode(m_nGeneration, kReplyLoad), command);
     if (iStatus < 0) {
         return iStatus;
     }
@@ -305,7 +176,7 @@ int MpvPlaybackGraph::StartOpen(const std::string &strUri) {
 std::optional<GraphEvent> MpvPlaybackGraph::OnOpeningEvent(const mpv_event &event) {
     switch (event.event_id) {
         case MPV_EVENT_COMMAND_REPLY:
-            if (event.reply_userdata == kReplyLoad && event.error < 0) {
+            if (event.reply_userdata == ReplyCode(m_nGeneration, kReplyLoad) && event.error < 0) {
                 return OpenFailed(event.error);
             }
             return std::nullopt;
@@ -322,8 +193,8 @@ std::optional<GraphEvent> MpvPlaybackGraph::OnOpeningEvent(const mpv_event &even
             if (m_bFileLoaded) {
                 if (!ReadDisplaySize()) {
                     int64_t llWidth = 0, llHeight = 0;
-                    mpv_get_property(m_pHandle.get(), "width", MPV_FORMAT_INT64, &llWidth);
-                    mpv_get_property(m_pHandle.get(), "height", MPV_FORMAT_INT64, &llHeight);
+                    mpv_get_property(m_pHandle, "width", MPV_FORMAT_INT64, &llWidth);
+                    mpv_get_property(m_pHandle, "height", MPV_FORMAT_INT64, &llHeight);
                     SetNativeSize(llWidth, llHeight);
                 }
                 return Opened();
@@ -336,9 +207,41 @@ std::optional<GraphEvent> MpvPlaybackGraph::OnOpeningEvent(const mpv_event &even
                                   : MPV_ERROR_NOTHING_TO_PLAY);
         }
         case MPV_EVENT_SHUTDOWN:
+            m_pCore->MarkShutDown();
             return OpenFailed(kPlaybackFailed);
         default:
             return std::nullopt;
+    }
+}
+
+bool MpvPlaybackGraph::IsOwnEvent(const mpv_event &event) {
+    switch (event.event_id) {
+        case MPV_EVENT_COMMAND_REPLY:
+            if (event.reply_userdata == ReplyCode(m_nGeneration, kReplyLoad) && event.error >= 0) {
+                const auto *pReply = static_cast<const mpv_event_command *>(event.data);
+                const mpv_node &result = pReply->result;
+                for (int i = 0; result.format == MPV_FORMAT_NODE_MAP && i < result.u.list->num; ++i) {
+                    if (std::string_view(result.u.list->keys[i]) == "playlist_entry_id" &&
+                        result.u.list->values[i].format == MPV_FORMAT_INT64) {
+                        m_llEntry = result.u.list->values[i].u.int64;
+                    }
+                }
+            }
+            return (event.reply_userdata >> 2) == m_nGeneration;
+        case MPV_EVENT_START_FILE:
+            m_bEntryStarted =
+                m_bEntryStarted ||
+                (m_llEntry >= 0 &&
+                 static_cast<const mpv_event_start_file *>(event.data)->playlist_entry_id == m_llEntry);
+            return false;
+        case MPV_EVENT_END_FILE:
+            return m_bEntryStarted &&
+                   static_cast<const mpv_event_end_file *>(event.data)->playlist_entry_id == m_llEntry;
+        case MPV_EVENT_SHUTDOWN:
+            // The instance itself is gone, whichever file it was playing.
+            return true;
+        default:
+            return m_bEntryStarted;
     }
 }
 
@@ -349,7 +252,7 @@ std::optional<GraphEvent> MpvPlaybackGraph::OnFileLoaded() {
         return OpenFailed(MPV_ERROR_NOTHING_TO_PLAY);
     }
     double dDuration = 0;
-    if (mpv_get_property(m_pHandle.get(), "duration", MPV_FORMAT_DOUBLE, &dDuration) >= 0 && dDuration > 0) {
+    if (mpv_get_property(m_pHandle, "duration", MPV_FORMAT_DOUBLE, &dDuration) >= 0 && dDuration > 0) {
         m_llDuration = MediaTimeOf(dDuration);
     }
     m_position.SetDuration(m_llDuration);
@@ -364,7 +267,7 @@ std::optional<GraphEvent> MpvPlaybackGraph::OnFileLoaded() {
 
 GraphEvent MpvPlaybackGraph::Opened() {
     if (m_bHasVideo) {
-        m_renderer.UpdatePlacement([](VideoPlacement &placement) { placement.bVisible = true; });
+        Renderer().UpdatePlacement([](VideoPlacement &placement) { placement.bVisible = true; });
     }
     m_bOpening = false;
     m_bLoaded = true;
@@ -383,13 +286,13 @@ GraphEvent MpvPlaybackGraph::OpenFailed(int iStatus) {
 bool MpvPlaybackGraph::HasTrack(const char *pszKind) const {
     const std::string strName = std::string("current-tracks/") + pszKind + "/id";
     int64_t llId = 0;
-    return mpv_get_property(m_pHandle.get(), strName.c_str(), MPV_FORMAT_INT64, &llId) >= 0;
+    return mpv_get_property(m_pHandle, strName.c_str(), MPV_FORMAT_INT64, &llId) >= 0;
 }
 
 bool MpvPlaybackGraph::ReadDisplaySize() {
     int64_t llWidth = 0, llHeight = 0;
-    if (mpv_get_property(m_pHandle.get(), "dwidth", MPV_FORMAT_INT64, &llWidth) < 0 ||
-        mpv_get_property(m_pHandle.get(), "dheight", MPV_FORMAT_INT64, &llHeight) < 0 || llWidth <= 0 ||
+    if (mpv_get_property(m_pHandle, "dwidth", MPV_FORMAT_INT64, &llWidth) < 0 ||
+        mpv_get_property(m_pHandle, "dheight", MPV_FORMAT_INT64, &llHeight) < 0 || llWidth <= 0 ||
         llHeight <= 0) {
         return false;
     }
@@ -398,16 +301,16 @@ bool MpvPlaybackGraph::ReadDisplaySize() {
 }
 
 int MpvPlaybackGraph::CommandAsync(const char **ppCommand) {
-    return mpv_command_async(m_pHandle.get(), kReplyOther, ppCommand);
+    return mpv_command_async(m_pHandle, ReplyCode(m_nGeneration, kReplyOther), ppCommand);
 }
 
 void MpvPlaybackGraph::SetNativeSize(int64_t llWidth, int64_t llHeight) {
-    m_renderer.SetNativeSize(static_cast<int>(std::clamp<int64_t>(llWidth, 0, INT32_MAX)),
+    Renderer().SetNativeSize(static_cast<int>(std::clamp<int64_t>(llWidth, 0, INT32_MAX)),
                              static_cast<int>(std::clamp<int64_t>(llHeight, 0, INT32_MAX)));
 }
 
 int MpvPlaybackGraph::SetPause(bool bPause) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
     int iFlag = bPause ? 1 : 0;
@@ -415,33 +318,29 @@ int MpvPlaybackGraph::SetPause(bool bPause) {
         m_position.OnMoving();
     } else {
         int iPaused = 0;
-        if (mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused == 0) {
+        if (mpv_get_property(m_pHandle, "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused == 0) {
             m_bOutputDelayStale = m_bHasAudio;
         }
     }
-    return mpv_set_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iFlag);
+    return mpv_set_property(m_pHandle, "pause", MPV_FORMAT_FLAG, &iFlag);
 }
 
 int MpvPlaybackGraph::SetNotify(std::function<void()> fnNotify) {
-    // libmpv calls the wakeup under its own lock and takes that lock here too, so after the first call
-    // the old function is neither running nor called again and can be replaced safely.
-    mpv_set_wakeup_callback(m_pHandle.get(), nullptr, nullptr);
-    m_fnNotify = std::move(fnNotify);
-    if (m_fnNotify) {
-        mpv_set_wakeup_callback(m_pHandle.get(), &MpvPlaybackGraph::OnWakeup, this);
+    if (IsCurrent()) {
+        m_pCore->SetNotify(std::move(fnNotify));
     }
     return kPlaybackOk;
 }
 
-void MpvPlaybackGraph::OnWakeup(void *pContext) {
-    static_cast<MpvPlaybackGraph *>(pContext)->m_fnNotify();
-}
-
 bool MpvPlaybackGraph::GetEvent(GraphEvent &event) {
-    for (;;) {
-        mpv_event *pEvent = mpv_wait_event(m_pHandle.get(), 0);
+    // A stale playback reads nothing: the events waiting are the current one's.
+    while (IsCurrent()) {
+        mpv_event *pEvent = mpv_wait_event(m_pHandle, 0);
         if (pEvent->event_id == MPV_EVENT_NONE) {
             return false;
+        }
+        if (!IsOwnEvent(*pEvent)) {
+            continue;
         }
         if (m_bOpening) {
             if (const std::optional<GraphEvent> ended = OnOpeningEvent(*pEvent)) {
@@ -476,7 +375,7 @@ bool MpvPlaybackGraph::GetEvent(GraphEvent &event) {
                 break;
             case MPV_EVENT_PROPERTY_CHANGE: {
                 const auto *pProperty = static_cast<const mpv_event_property *>(pEvent->data);
-                if (pEvent->reply_userdata == kObserveEof && pProperty->format == MPV_FORMAT_FLAG) {
+                if (pEvent->reply_userdata == MpvCore::kObserveEof && pProperty->format == MPV_FORMAT_FLAG) {
                     translated = m_events.OnEofReached(*static_cast<const int *>(pProperty->data) != 0);
                 }
                 break;
@@ -487,6 +386,7 @@ bool MpvPlaybackGraph::GetEvent(GraphEvent &event) {
                 break;
             }
             case MPV_EVENT_SHUTDOWN:
+                m_pCore->MarkShutDown();
                 translated = m_events.OnShutdown();
                 break;
             case MPV_EVENT_LOG_MESSAGE:
@@ -500,10 +400,11 @@ bool MpvPlaybackGraph::GetEvent(GraphEvent &event) {
             return true;
         }
     }
+    return false;
 }
 
 int MpvPlaybackGraph::GetDuration(int64_t &llDuration) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
     if (m_llDuration <= 0) {
@@ -515,14 +416,13 @@ int MpvPlaybackGraph::GetDuration(int64_t &llDuration) {
 }
 
 int MpvPlaybackGraph::GetPositions(int64_t &llCurrent, int64_t &llStop) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
     int iPaused = 0;
-    const bool bHeld =
-        mpv_get_property(m_pHandle.get(), "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0;
+    const bool bHeld = mpv_get_property(m_pHandle, "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused != 0;
     double dSeconds = 0;
-    const int iStatus = mpv_get_property(m_pHandle.get(), "time-pos", MPV_FORMAT_DOUBLE, &dSeconds);
+    const int iStatus = mpv_get_property(m_pHandle, "time-pos", MPV_FORMAT_DOUBLE, &dSeconds);
     if (iStatus < 0 && iStatus != MPV_ERROR_PROPERTY_UNAVAILABLE) {
         return iStatus;
     }
@@ -532,14 +432,14 @@ int MpvPlaybackGraph::GetPositions(int64_t &llCurrent, int64_t &llStop) {
 }
 
 int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
     if (llCurrent < 0 || llStop < 0) {
         return kPlaybackInvalidArgument;
     }
     llCurrent = std::min(llCurrent, m_llDuration);
-    mpv_handle *h = m_pHandle.get();
+    mpv_handle *h = m_pHandle;
     // The end option stops playback exactly there; it has to be in place before the seek lands.
     const std::string strEnd = llStop >= m_llDuration ? std::string("none") : SecondsText(llStop);
     const char *end[] = {"set", "end", strEnd.c_str(), nullptr};
@@ -577,49 +477,56 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
 }
 
 int MpvPlaybackGraph::SetAudioTrack(int nTrack) {
+    if (!IsCurrent()) {
+        return kPlaybackFailed;
+    }
     // libmpv numbers the audio tracks of a file from 1 in file order, as the cut-info record does; a
     // number the file lacks plays no sound, so the best track stands in for it, as in the conversion.
     int64_t nCount = 0;
     const bool bKnown =
-        m_bLoaded && mpv_get_property(m_pHandle.get(), "track-list/count", MPV_FORMAT_INT64, &nCount) >= 0;
+        m_bLoaded && mpv_get_property(m_pHandle, "track-list/count", MPV_FORMAT_INT64, &nCount) >= 0;
     int nAudio = 0;
     for (int64_t i = 0; bKnown && i < nCount; ++i) {
         const std::string strKey = "track-list/" + std::to_string(i) + "/type";
-        char *szType = mpv_get_property_string(m_pHandle.get(), strKey.c_str());
+        char *szType = mpv_get_property_string(m_pHandle, strKey.c_str());
         nAudio += szType && std::string(szType) == "audio" ? 1 : 0;
         mpv_free(szType);
     }
     const bool bHasTrack = nTrack > 0 && (!bKnown || nTrack <= nAudio);
-    const std::string strValue = bHasTrack ? std::to_string(nTrack) : "auto";
-    return mpv_set_property_string(m_pHandle.get(), "aid", strValue.c_str());
+    m_strAudioTrack = bHasTrack ? std::to_string(nTrack) : "auto";
+    // Before the open, the choice goes with the loadfile, so that it holds for this clip's file only.
+    if (!m_bLoaded && !m_bOpening) {
+        return kPlaybackOk;
+    }
+    return mpv_set_property_string(m_pHandle, "aid", m_strAudioTrack.c_str());
 }
 
 int MpvPlaybackGraph::SetRate(double dRate) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
     if (!(dRate > 0)) {
         return kPlaybackInvalidArgument;
     }
-    return mpv_set_property(m_pHandle.get(), "speed", MPV_FORMAT_DOUBLE, &dRate);
+    return mpv_set_property(m_pHandle, "speed", MPV_FORMAT_DOUBLE, &dRate);
 }
 
 int MpvPlaybackGraph::GetRate(double &dRate) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
-    return mpv_get_property(m_pHandle.get(), "speed", MPV_FORMAT_DOUBLE, &dRate);
+    return mpv_get_property(m_pHandle, "speed", MPV_FORMAT_DOUBLE, &dRate);
 }
 
 int MpvPlaybackGraph::GetVolume(long &lVolume) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
     if (!m_bHasAudio) {
         return kPlaybackNotImplemented;
     }
     double dPercent = 0;
-    const int iStatus = mpv_get_property(m_pHandle.get(), "volume", MPV_FORMAT_DOUBLE, &dPercent);
+    const int iStatus = mpv_get_property(m_pHandle, "volume", MPV_FORMAT_DOUBLE, &dPercent);
     if (iStatus < 0) {
         return iStatus;
     }
@@ -628,7 +535,7 @@ int MpvPlaybackGraph::GetVolume(long &lVolume) {
 }
 
 int MpvPlaybackGraph::PutVolume(long lVolume) {
-    if (!m_bLoaded) {
+    if (!Usable()) {
         return kPlaybackFailed;
     }
     if (!m_bHasAudio) {
@@ -638,39 +545,39 @@ int MpvPlaybackGraph::PutVolume(long lVolume) {
         return kPlaybackInvalidArgument;
     }
     double dPercent = VolumeToMpvPercent(lVolume);
-    return mpv_set_property(m_pHandle.get(), "volume", MPV_FORMAT_DOUBLE, &dPercent);
+    return mpv_set_property(m_pHandle, "volume", MPV_FORMAT_DOUBLE, &dPercent);
 }
 
 int MpvPlaybackGraph::GetVisible(bool &bVisible) {
-    if (!m_bHasVideo) {
+    if (!m_bHasVideo || !IsCurrent()) {
         return kPlaybackNoInterface;
     }
-    bVisible = m_renderer.GetPlacement().bVisible;
+    bVisible = Renderer().GetPlacement().bVisible;
     return kPlaybackOk;
 }
 
 int MpvPlaybackGraph::SetVisible(bool bVisible) {
-    if (!m_bHasVideo) {
+    if (!m_bHasVideo || !IsCurrent()) {
         return kPlaybackNoInterface;
     }
-    m_renderer.UpdatePlacement([bVisible](VideoPlacement &placement) { placement.bVisible = bVisible; });
+    Renderer().UpdatePlacement([bVisible](VideoPlacement &placement) { placement.bVisible = bVisible; });
     return kPlaybackOk;
 }
 
 int MpvPlaybackGraph::GetNativeVideoSize(int &iWidth, int &iHeight) {
-    if (!m_bHasVideo) {
+    if (!m_bHasVideo || !IsCurrent()) {
         return kPlaybackNoInterface;
     }
-    m_renderer.GetNativeSize(iWidth, iHeight);
+    Renderer().GetNativeSize(iWidth, iHeight);
     return kPlaybackOk;
 }
 
 int MpvPlaybackGraph::SetWindowPosition(int iLeft, int iTop, int iWidth, int iHeight) {
-    if (!m_bHasVideo) {
+    if (!m_bHasVideo || !IsCurrent()) {
         return kPlaybackNoInterface;
     }
     // A host too small to show anything leaves an empty area rather than a failure.
-    m_renderer.UpdatePlacement([=](VideoPlacement &placement) {
+    Renderer().UpdatePlacement([=](VideoPlacement &placement) {
         placement.iLeft = iLeft;
         placement.iTop = iTop;
         placement.iWidth = std::max(iWidth, 0);
@@ -680,24 +587,24 @@ int MpvPlaybackGraph::SetWindowPosition(int iLeft, int iTop, int iWidth, int iHe
 }
 
 int MpvPlaybackGraph::GetFullScreenMode(bool &bFullScreen) {
-    if (!m_bHasVideo) {
+    if (!m_bHasVideo || !IsCurrent()) {
         return kPlaybackNoInterface;
     }
-    bFullScreen = m_renderer.GetPlacement().bFullScreen;
+    bFullScreen = Renderer().GetPlacement().bFullScreen;
     return kPlaybackOk;
 }
 
 int MpvPlaybackGraph::PutFullScreenMode(bool bFullScreen) {
-    if (!m_bHasVideo) {
+    if (!m_bHasVideo || !IsCurrent()) {
         return kPlaybackNoInterface;
     }
-    m_renderer.UpdatePlacement(
+    Renderer().UpdatePlacement(
         [bFullScreen](VideoPlacement &placement) { placement.bFullScreen = bFullScreen; });
     return kPlaybackOk;
 }
 
 int MpvPlaybackGraph::Step() {
-    if (!m_bLoaded || !m_bHasVideo) {
+    if (!Usable() || !m_bHasVideo) {
         return kPlaybackNoInterface;
     }
     m_position.OnMoving();
@@ -715,14 +622,13 @@ int MpvPlaybackGraph::Step() {
 }
 
 int MpvPlaybackGraph::SetRegistration(const std::string &strSocketPath) {
-    return mpv_set_property_string(m_pHandle.get(), "input-ipc-server", strSocketPath.c_str());
+    if (!IsCurrent()) {
+        return kPlaybackFailed;
+    }
+    return mpv_set_property_string(m_pHandle, "input-ipc-server", strSocketPath.c_str());
 }
 
 }  // namespace
-
-void WaitForEndingPlaybacks() {
-    MpvReaper::Get().Drain();
-}
 
 double VolumeToMpvPercent(long lVolume) {
     if (lVolume <= -10000) {
@@ -739,27 +645,32 @@ long MpvPercentToVolume(double dPercent) {
     return std::clamp(lVolume, -10000L, 0L);
 }
 
+MpvPlaybackEngine::~MpvPlaybackEngine() = default;
+
 int MpvPlaybackEngine::Startup() {
     // libmpv refuses to start under a locale whose decimal point is not "."; and an engine that cannot
-    // be initialised here cannot open any clip later, so the probe goes as far as every playback does.
-    MpvHandle pProbe(mpv_create());
-    if (!pProbe) {
-        return kPlaybackFailed;
-    }
-    const int iStatus = ApplyMpvSettings(pProbe.get(), m_options);
-    if (iStatus < 0) {
-        return iStatus;
-    }
-    return mpv_initialize(pProbe.get());
+    // be initialised here cannot open any clip later. The instance made here plays every clip.
+    int iStatus = kPlaybackOk;
+    m_pCore = MpvCore::Create(m_options, iStatus);
+    return m_pCore ? kPlaybackOk : iStatus;
 }
 
 std::unique_ptr<IPlaybackGraph> MpvPlaybackEngine::CreateGraph(VideoSurface &surface, int &iStatus) {
-    auto pGraph = std::make_unique<MpvPlaybackGraph>(surface);
-    iStatus = pGraph->Create(m_options);
+    // An instance quit from outside plays no more; one drawing elsewhere cannot draw here.
+    if (!m_pCore || m_pCore->IsShutDown() ||
+        (m_pCore->Surface() != nullptr && m_pCore->Surface() != &surface)) {
+        m_pCore.reset();
+        iStatus = kPlaybackOk;
+        m_pCore = MpvCore::Create(m_options, iStatus);
+        if (!m_pCore) {
+            return nullptr;
+        }
+    }
+    iStatus = m_pCore->AttachSurface(surface);
     if (iStatus < 0) {
         return nullptr;
     }
-    return pGraph;
+    return std::make_unique<MpvPlaybackGraph>(m_pCore);
 }
 
 }  // namespace klangor

@@ -48,11 +48,17 @@ void MpvVideoRenderer::Stop() {
     m_pRender.reset();
 }
 
-std::function<void()> MpvVideoRenderer::StopAndHandOver() {
-    StopDrawing();
-    auto pRender =
-        std::make_shared<std::unique_ptr<mpv_render_context, RenderContextDeleter>>(std::move(m_pRender));
-    return [pRender] { pRender->reset(); };
+void MpvVideoRenderer::Reset() {
+    VideoPlacement placement;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_nClip;
+        m_placement = VideoPlacement{};
+        placement = m_placement;
+        m_iNativeWidth = 0;
+        m_iNativeHeight = 0;
+    }
+    m_surface.SetPlacement(placement);
 }
 
 void MpvVideoRenderer::SetNativeSize(int iWidth, int iHeight) {
@@ -99,6 +105,7 @@ void MpvVideoRenderer::RenderLoop() {
         int iWidth = 0;
         int iHeight = 0;
         bool bRedraw = false;
+        uint64_t nClip = 0;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_bFrameWaiting || m_bRedraw || m_bQuit; });
@@ -108,17 +115,18 @@ void MpvVideoRenderer::RenderLoop() {
             m_bFrameWaiting = false;
             bRedraw = m_bRedraw;
             m_bRedraw = false;
+            nClip = m_nClip;
             // Full screen draws the picture at its own size and leaves the scaling to the window.
             if (m_placement.bVisible) {
                 iWidth = m_placement.bFullScreen ? m_iNativeWidth : m_placement.iWidth;
                 iHeight = m_placement.bFullScreen ? m_iNativeHeight : m_placement.iHeight;
             }
         }
-        RenderOnce(iWidth, iHeight, bRedraw);
+        RenderOnce(iWidth, iHeight, bRedraw, nClip);
     }
 }
 
-void MpvVideoRenderer::RenderOnce(int iWidth, int iHeight, bool bRedraw) {
+void MpvVideoRenderer::RenderOnce(int iWidth, int iHeight, bool bRedraw, uint64_t nClip) {
     const uint64_t nFlags = mpv_render_context_update(m_pRender.get());
     const bool bNewFrame = (nFlags & MPV_RENDER_UPDATE_FRAME) != 0;
     if (!bNewFrame && !bRedraw) {
@@ -144,7 +152,12 @@ void MpvVideoRenderer::RenderOnce(int iWidth, int iHeight, bool bRedraw) {
                                  {MPV_RENDER_PARAM_SW_POINTER, m_pixels.data()},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     if (mpv_render_context_render(m_pRender.get(), params) >= 0) {
-        m_surface.PublishFrame(m_pixels, iWidth, iHeight, static_cast<int>(nStride));
+        // Under the lock, so that a Reset either comes before (and the picture is dropped) or after
+        // (and its surface clearing takes the picture away).
+        std::lock_guard lock(m_mutex);
+        if (nClip == m_nClip) {
+            m_surface.PublishFrame(m_pixels, iWidth, iHeight, static_cast<int>(nStride));
+        }
     }
 }
 

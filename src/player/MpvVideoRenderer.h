@@ -16,7 +16,8 @@ namespace klangor {
 
 // Draws one mpv instance's pictures with libmpv's software renderer, on a thread of its own, into the
 // video surface: at the placed size, or at the picture's own size while full screen. Its methods are
-// called from the window thread; libmpv's update callback only wakes the thread.
+// called from the window thread; libmpv's update callback only wakes the thread. The instance plays one
+// clip after another, and a picture of the clip before is never published once Reset has returned.
 class MpvVideoRenderer {
 public:
     explicit MpvVideoRenderer(VideoSurface &surface);
@@ -28,9 +29,8 @@ public:
     int Start(mpv_handle *pHandle);
     // Stops drawing and frees the render context; must run before the instance is destroyed.
     void Stop();
-    // Stops drawing and hands over the render context, whose freeing waits for the instance to give up
-    // its video output; it must be freed (std::function called) before the instance ends.
-    std::function<void()> StopAndHandOver();
+    // A new clip: hidden, no size known, and no picture drawn for the clip before is published.
+    void Reset();
 
     void SetNativeSize(int iWidth, int iHeight);
     void GetNativeSize(int &iWidth, int &iHeight) const;
@@ -47,7 +47,7 @@ private:
     static void OnRenderUpdate(void *pContext);
     void RenderLoop();
     // Draws the next picture, or the current one again after a placement change.
-    void RenderOnce(int iWidth, int iHeight, bool bRedraw);
+    void RenderOnce(int iWidth, int iHeight, bool bRedraw, uint64_t nClip);
 
     VideoSurface &m_surface;
     std::unique_ptr<mpv_render_context, RenderContextDeleter> m_pRender;
@@ -61,6 +61,7 @@ private:
     int m_iNativeWidth = 0;
     int m_iNativeHeight = 0;
     VideoPlacement m_placement;
+    uint64_t m_nClip = 0;  // counts Reset calls: a picture is published only for the clip it was drawn for
     std::thread m_thread;
 };
 

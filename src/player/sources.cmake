@@ -3,6 +3,7 @@ set(KLANGOR_PLAYER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AudioTrackMenu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GraphRegistration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaPlayer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MpvCore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvEvents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvOpening.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MpvPlayback.cpp

@@ -136,6 +136,20 @@ TEST_F(PlaybackTest, ReachingSelectionEndCompletesThere) {
         << "playback stops at the selection end, not at " << PositionOf(*player);
 }
 
+// The player plays every clip in one instance: the clip before, running into its stop position as the
+// next is chosen, must leave neither that stop position nor its completion to the next one.
+TEST_F(PlaybackTest, TheNextClipKeepsNothingOfTheOneBefore) {
+    auto player = MakePlayer();
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "first.mp4", 3.0)), kPlaybackOk);
+    player->SetSelection(0, 50);
+    player->SetPosition(45);
+    ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "second.mp4", 2.0)), kPlaybackOk);
+    EXPECT_NEAR(player->GetClipInfo().nDuration, 200, 4);
+    long lAt = -1;
+    EXPECT_EQ(CountCompletions(*player, 5.0, lAt), 1);
+    EXPECT_GE(lAt, 190) << "the second clip ends at its own end";
+}
+
 TEST_F(PlaybackTest, SeekPastSelectionEndPlaysToEndOfClip) {
     auto player = MakePlayer();
     ASSERT_EQ(LoadAndWait(*player, MakeClip(media, "clip.mp4", 3.0)), kPlaybackOk);
