@@ -98,6 +98,8 @@ void MpvCore::EndPlayback(uint64_t nGeneration) {
     // clip's loadfile would replace the file anyway, the stop lets its decoders go now.
     ++m_nGeneration;
     LetGo();
+    // The pause below may hold a running output, which the next file of its format goes on using.
+    m_bOutputDelayStale = true;
     const char *pause[] = {"set", "pause", "yes", nullptr};
     mpv_command_async(m_pHandle, 0, pause);
     const char *stop[] = {"stop", nullptr};

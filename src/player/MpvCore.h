@@ -59,6 +59,11 @@ public:
     // with every stream libmpv opens on it until libmpv closes that stream.
     std::string ExposeSource(std::shared_ptr<IPlaybackSource> pSource);
 
+    // The sound output was held while its sound ran, so the delay it reports is that moment's. The
+    // output outlives the clip (libmpv keeps it for the next file of the same format), and so does this.
+    void SetOutputDelayStale(bool bStale) { m_bOutputDelayStale = bStale; }
+    bool IsOutputDelayStale() const { return m_bOutputDelayStale; }
+
     // The instance was shut down from outside (a quit through the inspection socket): it plays no
     // more, and the engine makes a new one for the next clip.
     void MarkShutDown() { m_bShutDown = true; }
@@ -76,6 +81,7 @@ private:
     std::unique_ptr<MpvVideoRenderer> m_pRenderer;
     uint64_t m_nGeneration = 0;
     bool m_bShutDown = false;
+    bool m_bOutputDelayStale = false;
 
     std::mutex m_mutex;
     std::function<void()> m_fnNotify;            // under m_mutex, called with it held

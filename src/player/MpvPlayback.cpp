@@ -115,7 +115,8 @@ private:
     // whether that entry has started, from which on the events are the file's own.
     int64_t m_llEntry = -1;
     bool m_bEntryStarted = false;
-    std::string m_strAudioTrack = "auto";  // what the open starts with
+    std::string m_strAudioTrack = "auto";  // the track chosen last
+    std::string m_strAudioTrackSent;       // the one that went with the loadfile
 
     bool m_bLoaded = false;
     // Between loadfile and the open's end; after FILE_LOADED, a video clip still waits for its size.
@@ -131,7 +132,7 @@ private:
     int64_t m_llDuration = 0;
     int64_t m_llStop = 0;
     // The playback was held while its sound ran, so the output's reported delay is that moment's.
-    bool m_bOutputDelayStale = false;
+
     MpvEventTranslator m_events;
     PlaybackPosition m_position;
 };
@@ -162,6 +163,7 @@ int MpvPlaybackGraph::RenderSource(std::shared_ptr<IPlaybackSource> pSource) {
 int MpvPlaybackGraph::StartOpen(const std::string &strUri) {
     // The clip's own settings hold for its file only: libmpv puts back what was there before once the
     // file ends, so the next clip starts held, without a stop position and with its own track.
+    m_strAudioTrackSent = m_strAudioTrack;
     const std::string strOptions = "pause=yes,end=none,aid=" + m_strAudioTrack;
     const char *command[] = {"loadfile", strUri.c_str(), "replace", strOptions.c_str(), nullptr};
     const int iStatus = mpv_command_async(m_pHandle, ReplyCode(m_nGeneration, kReplyLoad), command);
@@ -246,6 +248,9 @@ bool MpvPlaybackGraph::IsOwnEvent(const mpv_event &event) {
 }
 
 std::optional<GraphEvent> MpvPlaybackGraph::OnFileLoaded() {
+    if (m_strAudioTrack != m_strAudioTrackSent) {
+        mpv_set_property_string(m_pHandle, "aid", m_strAudioTrack.c_str());
+    }
     m_bHasVideo = HasTrack("video");
     m_bHasAudio = HasTrack("audio");
     if (!m_bHasVideo && !m_bHasAudio) {
@@ -319,7 +324,7 @@ int MpvPlaybackGraph::SetPause(bool bPause) {
     } else {
         int iPaused = 0;
         if (mpv_get_property(m_pHandle, "pause", MPV_FORMAT_FLAG, &iPaused) >= 0 && iPaused == 0) {
-            m_bOutputDelayStale = m_bHasAudio;
+            m_pCore->SetOutputDelayStale(m_bHasAudio);
         }
     }
     return mpv_set_property(m_pHandle, "pause", MPV_FORMAT_FLAG, &iFlag);
@@ -450,7 +455,7 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
     m_llStop = std::min(llStop, m_llDuration);
     int iHeld = 0;
     const bool bHeld = mpv_get_property(h, "pause", MPV_FORMAT_FLAG, &iHeld) >= 0 && iHeld != 0;
-    if (bHeld && m_bOutputDelayStale) {
+    if (bHeld && m_pCore->IsOutputDelayStale()) {
         // A held audio output goes on reporting the delay it had when it was held, and libmpv takes
         // that for sound still to come after a seek has emptied it: the playback would stand short of
         // the target by the output's buffer (a fifth of a second) until it runs again, for every
@@ -458,7 +463,7 @@ int MpvPlaybackGraph::SetPositions(int64_t llCurrent, int64_t llStop) {
         // such delay, and the seek below supersedes the one the reload queues.
         const char *reload[] = {"ao-reload", nullptr};
         if (CommandAsync(reload) >= 0) {
-            m_bOutputDelayStale = false;
+            m_pCore->SetOutputDelayStale(false);
         }
     }
     const std::string strTarget = SecondsText(llCurrent);
@@ -494,8 +499,9 @@ int MpvPlaybackGraph::SetAudioTrack(int nTrack) {
     }
     const bool bHasTrack = nTrack > 0 && (!bKnown || nTrack <= nAudio);
     m_strAudioTrack = bHasTrack ? std::to_string(nTrack) : "auto";
-    // Before the open, the choice goes with the loadfile, so that it holds for this clip's file only.
-    if (!m_bLoaded && !m_bOpening) {
+    // Until the file is loaded, the choice goes with the loadfile, or is made once the file has
+    // loaded: set now, the loadfile's own value would replace it as the file starts.
+    if (!m_bLoaded && !m_bFileLoaded) {
         return kPlaybackOk;
     }
     return mpv_set_property_string(m_pHandle, "aid", m_strAudioTrack.c_str());
@@ -609,7 +615,7 @@ int MpvPlaybackGraph::Step() {
     }
     m_position.OnMoving();
     // The step holds the playback again once its frame is shown, with the sound's delay of that moment.
-    m_bOutputDelayStale = m_bHasAudio;
+    m_pCore->SetOutputDelayStale(m_bHasAudio);
     // A step taken while a seek is still settling would count the seek's own first picture as the
     // step and stay where it is, so it goes once playback has restarted; steps asked for meanwhile
     // come to one.
