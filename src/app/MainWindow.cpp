@@ -248,12 +248,14 @@ void MainWindow::ConnectCommands() {
             [pCommands] { pCommands->OnClipSelectionChange(); });
     connect(m_pRadioMp3, &QRadioButton::toggled, this, [this](bool bChecked) {
         if (bChecked) {
-            m_iOutputType = 0;
+            m_iOutputType = static_cast<int>(OutputFormat::Mp3);
+            ForgetFormatNotice();
         }
     });
     connect(m_pRadioWav, &QRadioButton::toggled, this, [this](bool bChecked) {
         if (bChecked) {
-            m_iOutputType = 1;
+            m_iOutputType = static_cast<int>(OutputFormat::Wav);
+            ForgetFormatNotice();
         }
     });
 

@@ -74,7 +74,8 @@ public:
 
     // --- Shell operations other parts use ---
     QString GetOutputFolder() const { return m_strOutputFolder; }
-    // 0 MP3, 1 WAV, -1 before initialisation.
+    // An OutputFormat number: 0 MP3 and 1 WAV from the window's buttons, the newer formats from the
+    // settings dialog; -1 before initialisation.
     int GetOutputType() const { return m_iOutputType; }
     EncoderSettings &GetSettings() { return m_settings; }
     // "One file at a time" from the settings dialog: kept for the session beside the settings.
@@ -180,6 +181,12 @@ private:
     // A probe's result, on the window's thread: the menu opens at the point it was asked for.
     void OpenAudioTrackMenu(int nIndex, const AudioTrackMenu &model, const QPoint &ptGlobal);
     void ForgetPendingAudioTrackMenu();
+    // After the settings dialog: the MP3 and WAV buttons show the output type, neither checked for a
+    // newer format, which the status line names instead while no batch runs.
+    void ShowOutputType(int iTypeBefore);
+    // A press of the MP3 or WAV button: a status line still naming a newer format is cleared.
+    void ForgetFormatNotice();
+    void ShowStatusLine(const QString &strText);
     std::filesystem::path SkinFile(std::string_view strName) const;
 
     MainWindowEnvironment m_environment;
@@ -193,6 +200,7 @@ private:
     TimelineBar *m_pTimeline = nullptr;
     QString m_strOutputFolder;
     int m_iOutputType = -1;
+    QString m_strFormatNotice;  // what the status line was last given to name the output format
     QIcon m_hIcon;
     bool m_bPreviewShown = false;
     std::vector<std::string> m_commandLineFiles;

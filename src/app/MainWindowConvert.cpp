@@ -75,7 +75,8 @@ std::string MainWindowConversion::GetOutputFolderText() {
 }
 
 int MainWindowConversion::GetOutputType() {
-    return m_window.GetOutputType() == kOutputTypeWav ? kOutputTypeWav : kOutputTypeMp3;
+    // Before the window's initialisation (-1) the batch writes MP3, as the buttons then show.
+    return static_cast<int>(OutputFormatOf(m_window.GetOutputType()));
 }
 
 void MainWindowConversion::SetStatusText(const std::string &strText) {

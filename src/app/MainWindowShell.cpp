@@ -8,7 +8,9 @@
 #include "skin/SkinKeys.h"
 #include "gui/VideoPreviewWindow.h"
 
+#include <QButtonGroup>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QUrl>
 
 namespace klangor {
@@ -42,10 +44,48 @@ void MainWindow::OnAbout() {
 void MainWindow::OnSettings() {
     // The dialog edits the one settings record in place; there is nothing to copy back. A running
     // batch's files that start from now on take what it left.
-    SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness);
+    const int iTypeBefore = m_iOutputType;
+    SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness, &m_iOutputType);
     Boxes().RunDialog(dialog);
+    ShowOutputType(iTypeBefore);
     if (m_pConversion) {
         m_pConversion->OnSettingsChanged();
+    }
+}
+
+void MainWindow::ShowOutputType(int iTypeBefore) {
+    const OutputFormat format = OutputFormatOf(m_iOutputType);
+    if (format == OutputFormat::Mp3 || format == OutputFormat::Wav) {
+        (format == OutputFormat::Mp3 ? m_pRadioMp3 : m_pRadioWav)->setChecked(true);
+        return;
+    }
+    // An exclusive group refuses to uncheck its last checked button, so exclusivity is lifted for the
+    // moment of clearing. Unchecking leaves the output type alone: only a check sets it.
+    QButtonGroup *pGroup = m_pRadioMp3->group();
+    pGroup->setExclusive(false);
+    m_pRadioMp3->setChecked(false);
+    m_pRadioWav->setChecked(false);
+    pGroup->setExclusive(true);
+    // A running batch's progress keeps the status line; the buttons already show that neither is chosen.
+    if (m_iOutputType != iTypeBefore && !IsConverting()) {
+        m_strFormatNotice =
+            QStringLiteral("Output format: %1").arg(QString::fromLatin1(InfoOf(format).szLabel));
+        ShowStatusLine(m_strFormatNotice);
+    }
+}
+
+void MainWindow::ForgetFormatNotice() {
+    if (!m_strFormatNotice.isEmpty() && GetControlText(kIdStatus) == m_strFormatNotice) {
+        ShowStatusLine(QString());
+    }
+    m_strFormatNotice.clear();
+}
+
+void MainWindow::ShowStatusLine(const QString &strText) {
+    SetControlText(kIdStatus, strText);
+    // The status text has no background of its own: the skin behind it is repainted with it.
+    if (QWidget *pStatus = GetControl(kIdStatus)) {
+        update(pStatus->geometry());
     }
 }
 

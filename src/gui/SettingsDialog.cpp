@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -59,11 +60,12 @@ void SetRadioIndex(QButtonGroup *pGroup, int iIndex) {
 }  // namespace
 
 SettingsDialog::SettingsDialog(EncoderSettings &settings, QWidget *parent, bool *pbOneFileAtATime,
-                               LoudnessTarget *pLoudness)
+                               LoudnessTarget *pLoudness, int *piOutputType)
     : QDialog(parent),
       m_pbOneFileAtATime(pbOneFileAtATime),
       m_pLoudness(pLoudness),
-      m_logic(settings, *this) {
+      m_piOutputType(piOutputType),
+      m_logic(settings, *this, piOutputType) {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
     BuildControls();
@@ -177,12 +179,17 @@ void SettingsDialog::BuildControls() {
     pButtons->addWidget(m_pCancelButton);
     pMain->addLayout(pButtons);
 
-    if (m_pbOneFileAtATime) {
+    if (m_pbOneFileAtATime || m_piOutputType) {
         // Below everything the dialog always had, so none of its own controls moves.
         auto *pLine = new QFrame;
         pLine->setFrameShape(QFrame::HLine);
         pLine->setFrameShadow(QFrame::Sunken);
         pMain->addWidget(pLine);
+    }
+    if (m_piOutputType) {
+        BuildFormatRow(pMain);
+    }
+    if (m_pbOneFileAtATime) {
         m_pOneFileAtATimeCheck = MakeCheck("One file at a time", "oneFileAtATimeCheck");
         m_pOneFileAtATimeCheck->setToolTip(
             QStringLiteral("Convert the files of a batch one after the other instead of side by side"));
@@ -205,13 +212,57 @@ void SettingsDialog::BuildControls() {
     }
     QWidget *pLast = m_pCancelButton;
     for (QWidget *pNext :
-         {static_cast<QWidget *>(m_pOneFileAtATimeCheck), static_cast<QWidget *>(m_pNormalizeCheck),
-          static_cast<QWidget *>(m_pNormalizeTargetSpin)}) {
+         {static_cast<QWidget *>(m_pOutputFormatList), static_cast<QWidget *>(m_flacCompression.pSpin),
+          static_cast<QWidget *>(m_opusBitrate.pSpin), static_cast<QWidget *>(m_aacBitrate.pSpin),
+          static_cast<QWidget *>(m_vorbisQuality.pSpin), static_cast<QWidget *>(m_pOneFileAtATimeCheck),
+          static_cast<QWidget *>(m_pNormalizeCheck), static_cast<QWidget *>(m_pNormalizeTargetSpin)}) {
         if (pNext) {
             setTabOrder(pLast, pNext);
             pLast = pNext;
         }
     }
+}
+
+void SettingsDialog::BuildFormatRow(QVBoxLayout *pMain) {
+    auto *pRow = new QHBoxLayout;
+    pRow->setSpacing(10);
+    m_pOutputFormatList = MakeList("outputFormatList");
+    for (const OutputFormatInfo &info : kOutputFormats) {
+        m_pOutputFormatList->addItem(QString::fromLatin1(info.szLabel));
+    }
+    m_pOutputFormatList->setToolTip(
+        QStringLiteral("What the batch writes; the window's MP3 and WAV buttons choose the first two"));
+    auto *pListLabel = new QLabel(QStringLiteral("Output Format:"));
+    pListLabel->setBuddy(m_pOutputFormatList);
+    pRow->addWidget(pListLabel);
+    pRow->addWidget(m_pOutputFormatList);
+    pRow->addSpacing(12);
+
+    auto add = [pRow](FormatSetting &setting, OutputFormat format, const char *szLabel,
+                      const char *szObjectName, int iMin, int iMax, const char *szSuffix,
+                      const char *szToolTip) {
+        setting.format = format;
+        setting.pSpin = new QSpinBox;
+        setting.pSpin->setObjectName(QString::fromLatin1(szObjectName));
+        setting.pSpin->setRange(iMin, iMax);
+        setting.pSpin->setSuffix(QString::fromLatin1(szSuffix));
+        setting.pSpin->setToolTip(QString::fromLatin1(szToolTip));
+        setting.pLabel = new QLabel(QString::fromLatin1(szLabel));
+        setting.pLabel->setBuddy(setting.pSpin);
+        pRow->addWidget(setting.pLabel);
+        pRow->addWidget(setting.pSpin);
+    };
+    add(m_flacCompression, OutputFormat::Flac, "Compression Level:", "flacCompressionSpin",
+        kFlacCompressionMin, kFlacCompressionMax, "",
+        "0 is the fastest, 8 the smallest; every level keeps the sound exactly");
+    add(m_opusBitrate, OutputFormat::Opus, "Bitrate:", "opusBitrateSpin", kOpusBitrateMin, kOpusBitrateMax,
+        " Kbps", "Average of a variable bitrate; Opus files are always 48,000 Hz");
+    add(m_aacBitrate, OutputFormat::Aac, "Bitrate:", "aacBitrateSpin", kAacBitrateMin, kAacBitrateMax,
+        " Kbps", "Bitrate of the AAC stream");
+    add(m_vorbisQuality, OutputFormat::Vorbis, "Quality:", "vorbisQualitySpin", kVorbisQualityMin,
+        kVorbisQualityMax, "", "-1 gives the smallest files, 10 the best sound");
+    pRow->addStretch(1);
+    pMain->addLayout(pRow);
 }
 
 void SettingsDialog::BuildLoudnessGroup(QVBoxLayout *pMain) {
@@ -255,6 +306,10 @@ void SettingsDialog::ConnectHandlers() {
     connect(m_pVbrMaxList, &QComboBox::activated, this, [this] { m_logic.RefreshVbrControls(); });
     connect(m_pVbrCheck, &QCheckBox::clicked, this, [this] { m_logic.RefreshVbrControls(); });
     connect(m_pChannelGroup, &QButtonGroup::idClicked, this, [this] { m_logic.RefreshMonoControls(); });
+    if (m_pOutputFormatList) {
+        connect(m_pOutputFormatList, &QComboBox::activated, this,
+                [this] { m_logic.RefreshFormatControls(); });
+    }
     connect(m_pLoadDefaultButton, &QPushButton::clicked, this, [this] { m_logic.LoadDefault(); });
     connect(m_pOkButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_pCancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -288,6 +343,13 @@ void SettingsDialog::SaveControls(SettingsDialogControls &controls) {
     controls.bOriginal = m_pOriginalCheck->isChecked();
     controls.bCrc = m_pCrcCheck->isChecked();
     controls.bPrivate = m_pPrivateCheck->isChecked();
+    if (m_pOutputFormatList) {
+        controls.iOutputFormat = m_pOutputFormatList->currentIndex();
+        controls.iFlacCompression = m_flacCompression.pSpin->value();
+        controls.iOpusBitrate = m_opusBitrate.pSpin->value();
+        controls.iAacBitrate = m_aacBitrate.pSpin->value();
+        controls.iVorbisQuality = m_vorbisQuality.pSpin->value();
+    }
 }
 
 void SettingsDialog::LoadControls(const SettingsDialogControls &controls) {
@@ -306,6 +368,13 @@ void SettingsDialog::LoadControls(const SettingsDialogControls &controls) {
     m_pOriginalCheck->setChecked(controls.bOriginal);
     m_pCrcCheck->setChecked(controls.bCrc);
     m_pPrivateCheck->setChecked(controls.bPrivate);
+    if (m_pOutputFormatList) {
+        m_pOutputFormatList->setCurrentIndex(controls.iOutputFormat);
+        m_flacCompression.pSpin->setValue(controls.iFlacCompression);
+        m_opusBitrate.pSpin->setValue(controls.iOpusBitrate);
+        m_aacBitrate.pSpin->setValue(controls.iAacBitrate);
+        m_vorbisQuality.pSpin->setValue(controls.iVorbisQuality);
+    }
 }
 
 void SettingsDialog::EnableMonoControls(bool bEnable) {
@@ -323,6 +392,17 @@ void SettingsDialog::EnableVbrControls(bool bEnable) {
     m_pVbrMinLabel->setEnabled(bEnable);
     m_pVbrMaxLabel->setEnabled(bEnable);
     m_pVbrQualityLabel->setEnabled(bEnable);
+}
+
+void SettingsDialog::ShowFormatControls(int iOutputFormat) {
+    for (const FormatSetting *pSetting :
+         {&m_flacCompression, &m_opusBitrate, &m_aacBitrate, &m_vorbisQuality}) {
+        if (pSetting->pSpin) {
+            const bool bShow = static_cast<int>(pSetting->format) == iOutputFormat;
+            pSetting->pLabel->setVisible(bShow);
+            pSetting->pSpin->setVisible(bShow);
+        }
+    }
 }
 
 }  // namespace klangor

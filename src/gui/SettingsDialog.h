@@ -14,6 +14,7 @@ class QLabel;
 class QPushButton;
 class QDoubleSpinBox;
 class QRadioButton;
+class QSpinBox;
 
 namespace klangor {
 
@@ -31,12 +32,19 @@ namespace klangor {
 // ("oneFileAtATimeCheck"): how a batch runs is no MP3 setting, so it lives beside the record, not in it.
 // OK writes it; Cancel and "Load Default" leave it alone. Given a loudness target, the "Loudness" group
 // follows below that ("normalizeCheck", "normalizeTargetSpin"), kept the same way.
+//
+// Given the window's output type, the first of these session rows is "Output Format:"
+// ("outputFormatList"): every format the batch writes, MP3 and WAV first as on the window's buttons.
+// Beside it stands the chosen format's own setting, the others' hidden: "flacCompressionSpin",
+// "opusBitrateSpin", "aacBitrateSpin" or "vorbisQualitySpin" (MP3's are the controls above; WAV and
+// ALAC have none). The format is written by OK only; the settings go into the record like the MP3 ones.
 class SettingsDialog : public QDialog, private SettingsDialogView {
     Q_OBJECT
 
 public:
     explicit SettingsDialog(EncoderSettings &settings, QWidget *parent = nullptr,
-                            bool *pbOneFileAtATime = nullptr, LoudnessTarget *pLoudness = nullptr);
+                            bool *pbOneFileAtATime = nullptr, LoudnessTarget *pLoudness = nullptr,
+                            int *piOutputType = nullptr);
     ~SettingsDialog() override;
 
     void accept() override;
@@ -46,12 +54,14 @@ private:
     void FillLists();
     void ConnectHandlers();
     void BuildLoudnessGroup(class QVBoxLayout *pMain);
+    void BuildFormatRow(class QVBoxLayout *pMain);
 
     // SettingsDialogView: the data exchange and the enabling rules' two switches.
     void SaveControls(SettingsDialogControls &controls) override;
     void LoadControls(const SettingsDialogControls &controls) override;
     void EnableMonoControls(bool bEnable) override;
     void EnableVbrControls(bool bEnable) override;
+    void ShowFormatControls(int iOutputFormat) override;
 
     QComboBox *m_pSampleRateList = nullptr;
     QComboBox *m_pBitrateList = nullptr;
@@ -80,6 +90,18 @@ private:
     QCheckBox *m_pNormalizeCheck = nullptr;
     QDoubleSpinBox *m_pNormalizeTargetSpin = nullptr;
     LoudnessTarget *m_pLoudness;
+    QComboBox *m_pOutputFormatList = nullptr;
+    // The newer formats' own settings, each with its caption, shown only while its format is chosen.
+    struct FormatSetting {
+        OutputFormat format = OutputFormat::Mp3;
+        QLabel *pLabel = nullptr;
+        QSpinBox *pSpin = nullptr;
+    };
+    FormatSetting m_flacCompression;
+    FormatSetting m_opusBitrate;
+    FormatSetting m_aacBitrate;
+    FormatSetting m_vorbisQuality;
+    int *m_piOutputType;
 
     SettingsDialogLogic m_logic;
 };

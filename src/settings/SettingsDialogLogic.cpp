@@ -24,10 +24,18 @@ int QualityPosition(int32_t iLevel) {
     return InRange(iLevel, kQualityCount) ? iLevel : -1;
 }
 
+// The newer formats' settings are shown in boxes that hold their range and nothing else, so a value
+// from outside it (a record filled by other code) is shown, and written back, as the nearest one the
+// encoder takes: what the box shows is what the batch uses.
+int Clamped(int32_t iValue, int32_t iMin, int32_t iMax) {
+    return iValue < iMin ? iMin : (iValue > iMax ? iMax : iValue);
+}
+
 }  // namespace
 
-SettingsDialogLogic::SettingsDialogLogic(EncoderSettings &settings, SettingsDialogView &view)
-    : m_pSettings(&settings), m_view(view), m_snapshot(settings) {}
+SettingsDialogLogic::SettingsDialogLogic(EncoderSettings &settings, SettingsDialogView &view,
+                                         int *piOutputType)
+    : m_pSettings(&settings), m_view(view), m_piOutputType(piOutputType), m_snapshot(settings) {}
 
 void SettingsDialogLogic::Initialise() {
     m_controls.iChannelMode = -1;
@@ -38,6 +46,7 @@ void SettingsDialogLogic::Initialise() {
     m_controls.bOriginal = false;
     m_controls.bCrc = false;
     m_controls.bPrivate = false;
+    m_controls.iOutputFormat = m_piOutputType ? static_cast<int>(OutputFormatOf(*m_piOutputType)) : -1;
     m_view.LoadControls(m_controls);
     ShowRecord();
 }
@@ -74,8 +83,14 @@ void SettingsDialogLogic::ShowRecord() {
     SelectIfFound(c.nVbrMaxBitrate, FindBitrateIndex(s.m_iVbrMaxBitrate));
     SelectIfFound(c.nVbrQuality, QualityPosition(s.m_iVbrQuality));
 
+    c.iFlacCompression = Clamped(s.m_iFlacCompression, kFlacCompressionMin, kFlacCompressionMax);
+    c.iOpusBitrate = Clamped(s.m_iOpusBitrate, kOpusBitrateMin, kOpusBitrateMax);
+    c.iAacBitrate = Clamped(s.m_iAacBitrate, kAacBitrateMin, kAacBitrateMax);
+    c.iVorbisQuality = Clamped(s.m_iVorbisQuality, kVorbisQualityMin, kVorbisQualityMax);
+
     m_view.LoadControls(c);
     RefreshVbrControls();
+    RefreshFormatControls();
 }
 
 void SettingsDialogLogic::RefreshVbrControls() {
@@ -94,6 +109,11 @@ void SettingsDialogLogic::RefreshVbrControls() {
 void SettingsDialogLogic::RefreshMonoControls() {
     m_view.SaveControls(m_controls);
     m_view.EnableMonoControls(m_controls.iChannelMode == kChannelModeMono);
+}
+
+void SettingsDialogLogic::RefreshFormatControls() {
+    m_view.SaveControls(m_controls);
+    m_view.ShowFormatControls(m_controls.iOutputFormat);
 }
 
 void SettingsDialogLogic::WriteRecord() {
@@ -122,6 +142,18 @@ void SettingsDialogLogic::WriteRecord() {
     Take(c.nVbrMinBitrate, kBitrateChoices, s.m_iVbrMinBitrate);
     Take(c.nVbrMaxBitrate, kBitrateChoices, s.m_iVbrMaxBitrate);
     Take(c.nVbrQuality, kQualityChoices, s.m_iVbrQuality);
+    s.m_iFlacCompression = Clamped(c.iFlacCompression, kFlacCompressionMin, kFlacCompressionMax);
+    s.m_iOpusBitrate = Clamped(c.iOpusBitrate, kOpusBitrateMin, kOpusBitrateMax);
+    s.m_iAacBitrate = Clamped(c.iAacBitrate, kAacBitrateMin, kAacBitrateMax);
+    s.m_iVorbisQuality = Clamped(c.iVorbisQuality, kVorbisQualityMin, kVorbisQualityMax);
+}
+
+void SettingsDialogLogic::Ok() {
+    WriteRecord();
+    // The list holds every format, so any position it reports is one; -1 (no list) writes nothing.
+    if (m_piOutputType && InRange(m_controls.iOutputFormat, kOutputFormatCount)) {
+        *m_piOutputType = m_controls.iOutputFormat;
+    }
 }
 
 void SettingsDialogLogic::CommitAndRefresh() {

@@ -3,6 +3,7 @@
 // the first, a drag of the window, a tooltip and the keyboard focus walking the buttons.
 #include "app/AboutDialog.h"
 #include "app/AppTestSupport.h"
+#include "app/MainWindowConvert.h"
 #include "app/MessageBoxes.h"
 #include "player/MediaPlayer.h"
 #include "gui/SettingsDialog.h"
@@ -12,13 +13,18 @@
 #include "support/MediaFactory.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
@@ -208,6 +214,65 @@ TEST_F(DisplayTest, AboutThenSettingsThenAboutAgainEachOpenAndClose) {
         << "steps done: " << script.StepsDone();
     EXPECT_EQ(opened, QStringList({"About", "Settings", "About"}));
     EXPECT_TRUE(window.isVisible());
+}
+
+// A format beyond the window's two buttons, chosen with real input in the settings dialog: only its own
+// setting shows, the batch is asked for it, neither button stays checked and the status line names it;
+// a click on the WAV button afterwards makes it WAV again.
+TEST_F(DisplayTest, FlacChosenInTheSettingsIsWrittenUntilTheWavButtonIsClicked) {
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    ShowAt(window, QPoint(40, 40));
+    auto *pMp3 = qobject_cast<QRadioButton *>(window.GetControl(kIdRadioMp3));
+    auto *pWav = qobject_cast<QRadioButton *>(window.GetControl(kIdRadioWav));
+    const QPoint ptSettings = CentreOf(window.GetButton(kIdSettings));
+    auto noModal = [] { return QApplication::activeModalWidget() == nullptr; };
+    auto dialogChild = [](const char *szName) {
+        return ModalOfType<SettingsDialog>()->findChild<QWidget *>(QString::fromLatin1(szName));
+    };
+    QStringList shownSettings;
+    Script script({
+        {noModal, [&] { ClickAt(ptSettings); }},
+        {[] {
+             return ModalOfType<SettingsDialog>() != nullptr &&
+                    ModalOfType<SettingsDialog>()->isActiveWindow();
+         },
+         [&] { ClickAt(CentreOf(dialogChild("outputFormatList"))); }},
+        // The list's popup opens on MP3; FLAC is two entries down.
+        {[] { return QApplication::activePopupWidget() != nullptr; },
+         [] {
+             Xdo({"key", "Down", "Down", "Return"});
+         }},
+        {[&] {
+             return QApplication::activePopupWidget() == nullptr &&
+                    dialogChild("flacCompressionSpin")->isVisible();
+         },
+         [&] {
+             for (const char *szName :
+                  {"flacCompressionSpin", "opusBitrateSpin", "aacBitrateSpin", "vorbisQualitySpin"}) {
+                 if (dialogChild(szName)->isVisible()) {
+                     shownSettings.append(QString::fromLatin1(szName));
+                 }
+             }
+             ClickAt(CentreOf(dialogChild("okButton")));
+         }},
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return script.Finished() && noModal(); }, 3 * kWaitMs))
+        << "steps done: " << script.StepsDone();
+    EXPECT_EQ(shownSettings, QStringList({"flacCompressionSpin"}));
+    EXPECT_EQ(window.GetConversion().GetOutputType(), static_cast<int>(OutputFormat::Flac));
+    EXPECT_FALSE(pMp3->isChecked());
+    EXPECT_FALSE(pWav->isChecked());
+    EXPECT_EQ(window.GetControlText(kIdStatus).toStdString(), "Output format: FLAC (lossless)");
+
+    // The button takes clicks on its round indicator, where the skin draws it.
+    QStyleOptionButton option;
+    option.initFrom(pWav);
+    const QRect rcIndicator = pWav->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, pWav);
+    ClickAt(pWav->mapToGlobal(rcIndicator.center()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pWav->isChecked(); }, kWaitMs));
+    EXPECT_EQ(window.GetConversion().GetOutputType(), static_cast<int>(OutputFormat::Wav));
+    EXPECT_EQ(window.GetControlText(kIdStatus).toStdString(), "");
 }
 
 // A batch with a file that cannot be read: the failure box first, and once it is answered the question

@@ -17,10 +17,12 @@ public:
     void LoadControls(const SettingsDialogControls &controls) override { shown = controls; }
     void EnableMonoControls(bool bEnable) override { bMonoEnabled = bEnable; }
     void EnableVbrControls(bool bEnable) override { bVbrEnabled = bEnable; }
+    void ShowFormatControls(int iOutputFormat) override { iFormatShown = iOutputFormat; }
 
     SettingsDialogControls shown;
     bool bMonoEnabled = true;
     bool bVbrEnabled = true;
+    int iFormatShown = -2;
 };
 
 // List positions, taken from the record's own lists so a test reads as the user sees it.
@@ -304,6 +306,78 @@ TEST_F(SettingsDialogLogicTest, ValuesOutsideTheListsSurviveOkUnchanged) {
     EXPECT_EQ(m_settings.m_iChannelMode, 7);
     EXPECT_EQ(m_settings.m_iMonoSource, 5);
     EXPECT_EQ(m_settings.m_iVbrMaxBitrate, 128);
+}
+
+// The output format list and the newer formats' settings. The format is the window's, not the
+// record's: only OK writes it, a commit of a new sample rate and "Load Default" leave it to OK.
+TEST_F(SettingsDialogLogicTest, OutputFormatIsShownWithItsOwnSettingAndOnlyOkWritesIt) {
+    enum class Close { Ok, CommitThenCancel, LoadDefaultThenOk };
+    constexpr int kNone = -1;
+    struct Case {
+        const char *szRule;
+        int iTypeAtOpen;
+        int32_t iOpusInRecord;
+        int iChosenFormat;  // kNone: the list is left as it opened
+        int iOpusTyped;     // kNone: the box is left as it opened
+        Close close;
+        int iTypeAfter;
+        int iFormatShown;
+        int32_t iOpusAfter;
+    };
+    const int kMp3 = static_cast<int>(OutputFormat::Mp3);
+    const int kWav = static_cast<int>(OutputFormat::Wav);
+    const int kFlac = static_cast<int>(OutputFormat::Flac);
+    const int kOpus = static_cast<int>(OutputFormat::Opus);
+    const int kAac = static_cast<int>(OutputFormat::Aac);
+    const int kVorbis = static_cast<int>(OutputFormat::Vorbis);
+    const Case cases[] = {
+        {"a type the list lacks opens, and is written, as MP3", 99, 128, kNone, kNone, Close::Ok, kMp3, kMp3,
+         128},
+        {"the type the dialog opens with is shown, its setting beside it", kFlac, 128, kNone, kNone,
+         Close::Ok, kFlac, kFlac, 128},
+        {"a chosen format shows its own setting, and OK writes both", kMp3, 128, kOpus, 300, Close::Ok, kOpus,
+         kOpus, 300},
+        {"a new sample rate commits the record but not the format", kWav, 128, kVorbis, kNone,
+         Close::CommitThenCancel, kWav, kVorbis, 128},
+        {"Load Default returns the setting, OK still writes the chosen format", kMp3, 200, kAac, 300,
+         Close::LoadDefaultThenOk, kAac, kAac, 200},
+        {"a bitrate above the range is shown and written as its highest", kOpus, 9999, kNone, kNone,
+         Close::Ok, kOpus, kOpus, kOpusBitrateMax},
+        {"a bitrate below the range is shown and written as its lowest", kOpus, 1, kNone, kNone, Close::Ok,
+         kOpus, kOpus, kOpusBitrateMin},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szRule);
+        m_settings = EncoderSettings();
+        m_settings.m_iOpusBitrate = c.iOpusInRecord;
+        int iOutputType = c.iTypeAtOpen;
+        m_view = FakeView();
+        m_pLogic = std::make_unique<SettingsDialogLogic>(m_settings, m_view, &iOutputType);
+        m_pLogic->Initialise();
+        if (c.iChosenFormat != kNone) {
+            m_view.shown.iOutputFormat = c.iChosenFormat;
+            m_pLogic->RefreshFormatControls();
+        }
+        if (c.iOpusTyped != kNone) {
+            m_view.shown.iOpusBitrate = c.iOpusTyped;
+        }
+        switch (c.close) {
+            case Close::Ok:
+                m_pLogic->Ok();
+                break;
+            case Close::CommitThenCancel:
+                ChooseSampleRate(44100);
+                break;
+            case Close::LoadDefaultThenOk:
+                m_pLogic->LoadDefault();
+                m_pLogic->Ok();
+                break;
+        }
+        EXPECT_EQ(iOutputType, c.iTypeAfter);
+        EXPECT_EQ(m_view.iFormatShown, c.iFormatShown);
+        EXPECT_EQ(m_settings.m_iOpusBitrate, c.iOpusAfter);
+        EXPECT_EQ(m_view.shown.iOpusBitrate, c.iOpusAfter) << "the box shows what is written";
+    }
 }
 
 }  // namespace klangor
