@@ -183,7 +183,7 @@ private:
     void ForgetPendingAudioTrackMenu();
     // After the settings dialog: the MP3 and WAV buttons show the output type, neither checked for a
     // newer format, which the status line names instead while no batch runs.
-    void ShowOutputType(int iTypeBefore);
+    void ShowOutputType();
     // A press of the MP3 or WAV button: a status line still naming a newer format is cleared.
     void ForgetFormatNotice();
     void ShowStatusLine(const QString &strText);

@@ -44,16 +44,15 @@ void MainWindow::OnAbout() {
 void MainWindow::OnSettings() {
     // The dialog edits the one settings record in place; there is nothing to copy back. A running
     // batch's files that start from now on take what it left.
-    const int iTypeBefore = m_iOutputType;
     SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness, &m_iOutputType);
     Boxes().RunDialog(dialog);
-    ShowOutputType(iTypeBefore);
+    ShowOutputType();
     if (m_pConversion) {
         m_pConversion->OnSettingsChanged();
     }
 }
 
-void MainWindow::ShowOutputType(int iTypeBefore) {
+void MainWindow::ShowOutputType() {
     const OutputFormat format = OutputFormatOf(m_iOutputType);
     if (format == OutputFormat::Mp3 || format == OutputFormat::Wav) {
         (format == OutputFormat::Mp3 ? m_pRadioMp3 : m_pRadioWav)->setChecked(true);
@@ -67,7 +66,7 @@ void MainWindow::ShowOutputType(int iTypeBefore) {
     m_pRadioWav->setChecked(false);
     pGroup->setExclusive(true);
     // A running batch's progress keeps the status line; the buttons already show that neither is chosen.
-    if (m_iOutputType != iTypeBefore && !IsConverting()) {
+    if (!IsConverting()) {
         m_strFormatNotice =
             QStringLiteral("Output format: %1").arg(QString::fromLatin1(InfoOf(format).szLabel));
         ShowStatusLine(m_strFormatNotice);
