@@ -9,8 +9,8 @@ namespace klangor {
 
 const char *ProgramUsageText() {
     return "Usage: klangor [FILE...]\n"
-           "Takes the audio track out of audio and video files and writes it as MP3 or WAV, whole or\n"
-           "over a selection marked in the preview player.\n"
+           "Takes the audio track out of audio and video files and writes it as MP3, WAV, FLAC, Opus,\n"
+           "AAC, ALAC or Ogg Vorbis, whole or over a selection marked in the preview player.\n"
            "\n"
            "Each FILE is added to the clip list, in order; the first one is loaded into the preview.\n"
            "Selections are kept beside each media file in FILE.clipinfo.\n"
