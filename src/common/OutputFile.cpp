@@ -17,8 +17,6 @@ namespace klangor {
 namespace fs = std::filesystem;
 
 namespace {
-// Large writes mean few system calls per file; one buffer per open file, not per chunk.
-constexpr size_t kWriteBufferBytes = 1 << 18;
 constexpr const char *kPartMarker = ".part-";
 constexpr int kNameAttempts = 100;
 
@@ -128,6 +126,7 @@ bool OutputFile::Create(const std::string &strPath, bool bReadBack) {
             }
             m_strFinalPath = strTarget;
             m_strTempPath.clear();
+            UseWriteBuffer();
             return true;
         }
         // A file took its place since it was looked at: that goes through a temporary as any file.
@@ -168,8 +167,16 @@ bool OutputFile::Create(const std::string &strPath, bool bReadBack) {
     }
     m_strFinalPath = strTarget;
     m_strTempPath = strTemp;
-    std::setvbuf(m_pFile.get(), nullptr, _IOFBF, kWriteBufferBytes);
+    UseWriteBuffer();
     return true;
+}
+
+void OutputFile::UseWriteBuffer() {
+    if (!m_pBuffer) {
+        m_pBuffer = std::make_unique_for_overwrite<char[]>(kWriteBufferBytes);
+    }
+    // Where it fails, the stream keeps the library's own buffer: slower, but every write still counts.
+    std::setvbuf(m_pFile.get(), m_pBuffer.get(), _IOFBF, kWriteBufferBytes);
 }
 
 bool OutputFile::Keep(const std::function<bool(const std::string &strTempPath)> &finishTemp) {

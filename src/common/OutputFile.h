@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -18,6 +19,9 @@ namespace klangor {
 // converts the job.
 class OutputFile {
 public:
+    // What stdio holds before it writes: large writes mean few system calls per file.
+    static constexpr size_t kWriteBufferBytes = size_t{1} << 18;
+
     OutputFile() = default;
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
@@ -46,6 +50,12 @@ private:
     struct Closer {
         void operator()(FILE *pFile) const { std::fclose(pFile); }
     };
+    // Gives the stream its write buffer, before anything is written.
+    void UseWriteBuffer();
+
+    // Our own: the C library ignores the size asked for when it is to allocate the buffer itself, and
+    // gives a file system block (4 KiB). Declared before the stream, which uses it until it is closed.
+    std::unique_ptr<char[]> m_pBuffer;
     std::unique_ptr<FILE, Closer> m_pFile;
     std::string m_strFinalPath;
     std::string m_strTempPath;  // empty when writing in place

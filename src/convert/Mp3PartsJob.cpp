@@ -37,9 +37,10 @@ constexpr int64_t kTailFrames = 4;
 constexpr double kJoinCostFrames = 2 * kJoinReach + kWarmUpFrames + kTailFrames;
 // More than two parts only where the joins cost at most 1/64 of the file's frames.
 constexpr double kJoinCostShare = 64;
-constexpr size_t kPartBufferBytes = 1 << 16;
 
+// Closes the stream, then frees the buffer it was given (when it was given one of ours).
 struct FileCloser {
+    std::unique_ptr<char[]> pBuffer;
     void operator()(FILE *pFile) const { std::fclose(pFile); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
@@ -59,12 +60,15 @@ FilePtr CreateScratchFile(const std::string &strOutputPath) {
             ::unlink(strTemplate.c_str());
         }
     }
-    FilePtr pFile(fd >= 0 ? ::fdopen(fd, "w+b") : std::tmpfile());
+    // As large a buffer as the output's: each part is written once and read back once. The C library
+    // would allocate only a file system block (4 KiB) whatever size it were asked for.
+    FilePtr pFile(fd >= 0 ? ::fdopen(fd, "w+b") : std::tmpfile(),
+                  FileCloser{std::make_unique_for_overwrite<char[]>(OutputFile::kWriteBufferBytes)});
     if (fd >= 0 && !pFile) {
         ::close(fd);
     }
     if (pFile) {
-        std::setvbuf(pFile.get(), nullptr, _IOFBF, kPartBufferBytes);
+        std::setvbuf(pFile.get(), pFile.get_deleter().pBuffer.get(), _IOFBF, OutputFile::kWriteBufferBytes);
     }
     return pFile;
 }
