@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
+#include <optional>
 
 namespace klangor {
 
@@ -80,7 +82,6 @@ const std::vector<ValueOption> &ValueOptions() {
          {{"auto", 0}},
          true,
          &EncoderSettings::m_iSampleRate},
-        {"--bitrate", kBitrateChoices, kBitrateCount, {}, true, &EncoderSettings::m_iBitrate},
         {"--quality", kQualityChoices, kQualityCount, kQualityNames, false, &EncoderSettings::m_iQuality},
         {"--mode",
          kChannelModeChoices,
@@ -112,8 +113,8 @@ struct FlagOption {
 
 const std::vector<FlagOption> &FlagOptions() {
     static const std::vector<FlagOption> options = {
-        {"--mp3", [](ConvertOptions &o) { o.bWav = false; }},
-        {"--wav", [](ConvertOptions &o) { o.bWav = true; }},
+        {"--mp3", [](ConvertOptions &o) { o.format = OutputFormat::Mp3; }},
+        {"--wav", [](ConvertOptions &o) { o.format = OutputFormat::Wav; }},
         {"--quiet", [](ConvertOptions &o) { o.bQuiet = true; }},
         {"-q", [](ConvertOptions &o) { o.bQuiet = true; }},
         {"--help", [](ConvertOptions &o) { o.bHelp = true; }},
@@ -131,12 +132,67 @@ const std::vector<FlagOption> &FlagOptions() {
     return options;
 }
 
+// A whole number from nMin to nMax.
+bool ParseIntIn(const std::string &strText, int32_t nMin, int32_t nMax, int32_t &iValue) {
+    char *pEnd = nullptr;
+    const long nValue = std::strtol(strText.c_str(), &pEnd, 10);
+    if (strText.empty() || pEnd != strText.c_str() + strText.size() || nValue < nMin || nValue > nMax) {
+        return false;
+    }
+    iValue = static_cast<int32_t>(nValue);
+    return true;
+}
+
+struct RangeOption {
+    const char *szName;
+    int32_t nMin;
+    int32_t nMax;
+    std::atomic<int32_t> EncoderSettings::*pField;
+};
+
+const RangeOption kRangeOptions[] = {
+    {"--compression", kFlacCompressionMin, kFlacCompressionMax, &EncoderSettings::m_iFlacCompression},
+    {"--vorbis-quality", kVorbisQualityMin, kVorbisQualityMax, &EncoderSettings::m_iVorbisQuality},
+};
+
+std::string RangeError(const std::string &strValue, const std::string &strName, int32_t nMin, int32_t nMax,
+                       const std::string &strFor = {}) {
+    return "invalid value '" + strValue + "' for " + strName + strFor + " (allowed: " + std::to_string(nMin) +
+           " to " + std::to_string(nMax) + ")";
+}
+
+// The bitrate means what the format makes of it, whichever of -f and --bitrate came first.
+bool ApplyBitrate(const std::string &strValue, ConvertOptions &options, std::string &strError) {
+    if (options.format == OutputFormat::Opus || options.format == OutputFormat::Aac) {
+        const bool bOpus = options.format == OutputFormat::Opus;
+        const int32_t nMin = bOpus ? kOpusBitrateMin : kAacBitrateMin;
+        const int32_t nMax = bOpus ? kOpusBitrateMax : kAacBitrateMax;
+        int32_t iValue = 0;
+        if (!ParseIntIn(strValue, nMin, nMax, iValue)) {
+            strError = RangeError(strValue, "--bitrate", nMin, nMax, bOpus ? " with opus" : " with aac");
+            return false;
+        }
+        (bOpus ? options.settings.m_iOpusBitrate : options.settings.m_iAacBitrate) = iValue;
+        return true;
+    }
+    int32_t iValue = 0;
+    if (!LookUpValue(strValue, kBitrateChoices, kBitrateCount, {}, true, iValue)) {
+        strError = "invalid value '" + strValue +
+                   "' for --bitrate (allowed: " + AllowedValues(kBitrateChoices, kBitrateCount, {}, true) +
+                   ")";
+        return false;
+    }
+    options.settings.m_iBitrate = iValue;
+    return true;
+}
+
 }  // namespace
 
 bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::string &strDefaultFolder,
                              ConvertOptions &options, std::string &strError) {
     options.strOutputFolder = strDefaultFolder;
     bool bOptionsEnded = false;
+    std::optional<std::string> bitrate;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &strArg = args[i];
         if (bOptionsEnded || strArg.empty() || strArg[0] != '-' || strArg == "-") {
@@ -194,6 +250,38 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
                 return false;
             }
             (strName == "--track" ? options.nTrack : options.nJobs) = nValue;
+            continue;
+        }
+        if (strName == "-f" || strName == "--format") {
+            if (!takeValue()) {
+                return false;
+            }
+            if (!ParseOutputFormatName(strValue, options.format)) {
+                strError = "invalid value '" + strValue + "' for " + strName +
+                           " (allowed: " + OutputFormatNames() + ")";
+                return false;
+            }
+            continue;
+        }
+        if (strName == "--bitrate") {
+            if (!takeValue()) {
+                return false;
+            }
+            bitrate = strValue;
+            continue;
+        }
+        if (const auto range = std::find_if(std::begin(kRangeOptions), std::end(kRangeOptions),
+                                            [&](const RangeOption &o) { return strName == o.szName; });
+            range != std::end(kRangeOptions)) {
+            if (!takeValue()) {
+                return false;
+            }
+            int32_t iValue = 0;
+            if (!ParseIntIn(strValue, range->nMin, range->nMax, iValue)) {
+                strError = RangeError(strValue, strName, range->nMin, range->nMax);
+                return false;
+            }
+            (options.settings.*(range->pField)) = iValue;
             continue;
         }
         if (strName == "--normalize") {
@@ -267,6 +355,9 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
         }
         (options.settings.*(option->pField)) = iValue;
     }
+    if (bitrate && !ApplyBitrate(*bitrate, options, strError)) {
+        return false;
+    }
     if (options.loudness.bNormalize && options.loudness.bReplayGain) {
         // One changes the samples, the other tells the player how to: both at once would level twice.
         strError = "--normalize and --replaygain cannot be used together";
@@ -281,12 +372,14 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
 
 std::string ConvertUsageText() {
     return "Usage: klangor-convert [options] FILE...\n"
-           "Writes the audio track of each media file as MP3 (or WAV), limited to the selection kept in\n"
-           "its FILE.clipinfo beside it. Output names are DIR/NAME.EXT.mp3 (or .wav).\n"
+           "Writes the audio track of each media file as MP3, WAV, FLAC, Opus, AAC, ALAC or Vorbis,\n"
+           "limited to the selection kept in its FILE.clipinfo beside it. Output names are\n"
+           "DIR/NAME.EXT.mp3 (.wav, .flac, .opus, .m4a for AAC and ALAC, .ogg for Vorbis).\n"
            "\n"
            "  -o, --out DIR          output folder (default $HOME/VellumarMP3, created when missing)\n"
-           "      --mp3              write MP3 files (default)\n"
-           "      --wav              write WAV files (16-bit PCM)\n"
+           "  -f, --format FORMAT    mp3, wav, flac, opus, aac, alac or vorbis (default mp3)\n"
+           "      --mp3              write MP3 files (the same as --format mp3)\n"
+           "      --wav              write WAV files, 16-bit PCM (the same as --format wav)\n"
            "  -j, --jobs N           convert N files at once (default: one per processor);\n"
            "                         --jobs 1 converts one file after the other\n"
            "      --track N          convert the N-th audio track of every file (a file with fewer\n"
@@ -296,8 +389,9 @@ std::string ConvertUsageText() {
            "                         (default -16): the file is measured first, then converted\n"
            "                         with one gain, lowered so the true peak stays at -1 dBTP or\n"
            "                         below; silence is left as it is\n"
-           "      --replaygain       leave the samples as they are and write each MP3's ReplayGain\n"
-           "                         track gain and peak into its tag instead\n"
+           "      --replaygain       leave the samples as they are and write each output's ReplayGain\n"
+           "                         track gain and peak into its tag instead (MP3, FLAC, Vorbis;\n"
+           "                         Opus gets R128_TRACK_GAIN; WAV and M4A get none)\n"
            "      --split-after SEC  an MP3 file longer than this is encoded in parts by the\n"
            "                         workers that are free and joined into one stream; the parts\n"
            "                         follow from the file alone, so --jobs never changes the\n"
@@ -312,7 +406,9 @@ std::string ConvertUsageText() {
            "      --samplerate HZ    auto, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000\n"
            "                         (default auto)\n"
            "      --bitrate KBPS     320, 256, 224, 192, 160, 128, 112, 96, 80, 64, 56, 48, 40, 32\n"
-           "                         (default 128; at most 64 when the output rate is 12000 Hz or less)\n"
+           "                         (default 128; at most 64 when the output rate is 12000 Hz or less);\n"
+           "                         with --format opus 6 to 510 (default 128, variable bitrate at\n"
+           "                         48 kHz), with --format aac 32 to 320 (default 192)\n"
            "      --quality 0-9      encoder quality, 0 best and slowest (default 2)\n"
            "      --mode MODE        stereo, joint, dual, mono (default joint)\n"
            "      --mono-source SRC  merge, left, right: what mono mode keeps (default merge)\n"
@@ -325,6 +421,10 @@ std::string ConvertUsageText() {
            "      --vbr-min KBPS     lowest VBR bitrate (default 128)\n"
            "      --vbr-max KBPS     highest VBR bitrate (default 128)\n"
            "      --vbr-quality 0-9  VBR quality, 0 best (default 2)\n"
+           "\n"
+           "FLAC, Vorbis settings (FLAC and ALAC keep the source's depth, 16 or 24 bits):\n"
+           "      --compression 0-8  FLAC compression level, 8 smallest and slowest (default 5)\n"
+           "      --vorbis-quality Q Vorbis quality, -1 to 10, 10 best (default 5)\n"
            "\n"
            "Values may also be given as the settings dialog's labels, such as \"44,100 Hz\" or \"128 "
            "Kbps\".\n"

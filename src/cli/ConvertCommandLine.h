@@ -5,6 +5,7 @@
 
 #include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
+#include "settings/OutputFormat.h"
 
 namespace klangor {
 
@@ -15,7 +16,7 @@ inline constexpr int kMaxConvertTrack = 999;
 struct ConvertOptions {
     std::string strOutputFolder;
     std::string strSoundFont;  // the instrument bank for MIDI files; empty: the usual search
-    bool bWav = false;
+    OutputFormat format = OutputFormat::Mp3;
     bool bQuiet = false;
     bool bHelp = false;
     bool bVersion = false;

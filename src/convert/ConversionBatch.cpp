@@ -37,19 +37,33 @@ ConversionBatch::ConversionBatch(IConversionView &view, EncoderSettings &setting
     : m_view(view), m_settings(settings), m_decoderFactory(std::move(decoderFactory)) {
     m_mp3Writer.SetNotify(&ConversionBatch::OnConversionNotice, this);
     m_wavWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
+    m_codecWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
 }
 
 ConversionBatch::~ConversionBatch() {
     m_mp3Writer.Stop();
     m_wavWriter.Stop();
+    m_codecWriter.Stop();
     m_mp3Writer.Wait();
     m_wavWriter.Wait();
+    m_codecWriter.Wait();
     ClearJobs();
 }
 
 std::string ConversionBatch::OutputPathFor(const std::string &strFolder, const std::string &strSource,
                                            int iOutputType) {
-    return strFolder + "/" + ClipDisplayName(strSource) + (iOutputType == kOutputTypeMp3 ? ".mp3" : ".wav");
+    return strFolder + "/" + ClipDisplayName(strSource) + InfoOf(OutputFormatOf(iOutputType)).szExtension;
+}
+
+WriterThread &ConversionBatch::ChosenWriter() {
+    switch (OutputFormatOf(m_iOutputType)) {
+        case OutputFormat::Mp3:
+            return m_mp3Writer;
+        case OutputFormat::Wav:
+            return m_wavWriter;
+        default:
+            return m_codecWriter;
+    }
 }
 
 void ConversionBatch::OnStartConvert(const ClipList &clips) {
@@ -79,30 +93,33 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     m_bActive = true;
     // Shown before the writer starts, so a batch that ends at once cannot leave the buttons behind.
     m_view.ShowConvertButtons(true);
-    const int iResult =
-        m_iOutputType == kOutputTypeMp3 ? m_mp3Writer.Start(jobs, m_settings) : m_wavWriter.Start(jobs);
+    const OutputFormat format = OutputFormatOf(m_iOutputType);
+    const int iResult = format == OutputFormat::Mp3   ? m_mp3Writer.Start(jobs, m_settings)
+                        : format == OutputFormat::Wav ? m_wavWriter.Start(jobs)
+                                                      : m_codecWriter.Start(jobs, format, m_settings);
     if (iResult != 0) {
         m_bStartFailed = true;
         m_bActive = false;
         m_view.ShowConvertButtons(false);
-        const WriterThread &writer =
-            m_iOutputType == kOutputTypeMp3 ? static_cast<WriterThread &>(m_mp3Writer) : m_wavWriter;
-        m_view.ShowMessage(writer.GetLastError(), IConversionView::MessageIcon::Exclamation);
+        m_view.ShowMessage(ChosenWriter().GetLastError(), IConversionView::MessageIcon::Exclamation);
     }
 }
 
 void ConversionBatch::SetJobsAtOnce(int nJobs) {
     m_mp3Writer.SetJobsAtOnce(nJobs);
     m_wavWriter.SetJobsAtOnce(nJobs);
+    m_codecWriter.SetJobsAtOnce(nJobs);
 }
 
 void ConversionBatch::SetLoudnessTarget(const LoudnessTarget &target) {
     m_mp3Writer.SetLoudnessTarget(target);
     m_wavWriter.SetLoudnessTarget(target);
+    m_codecWriter.SetLoudnessTarget(target);
 }
 
 void ConversionBatch::OnSettingsChanged() {
     m_mp3Writer.SetEncoderSettings(m_settings);
+    m_codecWriter.SetEncoderSettings(m_settings);
 }
 
 void ConversionBatch::OnStopConvert() {
@@ -111,6 +128,7 @@ void ConversionBatch::OnStopConvert() {
     }
     m_mp3Writer.Stop();
     m_wavWriter.Stop();
+    m_codecWriter.Stop();
 }
 
 bool ConversionBatch::CanClose() {
@@ -287,6 +305,7 @@ std::vector<JobFailure> ConversionBatch::GetFailures() const {
 void ConversionBatch::WaitUntilIdle() {
     m_mp3Writer.Wait();
     m_wavWriter.Wait();
+    m_codecWriter.Wait();
 }
 
 }  // namespace klangor

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "clips/ClipList.h"
+#include "convert/CodecWriterThread.h"
 #include "convert/ConversionJob.h"
 #include "convert/ConversionNotice.h"
 #include "convert/ConversionView.h"
@@ -109,7 +110,7 @@ public:
     const std::string &GetOutputFolder() const { return m_strOutputFolder; }
     int GetOutputType() const { return m_iOutputType; }
 
-    // Output name of a clip: folder + "/" + its file name (extension kept) + ".mp3" or ".wav".
+    // Output name of a clip: folder + "/" + its file name (extension kept) + the format's extension.
     static std::string OutputPathFor(const std::string &strFolder, const std::string &strSource,
                                      int iOutputType);
 
@@ -117,6 +118,8 @@ private:
     void OnJobEnded(int nJob);
     void OnBatchDone();
     void WriteBackSettings();
+    // The writer of the output type chosen at the last Start.
+    WriterThread &ChosenWriter();
 
     IConversionView &m_view;
     EncoderSettings &m_settings;
@@ -138,6 +141,7 @@ private:
     // Declared last: their threads are stopped and collected before the jobs they read go away.
     Mp3WriterThread m_mp3Writer;
     WavWriterThread m_wavWriter;
+    CodecWriterThread m_codecWriter;
 };
 
 }  // namespace klangor

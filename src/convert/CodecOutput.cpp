@@ -1,0 +1,551 @@
+#include "convert/CodecOutput.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/base64.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace klangor {
+
+namespace {
+
+// The container is written in large pieces: a few system calls per second of audio.
+constexpr int kIoBufferBytes = 256 * 1024;
+constexpr uint32_t kOpusRate = 48000;
+constexpr const char *kEncoderMissing = "The encoder for this format is not available";
+
+struct FormatPlan {
+    const char *szEncoder;
+    const char *szMuxer;
+};
+
+FormatPlan PlanOf(OutputFormat format) {
+    switch (format) {
+        case OutputFormat::Flac:
+            return {"flac", "flac"};
+        case OutputFormat::Opus:
+            return {"libopus", "opus"};
+        case OutputFormat::Aac:
+            return {"aac", "ipod"};
+        case OutputFormat::Alac:
+            return {"alac", "ipod"};
+        case OutputFormat::Vorbis:
+        default:
+            return {"libvorbis", "ogg"};
+    }
+}
+
+int WriteProc(void *pOpaque, uint8_t *pBytes, int nBytes) {
+    auto *pFile = static_cast<FILE *>(pOpaque);
+    if (std::fwrite(pBytes, 1, static_cast<size_t>(nBytes), pFile) != static_cast<size_t>(nBytes)) {
+        return AVERROR(errno != 0 ? errno : EIO);
+    }
+    return nBytes;
+}
+
+int64_t SeekProc(void *pOpaque, int64_t llOffset, int iWhence) {
+    auto *pFile = static_cast<FILE *>(pOpaque);
+    if (std::fflush(pFile) != 0) {
+        return AVERROR(errno != 0 ? errno : EIO);
+    }
+    if ((iWhence & AVSEEK_SIZE) != 0) {
+        struct stat st {};
+        return ::fstat(fileno(pFile), &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    if (fseeko(pFile, static_cast<off_t>(llOffset), iWhence & ~AVSEEK_FORCE) != 0) {
+        return AVERROR(errno != 0 ? errno : EIO);
+    }
+    return static_cast<int64_t>(ftello(pFile));
+}
+
+bool IsSeekable(FILE *pFile) {
+    struct stat st {};
+    return ::fstat(fileno(pFile), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void PutBe32(std::string &strOut, uint32_t n) {
+    for (int i = 3; i >= 0; --i) {
+        strOut.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
+    }
+}
+
+// The cover as Ogg files carry it: a FLAC PICTURE block (front cover), base64 in a comment.
+std::string PictureComment(const MediaTags &tags) {
+    std::string strBlock;
+    PutBe32(strBlock, 3);
+    PutBe32(strBlock, static_cast<uint32_t>(tags.strCoverMime.size()));
+    strBlock += tags.strCoverMime;
+    PutBe32(strBlock, 0);  // no description
+    for (int i = 0; i < 4; ++i) {
+        PutBe32(strBlock, 0);  // size and depth unknown, which readers allow
+    }
+    PutBe32(strBlock, static_cast<uint32_t>(tags.cover.size()));
+    strBlock.append(reinterpret_cast<const char *>(tags.cover.data()), tags.cover.size());
+    std::string strBase64(AV_BASE64_SIZE(strBlock.size()), '\0');
+    av_base64_encode(strBase64.data(), static_cast<int>(strBase64.size()),
+                     reinterpret_cast<const uint8_t *>(strBlock.data()), static_cast<int>(strBlock.size()));
+    strBase64.resize(std::strlen(strBase64.c_str()));
+    return strBase64;
+}
+
+// The ReplayGain gain as an Opus R128 gain: Q7.8 dB relative to -23 LUFS, 5 dB below ReplayGain's
+// reference.
+std::string R128Gain(const std::string &strReplayGain) {
+    const double dGain = std::strtod(strReplayGain.c_str(), nullptr) - 5.0;
+    const long nQ78 = std::lround(std::clamp(dGain * 256.0, -32768.0, 32767.0));
+    return std::to_string(nQ78);
+}
+
+void SetTags(AVDictionary **ppDict, OutputFormat format, const MediaTags &tags) {
+    const std::pair<const char *, const std::string *> texts[] = {
+        {"title", &tags.strTitle},     {"artist", &tags.strArtist},
+        {"album", &tags.strAlbum},     {"album_artist", &tags.strAlbumArtist},
+        {"date", &tags.strDate},       {"track", &tags.strTrack},
+        {"disc", &tags.strDisc},       {"genre", &tags.strGenre},
+        {"comment", &tags.strComment}, {"composer", &tags.strComposer},
+    };
+    for (const auto &[szKey, pText] : texts) {
+        if (!pText->empty()) {
+            av_dict_set(ppDict, szKey, pText->c_str(), 0);
+        }
+    }
+    const bool bMp4 = format == OutputFormat::Aac || format == OutputFormat::Alac;
+    if (!tags.strLanguage.empty() && !bMp4) {
+        av_dict_set(ppDict, "LANGUAGE", tags.strLanguage.c_str(), 0);
+    }
+    if (!tags.strReplayGainGain.empty()) {
+        if (format == OutputFormat::Opus) {
+            av_dict_set(ppDict, "R128_TRACK_GAIN", R128Gain(tags.strReplayGainGain).c_str(), 0);
+        } else if (!bMp4) {
+            av_dict_set(ppDict, "REPLAYGAIN_TRACK_GAIN", tags.strReplayGainGain.c_str(), 0);
+            av_dict_set(ppDict, "REPLAYGAIN_TRACK_PEAK", tags.strReplayGainPeak.c_str(), 0);
+        }
+    }
+    if (!tags.cover.empty() && (format == OutputFormat::Opus || format == OutputFormat::Vorbis)) {
+        av_dict_set(ppDict, "METADATA_BLOCK_PICTURE", PictureComment(tags).c_str(), 0);
+    }
+}
+
+uint32_t Be(const std::vector<uint8_t> &bytes, size_t nAt, int nBytes) {
+    uint32_t n = 0;
+    for (int i = 0; i < nBytes; ++i) {
+        n = (n << 8) | bytes[nAt + static_cast<size_t>(i)];
+    }
+    return n;
+}
+
+// A JPEG's or PNG's width and height, which the muxers want for a picture stream; false when the
+// picture does not tell them.
+bool PictureSize(const std::vector<uint8_t> &bytes, bool bPng, int &nWidth, int &nHeight) {
+    if (bPng) {
+        if (bytes.size() < 24) {
+            return false;
+        }
+        nWidth = static_cast<int>(Be(bytes, 16, 4));
+        nHeight = static_cast<int>(Be(bytes, 20, 4));
+        return nWidth > 0 && nHeight > 0;
+    }
+    size_t nAt = 2;
+    while (nAt + 9 <= bytes.size() && bytes[nAt] == 0xFF) {
+        const uint8_t marker = bytes[nAt + 1];
+        const bool bFrameHeader =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (bFrameHeader) {
+            nHeight = static_cast<int>(Be(bytes, nAt + 5, 2));
+            nWidth = static_cast<int>(Be(bytes, nAt + 7, 2));
+            return nWidth > 0 && nHeight > 0;
+        }
+        nAt += 2 + Be(bytes, nAt + 2, 2);
+    }
+    return false;
+}
+
+int16_t ToS16(float f) {
+    const float fScaled = std::nearbyint(f * 32768.0f);
+    return static_cast<int16_t>(std::clamp(fScaled, -32768.0f, 32767.0f));
+}
+
+// 24 significant bits at the top of 32, as the lossless encoders take them.
+int32_t ToS24High(float f) {
+    const double dScaled = std::nearbyint(static_cast<double>(f) * 8388608.0);
+    return static_cast<int32_t>(std::clamp(dScaled, -8388608.0, 8388607.0)) * 256;
+}
+
+// Silence fed to the AAC encoder ahead of the audio, and skipped again by the edit list's start. A
+// reader that honours the edit list only in whole frames at the end (ffmpeg's does) then still ends
+// exactly: with it, the delay and the audio fill whole frames, so the end falls on a frame's end.
+// Audio shorter than a frame would then lie all in the last packet, which that reader cannot cut at
+// its start: it gets no silence, and that reader pads it to one frame rather than losing it.
+int64_t PrimingFor(OutputFormat format, uint64_t nExpectedFrames, int nFrameSize) {
+    if (format != OutputFormat::Aac || nFrameSize <= 0 ||
+        nExpectedFrames < static_cast<uint64_t>(nFrameSize)) {
+        return 0;
+    }
+    const auto nSize = static_cast<uint64_t>(nFrameSize);
+    return static_cast<int64_t>((nSize - nExpectedFrames % nSize) % nSize);
+}
+
+}  // namespace
+
+CodecOutput::CodecOutput() = default;
+
+CodecOutput::~CodecOutput() {
+    swr_free(&m_pResampler);
+    av_packet_free(&m_pPacket);
+    av_frame_free(&m_pFrame);
+    avcodec_free_context(&m_pCodec);
+    if (m_pFormat) {
+        if (m_pFormat->pb) {
+            av_freep(&m_pFormat->pb->buffer);
+            avio_context_free(&m_pFormat->pb);
+        }
+        avformat_free_context(m_pFormat);
+    }
+}
+
+bool CodecOutput::Fail(const std::string &strText, int iError) {
+    m_strError = strText;
+    if (iError < 0) {
+        char szError[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(iError, szError, sizeof szError);
+        m_strError += std::string(": ") + szError;
+    }
+    return false;
+}
+
+bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
+                       int nBits, FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames) {
+    m_format = format;
+    m_pFile = pFile;
+    m_nChannels = nChannels;
+    m_nBits = nBits;
+    m_nSourceRate = nRate;
+    const FormatPlan plan = PlanOf(format);
+    const AVCodec *pEncoder = avcodec_find_encoder_by_name(plan.szEncoder);
+    if (!pEncoder) {
+        return Fail(kEncoderMissing);
+    }
+    int iResult = avformat_alloc_output_context2(&m_pFormat, nullptr, plan.szMuxer, nullptr);
+    if (iResult < 0 || !m_pFormat) {
+        return Fail("Cannot set up the output container", iResult);
+    }
+    m_pCodec = avcodec_alloc_context3(pEncoder);
+    m_pFrame = av_frame_alloc();
+    m_pPacket = av_packet_alloc();
+    if (!m_pCodec || !m_pFrame || !m_pPacket) {
+        return Fail("Out of memory");
+    }
+    const bool bOpus = format == OutputFormat::Opus;
+    m_pCodec->sample_rate = static_cast<int>(bOpus ? kOpusRate : nRate);
+    av_channel_layout_default(&m_pCodec->ch_layout, nChannels);
+    m_pCodec->time_base = AVRational{1, m_pCodec->sample_rate};
+    switch (format) {
+        case OutputFormat::Flac:
+            m_pCodec->sample_fmt = nBits > 16 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+            m_pCodec->bits_per_raw_sample = nBits;
+            m_pCodec->compression_level = settings.m_iFlacCompression.load();
+            break;
+        case OutputFormat::Alac:
+            m_pCodec->sample_fmt = nBits > 16 ? AV_SAMPLE_FMT_S32P : AV_SAMPLE_FMT_S16P;
+            m_pCodec->bits_per_raw_sample = nBits;
+            break;
+        case OutputFormat::Aac:
+            m_pCodec->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            m_pCodec->bit_rate = int64_t{settings.m_iAacBitrate.load()} * 1000;
+            break;
+        case OutputFormat::Opus:
+            m_pCodec->sample_fmt = AV_SAMPLE_FMT_FLT;
+            m_pCodec->bit_rate = int64_t{settings.m_iOpusBitrate.load()} * 1000;
+            break;
+        case OutputFormat::Vorbis:
+        default:
+            m_pCodec->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            m_pCodec->flags |= AV_CODEC_FLAG_QSCALE;
+            m_pCodec->global_quality = settings.m_iVorbisQuality.load() * FF_QP2LAMBDA;
+            break;
+    }
+    if ((m_pFormat->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+        m_pCodec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    iResult = avcodec_open2(m_pCodec, pEncoder, nullptr);
+    if (iResult < 0) {
+        return Fail("Cannot start the encoder", iResult);
+    }
+    const bool bVariableFrames = (pEncoder->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
+    m_nFrameSize = m_pCodec->frame_size > 0 && !bVariableFrames ? m_pCodec->frame_size : 4096;
+
+    if (bOpus && nRate != kOpusRate) {
+        iResult =
+            swr_alloc_set_opts2(&m_pResampler, &m_pCodec->ch_layout, AV_SAMPLE_FMT_FLT, kOpusRate,
+                                &m_pCodec->ch_layout, AV_SAMPLE_FMT_FLT, static_cast<int>(nRate), 0, nullptr);
+        if (iResult < 0 || swr_init(m_pResampler) < 0) {
+            return Fail("Cannot set up the resampler", iResult);
+        }
+    }
+
+    AVStream *pStream = avformat_new_stream(m_pFormat, nullptr);
+    if (!pStream) {
+        return Fail("Out of memory");
+    }
+    m_iAudioStream = pStream->index;
+    pStream->time_base = m_pCodec->time_base;
+    iResult = avcodec_parameters_from_context(pStream->codecpar, m_pCodec);
+    if (iResult < 0) {
+        return Fail("Cannot set up the output container", iResult);
+    }
+    SetTags(&m_pFormat->metadata, format, tags);
+    if (!AddCover(tags)) {
+        return false;
+    }
+
+    auto *pBuffer = static_cast<uint8_t *>(av_malloc(kIoBufferBytes));
+    const bool bSeekable = IsSeekable(pFile);
+    m_pFormat->pb = pBuffer ? avio_alloc_context(pBuffer, kIoBufferBytes, 1, pFile, nullptr, &WriteProc,
+                                                 bSeekable ? &SeekProc : nullptr)
+                            : nullptr;
+    if (!m_pFormat->pb) {
+        av_free(pBuffer);
+        return Fail("Out of memory");
+    }
+    m_pFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVDictionary *pOptions = nullptr;
+    if (format == OutputFormat::Aac || format == OutputFormat::Alac) {
+        // The edit list in the track's own units: in milliseconds its end would miss the last sample.
+        av_dict_set_int(&pOptions, "movie_timescale", m_pCodec->sample_rate, 0);
+    }
+    iResult = avformat_write_header(m_pFormat, &pOptions);
+    av_dict_free(&pOptions);
+    if (iResult < 0) {
+        return Fail("Cannot write the output file", iResult);
+    }
+    if (m_pFormat->nb_streams > 1) {
+        // The cover goes out as the attached picture's one packet, before any audio.
+        const AVStream *pCover = m_pFormat->streams[1 - m_iAudioStream];
+        AVPacket *pPicture = av_packet_clone(&pCover->attached_pic);
+        if (!pPicture) {
+            return Fail("Out of memory");
+        }
+        pPicture->stream_index = pCover->index;
+        pPicture->pts = pPicture->dts = 0;
+        iResult = av_interleaved_write_frame(m_pFormat, pPicture);
+        av_packet_free(&pPicture);
+        if (iResult < 0) {
+            return Fail("Cannot write the output file", iResult);
+        }
+    }
+    const int64_t llPriming = PrimingFor(format, nExpectedFrames, m_nFrameSize);
+    m_llNextPts = -llPriming;
+    const std::vector<float> silence(static_cast<size_t>(llPriming) * static_cast<size_t>(nChannels), 0.0f);
+    return QueueFrames(silence.data(), static_cast<size_t>(llPriming));
+}
+
+bool CodecOutput::AddCover(const MediaTags &tags) {
+    const bool bAttached =
+        m_format == OutputFormat::Flac || m_format == OutputFormat::Aac || m_format == OutputFormat::Alac;
+    int nWidth = 0;
+    int nHeight = 0;
+    const bool bPng = tags.strCoverMime == "image/png";
+    // A picture whose size cannot be read is left out rather than failing the file.
+    if (tags.cover.empty() || !bAttached || !PictureSize(tags.cover, bPng, nWidth, nHeight)) {
+        return true;
+    }
+    AVStream *pCover = avformat_new_stream(m_pFormat, nullptr);
+    if (!pCover) {
+        return Fail("Out of memory");
+    }
+    pCover->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    pCover->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    pCover->codecpar->codec_id = bPng ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG;
+    pCover->codecpar->width = nWidth;
+    pCover->codecpar->height = nHeight;
+    pCover->time_base = AVRational{1, 90000};
+    av_dict_set(&pCover->metadata, "comment", "Cover (front)", 0);
+    if (av_new_packet(&pCover->attached_pic, static_cast<int>(tags.cover.size())) < 0) {
+        return Fail("Out of memory");
+    }
+    std::memcpy(pCover->attached_pic.data, tags.cover.data(), tags.cover.size());
+    pCover->attached_pic.flags |= AV_PKT_FLAG_KEY;
+    pCover->attached_pic.stream_index = pCover->index;
+    return true;
+}
+
+bool CodecOutput::Write(const float *pSamples, size_t nFrames) {
+    m_nSourceFrames += nFrames;
+    if (!m_pResampler) {
+        return QueueFrames(pSamples, nFrames);
+    }
+    const int nOut = swr_get_out_samples(m_pResampler, static_cast<int>(nFrames));
+    m_resampled.resize(static_cast<size_t>(std::max(nOut, 1)) * static_cast<size_t>(m_nChannels));
+    auto *pOut = reinterpret_cast<uint8_t *>(m_resampled.data());
+    const auto *pIn = reinterpret_cast<const uint8_t *>(pSamples);
+    const int nGot = swr_convert(m_pResampler, &pOut, nOut, &pIn, static_cast<int>(nFrames));
+    if (nGot < 0) {
+        return Fail("Cannot resample the audio", nGot);
+    }
+    return QueueFrames(m_resampled.data(), static_cast<size_t>(nGot));
+}
+
+bool CodecOutput::QueueFrames(const float *pSamples, size_t nFrames) {
+    m_pending.insert(m_pending.end(), pSamples, pSamples + nFrames * static_cast<size_t>(m_nChannels));
+    const size_t nFrameFloats = static_cast<size_t>(m_nFrameSize) * static_cast<size_t>(m_nChannels);
+    while (m_pending.size() >= nFrameFloats) {
+        if (!EncodeFrame(static_cast<size_t>(m_nFrameSize))) {
+            return false;
+        }
+        m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<ptrdiff_t>(nFrameFloats));
+    }
+    return true;
+}
+
+bool CodecOutput::EncodeFrame(size_t nFrames) {
+    av_frame_unref(m_pFrame);
+    m_pFrame->nb_samples = static_cast<int>(nFrames);
+    m_pFrame->format = m_pCodec->sample_fmt;
+    m_pFrame->sample_rate = m_pCodec->sample_rate;
+    if (av_channel_layout_copy(&m_pFrame->ch_layout, &m_pCodec->ch_layout) < 0 ||
+        av_frame_get_buffer(m_pFrame, 0) < 0) {
+        return Fail("Out of memory");
+    }
+    const float *pIn = m_pending.data();
+    const size_t nChannels = static_cast<size_t>(m_nChannels);
+    const size_t nSamples = nFrames * nChannels;
+    switch (m_pCodec->sample_fmt) {
+        case AV_SAMPLE_FMT_FLT:
+            std::memcpy(m_pFrame->data[0], pIn, nSamples * sizeof(float));
+            break;
+        case AV_SAMPLE_FMT_FLTP:
+            for (size_t c = 0; c < nChannels; ++c) {
+                auto *pOut = reinterpret_cast<float *>(m_pFrame->data[c]);
+                for (size_t i = 0; i < nFrames; ++i) {
+                    pOut[i] = pIn[i * nChannels + c];
+                }
+            }
+            break;
+        case AV_SAMPLE_FMT_S16:
+            for (size_t i = 0; i < nSamples; ++i) {
+                reinterpret_cast<int16_t *>(m_pFrame->data[0])[i] = ToS16(pIn[i]);
+            }
+            break;
+        case AV_SAMPLE_FMT_S32:
+            for (size_t i = 0; i < nSamples; ++i) {
+                reinterpret_cast<int32_t *>(m_pFrame->data[0])[i] = ToS24High(pIn[i]);
+            }
+            break;
+        case AV_SAMPLE_FMT_S16P:
+            for (size_t c = 0; c < nChannels; ++c) {
+                for (size_t i = 0; i < nFrames; ++i) {
+                    reinterpret_cast<int16_t *>(m_pFrame->data[c])[i] = ToS16(pIn[i * nChannels + c]);
+                }
+            }
+            break;
+        case AV_SAMPLE_FMT_S32P:
+        default:
+            for (size_t c = 0; c < nChannels; ++c) {
+                for (size_t i = 0; i < nFrames; ++i) {
+                    reinterpret_cast<int32_t *>(m_pFrame->data[c])[i] = ToS24High(pIn[i * nChannels + c]);
+                }
+            }
+            break;
+    }
+    m_pFrame->pts = m_llNextPts;
+    m_llNextPts += static_cast<int64_t>(nFrames);
+    m_nEncodedFrames += nFrames;
+    const int iResult = avcodec_send_frame(m_pCodec, m_pFrame);
+    if (iResult < 0) {
+        return Fail("Error while encoding", iResult);
+    }
+    return DrainPackets();
+}
+
+bool CodecOutput::DrainPackets() {
+    const int64_t nEnd = m_llNextPts;
+    AVStream *pStream = m_pFormat->streams[m_iAudioStream];
+    for (;;) {
+        int iResult = avcodec_receive_packet(m_pCodec, m_pPacket);
+        if (iResult == AVERROR(EAGAIN) || iResult == AVERROR_EOF) {
+            return true;
+        }
+        if (iResult < 0) {
+            return Fail("Error while encoding", iResult);
+        }
+        // The padding of the last frame is no part of the output: an MP4 track's end is where its
+        // last sample's duration ends, so that duration is cut to the frames really fed. A packet
+        // that begins past them holds padding only (its pts already allows for the delay).
+        if (m_format == OutputFormat::Aac) {
+            if (m_pPacket->pts >= nEnd) {
+                av_packet_unref(m_pPacket);
+                continue;
+            }
+            // Every AAC packet decodes to a whole frame; the encoder shortens the durations of the
+            // last ones to what it was given in all, which the priming silence makes wrong here.
+            m_pPacket->duration = m_nFrameSize;
+        }
+        if (m_pPacket->pts + m_pPacket->duration > nEnd && m_pPacket->pts < nEnd) {
+            m_pPacket->duration = nEnd - m_pPacket->pts;
+        }
+        m_pPacket->stream_index = m_iAudioStream;
+        av_packet_rescale_ts(m_pPacket, m_pCodec->time_base, pStream->time_base);
+        iResult = av_interleaved_write_frame(m_pFormat, m_pPacket);
+        if (iResult < 0) {
+            return Fail("Cannot write the output file", iResult);
+        }
+        if (!m_bFirstPageFlushed && m_format == OutputFormat::Vorbis) {
+            // The first audio packet on a page of its own: a reader works out where a Vorbis stream
+            // starts from the first page's granule position, which cannot be done when that page is
+            // also the last, cut short, one (a file shorter than a page).
+            m_bFirstPageFlushed = true;
+            iResult = av_write_frame(m_pFormat, nullptr);
+            if (iResult < 0) {
+                return Fail("Cannot write the output file", iResult);
+            }
+        }
+    }
+}
+
+bool CodecOutput::Finish() {
+    if (m_pResampler) {
+        // What the resampler still holds, then exactly the count the source's length gives at 48 kHz.
+        const uint64_t nTarget = (m_nSourceFrames * kOpusRate + m_nSourceRate / 2) / m_nSourceRate;
+        const int nOut = swr_get_out_samples(m_pResampler, 0) + 64;
+        m_resampled.assign(static_cast<size_t>(nOut) * static_cast<size_t>(m_nChannels), 0.0f);
+        auto *pOut = reinterpret_cast<uint8_t *>(m_resampled.data());
+        const int nGot = std::max(0, swr_convert(m_pResampler, &pOut, nOut, nullptr, 0));
+        const uint64_t nHave = m_nEncodedFrames + m_pending.size() / static_cast<size_t>(m_nChannels);
+        const uint64_t nWanted = nTarget > nHave ? nTarget - nHave : 0;
+        m_resampled.resize(static_cast<size_t>(nWanted) * static_cast<size_t>(m_nChannels), 0.0f);
+        (void)nGot;
+        if (!QueueFrames(m_resampled.data(), static_cast<size_t>(nWanted))) {
+            return false;
+        }
+        const size_t nKeep = static_cast<size_t>(nTarget - std::min(nTarget, m_nEncodedFrames));
+        m_pending.resize(std::min(m_pending.size(), nKeep * static_cast<size_t>(m_nChannels)));
+    }
+    const size_t nLeft = m_pending.size() / static_cast<size_t>(m_nChannels);
+    if (nLeft > 0 && !EncodeFrame(nLeft)) {
+        return false;
+    }
+    m_pending.clear();
+    int iResult = avcodec_send_frame(m_pCodec, nullptr);
+    if (iResult < 0 || !DrainPackets()) {
+        return iResult < 0 ? Fail("Error while encoding", iResult) : false;
+    }
+    iResult = av_write_trailer(m_pFormat);
+    avio_flush(m_pFormat->pb);
+    if (iResult < 0 || m_pFormat->pb->error < 0) {
+        return Fail("Cannot write the output file", iResult < 0 ? iResult : m_pFormat->pb->error);
+    }
+    return true;
+}
+
+}  // namespace klangor

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/MediaTags.h"
+#include "settings/EncoderSettings.h"
+#include "settings/OutputFormat.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwrContext;
+
+namespace klangor {
+
+// One FLAC, Opus, AAC, ALAC or Vorbis output being encoded (libavcodec) and put in its container
+// (libavformat), fed interleaved 32-bit float frames at the source's rate. The container's bytes go
+// through our own writes to the caller's (temporary) file, so a failed write fails the output instead
+// of being dropped. The output holds exactly the frames fed: the encoder's delay and the padding of its
+// last frame are declared where players honour them (pre-skip and granule positions in Ogg, the edit
+// list in MP4). Owned by the one worker that converts the job.
+class CodecOutput {
+public:
+    CodecOutput();
+    ~CodecOutput();
+    CodecOutput(const CodecOutput &) = delete;
+    CodecOutput &operator=(const CodecOutput &) = delete;
+
+    // Sets up the encoder and writes the container's header with the tags. nBits is the lossless
+    // formats' sample depth (16 or 24). nExpectedFrames is how many frames Write will be given, 0 when
+    // not known: AAC needs it to end exactly (see PrimingFor). False on a failure; GetError says what
+    // failed.
+    bool Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels, int nBits,
+              FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames);
+    // nFrames interleaved frames, full scale ±1.0.
+    bool Write(const float *pSamples, size_t nFrames);
+    // Drains the encoder and writes the container's trailer; the file is then complete.
+    bool Finish();
+    const std::string &GetError() const { return m_strError; }
+
+private:
+    bool Fail(const std::string &strText, int iError = 0);
+    bool AddCover(const MediaTags &tags);
+    bool QueueFrames(const float *pSamples, size_t nFrames);
+    bool EncodeFrame(size_t nFrames);
+    bool DrainPackets();
+
+    OutputFormat m_format = OutputFormat::Flac;
+    FILE *m_pFile = nullptr;
+    AVFormatContext *m_pFormat = nullptr;
+    AVCodecContext *m_pCodec = nullptr;
+    AVFrame *m_pFrame = nullptr;
+    AVPacket *m_pPacket = nullptr;
+    SwrContext *m_pResampler = nullptr;
+    int m_nChannels = 0;
+    int m_nBits = 16;
+    int m_nFrameSize = 0;
+    int m_iAudioStream = 0;
+    bool m_bFirstPageFlushed = false;
+    uint32_t m_nSourceRate = 0;
+    uint64_t m_nSourceFrames = 0;   // fed to Write
+    uint64_t m_nEncodedFrames = 0;  // handed to the encoder, at its rate
+    int64_t m_llNextPts = 0;        // of the next frame handed to the encoder; negative while priming
+    std::vector<float> m_pending;   // interleaved, at the encoder's rate, short of one encoder frame
+    std::vector<float> m_resampled;
+    std::string m_strError;
+};
+
+}  // namespace klangor
