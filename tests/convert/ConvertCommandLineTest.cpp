@@ -15,7 +15,7 @@ TEST(ConvertCommandLine, DefaultsAreTheSettingsRecordsAndTheHomeFolder) {
     std::string strError;
     ASSERT_TRUE(Parse({"a.avi"}, options, strError));
     EXPECT_EQ(options.strOutputFolder, "/home/u/VellumarMP3");
-    EXPECT_FALSE(options.bWav);
+    EXPECT_EQ(options.format, OutputFormat::Mp3);
     EXPECT_TRUE(options.settings == EncoderSettings());
     EXPECT_EQ(options.files, std::vector<std::string>{"a.avi"});
 }
@@ -39,7 +39,7 @@ TEST(ConvertCommandLine, ValuesAreTakenAsNumbersLabelsOrNames) {
     EXPECT_EQ(s.m_iVbrMaxBitrate, 320);
     EXPECT_EQ(s.m_iVbrQuality, 9);
     EXPECT_EQ(options.strOutputFolder, "/tmp/o");
-    EXPECT_TRUE(options.bWav);
+    EXPECT_EQ(options.format, OutputFormat::Wav);
 }
 
 TEST(ConvertCommandLine, FlagsSetTheirBitsAndVbrIsTwo) {
@@ -61,7 +61,7 @@ TEST(ConvertCommandLine, DoubleDashMakesTheRestFiles) {
     std::string strError;
     ASSERT_TRUE(Parse({"-q", "--", "--wav", "-o"}, options, strError));
     EXPECT_TRUE(options.bQuiet);
-    EXPECT_FALSE(options.bWav);
+    EXPECT_EQ(options.format, OutputFormat::Mp3);
     EXPECT_EQ(options.files, (std::vector<std::string>{"--wav", "-o"}));
 }
 
@@ -86,6 +86,50 @@ TEST(ConvertCommandLine, BadInputNamesTheOptionAndWhatItAllows) {
     EXPECT_EQ(strError, "--out needs a folder name");
     EXPECT_FALSE(Parse({"-x", "a"}, options, strError));
     EXPECT_EQ(strError, "unknown option -x");
+}
+
+TEST(ConvertCommandLine, FormatSettingsTakeTheirRangesAndTheBitrateFollowsTheFormat) {
+    // Each bad value, and what its error must name; the bitrate is judged by the format wherever
+    // -f stands.
+    const struct {
+        std::vector<std::string> args;
+        const char *szError;
+    } kBad[] = {
+        {{"-f", "wma"}, "invalid value 'wma' for -f (allowed: mp3|wav|flac|opus|aac|alac|vorbis)"},
+        {{"--format=FLAC"}, "invalid value 'FLAC' for --format (allowed: mp3|wav|flac|opus|aac|alac|vorbis)"},
+        {{"-f", "opus", "--bitrate", "5"}, "invalid value '5' for --bitrate with opus (allowed: 6 to 510)"},
+        {{"--bitrate", "511", "-f", "opus"},
+         "invalid value '511' for --bitrate with opus (allowed: 6 to 510)"},
+        {{"--bitrate", "321", "-f", "aac"},
+         "invalid value '321' for --bitrate with aac (allowed: 32 to 320)"},
+        {{"-f", "aac", "--bitrate", "96k"},
+         "invalid value '96k' for --bitrate with aac (allowed: 32 to 320)"},
+        {{"--bitrate", "300", "-f", "opus", "--mp3"}, "invalid value '300' for --bitrate (allowed: 320, 256"},
+        {{"--compression", "9"}, "invalid value '9' for --compression (allowed: 0 to 8)"},
+        {{"--compression="}, "invalid value '' for --compression (allowed: 0 to 8)"},
+        {{"--vorbis-quality", "-2"}, "invalid value '-2' for --vorbis-quality (allowed: -1 to 10)"},
+        {{"--vorbis-quality", "5.5"}, "invalid value '5.5' for --vorbis-quality (allowed: -1 to 10)"},
+    };
+    for (const auto &bad : kBad) {
+        ConvertOptions options;
+        std::string strError;
+        std::vector<std::string> args = bad.args;
+        args.push_back("a.avi");
+        EXPECT_FALSE(Parse(args, options, strError)) << bad.szError;
+        EXPECT_EQ(strError.substr(0, std::string(bad.szError).size()), bad.szError);
+    }
+    ConvertOptions options;
+    std::string strError;
+    ASSERT_TRUE(Parse({"--bitrate", "300", "--compression", "8", "--vorbis-quality", "-1", "-f", "opus", "a"},
+                      options, strError))
+        << strError;
+    EXPECT_EQ(options.format, OutputFormat::Opus);
+    EXPECT_EQ(options.settings.m_iOpusBitrate, 300);
+    EXPECT_EQ(options.settings.m_iBitrate, EncoderSettings().m_iBitrate.load());
+    EXPECT_EQ(options.settings.m_iFlacCompression, 8);
+    EXPECT_EQ(options.settings.m_iVorbisQuality, -1);
+    ASSERT_TRUE(Parse({"-f", "aac", "--bitrate=32", "a"}, options, strError)) << strError;
+    EXPECT_EQ(options.settings.m_iAacBitrate, 32);
 }
 
 TEST(ConvertCommandLine, SplitThresholdTakesSecondsAndZeroButNothingElse) {
