@@ -10,6 +10,7 @@ extern "C" {
 
 #include "common/OutputFile.h"
 #include "convert/CodecOutput.h"
+#include "convert/Mp4FreeformTags.h"
 #include "media/AudioDecoder.h"
 #include "media/MediaTags.h"
 
@@ -204,7 +205,15 @@ void CodecWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader
         FailJob(job, output.GetError());
         return;
     }
-    if (!file.Keep()) {
+    // The MP4 muxer has no place for freeform texts: they are added to the finished file.
+    const bool bMp4 = format == OutputFormat::Aac || format == OutputFormat::Alac;
+    std::vector<std::pair<std::string, std::string>> freeform;
+    if (bMp4 && !tags.strReplayGainGain.empty()) {
+        freeform = {{"replaygain_track_gain", tags.strReplayGainGain},
+                    {"replaygain_track_peak", tags.strReplayGainPeak}};
+    }
+    if (!file.Keep(
+            [&freeform](const std::string &strTemp) { return AddMp4FreeformTexts(strTemp, freeform); })) {
         FailJob(job, kCannotWrite);
     }
 }

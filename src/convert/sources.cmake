@@ -11,6 +11,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Mp3PartsJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp4FreeformTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp

@@ -156,7 +156,7 @@ TEST_F(CodecFormats, LosslessFormatsKeepTwentyFourBits) {
 TEST_F(CodecFormats, ReplayGainIsWrittenAsEachFormatKeepsIt) {
     MediaFactory &media = *s_pMedia;
     const std::string strOut = media.PathOf("gain");
-    for (const char *szFormat : {"flac", "vorbis", "opus"}) {
+    for (const char *szFormat : {"flac", "vorbis", "opus", "aac"}) {
         const CommandResult result = Convert({"-q", "--replaygain", "-f", szFormat, "-o", strOut, s_strTone});
         ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
     }
@@ -171,6 +171,8 @@ TEST_F(CodecFormats, ReplayGainIsWrittenAsEachFormatKeepsIt) {
     ASSERT_NE(strGain.find(" dB"), std::string::npos) << strGain;
     EXPECT_FALSE(tagOf(".flac", "TAG:REPLAYGAIN_TRACK_PEAK").empty());
     EXPECT_EQ(tagOf(".ogg", "TAG:REPLAYGAIN_TRACK_GAIN"), strGain);
+    EXPECT_EQ(tagOf(".m4a", "TAG:replaygain_track_gain"), strGain);
+    EXPECT_EQ(tagOf(".m4a", "TAG:replaygain_track_peak"), tagOf(".flac", "TAG:REPLAYGAIN_TRACK_PEAK"));
     // Opus keeps the gain to -23 LUFS, 5 dB below ReplayGain's reference, in 1/256 dB.
     EXPECT_EQ(tagOf(".opus", "TAG:R128_TRACK_GAIN"),
               std::to_string(std::lround((std::stod(strGain) - 5.0) * 256)));
