@@ -23,6 +23,7 @@ namespace {
 // The container is written in large pieces: a few system calls per second of audio.
 constexpr int kIoBufferBytes = 256 * 1024;
 constexpr uint32_t kOpusRate = 48000;
+constexpr const char *kMp4NotSeekable = "An M4A file cannot be written into a pipe or a device";
 constexpr const char *kEncoderMissing = "The encoder for this format is not available";
 
 struct FormatPlan {
@@ -309,8 +310,12 @@ bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uin
         return false;
     }
 
-    auto *pBuffer = static_cast<uint8_t *>(av_malloc(kIoBufferBytes));
     const bool bSeekable = IsSeekable(pFile);
+    if (!bSeekable && (format == OutputFormat::Aac || format == OutputFormat::Alac)) {
+        // Its index is written at the end and points back into the file.
+        return Fail(kMp4NotSeekable);
+    }
+    auto *pBuffer = static_cast<uint8_t *>(av_malloc(kIoBufferBytes));
     m_pFormat->pb = pBuffer ? avio_alloc_context(pBuffer, kIoBufferBytes, 1, pFile, nullptr, &WriteProc,
                                                  bSeekable ? &SeekProc : nullptr)
                             : nullptr;
@@ -319,6 +324,11 @@ bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uin
         return Fail("Out of memory");
     }
     m_pFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (format == OutputFormat::Opus || format == OutputFormat::Vorbis) {
+        // A fixed stream serial number instead of a random one: the same source and settings give
+        // the same bytes, however many files are converted at once.
+        m_pFormat->flags |= AVFMT_FLAG_BITEXACT;
+    }
     AVDictionary *pOptions = nullptr;
     if (format == OutputFormat::Aac || format == OutputFormat::Alac) {
         // The edit list in the track's own units: in milliseconds its end would miss the last sample.

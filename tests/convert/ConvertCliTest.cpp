@@ -197,19 +197,26 @@ TEST(ConvertCli, OutputBytesDoNotDependOnTheNumberOfJobs) {
         media.MakeTone("d.flac", 1, 32000, 2, {"-c:a", "flac"}),
     };
     media.MakeRaw("a.mp4.clipinfo", "Owner=Vellumar\r\nCutInfo=300,50,250,0;");
-    for (const char *szType : {"--mp3", "--wav"}) {
+    const struct {
+        const char *szFormat, *szExtension;
+    } kFormats[] = {{"mp3", ".mp3"}, {"wav", ".wav"},  {"flac", ".flac"}, {"opus", ".opus"},
+                    {"aac", ".m4a"}, {"alac", ".m4a"}, {"vorbis", ".ogg"}};
+    for (const auto &format : kFormats) {
         for (const char *szJobs : {"1", "3"}) {
-            std::vector<std::string> args = {"-q", szType, "--jobs", szJobs, "-o", media.PathOf(szJobs)};
+            const std::string strFolder = std::string(format.szFormat) + szJobs;
+            std::vector<std::string> args = {"-q",   "-f", format.szFormat,        "--jobs",
+                                             szJobs, "-o", media.PathOf(strFolder)};
             args.insert(args.end(), sources.begin(), sources.end());
             const CommandResult result = Convert(args);
             ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
         }
         for (const std::string &strSource : sources) {
-            const std::string strName =
-                fs::path(strSource).filename().string() + (szType == std::string("--mp3") ? ".mp3" : ".wav");
-            const std::string strOne = ReadFileBytes(media.PathOf("1/" + strName));
+            const std::string strName = fs::path(strSource).filename().string() + format.szExtension;
+            const std::string strOne =
+                ReadFileBytes(media.PathOf(format.szFormat + std::string("1/") + strName));
             EXPECT_GT(strOne.size(), 1000u) << strName;
-            EXPECT_TRUE(strOne == ReadFileBytes(media.PathOf("3/" + strName))) << strName << " differs";
+            EXPECT_TRUE(strOne == ReadFileBytes(media.PathOf(format.szFormat + std::string("3/") + strName)))
+                << strName << " differs";
         }
     }
 }
