@@ -116,11 +116,14 @@ bool CodecWriterThread::PrePass(ConversionJob &job, AudioStreamReader &reader, L
         FailJob(job, pMeter ? kStoppedWhileMeasuring : kStoppedBeforeWritten);
         return false;
     }
+    // A levelled job's gain was set on the reader before this pass and holds for the encoding too.
+    const double dGain = reader.GetGain();
     reader.Close();
     if (!reader.Open(job.GetSourcePath(), JobFormat())) {
         FailJob(job, reader.m_strLastError);
         return false;
     }
+    reader.SetGain(dGain);
     return true;
 }
 

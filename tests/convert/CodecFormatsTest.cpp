@@ -178,6 +178,24 @@ TEST_F(CodecFormats, ReplayGainIsWrittenAsEachFormatKeepsIt) {
               std::to_string(std::lround((std::stod(strGain) - 5.0) * 256)));
 }
 
+TEST_F(CodecFormats, NormalizeBringsEachToTheTarget) {
+    MediaFactory &media = *s_pMedia;
+    for (const FormatCase &format : kFormats) {
+        SCOPED_TRACE(format.szName);
+        const std::string strOut = media.PathOf(std::string("level-") + format.szName);
+        const CommandResult result =
+            Convert({"-q", "--normalize=-20", "-f", format.szName, "-o", strOut, s_strTone});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::string strSummary =
+            RunCommand({"ffmpeg", "-nostats", "-i", strOut + "/tone.flac" + format.szExtension, "-af",
+                        "ebur128", "-f", "null", "-"})
+                .strStderr;
+        const size_t nAt = strSummary.rfind("I:");
+        ASSERT_NE(nAt, std::string::npos) << strSummary;
+        EXPECT_NEAR(std::stod(strSummary.substr(nAt + 2)), -20.0, 0.5);
+    }
+}
+
 TEST_F(CodecFormats, StopLeavesAShortWellFormedFile) {
     MediaFactory &media = *s_pMedia;
     const std::string strLong = media.MakeTone("long.wav", 240, kRate, 2, {"-c:a", "pcm_s16le"});
