@@ -107,6 +107,7 @@ bool CodecWriterThread::PrePass(ConversionJob &job, AudioStreamReader &reader, L
             return false;
         }
         nFrames += static_cast<uint64_t>(n);
+        CountChunk(job, reader, static_cast<uint32_t>(n));
     }
     if (n < 0) {
         FailJob(job, reader.m_strLastError);
@@ -124,6 +125,8 @@ bool CodecWriterThread::PrePass(ConversionJob &job, AudioStreamReader &reader, L
         return false;
     }
     reader.SetGain(dGain);
+    // The progress ran once over the source; it runs again from 0 over the encoding.
+    job.StartPass(job.GetProgress().nPass);
     return true;
 }
 
