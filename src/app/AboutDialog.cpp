@@ -25,10 +25,10 @@ AboutDialog::AboutDialog(IShellServices &shell, QWidget *pParent) : QDialog(pPar
     font.setPointSizeF(font.pointSizeF() * 1.25);
     m_pVersion->setFont(font);
     m_pVersion->setObjectName(QStringLiteral("control1025"));
-    auto *pNotice = new QLabel(
-        QStringLiteral("Takes the sound out of your audio and video files\nand keeps it as MP3, WAV, FLAC, Opus, AAC, ALAC or Vorbis.\n\n"
-                       "Copyright \u00a9 Vellumar. All rights reserved."),
-        this);
+    auto *pNotice = new QLabel(QStringLiteral("Takes the sound out of your audio and video files\nand keeps "
+                                              "it as MP3, WAV, FLAC, Opus, AAC, ALAC or Vorbis.\n\n"
+                                              "Copyright \u00a9 Vellumar. All rights reserved."),
+                               this);
 
     auto *pOk = new QPushButton(QStringLiteral("OK"), this);
     pOk->setDefault(true);

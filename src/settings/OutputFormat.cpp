@@ -35,7 +35,7 @@ std::string OutputFormatNames() {
     std::string strNames;
     for (const OutputFormatInfo &info : kOutputFormats) {
         if (!strNames.empty()) {
-            strNames += '|';
+            strNames += ", ";
         }
         strNames += info.szName;
     }

@@ -25,7 +25,7 @@ extern const OutputFormatInfo kOutputFormats[kOutputFormatCount];
 const OutputFormatInfo &InfoOf(OutputFormat format);
 // The format of a command-line name ("flac"); false when no format has that name.
 bool ParseOutputFormatName(const std::string &strName, OutputFormat &format);
-// The names joined for a usage error: "mp3|wav|flac|...".
+// The names joined for a usage error: "mp3, wav, flac, ...".
 std::string OutputFormatNames();
 // An output type number as the window and the batch pass it; anything unknown is MP3.
 OutputFormat OutputFormatOf(int iOutputType);
