@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -325,6 +326,40 @@ TEST(WindowConversion, WavOutputAppendsWavToTheWholeSourceName) {
     ASSERT_TRUE(std::filesystem::exists(strOut));
     EXPECT_EQ(ProbeFormat(strOut).at("format_name"), "wav");
     EXPECT_EQ(DecodeS16(strOut), DecodeS16(strSource));
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder(harness) + "/talk.avi.mp3"));
+}
+
+// A newer format chosen in the settings dialog, with its own setting, is what the window's batch writes.
+TEST(WindowConversion, TheFormatChosenInTheSettingsIsWhatTheBatchWrites) {
+    MediaFactory media;
+    const std::string strSource = media.MakeTone("talk.avi", 0.5, 22050, 1, {"-c:a", "pcm_s16le"}, true);
+    WindowHarness harness({}, {strSource});
+    MainWindow &window = harness.Window();
+    BatchWatcher watcher(window);
+    struct Case {
+        const char *szLabel;
+        const char *szSpin;
+        int iValue;
+        const char *szExtension;
+        const char *szCodec;
+    };
+    for (const Case &c : {Case{"FLAC (lossless)", "flacCompressionSpin", 8, ".flac", "flac"},
+                          Case{"Opus", "opusBitrateSpin", 48, ".opus", "opus"}}) {
+        harness.boxes.fnOnDialog = [&c](QDialog &dialog) {
+            auto *pFormats = dialog.findChild<QComboBox *>(QStringLiteral("outputFormatList"));
+            pFormats->setCurrentIndex(pFormats->findText(QString::fromLatin1(c.szLabel)));
+            dialog.findChild<QSpinBox *>(QString::fromLatin1(c.szSpin))->setValue(c.iValue);
+            dialog.findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+        };
+        window.GetButton(kIdSettings)->click();
+        window.GetButton(kIdStartConvert)->click();
+        ASSERT_TRUE(watcher.WaitForEnd());
+        const std::string strOut = OutputFolder(harness) + "/talk.avi" + c.szExtension;
+        ASSERT_TRUE(std::filesystem::exists(strOut)) << c.szLabel;
+        EXPECT_EQ(ProbeStream(strOut).at("codec_name"), c.szCodec);
+    }
+    EXPECT_EQ(DecodeS16(OutputFolder(harness) + "/talk.avi.flac"), DecodeS16(strSource));
+    EXPECT_EQ(window.GetSettings().m_iOpusBitrate, 48);
     EXPECT_FALSE(std::filesystem::exists(OutputFolder(harness) + "/talk.avi.mp3"));
 }
 
