@@ -18,13 +18,9 @@ namespace klangor {
 
 namespace {
 
-constexpr const char *kCannotCreate = "Cannot create output file";
 constexpr const char *kCannotWrite = "Error writing output file";
-constexpr const char *kNoAudio = "Can not find audio in you Media file!";
 constexpr const char *kPipeMeasuredOnce =
     "Cannot measure the ReplayGain of a pipe or a device, which can be read only once";
-constexpr const char *kStoppedWhileMeasuring = "Stopped while its loudness was being measured";
-constexpr const char *kStoppedBeforeWritten = "Stopped before it was converted";
 
 int DepthOfStream(const AVCodecParameters &par) {
     if (par.bits_per_raw_sample > 0) {
@@ -114,7 +110,7 @@ bool CodecWriterThread::PrePass(ConversionJob &job, AudioStreamReader &reader, L
         return false;
     }
     if (IsStopRequested()) {
-        FailJob(job, pMeter ? kStoppedWhileMeasuring : kStoppedBeforeWritten);
+        FailJob(job, pMeter ? kStoppedWhileMeasuringText : kStoppedBeforeConvertedText);
         return false;
     }
     // A levelled job's gain was set on the reader before this pass and holds for the encoding too.
@@ -175,7 +171,7 @@ void CodecWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader
 
     OutputFile file;
     if (!file.Create(job.GetOutputPath())) {
-        FailJob(job, kCannotCreate);
+        FailJob(job, kCannotCreateText);
         return;
     }
     CodecOutput output;
@@ -204,7 +200,7 @@ void CodecWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader
         return;
     }
     if (nFrames == 0 && !bEmptySelection) {
-        FailJob(job, kNoAudio);
+        FailJob(job, kNoAudioText);
         return;
     }
     if (!output.Finish()) {

@@ -20,7 +20,6 @@ constexpr int kMp3BufferBytes = 16384;  // above LAME's worst case for 1000 fram
 
 constexpr const char *kBufferTooSmall = "mp3 buffer is not big enough...";
 constexpr const char *kInternalError = "mp3 internal error:  error code=i";
-constexpr const char *kNoAudio = "Can not find audio in you Media file!";
 
 // One sample as LAME's float input, full scale ±1.0: 16-bit -32768 and 8-bit 0x00 are -1.0, 8-bit
 // 0x80 is 0.0.
@@ -246,7 +245,7 @@ void Mp3WriterThread::ConvertWhole(ConversionJob &job, AudioStreamReader &reader
         return;
     }
     if (outcome.nFramesIn == 0 && !bEmptySelection) {
-        FailJob(job, kNoAudio);
+        FailJob(job, kNoAudioText);
         return;
     }
     // LAME seeks back to the start of the file to fill in its header frame, so this comes last. An

@@ -35,9 +35,7 @@ bool WriteU32At(int fd, uint64_t nPos, uint32_t nValue) {
     return WriteAllAt(fd, nPos, bytes, sizeof bytes);
 }
 
-constexpr const char *kCannotCreate = "Cannot create output file";
 constexpr const char *kCannotWrite = "Error writing mp3 output";
-constexpr const char *kNoAudio = "Can not find audio in you Media file!";
 
 }  // namespace
 
@@ -165,7 +163,7 @@ void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, 
     const uint64_t nExpectedBytes =
         uint64_t{reader.m_nFramesToConvert} * std::max<uint16_t>(reader.m_wfx.nBlockAlign, 1);
     if (!file.WriteHeader(job.GetOutputPath(), reader.m_wfx, tags, nExpectedBytes, m_nRiffSizeLimit)) {
-        FailJob(job, kCannotCreate);
+        FailJob(job, kCannotCreateText);
         return;
     }
     int n = reader.ReadChunk();
@@ -187,7 +185,7 @@ void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, 
     }
     if (file.FramesWritten() == 0 && !bEmptySelection) {
         file.Discard();
-        FailJob(job, kNoAudio);
+        FailJob(job, kNoAudioText);
         return;
     }
     if (!file.FinishFile()) {

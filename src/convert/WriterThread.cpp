@@ -12,8 +12,6 @@ namespace klangor {
 
 namespace {
 constexpr const char *kUnknownFailure = "Conversion failed";
-constexpr const char *kStoppedWhileMeasuring = "Stopped while its loudness was being measured";
-constexpr const char *kStoppedBeforeItsTurn = "Stopped before it was converted";
 constexpr const char *kPipeReadOnce =
     "Cannot level the loudness of a pipe or a device, which can be read only once";
 }  // namespace
@@ -249,7 +247,7 @@ void WriterThread::FixSettingsInTurn(ConversionJob &job, const AudioStreamReader
     m_turnPassed.wait(lock, [&] { return m_nSettingsTurn == nJob || IsStopRequested(); });
     if (m_nSettingsTurn != nJob) {
         if (bOpen) {
-            FailJob(job, kStoppedBeforeItsTurn);
+            FailJob(job, kStoppedBeforeConvertedText);
         }
         bOpen = false;
         return;
@@ -286,8 +284,7 @@ void WriterThread::RunJob(size_t nJob) {
                 job.SetFramesToConvert(reader.m_nFramesToConvert);
             } else {
                 // Nothing to decode: no output file is made, the reader's reason stands for the job.
-                FailJob(job, reader.m_strLastError.empty() ? "Can not find audio in you Media file!"
-                                                           : reader.m_strLastError);
+                FailJob(job, reader.m_strLastError.empty() ? kNoAudioText : reader.m_strLastError);
             }
         } catch (const std::exception &e) {
             FailJob(job, e.what());
@@ -361,7 +358,7 @@ bool WriterThread::MeasureLoudness(ConversionJob &job, AudioStreamReader &reader
         if (IsStopRequested()) {
             // Nothing has been written yet; a file cut short before its second pass would only be
             // a wrongly levelled fragment.
-            FailJob(job, kStoppedWhileMeasuring);
+            FailJob(job, kStoppedWhileMeasuringText);
             return false;
         }
         n = reader.ReadChunk();

@@ -18,6 +18,12 @@
 
 namespace klangor {
 
+// Failure texts that every writer gives for the same reason.
+inline constexpr const char *kNoAudioText = "Can not find audio in you Media file!";
+inline constexpr const char *kCannotCreateText = "Cannot create output file";
+inline constexpr const char *kStoppedWhileMeasuringText = "Stopped while its loudness was being measured";
+inline constexpr const char *kStoppedBeforeConvertedText = "Stopped before it was converted";
+
 // Adds the first nFrames frames of the reader's last chunk to the meter, whatever their sample format;
 // scratch holds widened 8-bit samples between calls. False when the meter refuses them.
 bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames,
