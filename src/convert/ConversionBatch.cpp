@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <set>
 
+#include "clips/CutInfo.h"
 #include "common/OutputFile.h"
+#include "convert/PacketCopy.h"
 
 namespace klangor {
 
@@ -38,21 +40,28 @@ ConversionBatch::ConversionBatch(IConversionView &view, EncoderSettings &setting
     m_mp3Writer.SetNotify(&ConversionBatch::OnConversionNotice, this);
     m_wavWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
     m_codecWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
+    m_copyWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
 }
 
 ConversionBatch::~ConversionBatch() {
     m_mp3Writer.Stop();
     m_wavWriter.Stop();
     m_codecWriter.Stop();
+    m_copyWriter.Stop();
     m_mp3Writer.Wait();
     m_wavWriter.Wait();
     m_codecWriter.Wait();
+    m_copyWriter.Wait();
     ClearJobs();
 }
 
 std::string ConversionBatch::OutputPathFor(const std::string &strFolder, const std::string &strSource,
-                                           int iOutputType) {
-    return strFolder + "/" + ClipDisplayName(strSource) + InfoOf(OutputFormatOf(iOutputType)).szExtension;
+                                           int iOutputType, int nTrack) {
+    const OutputFormat format = OutputFormatOf(iOutputType);
+    // A copy's container follows the source's codec, which only the source itself tells.
+    const std::string strExtension =
+        format == OutputFormat::Copy ? CopyExtensionOf(strSource, nTrack) : InfoOf(format).szExtension;
+    return strFolder + "/" + ClipDisplayName(strSource) + strExtension;
 }
 
 WriterThread &ConversionBatch::ChosenWriter() {
@@ -61,6 +70,8 @@ WriterThread &ConversionBatch::ChosenWriter() {
             return m_mp3Writer;
         case OutputFormat::Wav:
             return m_wavWriter;
+        case OutputFormat::Copy:
+            return m_copyWriter;
         default:
             return m_codecWriter;
     }
@@ -96,6 +107,7 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     const OutputFormat format = OutputFormatOf(m_iOutputType);
     const int iResult = format == OutputFormat::Mp3   ? m_mp3Writer.Start(jobs, m_settings)
                         : format == OutputFormat::Wav ? m_wavWriter.Start(jobs)
+                        : format == OutputFormat::Copy ? m_copyWriter.Start(jobs)
                                                       : m_codecWriter.Start(jobs, format, m_settings);
     if (iResult != 0) {
         m_bStartFailed = true;
@@ -109,12 +121,14 @@ void ConversionBatch::SetJobsAtOnce(int nJobs) {
     m_mp3Writer.SetJobsAtOnce(nJobs);
     m_wavWriter.SetJobsAtOnce(nJobs);
     m_codecWriter.SetJobsAtOnce(nJobs);
+    m_copyWriter.SetJobsAtOnce(nJobs);
 }
 
 void ConversionBatch::SetLoudnessTarget(const LoudnessTarget &target) {
     m_mp3Writer.SetLoudnessTarget(target);
     m_wavWriter.SetLoudnessTarget(target);
     m_codecWriter.SetLoudnessTarget(target);
+    m_copyWriter.SetLoudnessTarget(target);
 }
 
 void ConversionBatch::OnSettingsChanged() {
@@ -129,6 +143,7 @@ void ConversionBatch::OnStopConvert() {
     m_mp3Writer.Stop();
     m_wavWriter.Stop();
     m_codecWriter.Stop();
+    m_copyWriter.Stop();
 }
 
 bool ConversionBatch::CanClose() {
@@ -153,7 +168,7 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
     std::set<std::string> folders;
     for (int i = 0; i < clips.GetCount(); ++i) {
         const std::string &strSource = clips.GetClip(i);
-        const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType);
+        const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType, CopiedTrackOf(strSource));
         std::string strCandidate = strPath;
         for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {
             strCandidate = NumberedPath(strPath, n);
@@ -172,6 +187,15 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
     for (const std::string &strFolder : folders) {
         OutputFile::RemoveStaleTemporaries(strFolder);
     }
+}
+
+int ConversionBatch::CopiedTrackOf(const std::string &strSource) const {
+    if (OutputFormatOf(m_iOutputType) != OutputFormat::Copy || m_nTrackOverride > 0) {
+        return m_nTrackOverride;
+    }
+    uint32_t nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
+    ReadCutInfo(strSource, nDuration, nStart, nEnd, &nTrack);
+    return static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX));
 }
 
 void ConversionBatch::ClearJobs() {
@@ -306,6 +330,7 @@ void ConversionBatch::WaitUntilIdle() {
     m_mp3Writer.Wait();
     m_wavWriter.Wait();
     m_codecWriter.Wait();
+    m_copyWriter.Wait();
 }
 
 }  // namespace klangor

@@ -12,6 +12,7 @@
 #include "convert/ConversionJob.h"
 #include "convert/ConversionNotice.h"
 #include "convert/ConversionView.h"
+#include "convert/CopyWriterThread.h"
 #include "convert/Mp3WriterThread.h"
 #include "convert/WavWriterThread.h"
 #include "settings/EncoderSettings.h"
@@ -85,6 +86,8 @@ public:
 
     void PrepareJobs(const ClipList &clips);
     void ClearJobs();
+    // The track a copy of the source takes, as its job will choose it (for the copy's extension).
+    int CopiedTrackOf(const std::string &strSource) const;
 
     // The ConversionNotifyProc registered with both writers; pContext is the batch. On a worker.
     static int OnConversionNotice(void *pContext, const ConversionNotice *pNotice);
@@ -112,7 +115,7 @@ public:
 
     // Output name of a clip: folder + "/" + its file name (extension kept) + the format's extension.
     static std::string OutputPathFor(const std::string &strFolder, const std::string &strSource,
-                                     int iOutputType);
+                                     int iOutputType, int nTrack = 0);
 
 private:
     void OnJobEnded(int nJob);
@@ -142,6 +145,7 @@ private:
     Mp3WriterThread m_mp3Writer;
     WavWriterThread m_wavWriter;
     CodecWriterThread m_codecWriter;
+    CopyWriterThread m_copyWriter;
 };
 
 }  // namespace klangor

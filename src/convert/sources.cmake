@@ -5,6 +5,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/CodecWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionJob.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CopyWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Loudness.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp
@@ -13,6 +14,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp4FreeformTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PacketCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp

@@ -10,6 +10,7 @@ const OutputFormatInfo kOutputFormats[kOutputFormatCount] = {
     {OutputFormat::Aac, "aac", ".m4a", "AAC (M4A)"},
     {OutputFormat::Alac, "alac", ".m4a", "ALAC (M4A, lossless)"},
     {OutputFormat::Vorbis, "vorbis", ".ogg", "Ogg Vorbis"},
+    {OutputFormat::Copy, "copy", "", "Original audio (copied)"},
 };
 
 const OutputFormatInfo &InfoOf(OutputFormat format) {

@@ -7,12 +7,12 @@ namespace klangor {
 
 // What a batch writes. The values are the output type numbers the window's MP3 and WAV buttons have
 // always used (0 and 1), the newer formats following them.
-enum class OutputFormat : int32_t { Mp3 = 0, Wav = 1, Flac = 2, Opus = 3, Aac = 4, Alac = 5, Vorbis = 6 };
+enum class OutputFormat : int32_t { Mp3 = 0, Wav = 1, Flac = 2, Opus = 3, Aac = 4, Alac = 5, Vorbis = 6, Copy = 7 };
 
-inline constexpr int kOutputFormatCount = 7;
+inline constexpr int kOutputFormatCount = 8;
 
 // One output format: its command-line name, the extension its files get (after the source's own
-// name), and the label the settings dialog shows.
+// name; a copy's depends on the source's codec), and the label the settings dialog shows.
 struct OutputFormatInfo {
     OutputFormat format;
     const char *szName;

@@ -1,0 +1,59 @@
+#include "convert/CopyWriterThread.h"
+
+#include <algorithm>
+
+#include "common/OutputFile.h"
+#include "convert/PacketCopy.h"
+
+namespace klangor {
+
+namespace {
+
+constexpr const char *kCannotCreate = "Cannot create output file";
+constexpr const char *kCannotWrite = "Error writing output file";
+constexpr const char *kWholeOnly =
+    "The original audio of this file can only be copied whole; clear the selection or choose another format";
+
+}  // namespace
+
+CopyWriterThread::CopyWriterThread() : WriterThread("Cannot start the conversion thread!") {}
+
+CopyWriterThread::~CopyWriterThread() {
+    Shutdown();
+}
+
+void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+    (void)nJob;
+    // The reader has applied the saved selection: anything short of the whole track is a cut.
+    if (!reader.RunsToStreamEnd() || reader.m_nStartFrame > 0) {
+        FailJob(job, kWholeOnly);
+        return;
+    }
+    const int nTrack = reader.GetTrack();
+    const uint32_t nTotal = reader.m_nTotalFrames;
+    job.SetFramesToConvert(nTotal);
+    OutputFile file;
+    if (!file.Create(job.GetOutputPath())) {
+        FailJob(job, kCannotCreate);
+        return;
+    }
+    uint64_t nShown = 0;
+    PacketCopy copy;
+    const bool bCopied = copy.Copy(
+        job.GetSourcePath(), nTrack, job.WritesTags(), file.Get(), [this] { return IsStopRequested(); },
+        [&job, &nShown](uint64_t nFrames) {
+            if (nFrames > nShown) {
+                job.AddFrames(static_cast<uint32_t>(std::min<uint64_t>(nFrames - nShown, UINT32_MAX)));
+                nShown = nFrames;
+            }
+        });
+    if (!bCopied) {
+        FailJob(job, copy.GetError());
+        return;
+    }
+    if (!file.Keep()) {
+        FailJob(job, kCannotWrite);
+    }
+}
+
+}  // namespace klangor

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "convert/WriterThread.h"
+
+namespace klangor {
+
+// Writes each job of a batch as its source's own audio, the packets copied (PacketCopy). A job with a
+// selection fails: its packets cannot be cut exactly. Start, Stop and IsRunning on the owner's thread;
+// the copying on the workers, one PacketCopy per running job.
+class CopyWriterThread : public WriterThread {
+public:
+    CopyWriterThread();
+    ~CopyWriterThread() override;
+
+    int Start(const std::vector<ConversionJob *> &jobs) { return StartJobs(jobs); }
+
+private:
+    PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
+    void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
+};
+
+}  // namespace klangor

@@ -1,0 +1,300 @@
+#include "convert/PacketCopy.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace klangor {
+
+namespace {
+
+constexpr int kIoBufferBytes = 256 * 1024;
+constexpr const char *kNoAudio = "Can not find audio in you Media file!";
+constexpr const char *kMp4NotSeekable = "An M4A file cannot be written into a pipe or a device";
+
+struct CopyPlan {
+    const char *szMuxer;
+    const char *szExtension;
+    AVCodecID wavCodec;  // for PCM, the little-endian codec it is written as; else AV_CODEC_ID_NONE
+    int nSwapBytes;
+};
+
+CopyPlan PlanOf(AVCodecID codec) {
+    switch (codec) {
+        case AV_CODEC_ID_AAC:
+        case AV_CODEC_ID_ALAC:
+            return {"ipod", ".m4a", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_MP3:
+            return {"mp3", ".mp3", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_OPUS:
+            return {"opus", ".opus", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_VORBIS:
+            return {"ogg", ".ogg", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_FLAC:
+            return {"flac", ".flac", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_AC3:
+            return {"ac3", ".ac3", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_EAC3:
+            return {"eac3", ".eac3", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_DTS:
+            return {"dts", ".dts", AV_CODEC_ID_NONE, 0};
+        case AV_CODEC_ID_PCM_U8:
+        case AV_CODEC_ID_PCM_S16LE:
+        case AV_CODEC_ID_PCM_S24LE:
+        case AV_CODEC_ID_PCM_S32LE:
+        case AV_CODEC_ID_PCM_F32LE:
+        case AV_CODEC_ID_PCM_F64LE:
+            return {"wav", ".wav", codec, 0};
+        case AV_CODEC_ID_PCM_S16BE:
+            return {"wav", ".wav", AV_CODEC_ID_PCM_S16LE, 2};
+        case AV_CODEC_ID_PCM_S24BE:
+            return {"wav", ".wav", AV_CODEC_ID_PCM_S24LE, 3};
+        case AV_CODEC_ID_PCM_S32BE:
+            return {"wav", ".wav", AV_CODEC_ID_PCM_S32LE, 4};
+        case AV_CODEC_ID_PCM_F32BE:
+            return {"wav", ".wav", AV_CODEC_ID_PCM_F32LE, 4};
+        case AV_CODEC_ID_PCM_F64BE:
+            return {"wav", ".wav", AV_CODEC_ID_PCM_F64LE, 8};
+        default:
+            return {"matroska", ".mka", AV_CODEC_ID_NONE, 0};
+    }
+}
+
+// The nTrack-th audio stream (1-based), or the main one for 0; -1 when there is none.
+int AudioStreamOf(AVFormatContext *pFormat, int nTrack) {
+    if (nTrack <= 0) {
+        return av_find_best_stream(pFormat, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    }
+    int nSeen = 0;
+    for (unsigned i = 0; i < pFormat->nb_streams; ++i) {
+        if (pFormat->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && ++nSeen == nTrack) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// Opens the source and finds its track; the stream probe runs only when the container does not name
+// the codec by itself.
+int OpenSource(const std::string &strPath, int nTrack, AVFormatContext *&pFormat) {
+    if (avformat_open_input(&pFormat, strPath.c_str(), nullptr, nullptr) < 0) {
+        return -1;
+    }
+    int iStream = AudioStreamOf(pFormat, nTrack);
+    if (iStream < 0 || pFormat->streams[iStream]->codecpar->codec_id == AV_CODEC_ID_NONE ||
+        pFormat->streams[iStream]->codecpar->sample_rate <= 0) {
+        if (avformat_find_stream_info(pFormat, nullptr) < 0) {
+            return -1;
+        }
+        iStream = AudioStreamOf(pFormat, nTrack);
+    }
+    return iStream;
+}
+
+int WriteProc(void *pOpaque, uint8_t *pBytes, int nBytes) {
+    auto *pFile = static_cast<FILE *>(pOpaque);
+    if (std::fwrite(pBytes, 1, static_cast<size_t>(nBytes), pFile) != static_cast<size_t>(nBytes)) {
+        return AVERROR(errno != 0 ? errno : EIO);
+    }
+    return nBytes;
+}
+
+int64_t SeekProc(void *pOpaque, int64_t llOffset, int iWhence) {
+    auto *pFile = static_cast<FILE *>(pOpaque);
+    if (std::fflush(pFile) != 0) {
+        return AVERROR(errno != 0 ? errno : EIO);
+    }
+    if ((iWhence & AVSEEK_SIZE) != 0) {
+        struct stat st {};
+        return ::fstat(fileno(pFile), &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    if (fseeko(pFile, static_cast<off_t>(llOffset), iWhence & ~AVSEEK_FORCE) != 0) {
+        return AVERROR(errno != 0 ? errno : EIO);
+    }
+    return static_cast<int64_t>(ftello(pFile));
+}
+
+bool CarriesCover(const char *szMuxer) {
+    const std::string strMuxer = szMuxer;
+    return strMuxer == "ipod" || strMuxer == "mp3" || strMuxer == "flac";
+}
+
+bool CarriesTags(const char *szMuxer) {
+    const std::string strMuxer = szMuxer;
+    return strMuxer != "ac3" && strMuxer != "eac3" && strMuxer != "dts";
+}
+
+}  // namespace
+
+std::string CopyExtensionOf(const std::string &strSourcePath, int nTrack) {
+    AVFormatContext *pFormat = nullptr;
+    const int iStream = OpenSource(strSourcePath, nTrack, pFormat);
+    // A source that cannot be looked at fails when its turn comes; its name is only a guess.
+    const AVCodecID codec = iStream >= 0 ? pFormat->streams[iStream]->codecpar->codec_id : AV_CODEC_ID_NONE;
+    avformat_close_input(&pFormat);
+    return PlanOf(codec).szExtension;
+}
+
+PacketCopy::~PacketCopy() {
+    if (m_pOutput) {
+        if (m_pOutput->pb) {
+            av_freep(&m_pOutput->pb->buffer);
+            avio_context_free(&m_pOutput->pb);
+        }
+        avformat_free_context(m_pOutput);
+    }
+    avformat_close_input(&m_pSource);
+}
+
+bool PacketCopy::Fail(const std::string &strText, int iError) {
+    m_strError = strText;
+    if (iError < 0) {
+        char szError[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(iError, szError, sizeof szError);
+        m_strError += std::string(": ") + szError;
+    }
+    return false;
+}
+
+bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
+    const AVStream *pIn = m_pSource->streams[iSource];
+    const CopyPlan plan = PlanOf(pIn->codecpar->codec_id);
+    m_nSwapBytes = plan.nSwapBytes;
+    int iResult = avformat_alloc_output_context2(&m_pOutput, nullptr, plan.szMuxer, nullptr);
+    if (iResult < 0 || !m_pOutput) {
+        return Fail("Cannot set up the output container", iResult);
+    }
+    AVStream *pOut = avformat_new_stream(m_pOutput, nullptr);
+    if (!pOut || avcodec_parameters_copy(pOut->codecpar, pIn->codecpar) < 0) {
+        return Fail("Out of memory");
+    }
+    pOut->codecpar->codec_tag = 0;
+    if (plan.wavCodec != AV_CODEC_ID_NONE) {
+        pOut->codecpar->codec_id = plan.wavCodec;
+    }
+    pOut->time_base = pIn->time_base;
+    if (bWithTags && CarriesTags(plan.szMuxer)) {
+        // Ogg keeps its comments with the stream, the other containers with the file.
+        av_dict_copy(&m_pOutput->metadata, m_pSource->metadata, 0);
+        av_dict_copy(&m_pOutput->metadata, pIn->metadata, AV_DICT_DONT_OVERWRITE);
+        av_dict_copy(&pOut->metadata, m_pOutput->metadata, 0);
+        av_dict_set(&m_pOutput->metadata, "encoder", nullptr, 0);
+        av_dict_set(&pOut->metadata, "encoder", nullptr, 0);
+    }
+    if (bWithTags && CarriesCover(plan.szMuxer)) {
+        for (unsigned i = 0; i < m_pSource->nb_streams && m_iCoverSource < 0; ++i) {
+            const AVStream *pPicture = m_pSource->streams[i];
+            const AVCodecID picture = pPicture->codecpar->codec_id;
+            if ((pPicture->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 &&
+                (picture == AV_CODEC_ID_MJPEG || picture == AV_CODEC_ID_PNG) && pPicture->attached_pic.size > 0) {
+                AVStream *pCover = avformat_new_stream(m_pOutput, nullptr);
+                if (!pCover || avcodec_parameters_copy(pCover->codecpar, pPicture->codecpar) < 0) {
+                    return Fail("Out of memory");
+                }
+                pCover->codecpar->codec_tag = 0;
+                pCover->disposition = AV_DISPOSITION_ATTACHED_PIC;
+                pCover->time_base = AVRational{1, 90000};
+                av_dict_set(&pCover->metadata, "comment", "Cover (front)", 0);
+                m_iCoverSource = static_cast<int>(i);
+            }
+        }
+    }
+    struct stat st {};
+    const bool bSeekable = ::fstat(fileno(pFile), &st) == 0 && S_ISREG(st.st_mode);
+    if (!bSeekable && std::string(plan.szMuxer) == "ipod") {
+        // Its index is written at the end and points back into the file.
+        return Fail(kMp4NotSeekable);
+    }
+    auto *pBuffer = static_cast<uint8_t *>(av_malloc(kIoBufferBytes));
+    m_pOutput->pb = pBuffer ? avio_alloc_context(pBuffer, kIoBufferBytes, 1, pFile, nullptr, &WriteProc,
+                                                 bSeekable ? &SeekProc : nullptr)
+                            : nullptr;
+    if (!m_pOutput->pb) {
+        av_free(pBuffer);
+        return Fail("Out of memory");
+    }
+    // Custom IO, and a fixed Ogg serial number: the same source gives the same bytes.
+    m_pOutput->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
+    iResult = avformat_write_header(m_pOutput, nullptr);
+    if (iResult < 0) {
+        return Fail("Cannot write the output file", iResult);
+    }
+    if (m_iCoverSource >= 0) {
+        AVPacket *pPicture = av_packet_clone(&m_pSource->streams[m_iCoverSource]->attached_pic);
+        if (!pPicture) {
+            return Fail("Out of memory");
+        }
+        pPicture->stream_index = 1;
+        pPicture->pts = pPicture->dts = 0;
+        iResult = av_interleaved_write_frame(m_pOutput, pPicture);
+        av_packet_free(&pPicture);
+        if (iResult < 0) {
+            return Fail("Cannot write the output file", iResult);
+        }
+    }
+    return true;
+}
+
+bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, bool bWithTags, FILE *pFile,
+                      const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress) {
+    const int iSource = OpenSource(strSourcePath, nTrack, m_pSource);
+    if (iSource < 0) {
+        return Fail(m_pSource ? kNoAudio : "Cannot open the source file");
+    }
+    if (!OpenOutput(iSource, bWithTags, pFile)) {
+        return false;
+    }
+    const AVStream *pIn = m_pSource->streams[iSource];
+    const AVRational outBase = m_pOutput->streams[0]->time_base;
+    const AVRational sampleBase{1, std::max(1, pIn->codecpar->sample_rate)};
+    AVPacket *pPacket = av_packet_alloc();
+    if (!pPacket) {
+        return Fail("Out of memory");
+    }
+    int64_t llCopied = 0;
+    uint64_t nPackets = 0;
+    int iResult = 0;
+    while (!fnStopped() && (iResult = av_read_frame(m_pSource, pPacket)) >= 0) {
+        if (pPacket->stream_index != iSource) {
+            av_packet_unref(pPacket);
+            continue;
+        }
+        if (m_nSwapBytes > 0 && av_packet_make_writable(pPacket) >= 0) {
+            for (int i = 0; i + m_nSwapBytes <= pPacket->size; i += m_nSwapBytes) {
+                std::reverse(pPacket->data + i, pPacket->data + i + m_nSwapBytes);
+            }
+        }
+        llCopied += av_rescale_q(pPacket->duration, pIn->time_base, sampleBase);
+        av_packet_rescale_ts(pPacket, pIn->time_base, outBase);
+        pPacket->stream_index = 0;
+        pPacket->pos = -1;
+        ++nPackets;
+        iResult = av_interleaved_write_frame(m_pOutput, pPacket);
+        if (iResult < 0) {
+            av_packet_free(&pPacket);
+            return Fail("Cannot write the output file", iResult);
+        }
+        fnProgress(static_cast<uint64_t>(std::max<int64_t>(llCopied, 0)));
+    }
+    av_packet_free(&pPacket);
+    if (iResult < 0 && iResult != AVERROR_EOF) {
+        return Fail("Cannot read the source file", iResult);
+    }
+    if (nPackets == 0 && !fnStopped()) {
+        return Fail(kNoAudio);
+    }
+    iResult = av_write_trailer(m_pOutput);
+    avio_flush(m_pOutput->pb);
+    if (iResult < 0 || m_pOutput->pb->error < 0) {
+        return Fail("Cannot write the output file", iResult < 0 ? iResult : m_pOutput->pb->error);
+    }
+    return true;
+}
+
+}  // namespace klangor
