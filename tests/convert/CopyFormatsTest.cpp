@@ -1,0 +1,108 @@
+// The copied original audio of klangor-convert, checked with ffmpeg: the container each codec gets,
+// packets identical to the source's, tags, and a selection that cannot be cut exactly.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "ConvertProgram.h"
+#include "support/MediaFactory.h"
+
+namespace klangor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct SourceCase {
+    const char *szName;
+    const char *szCodecArgs;  // ffmpeg's output options that make the source
+    const char *szExtension;
+    const char *szContainer;  // the start of ffprobe's format_name
+    bool bRewritten;          // PCM rewritten as WAV's: the samples are compared, not the packets
+    bool bTagged;             // the container carries tags
+};
+
+const SourceCase kSources[] = {
+    {"aac.mp4", "aac", ".m4a", "mov,mp4", false, true},
+    {"song.mp3", "libmp3lame", ".mp3", "mp3", false, true},
+    {"talk.opus", "libopus", ".opus", "ogg", false, true},
+    {"tune.ogg", "libvorbis", ".ogg", "ogg", false, true},
+    {"tone.flac", "flac", ".flac", "flac", false, true},
+    {"film.ac3", "ac3", ".ac3", "ac3", false, false},
+    {"studio.aiff", "pcm_s16be", ".wav", "wav", true, true},
+    {"float.wav", "pcm_f32le", ".wav", "wav", false, true},
+    {"speech.mka", "pcm_s24be", ".wav", "wav", true, true},
+};
+
+// The audio track's packets as ffmpeg reads them: timestamps, durations, sizes and checksums, without
+// the side data the reader makes up from each container's own header.
+std::string PacketSums(const std::string &strPath) {
+    std::istringstream sums(
+        RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c", "copy", "-f", "framemd5", "-"})
+            .strStdout);
+    std::string strPackets;
+    for (std::string strLine; std::getline(sums, strLine);) {
+        if (!strLine.empty() && strLine[0] != '#') {
+            strPackets += strLine.substr(0, strLine.find(", S=")) + "\n";
+        }
+    }
+    return strPackets;
+}
+
+// The checksum of the decoded samples, widened to 32 bits whatever their depth.
+std::string DecodedSum(const std::string &strPath) {
+    return RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c:a", "pcm_s32le", "-f", "md5", "-"})
+        .strStdout;
+}
+
+std::string MakeSource(MediaFactory &media, const SourceCase &source) {
+    return media.Make(source.szName, {"-f", "lavfi", "-i", "sine=f=440:d=3:r=48000"},
+                      {"-ac", "2", "-c:a", source.szCodecArgs, "-metadata", "title=Copied Title"});
+}
+
+}  // namespace
+
+TEST(CopyFormats, EachCodecKeepsItsPacketsInItsOwnContainer) {
+    MediaFactory media;
+    for (const SourceCase &source : kSources) {
+        SCOPED_TRACE(source.szName);
+        const std::string strSource = MakeSource(media, source);
+        const std::string strOut = media.PathOf("out");
+        const CommandResult result = Convert({"-q", "-f", "copy", "-o", strOut, strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::string strCopy = strOut + "/" + source.szName + source.szExtension;
+        ASSERT_TRUE(fs::exists(strCopy));
+        EXPECT_EQ(ProbeFormat(strCopy).at("format_name").rfind(source.szContainer, 0), 0u);
+        if (source.bRewritten) {
+            EXPECT_EQ(DecodedSum(strCopy), DecodedSum(strSource));
+        } else {
+            EXPECT_EQ(PacketSums(strCopy), PacketSums(strSource));
+        }
+        const std::string strTags =
+            RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title:stream_tags=title", strCopy})
+                .strStdout;
+        EXPECT_EQ(strTags.find("=Copied Title") != std::string::npos, source.bTagged) << strTags;
+        const CommandResult bare = Convert({"-q", "--no-tags", "-f", "copy", "-o", media.PathOf("bare"), strSource});
+        ASSERT_EQ(bare.iExitStatus, 0) << bare.strStderr;
+        const std::string strBare =
+            RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title:stream_tags=title",
+                        media.PathOf("bare") + "/" + source.szName + source.szExtension})
+                .strStdout;
+        EXPECT_EQ(strBare.find("=Copied Title"), std::string::npos) << strBare;
+    }
+}
+
+TEST(CopyFormats, ASelectionIsRefusedRatherThanIgnored) {
+    MediaFactory media;
+    const std::string strSource = MakeSource(media, kSources[1]);
+    media.MakeRaw(std::string(kSources[1].szName) + ".clipinfo", "Owner=Vellumar\r\nCutInfo=300,50,200,0;");
+    const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("out"), strSource});
+    EXPECT_NE(result.iExitStatus, 0);
+    EXPECT_NE(result.strStderr.find("can only be copied whole; clear the selection or choose another format"),
+              std::string::npos)
+        << result.strStderr;
+    EXPECT_FALSE(fs::exists(media.PathOf("out/song.mp3.mp3")));
+}
+
+}  // namespace klangor
