@@ -80,14 +80,15 @@ int AudioStreamOf(AVFormatContext *pFormat, int nTrack) {
     return -1;
 }
 
-// Opens the source and finds its track; the stream probe runs only when the container does not name
-// the codec by itself.
-int OpenSource(const std::string &strPath, int nTrack, AVFormatContext *&pFormat) {
+// Opens the source and finds its track. For the name alone the stream probe runs only when the
+// container does not name the codec by itself; a copy needs it for every stream's parameters (a
+// cover's size among them).
+int OpenSource(const std::string &strPath, int nTrack, bool bFullProbe, AVFormatContext *&pFormat) {
     if (avformat_open_input(&pFormat, strPath.c_str(), nullptr, nullptr) < 0) {
         return -1;
     }
     int iStream = AudioStreamOf(pFormat, nTrack);
-    if (iStream < 0 || pFormat->streams[iStream]->codecpar->codec_id == AV_CODEC_ID_NONE ||
+    if (bFullProbe || iStream < 0 || pFormat->streams[iStream]->codecpar->codec_id == AV_CODEC_ID_NONE ||
         pFormat->streams[iStream]->codecpar->sample_rate <= 0) {
         if (avformat_find_stream_info(pFormat, nullptr) < 0) {
             return -1;
@@ -134,7 +135,7 @@ bool CarriesTags(const char *szMuxer) {
 
 std::string CopyExtensionOf(const std::string &strSourcePath, int nTrack) {
     AVFormatContext *pFormat = nullptr;
-    const int iStream = OpenSource(strSourcePath, nTrack, pFormat);
+    const int iStream = OpenSource(strSourcePath, nTrack, false, pFormat);
     // A source that cannot be looked at fails when its turn comes; its name is only a guess.
     const AVCodecID codec = iStream >= 0 ? pFormat->streams[iStream]->codecpar->codec_id : AV_CODEC_ID_NONE;
     avformat_close_input(&pFormat);
@@ -194,10 +195,15 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
             if ((pPicture->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 &&
                 (picture == AV_CODEC_ID_MJPEG || picture == AV_CODEC_ID_PNG) && pPicture->attached_pic.size > 0) {
                 AVStream *pCover = avformat_new_stream(m_pOutput, nullptr);
-                if (!pCover || avcodec_parameters_copy(pCover->codecpar, pPicture->codecpar) < 0) {
+                if (!pCover) {
                     return Fail("Out of memory");
                 }
-                pCover->codecpar->codec_tag = 0;
+                // Only what a picture stream needs: the source container's own fields can keep a
+                // muxer from taking it.
+                pCover->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+                pCover->codecpar->codec_id = picture;
+                pCover->codecpar->width = pPicture->codecpar->width;
+                pCover->codecpar->height = pPicture->codecpar->height;
                 pCover->disposition = AV_DISPOSITION_ATTACHED_PIC;
                 pCover->time_base = AVRational{1, 90000};
                 av_dict_set(&pCover->metadata, "comment", "Cover (front)", 0);
@@ -243,7 +249,7 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
 
 bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, bool bWithTags, FILE *pFile,
                       const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress) {
-    const int iSource = OpenSource(strSourcePath, nTrack, m_pSource);
+    const int iSource = OpenSource(strSourcePath, nTrack, true, m_pSource);
     if (iSource < 0) {
         return Fail(m_pSource ? kNoAudio : "Cannot open the source file");
     }

@@ -93,6 +93,28 @@ TEST(CopyFormats, EachCodecKeepsItsPacketsInItsOwnContainer) {
     }
 }
 
+TEST(CopyFormats, TheCoverComesAlongWhereTheContainerHoldsOne) {
+    MediaFactory media;
+    const std::string strCover =
+        media.Make("cover.png", {"-f", "lavfi", "-i", "testsrc=size=40x30:duration=1"}, {"-frames:v", "1"});
+    const std::pair<const char *, const char *> covered[] = {
+        {"cover.m4a", "aac"}, {"cover.mp3", "libmp3lame"}, {"cover.flac", "flac"}};
+    for (const auto &[szName, szCodec] : covered) {
+        SCOPED_TRACE(szName);
+        const std::string strSource =
+            media.Make(szName, {"-f", "lavfi", "-i", "sine=d=2", "-i", strCover},
+                       {"-map", "0", "-map", "1", "-c:a", szCodec, "-c:v", "copy", "-disposition:v", "attached_pic"});
+        const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("out"), strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::string strCopy = media.PathOf("out") + "/" + szName + fs::path(szName).extension().string();
+        EXPECT_EQ(PacketSums(strCopy), PacketSums(strSource));
+        const std::string strPicture =
+            RunCommand({"ffmpeg", "-v", "error", "-i", strCopy, "-map", "0:v", "-c", "copy", "-f", "image2pipe", "-"})
+                .strStdout;
+        EXPECT_TRUE(strPicture == ReadFileBytes(strCover)) << "the cover did not come through";
+    }
+}
+
 TEST(CopyFormats, ASelectionIsRefusedRatherThanIgnored) {
     MediaFactory media;
     const std::string strSource = MakeSource(media, kSources[1]);
