@@ -115,6 +115,24 @@ TEST(CopyFormats, TheCoverComesAlongWhereTheContainerHoldsOne) {
     }
 }
 
+TEST(CopyFormats, AFullDiskFailsTheFileAndLeavesNothing) {
+    MediaFactory media;
+    const std::string strBig = media.Make("noise.mka", {"-f", "lavfi", "-i", "anoisesrc=d=30:r=44100:a=0.5"},
+                                          {"-ac", "2", "-c:a", "flac"});
+    const std::string strSmall = MakeSource(media, kSources[4]);
+    const std::string strOut = media.PathOf("full");
+    fs::create_directories(strOut);
+    // A file-size limit of 200 KiB stands in for a disk that fills up: writes past it fail.
+    const CommandResult result =
+        RunCommand({"bash", "-c", "trap '' XFSZ; ulimit -f 200; exec \"$@\"", "limit", kProgram, "-q", "-f",
+                    "copy", "--jobs", "1", "-o", strOut, strBig, strSmall});
+    EXPECT_EQ(result.iExitStatus, 1);
+    EXPECT_NE(result.strStderr.find(strBig + ": "), std::string::npos) << result.strStderr;
+    EXPECT_FALSE(fs::exists(strOut + "/noise.mka.flac"));
+    EXPECT_EQ(PacketSums(strOut + "/tone.flac.flac"), PacketSums(strSmall));
+    EXPECT_TRUE(FilesStartingWith(strOut, ".").empty());
+}
+
 TEST(CopyFormats, ASelectionIsRefusedRatherThanIgnored) {
     MediaFactory media;
     const std::string strSource = MakeSource(media, kSources[1]);
