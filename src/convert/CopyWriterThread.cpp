@@ -24,14 +24,21 @@ CopyWriterThread::~CopyWriterThread() {
 
 void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
     (void)nJob;
-    // The reader has applied the saved selection: anything short of the whole track is a cut.
-    if (!reader.RunsToStreamEnd() || reader.m_nStartFrame > 0) {
-        FailJob(job, kWholeOnly);
-        return;
-    }
+    // The reader has applied the saved selection: anything short of the whole track is a cut, which
+    // only PCM can be given exactly.
     const int nTrack = reader.GetTrack();
-    const uint32_t nTotal = reader.m_nTotalFrames;
-    job.SetFramesToConvert(nTotal);
+    PacketCopy::Range range;
+    if (!reader.RunsToStreamEnd() || reader.m_nStartFrame > 0) {
+        if (!PacketCopy::CanCut(job.GetSourcePath(), nTrack)) {
+            FailJob(job, kWholeOnly);
+            return;
+        }
+        range.nStart = reader.m_nStartFrame;
+        if (!reader.RunsToStreamEnd()) {
+            range.nEnd = reader.m_nEndFrame;
+        }
+    }
+    job.SetFramesToConvert(reader.RunsToStreamEnd() ? reader.m_nTotalFrames : reader.m_nFramesToConvert);
     OutputFile file;
     if (!file.Create(job.GetOutputPath())) {
         FailJob(job, kCannotCreate);
@@ -40,7 +47,7 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
     uint64_t nShown = 0;
     PacketCopy copy;
     const bool bCopied = copy.Copy(
-        job.GetSourcePath(), nTrack, job.WritesTags(), file.Get(), [this] { return IsStopRequested(); },
+        job.GetSourcePath(), nTrack, range, job.WritesTags(), file.Get(), [this] { return IsStopRequested(); },
         [&job, &nShown](uint64_t nFrames) {
             if (nFrames > nShown) {
                 job.AddFrames(static_cast<uint32_t>(std::min<uint64_t>(nFrames - nShown, UINT32_MAX)));

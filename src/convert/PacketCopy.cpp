@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace klangor {
 
@@ -16,6 +17,8 @@ namespace {
 
 constexpr int kIoBufferBytes = 256 * 1024;
 constexpr const char *kNoAudio = "Can not find audio in you Media file!";
+constexpr const char *kWholeOnly =
+    "The original audio of this file can only be copied whole; clear the selection or choose another format";
 constexpr const char *kMp4NotSeekable = "An M4A file cannot be written into a pipe or a device";
 
 struct CopyPlan {
@@ -142,6 +145,33 @@ std::string CopyExtensionOf(const std::string &strSourcePath, int nTrack) {
     return PlanOf(codec).szExtension;
 }
 
+bool PacketCopy::CanCut(const std::string &strSourcePath, int nTrack) {
+    AVFormatContext *pFormat = nullptr;
+    const int iStream = OpenSource(strSourcePath, nTrack, false, pFormat);
+    const AVCodecID codec = iStream >= 0 ? pFormat->streams[iStream]->codecpar->codec_id : AV_CODEC_ID_NONE;
+    avformat_close_input(&pFormat);
+    return PlanOf(codec).wavCodec != AV_CODEC_ID_NONE;
+}
+
+bool PacketCopy::CutToRange(AVPacket &packet, uint64_t nAt, const Range &range, int nFrameBytes) const {
+    const uint64_t nFrames = static_cast<uint64_t>(packet.size / nFrameBytes);
+    const uint64_t nFrom = std::max(nAt, range.nStart);
+    const uint64_t nTo = std::min(nAt + nFrames, range.nEnd);
+    if (nFrom >= nTo) {
+        return false;
+    }
+    if (nFrom > nAt || nTo < nAt + nFrames) {
+        if (av_packet_make_writable(&packet) < 0) {
+            return false;
+        }
+        const auto nSkip = static_cast<size_t>((nFrom - nAt) * static_cast<uint64_t>(nFrameBytes));
+        const auto nKeep = static_cast<size_t>((nTo - nFrom) * static_cast<uint64_t>(nFrameBytes));
+        std::memmove(packet.data, packet.data + nSkip, nKeep);
+        av_shrink_packet(&packet, static_cast<int>(nKeep));
+    }
+    return true;
+}
+
 PacketCopy::~PacketCopy() {
     if (m_pOutput) {
         if (m_pOutput->pb) {
@@ -247,7 +277,7 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
     return true;
 }
 
-bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, bool bWithTags, FILE *pFile,
+bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range &range, bool bWithTags, FILE *pFile,
                       const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress) {
     const int iSource = OpenSource(strSourcePath, nTrack, true, m_pSource);
     if (iSource < 0) {
@@ -263,6 +293,14 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, bool bWithTa
     if (!pPacket) {
         return Fail("Out of memory");
     }
+    const bool bCut = range.nStart > 0 || range.nEnd != UINT64_MAX;
+    const int nFrameBytes = std::max(1, pIn->codecpar->ch_layout.nb_channels *
+                                            av_get_bits_per_sample(pIn->codecpar->codec_id) / 8);
+    if (bCut && PlanOf(pIn->codecpar->codec_id).wavCodec == AV_CODEC_ID_NONE) {
+        av_packet_free(&pPacket);
+        return Fail(kWholeOnly);
+    }
+    uint64_t nFramesRead = 0;
     int64_t llCopied = 0;
     uint64_t nPackets = 0;
     int iResult = 0;
@@ -270,6 +308,22 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, bool bWithTa
         if (pPacket->stream_index != iSource) {
             av_packet_unref(pPacket);
             continue;
+        }
+        if (bCut) {
+            // The frames are counted from the stream's start rather than taken from the timestamps,
+            // which a container may keep in coarser units than frames.
+            const uint64_t nAt = nFramesRead;
+            nFramesRead += static_cast<uint64_t>(pPacket->size / nFrameBytes);
+            if (!CutToRange(*pPacket, nAt, range, nFrameBytes)) {
+                av_packet_unref(pPacket);
+                if (nFramesRead >= range.nEnd) {
+                    break;
+                }
+                continue;
+            }
+            pPacket->duration = pPacket->size / nFrameBytes;
+            pPacket->pts = pPacket->dts = static_cast<int64_t>(std::max(nAt, range.nStart) - range.nStart);
+            av_packet_rescale_ts(pPacket, sampleBase, pIn->time_base);
         }
         if (m_nSwapBytes > 0 && av_packet_make_writable(pPacket) >= 0) {
             for (int i = 0; i + m_nSwapBytes <= pPacket->size; i += m_nSwapBytes) {
@@ -292,7 +346,7 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, bool bWithTa
     if (iResult < 0 && iResult != AVERROR_EOF) {
         return Fail("Cannot read the source file", iResult);
     }
-    if (nPackets == 0 && !fnStopped()) {
+    if (nPackets == 0 && !fnStopped() && !bCut) {
         return Fail(kNoAudio);
     }
     iResult = av_write_trailer(m_pOutput);

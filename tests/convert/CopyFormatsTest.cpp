@@ -1,5 +1,6 @@
 // The copied original audio of klangor-convert, checked with ffmpeg: the container each codec gets,
-// packets identical to the source's, tags, and a selection that cannot be cut exactly.
+// packets identical to the source's, tags and cover, PCM cut to a selection, and a selection that
+// cannot be cut exactly.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -131,6 +132,24 @@ TEST(CopyFormats, AFullDiskFailsTheFileAndLeavesNothing) {
     EXPECT_FALSE(fs::exists(strOut + "/noise.mka.flac"));
     EXPECT_EQ(PacketSums(strOut + "/tone.flac.flac"), PacketSums(strSmall));
     EXPECT_TRUE(FilesStartingWith(strOut, ".").empty());
+}
+
+TEST(CopyFormats, PcmIsCutToExactlyTheSelection) {
+    MediaFactory media;
+    // 0.50 s to 2.00 s at 48 kHz.
+    constexpr size_t kStart = 24000;
+    constexpr size_t kEnd = 96000;
+    for (const SourceCase &source : {kSources[6], kSources[7], kSources[8]}) {
+        SCOPED_TRACE(source.szName);
+        const std::string strSource = MakeSource(media, source);
+        const std::string strWhole = DecodeS16(strSource);
+        media.MakeRaw(std::string(source.szName) + ".clipinfo", "Owner=Vellumar\r\nCutInfo=300,50,200,0;");
+        const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("cut"), strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::string strCut = DecodeS16(media.PathOf("cut") + "/" + source.szName + ".wav");
+        EXPECT_EQ(strCut.size(), (kEnd - kStart) * 4);
+        EXPECT_TRUE(strCut == strWhole.substr(kStart * 4, (kEnd - kStart) * 4)) << "not the selection's samples";
+    }
 }
 
 TEST(CopyFormats, ASelectionIsRefusedRatherThanIgnored) {
