@@ -105,10 +105,10 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     // Shown before the writer starts, so a batch that ends at once cannot leave the buttons behind.
     m_view.ShowConvertButtons(true);
     const OutputFormat format = OutputFormatOf(m_iOutputType);
-    const int iResult = format == OutputFormat::Mp3   ? m_mp3Writer.Start(jobs, m_settings)
-                        : format == OutputFormat::Wav ? m_wavWriter.Start(jobs)
+    const int iResult = format == OutputFormat::Mp3    ? m_mp3Writer.Start(jobs, m_settings)
+                        : format == OutputFormat::Wav  ? m_wavWriter.Start(jobs)
                         : format == OutputFormat::Copy ? m_copyWriter.Start(jobs)
-                                                      : m_codecWriter.Start(jobs, format, m_settings);
+                                                       : m_codecWriter.Start(jobs, format, m_settings);
     if (iResult != 0) {
         m_bStartFailed = true;
         m_bActive = false;
@@ -168,7 +168,8 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
     std::set<std::string> folders;
     for (int i = 0; i < clips.GetCount(); ++i) {
         const std::string &strSource = clips.GetClip(i);
-        const std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType, CopiedTrackOf(strSource));
+        const std::string strPath =
+            OutputPathFor(m_strOutputFolder, strSource, m_iOutputType, CopiedTrackOf(strSource));
         std::string strCandidate = strPath;
         for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {
             strCandidate = NumberedPath(strPath, n);

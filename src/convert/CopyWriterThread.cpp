@@ -9,7 +9,10 @@ namespace klangor {
 
 namespace {
 
-constexpr const char *kCannotCreate = "Cannot create output file";
+constexpr const char *kNotLevelled =
+    "The original audio is copied as it is and cannot be levelled or given ReplayGain; turn loudness off "
+    "or choose another format";
+
 constexpr const char *kCannotWrite = "Error writing output file";
 constexpr const char *kWholeOnly =
     "The original audio of this file can only be copied whole; clear the selection or choose another format";
@@ -23,7 +26,13 @@ CopyWriterThread::~CopyWriterThread() {
 }
 
 void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
-    (void)nJob;
+    // Copied packets keep their samples: a copy that ignored the level asked for would look like it had
+    // been given it.
+    const LoudnessTarget &loudness = SettingsOf(nJob).loudness;
+    if (loudness.bNormalize || loudness.bReplayGain) {
+        FailJob(job, kNotLevelled);
+        return;
+    }
     // The reader has applied the saved selection: anything short of the whole track is a cut, which
     // only PCM can be given exactly.
     const int nTrack = reader.GetTrack();
@@ -41,13 +50,14 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
     job.SetFramesToConvert(reader.RunsToStreamEnd() ? reader.m_nTotalFrames : reader.m_nFramesToConvert);
     OutputFile file;
     if (!file.Create(job.GetOutputPath())) {
-        FailJob(job, kCannotCreate);
+        FailJob(job, kCannotCreateText);
         return;
     }
     uint64_t nShown = 0;
     PacketCopy copy;
     const bool bCopied = copy.Copy(
-        job.GetSourcePath(), nTrack, range, job.WritesTags(), file.Get(), [this] { return IsStopRequested(); },
+        job.GetSourcePath(), nTrack, range, job.WritesTags(), file.Get(),
+        [this] { return IsStopRequested(); },
         [&job, &nShown](uint64_t nFrames) {
             if (nFrames > nShown) {
                 job.AddFrames(static_cast<uint32_t>(std::min<uint64_t>(nFrames - nShown, UINT32_MAX)));

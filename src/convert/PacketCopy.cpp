@@ -223,7 +223,8 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
             const AVStream *pPicture = m_pSource->streams[i];
             const AVCodecID picture = pPicture->codecpar->codec_id;
             if ((pPicture->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 &&
-                (picture == AV_CODEC_ID_MJPEG || picture == AV_CODEC_ID_PNG) && pPicture->attached_pic.size > 0) {
+                (picture == AV_CODEC_ID_MJPEG || picture == AV_CODEC_ID_PNG) &&
+                pPicture->attached_pic.size > 0) {
                 AVStream *pCover = avformat_new_stream(m_pOutput, nullptr);
                 if (!pCover) {
                     return Fail("Out of memory");
@@ -277,8 +278,9 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
     return true;
 }
 
-bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range &range, bool bWithTags, FILE *pFile,
-                      const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress) {
+bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range &range, bool bWithTags,
+                      FILE *pFile, const std::function<bool()> &fnStopped,
+                      const std::function<void(uint64_t)> &fnProgress) {
     const int iSource = OpenSource(strSourcePath, nTrack, true, m_pSource);
     if (iSource < 0) {
         return Fail(m_pSource ? kNoAudio : "Cannot open the source file");
@@ -294,8 +296,8 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
         return Fail("Out of memory");
     }
     const bool bCut = range.nStart > 0 || range.nEnd != UINT64_MAX;
-    const int nFrameBytes = std::max(1, pIn->codecpar->ch_layout.nb_channels *
-                                            av_get_bits_per_sample(pIn->codecpar->codec_id) / 8);
+    const int nFrameBytes = std::max(
+        1, pIn->codecpar->ch_layout.nb_channels * av_get_bits_per_sample(pIn->codecpar->codec_id) / 8);
     if (bCut && PlanOf(pIn->codecpar->codec_id).wavCodec == AV_CODEC_ID_NONE) {
         av_packet_free(&pPacket);
         return Fail(kWholeOnly);

@@ -33,8 +33,9 @@ public:
     // any frame.
     static bool CanCut(const std::string &strSourcePath, int nTrack);
 
-    // Copies the whole track, or for PCM (CanCut) exactly the frames of the range; fnStopped true ends it early with a well-formed, shorter file. fnProgress gets
-    // the samples copied so far. False on a failure; GetError says what failed.
+    // Copies the whole track, or for PCM (CanCut) exactly the frames of the range; fnStopped true ends it
+    // early with a well-formed, shorter file. fnProgress gets the samples copied so far. False on a failure;
+    // GetError says what failed.
     bool Copy(const std::string &strSourcePath, int nTrack, const Range &range, bool bWithTags, FILE *pFile,
               const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress);
     const std::string &GetError() const { return m_strError; }

@@ -7,7 +7,16 @@ namespace klangor {
 
 // What a batch writes. The values are the output type numbers the window's MP3 and WAV buttons have
 // always used (0 and 1), the newer formats following them.
-enum class OutputFormat : int32_t { Mp3 = 0, Wav = 1, Flac = 2, Opus = 3, Aac = 4, Alac = 5, Vorbis = 6, Copy = 7 };
+enum class OutputFormat : int32_t {
+    Mp3 = 0,
+    Wav = 1,
+    Flac = 2,
+    Opus = 3,
+    Aac = 4,
+    Alac = 5,
+    Vorbis = 6,
+    Copy = 7
+};
 
 inline constexpr int kOutputFormatCount = 8;
 

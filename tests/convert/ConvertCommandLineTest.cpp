@@ -95,7 +95,8 @@ TEST(ConvertCommandLine, FormatSettingsTakeTheirRangesAndTheBitrateFollowsTheFor
         std::vector<std::string> args;
         const char *szError;
     } kBad[] = {
-        {{"-f", "wma"}, "invalid value 'wma' for -f (allowed: mp3, wav, flac, opus, aac, alac, vorbis, copy)"},
+        {{"-f", "wma"},
+         "invalid value 'wma' for -f (allowed: mp3, wav, flac, opus, aac, alac, vorbis, copy)"},
         {{"--format=FLAC"},
          "invalid value 'FLAC' for --format (allowed: mp3, wav, flac, opus, aac, alac, vorbis, copy)"},
         {{"-f", "opus", "--bitrate", "5"}, "invalid value '5' for --bitrate with opus (allowed: 6 to 510)"},

@@ -39,9 +39,9 @@ const SourceCase kSources[] = {
 // The audio track's packets as ffmpeg reads them: timestamps, durations, sizes and checksums, without
 // the side data the reader makes up from each container's own header.
 std::string PacketSums(const std::string &strPath) {
-    std::istringstream sums(
-        RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c", "copy", "-f", "framemd5", "-"})
-            .strStdout);
+    std::istringstream sums(RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c", "copy",
+                                        "-f", "framemd5", "-"})
+                                .strStdout);
     std::string strPackets;
     for (std::string strLine; std::getline(sums, strLine);) {
         if (!strLine.empty() && strLine[0] != '#') {
@@ -53,7 +53,8 @@ std::string PacketSums(const std::string &strPath) {
 
 // The checksum of the decoded samples, widened to 32 bits whatever their depth.
 std::string DecodedSum(const std::string &strPath) {
-    return RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c:a", "pcm_s32le", "-f", "md5", "-"})
+    return RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c:a", "pcm_s32le", "-f",
+                       "md5", "-"})
         .strStdout;
 }
 
@@ -80,11 +81,12 @@ TEST(CopyFormats, EachCodecKeepsItsPacketsInItsOwnContainer) {
         }
         // The same samples also say the source's delay and padding came along.
         EXPECT_EQ(DecodedSum(strCopy), DecodedSum(strSource));
-        const std::string strTags =
-            RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title:stream_tags=title", strCopy})
-                .strStdout;
+        const std::string strTags = RunCommand({"ffprobe", "-v", "error", "-show_entries",
+                                                "format_tags=title:stream_tags=title", strCopy})
+                                        .strStdout;
         EXPECT_EQ(strTags.find("=Copied Title") != std::string::npos, source.bTagged) << strTags;
-        const CommandResult bare = Convert({"-q", "--no-tags", "-f", "copy", "-o", media.PathOf("bare"), strSource});
+        const CommandResult bare =
+            Convert({"-q", "--no-tags", "-f", "copy", "-o", media.PathOf("bare"), strSource});
         ASSERT_EQ(bare.iExitStatus, 0) << bare.strStderr;
         const std::string strBare =
             RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title:stream_tags=title",
@@ -102,16 +104,17 @@ TEST(CopyFormats, TheCoverComesAlongWhereTheContainerHoldsOne) {
         {"cover.m4a", "aac"}, {"cover.mp3", "libmp3lame"}, {"cover.flac", "flac"}};
     for (const auto &[szName, szCodec] : covered) {
         SCOPED_TRACE(szName);
-        const std::string strSource =
-            media.Make(szName, {"-f", "lavfi", "-i", "sine=d=2", "-i", strCover},
-                       {"-map", "0", "-map", "1", "-c:a", szCodec, "-c:v", "copy", "-disposition:v", "attached_pic"});
+        const std::string strSource = media.Make(
+            szName, {"-f", "lavfi", "-i", "sine=d=2", "-i", strCover},
+            {"-map", "0", "-map", "1", "-c:a", szCodec, "-c:v", "copy", "-disposition:v", "attached_pic"});
         const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("out"), strSource});
         ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
-        const std::string strCopy = media.PathOf("out") + "/" + szName + fs::path(szName).extension().string();
+        const std::string strCopy =
+            media.PathOf("out") + "/" + szName + fs::path(szName).extension().string();
         EXPECT_EQ(PacketSums(strCopy), PacketSums(strSource));
-        const std::string strPicture =
-            RunCommand({"ffmpeg", "-v", "error", "-i", strCopy, "-map", "0:v", "-c", "copy", "-f", "image2pipe", "-"})
-                .strStdout;
+        const std::string strPicture = RunCommand({"ffmpeg", "-v", "error", "-i", strCopy, "-map", "0:v",
+                                                   "-c", "copy", "-f", "image2pipe", "-"})
+                                           .strStdout;
         EXPECT_TRUE(strPicture == ReadFileBytes(strCover)) << "the cover did not come through";
     }
 }
@@ -148,20 +151,38 @@ TEST(CopyFormats, PcmIsCutToExactlyTheSelection) {
         ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
         const std::string strCut = DecodeS16(media.PathOf("cut") + "/" + source.szName + ".wav");
         EXPECT_EQ(strCut.size(), (kEnd - kStart) * 4);
-        EXPECT_TRUE(strCut == strWhole.substr(kStart * 4, (kEnd - kStart) * 4)) << "not the selection's samples";
+        EXPECT_TRUE(strCut == strWhole.substr(kStart * 4, (kEnd - kStart) * 4))
+            << "not the selection's samples";
     }
 }
 
-TEST(CopyFormats, ASelectionIsRefusedRatherThanIgnored) {
+// What a copy cannot honour fails the file with its reason instead of being ignored: a selection on a
+// codec without an exact cut, and a loudness asked for.
+TEST(CopyFormats, WhatACopyCannotHonourIsRefusedRatherThanIgnored) {
     MediaFactory media;
     const std::string strSource = MakeSource(media, kSources[1]);
-    media.MakeRaw(std::string(kSources[1].szName) + ".clipinfo", "Owner=Vellumar\r\nCutInfo=300,50,200,0;");
-    const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("out"), strSource});
-    EXPECT_NE(result.iExitStatus, 0);
-    EXPECT_NE(result.strStderr.find("can only be copied whole; clear the selection or choose another format"),
-              std::string::npos)
-        << result.strStderr;
-    EXPECT_FALSE(fs::exists(media.PathOf("out/song.mp3.mp3")));
+    struct Case {
+        std::vector<std::string> args;
+        bool bSelection;
+        const char *szWhy;
+    };
+    for (const Case &c :
+         {Case{{}, true, "can only be copied whole; clear the selection or choose another format"},
+          Case{{"--normalize"}, false, "cannot be levelled or given ReplayGain"},
+          Case{{"--replaygain"}, false, "cannot be levelled or given ReplayGain"}}) {
+        const std::string strRecord = std::string(kSources[1].szName) + ".clipinfo";
+        fs::remove(media.PathOf(strRecord));
+        if (c.bSelection) {
+            media.MakeRaw(strRecord, "Owner=Vellumar\r\nCutInfo=300,50,200,0;");
+        }
+        std::vector<std::string> args = {"-q", "-f", "copy", "-o", media.PathOf("out")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(strSource);
+        const CommandResult result = Convert(args);
+        EXPECT_NE(result.iExitStatus, 0);
+        EXPECT_NE(result.strStderr.find(c.szWhy), std::string::npos) << result.strStderr;
+        EXPECT_FALSE(fs::exists(media.PathOf("out/song.mp3.mp3")));
+    }
 }
 
 }  // namespace klangor
