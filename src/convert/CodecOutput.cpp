@@ -9,19 +9,18 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#include "convert/FileAvio.h"
 
 namespace klangor {
 
 namespace {
 
 // The container is written in large pieces: a few system calls per second of audio.
-constexpr int kIoBufferBytes = 256 * 1024;
 constexpr uint32_t kOpusRate = 48000;
 constexpr const char *kMp4NotSeekable = "An M4A file cannot be written into a pipe or a device";
 constexpr const char *kEncoderMissing = "The encoder for this format is not available";
@@ -45,34 +44,6 @@ FormatPlan PlanOf(OutputFormat format) {
         default:
             return {"libvorbis", "ogg"};
     }
-}
-
-int WriteProc(void *pOpaque, uint8_t *pBytes, int nBytes) {
-    auto *pFile = static_cast<FILE *>(pOpaque);
-    if (std::fwrite(pBytes, 1, static_cast<size_t>(nBytes), pFile) != static_cast<size_t>(nBytes)) {
-        return AVERROR(errno != 0 ? errno : EIO);
-    }
-    return nBytes;
-}
-
-int64_t SeekProc(void *pOpaque, int64_t llOffset, int iWhence) {
-    auto *pFile = static_cast<FILE *>(pOpaque);
-    if (std::fflush(pFile) != 0) {
-        return AVERROR(errno != 0 ? errno : EIO);
-    }
-    if ((iWhence & AVSEEK_SIZE) != 0) {
-        struct stat st {};
-        return ::fstat(fileno(pFile), &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
-    }
-    if (fseeko(pFile, static_cast<off_t>(llOffset), iWhence & ~AVSEEK_FORCE) != 0) {
-        return AVERROR(errno != 0 ? errno : EIO);
-    }
-    return static_cast<int64_t>(ftello(pFile));
-}
-
-bool IsSeekable(FILE *pFile) {
-    struct stat st {};
-    return ::fstat(fileno(pFile), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void PutBe32(std::string &strOut, uint32_t n) {
@@ -207,10 +178,7 @@ CodecOutput::~CodecOutput() {
     av_frame_free(&m_pFrame);
     avcodec_free_context(&m_pCodec);
     if (m_pFormat) {
-        if (m_pFormat->pb) {
-            av_freep(&m_pFormat->pb->buffer);
-            avio_context_free(&m_pFormat->pb);
-        }
+        CloseFileAvio(&m_pFormat->pb);
         avformat_free_context(m_pFormat);
     }
 }
@@ -310,17 +278,13 @@ bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uin
         return false;
     }
 
-    const bool bSeekable = IsSeekable(pFile);
+    const bool bSeekable = IsSeekableFile(pFile);
     if (!bSeekable && (format == OutputFormat::Aac || format == OutputFormat::Alac)) {
         // Its index is written at the end and points back into the file.
         return Fail(kMp4NotSeekable);
     }
-    auto *pBuffer = static_cast<uint8_t *>(av_malloc(kIoBufferBytes));
-    m_pFormat->pb = pBuffer ? avio_alloc_context(pBuffer, kIoBufferBytes, 1, pFile, nullptr, &WriteProc,
-                                                 bSeekable ? &SeekProc : nullptr)
-                            : nullptr;
+    m_pFormat->pb = OpenFileAvio(pFile);
     if (!m_pFormat->pb) {
-        av_free(pBuffer);
         return Fail("Out of memory");
     }
     m_pFormat->flags |= AVFMT_FLAG_CUSTOM_IO;

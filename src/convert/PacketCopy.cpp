@@ -5,17 +5,16 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "convert/FileAvio.h"
 
 namespace klangor {
 
 namespace {
 
-constexpr int kIoBufferBytes = 256 * 1024;
 constexpr const char *kNoAudio = "Can not find audio in you Media file!";
 constexpr const char *kWholeOnly =
     "The original audio of this file can only be copied whole; clear the selection or choose another format";
@@ -101,29 +100,6 @@ int OpenSource(const std::string &strPath, int nTrack, bool bFullProbe, AVFormat
     return iStream;
 }
 
-int WriteProc(void *pOpaque, uint8_t *pBytes, int nBytes) {
-    auto *pFile = static_cast<FILE *>(pOpaque);
-    if (std::fwrite(pBytes, 1, static_cast<size_t>(nBytes), pFile) != static_cast<size_t>(nBytes)) {
-        return AVERROR(errno != 0 ? errno : EIO);
-    }
-    return nBytes;
-}
-
-int64_t SeekProc(void *pOpaque, int64_t llOffset, int iWhence) {
-    auto *pFile = static_cast<FILE *>(pOpaque);
-    if (std::fflush(pFile) != 0) {
-        return AVERROR(errno != 0 ? errno : EIO);
-    }
-    if ((iWhence & AVSEEK_SIZE) != 0) {
-        struct stat st {};
-        return ::fstat(fileno(pFile), &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
-    }
-    if (fseeko(pFile, static_cast<off_t>(llOffset), iWhence & ~AVSEEK_FORCE) != 0) {
-        return AVERROR(errno != 0 ? errno : EIO);
-    }
-    return static_cast<int64_t>(ftello(pFile));
-}
-
 bool CarriesCover(const char *szMuxer) {
     const std::string strMuxer = szMuxer;
     return strMuxer == "ipod" || strMuxer == "mp3" || strMuxer == "flac";
@@ -174,10 +150,7 @@ bool PacketCopy::CutToRange(AVPacket &packet, uint64_t nAt, const Range &range, 
 
 PacketCopy::~PacketCopy() {
     if (m_pOutput) {
-        if (m_pOutput->pb) {
-            av_freep(&m_pOutput->pb->buffer);
-            avio_context_free(&m_pOutput->pb);
-        }
+        CloseFileAvio(&m_pOutput->pb);
         avformat_free_context(m_pOutput);
     }
     avformat_close_input(&m_pSource);
@@ -242,18 +215,13 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
             }
         }
     }
-    struct stat st {};
-    const bool bSeekable = ::fstat(fileno(pFile), &st) == 0 && S_ISREG(st.st_mode);
+    const bool bSeekable = IsSeekableFile(pFile);
     if (!bSeekable && std::string(plan.szMuxer) == "ipod") {
         // Its index is written at the end and points back into the file.
         return Fail(kMp4NotSeekable);
     }
-    auto *pBuffer = static_cast<uint8_t *>(av_malloc(kIoBufferBytes));
-    m_pOutput->pb = pBuffer ? avio_alloc_context(pBuffer, kIoBufferBytes, 1, pFile, nullptr, &WriteProc,
-                                                 bSeekable ? &SeekProc : nullptr)
-                            : nullptr;
+    m_pOutput->pb = OpenFileAvio(pFile);
     if (!m_pOutput->pb) {
-        av_free(pBuffer);
         return Fail("Out of memory");
     }
     // Custom IO, and a fixed Ogg serial number: the same source gives the same bytes.
