@@ -514,10 +514,9 @@ bool CodecOutput::Finish() {
     if (iResult < 0 || !DrainPackets()) {
         return iResult < 0 ? Fail("Error while encoding", iResult) : false;
     }
-    iResult = av_write_trailer(m_pFormat);
-    avio_flush(m_pFormat->pb);
-    if (iResult < 0 || m_pFormat->pb->error < 0) {
-        return Fail("Cannot write the output file", iResult < 0 ? iResult : m_pFormat->pb->error);
+    iResult = FinishFileOutput(m_pFormat);
+    if (iResult < 0) {
+        return Fail("Cannot write the output file", iResult);
     }
     return true;
 }

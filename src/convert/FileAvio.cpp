@@ -1,6 +1,7 @@
 #include "convert/FileAvio.h"
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
 #include <libavutil/mem.h>
@@ -64,6 +65,12 @@ void CloseFileAvio(AVIOContext **ppContext) {
         av_freep(&(*ppContext)->buffer);
         avio_context_free(ppContext);
     }
+}
+
+int FinishFileOutput(AVFormatContext *pFormat) {
+    const int iResult = av_write_trailer(pFormat);
+    avio_flush(pFormat->pb);
+    return iResult < 0 ? iResult : pFormat->pb->error;
 }
 
 }  // namespace klangor

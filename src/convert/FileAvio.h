@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+struct AVFormatContext;
 struct AVIOContext;
 
 namespace klangor {
@@ -15,5 +16,8 @@ bool IsSeekableFile(FILE *pFile);
 AVIOContext *OpenFileAvio(FILE *pFile);
 // Frees the context and its buffer; *ppContext becomes nullptr.
 void CloseFileAvio(AVIOContext **ppContext);
+// Writes the container's trailer and every byte still buffered: libavformat's status, negative when
+// the trailer or any earlier write failed.
+int FinishFileOutput(AVFormatContext *pFormat);
 
 }  // namespace klangor

@@ -319,10 +319,9 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
     if (nPackets == 0 && !fnStopped() && !bCut) {
         return Fail(kNoAudio);
     }
-    iResult = av_write_trailer(m_pOutput);
-    avio_flush(m_pOutput->pb);
-    if (iResult < 0 || m_pOutput->pb->error < 0) {
-        return Fail("Cannot write the output file", iResult < 0 ? iResult : m_pOutput->pb->error);
+    iResult = FinishFileOutput(m_pOutput);
+    if (iResult < 0) {
+        return Fail("Cannot write the output file", iResult);
     }
     return true;
 }
