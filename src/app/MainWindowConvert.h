@@ -55,7 +55,7 @@ public:
     void ShowMessage(const std::string &strText, MessageIcon icon) override;
     void OpenFolder(const std::string &strFolder) override;
     void OnJobFinished(const std::string &strSource, const std::string &strOutput,
-                       const std::string &strFailure) override;
+                       const std::string &strFailure, const std::string &strNote) override;
     // From a writer's worker: queues a call of HandlePosted and returns.
     void WakeViewThread() override;
 

@@ -96,14 +96,20 @@ public:
         std::printf("Output folder: %s\n", strFolder.c_str());
     }
 
-    void OnJobFinished(const std::string &strSource, const std::string &strOutput,
-                       const std::string &strFailure) override {
+    void OnJobFinished(const std::string &strSource, const std::string &strOutput, const std::string &strFailure,
+                       const std::string &strNote) override {
         // Failures are reported together at the end of the batch, one "FILE: reason" line each.
         if (m_options.bQuiet || !strFailure.empty()) {
             return;
         }
         ClearProgressLine();
-        std::printf("%s -> %s\n", strSource.c_str(), strOutput.c_str());
+        // A copy says so: its line is the one place that tells it from a conversion.
+        std::string strRemarks = m_options.format == OutputFormat::Copy ? "copied" : "";
+        if (!strNote.empty()) {
+            strRemarks += (strRemarks.empty() ? "" : ", ") + strNote;
+        }
+        const std::string strTail = strRemarks.empty() ? "" : " (" + strRemarks + ")";
+        std::printf("%s -> %s%s\n", strSource.c_str(), strOutput.c_str(), strTail.c_str());
         std::fflush(stdout);
     }
 

@@ -18,6 +18,7 @@ constexpr const char *kOpenFolderQuestion =
     "Conversion done. Do you want to open the output folder to check the result MP3/WAV file now?";
 constexpr const char *kStillRunningText = "Conversion is running, please stop it first!";
 constexpr const char *kFailuresHeading = "These files could not be converted:";
+constexpr const char *kNotesHeading = "These files were converted, with a note:";
 
 // The key under which two paths name the same file, as far as can be told before writing.
 std::string SameFileKey(const std::string &strPath) {
@@ -293,7 +294,7 @@ void ConversionBatch::ShowProgress() {
 
 void ConversionBatch::OnJobEnded(int nJob) {
     const ConversionJob &job = *m_jobs[static_cast<size_t>(nJob)];
-    m_view.OnJobFinished(job.GetSourcePath(), job.GetOutputPath(), job.GetError());
+    m_view.OnJobFinished(job.GetSourcePath(), job.GetOutputPath(), job.GetError(), job.GetNote());
 }
 
 void ConversionBatch::OnBatchDone() {
@@ -309,6 +310,15 @@ void ConversionBatch::OnBatchDone() {
             strText += "\n" + failure.strSourcePath + ": " + failure.strText;
         }
         m_view.ShowMessage(strText, IConversionView::MessageIcon::Warning);
+    }
+    std::string strNotes;
+    for (const auto &pJob : m_jobs) {
+        if (pJob->GetError().empty() && !pJob->GetNote().empty()) {
+            strNotes += "\n" + pJob->GetSourcePath() + ": " + pJob->GetNote();
+        }
+    }
+    if (!strNotes.empty()) {
+        m_view.ShowMessage(kNotesHeading + strNotes, IConversionView::MessageIcon::Information);
     }
     if (m_view.AskYesNo(kOpenFolderQuestion)) {
         m_view.OpenFolder(m_strOutputFolder);

@@ -38,6 +38,7 @@ ConversionJob::Progress ConversionJob::GetProgress() const {
 
 void ConversionJob::Begin(int nPasses) {
     m_strError.clear();
+    m_strNote.clear();
     m_nPasses.store(nPasses < 1 ? 1 : nPasses, std::memory_order_relaxed);
     m_llPassAndFrames.store(0, std::memory_order_relaxed);
     m_nFramesToConvert.store(0, std::memory_order_relaxed);

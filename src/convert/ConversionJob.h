@@ -13,7 +13,7 @@ namespace klangor {
 // output, the selection taken at Start, track, tags, decoder) is set on the window's thread before the
 // batch starts and only read after; the progress is written by the one worker that converts the job
 // (and the parts it shares out) and read from any thread, without a lock; the failure text is written
-// by that worker before it ends the job and read only once the job has ended.
+// by that worker before it ends the job and read only once the job has ended, and so is its note.
 class ConversionJob {
 public:
     enum class State : uint8_t { Waiting, Converting, Ended };
@@ -58,6 +58,9 @@ public:
     State GetState() const { return m_state.load(std::memory_order_acquire); }
     // Why the job gave no complete output; empty when it converted. Only once GetState() is Ended.
     const std::string &GetError() const { return m_strError; }
+    // What the user should know about an output that did convert (a cut that could not fall where
+    // asked, ...); empty for none. Only once GetState() is Ended.
+    const std::string &GetNote() const { return m_strNote; }
 
     // --- On the job's worker ---
     // The job is taken: its progress starts over, read nPasses times.
@@ -73,6 +76,8 @@ public:
     void SetReadPercent(double dPercent) { m_dReadPercent.store(dPercent, std::memory_order_relaxed); }
     // Records why the job gives no complete output; the last reason given stands.
     void Fail(const std::string &strText) { m_strError = strText; }
+    // Adds a remark on the output to the job's note, after any given before.
+    void AddNote(const std::string &strText) { m_strNote += (m_strNote.empty() ? "" : "; ") + strText; }
     // The job is done with: its failure text, written before, becomes readable.
     void End() { m_state.store(State::Ended, std::memory_order_release); }
 
@@ -92,6 +97,7 @@ private:
     std::atomic<uint32_t> m_nFramesToConvert{0};
     std::atomic<double> m_dReadPercent{0.0};
     std::string m_strError;
+    std::string m_strNote;
 };
 
 }  // namespace klangor

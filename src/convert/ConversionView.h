@@ -28,9 +28,10 @@ public:
     // Opens the folder in the desktop's file browser.
     virtual void OpenFolder(const std::string &strFolder) = 0;
 
-    // A job has ended (converted when strFailure is empty). For views that list results per file.
+    // A job has ended (converted when strFailure is empty; strNote is then what the user should know
+    // about its output, often nothing). For views that list results per file.
     virtual void OnJobFinished(const std::string &strSource, const std::string &strOutput,
-                               const std::string &strFailure) = 0;
+                               const std::string &strFailure, const std::string &strNote) = 0;
 
     // From the writer's workers, maybe several at once, when a job or the batch has ended: asks the
     // view's thread to call ConversionBatch::HandlePosted soon. Returns at once and never waits for the

@@ -52,8 +52,8 @@ public:
         m_events.push_back("message:" + strText);
     }
     void OpenFolder(const std::string &strFolder) override { m_events.push_back("open:" + strFolder); }
-    void OnJobFinished(const std::string &strSource, const std::string &,
-                       const std::string &strFailure) override {
+    void OnJobFinished(const std::string &strSource, const std::string &, const std::string &strFailure,
+                       const std::string &) override {
         m_events.push_back("finished:" + ClipDisplayName(strSource) +
                            (strFailure.empty() ? "" : ":" + strFailure));
         if (m_onJobFinished) {

@@ -147,8 +147,10 @@ TEST(CopyFormats, PcmIsCutToExactlyTheSelection) {
         const std::string strSource = MakeSource(media, source);
         const std::string strWhole = DecodeS16(strSource);
         media.MakeRaw(std::string(source.szName) + ".clipinfo", "Owner=Vellumar\r\nCutInfo=300,50,200,0;");
-        const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("cut"), strSource});
+        const CommandResult result = Convert({"-f", "copy", "-o", media.PathOf("cut"), strSource});
         ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        // The file's line tells a copy from a conversion.
+        EXPECT_NE(result.strStdout.find(".wav (copied)\n"), std::string::npos) << result.strStdout;
         const std::string strCut = DecodeS16(media.PathOf("cut") + "/" + source.szName + ".wav");
         EXPECT_EQ(strCut.size(), (kEnd - kStart) * 4);
         EXPECT_TRUE(strCut == strWhole.substr(kStart * 4, (kEnd - kStart) * 4))
