@@ -119,8 +119,7 @@ void MainWindowConversion::OpenFolder(const std::string &strFolder) {
     m_window.Shell().OpenUrl(QUrl::fromLocalFile(FromUtf8(strFolder)));
 }
 
-void MainWindowConversion::OnJobFinished(const std::string &, const std::string &, const std::string &,
-                                         const std::string &) {
+void MainWindowConversion::OnJobFinished(const ConversionJob &) {
     // The window names failed jobs, and the notes of converted ones, once after the batch; it keeps
     // no list per file.
 }

@@ -54,8 +54,7 @@ public:
     bool AskYesNo(const std::string &strText) override;
     void ShowMessage(const std::string &strText, MessageIcon icon) override;
     void OpenFolder(const std::string &strFolder) override;
-    void OnJobFinished(const std::string &strSource, const std::string &strOutput,
-                       const std::string &strFailure, const std::string &strNote) override;
+    void OnJobFinished(const ConversionJob &job) override;
     // From a writer's worker: queues a call of HandlePosted and returns.
     void WakeViewThread() override;
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <iterator>
@@ -128,6 +129,7 @@ const std::vector<FlagOption> &FlagOptions() {
         {"--no-vbr-header", [](ConvertOptions &o) { o.settings.m_bWriteVbrHeader = 0; }},
         {"--no-tags", [](ConvertOptions &o) { o.bNoTags = true; }},
         {"--replaygain", [](ConvertOptions &o) { o.loudness.bReplayGain = true; }},
+        {"--list-splits", [](ConvertOptions &o) { o.bListSplits = true; }},
     };
     return options;
 }
@@ -159,6 +161,28 @@ std::string RangeError(const std::string &strValue, const std::string &strName, 
                        const std::string &strFor = {}) {
     return "invalid value '" + strValue + "' for " + strName + strFor + " (allowed: " + std::to_string(nMin) +
            " to " + std::to_string(nMax) + ")";
+}
+
+// The options that take seconds or decibels for splitting, with their ranges.
+struct SplitNumberOption {
+    const char *szName;
+    double dMin;
+    double dMax;
+    const char *szUnit;
+    double SplitSettings::*pField;
+};
+
+const SplitNumberOption kSplitNumberOptions[] = {
+    {"--silence-threshold", kSilenceThresholdMin, kSilenceThresholdMax, "dBFS", &SplitSettings::dThresholdDb},
+    {"--silence-length", kSilenceSecondsMin, kSplitSecondsMax, "seconds", &SplitSettings::dSilenceSeconds},
+    {"--least-part", 0.0, kSplitSecondsMax, "seconds", &SplitSettings::dLeastPartSeconds},
+    {"--snap-to-silence", 0.0, kSplitSecondsMax, "seconds", &SplitSettings::dSnapSeconds},
+};
+
+std::string NumberText(double d) {
+    char szText[32];
+    std::snprintf(szText, sizeof szText, "%g", d);
+    return szText;
 }
 
 // The bitrate means what the format makes of it, whichever of -f and --bitrate came first.
@@ -301,6 +325,35 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             }
             continue;
         }
+        if (strName == "--split") {
+            if (!takeValue()) {
+                return false;
+            }
+            if (!ParseSplitChoice(strValue, options.split)) {
+                strError = "invalid value '" + strValue +
+                           "' for --split (allowed: chapters, cue, cue=FILE, silence, every=SECONDS of at least " +
+                           NumberText(kEverySecondsMin) + ")";
+                return false;
+            }
+            continue;
+        }
+        if (const auto number = std::find_if(std::begin(kSplitNumberOptions), std::end(kSplitNumberOptions),
+                                             [&](const SplitNumberOption &o) { return strName == o.szName; });
+            number != std::end(kSplitNumberOptions)) {
+            if (!takeValue()) {
+                return false;
+            }
+            char *pEnd = nullptr;
+            const double dValue = std::strtod(strValue.c_str(), &pEnd);
+            if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !std::isfinite(dValue) ||
+                dValue < number->dMin || dValue > number->dMax) {
+                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: " +
+                           NumberText(number->dMin) + " to " + NumberText(number->dMax) + " " + number->szUnit + ")";
+                return false;
+            }
+            options.split.*(number->pField) = dValue;
+            continue;
+        }
         if (strName == "--split-after") {
             if (!takeValue()) {
                 return false;
@@ -363,6 +416,14 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
         strError = "--normalize and --replaygain cannot be used together";
         return false;
     }
+    if (options.split.dSnapSeconds > 0.0 && options.split.mode != SplitMode::Every) {
+        strError = "--snap-to-silence moves the points of --split every=SECONDS only";
+        return false;
+    }
+    if (options.bListSplits && options.split.mode == SplitMode::None) {
+        strError = "--list-splits needs --split";
+        return false;
+    }
     if (options.files.empty() && !options.bHelp && !options.bVersion) {
         strError = "no input files";
         return false;
@@ -397,6 +458,18 @@ std::string ConvertUsageText() {
            "                         workers that are free and joined into one stream; the parts\n"
            "                         follow from the file alone, so --jobs never changes the\n"
            "                         bytes written (default 30; 0 never)\n"
+           "      --split HOW        one output per part of each file: chapters (the container's),\n"
+           "                         cue (the cue sheet NAME.cue beside it, or cue=FILE), silence\n"
+           "                         (split in the middle of each pause), every=SECONDS; outputs\n"
+           "                         are named NAME - NN - TITLE.EXT and tagged with the part's\n"
+           "                         title and number; a file with nothing to split at is\n"
+           "                         converted whole, with a note\n"
+           "      --silence-threshold DB  below this level is silence (default -35 dBFS)\n"
+           "      --silence-length SEC    a pause lasts at least this long (default 1)\n"
+           "      --least-part SEC   a shorter part joins its neighbour (default 5)\n"
+           "      --snap-to-silence SEC  move each every=SECONDS point to the quietest moment\n"
+           "                         within SEC of it\n"
+           "      --list-splits      print each file's parts (start, end, title); write nothing\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"

@@ -6,6 +6,7 @@
 #include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
 #include "settings/OutputFormat.h"
+#include "settings/SplitSettings.h"
 
 namespace klangor {
 
@@ -26,6 +27,8 @@ struct ConvertOptions {
     double dSplitAfterSeconds = 30.0;  // longer MP3 files are encoded in parts; 0 never
     EncoderSettings settings;
     LoudnessTarget loudness;
+    SplitSettings split;
+    bool bListSplits = false;  // print each file's parts instead of converting
     std::vector<std::string> files;
 };
 

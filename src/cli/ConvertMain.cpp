@@ -18,7 +18,10 @@
 #include "common/Allocator.h"
 #include "common/Version.h"
 #include "media/AudioDecoder.h"
+#include "convert/AudioStreamReader.h"
 #include "convert/ConversionBatch.h"
+#include "convert/OutputNames.h"
+#include "convert/SplitPlan.h"
 #include "cli/ConvertCommandLine.h"
 #include "media/MidiSynth.h"
 
@@ -96,20 +99,23 @@ public:
         std::printf("Output folder: %s\n", strFolder.c_str());
     }
 
-    void OnJobFinished(const std::string &strSource, const std::string &strOutput, const std::string &strFailure,
-                       const std::string &strNote) override {
+    void OnJobFinished(const ConversionJob &job) override {
         // Failures are reported together at the end of the batch, one "FILE: reason" line each.
-        if (m_options.bQuiet || !strFailure.empty()) {
+        if (m_options.bQuiet || !job.GetError().empty()) {
             return;
         }
         ClearProgressLine();
         // A copy says so: its line is the one place that tells it from a conversion.
         std::string strRemarks = m_options.format == OutputFormat::Copy ? "copied" : "";
-        if (!strNote.empty()) {
-            strRemarks += (strRemarks.empty() ? "" : ", ") + strNote;
+        if (!job.GetNote().empty()) {
+            strRemarks += (strRemarks.empty() ? "" : ", ") + job.GetNote();
         }
         const std::string strTail = strRemarks.empty() ? "" : " (" + strRemarks + ")";
-        std::printf("%s -> %s%s\n", strSource.c_str(), strOutput.c_str(), strTail.c_str());
+        // A divided source has a line for each part it was written as.
+        const std::vector<std::string> &parts = job.GetPartOutputs();
+        for (const std::string &strOutput : parts.empty() ? std::vector<std::string>{job.GetOutputPath()} : parts) {
+            std::printf("%s -> %s%s\n", job.GetSourcePath().c_str(), strOutput.c_str(), strTail.c_str());
+        }
         std::fflush(stdout);
     }
 
@@ -133,6 +139,53 @@ private:
     bool m_bShowProgress;
     bool m_bLineShown = false;
 };
+
+// "1:02:03.250" for a frame count at a rate.
+std::string TimeText(uint64_t nFrames, uint32_t nRate) {
+    const uint64_t nMs = nRate == 0 ? 0 : (nFrames * 1000 + nRate / 2) / nRate;
+    char szText[40];
+    std::snprintf(szText, sizeof szText, "%llu:%02llu:%02llu.%03llu", static_cast<unsigned long long>(nMs / 3600000),
+                  static_cast<unsigned long long>(nMs / 60000 % 60), static_cast<unsigned long long>(nMs / 1000 % 60),
+                  static_cast<unsigned long long>(nMs % 1000));
+    return szText;
+}
+
+// --list-splits: each file's parts, as a conversion would write them, and nothing written. The exit
+// status of a batch: 1 when a file could not be looked at.
+int ListSplits(const ConvertOptions &options) {
+    int iStatus = kExitConverted;
+    for (const std::string &strFile : options.files) {
+        ConversionJob job(strFile, "");
+        job.FixSelection();
+        job.SetTrackOverride(options.nTrack);
+        AudioStreamReader reader(job.GetDecoderFactory());
+        reader.UseJob(job);
+        SourceParts plan;
+        std::string strError;
+        if (!reader.Open(strFile) ||
+            !PlanParts(job, reader, options.split, [] { return false; }, plan, strError)) {
+            std::fprintf(stderr, "%s: %s\n", strFile.c_str(),
+                         strError.empty() ? reader.m_strLastError.c_str() : strError.c_str());
+            iStatus = kExitFailed;
+            continue;
+        }
+        if (plan.parts.size() < 2) {
+            std::printf("%s: %s\n", strFile.c_str(), plan.strNote.empty() ? "one part, converted whole" : plan.strNote.c_str());
+            continue;
+        }
+        std::printf("%s:\n", strFile.c_str());
+        for (size_t i = 0; i < plan.parts.size(); ++i) {
+            const OutputPart &part = plan.parts[i];
+            const std::string strNumber = PartNumber(static_cast<int>(i + 1), static_cast<int>(plan.parts.size()));
+            const std::string strTitle = part.strTitle.empty() ? "" : "  " + part.strTitle;
+            std::printf("  %s  %s  %s%s%s\n", strNumber.c_str(), TimeText(part.nStartFrame, reader.m_nSampleRate).c_str(),
+                        TimeText(part.nEndFrame, reader.m_nSampleRate).c_str(), part.bToStreamEnd ? " (end)" : "",
+                        strTitle.c_str());
+        }
+    }
+    std::fflush(stdout);
+    return iStatus;
+}
 
 std::string DefaultOutputFolder() {
     const char *szHome = std::getenv("HOME");
@@ -178,6 +231,11 @@ int main(int argc, char **argv) {
         return kExitConverted;
     }
 
+    SilenceDecoderLog();
+    SetChosenSoundFont(options.strSoundFont);
+    if (options.bListSplits) {
+        return ListSplits(options);
+    }
     std::error_code error;
     if (!options.strOutputFolder.empty()) {
         std::filesystem::create_directories(options.strOutputFolder, error);
@@ -194,8 +252,6 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "klangor-convert: %s\n", std::strerror(errno));
         return kExitFailed;
     }
-    SilenceDecoderLog();
-    SetChosenSoundFont(options.strSoundFont);
 
     ClipList clips;
     for (const std::string &strFile : options.files) {
@@ -207,6 +263,7 @@ int main(int argc, char **argv) {
     batch.SetTrackOverride(options.nTrack);
     batch.SetWriteTags(!options.bNoTags);
     batch.SetLoudnessTarget(options.loudness);
+    batch.SetSplitSettings(options.split);
     batch.SetSplitAfterSeconds(options.dSplitAfterSeconds);
     int nStopSignal = 0;
     batch.OnStartConvert(clips);

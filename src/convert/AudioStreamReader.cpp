@@ -137,7 +137,7 @@ std::unique_ptr<IAudioDecoder> AudioStreamReader::MakeDecoder(PcmSampleFormat fo
     return pDecoder;
 }
 
-bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart) {
+bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd) {
     m_decoderFactory = job.m_decoderFactory;
     // The part's range is given: no cut-info is read, nothing counted.
     m_strSourcePath = job.m_strSourcePath;
@@ -152,8 +152,11 @@ bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart) 
     // A normalised job's one gain holds for every part.
     m_dGain = job.m_dGain;
     m_nStartFrame = nStart;
-    m_nEndFrame = std::max(m_nTotalFrames, nStart);
+    m_nEndFrame = nEnd == UINT32_MAX ? std::max(m_nTotalFrames, nStart) : std::max(nEnd, nStart);
     m_nFramesToConvert = m_nEndFrame - nStart;
+    if (nEnd != UINT32_MAX) {
+        m_state = State::ReadingRange;
+    }
     return true;
 }
 

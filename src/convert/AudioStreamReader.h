@@ -47,8 +47,9 @@ public:
     // saved selection (the fixed one, if any). False when a step failed; m_strLastError names it.
     bool Open(const std::string &strPath, PcmSampleFormat format = PcmSampleFormat::S16);
     // Opens the same source as an open job, in its sample format, to hand out its frames from nStart
-    // (an absolute frame) to the end of the stream, whatever its saved selection: one part of the job.
-    bool OpenPart(const AudioStreamReader &job, uint32_t nStart);
+    // (an absolute frame) to nEnd, or to the end of the stream for UINT32_MAX, whatever its saved
+    // selection: one part of the job.
+    bool OpenPart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd = UINT32_MAX);
     // The next chunk in m_pBuffer: its frame count (1..1000), 0 when the range is done, -1 on a failure.
     // The samples come multiplied by the gain.
     int ReadChunk();

@@ -12,6 +12,7 @@ extern "C" {
 #include "convert/CodecOutput.h"
 #include "convert/Mp4FreeformTags.h"
 #include "media/AudioDecoder.h"
+#include "convert/OutputTags.h"
 #include "media/MediaTags.h"
 
 namespace klangor {
@@ -133,20 +134,12 @@ int CodecWriterThread::Start(const std::vector<ConversionJob *> &jobs, OutputFor
     return StartJobs(jobs);
 }
 
-void CodecWriterThread::SetEncoderSettings(const EncoderSettings &settings) {
-    auto pSettings = std::make_shared<JobSettings>();
-    pSettings->encoder = settings;
-    std::lock_guard lock(m_settingsMutex);
-    pSettings->loudness = m_pPublished->loudness;
-    m_pPublished = std::move(pSettings);
-}
-
 void CodecWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
     const OutputFormat format = m_format.load();
     const JobSettings &settings = SettingsOf(nJob);
     // An empty selection gives an empty file; a source that gives no sample at all gives none.
     const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
-    MediaTags tags = job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
+    MediaTags tags = TagsForJob(job, reader.GetTrack());
     const bool bLossless = format == OutputFormat::Flac || format == OutputFormat::Alac;
     const int nDepth = bLossless ? LosslessDepthOf(job.GetSourcePath(), reader.GetTrack()) : 24;
 

@@ -24,8 +24,6 @@ public:
 
     // Publishes the settings and starts the batch writing the format, which is no MP3 or WAV.
     int Start(const std::vector<ConversionJob *> &jobs, OutputFormat format, const EncoderSettings &settings);
-    // The encoder settings the jobs taken from now on are encoded with; also during a batch.
-    void SetEncoderSettings(const EncoderSettings &settings);
 
 private:
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }

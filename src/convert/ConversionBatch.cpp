@@ -38,21 +38,18 @@ std::string NumberedPath(const std::string &strPath, int n) {
 ConversionBatch::ConversionBatch(IConversionView &view, EncoderSettings &settings,
                                  AudioDecoderFactory decoderFactory)
     : m_view(view), m_settings(settings), m_decoderFactory(std::move(decoderFactory)) {
-    m_mp3Writer.SetNotify(&ConversionBatch::OnConversionNotice, this);
-    m_wavWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
-    m_codecWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
-    m_copyWriter.SetNotify(&ConversionBatch::OnConversionNotice, this);
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->SetNotify(&ConversionBatch::OnConversionNotice, this);
+    }
 }
 
 ConversionBatch::~ConversionBatch() {
-    m_mp3Writer.Stop();
-    m_wavWriter.Stop();
-    m_codecWriter.Stop();
-    m_copyWriter.Stop();
-    m_mp3Writer.Wait();
-    m_wavWriter.Wait();
-    m_codecWriter.Wait();
-    m_copyWriter.Wait();
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->Stop();
+    }
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->Wait();
+    }
     ClearJobs();
 }
 
@@ -119,17 +116,21 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
 }
 
 void ConversionBatch::SetJobsAtOnce(int nJobs) {
-    m_mp3Writer.SetJobsAtOnce(nJobs);
-    m_wavWriter.SetJobsAtOnce(nJobs);
-    m_codecWriter.SetJobsAtOnce(nJobs);
-    m_copyWriter.SetJobsAtOnce(nJobs);
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->SetJobsAtOnce(nJobs);
+    }
 }
 
 void ConversionBatch::SetLoudnessTarget(const LoudnessTarget &target) {
-    m_mp3Writer.SetLoudnessTarget(target);
-    m_wavWriter.SetLoudnessTarget(target);
-    m_codecWriter.SetLoudnessTarget(target);
-    m_copyWriter.SetLoudnessTarget(target);
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->SetLoudnessTarget(target);
+    }
+}
+
+void ConversionBatch::SetSplitSettings(const SplitSettings &split) {
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->SetSplitSettings(split);
+    }
 }
 
 void ConversionBatch::OnSettingsChanged() {
@@ -141,10 +142,9 @@ void ConversionBatch::OnStopConvert() {
     if (IsConverting()) {
         m_bStopRequested = true;
     }
-    m_mp3Writer.Stop();
-    m_wavWriter.Stop();
-    m_codecWriter.Stop();
-    m_copyWriter.Stop();
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->Stop();
+    }
 }
 
 bool ConversionBatch::CanClose() {
@@ -294,7 +294,7 @@ void ConversionBatch::ShowProgress() {
 
 void ConversionBatch::OnJobEnded(int nJob) {
     const ConversionJob &job = *m_jobs[static_cast<size_t>(nJob)];
-    m_view.OnJobFinished(job.GetSourcePath(), job.GetOutputPath(), job.GetError(), job.GetNote());
+    m_view.OnJobFinished(job);
 }
 
 void ConversionBatch::OnBatchDone() {
@@ -338,10 +338,9 @@ std::vector<JobFailure> ConversionBatch::GetFailures() const {
 }
 
 void ConversionBatch::WaitUntilIdle() {
-    m_mp3Writer.Wait();
-    m_wavWriter.Wait();
-    m_codecWriter.Wait();
-    m_copyWriter.Wait();
+    for (WriterThread *pWriter : Writers()) {
+        pWriter->Wait();
+    }
 }
 
 }  // namespace klangor

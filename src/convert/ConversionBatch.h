@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -71,6 +72,8 @@ public:
     // Whether each output is brought to a target loudness, and which: for the files that start from
     // now on, also during a batch.
     void SetLoudnessTarget(const LoudnessTarget &target);
+    // Whether and where each file is divided into several outputs: for the files that start from now on.
+    void SetSplitSettings(const SplitSettings &split);
     // The settings record was changed (the settings dialog): the files that start from now on are
     // encoded with it, the running ones keep what they started with.
     void OnSettingsChanged();
@@ -146,6 +149,7 @@ private:
     WavWriterThread m_wavWriter;
     CodecWriterThread m_codecWriter;
     CopyWriterThread m_copyWriter;
+    std::array<WriterThread *, 4> Writers() { return {&m_mp3Writer, &m_wavWriter, &m_codecWriter, &m_copyWriter}; }
 };
 
 }  // namespace klangor

@@ -39,6 +39,7 @@ ConversionJob::Progress ConversionJob::GetProgress() const {
 void ConversionJob::Begin(int nPasses) {
     m_strError.clear();
     m_strNote.clear();
+    m_partOutputs.clear();
     m_nPasses.store(nPasses < 1 ? 1 : nPasses, std::memory_order_relaxed);
     m_llPassAndFrames.store(0, std::memory_order_relaxed);
     m_nFramesToConvert.store(0, std::memory_order_relaxed);
@@ -52,6 +53,9 @@ void ConversionJob::StartPass(int nPass) {
 }
 
 void ConversionJob::AddFrames(uint32_t nFrames) {
+    if (m_pWhole) {
+        m_pWhole->AddFrames(nFrames);
+    }
     // Held at the top of the lower half rather than carried into the pass: a count that long (a day of
     // audio) only stops moving.
     uint64_t llOld = m_llPassAndFrames.load(std::memory_order_relaxed);

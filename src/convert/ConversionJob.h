@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "clips/ClipInfo.h"
 #include "media/AudioDecoder.h"
@@ -16,6 +17,14 @@ namespace klangor {
 // by that worker before it ends the job and read only once the job has ended, and so is its note.
 class ConversionJob {
 public:
+    // What a part of a divided source is tagged with over the source's own tags; empty fields keep them.
+    struct PartTags {
+        std::string strTitle;
+        std::string strTrack;  // "3/12"
+        std::string strAlbum;
+        std::string strArtist;
+    };
+
     enum class State : uint8_t { Waiting, Converting, Ended };
 
     // Where the job stands, read in one go: the pass and its frames come from one atomic word, so a
@@ -41,6 +50,14 @@ public:
     // Decodes the n-th audio track (n >= 1) whatever the cut-info record chose; 0 leaves it to the record.
     void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
     void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }
+    // Makes this job one part of pWhole's source: its frames count towards pWhole's progress too, and
+    // its output gets the tags given over the source's.
+    void SetPartOf(ConversionJob *pWhole, PartTags tags) {
+        m_pWhole = pWhole;
+        m_partTags = std::move(tags);
+    }
+    bool IsPart() const { return m_pWhole != nullptr; }
+    const PartTags &GetPartTags() const { return m_partTags; }
 
     const std::string &GetSourcePath() const { return m_strSourcePath; }
     const std::string &GetOutputPath() const { return m_strOutputPath; }
@@ -61,6 +78,8 @@ public:
     // What the user should know about an output that did convert (a cut that could not fall where
     // asked, ...); empty for none. Only once GetState() is Ended.
     const std::string &GetNote() const { return m_strNote; }
+    // The outputs a divided source was written as, in order; empty for a whole one. Only once Ended.
+    const std::vector<std::string> &GetPartOutputs() const { return m_partOutputs; }
 
     // --- On the job's worker ---
     // The job is taken: its progress starts over, read nPasses times.
@@ -78,6 +97,8 @@ public:
     void Fail(const std::string &strText) { m_strError = strText; }
     // Adds a remark on the output to the job's note, after any given before.
     void AddNote(const std::string &strText) { m_strNote += (m_strNote.empty() ? "" : "; ") + strText; }
+    // An output of the job's parts that was written.
+    void AddPartOutput(const std::string &strPath) { m_partOutputs.push_back(strPath); }
     // The job is done with: its failure text, written before, becomes readable.
     void End() { m_state.store(State::Ended, std::memory_order_release); }
 
@@ -90,6 +111,8 @@ private:
     bool m_bSelectionFixed = false;
     bool m_bHasSelection = false;
     ClipInfo m_selection{};
+    ConversionJob *m_pWhole = nullptr;  // the divided job this one is a part of; nullptr for a whole job
+    PartTags m_partTags;
 
     std::atomic<State> m_state{State::Waiting};
     std::atomic<uint64_t> m_llPassAndFrames{0};  // the pass in the upper half, its frames in the lower
@@ -98,6 +121,7 @@ private:
     std::atomic<double> m_dReadPercent{0.0};
     std::string m_strError;
     std::string m_strNote;
+    std::vector<std::string> m_partOutputs;
 };
 
 }  // namespace klangor

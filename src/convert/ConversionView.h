@@ -4,6 +4,8 @@
 
 namespace klangor {
 
+class ConversionJob;
+
 // The window a conversion batch drives: the main window on the desktop, the terminal for
 // klangor-convert. Every call comes on the view's own thread, but WakeViewThread.
 class IConversionView {
@@ -28,10 +30,9 @@ public:
     // Opens the folder in the desktop's file browser.
     virtual void OpenFolder(const std::string &strFolder) = 0;
 
-    // A job has ended (converted when strFailure is empty; strNote is then what the user should know
-    // about its output, often nothing). For views that list results per file.
-    virtual void OnJobFinished(const std::string &strSource, const std::string &strOutput,
-                               const std::string &strFailure, const std::string &strNote) = 0;
+    // A job has ended: converted when its GetError() is empty, into its output or, for a divided
+    // source, its parts' outputs. For views that list results per file.
+    virtual void OnJobFinished(const ConversionJob &job) = 0;
 
     // From the writer's workers, maybe several at once, when a job or the batch has ended: asks the
     // view's thread to call ConversionBatch::HandlePosted soon. Returns at once and never waits for the

@@ -2,6 +2,7 @@
 
 #include "settings/EncoderSettings.h"
 #include "settings/LoudnessTarget.h"
+#include "settings/SplitSettings.h"
 
 namespace klangor {
 
@@ -10,6 +11,7 @@ namespace klangor {
 struct JobSettings {
     EncoderSettings encoder;
     LoudnessTarget loudness;
+    SplitSettings split;
 };
 
 }  // namespace klangor

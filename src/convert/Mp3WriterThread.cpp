@@ -154,14 +154,6 @@ int Mp3WriterThread::Start(const std::vector<ConversionJob *> &jobs, const Encod
     return StartJobs(jobs);
 }
 
-void Mp3WriterThread::SetEncoderSettings(const EncoderSettings &settings) {
-    auto pSettings = std::make_shared<JobSettings>();
-    pSettings->encoder = settings;
-    std::lock_guard lock(m_settingsMutex);
-    pSettings->loudness = m_pPublished->loudness;
-    m_pPublished = std::move(pSettings);
-}
-
 void Mp3WriterThread::FixJobSettings(const AudioStreamReader &reader, int32_t nJob) {
     std::lock_guard lock(m_settingsMutex);
     EncoderSettings fixed = m_pPublished->encoder;
@@ -259,7 +251,7 @@ void Mp3WriterThread::ConvertWhole(ConversionJob &job, AudioStreamReader &reader
 
 void Mp3WriterThread::KeepWithTags(OutputFile &file, ConversionJob &job, const AudioStreamReader &reader,
                                    LoudnessMeter *pMeter) {
-    MediaTags tags = job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
+    MediaTags tags = TagsForJob(job, reader.GetTrack());
     if (pMeter) {
         // Asked for on its own, so written even when the source's tags are not copied.
         ReplayGainText replayGain = FormatReplayGain(pMeter->Finish());

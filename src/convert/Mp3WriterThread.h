@@ -78,8 +78,6 @@ public:
 
     // Publishes the settings and starts the batch on the jobs.
     int Start(const std::vector<ConversionJob *> &jobs, const EncoderSettings &settings);
-    // The encoder settings the jobs whose turn comes from now on are encoded with; also during a batch.
-    void SetEncoderSettings(const EncoderSettings &settings);
     // Files longer than this are encoded in parts; 0 never divides a file.
     void SetSplitAfterSeconds(double dSeconds) { m_dSplitAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
     double GetSplitAfterSeconds() const { return m_dSplitAfterSeconds; }

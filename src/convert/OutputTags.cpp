@@ -9,6 +9,7 @@
 #include <taglib/textidentificationframe.h>
 
 #include "common/CheckedFileIo.h"
+#include "convert/ConversionJob.h"
 
 namespace klangor {
 
@@ -62,6 +63,22 @@ void AddUserText(TagLib::ID3v2::Tag &tag, const char *szDescription, const std::
 }
 
 }  // namespace
+
+MediaTags TagsForJob(const ConversionJob &job, int nTrack) {
+    if (!job.WritesTags()) {
+        return {};
+    }
+    MediaTags tags = ReadMediaTags(job.GetSourcePath(), nTrack);
+    const ConversionJob::PartTags &part = job.GetPartTags();
+    for (auto [pstrTag, pstrPart] : {std::pair{&tags.strTitle, &part.strTitle}, std::pair{&tags.strTrack, &part.strTrack},
+                                     std::pair{&tags.strAlbum, &part.strAlbum},
+                                     std::pair{&tags.strArtist, &part.strArtist}}) {
+        if (!pstrPart->empty()) {
+            *pstrTag = *pstrPart;
+        }
+    }
+    return tags;
+}
 
 bool WriteMp3Tags(const std::string &strPath, const MediaTags &tags) {
     if (IsEmpty(tags)) {

@@ -6,6 +6,12 @@
 
 namespace klangor {
 
+class ConversionJob;
+
+// The tags the job's output gets: none when it writes none, else the source's for the track, with a
+// part's own title, number, album and artist over them.
+MediaTags TagsForJob(const ConversionJob &job, int nTrack);
+
 // Writes a source's tags into a finished MP3 file, before it gets its final name: an ID3v2.3 tag in front
 // of the stream (Latin-1 text where it suffices, UTF-16 where not, so that old players read it too) with
 // the cover as its front-cover picture. The audio and the Xing/Info frame with its gapless fields stay as

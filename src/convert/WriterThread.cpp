@@ -5,8 +5,14 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <memory>
 #include <system_error>
 #include <vector>
+
+#include "convert/OutputNames.h"
+#include "convert/SplitPlan.h"
+#include "media/MediaTags.h"
 
 namespace klangor {
 
@@ -92,6 +98,20 @@ void WriterThread::SetLoudnessTarget(const LoudnessTarget &target) {
     std::lock_guard lock(m_settingsMutex);
     auto pSettings = std::make_shared<JobSettings>(*m_pPublished);
     pSettings->loudness = target;
+    m_pPublished = std::move(pSettings);
+}
+
+void WriterThread::SetEncoderSettings(const EncoderSettings &settings) {
+    std::lock_guard lock(m_settingsMutex);
+    auto pSettings = std::make_shared<JobSettings>(*m_pPublished);
+    pSettings->encoder = settings;
+    m_pPublished = std::move(pSettings);
+}
+
+void WriterThread::SetSplitSettings(const SplitSettings &split) {
+    std::lock_guard lock(m_settingsMutex);
+    auto pSettings = std::make_shared<JobSettings>(*m_pPublished);
+    pSettings->split = split;
     m_pPublished = std::move(pSettings);
 }
 
@@ -297,7 +317,9 @@ void WriterThread::RunJob(size_t nJob) {
         }
         if (bOpen) {
             try {
-                if (!bNormalize || MeasureLoudness(job, reader, nIndex)) {
+                if (SettingsOf(nIndex).split.mode != SplitMode::None) {
+                    ConvertDivided(job, reader, nIndex);
+                } else if (!bNormalize || MeasureLoudness(job, reader, nIndex)) {
                     ConvertJob(job, reader, nIndex);
                 }
             } catch (const std::exception &e) {
@@ -314,6 +336,87 @@ void WriterThread::RunJob(size_t nJob) {
     }
     job.End();
     Notify(NOTICE_JOB_ENDED, nIndex);
+}
+
+void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+    const JobSettings &settings = SettingsOf(nJob);
+    const bool bNormalize = settings.loudness.bNormalize;
+    SourceParts plan;
+    std::string strError;
+    if (!PlanParts(job, reader, settings.split, [this] { return IsStopRequested(); }, plan, strError)) {
+        FailJob(job, strError);
+        return;
+    }
+    if (plan.parts.size() < 2) {
+        if (!plan.strNote.empty()) {
+            job.AddNote(plan.strNote);
+        }
+        if (!bNormalize || MeasureLoudness(job, reader, nJob)) {
+            ConvertJob(job, reader, nJob);
+        }
+        return;
+    }
+    // The parts' frames, each pass of theirs, make up the whole job's one pass.
+    job.Begin(1);
+    uint64_t llFrames = 0;
+    for (const OutputPart &part : plan.parts) {
+        llFrames += part.nEndFrame - part.nStartFrame;
+    }
+    job.SetFramesToConvert(static_cast<uint32_t>(std::min<uint64_t>(llFrames * (bNormalize ? 2 : 1), UINT32_MAX)));
+
+    const int nCount = static_cast<int>(plan.parts.size());
+    const MediaTags source = job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
+    const std::string strAlbum = !plan.strAlbum.empty()   ? plan.strAlbum
+                                 : !source.strTitle.empty() ? source.strTitle
+                                                            : std::filesystem::path(job.GetSourcePath()).stem().string();
+    std::vector<std::unique_ptr<ConversionJob>> parts;
+    for (int i = 0; i < nCount; ++i) {
+        const OutputPart &part = plan.parts[static_cast<size_t>(i)];
+        auto pPart = std::make_unique<ConversionJob>(
+            job.GetSourcePath(), PartOutputPath(job.GetOutputPath(), i + 1, nCount, part.strTitle),
+            job.GetDecoderFactory());
+        pPart->SetTrackOverride(job.GetTrackOverride());
+        pPart->SetWriteTags(job.WritesTags());
+        ConversionJob::PartTags tags;
+        tags.strTitle = part.strTitle.empty() ? strAlbum + " part " + PartNumber(i + 1, nCount) : part.strTitle;
+        tags.strTrack = std::to_string(i + 1) + "/" + std::to_string(nCount);
+        tags.strAlbum = strAlbum;
+        tags.strArtist = !part.strPerformer.empty() ? part.strPerformer
+                         : !source.strArtist.empty() ? source.strArtist
+                                                     : plan.strAlbumArtist;
+        pPart->SetPartOf(&job, std::move(tags));
+        parts.push_back(std::move(pPart));
+    }
+    // Each part is a whole output of its own; the batch's spare workers take the parts this worker has
+    // not reached.
+    RunTasks(nCount, [&](int i) {
+        ConversionJob &partJob = *parts[static_cast<size_t>(i)];
+        const OutputPart &part = plan.parts[static_cast<size_t>(i)];
+        if (IsStopRequested()) {
+            return;  // a part not begun is not written; those that ended are kept
+        }
+        partJob.Begin(bNormalize ? 2 : 1);
+        try {
+            AudioStreamReader partReader(job.GetDecoderFactory());
+            if (!partReader.OpenPart(reader, part.nStartFrame, part.bToStreamEnd ? UINT32_MAX : part.nEndFrame)) {
+                partJob.Fail(partReader.m_strLastError.empty() ? kNoAudioText : partReader.m_strLastError);
+            } else if (!bNormalize || MeasureLoudness(partJob, partReader, nJob)) {
+                ConvertJob(partJob, partReader, nJob);
+            }
+        } catch (const std::exception &e) {
+            partJob.Fail(e.what());
+        } catch (...) {
+            partJob.Fail(kUnknownFailure);
+        }
+        partJob.End();
+    });
+    for (const auto &pPart : parts) {
+        if (!pPart->GetError().empty()) {
+            FailJob(job, std::filesystem::path(pPart->GetOutputPath()).filename().string() + ": " + pPart->GetError());
+        } else if (pPart->GetState() == ConversionJob::State::Ended) {
+            job.AddPartOutput(pPart->GetOutputPath());
+        }
+    }
 }
 
 bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames,

@@ -66,6 +66,10 @@ public:
     // gain that brings them to the target (the progress then runs once over both passes); also during
     // a batch.
     void SetLoudnessTarget(const LoudnessTarget &target);
+    // The encoder settings the jobs whose turn comes from now on are encoded with; also during a batch.
+    void SetEncoderSettings(const EncoderSettings &settings);
+    // Whether and where the files that start from now on are divided into several outputs.
+    void SetSplitSettings(const SplitSettings &split);
     // Requests the end of the batch: every running file is finished short but well-formed, no further
     // job is started. Returns at once.
     void Stop();
@@ -152,6 +156,9 @@ private:
     // The first pass of a normalised job: measures its range and reopens it with the gain set. False
     // when the job is not to be converted (stopped, or the measuring failed; the job says why).
     bool MeasureLoudness(ConversionJob &job, AudioStreamReader &reader, int32_t nJob);
+    // Converts the job as the outputs its split settings divide it into, each part a whole output of
+    // its own converted by ConvertJob; a source that does not divide is converted whole.
+    void ConvertDivided(ConversionJob &job, AudioStreamReader &reader, int32_t nJob);
 
     const char *m_szStartFailure;
     std::vector<ConversionJob *> m_jobs;

@@ -14,9 +14,11 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp4FreeformTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OutputNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PacketCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SplitPlan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
 )

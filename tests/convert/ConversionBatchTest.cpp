@@ -52,8 +52,9 @@ public:
         m_events.push_back("message:" + strText);
     }
     void OpenFolder(const std::string &strFolder) override { m_events.push_back("open:" + strFolder); }
-    void OnJobFinished(const std::string &strSource, const std::string &, const std::string &strFailure,
-                       const std::string &) override {
+    void OnJobFinished(const ConversionJob &job) override {
+        const std::string &strSource = job.GetSourcePath();
+        const std::string &strFailure = job.GetError();
         m_events.push_back("finished:" + ClipDisplayName(strSource) +
                            (strFailure.empty() ? "" : ":" + strFailure));
         if (m_onJobFinished) {
