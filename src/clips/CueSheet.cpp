@@ -181,14 +181,13 @@ std::string CueTextToUtf8(const std::string &strBytes) {
         static_cast<uint8_t>(strBytes[1]) == 0xFF) {
         return FromUtf16(strBytes, true);
     }
-    if (strBytes.rfind("\xEF\xBB\xBF", 0) == 0) {
-        return strBytes.substr(3);
-    }
-    if (IsValidUtf8(strBytes)) {
-        return strBytes;
+    // A mark of UTF-8 before bytes that are not UTF-8 was written by mistake: they are Latin-1.
+    const std::string strText = strBytes.rfind("\xEF\xBB\xBF", 0) == 0 ? strBytes.substr(3) : strBytes;
+    if (IsValidUtf8(strText)) {
+        return strText;
     }
     std::string strOut;
-    for (const char c : strBytes) {
+    for (const char c : strText) {
         AppendUtf8(strOut, static_cast<uint8_t>(c));
     }
     return strOut;

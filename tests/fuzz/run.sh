@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 BUILD=$(realpath -m "${FUZZ_BUILD_DIR:-build-fuzz}")
-ALL_TARGETS=(fuzz_cutinfo fuzz_skin_layout fuzz_jpeg fuzz_gif fuzz_media_decoder fuzz_convert_cmdline fuzz_midi)
+ALL_TARGETS=(fuzz_cutinfo fuzz_skin_layout fuzz_jpeg fuzz_gif fuzz_media_decoder fuzz_convert_cmdline fuzz_midi fuzz_cuesheet)
 if (($#)); then
   TARGETS=("$1")
   SECONDS_EACH=${2:-600}
@@ -42,9 +42,11 @@ make_seeds() {
   case $target in
     fuzz_media_decoder) cp "$ROOT"/tests/fuzz/regressions/media/* "$dir/" ;;
     fuzz_convert_cmdline) cp "$ROOT"/tests/fuzz/regressions/cmdline/* "$dir/" ;;
+    fuzz_cuesheet) cp "$ROOT"/tests/fuzz/regressions/cuesheet/* "$dir/" ;;
   esac
   case $target in
     fuzz_cutinfo) cp "$ROOT"/tests/fuzz/seeds/cutinfo/* "$dir/" ;;
+    fuzz_cuesheet) cp "$ROOT"/tests/fuzz/seeds/cuesheet/* "$dir/" ;;
     fuzz_convert_cmdline) cp "$ROOT"/tests/fuzz/seeds/cmdline/* "$dir/" ;;
     fuzz_skin_layout)
       cp "$ROOT/UI/position.txt" "$dir/"

@@ -1,0 +1,195 @@
+// klangor-convert --split, checked with ffmpeg and ffprobe: where each source divides (its chapters, its
+// cue sheet, its pauses, fixed lengths with and without snapping, inside a selection), that the parts
+// join to exactly the whole, and what they are named and tagged.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ConvertProgram.h"
+#include "support/MediaFactory.h"
+
+namespace klangor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kFrameBytes = 4;  // 16-bit stereo, as DecodeS16 gives it
+
+const char *const kChapters =
+    ";FFMETADATA1\ntitle=Lecture\nartist=Prof\n"
+    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2500\ntitle=Intro\n"
+    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2500\nEND=5250\ntitle=Middle: part/two\n"
+    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=5250\nEND=8000\ntitle=End\n";
+
+// A tone with pauses at 6.0-7.5 s and 14.0-14.4 s (too short to split at), 20 s at 44.1 kHz.
+const char *const kPausedTone =
+    "aevalsrc=0.5*sin(2*PI*440*t)*not(between(t\\,6\\,7.5))*not(between(t\\,14\\,14.4)):s=44100:d=20";
+
+struct Part {
+    std::string strName;
+    uint64_t nStart;  // frames of the source
+    uint64_t nEnd;
+    std::string strTitle;
+    std::string strTrack;
+    std::string strArtist;
+};
+
+std::string TagsOf(const std::string &strPath) {
+    return RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title,track,album,artist",
+                       "-of", "default=noprint_wrappers=1", strPath})
+        .strStdout;
+}
+
+// Each part decodes to exactly its frames of the whole; with bExact they are the whole's samples too.
+void ExpectParts(const std::string &strFolder, const std::string &strWhole, const std::vector<Part> &parts,
+                 bool bExact, const std::string &strAlbum = {}) {
+    std::vector<std::string> names;
+    for (const Part &part : parts) {
+        names.push_back(part.strName);
+    }
+    ASSERT_EQ(FileNamesIn(strFolder), names);
+    for (const Part &part : parts) {
+        SCOPED_TRACE(part.strName);
+        const std::string strPath = strFolder + "/" + part.strName;
+        const std::string strSamples = DecodeS16(strPath, {"-ac", "2"});
+        EXPECT_EQ(strSamples.size() / kFrameBytes, part.nEnd - part.nStart);
+        if (bExact) {
+            EXPECT_TRUE(strSamples == strWhole.substr(part.nStart * kFrameBytes, (part.nEnd - part.nStart) * kFrameBytes))
+                << "not the whole's samples";
+        }
+        const std::string strTags = TagsOf(strPath);
+        EXPECT_NE(strTags.find("TAG:title=" + part.strTitle + "\n"), std::string::npos) << strTags;
+        EXPECT_NE(strTags.find("TAG:track=" + part.strTrack + "\n"), std::string::npos) << strTags;
+        if (!part.strArtist.empty()) {
+            EXPECT_NE(strTags.find("TAG:artist=" + part.strArtist + "\n"), std::string::npos) << strTags;
+        }
+        if (!strAlbum.empty()) {
+            EXPECT_NE(strTags.find("TAG:album=" + strAlbum + "\n"), std::string::npos) << strTags;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Split, ChaptersOfMp4AndMatroskaMakeOnePartEach) {
+    MediaFactory media;
+    const std::string strMeta = media.MakeRaw("chapters.txt", kChapters);
+    struct Case {
+        const char *szName;
+        const char *szCodec;
+        const char *szSelection;  // a cut-info record, or nullptr
+        std::vector<uint64_t> bounds;
+    };
+    for (const Case &c : {Case{"lec.m4a", "alac", nullptr, {0, 110250, 231525, 352800}},
+                          // 1.00 s to 6.00 s: only the parts inside, the first and last cut at its bounds.
+                          Case{"lec.mkv", "flac", "Owner=Vellumar\r\nCutInfo=800,100,600,0;", {44100, 110250, 231525, 264600}}}) {
+        SCOPED_TRACE(c.szName);
+        // Not through MediaFactory::Make, which leaves every metadata out, chapter titles too.
+        const std::string strSource = media.PathOf(c.szName);
+        ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=8:r=44100:a=0.3:seed=7",
+                              "-i", strMeta, "-map", "0", "-map_metadata", "1", "-map_chapters", "1", "-ac", "2",
+                              "-c:a", c.szCodec, strSource})
+                      .iExitStatus,
+                  0);
+        if (c.szSelection) {
+            media.MakeRaw(std::string(c.szName) + ".clipinfo", c.szSelection);
+        }
+        const std::string strOut = media.PathOf(std::string("out-") + c.szName);
+        const CommandResult result = Convert({"-q", "--split", "chapters", "-f", "wav", "-o", strOut, strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::string strName = c.szName;
+        const std::vector<std::string> titles = {"Intro", "Middle: part/two", "End"};
+        const std::vector<std::string> files = {" - 1 - Intro.wav", " - 2 - Middle_ part_two.wav", " - 3 - End.wav"};
+        std::vector<Part> parts;
+        for (size_t i = 0; i + 1 < c.bounds.size(); ++i) {
+            parts.push_back({strName + files[i], c.bounds[i], c.bounds[i + 1], titles[i],
+                             std::to_string(i + 1) + "/3", "Prof"});
+        }
+        ExpectParts(strOut, DecodeS16(strSource, {"-ac", "2"}), parts, true, "Lecture");
+    }
+}
+
+TEST(Split, ACueSheetBesideTheMediaSplitsAtItsTracks) {
+    MediaFactory media;
+    const std::string strSource =
+        media.Make("concert.wav", {"-f", "lavfi", "-i", "anoisesrc=d=9:r=44100:a=0.3:seed=3"}, {"-ac", "2"});
+    // Latin-1, named after the media without its extension, naming the file in another case.
+    media.MakeRaw("concert.cue",
+                  "PERFORMER \"The Band\"\r\nTITLE \"Live\"\r\nFILE \"CONCERT.WAV\" WAVE\r\n"
+                  "  TRACK 01 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 01 00:00:00\r\n"
+                  "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    PERFORMER \"Guest\"\r\n    INDEX 01 00:03:37\r\n"
+                  "  TRACK 03 AUDIO\r\n    INDEX 01 00:07:00\r\n");
+    const std::string strOut = media.PathOf("out");
+    const CommandResult result = Convert({"-q", "--split", "cue", "-f", "flac", "-o", strOut, strSource});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    // INDEX 01 is in frames of 1/75 s: 588 samples each at 44.1 kHz.
+    const uint64_t nTwo = (3 * 75 + 37) * 588;
+    const uint64_t nThree = 7 * 75 * 588;
+    ExpectParts(strOut, DecodeS16(strSource),
+                {{"concert.wav - 1 - Caf\xC3\xA9.flac", 0, nTwo, "Caf\xC3\xA9", "1/3", "The Band"},
+                 {"concert.wav - 2 - Two.flac", nTwo, nThree, "Two", "2/3", "Guest"},
+                 {"concert.wav - 3.flac", nThree, 9 * 44100, "Live part 3", "3/3", "The Band"}},
+                true, "Live");
+}
+
+TEST(Split, PausesAndFixedLengthsFallWhereTheyShould) {
+    MediaFactory media;
+    const std::string strSource = media.Make("talk.wav", {"-f", "lavfi", "-i", kPausedTone}, {"-ac", "2"});
+    const std::string strWhole = DecodeS16(strSource);
+    struct Case {
+        std::vector<std::string> args;
+        // Each split point's earliest and latest frame: a pause's middle, or the quietest moment near
+        // a fixed point, found to 10 ms.
+        std::vector<std::pair<uint64_t, uint64_t>> splits;
+    };
+    const auto at = [](double dSeconds) { return static_cast<uint64_t>(dSeconds * 44100); };
+    for (const Case &c : {Case{{"--split", "silence", "--least-part", "2"}, {{at(6.74), at(6.76)}}},
+                          // The second part would be 6 s: shorter than 7 s, it joins the first.
+                          Case{{"--split", "silence", "--least-part", "7"}, {}},
+                          Case{{"--split", "every=5"}, {{at(5), at(5)}, {at(10), at(10)}, {at(15), at(15)}}},
+                          Case{{"--split", "every=5", "--snap-to-silence", "1"},
+                               {{at(6.0), at(6.02)}, {at(9), at(11)}, {at(14.0), at(14.4)}}}}) {
+        SCOPED_TRACE(c.args[1] + (c.args.size() > 2 ? " " + c.args[2] + " " + c.args[3] : ""));
+        const std::string strOut = media.PathOf("out" + std::to_string(c.splits.size()) + c.args.back());
+        std::vector<std::string> args = {"-q", "-f", "mp3", "-o", strOut};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(strSource);
+        const CommandResult result = Convert(args);
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::vector<std::string> names = FileNamesIn(strOut);
+        ASSERT_EQ(names.size(), c.splits.empty() ? 1u : c.splits.size() + 1);
+        if (c.splits.empty()) {
+            EXPECT_EQ(names[0], "talk.wav.mp3");
+            continue;
+        }
+        // The MP3 parts are lossy, but exact in length: each split point is where the lengths add up to.
+        uint64_t nAt = 0;
+        for (size_t i = 0; i < names.size(); ++i) {
+            nAt += DecodeS16(strOut + "/" + names[i], {"-ac", "2"}).size() / kFrameBytes;
+            if (i < c.splits.size()) {
+                EXPECT_GE(nAt, c.splits[i].first) << names[i];
+                EXPECT_LE(nAt, c.splits[i].second) << names[i];
+            }
+        }
+        EXPECT_EQ(nAt, strWhole.size() / kFrameBytes);
+    }
+}
+
+TEST(Split, AFileWithNothingToSplitAtIsConvertedWholeWithANote) {
+    MediaFactory media;
+    const std::string strSource =
+        media.Make("plain.flac", {"-f", "lavfi", "-i", "sine=d=1"}, {"-ac", "2", "-c:a", "flac"});
+    for (const char *szHow : {"chapters", "cue"}) {
+        const std::string strOut = media.PathOf(std::string("out-") + szHow);
+        const CommandResult result = Convert({"--split", szHow, "-f", "wav", "-o", strOut, strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        EXPECT_NE(result.strStdout.find("plain.flac.wav (no " + std::string(szHow == std::string("cue") ? "cue sheet" : "chapters") +
+                                        ", converted whole)"),
+                  std::string::npos)
+            << result.strStdout;
+        EXPECT_EQ(FileNamesIn(strOut), std::vector<std::string>{"plain.flac.wav"});
+    }
+}
+
+}  // namespace klangor
