@@ -330,9 +330,11 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
                 return false;
             }
             if (!ParseSplitChoice(strValue, options.split)) {
-                strError = "invalid value '" + strValue +
-                           "' for --split (allowed: chapters, cue, cue=FILE, silence, every=SECONDS of at least " +
-                           NumberText(kEverySecondsMin) + ")";
+                strError = "invalid value '" + strValue + "' for --split " +
+                           (strValue.rfind("every=", 0) == 0
+                                ? "(every= takes " + NumberText(kEverySecondsMin) + " to " + NumberText(kSplitSecondsMax) +
+                                      " seconds)"
+                                : std::string("(allowed: chapters, cue, cue=FILE, silence, every=SECONDS)"));
                 return false;
             }
             continue;
@@ -415,6 +417,9 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
         // One changes the samples, the other tells the player how to: both at once would level twice.
         strError = "--normalize and --replaygain cannot be used together";
         return false;
+    }
+    if (options.bHelp || options.bVersion) {
+        return true;
     }
     if (options.split.dSnapSeconds > 0.0 && options.split.mode != SplitMode::Every) {
         strError = "--snap-to-silence moves the points of --split every=SECONDS only";
