@@ -9,14 +9,11 @@
 // far leaves at least as many free reservoir bytes as the next part's own encoder had borrowed
 // (its main_data_begin); from there Mp3StreamWriter fits every frame of that part. When no such frame
 // exists (or the stream turned out shorter than its container said), the file is encoded in one piece.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -24,6 +21,7 @@
 #include "convert/Mp3Frame.h"
 #include "convert/Mp3StreamWriter.h"
 #include "convert/Mp3WriterThread.h"
+#include "convert/ScratchFile.h"
 
 namespace klangor {
 
@@ -37,47 +35,6 @@ constexpr int64_t kTailFrames = 4;
 constexpr double kJoinCostFrames = 2 * kJoinReach + kWarmUpFrames + kTailFrames;
 // More than two parts only where the joins cost at most 1/64 of the file's frames.
 constexpr double kJoinCostShare = 64;
-
-// Closes the stream, then frees the buffer it was given (when it was given one of ours).
-struct FileCloser {
-    std::unique_ptr<char[]> pBuffer;
-    void operator()(FILE *pFile) const { std::fclose(pFile); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-// A nameless scratch file in the output's folder (so a killed process leaves nothing behind), or in
-// the system's temporary folder where that folder cannot hold one.
-FilePtr CreateScratchFile(const std::string &strOutputPath) {
-    std::filesystem::path folder = std::filesystem::path(strOutputPath).parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::string strTemplate = (folder / ".klangor-part-XXXXXX").string();
-        fd = ::mkostemp(strTemplate.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            ::unlink(strTemplate.c_str());
-        }
-    }
-    // As large a buffer as the output's: each part is written once and read back once. The C library
-    // would allocate only a file system block (4 KiB) whatever size it were asked for.
-    FilePtr pFile(fd >= 0 ? ::fdopen(fd, "w+b") : std::tmpfile(),
-                  FileCloser{std::make_unique_for_overwrite<char[]>(OutputFile::kWriteBufferBytes)});
-    if (fd >= 0 && !pFile) {
-        ::close(fd);
-    }
-    if (pFile) {
-        std::setvbuf(pFile.get(), pFile.get_deleter().pBuffer.get(), _IOFBF, OutputFile::kWriteBufferBytes);
-    }
-    return pFile;
-}
-
-// A pipe, a device or a link to one: written or read as a stream, never rewound.
-bool IsStreamFile(const std::string &strPath) {
-    struct stat info {};
-    return ::stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
-}
 
 struct PartPlan {
     int64_t llFirstFrame = 0;  // the whole file's frame that the part encoder's first frame is

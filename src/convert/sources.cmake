@@ -18,6 +18,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PacketCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ScratchFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SplitPlan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
