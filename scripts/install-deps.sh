@@ -16,7 +16,7 @@ PACKAGES=(
   ffmpeg xvfb xauth time
   clang libclang-rt-14-dev clang-format clang-tidy passwd util-linux mount
   xdotool x11-utils
-  mp3val
+  mp3val flac
 )
 
 missing=()

@@ -193,21 +193,15 @@ bool CodecOutput::Fail(const std::string &strText, int iError) {
     return false;
 }
 
-bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
-                       int nBits, FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames) {
+bool CodecOutput::OpenEncoder(OutputFormat format, const EncoderSettings &settings, uint32_t nRate,
+                              int nChannels, int nBits, bool bGlobalHeader) {
     m_format = format;
-    m_pFile = pFile;
     m_nChannels = nChannels;
     m_nBits = nBits;
     m_nSourceRate = nRate;
-    const FormatPlan plan = PlanOf(format);
-    const AVCodec *pEncoder = avcodec_find_encoder_by_name(plan.szEncoder);
+    const AVCodec *pEncoder = avcodec_find_encoder_by_name(PlanOf(format).szEncoder);
     if (!pEncoder) {
         return Fail(kEncoderMissing);
-    }
-    int iResult = avformat_alloc_output_context2(&m_pFormat, nullptr, plan.szMuxer, nullptr);
-    if (iResult < 0 || !m_pFormat) {
-        return Fail("Cannot set up the output container", iResult);
     }
     m_pCodec = avcodec_alloc_context3(pEncoder);
     m_pFrame = av_frame_alloc();
@@ -244,10 +238,10 @@ bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uin
             m_pCodec->global_quality = settings.m_iVorbisQuality.load() * FF_QP2LAMBDA;
             break;
     }
-    if ((m_pFormat->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+    if (bGlobalHeader) {
         m_pCodec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    iResult = avcodec_open2(m_pCodec, pEncoder, nullptr);
+    int iResult = avcodec_open2(m_pCodec, pEncoder, nullptr);
     if (iResult < 0) {
         return Fail("Cannot start the encoder", iResult);
     }
@@ -261,6 +255,26 @@ bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uin
         if (iResult < 0 || swr_init(m_pResampler) < 0) {
             return Fail("Cannot set up the resampler", iResult);
         }
+    }
+    return true;
+}
+
+bool CodecOutput::OpenFrames(const EncoderSettings &settings, uint32_t nRate, int nChannels, int nBits,
+                             std::function<bool(const uint8_t *, size_t)> onFrame) {
+    m_onFrame = std::move(onFrame);
+    return OpenEncoder(OutputFormat::Flac, settings, nRate, nChannels, nBits, false);
+}
+
+bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
+                       int nBits, FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames) {
+    m_pFile = pFile;
+    int iResult = avformat_alloc_output_context2(&m_pFormat, nullptr, PlanOf(format).szMuxer, nullptr);
+    if (iResult < 0 || !m_pFormat) {
+        return Fail("Cannot set up the output container", iResult);
+    }
+    if (!OpenEncoder(format, settings, nRate, nChannels, nBits,
+                     (m_pFormat->oformat->flags & AVFMT_GLOBALHEADER) != 0)) {
+        return false;
     }
 
     AVStream *pStream = avformat_new_stream(m_pFormat, nullptr);
@@ -432,6 +446,9 @@ bool CodecOutput::EncodeFrame(size_t nFrames) {
             }
             break;
     }
+    if (m_onSamples && !SinkSamples()) {
+        return false;
+    }
     m_pFrame->pts = m_llNextPts;
     m_llNextPts += static_cast<int64_t>(nFrames);
     m_nEncodedFrames += nFrames;
@@ -442,9 +459,28 @@ bool CodecOutput::EncodeFrame(size_t nFrames) {
     return DrainPackets();
 }
 
+bool CodecOutput::SinkSamples() {
+    const size_t nSamples = static_cast<size_t>(m_pFrame->nb_samples) * static_cast<size_t>(m_nChannels);
+    if (m_pCodec->sample_fmt == AV_SAMPLE_FMT_S16) {
+        return m_onSamples(m_pFrame->data[0], nSamples * 2) || Fail("Cannot write the output file");
+    }
+    if (m_pCodec->sample_fmt != AV_SAMPLE_FMT_S32) {
+        return true;  // only FLAC's formats have a checksum
+    }
+    m_packed.resize(nSamples * 3);
+    const auto *pIn = reinterpret_cast<const int32_t *>(m_pFrame->data[0]);
+    for (size_t i = 0; i < nSamples; ++i) {
+        const int32_t iSample = pIn[i] >> 8;
+        m_packed[i * 3] = static_cast<uint8_t>(iSample & 0xFF);
+        m_packed[i * 3 + 1] = static_cast<uint8_t>((iSample >> 8) & 0xFF);
+        m_packed[i * 3 + 2] = static_cast<uint8_t>((iSample >> 16) & 0xFF);
+    }
+    return m_onSamples(m_packed.data(), m_packed.size()) || Fail("Cannot write the output file");
+}
+
 bool CodecOutput::DrainPackets() {
     const int64_t nEnd = m_llNextPts;
-    AVStream *pStream = m_pFormat->streams[m_iAudioStream];
+    AVStream *pStream = m_pFormat ? m_pFormat->streams[m_iAudioStream] : nullptr;
     for (;;) {
         int iResult = avcodec_receive_packet(m_pCodec, m_pPacket);
         if (iResult == AVERROR(EAGAIN) || iResult == AVERROR_EOF) {
@@ -452,6 +488,16 @@ bool CodecOutput::DrainPackets() {
         }
         if (iResult < 0) {
             return Fail("Error while encoding", iResult);
+        }
+        if (!m_pFormat) {
+            // The flush's last packet only carries the final stream header, which a part has no use for.
+            const bool bOk =
+                m_pPacket->size == 0 || m_onFrame(m_pPacket->data, static_cast<size_t>(m_pPacket->size));
+            av_packet_unref(m_pPacket);
+            if (!bOk) {
+                return Fail("Cannot write the output file");
+            }
+            continue;
         }
         // The padding of the last frame is no part of the output: an MP4 track's end is where its
         // last sample's duration ends, so that duration is cut to the frames really fed. A packet
@@ -513,6 +559,9 @@ bool CodecOutput::Finish() {
     int iResult = avcodec_send_frame(m_pCodec, nullptr);
     if (iResult < 0 || !DrainPackets()) {
         return iResult < 0 ? Fail("Error while encoding", iResult) : false;
+    }
+    if (!m_pFormat) {
+        return true;
     }
     iResult = FinishFileOutput(m_pFormat);
     if (iResult < 0) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,17 @@ public:
     // failed.
     bool Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels, int nBits,
               FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames);
+    // One part of a FLAC file encoded in parts: the encoder alone, without a container, handing each
+    // encoded frame to onFrame (false there fails the output). Otherwise as Open.
+    bool OpenFrames(const EncoderSettings &settings, uint32_t nRate, int nChannels, int nBits,
+                    std::function<bool(const uint8_t *, size_t)> onFrame);
+    // The samples of every frame from now on go to onSamples too, as the FLAC encoder's checksum reads
+    // them: 16-bit or packed 24-bit, little-endian, interleaved (false there fails the output).
+    void SetSampleSink(std::function<bool(const uint8_t *, size_t)> onSamples) {
+        m_onSamples = std::move(onSamples);
+    }
+    // The samples per encoded frame, after opening: FLAC's block size.
+    int GetFrameSize() const { return m_nFrameSize; }
     // nFrames interleaved frames, full scale ±1.0.
     bool Write(const float *pSamples, size_t nFrames);
     // Drains the encoder and writes the container's trailer; the file is then complete.
@@ -45,6 +57,9 @@ public:
 
 private:
     bool Fail(const std::string &strText, int iError = 0);
+    bool OpenEncoder(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
+                     int nBits, bool bGlobalHeader);
+    bool SinkSamples();
     bool AddCover(const MediaTags &tags);
     bool QueueFrames(const float *pSamples, size_t nFrames);
     bool EncodeFrame(size_t nFrames);
@@ -69,6 +84,9 @@ private:
     std::vector<float> m_pending;   // interleaved, at the encoder's rate, short of one encoder frame
     std::vector<float> m_resampled;
     std::string m_strError;
+    std::function<bool(const uint8_t *, size_t)> m_onFrame;    // without a container only
+    std::function<bool(const uint8_t *, size_t)> m_onSamples;  // when set
+    std::vector<uint8_t> m_packed;                             // 24-bit samples for m_onSamples
 };
 
 }  // namespace klangor

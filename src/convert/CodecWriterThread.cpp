@@ -162,6 +162,15 @@ void CodecWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader
         }
     }
 
+    const int nParts = PartsFor(job, reader);
+    if (nParts > 1) {
+        if (ConvertFlacInParts(job, reader, settings.encoder, tags, nDepth, nParts)) {
+            return;
+        }
+        // The parts did not cover the source: it is encoded in one piece, its progress from 0 again.
+        job.StartPass(job.GetProgress().nPass);
+    }
+
     OutputFile file;
     if (!file.Create(job.GetOutputPath())) {
         FailJob(job, kCannotCreateText);

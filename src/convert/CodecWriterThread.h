@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "convert/WriterThread.h"
+#include "media/MediaTags.h"
 #include "settings/EncoderSettings.h"
 #include "settings/OutputFormat.h"
 
@@ -15,15 +16,23 @@ namespace klangor {
 int LosslessDepthOf(const std::string &strPath, int nTrack);
 
 // Writes each job of a batch as FLAC, Opus, AAC, ALAC or Vorbis (CodecOutput), fed 32-bit float
-// samples; every file is encoded whole by the worker that took it. Start, Stop, IsRunning and the
-// setters on the owner's thread; the encoding on the workers, one CodecOutput per running job.
+// samples. A long FLAC file is cut into consecutive parts, as many as its length and the threshold give
+// (never as the workers' timing would), encoded by whichever workers are free and joined into the
+// stream one encoder would have made (FlacPartsJob.cpp); every other file is encoded whole by the
+// worker that took it. Start, Stop, IsRunning and the setters on the owner's thread; the encoding on
+// the workers, one CodecOutput per running job or part.
 class CodecWriterThread : public WriterThread {
 public:
+    static constexpr double kDefaultSplitSeconds = 30.0;
+    static constexpr int kMostParts = 8;
+
     CodecWriterThread();
     ~CodecWriterThread() override;
 
     // Publishes the settings and starts the batch writing the format, which is no MP3 or WAV.
     int Start(const std::vector<ConversionJob *> &jobs, OutputFormat format, const EncoderSettings &settings);
+    // FLAC files longer than this are encoded in parts; 0 never divides a file.
+    void SetSplitAfterSeconds(double dSeconds) { m_dSplitAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
 
 private:
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
@@ -33,9 +42,21 @@ private:
     // (the job says why). A pipe or a device cannot be read twice: its frames are the container's
     // estimate, and it cannot be metered.
     bool PrePass(ConversionJob &job, AudioStreamReader &reader, LoudnessMeter *pMeter, uint64_t &nFrames);
+    int MostTasksPerJob() const override {
+        return m_format.load() == OutputFormat::Flac && m_dSplitAfterSeconds.load() > 0.0 ? kMostParts : 1;
+    }
+    // How many parts the job is encoded in, from the job and the settings alone: 1 unless it is a long
+    // FLAC file.
+    int PartsFor(const ConversionJob &job, const AudioStreamReader &reader) const;
+    // Encodes the job as FLAC in nParts parts and joins them into its output. False when the source
+    // turned out shorter than its container said and the file must be encoded in one piece; true when
+    // the job is done (converted, stopped short, or failed with its reason recorded).
+    bool ConvertFlacInParts(ConversionJob &job, AudioStreamReader &whole, const EncoderSettings &settings,
+                            const MediaTags &tags, int nDepth, int nParts);
 
     // Set by Start before the workers exist, read by them.
     std::atomic<OutputFormat> m_format{OutputFormat::Flac};
+    std::atomic<double> m_dSplitAfterSeconds{kDefaultSplitSeconds};
 };
 
 }  // namespace klangor

@@ -77,8 +77,12 @@ public:
     // The settings record was changed (the settings dialog): the files that start from now on are
     // encoded with it, the running ones keep what they started with.
     void OnSettingsChanged();
-    // MP3 files longer than this are encoded in parts, shared by whichever workers are free; 0 never.
-    void SetSplitAfterSeconds(double dSeconds) { m_mp3Writer.SetSplitAfterSeconds(dSeconds); }
+    // MP3 and FLAC files longer than this are encoded in parts, shared by whichever workers are free;
+    // 0 never.
+    void SetSplitAfterSeconds(double dSeconds) {
+        m_mp3Writer.SetSplitAfterSeconds(dSeconds);
+        m_codecWriter.SetSplitAfterSeconds(dSeconds);
+    }
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.
     void OnStopConvert();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "JobTestSupport.h"
 #include "ScriptedDecoder.h"
 #include "clips/CutInfo.h"
+#include "convert/CodecWriterThread.h"
 #include "convert/Mp3Frame.h"
 #include "convert/Mp3StreamWriter.h"
 #include "convert/Mp3WriterThread.h"
@@ -40,10 +42,11 @@ struct Encode {
     uint32_t nFramesToConvert = 0;
 };
 
-// The media decoder, asking onFill before each fill whether the batch is to be stopped there.
+// The media decoder, calling onFill before each fill (to stop the batch there), which fails the fill
+// when it returns false.
 class WatchedDecoder : public IAudioDecoder {
 public:
-    WatchedDecoder(std::unique_ptr<IAudioDecoder> pInner, std::function<void()> onFill)
+    WatchedDecoder(std::unique_ptr<IAudioDecoder> pInner, std::function<bool()> onFill)
         : m_pInner(std::move(pInner)), m_onFill(std::move(onFill)) {}
     int OpenFile(const std::string &strPath) override { return m_pInner->OpenFile(strPath); }
     int GetDuration(int64_t &llDuration) override { return m_pInner->GetDuration(llDuration); }
@@ -51,8 +54,7 @@ public:
     int Run() override { return m_pInner->Run(); }
     int Seek(int64_t llTime) override { return m_pInner->Seek(llTime); }
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override {
-        m_onFill();
-        return m_pInner->Fill(pBuffer, nFrames, nFilled);
+        return m_onFill() ? m_pInner->Fill(pBuffer, nFrames, nFilled) : -1;
     }
     double GetReadFraction() const override { return m_pInner->GetReadFraction(); }
     std::string GetFailureText() const override { return m_pInner->GetFailureText(); }
@@ -60,8 +62,18 @@ public:
 
 private:
     std::unique_ptr<IAudioDecoder> m_pInner;
-    std::function<void()> m_onFill;
+    std::function<bool()> m_onFill;
 };
+
+// Halfway through: every part is running by then, and even a first part that the others left behind
+// holds enough frames for a decoder to recognise the stream.
+bool StopHalfway(WriterThread &writer, const ConversionJob &job) {
+    const ConversionJob::Progress progress = job.GetProgress();
+    if (progress.nFramesToConvert > 0 && uint64_t{progress.nFramesDone} * 2 >= progress.nFramesToConvert) {
+        writer.Stop();
+    }
+    return true;
+}
 
 Encode RunWriter(const std::string &strSource, const std::string &strOut, const EncoderSettings &settings,
                  int nJobs, double dSplitSeconds, bool bStopEarly = false,
@@ -71,16 +83,9 @@ Encode RunWriter(const std::string &strSource, const std::string &strOut, const 
     ConversionJob *pJob = nullptr;
     AudioDecoderFactory factory = CreateMediaAudioDecoder;
     if (bStopEarly) {
-        // Halfway through: every part is running by then, and even a first part that the others left
-        // behind holds enough frames for a decoder to recognise the stream.
         factory = [&writer, &pJob](PcmSampleFormat format) -> std::unique_ptr<IAudioDecoder> {
-            return std::make_unique<WatchedDecoder>(CreateMediaAudioDecoder(format), [&writer, &pJob] {
-                const ConversionJob::Progress progress = pJob->GetProgress();
-                if (progress.nFramesToConvert > 0 &&
-                    uint64_t{progress.nFramesDone} * 2 >= progress.nFramesToConvert) {
-                    writer.Stop();
-                }
-            });
+            return std::make_unique<WatchedDecoder>(CreateMediaAudioDecoder(format),
+                                                    [&writer, &pJob] { return StopHalfway(writer, *pJob); });
         };
     }
     ConversionJob job(strSource, strOut, factory);
@@ -545,6 +550,123 @@ TEST(Mp3StreamWriterTest, MainDataSurvivesRepackingAndOverfullFramesAreRefused) 
     EXPECT_FALSE(source.Next(frame));
     EXPECT_FALSE(source.IsDamaged());
     std::fclose(pFile);
+}
+
+// FLAC in parts: the joined file must be the very bytes one encoder writes.
+
+struct FlacEncode {
+    std::string strPath;
+    std::string strError;
+    int nDecoders = 0;  // the job's own and one per part
+    uint32_t nFramesToConvert = 0;
+};
+
+enum class FlacRun { Whole, Stopped, PartFails };
+
+FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut, int nLevel, int nJobs,
+                         double dSplitSeconds, FlacRun run = FlacRun::Whole) {
+    CodecWriterThread writer;
+    ConversionJob *pJob = nullptr;
+    std::atomic<int> nDecoders{0};
+    AudioDecoderFactory factory = [&](PcmSampleFormat format) -> std::unique_ptr<IAudioDecoder> {
+        // The third part's decoder fails at once.
+        const bool bFails = ++nDecoders == 4 && run == FlacRun::PartFails;
+        return std::make_unique<WatchedDecoder>(
+            CreateMediaAudioDecoder(format), [&writer, &pJob, run, bFails] {
+                return run == FlacRun::Stopped ? StopHalfway(writer, *pJob) : !bFails;
+            });
+    };
+    ConversionJob job(strSource, strOut, factory);
+    pJob = &job;
+    EncoderSettings settings;
+    settings.m_iFlacCompression = nLevel;
+    writer.SetJobsAtOnce(nJobs);
+    writer.SetSplitAfterSeconds(dSplitSeconds);
+    job.FixSelection();
+    EXPECT_EQ(writer.Start({&job}, OutputFormat::Flac, settings), 0);
+    writer.Wait();
+    return FlacEncode{strOut, job.GetError(), nDecoders.load(), job.GetProgress().nFramesToConvert};
+}
+
+// flac's own test of a file: every frame's checksums, and the stream's length and MD5 of its samples.
+bool FlacTestPasses(const std::string &strPath) {
+    return RunCommand({"flac", "-t", "-s", strPath}).iExitStatus == 0;
+}
+
+struct FlacPartsCase {
+    const char *szName;
+    int nRate;
+    int nChannels;
+    const char *szPcm;  // the source's samples, which give the output's depth
+    int nLevel;         // which gives the block size with the rate
+};
+
+void PrintTo(const FlacPartsCase &c, std::ostream *pOut) {
+    *pOut << c.szName;
+}
+
+class FlacPartsTest : public ::testing::TestWithParam<FlacPartsCase> {
+protected:
+    MediaFactory m_media;
+
+    // Noisy tones, so that the frames' sizes differ; a length that is no multiple of any block size.
+    std::string MakeSource(const FlacPartsCase &c) {
+        std::string strExprs;
+        for (int i = 0; i < c.nChannels; ++i) {
+            strExprs += (i ? "|" : "") + std::string("0.3*sin(") + std::to_string(300 + 140 * i) +
+                        "*2*PI*t)+0.05*random(" + std::to_string(i) + ")";
+        }
+        return m_media.Make("source.wav",
+                            {"-f", "lavfi", "-i",
+                             "aevalsrc=exprs=" + strExprs + ":s=" + std::to_string(c.nRate) +
+                                 ":d=" + std::to_string(kSourceSeconds + 0.0123)},
+                            {"-c:a", c.szPcm});
+    }
+};
+
+const FlacPartsCase kFlacCases[] = {
+    {"S16At44100Level5", 44100, 2, "pcm_s16le", 5},
+    {"S24At48000Level8", 48000, 2, "pcm_s24le", 8},
+    {"S16MonoAt22050Level0", 22050, 1, "pcm_s16le", 0},
+};
+
+TEST_P(FlacPartsTest, JoinedFileIsByteForByteOneEncodersFile) {
+    const FlacPartsCase &c = GetParam();
+    const std::string strSource = MakeSource(c);
+    const FlacEncode whole = RunFlacWriter(strSource, m_media.PathOf("whole.flac"), c.nLevel, 1, 0.0);
+    const FlacEncode parted =
+        RunFlacWriter(strSource, m_media.PathOf("parted.flac"), c.nLevel, kParts, kSplitSeconds);
+    ASSERT_EQ(parted.strError, "");
+    // 16 s at a 3 s threshold: the most parts, each decoding its own stretch.
+    EXPECT_EQ(whole.nDecoders, 1);
+    EXPECT_EQ(parted.nDecoders, 1 + CodecWriterThread::kMostParts);
+    EXPECT_TRUE(ReadFileBytes(parted.strPath) == ReadFileBytes(whole.strPath));
+    EXPECT_TRUE(FlacTestPasses(parted.strPath));
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, FlacPartsTest, ::testing::ValuesIn(kFlacCases),
+                         [](const auto &info) { return std::string(info.param.szName); });
+
+TEST_F(Mp3PartsJobTest, FlacStoppedInPartsIsTheStartOfTheWholeAndWellFormed) {
+    const FlacEncode whole = RunFlacWriter(m_strSource, m_media.PathOf("whole.flac"), 5, 1, 0.0);
+    const FlacEncode stopped = RunFlacWriter(m_strSource, m_media.PathOf("stopped.flac"), 5, kParts,
+                                             kSplitSeconds, FlacRun::Stopped);
+    ASSERT_EQ(stopped.strError, "");
+    EXPECT_TRUE(FlacTestPasses(stopped.strPath));
+    const std::string strWhole = DecodeS16(whole.strPath);
+    const std::string strStopped = DecodeS16(stopped.strPath);
+    EXPECT_GT(strStopped.size(), 0u);
+    EXPECT_LT(strStopped.size(), strWhole.size());
+    EXPECT_TRUE(strWhole.compare(0, strStopped.size(), strStopped) == 0);
+}
+
+TEST_F(Mp3PartsJobTest, FlacWithAFailedPartFailsAndLeavesNoFile) {
+    const FlacEncode failed = RunFlacWriter(m_strSource, m_media.PathOf("failed.flac"), 5, kParts,
+                                            kSplitSeconds, FlacRun::PartFails);
+    EXPECT_NE(failed.strError, "");
+    for (const auto &entry : fs::directory_iterator(m_media.Dir())) {
+        EXPECT_EQ(entry.path().extension(), ".mp4") << entry.path();
+    }
 }
 
 }  // namespace
