@@ -48,9 +48,11 @@ private:
     // How many parts the job is encoded in, from the job and the settings alone: 1 unless it is a long
     // FLAC file.
     int PartsFor(const ConversionJob &job, const AudioStreamReader &reader) const;
-    // Encodes the job as FLAC in nParts parts and joins them into its output. False when the source
-    // turned out shorter than its container said and the file must be encoded in one piece; true when
-    // the job is done (converted, stopped short, or failed with its reason recorded).
+    // Encodes the job as FLAC in nParts parts and joins them into its output. False when the parts
+    // cannot give the bytes of the undivided file (the source turned out shorter than its container
+    // said, or a frame the undivided encode would have written verbatim) and the file must be encoded
+    // in one piece; true when the job is done (converted, stopped short, or failed with its reason
+    // recorded).
     bool ConvertFlacInParts(ConversionJob &job, AudioStreamReader &whole, const EncoderSettings &settings,
                             const MediaTags &tags, int nDepth, int nParts);
 

@@ -42,6 +42,7 @@ struct FlacPartPlan {
     uint64_t llInputFrames = 0;  // UINT64_MAX: to the end of the stream
 };
 
+// Written by the worker that runs the part's task, read by the job's worker once every task has ended.
 struct FlacPartResult {
     bool bOk = false;       // encoded and flushed what it read; otherwise strError says why, if it ran
     bool bStopped = false;  // ended early on a stop request
@@ -106,6 +107,17 @@ bool RenumberFrame(const uint8_t *pFrame, size_t nSize, uint64_t llNumber, std::
     out.push_back(static_cast<uint8_t>(nCrc >> 8));
     out.push_back(static_cast<uint8_t>(nCrc & 0xFF));
     return true;
+}
+
+// The most bytes libavcodec's encoder lets a frame of nSamples take before it writes the frame
+// verbatim instead: the verbatim frame with the longest header. The size it compares counts the frame's
+// own header, whose coded number is shorter in a part than in the whole file, so a part's frame may stay
+// compressed where the undivided encode wrote it verbatim: it is then longer than this once renumbered.
+uint64_t VerbatimBound(uint64_t llSamples, uint64_t llChannels, uint64_t llBits) {
+    const uint64_t llSubframeHeaders = llChannels * ((7 + llBits + 7) / 8);
+    const uint64_t llSamplesBits =
+        llChannels == 2 ? (2 * llBits + 1) * llSamples : llChannels * llBits * llSamples;
+    return 16 + llSubframeHeaders + (llSamplesBits + 7) / 8 + 2;
 }
 
 uint32_t Be24(const uint8_t *p) {
@@ -272,6 +284,9 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
         } catch (const std::exception &e) {
             results[i] = FlacPartResult{};
             results[i].strError = e.what();
+        } catch (...) {
+            results[i] = FlacPartResult{};
+            results[i].strError = kWriteFailed;
         }
     });
 
@@ -328,11 +343,21 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
             av_md5_update(pMd5.get(), samples.data(), nRead);
         }
         std::rewind(result.pFrames.get());
+        uint64_t llLeft = result.llFramesIn;
         for (const uint32_t nSize : result.frameSizes) {
             frame.resize(nSize);
             if (std::fread(frame.data(), 1, nSize, result.pFrames.get()) != nSize ||
-                !RenumberFrame(frame.data(), nSize, llNumber++, renumbered) ||
-                std::fwrite(renumbered.data(), 1, renumbered.size(), pOut) != renumbered.size()) {
+                !RenumberFrame(frame.data(), nSize, llNumber++, renumbered)) {
+                FailJob(job, kWriteFailed);
+                return true;
+            }
+            const uint64_t llSamplesIn = std::min(llLeft, llBlock);
+            llLeft -= llSamplesIn;
+            if (renumbered.size() > VerbatimBound(llSamplesIn, static_cast<uint64_t>(whole.m_nChannels),
+                                                  static_cast<uint64_t>(nDepth))) {
+                return false;  // the undivided encode wrote this frame verbatim: no join gives its bytes
+            }
+            if (std::fwrite(renumbered.data(), 1, renumbered.size(), pOut) != renumbered.size()) {
                 FailJob(job, kWriteFailed);
                 return true;
             }
