@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times klangor-convert against ffmpeg for every output format, in the same run: one 10-minute 44.1 kHz
-# stereo file to each format (ratio of wall times), a batch of four files with --jobs 2 against ffmpeg
+# stereo file to each format (ratio of wall times), that file as FLAC with --jobs 2 (encoded in parts
+# by both workers) against ffmpeg's one FLAC encoder, a batch of four files with --jobs 2 against ffmpeg
 # one after the other (speed-up), and the peak resident memory of one job per format. Prints figures
 # only. A format the binary does not accept (probed with `-f FMT` on a one-second file) is noted and
 # skipped; where `-f` itself is unknown, MP3 and WAV are asked for with --mp3 and --wav.
@@ -109,6 +110,10 @@ for ((r = 0; r < RUNS; r++)); do
     # shellcheck disable=SC2046
     measure "ours_batch_$fmt" "$CONVERT" -q $(ours_args "$fmt") --jobs 2 -o "$WORK/ours" "${BATCH_FILES[@]}"
     measure "ffmpeg_batch_$fmt" "$WORK/ffmpeg-batch-$fmt.sh" "${BATCH_FILES[@]}"
+    if [ "$fmt" = flac ]; then
+      # shellcheck disable=SC2046
+      measure ours_flac_parts "$CONVERT" -q $(ours_args flac) --jobs 2 -o "$WORK/ours" "$WORK/long.m4a"
+    fi
   done
 done
 
@@ -121,6 +126,13 @@ for fmt in "${TAKEN[@]}"; do
   printf "  %-6s klangor-convert %7.2f s (cpu %6.2f s)  ffmpeg %7.2f s (cpu %6.2f s)  ratio %s\n" "$fmt" "$ours" \
     "$(column_median "ours_$fmt" 2)" "$ff" "$(column_median "ffmpeg_$fmt" 2)" "$(ratio "$ours" "$ff")"
 done
+if [[ " ${TAKEN[*]} " == *" flac "* ]]; then
+  ours=$(column_median ours_flac_parts 1)
+  ff=$(column_median ffmpeg_flac 1)
+  echo "One ${MINUTES}-minute file as FLAC, klangor-convert --jobs 2 (in parts) against ffmpeg:"
+  printf "  flac   klangor-convert %7.2f s (cpu %6.2f s)  ffmpeg %7.2f s (cpu %6.2f s)  ratio %s\n" "$ours" \
+    "$(column_median ours_flac_parts 2)" "$ff" "$(column_median ffmpeg_flac 2)" "$(ratio "$ours" "$ff")"
+fi
 echo "Four ${BATCH_SECONDS}-second files (klangor-convert --jobs 2 against ffmpeg one after the other):"
 for fmt in "${TAKEN[@]}"; do
   ours=$(column_median "ours_batch_$fmt" 1)
