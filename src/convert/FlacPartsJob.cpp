@@ -37,7 +37,15 @@ struct Md5Deleter {
     void operator()(AVMD5 *pMd5) const { av_free(pMd5); }
 };
 
+// A part's decoder starts this many frames before the part (as far as the job's start allows), since
+// not every decoder gives after a seek exactly what it gives decoding on (pre-roll, timestamps in
+// milliseconds); the last kMatchFrames of them must equal the end of the part before, or the file is
+// encoded in one piece.
+constexpr uint64_t kLeadFrames = 16384;
+constexpr uint64_t kMatchFrames = 4096;
+
 struct FlacPartPlan {
+    uint32_t nDecodeStart = 0;   // absolute input frame
     uint32_t nInputStart = 0;    // absolute input frame
     uint64_t llInputFrames = 0;  // UINT64_MAX: to the end of the stream
 };
@@ -51,6 +59,8 @@ struct FlacPartResult {
     FilePtr pFrames;   // the later parts' encoded frames, one after the other
     FilePtr pSamples;  // and their samples as the checksum reads them
     std::vector<uint32_t> frameSizes;
+    std::vector<float> lead;  // interleaved: the last frames decoded before the part's own
+    std::vector<float> tail;  // and its own last ones
 };
 
 // FLAC's coded frame number: UTF-8's scheme, stretched to 36 bits.
@@ -191,8 +201,13 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
         plans[i].nInputStart = static_cast<uint32_t>(whole.m_nStartFrame +
                                                      llBlocks * static_cast<uint64_t>(i) / nParts * llBlock);
     }
-    for (int i = 0; i + 1 < nParts; ++i) {
-        plans[i].llInputFrames = plans[i + 1].nInputStart - plans[i].nInputStart;
+    for (int i = 0; i < nParts; ++i) {
+        plans[i].nDecodeStart =
+            plans[i].nInputStart - static_cast<uint32_t>(std::min<uint64_t>(
+                                       i == 0 ? 0 : kLeadFrames, plans[i].nInputStart - whole.m_nStartFrame));
+        if (i + 1 < nParts) {
+            plans[i].llInputFrames = plans[i + 1].nInputStart - plans[i].nInputStart;
+        }
     }
     plans.back().llInputFrames =
         whole.RunsToStreamEnd() ? UINT64_MAX : uint64_t{whole.m_nEndFrame} - plans.back().nInputStart;
@@ -207,7 +222,7 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
             return;
         }
         AudioStreamReader reader;
-        if (!reader.OpenPart(whole, plan.nInputStart)) {
+        if (!reader.OpenPart(whole, plan.nDecodeStart)) {
             result.strError = reader.m_strLastError;
             return;
         }
@@ -240,12 +255,36 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
                 return std::fwrite(pBytes, 1, nBytes, pSamples) == nBytes;
             });
         }
+        const size_t nChannels = static_cast<size_t>(whole.m_nChannels);
+        // The frames before the part's own, decoded only to settle the decoder; the last of them are
+        // kept to be matched against the end of the part before.
+        uint64_t llSkip = plan.nInputStart - plan.nDecodeStart;
+        const uint64_t llLeadFrom = llSkip - std::min(llSkip, kMatchFrames);
+        uint64_t llLead = 0;
+        const uint64_t llTailFrom = plan.llInputFrames - std::min(plan.llInputFrames, kMatchFrames);
         int n = plan.llInputFrames > 0 ? reader.ReadChunk() : 0;
         while (n > 0) {
+            const auto *pChunk = reinterpret_cast<const float *>(reader.m_pBuffer.get());
+            auto nLeft = static_cast<uint32_t>(n);
+            for (; llSkip > 0 && nLeft > 0; --llSkip, --nLeft, pChunk += nChannels, ++llLead) {
+                if (llLead >= llLeadFrom) {
+                    result.lead.insert(result.lead.end(), pChunk, pChunk + nChannels);
+                }
+            }
+            if (nLeft == 0) {
+                n = reader.ReadChunk();
+                continue;
+            }
             // A part ends inside a chunk: only its own frames go in.
-            const auto nTake = static_cast<uint32_t>(
-                std::min<uint64_t>(static_cast<uint64_t>(n), plan.llInputFrames - result.llFramesIn));
-            if (!output.Write(reinterpret_cast<const float *>(reader.m_pBuffer.get()), nTake)) {
+            const auto nTake =
+                static_cast<uint32_t>(std::min<uint64_t>(nLeft, plan.llInputFrames - result.llFramesIn));
+            for (uint32_t f = 0; f < nTake && plan.llInputFrames != UINT64_MAX; ++f) {
+                if (result.llFramesIn + f >= llTailFrom) {
+                    result.tail.insert(result.tail.end(), pChunk + f * nChannels,
+                                       pChunk + (f + 1) * nChannels);
+                }
+            }
+            if (!output.Write(pChunk, nTake)) {
                 result.strError = output.GetError();
                 return;
             }
@@ -306,6 +345,9 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
     for (int i = 0; i + 1 < nUsed; ++i) {
         if (results[i].llFramesIn != plans[i].llInputFrames) {
             return false;  // the source was shorter than its container said: the cuts are off the grid
+        }
+        if (results[i].tail != results[i + 1].lead) {
+            return false;  // the decoder gave other samples after its seek
         }
     }
     if (nUsed < nParts && !IsStopRequested()) {
