@@ -149,6 +149,10 @@ int CodecWriterThread::PartsFor(const ConversionJob &job, const AudioStreamReade
     if (m_format.load() != OutputFormat::Flac || dSplit <= 0.0 || dRate <= 0.0 || dFrames <= dSplit * dRate) {
         return 1;
     }
+    // A part of a source divided at its chapters or pauses already shares the workers with the others.
+    if (job.IsPart()) {
+        return 1;
+    }
     // The join rewrites the output's header; every part opens the source again. (ReplayGain is no
     // reason to keep a file whole: it was measured in a pass of its own, before any part.)
     if (IsStreamFile(job.GetOutputPath()) || IsStreamFile(job.GetSourcePath())) {

@@ -72,6 +72,10 @@ int Mp3WriterThread::PartsFor(const ConversionJob &job, const AudioStreamReader 
     if (dSplit <= 0.0 || dRate <= 0.0 || dFrames <= dSplit * dRate) {
         return 1;
     }
+    // A part of a source divided at its chapters or pauses already shares the workers with the others.
+    if (job.IsPart()) {
+        return 1;
+    }
     // ReplayGain meters the samples in the order they are encoded, which only an undivided encode has.
     if (SettingsOf(nJob).loudness.bReplayGain) {
         return 1;
