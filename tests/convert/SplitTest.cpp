@@ -3,7 +3,10 @@
 // join to exactly the whole, and what they are named and tagged.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+
+#include <sys/wait.h>
 
 #include "ConvertProgram.h"
 #include "support/MediaFactory.h"
@@ -190,6 +193,25 @@ TEST(Split, AFileWithNothingToSplitAtIsConvertedWholeWithANote) {
             << result.strStdout;
         EXPECT_EQ(FileNamesIn(strOut), std::vector<std::string>{"plain.flac.wav"});
     }
+}
+
+TEST(Split, StopKeepsTheFinishedPartsAndEndsTheRunningOneShort) {
+    MediaFactory media;
+    const std::string strLong = media.MakeTone("long.wav", 200, 44100, 2, {"-c:a", "pcm_s16le"});
+    const std::string strOut = media.PathOf("out");
+    // One worker takes the parts one after the other.
+    const pid_t pid = Spawn({"-q", "--jobs", "1", "--split", "every=40", "-o", strOut, strLong});
+    EXPECT_TRUE(WaitForPartialBytes(strOut, "long.wav - 2.mp3", 20000));
+    ::kill(pid, SIGINT);
+    int iStatus = 0;
+    ASSERT_EQ(::waitpid(pid, &iStatus, 0), pid);
+    ASSERT_TRUE(WIFEXITED(iStatus)) << "signal " << WTERMSIG(iStatus);
+    EXPECT_EQ(WEXITSTATUS(iStatus), 130);
+    EXPECT_EQ(FileNamesIn(strOut), (std::vector<std::string>{"long.wav - 1.mp3", "long.wav - 2.mp3"}));
+    EXPECT_EQ(DecodeS16(strOut + "/long.wav - 1.mp3").size() / kFrameBytes, 40u * 44100u);
+    const size_t nShort = DecodeS16(strOut + "/long.wav - 2.mp3").size() / kFrameBytes;
+    EXPECT_GT(nShort, 0u);
+    EXPECT_LT(nShort, 40u * 44100u);
 }
 
 }  // namespace klangor
