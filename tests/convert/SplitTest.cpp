@@ -124,6 +124,11 @@ TEST(Split, ACueSheetBesideTheMediaSplitsAtItsTracks) {
                   "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    PERFORMER \"Guest\"\r\n    INDEX 01 00:03:37\r\n"
                   "  TRACK 03 AUDIO\r\n    INDEX 01 00:07:00\r\n");
     const std::string strOut = media.PathOf("out");
+    // Listed first: the parts and their times, and nothing written.
+    const CommandResult listed = Convert({"--split", "cue", "--list-splits", "-o", strOut, strSource});
+    ASSERT_EQ(listed.iExitStatus, 0) << listed.strStderr;
+    EXPECT_NE(listed.strStdout.find("  2  0:00:03.493  0:00:07.000  Two\n"), std::string::npos) << listed.strStdout;
+    EXPECT_FALSE(fs::exists(strOut));
     const CommandResult result = Convert({"-q", "--split", "cue", "-f", "flac", "-o", strOut, strSource});
     ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
     // INDEX 01 is in frames of 1/75 s: 588 samples each at 44.1 kHz.
