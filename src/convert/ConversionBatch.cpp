@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <utility>
+
+#include <sys/stat.h>
 
 #include "clips/CutInfo.h"
 #include "common/OutputFile.h"
 #include "convert/PacketCopy.h"
+#include "media/MediaTags.h"
 
 namespace klangor {
 
@@ -25,6 +29,13 @@ std::string SameFileKey(const std::string &strPath) {
     std::error_code error;
     const std::filesystem::path path = std::filesystem::weakly_canonical(strPath, error);
     return error ? std::filesystem::path(strPath).lexically_normal().string() : path.string();
+}
+
+// A file's identity on its device; {0, 0} when it cannot be looked at. Catches a hard link to a source,
+// which no path comparison sees.
+std::pair<dev_t, ino_t> IdentityOf(const std::string &strPath) {
+    struct stat info {};
+    return ::stat(strPath.c_str(), &info) == 0 ? std::pair{info.st_dev, info.st_ino} : std::pair<dev_t, ino_t>{0, 0};
 }
 
 // "DIR/talk.avi.mp3" with n = 2 gives "DIR/talk.avi (2).mp3".
@@ -155,29 +166,60 @@ bool ConversionBatch::CanClose() {
     return true;
 }
 
-void ConversionBatch::PrepareJobs(const ClipList &clips) {
+void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
     m_strOutputFolder = m_view.GetOutputFolderText();
     m_iOutputType = m_view.GetOutputType();
     ClearJobs();
+    m_skipped.clear();
 
     // Within one batch no output may overwrite another job's fresh output or one of the batch's own
     // sources; such an output gets " (2)", " (3)", ... before its extension.
-    std::set<std::string> taken;
+    std::set<std::string> sourceKeys;
+    std::set<std::pair<dev_t, ino_t>> sources;
     for (int i = 0; i < clips.GetCount(); ++i) {
-        taken.insert(SameFileKey(clips.GetClip(i)));
+        sourceKeys.insert(SameFileKey(clips.GetClip(i)));
+        sources.insert(IdentityOf(clips.GetClip(i)));
     }
+    std::set<std::string> taken = sourceKeys;
+    sources.erase({0, 0});
+    const bool bTemplate = m_naming.strTemplate != kDefaultNameTemplate || !m_naming.subfolders.empty();
+    const bool bTags = NameTemplateUsesTags(m_naming.strTemplate);
     std::set<std::string> folders;
     for (int i = 0; i < clips.GetCount(); ++i) {
         const std::string &strSource = clips.GetClip(i);
-        const std::string strPath =
-            OutputPathFor(m_strOutputFolder, strSource, m_iOutputType, CopiedTrackOf(strSource));
+        const int nTrack = CopiedTrackOf(strSource);
+        std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType, nTrack);
+        NameFields fields;
+        std::string strFolder = m_strOutputFolder;
+        if (bTemplate) {
+            fields = NameFieldsOf(strSource, strPath, i, clips.GetCount(), bTags ? nTrack : -1);
+            if (static_cast<size_t>(i) < m_naming.subfolders.size() && !m_naming.subfolders[i].empty()) {
+                strFolder += "/" + m_naming.subfolders[i];
+            }
+            strPath = strFolder + "/" + RenderNameTemplate(m_naming.strTemplate, fields);
+        }
         std::string strCandidate = strPath;
-        for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0; ++n) {
+        bool bSourceInTheWay = false;
+        for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0 || sources.count(IdentityOf(strCandidate)) != 0;
+             ++n) {
+            bSourceInTheWay = bSourceInTheWay || sources.count(IdentityOf(strCandidate)) != 0 ||
+                              sourceKeys.count(SameFileKey(strCandidate)) != 0;
             strCandidate = NumberedPath(strPath, n);
         }
         taken.insert(SameFileKey(strCandidate));
+        if (m_naming.bSkipExisting && std::filesystem::exists(strCandidate)) {
+            // Outputs are only ever renamed into place whole: one that is there is complete.
+            m_skipped.push_back({strSource, strCandidate});
+            continue;
+        }
         folders.insert(std::filesystem::path(strCandidate).parent_path().string());
         auto pJob = std::make_unique<ConversionJob>(strSource, strCandidate, m_decoderFactory);
+        if (bSourceInTheWay) {
+            pJob->AddNote("not " + std::filesystem::path(strPath).filename().string() + ", which is a source");
+        }
+        if (bTemplate) {
+            pJob->SetNaming(strFolder, m_naming.strTemplate, fields);
+        }
         // The selection is taken now, as Start saw it; the file itself is opened only for its turn, so
         // a long list never means many open files and decoders.
         pJob->FixSelection();
@@ -185,10 +227,41 @@ void ConversionBatch::PrepareJobs(const ClipList &clips) {
         pJob->SetWriteTags(m_bWriteTags);
         m_jobs.push_back(std::move(pJob));
     }
+    if (bDryRun) {
+        return;
+    }
     // What a killed run of ours left behind in these folders is of no use to anyone.
     for (const std::string &strFolder : folders) {
+        // Folders a template or a walked tree asks for are made below the output folder, never the
+        // output folder itself: a missing one fails its jobs, as it always has. A folder that cannot be
+        // made fails the jobs that write there.
+        std::error_code error;
+        if (strFolder != m_strOutputFolder && std::filesystem::is_directory(m_strOutputFolder, error)) {
+            std::filesystem::create_directories(strFolder, error);
+        }
         OutputFile::RemoveStaleTemporaries(strFolder);
     }
+}
+
+NameFields ConversionBatch::NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath, int nIndex,
+                                         int nCount, int nTagTrack) {
+    NameFields fields;
+    fields.strName = ClipDisplayName(strSource);
+    const size_t nDot = fields.strName.rfind('.');
+    fields.strStem = nDot == std::string::npos || nDot == 0 ? fields.strName : fields.strName.substr(0, nDot);
+    const size_t nOutDot = strDefaultPath.rfind('.');
+    fields.strExt = nOutDot == std::string::npos ? "" : strDefaultPath.substr(nOutDot + 1);
+    fields.strIndex = std::to_string(nIndex + 1);
+    fields.strCount = std::to_string(nCount);
+    if (nTagTrack >= 0) {
+        const MediaTags tags = ReadMediaTags(strSource, nTagTrack);
+        fields.strTitle = tags.strTitle;
+        fields.strArtist = tags.strArtist;
+        fields.strAlbum = tags.strAlbum;
+        fields.strTrack = tags.strTrack.substr(0, tags.strTrack.find('/'));
+        fields.strDate = tags.strDate;
+    }
+    return fields;
 }
 
 int ConversionBatch::CopiedTrackOf(const std::string &strSource) const {

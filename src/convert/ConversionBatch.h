@@ -15,6 +15,7 @@
 #include "convert/ConversionView.h"
 #include "convert/CopyWriterThread.h"
 #include "convert/Mp3WriterThread.h"
+#include "convert/OutputNames.h"
 #include "convert/WavWriterThread.h"
 #include "settings/EncoderSettings.h"
 
@@ -27,6 +28,21 @@ inline constexpr int kOutputTypeWav = 1;
 struct JobFailure {
     std::string strSourcePath;
     std::string strText;
+};
+
+// A source that was given no job: its output is already there.
+struct SkippedSource {
+    std::string strSourcePath;
+    std::string strOutputPath;
+};
+
+// How a batch names its outputs, beyond the output folder and the format.
+struct BatchNaming {
+    std::string strTemplate = kDefaultNameTemplate;
+    // Per clip (by index; missing or empty for none), the folder under the output folder its output
+    // goes into: the source's own folder below a folder that was walked.
+    std::vector<std::string> subfolders;
+    bool bSkipExisting = false;  // a source whose final output exists gets no job
 };
 
 using JobProgress = ConversionJob::State;
@@ -91,8 +107,17 @@ public:
     // The close check: false, after telling the user, while a batch runs.
     bool CanClose();
 
-    void PrepareJobs(const ClipList &clips);
+    // Makes the jobs for the clips, with their outputs' names. A dry run only names them: it removes no
+    // stale temporaries and makes no folder.
+    void PrepareJobs(const ClipList &clips, bool bDryRun = false);
+    // From the next Start: how outputs are named, and whether finished ones are skipped.
+    void SetNaming(BatchNaming naming) { m_naming = std::move(naming); }
+    // The sources the last PrepareJobs skipped, in list order.
+    const std::vector<SkippedSource> &GetSkipped() const { return m_skipped; }
     void ClearJobs();
+    // What the name template can say about a clip's output; the tags are read only for nTagTrack >= 0.
+    static NameFields NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath, int nIndex,
+                                   int nCount, int nTagTrack);
     // The track a copy of the source takes, as its job will choose it (for the copy's extension).
     int CopiedTrackOf(const std::string &strSource) const;
 
@@ -139,6 +164,8 @@ private:
     int m_nTrackOverride = 0;
     bool m_bWriteTags = true;
     std::vector<std::unique_ptr<ConversionJob>> m_jobs;
+    BatchNaming m_naming;
+    std::vector<SkippedSource> m_skipped;
     int m_nCurrentJob = -1;  // the job shown, as ShownJobOf chose it
     double m_dPercent = 0.0;
     std::string m_strShownProgress;

@@ -24,6 +24,16 @@ void ConversionJob::FixSelection() {
     m_bSelectionFixed = true;
 }
 
+std::string ConversionJob::PartOutputPathOf(int n, int nCount, const std::string &strTitle) const {
+    if (m_strNameTemplate.empty() || !NameTemplateNamesParts(m_strNameTemplate)) {
+        return PartOutputPath(m_strOutputPath, n, nCount, strTitle);
+    }
+    NameFields fields = m_nameFields;
+    fields.strPart = PartNumber(n, nCount);
+    fields.strPartTitle = strTitle;
+    return m_strNamingFolder + "/" + RenderNameTemplate(m_strNameTemplate, fields);
+}
+
 ConversionJob::Progress ConversionJob::GetProgress() const {
     Progress progress;
     progress.state = GetState();
@@ -38,7 +48,6 @@ ConversionJob::Progress ConversionJob::GetProgress() const {
 
 void ConversionJob::Begin(int nPasses) {
     m_strError.clear();
-    m_strNote.clear();
     m_partOutputs.clear();
     m_nPasses.store(nPasses < 1 ? 1 : nPasses, std::memory_order_relaxed);
     m_llPassAndFrames.store(0, std::memory_order_relaxed);

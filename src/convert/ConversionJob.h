@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "clips/ClipInfo.h"
+#include "convert/OutputNames.h"
 #include "media/AudioDecoder.h"
 
 namespace klangor {
@@ -57,6 +58,14 @@ public:
         m_partTags = std::move(tags);
     }
     bool IsPart() const { return m_pWhole != nullptr; }
+    // The output was named by a template: the parts of a divided source are named by it too.
+    void SetNaming(std::string strFolder, std::string strTemplate, NameFields fields) {
+        m_strNamingFolder = std::move(strFolder);
+        m_strNameTemplate = std::move(strTemplate);
+        m_nameFields = std::move(fields);
+    }
+    // The output of part n of nCount, titled strTitle (empty for none).
+    std::string PartOutputPathOf(int n, int nCount, const std::string &strTitle) const;
     const PartTags &GetPartTags() const { return m_partTags; }
 
     const std::string &GetSourcePath() const { return m_strSourcePath; }
@@ -113,6 +122,9 @@ private:
     ClipInfo m_selection{};
     ConversionJob *m_pWhole = nullptr;  // the divided job this one is a part of; nullptr for a whole job
     PartTags m_partTags;
+    std::string m_strNamingFolder;
+    std::string m_strNameTemplate;  // empty: the program's own naming
+    NameFields m_nameFields;
 
     std::atomic<State> m_state{State::Waiting};
     std::atomic<uint64_t> m_llPassAndFrames{0};  // the pass in the upper half, its frames in the lower

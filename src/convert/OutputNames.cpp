@@ -1,6 +1,7 @@
 #include "convert/OutputNames.h"
 
 #include <cstring>
+#include <utility>
 
 namespace klangor {
 
@@ -63,6 +64,164 @@ std::string PartOutputPath(const std::string &strWholePath, int n, int nCount, c
         }
     }
     return strFolder + strPart + strExtension;
+}
+
+namespace {
+
+const std::string *FieldOf(const NameFields &fields, const std::string &strName) {
+    const std::pair<const char *, const std::string *> known[] = {
+        {"name", &fields.strName},       {"stem", &fields.strStem},   {"ext", &fields.strExt},
+        {"title", &fields.strTitle},     {"artist", &fields.strArtist}, {"album", &fields.strAlbum},
+        {"track", &fields.strTrack},     {"date", &fields.strDate},   {"n", &fields.strIndex},
+        {"N", &fields.strCount},         {"part", &fields.strPart},   {"part_title", &fields.strPartTitle},
+    };
+    for (const auto &[szName, pstrValue] : known) {
+        if (strName == szName) {
+            return pstrValue;
+        }
+    }
+    return nullptr;
+}
+
+// The alternatives of one field: "title|stem" gives {"title", "stem"}.
+std::vector<std::string> AlternativesOf(const std::string &strInside) {
+    std::vector<std::string> alternatives;
+    size_t nFrom = 0;
+    for (size_t nBar; (nBar = strInside.find('|', nFrom)) != std::string::npos; nFrom = nBar + 1) {
+        alternatives.push_back(strInside.substr(nFrom, nBar - nFrom));
+    }
+    alternatives.push_back(strInside.substr(nFrom));
+    return alternatives;
+}
+
+// Calls fnText for each stretch of literal text and fnField for each field's alternatives; false at a
+// brace left open or closed without opening.
+template <typename Text, typename Field>
+bool WalkTemplate(const std::string &strTemplate, Text fnText, Field fnField) {
+    size_t nAt = 0;
+    while (nAt < strTemplate.size()) {
+        const size_t nOpen = strTemplate.find_first_of("{}", nAt);
+        if (nOpen == std::string::npos) {
+            fnText(strTemplate.substr(nAt));
+            return true;
+        }
+        if (strTemplate[nOpen] == '}') {
+            return false;
+        }
+        fnText(strTemplate.substr(nAt, nOpen - nAt));
+        const size_t nClose = strTemplate.find_first_of("{}", nOpen + 1);
+        if (nClose == std::string::npos || strTemplate[nClose] != '}') {
+            return false;
+        }
+        fnField(AlternativesOf(strTemplate.substr(nOpen + 1, nClose - nOpen - 1)));
+        nAt = nClose + 1;
+    }
+    return true;
+}
+
+const NameFields kProbeFields{};
+
+}  // namespace
+
+bool CheckNameTemplate(const std::string &strTemplate, std::string &strError) {
+    std::string strUnknown;
+    std::string strLiteral;
+    const bool bBalanced = WalkTemplate(
+        strTemplate, [&](const std::string &strText) { strLiteral += strText; },
+        [&](const std::vector<std::string> &alternatives) {
+            // Only the last alternative may be literal text, and only when there is a field before it.
+            for (size_t i = 0; i < alternatives.size(); ++i) {
+                const bool bLiteralAllowed = i > 0 && i + 1 == alternatives.size();
+                if (!FieldOf(kProbeFields, alternatives[i]) && !bLiteralAllowed && strUnknown.empty()) {
+                    strUnknown = alternatives[i];
+                }
+            }
+            strLiteral += "x";
+        });
+    if (!bBalanced) {
+        strError = "a brace in '" + strTemplate + "' is not closed or not opened";
+        return false;
+    }
+    if (!strUnknown.empty()) {
+        strError = "'" + strUnknown +
+                   "' is no field (name, stem, ext, title, artist, album, track, date, n, N, part, part_title)";
+        return false;
+    }
+    if (strTemplate.empty() || strTemplate[0] == '/' || strTemplate.back() == '/') {
+        strError = "a name template names a file below the output folder";
+        return false;
+    }
+    for (size_t nFrom = 0; nFrom <= strLiteral.size();) {
+        const size_t nSlash = std::min(strLiteral.find('/', nFrom), strLiteral.size());
+        const std::string strPart = strLiteral.substr(nFrom, nSlash - nFrom);
+        if (strPart.empty() || strPart == "." || strPart == "..") {
+            strError = "a name template's folders cannot be empty, \".\" or \"..\"";
+            return false;
+        }
+        nFrom = nSlash + 1;
+    }
+    return true;
+}
+
+bool NameTemplateUsesTags(const std::string &strTemplate) {
+    bool bUses = false;
+    WalkTemplate(
+        strTemplate, [](const std::string &) {},
+        [&](const std::vector<std::string> &alternatives) {
+            for (const std::string &strField : alternatives) {
+                bUses = bUses || strField == "title" || strField == "artist" || strField == "album" ||
+                        strField == "track" || strField == "date";
+            }
+        });
+    return bUses;
+}
+
+bool NameTemplateNamesParts(const std::string &strTemplate) {
+    bool bNames = false;
+    WalkTemplate(
+        strTemplate, [](const std::string &) {},
+        [&](const std::vector<std::string> &alternatives) {
+            for (const std::string &strField : alternatives) {
+                bNames = bNames || strField == "part";
+            }
+        });
+    return bNames;
+}
+
+std::string RenderNameTemplate(const std::string &strTemplate, const NameFields &fields) {
+    std::string strPath;
+    WalkTemplate(
+        strTemplate, [&](const std::string &strText) { strPath += strText; },
+        [&](const std::vector<std::string> &alternatives) {
+            for (size_t i = 0; i < alternatives.size(); ++i) {
+                const std::string *pstrValue = FieldOf(fields, alternatives[i]);
+                const std::string strValue = pstrValue ? *pstrValue : alternatives[i];
+                if (!strValue.empty()) {
+                    strPath += FileNameSafe(strValue, 4 * kMostFileNameBytes);
+                    break;
+                }
+            }
+        });
+    // Each folder and the name within what a file system takes; the name keeps its extension.
+    std::string strCapped;
+    for (size_t nFrom = 0; nFrom <= strPath.size();) {
+        const size_t nSlash = std::min(strPath.find('/', nFrom), strPath.size());
+        std::string strPart = strPath.substr(nFrom, nSlash - nFrom);
+        if (strPart.size() > kMostFileNameBytes) {
+            const size_t nDot = nSlash == strPath.size() ? strPart.rfind('.') : std::string::npos;
+            const std::string strExtension =
+                nDot != std::string::npos && strPart.size() - nDot <= 16 ? strPart.substr(nDot) : "";
+            strPart = FileNameSafe(strPart.substr(0, strPart.size() - strExtension.size()),
+                                   kMostFileNameBytes - strExtension.size()) +
+                      strExtension;
+        }
+        if (strPart.empty() || strPart == "." || strPart == "..") {
+            strPart = "_";  // a field that was all refused characters, or dots
+        }
+        strCapped += (strCapped.empty() ? "" : "/") + strPart;
+        nFrom = nSlash + 1;
+    }
+    return strCapped;
 }
 
 }  // namespace klangor

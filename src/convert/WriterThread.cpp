@@ -373,7 +373,7 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
     for (int i = 0; i < nCount; ++i) {
         const OutputPart &part = plan.parts[static_cast<size_t>(i)];
         auto pPart = std::make_unique<ConversionJob>(
-            job.GetSourcePath(), PartOutputPath(job.GetOutputPath(), i + 1, nCount, part.strTitle),
+            job.GetSourcePath(), job.PartOutputPathOf(i + 1, nCount, part.strTitle),
             job.GetDecoderFactory());
         pPart->SetTrackOverride(job.GetTrackOverride());
         pPart->SetWriteTags(job.WritesTags());
