@@ -60,7 +60,6 @@ private:
     bool OpenEncoder(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
                      int nBits, bool bGlobalHeader);
     bool SinkSamples();
-    bool AddCover(const MediaTags &tags);
     bool QueueFrames(const float *pSamples, size_t nFrames);
     bool EncodeFrame(size_t nFrames);
     bool DrainPackets();

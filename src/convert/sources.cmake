@@ -3,6 +3,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CodecOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CodecWriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ContainerTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileAvio.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FlacPartsJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
