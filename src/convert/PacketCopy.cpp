@@ -9,6 +9,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 
+#include "convert/ContainerTags.h"
 #include "convert/FileAvio.h"
 
 namespace klangor {
@@ -100,14 +101,50 @@ int OpenSource(const std::string &strPath, int nTrack, bool bFullProbe, AVFormat
     return iStream;
 }
 
-bool CarriesCover(const char *szMuxer) {
-    const std::string strMuxer = szMuxer;
-    return strMuxer == "ipod" || strMuxer == "mp3" || strMuxer == "flac";
-}
-
 bool CarriesTags(const char *szMuxer) {
     const std::string strMuxer = szMuxer;
     return strMuxer != "ac3" && strMuxer != "eac3" && strMuxer != "dts";
+}
+
+// How the tags are written: the encoded format whose container the copy shares.
+OutputFormat TagFormatOf(const char *szMuxer) {
+    const std::string strMuxer = szMuxer;
+    if (strMuxer == "ipod") {
+        return OutputFormat::Aac;
+    }
+    if (strMuxer == "opus") {
+        return OutputFormat::Opus;
+    }
+    if (strMuxer == "ogg") {
+        return OutputFormat::Vorbis;
+    }
+    if (strMuxer == "flac") {
+        return OutputFormat::Flac;
+    }
+    return strMuxer == "mp3" ? OutputFormat::Mp3 : OutputFormat::Wav;
+}
+
+// What a cut of a codec whose packets are kept whole needs ahead of the selection's start for the
+// decoder to give its first frame right: AAC's and Vorbis's every packet overlaps the one before it,
+// Opus converges within 80 ms (at its 48 kHz).
+struct CutPlan {
+    bool bExact;
+    int64_t llPreRoll;
+    bool bPacketBefore;
+};
+
+CutPlan CutPlanOf(AVCodecID codec) {
+    switch (codec) {
+        case AV_CODEC_ID_AAC:
+        case AV_CODEC_ID_VORBIS:
+            return {true, 0, true};
+        case AV_CODEC_ID_ALAC:
+            return {true, 0, false};
+        case AV_CODEC_ID_OPUS:
+            return {true, 3840, false};
+        default:
+            return {false, 0, false};
+    }
 }
 
 }  // namespace
@@ -126,7 +163,7 @@ bool PacketCopy::CanCut(const std::string &strSourcePath, int nTrack) {
     const int iStream = OpenSource(strSourcePath, nTrack, false, pFormat);
     const AVCodecID codec = iStream >= 0 ? pFormat->streams[iStream]->codecpar->codec_id : AV_CODEC_ID_NONE;
     avformat_close_input(&pFormat);
-    return PlanOf(codec).wavCodec != AV_CODEC_ID_NONE;
+    return PlanOf(codec).wavCodec != AV_CODEC_ID_NONE || CutPlanOf(codec).bExact;
 }
 
 bool PacketCopy::CutToRange(AVPacket &packet, uint64_t nAt, const Range &range, int nFrameBytes) const {
@@ -166,7 +203,7 @@ bool PacketCopy::Fail(const std::string &strText, int iError) {
     return false;
 }
 
-bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
+bool PacketCopy::OpenOutput(int iSource, const MediaTags &tags, FILE *pFile, int64_t llPreSkip) {
     const AVStream *pIn = m_pSource->streams[iSource];
     const CopyPlan plan = PlanOf(pIn->codecpar->codec_id);
     m_nSwapBytes = plan.nSwapBytes;
@@ -183,36 +220,31 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
         pOut->codecpar->codec_id = plan.wavCodec;
     }
     pOut->time_base = pIn->time_base;
-    if (bWithTags && CarriesTags(plan.szMuxer)) {
-        // Ogg keeps its comments with the stream, the other containers with the file.
-        av_dict_copy(&m_pOutput->metadata, m_pSource->metadata, 0);
-        av_dict_copy(&m_pOutput->metadata, pIn->metadata, AV_DICT_DONT_OVERWRITE);
-        av_dict_copy(&pOut->metadata, m_pOutput->metadata, 0);
-        av_dict_set(&m_pOutput->metadata, "encoder", nullptr, 0);
-        av_dict_set(&pOut->metadata, "encoder", nullptr, 0);
+    const bool bOgg = std::string(plan.szMuxer) == "ogg" || std::string(plan.szMuxer) == "opus";
+    if (llPreSkip >= 0 && bOgg) {
+        // The Ogg muxer counts the granule positions from the first packet's first frame on, and an
+        // Opus reader skips the head's pre-skip of them.
+        const bool bOpus = pOut->codecpar->codec_id == AV_CODEC_ID_OPUS;
+        AVCodecParameters *pParameters = pOut->codecpar;
+        if (bOpus && (pParameters->extradata_size < 19 || llPreSkip > UINT16_MAX)) {
+            return Fail(kWholeOnly);
+        }
+        if (bOpus) {
+            pParameters->extradata[10] = static_cast<uint8_t>(llPreSkip & 0xFF);
+            pParameters->extradata[11] = static_cast<uint8_t>(llPreSkip >> 8);
+        }
+        pParameters->initial_padding = bOpus ? static_cast<int>(llPreSkip) : 0;
+        // A Vorbis reader finds the start from the first page's granule position and the frames its
+        // packets decode to: the packet before the selection decodes to none, so the page holds the
+        // next one too, and its granule position is not negative.
+        m_nFirstPagePackets = bOpus ? 1 : 2;
     }
-    if (bWithTags && CarriesCover(plan.szMuxer)) {
-        for (unsigned i = 0; i < m_pSource->nb_streams && m_iCoverSource < 0; ++i) {
-            const AVStream *pPicture = m_pSource->streams[i];
-            const AVCodecID picture = pPicture->codecpar->codec_id;
-            if ((pPicture->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 &&
-                (picture == AV_CODEC_ID_MJPEG || picture == AV_CODEC_ID_PNG) &&
-                pPicture->attached_pic.size > 0) {
-                AVStream *pCover = avformat_new_stream(m_pOutput, nullptr);
-                if (!pCover) {
-                    return Fail("Out of memory");
-                }
-                // Only what a picture stream needs: the source container's own fields can keep a
-                // muxer from taking it.
-                pCover->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
-                pCover->codecpar->codec_id = picture;
-                pCover->codecpar->width = pPicture->codecpar->width;
-                pCover->codecpar->height = pPicture->codecpar->height;
-                pCover->disposition = AV_DISPOSITION_ATTACHED_PIC;
-                pCover->time_base = AVRational{1, 90000};
-                av_dict_set(&pCover->metadata, "comment", "Cover (front)", 0);
-                m_iCoverSource = static_cast<int>(i);
-            }
+    if (CarriesTags(plan.szMuxer)) {
+        // Ogg keeps its comments with the stream, the other containers with the file.
+        SetContainerTags(&m_pOutput->metadata, TagFormatOf(plan.szMuxer), tags);
+        av_dict_copy(&pOut->metadata, m_pOutput->metadata, 0);
+        if (!AddCoverStream(m_pOutput, TagFormatOf(plan.szMuxer), tags)) {
+            return Fail("Out of memory");
         }
     }
     const bool bSeekable = IsSeekableFile(pFile);
@@ -226,12 +258,19 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
     }
     // Custom IO, and a fixed Ogg serial number: the same source gives the same bytes.
     m_pOutput->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
-    iResult = avformat_write_header(m_pOutput, nullptr);
+    AVDictionary *pOptions = nullptr;
+    if (llPreSkip >= 0 && std::string(plan.szMuxer) == "ipod") {
+        // The edit list in the track's own units: in milliseconds its ends would miss the selection's.
+        av_dict_set_int(&pOptions, "movie_timescale", pIn->codecpar->sample_rate, 0);
+    }
+    iResult = avformat_write_header(m_pOutput, &pOptions);
+    av_dict_free(&pOptions);
     if (iResult < 0) {
         return Fail("Cannot write the output file", iResult);
     }
-    if (m_iCoverSource >= 0) {
-        AVPacket *pPicture = av_packet_clone(&m_pSource->streams[m_iCoverSource]->attached_pic);
+    if (m_pOutput->nb_streams > 1) {
+        // The cover goes out as the attached picture's one packet, before any audio.
+        AVPacket *pPicture = av_packet_clone(&m_pOutput->streams[1]->attached_pic);
         if (!pPicture) {
             return Fail("Out of memory");
         }
@@ -246,6 +285,38 @@ bool PacketCopy::OpenOutput(int iSource, bool bWithTags, FILE *pFile) {
     return true;
 }
 
+bool PacketCopy::WritePacket(AVPacket &packet) {
+    packet.stream_index = 0;
+    packet.pos = -1;
+    const int iResult = av_interleaved_write_frame(m_pOutput, &packet);
+    if (iResult < 0) {
+        return Fail("Cannot write the output file", iResult);
+    }
+    if (m_nFirstPagePackets > 0 && --m_nFirstPagePackets == 0) {
+        // The first audio packets on a page of their own: a reader works out where an Ogg stream starts
+        // from the first page's granule position, which it cannot when that page is also the last.
+        const int iFlushed = av_write_frame(m_pOutput, nullptr);
+        if (iFlushed < 0) {
+            return Fail("Cannot write the output file", iFlushed);
+        }
+    }
+    return true;
+}
+
+bool PacketCopy::WriteCutPacket(AVPacket &packet, int64_t llAt, int64_t llFrames, const Range &range) {
+    const auto llStart = static_cast<int64_t>(range.nStart);
+    const int64_t llEnd = range.nEnd == UINT64_MAX
+                              ? llAt + llFrames
+                              : std::min(llAt + llFrames, static_cast<int64_t>(range.nEnd));
+    // The source's own skip belongs to its own start; the container says the cut's.
+    av_packet_free_side_data(&packet);
+    packet.pts = packet.dts = llAt - llStart;
+    packet.duration = std::max<int64_t>(llEnd - llAt, 0);
+    av_packet_rescale_ts(&packet, m_sampleBase, m_pOutput->streams[0]->time_base);
+    m_llCopied += std::max<int64_t>(llEnd - std::max(llAt, llStart), 0);
+    return WritePacket(packet);
+}
+
 bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range &range, bool bWithTags,
                       FILE *pFile, const std::function<bool()> &fnStopped,
                       const std::function<void(uint64_t)> &fnProgress) {
@@ -253,35 +324,86 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
     if (iSource < 0) {
         return Fail(m_pSource ? kNoAudio : "Cannot open the source file");
     }
-    if (!OpenOutput(iSource, bWithTags, pFile)) {
-        return false;
-    }
     const AVStream *pIn = m_pSource->streams[iSource];
-    const AVRational outBase = m_pOutput->streams[0]->time_base;
-    const AVRational sampleBase{1, std::max(1, pIn->codecpar->sample_rate)};
-    AVPacket *pPacket = av_packet_alloc();
-    if (!pPacket) {
-        return Fail("Out of memory");
-    }
+    const AVCodecID codec = pIn->codecpar->codec_id;
     const bool bCut = range.nStart > 0 || range.nEnd != UINT64_MAX;
-    const int nFrameBytes = std::max(
-        1, pIn->codecpar->ch_layout.nb_channels * av_get_bits_per_sample(pIn->codecpar->codec_id) / 8);
-    if (bCut && PlanOf(pIn->codecpar->codec_id).wavCodec == AV_CODEC_ID_NONE) {
-        av_packet_free(&pPacket);
+    const bool bPcm = PlanOf(codec).wavCodec != AV_CODEC_ID_NONE;
+    const CutPlan cut = CutPlanOf(codec);
+    if (bCut && !bPcm && !cut.bExact) {
         return Fail(kWholeOnly);
     }
+    m_sourceBase = pIn->time_base;
+    m_sampleBase = AVRational{1, std::max(1, pIn->codecpar->sample_rate)};
+    const MediaTags tags = bWithTags ? ReadMediaTags(strSourcePath, nTrack) : MediaTags{};
+    // The packets of a cut are placed by their timestamps, counted in frames from the first presented
+    // one; PCM's are counted, since a container may keep its timestamps in coarser units than frames.
+    const bool bPacketCut = bCut && !bPcm;
+    if (!bPacketCut && !OpenOutput(iSource, tags, pFile, -1)) {
+        return false;
+    }
+    AVPacket *pPacket = av_packet_alloc();
+    AVPacket *pBefore = av_packet_alloc();
+    if (!pPacket || !pBefore) {
+        av_packet_free(&pPacket);
+        av_packet_free(&pBefore);
+        return Fail("Out of memory");
+    }
+    const int nFrameBytes =
+        std::max(1, pIn->codecpar->ch_layout.nb_channels * av_get_bits_per_sample(codec) / 8);
+    const auto llStart = static_cast<int64_t>(std::min<uint64_t>(range.nStart, INT64_MAX));
     uint64_t nFramesRead = 0;
-    int64_t llCopied = 0;
+    int64_t llBeforeAt = 0;
+    int64_t llBeforeFrames = 0;
     uint64_t nPackets = 0;
     int iResult = 0;
-    while (!fnStopped() && (iResult = av_read_frame(m_pSource, pPacket)) >= 0) {
+    bool bWritten = true;
+    while (bWritten && !fnStopped() && (iResult = av_read_frame(m_pSource, pPacket)) >= 0) {
         if (pPacket->stream_index != iSource) {
             av_packet_unref(pPacket);
             continue;
         }
+        if (bPacketCut) {
+            const int64_t llAt = av_rescale_q(pPacket->pts, m_sourceBase, m_sampleBase);
+            const int64_t llFrames = av_rescale_q(pPacket->duration, m_sourceBase, m_sampleBase);
+            if (pPacket->pts == AV_NOPTS_VALUE) {
+                // Without it the packet cannot be placed.
+                av_packet_unref(pPacket);
+                iResult = AVERROR_INVALIDDATA;
+                break;
+            }
+            if (llAt >= 0 && static_cast<uint64_t>(llAt) >= range.nEnd) {
+                av_packet_unref(pPacket);
+                break;
+            }
+            if (llAt + llFrames <= llStart - cut.llPreRoll) {
+                // Ahead of the selection: kept only as the packet before it.
+                av_packet_unref(pBefore);
+                if (cut.bPacketBefore) {
+                    av_packet_move_ref(pBefore, pPacket);
+                    llBeforeAt = llAt;
+                    llBeforeFrames = llFrames;
+                }
+                av_packet_unref(pPacket);
+                continue;
+            }
+            if (!m_pOutput) {
+                const int64_t llFirst = pBefore->data ? llBeforeAt : llAt;
+                if (!OpenOutput(iSource, tags, pFile, std::max<int64_t>(llStart - llFirst, 0))) {
+                    bWritten = false;
+                    break;
+                }
+                if (pBefore->data && !WriteCutPacket(*pBefore, llBeforeAt, llBeforeFrames, range)) {
+                    bWritten = false;
+                    break;
+                }
+            }
+            bWritten = WriteCutPacket(*pPacket, llAt, llFrames, range);
+            ++nPackets;
+            av_packet_unref(pPacket);
+            fnProgress(static_cast<uint64_t>(m_llCopied));
+            continue;
+        }
         if (bCut) {
-            // The frames are counted from the stream's start rather than taken from the timestamps,
-            // which a container may keep in coarser units than frames.
             const uint64_t nAt = nFramesRead;
             nFramesRead += static_cast<uint64_t>(pPacket->size / nFrameBytes);
             if (!CutToRange(*pPacket, nAt, range, nFrameBytes)) {
@@ -293,31 +415,34 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
             }
             pPacket->duration = pPacket->size / nFrameBytes;
             pPacket->pts = pPacket->dts = static_cast<int64_t>(std::max(nAt, range.nStart) - range.nStart);
-            av_packet_rescale_ts(pPacket, sampleBase, pIn->time_base);
+            av_packet_rescale_ts(pPacket, m_sampleBase, m_sourceBase);
         }
         if (m_nSwapBytes > 0 && av_packet_make_writable(pPacket) >= 0) {
             for (int i = 0; i + m_nSwapBytes <= pPacket->size; i += m_nSwapBytes) {
                 std::reverse(pPacket->data + i, pPacket->data + i + m_nSwapBytes);
             }
         }
-        llCopied += av_rescale_q(pPacket->duration, pIn->time_base, sampleBase);
-        av_packet_rescale_ts(pPacket, pIn->time_base, outBase);
-        pPacket->stream_index = 0;
-        pPacket->pos = -1;
+        m_llCopied += av_rescale_q(pPacket->duration, m_sourceBase, m_sampleBase);
+        av_packet_rescale_ts(pPacket, m_sourceBase, m_pOutput->streams[0]->time_base);
         ++nPackets;
-        iResult = av_interleaved_write_frame(m_pOutput, pPacket);
-        if (iResult < 0) {
-            av_packet_free(&pPacket);
-            return Fail("Cannot write the output file", iResult);
-        }
-        fnProgress(static_cast<uint64_t>(std::max<int64_t>(llCopied, 0)));
+        bWritten = WritePacket(*pPacket);
+        av_packet_unref(pPacket);
+        fnProgress(static_cast<uint64_t>(std::max<int64_t>(m_llCopied, 0)));
     }
     av_packet_free(&pPacket);
+    av_packet_free(&pBefore);
+    if (!bWritten) {
+        return false;
+    }
     if (iResult < 0 && iResult != AVERROR_EOF) {
         return Fail("Cannot read the source file", iResult);
     }
     if (nPackets == 0 && !fnStopped() && !bCut) {
         return Fail(kNoAudio);
+    }
+    // A cut that kept nothing, or was stopped before its first packet, is an empty but whole file.
+    if (!m_pOutput && !OpenOutput(iSource, tags, pFile, 0)) {
+        return false;
     }
     iResult = FinishFileOutput(m_pOutput);
     if (iResult < 0) {

@@ -5,6 +5,12 @@
 #include <functional>
 #include <string>
 
+#include "media/MediaTags.h"
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
 struct AVFormatContext;
 struct AVPacket;
 
@@ -29,27 +35,37 @@ public:
         uint64_t nStart = 0;
         uint64_t nEnd = UINT64_MAX;
     };
-    // Whether a selection of the source can be copied exactly: only PCM, whose packets can be cut at
-    // any frame.
+    // Whether a selection of the source can be copied exactly: PCM, whose packets are cut at any frame,
+    // and AAC, ALAC, Opus and Vorbis, whose packets are kept whole with the decoder's pre-roll and the
+    // container told where the selection starts and ends.
     static bool CanCut(const std::string &strSourcePath, int nTrack);
 
-    // Copies the whole track, or for PCM (CanCut) exactly the frames of the range; fnStopped true ends it
-    // early with a well-formed, shorter file. fnProgress gets the samples copied so far. False on a failure;
-    // GetError says what failed.
+    // Copies the whole track, or (CanCut) exactly the frames of the range, counted from the first frame
+    // a reader presents; fnStopped true ends it early with a well-formed, shorter file. fnProgress gets
+    // the samples copied so far. False on a failure; GetError says what failed.
     bool Copy(const std::string &strSourcePath, int nTrack, const Range &range, bool bWithTags, FILE *pFile,
               const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress);
     const std::string &GetError() const { return m_strError; }
 
 private:
     bool Fail(const std::string &strText, int iError = 0);
-    bool OpenOutput(int iSource, bool bWithTags, FILE *pFile);
+    // llPreSkip: for a cut, the frames the first kept packet holds ahead of the range's start, which
+    // the container is told to skip; -1 for a whole copy.
+    bool OpenOutput(int iSource, const MediaTags &tags, FILE *pFile, int64_t llPreSkip);
     // Cuts a PCM packet that begins at frame nAt to the range; false when nothing of it is in it.
     bool CutToRange(AVPacket &packet, uint64_t nAt, const Range &range, int nFrameBytes) const;
+    // Writes a kept packet of a cut, which covers the frames from llAt for llFrames; its timestamps
+    // become the range's, its duration ends at the range's end.
+    bool WriteCutPacket(AVPacket &packet, int64_t llAt, int64_t llFrames, const Range &range);
+    bool WritePacket(AVPacket &packet);
 
     AVFormatContext *m_pSource = nullptr;
     AVFormatContext *m_pOutput = nullptr;
-    int m_iCoverSource = -1;  // the source's attached picture copied along, -1 none
-    int m_nSwapBytes = 0;     // a big-endian PCM sample's size, 0 when the samples are kept as they are
+    AVRational m_sourceBase{1, 1};
+    AVRational m_sampleBase{1, 1};
+    int m_nFirstPagePackets = 0;  // an Ogg cut: the packets still to go on its first page, alone
+    int64_t m_llCopied = 0;       // frames of the selection written
+    int m_nSwapBytes = 0;         // a big-endian PCM sample's size, 0 when the samples are kept as they are
     std::string m_strError;
 };
 
