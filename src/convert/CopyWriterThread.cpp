@@ -34,7 +34,7 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
         return;
     }
     // The reader has applied the saved selection: anything short of the whole track is a cut, which
-    // only PCM can be given exactly.
+    // only some codecs can be given exactly (PacketCopy::CanCut).
     const int nTrack = reader.GetTrack();
     PacketCopy::Range range;
     if (!reader.RunsToStreamEnd() || reader.m_nStartFrame > 0) {
