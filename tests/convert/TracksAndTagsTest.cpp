@@ -278,6 +278,25 @@ TEST(OutputTags, BrokenMetadataStillConvertsWithWhatIsValid) {
               "abc");
 }
 
+// A copy's tags are the source's as every other output gets them, not its raw metadata.
+TEST(OutputTags, ACopyGetsTheSanitisedTagsToo) {
+    MediaFactory media;
+    for (const auto &[szName, szCodec] : {std::pair{"raw.ogg", "libvorbis"}, std::pair{"raw.m4a", "aac"}}) {
+        SCOPED_TRACE(szName);
+        const std::string strSource =
+            media.Make(szName, {"-f", "lavfi", "-i", "sine=d=1"},
+                       {"-c:a", szCodec, "-metadata", std::string("artist=caf\xE9 bar")});
+        const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("out"), strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        const std::string strCopy =
+            media.PathOf("out") + "/" + szName + fs::path(szName).extension().string();
+        EXPECT_EQ(RunCommand({"ffprobe", "-v", "error", "-show_entries",
+                              "format_tags=artist:stream_tags=artist", "-of", "default=nw=1:nk=1", strCopy})
+                      .strStdout,
+                  "café bar\n");
+    }
+}
+
 // Byte sequences shaped like UTF-8 that Unicode forbids make the text an old 8-bit one, each byte its
 // Latin-1 character; the edges of what is allowed stay as they are.
 TEST(OutputTags, SurrogatesOverlongFormsAndCodePointsPastUnicodeAreReadAsLatin1) {
