@@ -5,7 +5,8 @@
 namespace klangor {
 
 // Writes each job of a batch as its source's own audio, the packets copied (PacketCopy). A selection
-// is cut exactly from PCM; any other codec's job with a selection fails rather than ignore it. Start, Stop
+// is cut exactly where the codec allows it (PacketCopy::CanCut); any other codec's job with a selection
+// fails rather than ignore it. Start, Stop
 // and IsRunning on the owner's thread; the copying on the workers, one PacketCopy per running job.
 class CopyWriterThread : public WriterThread {
 public:
