@@ -11,6 +11,7 @@ extern "C" {
 
 #include "convert/ContainerTags.h"
 #include "convert/FileAvio.h"
+#include "convert/PacketPlacer.h"
 
 namespace klangor {
 
@@ -105,59 +106,6 @@ bool CarriesTags(const char *szMuxer) {
     const std::string strMuxer = szMuxer;
     return strMuxer != "ac3" && strMuxer != "eac3" && strMuxer != "dts";
 }
-
-// Where a packet's frames lie, counted from the first frame a reader presents (the stream's start,
-// after the source's own delay): from the packet's timestamp where the container keeps them in frames
-// or finer; else, for a codec whose packets all hold the same number of frames, from the count of
-// packets before it.
-class PacketPlacer {
-public:
-    explicit PacketPlacer(const AVStream &stream)
-        : m_base(stream.time_base),
-          m_frameBase{1, std::max(1, stream.codecpar->sample_rate)},
-          m_bByTimestamp(av_cmp_q(stream.time_base, m_frameBase) <= 0),
-          m_llFrameSize(stream.codecpar->frame_size),
-          m_llOrigin(stream.start_time == AV_NOPTS_VALUE
-                         ? 0
-                         : av_rescale_q(stream.start_time, m_base, m_frameBase)) {}
-
-    bool CanPlace() const { return m_bByTimestamp || m_llFrameSize > 0; }
-
-    // False when the packet cannot be placed.
-    bool Place(const AVPacket &packet, int64_t &llAt, int64_t &llFrames) {
-        if (!m_bByTimestamp) {
-            if (!m_bCounting) {
-                m_bCounting = true;
-                // The source's own delay, skipped in its first packet, comes before the first frame.
-                size_t nSize = 0;
-                const uint8_t *pSkip = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &nSize);
-                if (pSkip && nSize >= 4) {
-                    m_llCounted = -static_cast<int64_t>(pSkip[0] | pSkip[1] << 8 | pSkip[2] << 16 |
-                                                        static_cast<uint32_t>(pSkip[3]) << 24);
-                }
-            }
-            llAt = m_llCounted;
-            llFrames = m_llFrameSize;
-            m_llCounted += m_llFrameSize;
-            return true;
-        }
-        if (packet.pts == AV_NOPTS_VALUE) {
-            return false;
-        }
-        llAt = av_rescale_q(packet.pts, m_base, m_frameBase) - m_llOrigin;
-        llFrames = av_rescale_q(packet.duration, m_base, m_frameBase);
-        return true;
-    }
-
-private:
-    AVRational m_base;
-    AVRational m_frameBase;
-    bool m_bByTimestamp;
-    int64_t m_llFrameSize;
-    int64_t m_llOrigin;
-    int64_t m_llCounted = 0;
-    bool m_bCounting = false;
-};
 
 // How the tags are written: the encoded format whose container the copy shares.
 OutputFormat TagFormatOf(const char *szMuxer) {

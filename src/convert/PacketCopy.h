@@ -21,8 +21,10 @@ namespace klangor {
 std::string CopyExtensionOf(const std::string &strSourcePath, int nTrack);
 
 // Copies one audio track's packets, unchanged, into the container that suits its codec; big-endian PCM
-// becomes little-endian (WAV's) of the same depth. The container's bytes go through our own checked
-// writes to the caller's (temporary) file. Owned by the one worker that converts the job.
+// becomes little-endian (WAV's) of the same depth. A selection keeps PCM's frames in it and the other
+// codecs' packets that cover it, the container told where it starts and ends. The container's bytes go
+// through our own checked writes to the caller's (temporary) file. Owned by the one worker that converts
+// the job.
 class PacketCopy {
 public:
     PacketCopy() = default;

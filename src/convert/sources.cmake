@@ -19,6 +19,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OutputNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PacketCopy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PacketPlacer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ScratchFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SplitPlan.cpp

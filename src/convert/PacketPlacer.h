@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+struct AVPacket;
+struct AVStream;
+
+namespace klangor {
+
+// Where a packet's frames lie, counted from the first frame a reader presents (the stream's start,
+// after the source's own delay): from the packet's timestamp where the container keeps them in frames
+// or finer; else, for a codec whose packets all hold the same number of frames, from the count of
+// packets before it. Used by one thread, the one that reads the packets in order.
+class PacketPlacer {
+public:
+    explicit PacketPlacer(const AVStream &stream);
+
+    bool CanPlace() const { return m_bByTimestamp || m_llFrameSize > 0; }
+
+    // The next packet's first frame and frame count; false when it cannot be placed.
+    bool Place(const AVPacket &packet, int64_t &llAt, int64_t &llFrames);
+
+private:
+    AVRational m_base;
+    AVRational m_frameBase;
+    bool m_bByTimestamp;
+    int64_t m_llFrameSize;
+    int64_t m_llOrigin;
+    int64_t m_llCounted = 0;
+    bool m_bCounting = false;
+};
+
+}  // namespace klangor
