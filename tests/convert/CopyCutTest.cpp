@@ -45,12 +45,13 @@ std::vector<std::string> PacketChecksums(const std::string &strPath) {
                                 .strStdout);
     std::vector<std::string> checksums;
     for (std::string strLine; std::getline(sums, strLine);) {
-        std::istringstream fields(strLine);
-        std::string strField;
-        for (int i = 0; i < 6 && std::getline(fields, strField, ','); ++i) {
+        // "stream, dts, pts, duration, size, checksum[, side data]"
+        size_t nAt = 0;
+        for (int i = 0; i < 5 && nAt != std::string::npos; ++i) {
+            nAt = strLine.find(", ", nAt == 0 ? 0 : nAt + 2);
         }
-        if (!strLine.empty() && strLine[0] != '#') {
-            checksums.push_back(strField);
+        if (!strLine.empty() && strLine[0] != '#' && nAt != std::string::npos) {
+            checksums.push_back(strLine.substr(nAt + 2, strLine.find(',', nAt + 2) - nAt - 2));
         }
     }
     return checksums;
@@ -86,9 +87,9 @@ TEST(CopyCut, EachCodecKeepsExactlyTheSelectionInTheSourcesOwnPackets) {
         std::vector<float> cut = DecodeFirstChannel(strCut, "atrim=start_pts=0");
         if (c.bEndInEditList) {
             EXPECT_EQ(ProbeStream(strCut).at("duration_ts"), std::to_string(nCount));
-            ASSERT_GE(cut.size(), nCount);
+            EXPECT_GE(cut.size(), nCount);
             EXPECT_LT(cut.size(), nCount + c.nPacket);
-            cut.resize(nCount);
+            cut.resize(std::min(cut.size(), nCount));
         }
         EXPECT_EQ(cut.size(), nCount);
         EXPECT_EQ(BestOffset(source, cut, nStart, c.nSettle, 4096, 3000), 0);
@@ -102,7 +103,7 @@ TEST(CopyCut, EachCodecKeepsExactlyTheSelectionInTheSourcesOwnPackets) {
         const std::vector<std::string> all = PacketChecksums(strSource);
         ASSERT_FALSE(kept.empty());
         const auto first = std::find(all.begin(), all.end(), kept.front());
-        ASSERT_LE(static_cast<size_t>(all.end() - first), all.size());
+        ASSERT_NE(first, all.end()) << "the first kept packet is not the source's";
         EXPECT_TRUE(static_cast<size_t>(all.end() - first) >= kept.size() &&
                     std::equal(kept.begin(), kept.end(), first))
             << "the kept packets are not the source's own";
