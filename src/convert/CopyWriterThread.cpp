@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/OutputFile.h"
+#include "convert/OutputTags.h"
 #include "convert/PacketCopy.h"
 
 namespace klangor {
@@ -56,7 +57,7 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
     uint64_t nShown = 0;
     PacketCopy copy;
     const bool bCopied = copy.Copy(
-        job.GetSourcePath(), nTrack, range, job.WritesTags(), file.Get(),
+        job.GetSourcePath(), nTrack, range, TagsForJob(job, nTrack), file.Get(),
         [this] { return IsStopRequested(); },
         [&job, &nShown](uint64_t nFrames) {
             if (nFrames > nShown) {

@@ -321,7 +321,7 @@ bool PacketCopy::WriteCutPacket(AVPacket &packet, int64_t llAt, int64_t llFrames
     return WritePacket(packet);
 }
 
-bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range &range, bool bWithTags,
+bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range &range, const MediaTags &tags,
                       FILE *pFile, const std::function<bool()> &fnStopped,
                       const std::function<void(uint64_t)> &fnProgress) {
     const int iSource = OpenSource(strSourcePath, nTrack, true, m_pSource);
@@ -339,7 +339,6 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
     }
     m_sourceBase = pIn->time_base;
     m_sampleBase = AVRational{1, std::max(1, pIn->codecpar->sample_rate)};
-    const MediaTags tags = bWithTags ? ReadMediaTags(strSourcePath, nTrack) : MediaTags{};
     // The packets of a cut are placed by their timestamps, counted in frames from the first presented
     // one; PCM's are counted, since a container may keep its timestamps in coarser units than frames.
     const bool bPacketCut = bCut && !bPcm;
