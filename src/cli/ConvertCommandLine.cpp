@@ -130,6 +130,13 @@ const std::vector<FlagOption> &FlagOptions() {
         {"--no-tags", [](ConvertOptions &o) { o.bNoTags = true; }},
         {"--replaygain", [](ConvertOptions &o) { o.loudness.bReplayGain = true; }},
         {"--list-splits", [](ConvertOptions &o) { o.bListSplits = true; }},
+        {"--skip-existing", [](ConvertOptions &o) { o.bSkipExisting = true; }},
+        {"--dry-run", [](ConvertOptions &o) { o.bDryRun = true; }},
+        {"-r", [](ConvertOptions &o) { o.bRecursive = true; }},
+        {"--recursive", [](ConvertOptions &o) { o.bRecursive = true; }},
+        {"--follow-links", [](ConvertOptions &o) { o.bFollowLinks = true; }},
+        {"-0", [](ConvertOptions &o) { o.bNulSeparated = true; }},
+        {"--null", [](ConvertOptions &o) { o.bNulSeparated = true; }},
     };
     return options;
 }
@@ -356,6 +363,46 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             options.split.*(number->pField) = dValue;
             continue;
         }
+        if (strName == "--name") {
+            if (!takeValue()) {
+                return false;
+            }
+            std::string strWhy;
+            if (!CheckNameTemplate(strValue, strWhy)) {
+                strError = "invalid value '" + strValue + "' for --name: " + strWhy;
+                return false;
+            }
+            options.strNameTemplate = strValue;
+            continue;
+        }
+        if (strName == "--files-from" || strName == "--report") {
+            if (!takeValue()) {
+                return false;
+            }
+            if (strValue.empty()) {
+                strError = strName + " needs a file name";
+                return false;
+            }
+            (strName == "--report" ? options.strReport : options.strFilesFrom) = strValue;
+            continue;
+        }
+        if (strName == "--shard") {
+            if (!takeValue()) {
+                return false;
+            }
+            const size_t nSlash = strValue.find('/');
+            int32_t nIndex = -1;
+            int32_t nCount = 0;
+            if (nSlash == std::string::npos || !ParseIntIn(strValue.substr(nSlash + 1), 1, kMaxShards, nCount) ||
+                !ParseIntIn(strValue.substr(0, nSlash), 0, nCount - 1, nIndex)) {
+                strError = "invalid value '" + strValue + "' for --shard (allowed: K/N, N from 1 to " +
+                           std::to_string(kMaxShards) + " and K from 0 to N-1)";
+                return false;
+            }
+            options.nShardIndex = nIndex;
+            options.nShardCount = nCount;
+            continue;
+        }
         if (strName == "--split-after") {
             if (!takeValue()) {
                 return false;
@@ -429,7 +476,7 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
         strError = "--list-splits needs --split";
         return false;
     }
-    if (options.files.empty() && !options.bHelp && !options.bVersion) {
+    if (options.files.empty() && options.strFilesFrom.empty()) {
         strError = "no input files";
         return false;
     }
@@ -475,6 +522,22 @@ std::string ConvertUsageText() {
            "      --snap-to-silence SEC  move each every=SECONDS point to the quietest moment\n"
            "                         within SEC of it\n"
            "      --list-splits      print each file's parts (start, end, title); write nothing\n"
+           "  -r, --recursive        walk folders given as FILE for their media files, in path\n"
+           "                         order; the outputs mirror the tree under the output folder\n"
+           "      --follow-links     follow links to folders while walking (a loop is detected)\n"
+           "      --files-from LIST  also convert the files named in LIST, one a line ('-' reads\n"
+           "                         standard input)\n"
+           "  -0, --null             the names in LIST end with NUL instead of a line end\n"
+           "      --name TEMPLATE    name outputs by fields: {name} {stem} {ext} {title} {artist}\n"
+           "                         {album} {track} {date} {n} {N} {part} {part_title};\n"
+           "                         {title|stem} falls back to another field, {artist|Unknown}\n"
+           "                         to text (default {name}.{ext})\n"
+           "      --skip-existing    skip a file whose output is already there\n"
+           "      --shard K/N        convert only the files whose place in the list, from 0, is K\n"
+           "                         modulo N: N machines share one library\n"
+           "      --dry-run          print each file's output, or why it is skipped; write nothing\n"
+           "      --report FILE      write one JSON object a file: source, output, status, reason,\n"
+           "                         seconds, bytes\n"
            "  -q, --quiet            no progress and no per-file lines\n"
            "  -h, --help             show this text\n"
            "      --version          show the program's version\n"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "convert/Loudness.h"
+#include "convert/OutputNames.h"
 #include "settings/EncoderSettings.h"
 #include "settings/OutputFormat.h"
 #include "settings/SplitSettings.h"
@@ -12,6 +13,7 @@ namespace klangor {
 
 inline constexpr int kMaxConvertJobs = 256;
 inline constexpr int kMaxConvertTrack = 999;
+inline constexpr int kMaxShards = 100000;
 
 // What klangor-convert was asked to do.
 struct ConvertOptions {
@@ -29,6 +31,16 @@ struct ConvertOptions {
     LoudnessTarget loudness;
     SplitSettings split;
     bool bListSplits = false;  // print each file's parts instead of converting
+    std::string strNameTemplate = kDefaultNameTemplate;
+    bool bSkipExisting = false;
+    bool bDryRun = false;         // print what would be written, write nothing
+    bool bRecursive = false;      // folders among the files are walked for media
+    bool bFollowLinks = false;    // the walk follows links to folders
+    std::string strFilesFrom;     // more files, one a line (NUL-separated with bNulSeparated); "-" stdin
+    bool bNulSeparated = false;
+    int nShardIndex = 0;          // with nShardCount > 1: only the files whose index modulo it is this
+    int nShardCount = 1;
+    std::string strReport;        // a JSON line per file written here; empty: none
     std::vector<std::string> files;
 };
 

@@ -16,6 +16,7 @@
 
 #include "clips/ClipList.h"
 #include "common/Allocator.h"
+#include "common/SidecarFile.h"
 #include "common/Version.h"
 #include "media/AudioDecoder.h"
 #include "convert/AudioStreamReader.h"
@@ -140,6 +141,108 @@ private:
     bool m_bLineShown = false;
 };
 
+// The names in a list file (or standard input for "-"): one a line, or each ended by NUL; empty
+// names are passed over. False when the list cannot be read.
+bool ReadFileList(const std::string &strList, bool bNulSeparated, std::vector<std::string> &files) {
+    std::FILE *pList = strList == "-" ? stdin : std::fopen(strList.c_str(), "rbe");
+    if (!pList) {
+        return false;
+    }
+    const int iEnd = bNulSeparated ? '\0' : '\n';
+    std::string strName;
+    for (int c; (c = std::getc(pList)) != EOF;) {
+        if (c != iEnd) {
+            strName += static_cast<char>(c);
+            continue;
+        }
+        if (!bNulSeparated && !strName.empty() && strName.back() == '\r') {
+            strName.pop_back();
+        }
+        if (!strName.empty()) {
+            files.push_back(strName);
+        }
+        strName.clear();
+    }
+    if (!strName.empty()) {
+        files.push_back(strName);
+    }
+    const bool bRead = !std::ferror(pList);
+    if (pList != stdin) {
+        std::fclose(pList);
+    }
+    return bRead;
+}
+
+// A JSON string of a text: quotes, backslashes and control characters escaped, bytes that are not
+// UTF-8 (a file name may hold any) given as U+FFFD.
+std::string JsonText(const std::string &strText) {
+    std::string strOut = "\"";
+    for (size_t i = 0; i < strText.size(); ++i) {
+        const auto c = static_cast<unsigned char>(strText[i]);
+        if (c == '"' || c == '\\') {
+            strOut += '\\';
+            strOut += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char szEscape[8];
+            std::snprintf(szEscape, sizeof szEscape, "\\u%04x", c);
+            strOut += szEscape;
+        } else if (c < 0x80) {
+            strOut += static_cast<char>(c);
+        } else {
+            const size_t nLength = (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+            bool bValid = nLength > 0 && i + nLength <= strText.size();
+            for (size_t k = 1; bValid && k < nLength; ++k) {
+                bValid = (static_cast<unsigned char>(strText[i + k]) & 0xC0) == 0x80;
+            }
+            if (bValid) {
+                strOut += strText.substr(i, nLength);
+                i += nLength - 1;
+            } else {
+                strOut += "\xEF\xBF\xBD";
+            }
+        }
+    }
+    return strOut + "\"";
+}
+
+uintmax_t BytesOf(const std::string &strPath) {
+    std::error_code error;
+    const uintmax_t nBytes = std::filesystem::file_size(strPath, error);
+    return error ? 0 : nBytes;
+}
+
+// The report's line for one source.
+std::string ReportLine(const std::string &strSource, const std::string &strOutput, const char *szStatus,
+                       const std::string &strReason, double dSeconds, uintmax_t nBytes) {
+    char szNumbers[64];
+    std::snprintf(szNumbers, sizeof szNumbers, ",\"seconds\":%.3f,\"bytes\":%ju}\n", dSeconds, nBytes);
+    return "{\"source\":" + JsonText(strSource) + ",\"output\":" + JsonText(strOutput) + ",\"status\":\"" +
+           szStatus + "\",\"reason\":" + JsonText(strReason) + szNumbers;
+}
+
+// Writes the batch's report, replacing the file whole; false when it could not be written.
+bool WriteReport(const std::string &strPath, const ConversionBatch &batch) {
+    std::string strReport;
+    for (const auto &pJob : batch.GetJobs()) {
+        const ConversionJob &job = *pJob;
+        uintmax_t nBytes = 0;
+        for (const std::string &strOutput :
+             job.GetPartOutputs().empty() ? std::vector<std::string>{job.GetOutputPath()} : job.GetPartOutputs()) {
+            nBytes += BytesOf(strOutput);
+        }
+        const bool bEnded = job.GetState() == ConversionJob::State::Ended;
+        const char *szStatus = !bEnded ? "stopped" : job.GetError().empty() ? "converted" : "failed";
+        const std::string strReason = !bEnded ? "Stopped before it was converted" : !job.GetError().empty() ? job.GetError() : job.GetNote();
+        strReport += ReportLine(job.GetSourcePath(), job.GetOutputPath(), szStatus, strReason, job.GetSeconds(),
+                                bEnded && job.GetError().empty() ? nBytes : 0);
+    }
+    for (const SkippedSource &skipped : batch.GetSkipped()) {
+        strReport += ReportLine(skipped.strSourcePath, skipped.strOutputPath, "skipped", "the output exists", 0.0,
+                                BytesOf(skipped.strOutputPath));
+    }
+    return ReplaceFileContents(strPath, strReport) == 0;
+}
+
 // "1:02:03.250" for a frame count at a rate.
 std::string TimeText(uint64_t nFrames, uint32_t nRate) {
     const uint64_t nMs = nRate == 0 ? 0 : (nFrames * 1000 + nRate / 2) / nRate;
@@ -253,20 +356,51 @@ int main(int argc, char **argv) {
         return kExitFailed;
     }
 
+    std::vector<std::string> files = options.files;
+    if (!options.strFilesFrom.empty() && !ReadFileList(options.strFilesFrom, options.bNulSeparated, files)) {
+        std::fprintf(stderr, "klangor-convert: cannot read the list %s: %s\n", options.strFilesFrom.c_str(),
+                     std::strerror(errno));
+        return kExitFailed;
+    }
     ClipList clips;
-    for (const std::string &strFile : options.files) {
-        clips.AddClip(strFile);
+    for (size_t i = 0; i < files.size(); ++i) {
+        // A shard takes its share of the list by place, so that every machine's share stays the same
+        // whatever the others have done.
+        if (static_cast<int>(i % static_cast<size_t>(options.nShardCount)) == options.nShardIndex) {
+            clips.AddClip(files[i]);
+        }
     }
     TerminalView view(options, wakeFd.Get());
     ConversionBatch batch(view, options.settings);
+    BatchNaming naming;
+    naming.strTemplate = options.strNameTemplate;
+    naming.bSkipExisting = options.bSkipExisting;
+    batch.SetNaming(naming);
     batch.SetJobsAtOnce(options.nJobs);
     batch.SetTrackOverride(options.nTrack);
     batch.SetWriteTags(!options.bNoTags);
     batch.SetLoudnessTarget(options.loudness);
     batch.SetSplitSettings(options.split);
     batch.SetSplitAfterSeconds(options.dSplitAfterSeconds);
+    if (options.bDryRun) {
+        batch.PrepareJobs(clips, true);
+        for (const auto &pJob : batch.GetJobs()) {
+            const std::string strNote = pJob->GetNote().empty() ? "" : " (" + pJob->GetNote() + ")";
+            std::printf("%s -> %s%s\n", pJob->GetSourcePath().c_str(), pJob->GetOutputPath().c_str(), strNote.c_str());
+        }
+        for (const SkippedSource &skipped : batch.GetSkipped()) {
+            std::printf("%s: skipped, %s exists\n", skipped.strSourcePath.c_str(), skipped.strOutputPath.c_str());
+        }
+        return kExitConverted;
+    }
     int nStopSignal = 0;
     batch.OnStartConvert(clips);
+    if (!options.bQuiet) {
+        for (const SkippedSource &skipped : batch.GetSkipped()) {
+            std::printf("%s: skipped, %s exists\n", skipped.strSourcePath.c_str(), skipped.strOutputPath.c_str());
+        }
+        std::fflush(stdout);
+    }
     // The progress line is read from the jobs at the pace a reader can follow; the workers only wake
     // this thread when a file or the batch has ended.
     const int nPollMs = view.ShowsProgress() ? static_cast<int>(kProgressInterval.count()) : -1;
@@ -295,6 +429,18 @@ int main(int argc, char **argv) {
     }
     batch.WaitUntilIdle();
     view.ClearProgressLine();
+    const size_t nFailed = batch.GetFailures().size();
+    size_t nConverted = 0;
+    for (const auto &pJob : batch.GetJobs()) {
+        nConverted += pJob->GetState() == ConversionJob::State::Ended && pJob->GetError().empty() ? 1 : 0;
+    }
+    if (!options.bQuiet) {
+        std::printf("%zu converted, %zu skipped, %zu failed\n", nConverted, batch.GetSkipped().size(), nFailed);
+    }
+    if (!options.strReport.empty() && !WriteReport(options.strReport, batch)) {
+        std::fprintf(stderr, "klangor-convert: cannot write the report %s\n", options.strReport.c_str());
+        return kExitFailed;
+    }
 
     if (nStopSignal != 0 && batch.WasStopped()) {
         std::fprintf(stderr,
@@ -303,7 +449,7 @@ int main(int argc, char **argv) {
         return 128 + nStopSignal;  // 130 for Ctrl-C
     }
     // A writer that could not start converted nothing, whatever the (empty) list of failures says.
-    if (batch.StartFailed() || !batch.GetFailures().empty() || batch.GetJobs().empty()) {
+    if (batch.StartFailed() || nFailed != 0 || (batch.GetJobs().empty() && batch.GetSkipped().empty())) {
         return kExitFailed;
     }
     return kExitConverted;

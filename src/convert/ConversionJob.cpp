@@ -24,6 +24,18 @@ void ConversionJob::FixSelection() {
     m_bSelectionFixed = true;
 }
 
+void ConversionJob::End() {
+    m_ended = std::chrono::steady_clock::now();
+    m_state.store(State::Ended, std::memory_order_release);
+}
+
+double ConversionJob::GetSeconds() const {
+    if (m_begun == std::chrono::steady_clock::time_point{}) {
+        return 0.0;
+    }
+    return std::chrono::duration<double>(m_ended - m_begun).count();
+}
+
 std::string ConversionJob::PartOutputPathOf(int n, int nCount, const std::string &strTitle) const {
     if (m_strNameTemplate.empty() || !NameTemplateNamesParts(m_strNameTemplate)) {
         return PartOutputPath(m_strOutputPath, n, nCount, strTitle);
@@ -47,6 +59,9 @@ ConversionJob::Progress ConversionJob::GetProgress() const {
 }
 
 void ConversionJob::Begin(int nPasses) {
+    if (m_begun == std::chrono::steady_clock::time_point{}) {
+        m_begun = std::chrono::steady_clock::now();
+    }
     m_strError.clear();
     m_partOutputs.clear();
     m_nPasses.store(nPasses < 1 ? 1 : nPasses, std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -79,6 +80,10 @@ public:
     bool HasSelection() const { return m_bHasSelection; }
     const ClipInfo &GetSelection() const { return m_selection; }
 
+    // How long the job took, from its first Begin to its End, in seconds; 0 for one never begun. Only
+    // once Ended.
+    double GetSeconds() const;
+
     // --- The progress: any thread ---
     Progress GetProgress() const;
     State GetState() const { return m_state.load(std::memory_order_acquire); }
@@ -109,7 +114,7 @@ public:
     // An output of the job's parts that was written.
     void AddPartOutput(const std::string &strPath) { m_partOutputs.push_back(strPath); }
     // The job is done with: its failure text, written before, becomes readable.
-    void End() { m_state.store(State::Ended, std::memory_order_release); }
+    void End();
 
 private:
     const std::string m_strSourcePath;
@@ -134,6 +139,8 @@ private:
     std::string m_strError;
     std::string m_strNote;
     std::vector<std::string> m_partOutputs;
+    std::chrono::steady_clock::time_point m_begun{};  // the first Begin's; epoch while never begun
+    std::chrono::steady_clock::time_point m_ended{};
 };
 
 }  // namespace klangor
