@@ -340,7 +340,7 @@ int main(int argc, char **argv) {
         return ListSplits(options);
     }
     std::error_code error;
-    if (!options.strOutputFolder.empty()) {
+    if (!options.strOutputFolder.empty() && !options.bDryRun) {
         std::filesystem::create_directories(options.strOutputFolder, error);
         if (error) {
             std::fprintf(stderr, "klangor-convert: cannot create the output folder %s: %s\n",
