@@ -90,7 +90,11 @@ public:
     // Nobody is asked anything: the command line runs unattended, so the output folder is not opened.
     bool AskYesNo(const std::string &) override { return false; }
 
-    void ShowMessage(const std::string &strText, MessageIcon) override {
+    void ShowMessage(const std::string &strText, MessageIcon icon) override {
+        // What is only for information (the notes on converted files) is on their own lines already.
+        if (icon == MessageIcon::Information) {
+            return;
+        }
         ClearProgressLine();
         std::fprintf(stderr, "%s\n", strText.c_str());
     }

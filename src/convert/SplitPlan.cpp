@@ -9,6 +9,7 @@
 #include "clips/CueSheet.h"
 #include "convert/AudioStreamReader.h"
 #include "convert/ConversionJob.h"
+#include "convert/ScratchFile.h"
 #include "convert/WriterThread.h"
 #include "media/MediaChapters.h"
 
@@ -246,6 +247,11 @@ uint64_t FramesAt(int64_t llNs, uint32_t nRate) {
 bool PlanParts(const ConversionJob &job, const AudioStreamReader &reader, const SplitSettings &split,
                const std::function<bool()> &fnStopped, SourceParts &plan, std::string &strError) {
     plan = SourceParts{};
+    if (split.mode != SplitMode::None && IsStreamFile(job.GetSourcePath())) {
+        // Finding the parts reads the source again, which a pipe or a device cannot give twice.
+        plan.strNote = "a pipe or a device is converted whole";
+        return true;
+    }
     const uint32_t nRate = reader.m_nSampleRate;
     std::vector<Marked> marks;
     switch (split.mode) {
