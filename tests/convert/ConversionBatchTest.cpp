@@ -283,6 +283,18 @@ TEST_F(BatchTest, FailedJobsAreNamedInOneMessageBeforeTheQuestion) {
     EXPECT_TRUE(m_view.Has("finished:bad.avi:Cannot create output file"));
 }
 
+TEST_F(BatchTest, ConvertedFilesWithANoteAreNamedAfterTheFailuresAndBeforeTheQuestion) {
+    m_clips.AddClip(Source("lecture.avi"));
+    SplitSettings split;
+    split.mode = SplitMode::Chapters;  // the scripted source has none: converted whole, with a note
+    m_pBatch->SetSplitSettings(split);
+    RunBatch();
+    EXPECT_TRUE(m_view.Has("message:These files were converted, with a note:\n" + Source("lecture.avi") +
+                           ": no chapters, converted whole"));
+    EXPECT_LT(m_view.IndexOf("message:"), m_view.IndexOf("ask:"));
+    EXPECT_TRUE(m_pBatch->GetFailures().empty());
+}
+
 TEST_F(BatchTest, StopDuringTheSecondJobShortensItAndSkipsTheThird) {
     m_view.m_iType = kOutputTypeWav;
     for (const char *szName : {"a.avi", "b.avi", "c.avi"}) {
