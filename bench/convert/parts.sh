@@ -4,7 +4,8 @@
 # with --split chapters, and as copied original audio against ffmpeg's stream copy of the whole file.
 # Prints medians and ratios only.
 #
-#   bench/convert/parts.sh          (BUILD_DIR=build RUNS=3 MINUTES=60 PARTS=12 by default)
+#   bench/convert/parts.sh          (BUILD_DIR=build RUNS=3 MINUTES=60 PARTS=12 by default;
+#                                    FORMATS="mp3 flac copy" to choose)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -12,6 +13,7 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 RUNS=${RUNS:-3}
 MINUTES=${MINUTES:-60}
 PARTS=${PARTS:-12}
+FORMATS=${FORMATS:-mp3 flac copy}
 CONVERT=$BUILD_DIR/src/klangor-convert
 
 . "$ROOT/bench/convert/common.sh"
@@ -30,7 +32,7 @@ ffmpeg -nostdin -v error -y \
 "$CONVERT" --split chapters --list-splits "$WORK/book.m4a" | tail -n +2 | wc -l | xargs echo "parts found:"
 
 for ((run = 0; run < RUNS; run++)); do
-  for format in mp3 flac copy; do
+  for format in $FORMATS; do
     rm -rf "$WORK/out"
     measure "whole-$format" "$CONVERT" -q --jobs 2 -f "$format" -o "$WORK/out" "$WORK/book.m4a"
     rm -rf "$WORK/out"
@@ -40,7 +42,7 @@ for ((run = 0; run < RUNS; run++)); do
 done
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) processors, $RUNS runs"
-for format in mp3 flac copy; do
+for format in $FORMATS; do
   whole=$(column_median "whole-$format" 1)
   parts=$(column_median "parts-$format" 1)
   echo "$format: whole ${whole} s, in $PARTS parts ${parts} s, parts/whole $(ratio "$parts" "$whole")," \

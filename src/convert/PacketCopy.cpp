@@ -361,6 +361,17 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
     uint64_t nPackets = 0;
     int iResult = 0;
     bool bWritten = true;
+    // A selection far into an MP4 (the parts of a long book, one after the other) is not read from the
+    // start: its index puts the reader a second before what the cut keeps, every packet from there on
+    // placed by its timestamp as before. Other containers are read from their start, their timestamps
+    // being found only by reading.
+    const int64_t llSeekTo = llStart - cut.llPreRoll - 2 * std::max(pIn->codecpar->frame_size, 4096) -
+                             pIn->codecpar->sample_rate;
+    if (bPacketCut && placer.PlacesByTimestamp() && llSeekTo > 0 &&
+        std::string(m_pSource->iformat->name).find("mp4") != std::string::npos) {
+        // A seek that fails leaves the reader at the start, which is only slower.
+        av_seek_frame(m_pSource, iSource, placer.TimestampOf(llSeekTo), AVSEEK_FLAG_BACKWARD);
+    }
     while (bWritten && !fnStopped() && (iResult = av_read_frame(m_pSource, pPacket)) >= 0) {
         if (pPacket->stream_index != iSource) {
             av_packet_unref(pPacket);

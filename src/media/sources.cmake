@@ -5,6 +5,7 @@ set(KLANGOR_MEDIA_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MediaChapters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaProbe.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MediaTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MediaWalk.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiAudioDecoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MidiPreview.cpp
