@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -24,6 +25,7 @@
 #include "convert/OutputNames.h"
 #include "convert/SplitPlan.h"
 #include "cli/ConvertCommandLine.h"
+#include "media/MediaWalk.h"
 #include "media/MidiSynth.h"
 
 namespace klangor {
@@ -366,17 +368,40 @@ int main(int argc, char **argv) {
                      std::strerror(errno));
         return kExitFailed;
     }
+    // Folders are walked in place, each for its media in path order; every file keeps the folder it
+    // lies in below the one walked, for its output to mirror.
+    std::vector<WalkedFile> sources;
+    for (const std::string &strFile : files) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(strFile, error)) {
+            sources.push_back({strFile, ""});
+        } else if (!options.bRecursive) {
+            std::fprintf(stderr, "%s: a folder, walked only with -r\n", strFile.c_str());
+        } else {
+            FolderWalk walk = WalkMediaFolder(strFile, options.bFollowLinks);
+            if (!options.bQuiet) {
+                for (const std::string &strNote : walk.notes) {
+                    std::printf("%s\n", strNote.c_str());
+                }
+            }
+            sources.insert(sources.end(), walk.files.begin(), walk.files.end());
+        }
+    }
     ClipList clips;
-    for (size_t i = 0; i < files.size(); ++i) {
+    BatchNaming naming;
+    for (size_t i = 0; i < sources.size(); ++i) {
         // A shard takes its share of the list by place, so that every machine's share stays the same
         // whatever the others have done.
         if (static_cast<int>(i % static_cast<size_t>(options.nShardCount)) == options.nShardIndex) {
-            clips.AddClip(files[i]);
+            clips.AddClip(sources[i].strPath);
+            naming.subfolders.push_back(sources[i].strSubfolder);
         }
+    }
+    if (std::all_of(naming.subfolders.begin(), naming.subfolders.end(), [](const std::string &s) { return s.empty(); })) {
+        naming.subfolders.clear();  // nothing to mirror: the usual names
     }
     TerminalView view(options, wakeFd.Get());
     ConversionBatch batch(view, options.settings);
-    BatchNaming naming;
     naming.strTemplate = options.strNameTemplate;
     naming.bSkipExisting = options.bSkipExisting;
     batch.SetNaming(naming);

@@ -62,6 +62,8 @@ public:
         if (error) {
             m_walk.notes.push_back(folder.string() + ": cannot be read (" + error.message() + ")");
         }
+        // In a steady order, so the notes come the same way every time.
+        std::sort(names.begin(), names.end());
         for (const std::string &strName : names) {
             const fs::path path = folder / strName;
             struct stat link {};

@@ -124,4 +124,42 @@ TEST(Library, AnOutputThatWouldBeItsOwnSourceIsNumberedInstead) {
     EXPECT_TRUE(fs::exists(media.PathOf("talk (2).mp3")));
 }
 
+TEST(Library, ATreeIsWalkedInPathOrderAndMirroredPassingOverWhatIsNotMedia) {
+    MediaFactory media;
+    for (const char *szName : {"lib/a.flac", "lib/disc1/b.flac", "lib/disc1/cd/c.flac", "lib/disc-2/d.flac"}) {
+        fs::create_directories((media.Dir() / szName).parent_path());
+        media.Make(szName, {"-f", "lavfi", "-i", "sine=d=0.2"}, {"-c:a", "flac"});
+    }
+    // Media without an extension is found by its content; a document beside it is passed over.
+    media.Make("lib/disc1/recording", {"-f", "lavfi", "-i", "sine=d=0.2"}, {"-f", "wav"});
+    media.MakeRaw("lib/disc1/notes.txt", "track list");
+    fs::create_directory_symlink("..", media.Dir() / "lib/disc1/loop");
+    const std::string strLib = media.PathOf("lib");
+    const std::string strOut = media.PathOf("out");
+
+    const CommandResult planned = Convert({"-r", "--dry-run", "-f", "wav", "-o", strOut, strLib});
+    ASSERT_EQ(planned.iExitStatus, 0) << planned.strStderr;
+    EXPECT_EQ(Lines(planned.strStdout),
+              (std::vector<std::string>{
+                  strLib + "/disc1/loop: a link to a folder, not followed",
+                  strLib + "/disc1/notes.txt: not a media file, passed over",
+                  // Byte-wise: "disc-2/" before "disc1/".
+                  strLib + "/a.flac -> " + strOut + "/a.flac.wav",
+                  strLib + "/disc-2/d.flac -> " + strOut + "/disc-2/d.flac.wav",
+                  strLib + "/disc1/b.flac -> " + strOut + "/disc1/b.flac.wav",
+                  strLib + "/disc1/cd/c.flac -> " + strOut + "/disc1/cd/c.flac.wav",
+                  strLib + "/disc1/recording -> " + strOut + "/disc1/recording.wav"}));
+    // Followed, the link leads back into the tree, which is walked once.
+    const CommandResult followed = Convert({"-r", "--follow-links", "--dry-run", "-o", strOut, strLib});
+    EXPECT_NE(followed.strStdout.find(strLib + "/disc1/loop: a folder already walked"), std::string::npos)
+        << followed.strStdout;
+    EXPECT_EQ(followed.strStdout.find("loop/a.flac"), std::string::npos) << followed.strStdout;
+
+    const CommandResult result = Convert({"-q", "-r", "-f", "wav", "-o", strOut, strLib});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    EXPECT_EQ(FileNamesIn(strOut + "/disc1"), (std::vector<std::string>{"b.flac.wav", "cd", "recording.wav"}));
+    EXPECT_TRUE(fs::exists(strOut + "/disc1/cd/c.flac.wav"));
+    EXPECT_TRUE(fs::exists(strOut + "/disc-2/d.flac.wav"));
+}
+
 }  // namespace klangor
