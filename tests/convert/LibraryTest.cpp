@@ -133,6 +133,7 @@ TEST(Library, ATreeIsWalkedInPathOrderAndMirroredPassingOverWhatIsNotMedia) {
     // Media without an extension is found by its content; a document beside it is passed over.
     media.Make("lib/disc1/recording", {"-f", "lavfi", "-i", "sine=d=0.2"}, {"-f", "wav"});
     media.MakeRaw("lib/disc1/notes.txt", "track list");
+    media.MakeRaw("lib/disc1/readme", "no extension, and no media either");
     fs::create_directory_symlink("..", media.Dir() / "lib/disc1/loop");
     const std::string strLib = media.PathOf("lib");
     const std::string strOut = media.PathOf("out");
@@ -143,6 +144,7 @@ TEST(Library, ATreeIsWalkedInPathOrderAndMirroredPassingOverWhatIsNotMedia) {
               (std::vector<std::string>{
                   strLib + "/disc1/loop: a link to a folder, not followed",
                   strLib + "/disc1/notes.txt: not a media file, passed over",
+                  strLib + "/disc1/readme: not a media file, passed over",
                   // Byte-wise: "disc-2/" before "disc1/".
                   strLib + "/a.flac -> " + strOut + "/a.flac.wav",
                   strLib + "/disc-2/d.flac -> " + strOut + "/disc-2/d.flac.wav",
