@@ -1,6 +1,7 @@
 #include "convert/OutputNames.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 namespace klangor {
@@ -163,29 +164,31 @@ bool CheckNameTemplate(const std::string &strTemplate, std::string &strError) {
     return true;
 }
 
-bool NameTemplateUsesTags(const std::string &strTemplate) {
-    bool bUses = false;
+namespace {
+
+// Whether any field of the template, an alternative included, is one of the names given.
+bool TemplateHasField(const std::string &strTemplate, std::initializer_list<const char *> names) {
+    bool bHas = false;
     WalkTemplate(
         strTemplate, [](const std::string &) {},
         [&](const std::vector<std::string> &alternatives) {
             for (const std::string &strField : alternatives) {
-                bUses = bUses || strField == "title" || strField == "artist" || strField == "album" ||
-                        strField == "track" || strField == "date";
+                for (const char *szName : names) {
+                    bHas = bHas || strField == szName;
+                }
             }
         });
-    return bUses;
+    return bHas;
+}
+
+}  // namespace
+
+bool NameTemplateUsesTags(const std::string &strTemplate) {
+    return TemplateHasField(strTemplate, {"title", "artist", "album", "track", "date"});
 }
 
 bool NameTemplateNamesParts(const std::string &strTemplate) {
-    bool bNames = false;
-    WalkTemplate(
-        strTemplate, [](const std::string &) {},
-        [&](const std::vector<std::string> &alternatives) {
-            for (const std::string &strField : alternatives) {
-                bNames = bNames || strField == "part";
-            }
-        });
-    return bNames;
+    return TemplateHasField(strTemplate, {"part"});
 }
 
 std::string RenderNameTemplate(const std::string &strTemplate, const NameFields &fields) {
