@@ -339,8 +339,8 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             if (!ParseSplitChoice(strValue, options.split)) {
                 strError = "invalid value '" + strValue + "' for --split " +
                            (strValue.rfind("every=", 0) == 0
-                                ? "(every= takes " + NumberText(kEverySecondsMin) + " to " + NumberText(kSplitSecondsMax) +
-                                      " seconds)"
+                                ? "(every= takes " + NumberText(kEverySecondsMin) + " to " +
+                                      NumberText(kSplitSecondsMax) + " seconds)"
                                 : std::string("(allowed: chapters, cue, cue=FILE, silence, every=SECONDS)"));
                 return false;
             }
@@ -356,8 +356,9 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             const double dValue = std::strtod(strValue.c_str(), &pEnd);
             if (strValue.empty() || pEnd != strValue.c_str() + strValue.size() || !std::isfinite(dValue) ||
                 dValue < number->dMin || dValue > number->dMax) {
-                strError = "invalid value '" + strValue + "' for " + strName + " (allowed: " +
-                           NumberText(number->dMin) + " to " + NumberText(number->dMax) + " " + number->szUnit + ")";
+                strError = "invalid value '" + strValue + "' for " + strName +
+                           " (allowed: " + NumberText(number->dMin) + " to " + NumberText(number->dMax) +
+                           " " + number->szUnit + ")";
                 return false;
             }
             options.split.*(number->pField) = dValue;
@@ -393,7 +394,8 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             const size_t nSlash = strValue.find('/');
             int32_t nIndex = -1;
             int32_t nCount = 0;
-            if (nSlash == std::string::npos || !ParseIntIn(strValue.substr(nSlash + 1), 1, kMaxShards, nCount) ||
+            if (nSlash == std::string::npos ||
+                !ParseIntIn(strValue.substr(nSlash + 1), 1, kMaxShards, nCount) ||
                 !ParseIntIn(strValue.substr(0, nSlash), 0, nCount - 1, nIndex)) {
                 strError = "invalid value '" + strValue + "' for --shard (allowed: K/N, N from 1 to " +
                            std::to_string(kMaxShards) + " and K from 0 to N-1)";

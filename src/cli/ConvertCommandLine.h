@@ -33,14 +33,14 @@ struct ConvertOptions {
     bool bListSplits = false;  // print each file's parts instead of converting
     std::string strNameTemplate = kDefaultNameTemplate;
     bool bSkipExisting = false;
-    bool bDryRun = false;         // print what would be written, write nothing
-    bool bRecursive = false;      // folders among the files are walked for media
-    bool bFollowLinks = false;    // the walk follows links to folders
-    std::string strFilesFrom;     // more files, one a line (NUL-separated with bNulSeparated); "-" stdin
+    bool bDryRun = false;       // print what would be written, write nothing
+    bool bRecursive = false;    // folders among the files are walked for media
+    bool bFollowLinks = false;  // the walk follows links to folders
+    std::string strFilesFrom;   // more files, one a line (NUL-separated with bNulSeparated); "-" stdin
     bool bNulSeparated = false;
-    int nShardIndex = 0;          // with nShardCount > 1: only the files whose index modulo it is this
+    int nShardIndex = 0;  // with nShardCount > 1: only the files whose index modulo it is this
     int nShardCount = 1;
-    std::string strReport;        // a JSON line per file written here; empty: none
+    std::string strReport;  // a JSON line per file written here; empty: none
     std::vector<std::string> files;
 };
 

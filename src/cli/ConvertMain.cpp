@@ -120,7 +120,8 @@ public:
         const std::string strTail = strRemarks.empty() ? "" : " (" + strRemarks + ")";
         // A divided source has a line for each part it was written as.
         const std::vector<std::string> &parts = job.GetPartOutputs();
-        for (const std::string &strOutput : parts.empty() ? std::vector<std::string>{job.GetOutputPath()} : parts) {
+        for (const std::string &strOutput :
+             parts.empty() ? std::vector<std::string>{job.GetOutputPath()} : parts) {
             std::printf("%s -> %s%s\n", job.GetSourcePath().c_str(), strOutput.c_str(), strTail.c_str());
         }
         std::fflush(stdout);
@@ -195,7 +196,10 @@ std::string JsonText(const std::string &strText) {
         } else if (c < 0x80) {
             strOut += static_cast<char>(c);
         } else {
-            const size_t nLength = (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+            const size_t nLength = (c >> 5) == 0x6 && c >= 0xC2 ? 2
+                                   : (c >> 4) == 0xE            ? 3
+                                   : (c >> 3) == 0x1E           ? 4
+                                                                : 0;
             bool bValid = nLength > 0 && i + nLength <= strText.size();
             for (size_t k = 1; bValid && k < nLength; ++k) {
                 bValid = (static_cast<unsigned char>(strText[i + k]) & 0xC0) == 0x80;
@@ -232,19 +236,22 @@ bool WriteReport(const std::string &strPath, const ConversionBatch &batch) {
     for (const auto &pJob : batch.GetJobs()) {
         const ConversionJob &job = *pJob;
         uintmax_t nBytes = 0;
-        for (const std::string &strOutput :
-             job.GetPartOutputs().empty() ? std::vector<std::string>{job.GetOutputPath()} : job.GetPartOutputs()) {
+        for (const std::string &strOutput : job.GetPartOutputs().empty()
+                                                ? std::vector<std::string>{job.GetOutputPath()}
+                                                : job.GetPartOutputs()) {
             nBytes += BytesOf(strOutput);
         }
         const bool bEnded = job.GetState() == ConversionJob::State::Ended;
         const char *szStatus = !bEnded ? "stopped" : job.GetError().empty() ? "converted" : "failed";
-        const std::string strReason = !bEnded ? "Stopped before it was converted" : !job.GetError().empty() ? job.GetError() : job.GetNote();
-        strReport += ReportLine(job.GetSourcePath(), job.GetOutputPath(), szStatus, strReason, job.GetSeconds(),
-                                bEnded && job.GetError().empty() ? nBytes : 0);
+        const std::string strReason = !bEnded                   ? "Stopped before it was converted"
+                                      : !job.GetError().empty() ? job.GetError()
+                                                                : job.GetNote();
+        strReport += ReportLine(job.GetSourcePath(), job.GetOutputPath(), szStatus, strReason,
+                                job.GetSeconds(), bEnded && job.GetError().empty() ? nBytes : 0);
     }
     for (const SkippedSource &skipped : batch.GetSkipped()) {
-        strReport += ReportLine(skipped.strSourcePath, skipped.strOutputPath, "skipped", "the output exists", 0.0,
-                                BytesOf(skipped.strOutputPath));
+        strReport += ReportLine(skipped.strSourcePath, skipped.strOutputPath, "skipped", "the output exists",
+                                0.0, BytesOf(skipped.strOutputPath));
     }
     return ReplaceFileContents(strPath, strReport) == 0;
 }
@@ -253,9 +260,10 @@ bool WriteReport(const std::string &strPath, const ConversionBatch &batch) {
 std::string TimeText(uint64_t nFrames, uint32_t nRate) {
     const uint64_t nMs = nRate == 0 ? 0 : (nFrames * 1000 + nRate / 2) / nRate;
     char szText[40];
-    std::snprintf(szText, sizeof szText, "%llu:%02llu:%02llu.%03llu", static_cast<unsigned long long>(nMs / 3600000),
-                  static_cast<unsigned long long>(nMs / 60000 % 60), static_cast<unsigned long long>(nMs / 1000 % 60),
-                  static_cast<unsigned long long>(nMs % 1000));
+    std::snprintf(
+        szText, sizeof szText, "%llu:%02llu:%02llu.%03llu", static_cast<unsigned long long>(nMs / 3600000),
+        static_cast<unsigned long long>(nMs / 60000 % 60), static_cast<unsigned long long>(nMs / 1000 % 60),
+        static_cast<unsigned long long>(nMs % 1000));
     return szText;
 }
 
@@ -271,25 +279,28 @@ int ListSplits(const ConvertOptions &options) {
         reader.UseJob(job);
         SourceParts plan;
         std::string strError;
-        if (!reader.Open(strFile) ||
-            !PlanParts(job, reader, options.split, [] { return false; }, plan, strError)) {
+        if (!reader.Open(strFile) || !PlanParts(
+                                         job, reader, options.split, [] { return false; }, plan, strError)) {
             std::fprintf(stderr, "%s: %s\n", strFile.c_str(),
                          strError.empty() ? reader.m_strLastError.c_str() : strError.c_str());
             iStatus = kExitFailed;
             continue;
         }
         if (plan.parts.size() < 2) {
-            std::printf("%s: %s\n", strFile.c_str(), plan.strNote.empty() ? "one part, converted whole" : plan.strNote.c_str());
+            std::printf("%s: %s\n", strFile.c_str(),
+                        plan.strNote.empty() ? "one part, converted whole" : plan.strNote.c_str());
             continue;
         }
         std::printf("%s:\n", strFile.c_str());
         for (size_t i = 0; i < plan.parts.size(); ++i) {
             const OutputPart &part = plan.parts[i];
-            const std::string strNumber = PartNumber(static_cast<int>(i + 1), static_cast<int>(plan.parts.size()));
+            const std::string strNumber =
+                PartNumber(static_cast<int>(i + 1), static_cast<int>(plan.parts.size()));
             const std::string strTitle = part.strTitle.empty() ? "" : "  " + part.strTitle;
-            std::printf("  %s  %s  %s%s%s\n", strNumber.c_str(), TimeText(part.nStartFrame, reader.m_nSampleRate).c_str(),
-                        TimeText(part.nEndFrame, reader.m_nSampleRate).c_str(), part.bToStreamEnd ? " (end)" : "",
-                        strTitle.c_str());
+            std::printf("  %s  %s  %s%s%s\n", strNumber.c_str(),
+                        TimeText(part.nStartFrame, reader.m_nSampleRate).c_str(),
+                        TimeText(part.nEndFrame, reader.m_nSampleRate).c_str(),
+                        part.bToStreamEnd ? " (end)" : "", strTitle.c_str());
         }
     }
     std::fflush(stdout);
@@ -397,7 +408,8 @@ int main(int argc, char **argv) {
             naming.subfolders.push_back(sources[i].strSubfolder);
         }
     }
-    if (std::all_of(naming.subfolders.begin(), naming.subfolders.end(), [](const std::string &s) { return s.empty(); })) {
+    if (std::all_of(naming.subfolders.begin(), naming.subfolders.end(),
+                    [](const std::string &s) { return s.empty(); })) {
         naming.subfolders.clear();  // nothing to mirror: the usual names
     }
     TerminalView view(options, wakeFd.Get());
@@ -415,10 +427,12 @@ int main(int argc, char **argv) {
         batch.PrepareJobs(clips, true);
         for (const auto &pJob : batch.GetJobs()) {
             const std::string strNote = pJob->GetNote().empty() ? "" : " (" + pJob->GetNote() + ")";
-            std::printf("%s -> %s%s\n", pJob->GetSourcePath().c_str(), pJob->GetOutputPath().c_str(), strNote.c_str());
+            std::printf("%s -> %s%s\n", pJob->GetSourcePath().c_str(), pJob->GetOutputPath().c_str(),
+                        strNote.c_str());
         }
         for (const SkippedSource &skipped : batch.GetSkipped()) {
-            std::printf("%s: skipped, %s exists\n", skipped.strSourcePath.c_str(), skipped.strOutputPath.c_str());
+            std::printf("%s: skipped, %s exists\n", skipped.strSourcePath.c_str(),
+                        skipped.strOutputPath.c_str());
         }
         return kExitConverted;
     }
@@ -426,7 +440,8 @@ int main(int argc, char **argv) {
     batch.OnStartConvert(clips);
     if (!options.bQuiet) {
         for (const SkippedSource &skipped : batch.GetSkipped()) {
-            std::printf("%s: skipped, %s exists\n", skipped.strSourcePath.c_str(), skipped.strOutputPath.c_str());
+            std::printf("%s: skipped, %s exists\n", skipped.strSourcePath.c_str(),
+                        skipped.strOutputPath.c_str());
         }
         std::fflush(stdout);
     }
@@ -464,7 +479,8 @@ int main(int argc, char **argv) {
         nConverted += pJob->GetState() == ConversionJob::State::Ended && pJob->GetError().empty() ? 1 : 0;
     }
     if (!options.bQuiet) {
-        std::printf("%zu converted, %zu skipped, %zu failed\n", nConverted, batch.GetSkipped().size(), nFailed);
+        std::printf("%zu converted, %zu skipped, %zu failed\n", nConverted, batch.GetSkipped().size(),
+                    nFailed);
     }
     if (!options.strReport.empty() && !WriteReport(options.strReport, batch)) {
         std::fprintf(stderr, "klangor-convert: cannot write the report %s\n", options.strReport.c_str());

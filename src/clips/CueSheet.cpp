@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int64_t kMostMinutes = 100000;             // far past any real sheet, far from overflowing
+constexpr int64_t kMostMinutes = 100000;  // far past any real sheet, far from overflowing
 
 void AppendUtf8(std::string &strOut, uint32_t nCode) {
     if (nCode < 0x80) {
@@ -60,7 +60,11 @@ std::string FromUtf16(const std::string &strBytes, bool bBigEndian) {
 bool IsValidUtf8(const std::string &strText) {
     for (size_t i = 0; i < strText.size();) {
         const auto c = static_cast<uint8_t>(strText[i]);
-        const size_t nLength = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        const size_t nLength = c < 0x80           ? 1
+                               : (c >> 5) == 0x6  ? 2
+                               : (c >> 4) == 0xE  ? 3
+                               : (c >> 3) == 0x1E ? 4
+                                                  : 0;
         if (nLength == 0 || (nLength == 2 && c < 0xC2) || i + nLength > strText.size()) {
             return false;
         }
@@ -222,9 +226,10 @@ bool ParseCueSheet(const std::string &strBytes, const std::string &strMediaName,
                 files.back().tracks.push_back({-1, {}, {}});
             }
         } else if (strCommand == "title" || strCommand == "performer") {
-            std::string &strField = bInTrack ? (strCommand == "title" ? files.back().tracks.back().strTitle
-                                                                      : files.back().tracks.back().strPerformer)
-                                             : (strCommand == "title" ? sheet.strTitle : sheet.strPerformer);
+            std::string &strField = bInTrack
+                                        ? (strCommand == "title" ? files.back().tracks.back().strTitle
+                                                                 : files.back().tracks.back().strPerformer)
+                                        : (strCommand == "title" ? sheet.strTitle : sheet.strPerformer);
             strField = strArgument;
         } else if (strCommand == "index" && bInTrack && words.size() > 2 && strArgument == "01") {
             files.back().tracks.back().llStartNs = CueTimeNs(words[2]);
@@ -247,12 +252,14 @@ bool ParseCueSheet(const std::string &strBytes, const std::string &strMediaName,
         pFile = &files[0];
     }
     if (!pFile) {
-        strError = files.empty() ? "the cue sheet names no file" : "the cue sheet names no file called " + strMediaName;
+        strError = files.empty() ? "the cue sheet names no file"
+                                 : "the cue sheet names no file called " + strMediaName;
         return false;
     }
     // Tracks without a start, or starting no later than the one before, mark nothing that can be cut.
     for (const CueTrack &track : pFile->tracks) {
-        if (track.llStartNs >= 0 && (sheet.tracks.empty() || track.llStartNs > sheet.tracks.back().llStartNs)) {
+        if (track.llStartNs >= 0 &&
+            (sheet.tracks.empty() || track.llStartNs > sheet.tracks.back().llStartNs)) {
             sheet.tracks.push_back(track);
         }
     }

@@ -35,7 +35,8 @@ std::string SameFileKey(const std::string &strPath) {
 // which no path comparison sees.
 std::pair<dev_t, ino_t> IdentityOf(const std::string &strPath) {
     struct stat info {};
-    return ::stat(strPath.c_str(), &info) == 0 ? std::pair{info.st_dev, info.st_ino} : std::pair<dev_t, ino_t>{0, 0};
+    return ::stat(strPath.c_str(), &info) == 0 ? std::pair{info.st_dev, info.st_ino}
+                                               : std::pair<dev_t, ino_t>{0, 0};
 }
 
 // "DIR/talk.avi.mp3" with n = 2 gives "DIR/talk.avi (2).mp3".
@@ -200,7 +201,8 @@ void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
         }
         std::string strCandidate = strPath;
         bool bSourceInTheWay = false;
-        for (int n = 2; taken.count(SameFileKey(strCandidate)) != 0 || sources.count(IdentityOf(strCandidate)) != 0;
+        for (int n = 2;
+             taken.count(SameFileKey(strCandidate)) != 0 || sources.count(IdentityOf(strCandidate)) != 0;
              ++n) {
             bSourceInTheWay = bSourceInTheWay || sources.count(IdentityOf(strCandidate)) != 0 ||
                               sourceKeys.count(SameFileKey(strCandidate)) != 0;
@@ -215,7 +217,8 @@ void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
         folders.insert(std::filesystem::path(strCandidate).parent_path().string());
         auto pJob = std::make_unique<ConversionJob>(strSource, strCandidate, m_decoderFactory);
         if (bSourceInTheWay) {
-            pJob->AddNote("not " + std::filesystem::path(strPath).filename().string() + ", which is a source");
+            pJob->AddNote("not " + std::filesystem::path(strPath).filename().string() +
+                          ", which is a source");
         }
         if (bTemplate) {
             pJob->SetNaming(strFolder, m_naming.strTemplate, fields);
@@ -243,8 +246,8 @@ void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
     }
 }
 
-NameFields ConversionBatch::NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath, int nIndex,
-                                         int nCount, int nTagTrack) {
+NameFields ConversionBatch::NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath,
+                                         int nIndex, int nCount, int nTagTrack) {
     NameFields fields;
     fields.strName = ClipDisplayName(strSource);
     const size_t nDot = fields.strName.rfind('.');

@@ -116,8 +116,8 @@ public:
     const std::vector<SkippedSource> &GetSkipped() const { return m_skipped; }
     void ClearJobs();
     // What the name template can say about a clip's output; the tags are read only for nTagTrack >= 0.
-    static NameFields NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath, int nIndex,
-                                   int nCount, int nTagTrack);
+    static NameFields NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath,
+                                   int nIndex, int nCount, int nTagTrack);
     // The track a copy of the source takes, as its job will choose it (for the copy's extension).
     int CopiedTrackOf(const std::string &strSource) const;
 
@@ -180,7 +180,9 @@ private:
     WavWriterThread m_wavWriter;
     CodecWriterThread m_codecWriter;
     CopyWriterThread m_copyWriter;
-    std::array<WriterThread *, 4> Writers() { return {&m_mp3Writer, &m_wavWriter, &m_codecWriter, &m_copyWriter}; }
+    std::array<WriterThread *, 4> Writers() {
+        return {&m_mp3Writer, &m_wavWriter, &m_codecWriter, &m_copyWriter};
+    }
 };
 
 }  // namespace klangor

@@ -71,10 +71,10 @@ namespace {
 
 const std::string *FieldOf(const NameFields &fields, const std::string &strName) {
     const std::pair<const char *, const std::string *> known[] = {
-        {"name", &fields.strName},       {"stem", &fields.strStem},   {"ext", &fields.strExt},
-        {"title", &fields.strTitle},     {"artist", &fields.strArtist}, {"album", &fields.strAlbum},
-        {"track", &fields.strTrack},     {"date", &fields.strDate},   {"n", &fields.strIndex},
-        {"N", &fields.strCount},         {"part", &fields.strPart},   {"part_title", &fields.strPartTitle},
+        {"name", &fields.strName},   {"stem", &fields.strStem},     {"ext", &fields.strExt},
+        {"title", &fields.strTitle}, {"artist", &fields.strArtist}, {"album", &fields.strAlbum},
+        {"track", &fields.strTrack}, {"date", &fields.strDate},     {"n", &fields.strIndex},
+        {"N", &fields.strCount},     {"part", &fields.strPart},     {"part_title", &fields.strPartTitle},
     };
     for (const auto &[szName, pstrValue] : known) {
         if (strName == szName) {
@@ -144,8 +144,9 @@ bool CheckNameTemplate(const std::string &strTemplate, std::string &strError) {
         return false;
     }
     if (!strUnknown.empty()) {
-        strError = "'" + strUnknown +
-                   "' is no field (name, stem, ext, title, artist, album, track, date, n, N, part, part_title)";
+        strError =
+            "'" + strUnknown +
+            "' is no field (name, stem, ext, title, artist, album, track, date, n, N, part, part_title)";
         return false;
     }
     if (strTemplate.empty() || strTemplate[0] == '/' || strTemplate.back() == '/') {

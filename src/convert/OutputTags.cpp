@@ -70,9 +70,9 @@ MediaTags TagsForJob(const ConversionJob &job, int nTrack) {
     }
     MediaTags tags = ReadMediaTags(job.GetSourcePath(), nTrack);
     const ConversionJob::PartTags &part = job.GetPartTags();
-    for (auto [pstrTag, pstrPart] : {std::pair{&tags.strTitle, &part.strTitle}, std::pair{&tags.strTrack, &part.strTrack},
-                                     std::pair{&tags.strAlbum, &part.strAlbum},
-                                     std::pair{&tags.strArtist, &part.strArtist}}) {
+    for (auto [pstrTag, pstrPart] :
+         {std::pair{&tags.strTitle, &part.strTitle}, std::pair{&tags.strTrack, &part.strTrack},
+          std::pair{&tags.strAlbum, &part.strAlbum}, std::pair{&tags.strArtist, &part.strArtist}}) {
         if (!pstrPart->empty()) {
             *pstrTag = *pstrPart;
         }

@@ -365,8 +365,8 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
     // start: its index puts the reader a second before what the cut keeps, every packet from there on
     // placed by its timestamp as before. Other containers are read from their start, their timestamps
     // being found only by reading.
-    const int64_t llSeekTo = llStart - cut.llPreRoll - 2 * std::max(pIn->codecpar->frame_size, 4096) -
-                             pIn->codecpar->sample_rate;
+    const int64_t llSeekTo =
+        llStart - cut.llPreRoll - 2 * std::max(pIn->codecpar->frame_size, 4096) - pIn->codecpar->sample_rate;
     if (bPacketCut && placer.PlacesByTimestamp() && llSeekTo > 0 &&
         std::string(m_pSource->iformat->name).find("mp4") != std::string::npos) {
         // A seek that fails leaves the reader at the start, which is only slower.

@@ -45,8 +45,9 @@ public:
     // Copies the whole track, or (CanCut) exactly the frames of the range, counted from the first frame
     // a reader presents; fnStopped true ends it early with a well-formed, shorter file. fnProgress gets
     // the samples copied so far. False on a failure; GetError says what failed.
-    bool Copy(const std::string &strSourcePath, int nTrack, const Range &range, const MediaTags &tags, FILE *pFile,
-              const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress);
+    bool Copy(const std::string &strSourcePath, int nTrack, const Range &range, const MediaTags &tags,
+              FILE *pFile, const std::function<bool()> &fnStopped,
+              const std::function<void(uint64_t)> &fnProgress);
     const std::string &GetError() const { return m_strError; }
 
 private:

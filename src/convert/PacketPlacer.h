@@ -24,7 +24,9 @@ public:
     // Whether packets are placed by their own timestamps, so that reading may begin anywhere.
     bool PlacesByTimestamp() const { return m_bByTimestamp; }
     // The timestamp, in the stream's units, of frame llFrame as Place counts them.
-    int64_t TimestampOf(int64_t llFrame) const { return av_rescale_q(llFrame + m_llOrigin, m_frameBase, m_base); }
+    int64_t TimestampOf(int64_t llFrame) const {
+        return av_rescale_q(llFrame + m_llOrigin, m_frameBase, m_base);
+    }
 
     // The next packet's first frame and frame count; false when it cannot be placed.
     bool Place(const AVPacket &packet, int64_t &llAt, int64_t &llFrames);

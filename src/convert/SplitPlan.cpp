@@ -170,12 +170,14 @@ void JoinShortParts(std::vector<size_t> &splits, size_t nTotal, size_t nLeast) {
 
 // Every nEvery windows, each moved to the quietest window within nSnap of it (the nearest of equals),
 // never back past the split before.
-std::vector<size_t> EverySplits(const std::vector<float> &levels, size_t nTotal, size_t nEvery, size_t nSnap) {
+std::vector<size_t> EverySplits(const std::vector<float> &levels, size_t nTotal, size_t nEvery,
+                                size_t nSnap) {
     std::vector<size_t> splits;
     for (size_t nAt = nEvery; nAt < nTotal; nAt += nEvery) {
         size_t nBest = nAt;
         if (nSnap > 0 && !levels.empty()) {
-            const size_t nLow = std::max(nAt > nSnap ? nAt - nSnap : 0, splits.empty() ? 1 : splits.back() + 1);
+            const size_t nLow =
+                std::max(nAt > nSnap ? nAt - nSnap : 0, splits.empty() ? 1 : splits.back() + 1);
             const size_t nHigh = std::min(nAt + nSnap, levels.size() - 1);
             float fBest = std::numeric_limits<float>::infinity();
             for (size_t i = nLow; i <= nHigh; ++i) {
@@ -208,8 +210,10 @@ bool PlanFromAudio(const ConversionJob &job, const AudioStreamReader &reader, co
     std::vector<size_t> splits;
     if (split.mode == SplitMode::Silence) {
         const double dThreshold = std::pow(10.0, split.dThresholdDb / 10.0);
-        splits = SilenceSplits(levels, dThreshold, static_cast<size_t>(std::ceil(split.dSilenceSeconds * dWindowsPerSecond)));
-        JoinShortParts(splits, nTotal, static_cast<size_t>(std::ceil(split.dLeastPartSeconds * dWindowsPerSecond)));
+        splits = SilenceSplits(levels, dThreshold,
+                               static_cast<size_t>(std::ceil(split.dSilenceSeconds * dWindowsPerSecond)));
+        JoinShortParts(splits, nTotal,
+                       static_cast<size_t>(std::ceil(split.dLeastPartSeconds * dWindowsPerSecond)));
     } else if (bNeedsLevels) {
         const auto nEvery = static_cast<size_t>(std::llround(split.dEverySeconds * dWindowsPerSecond));
         const auto nSnap = static_cast<size_t>(std::llround(split.dSnapSeconds * dWindowsPerSecond));

@@ -155,8 +155,7 @@ bool WavFile::FinishFile() {
 }
 
 void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t) {
-    const MediaTags tags =
-        TagsForJob(job, reader.GetTrack());
+    const MediaTags tags = TagsForJob(job, reader.GetTrack());
     // An empty selection gives an empty file; a source that gives no sample at all gives none.
     const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     WavFile file;

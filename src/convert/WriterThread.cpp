@@ -343,7 +343,8 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
     const bool bNormalize = settings.loudness.bNormalize;
     SourceParts plan;
     std::string strError;
-    if (!PlanParts(job, reader, settings.split, [this] { return IsStopRequested(); }, plan, strError)) {
+    if (!PlanParts(
+            job, reader, settings.split, [this] { return IsStopRequested(); }, plan, strError)) {
         FailJob(job, strError);
         return;
     }
@@ -362,26 +363,29 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
     for (const OutputPart &part : plan.parts) {
         llFrames += part.nEndFrame - part.nStartFrame;
     }
-    job.SetFramesToConvert(static_cast<uint32_t>(std::min<uint64_t>(llFrames * (bNormalize ? 2 : 1), UINT32_MAX)));
+    job.SetFramesToConvert(
+        static_cast<uint32_t>(std::min<uint64_t>(llFrames * (bNormalize ? 2 : 1), UINT32_MAX)));
 
     const int nCount = static_cast<int>(plan.parts.size());
-    const MediaTags source = job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
-    const std::string strAlbum = !plan.strAlbum.empty()   ? plan.strAlbum
-                                 : !source.strTitle.empty() ? source.strTitle
-                                                            : std::filesystem::path(job.GetSourcePath()).stem().string();
+    const MediaTags source =
+        job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
+    const std::string strAlbum = !plan.strAlbum.empty() ? plan.strAlbum
+                                 : !source.strTitle.empty()
+                                     ? source.strTitle
+                                     : std::filesystem::path(job.GetSourcePath()).stem().string();
     std::vector<std::unique_ptr<ConversionJob>> parts;
     for (int i = 0; i < nCount; ++i) {
         const OutputPart &part = plan.parts[static_cast<size_t>(i)];
         auto pPart = std::make_unique<ConversionJob>(
-            job.GetSourcePath(), job.PartOutputPathOf(i + 1, nCount, part.strTitle),
-            job.GetDecoderFactory());
+            job.GetSourcePath(), job.PartOutputPathOf(i + 1, nCount, part.strTitle), job.GetDecoderFactory());
         pPart->SetTrackOverride(job.GetTrackOverride());
         pPart->SetWriteTags(job.WritesTags());
         ConversionJob::PartTags tags;
-        tags.strTitle = part.strTitle.empty() ? strAlbum + " part " + PartNumber(i + 1, nCount) : part.strTitle;
+        tags.strTitle =
+            part.strTitle.empty() ? strAlbum + " part " + PartNumber(i + 1, nCount) : part.strTitle;
         tags.strTrack = std::to_string(i + 1) + "/" + std::to_string(nCount);
         tags.strAlbum = strAlbum;
-        tags.strArtist = !part.strPerformer.empty() ? part.strPerformer
+        tags.strArtist = !part.strPerformer.empty()  ? part.strPerformer
                          : !source.strArtist.empty() ? source.strArtist
                                                      : plan.strAlbumArtist;
         pPart->SetPartOf(&job, std::move(tags));
@@ -398,7 +402,8 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
         partJob.Begin(bNormalize ? 2 : 1);
         try {
             AudioStreamReader partReader(job.GetDecoderFactory());
-            if (!partReader.OpenPart(reader, part.nStartFrame, part.bToStreamEnd ? UINT32_MAX : part.nEndFrame)) {
+            if (!partReader.OpenPart(reader, part.nStartFrame,
+                                     part.bToStreamEnd ? UINT32_MAX : part.nEndFrame)) {
                 partJob.Fail(partReader.m_strLastError.empty() ? kNoAudioText : partReader.m_strLastError);
             } else if (!bNormalize || MeasureLoudness(partJob, partReader, nJob)) {
                 ConvertJob(partJob, partReader, nJob);
@@ -412,7 +417,8 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
     });
     for (const auto &pPart : parts) {
         if (!pPart->GetError().empty()) {
-            FailJob(job, std::filesystem::path(pPart->GetOutputPath()).filename().string() + ": " + pPart->GetError());
+            FailJob(job, std::filesystem::path(pPart->GetOutputPath()).filename().string() + ": " +
+                             pPart->GetError());
         } else if (pPart->GetState() == ConversionJob::State::Ended) {
             job.AddPartOutput(pPart->GetOutputPath());
         }

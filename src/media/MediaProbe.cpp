@@ -24,7 +24,8 @@ size_t Id3Size(const unsigned char *pBytes, size_t nBytes) {
     if (nBytes < 10 || std::memcmp(pBytes, "ID3", 3) != 0) {
         return 0;
     }
-    return 10 + ((pBytes[6] & 0x7Fu) << 21 | (pBytes[7] & 0x7Fu) << 14 | (pBytes[8] & 0x7Fu) << 7 | (pBytes[9] & 0x7Fu));
+    return 10 + ((pBytes[6] & 0x7Fu) << 21 | (pBytes[7] & 0x7Fu) << 14 | (pBytes[8] & 0x7Fu) << 7 |
+                 (pBytes[9] & 0x7Fu));
 }
 
 }  // namespace
@@ -62,7 +63,8 @@ bool LooksLikeMedia(const std::string &strPath) {
     }
     // Pictures, subtitles and metadata are read by FFmpeg too, but have no sound to take.
     const std::string strName = pFormat->name;
-    for (const char *szSilent : {"image2", "ffmetadata", "srt", "ass", "webvtt", "subviewer", "microdvd", "lrc"}) {
+    for (const char *szSilent :
+         {"image2", "ffmetadata", "srt", "ass", "webvtt", "subviewer", "microdvd", "lrc"}) {
         if (strName == szSilent) {
             return false;
         }

@@ -18,15 +18,16 @@ namespace {
 
 // The open dialog's video, audio and MIDI patterns, and the containers and streams of today's files.
 constexpr const char *kMediaExtensions[] = {
-    "avi", "rm",  "asf", "rmvb", "qt",  "mov",  "mpg",  "mpeg", "m1v", "mp3", "wav", "mpa", "mp2",  "au",
-    "aif", "aiff", "snd", "mid", "midi", "rmi", "mp4",  "m4a",  "m4b", "m4v", "mkv", "mka", "webm", "flac",
-    "ogg", "oga", "opus", "aac", "ac3", "eac3", "dts", "wma", "wmv", "flv", "3gp", "ts",  "mts",  "m2ts",
-    "vob", "ape", "wv",  "caf", "amr", "alac",
+    "avi", "rm",  "asf",  "rmvb", "qt",  "mov",  "mpg",  "mpeg", "m1v", "mp3",  "wav", "mpa",
+    "mp2", "au",  "aif",  "aiff", "snd", "mid",  "midi", "rmi",  "mp4", "m4a",  "m4b", "m4v",
+    "mkv", "mka", "webm", "flac", "ogg", "oga",  "opus", "aac",  "ac3", "eac3", "dts", "wma",
+    "wmv", "flv", "3gp",  "ts",   "mts", "m2ts", "vob",  "ape",  "wv",  "caf",  "amr", "alac",
 };
 
 // What is never media, and need not be looked into: what lies beside media in a library.
-constexpr const char *kOtherExtensions[] = {"jpg", "jpeg", "png", "gif", "bmp", "tga", "webp", "txt", "nfo",
-                                            "log", "cue", "m3u", "m3u8", "pls", "pdf", "clipinfo", "db", "ini"};
+constexpr const char *kOtherExtensions[] = {"jpg",  "jpeg", "png", "gif",      "bmp", "tga",
+                                            "webp", "txt",  "nfo", "log",      "cue", "m3u",
+                                            "m3u8", "pls",  "pdf", "clipinfo", "db",  "ini"};
 
 std::string ExtensionOf(const std::string &strName) {
     const size_t nDot = strName.rfind('.');
@@ -51,7 +52,8 @@ public:
             return;
         }
         if (!m_visited.insert({info.st_dev, info.st_ino}).second) {
-            m_walk.notes.push_back(folder.string() + ": a folder already walked (a loop of links), passed over");
+            m_walk.notes.push_back(folder.string() +
+                                   ": a folder already walked (a loop of links), passed over");
             return;
         }
         std::vector<std::string> names;

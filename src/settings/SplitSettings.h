@@ -10,11 +10,11 @@ enum class SplitMode { None, Chapters, Cue, Silence, Every };
 // How a batch divides its files; the same for every file of it.
 struct SplitSettings {
     SplitMode mode = SplitMode::None;
-    std::string strCuePath;         // Cue: the sheet given for every file; empty: each file's own beside it
-    double dEverySeconds = 0.0;     // Every: the length of each part
-    double dSnapSeconds = 0.0;      // Every: how far a split point may move to the quietest moment
-    double dThresholdDb = -35.0;    // Silence: the level below which sound is silence, in dBFS
-    double dSilenceSeconds = 1.0;   // Silence: how long it must last to split
+    std::string strCuePath;          // Cue: the sheet given for every file; empty: each file's own beside it
+    double dEverySeconds = 0.0;      // Every: the length of each part
+    double dSnapSeconds = 0.0;       // Every: how far a split point may move to the quietest moment
+    double dThresholdDb = -35.0;     // Silence: the level below which sound is silence, in dBFS
+    double dSilenceSeconds = 1.0;    // Silence: how long it must last to split
     double dLeastPartSeconds = 5.0;  // Silence: a shorter part joins its neighbour
 };
 

@@ -84,14 +84,13 @@ TEST(CueSheet, TakesTheTracksOfTheFileItIsAskedFor) {
         "INDEX 01 00:05:00\nTRACK 03 AUDIO\nTITLE \"3\"\nINDEX 01 00:20:75\nTRACK 04 AUDIO\nTITLE \"4\"\n"
         "INDEX 01 00:30:00\n";
     const std::string strNoFile = "TRACK 01 AUDIO\nINDEX 01 00:00:00\n";
-    for (const Case &c : {Case{strTwoFiles.c_str(), "b.WAV", {"B1", "B2"}},
-                          Case{strTwoFiles.c_str(), "a.mkv", {"A1", "A2"}},
-                          Case{strTwoFiles.c_str(), "c.wav", {}},
-                          // One file named: its tracks, whatever the media is called now.
-                          Case{strOne.c_str(), "Concert 2019.mka", {"Only"}},
-                          // Starts that go back, and a frame number past 74, mark nothing.
-                          Case{strDisordered.c_str(), "x.wav", {"1", "4"}},
-                          Case{strNoFile.c_str(), "x.wav", {}}}) {
+    for (const Case &c :
+         {Case{strTwoFiles.c_str(), "b.WAV", {"B1", "B2"}}, Case{strTwoFiles.c_str(), "a.mkv", {"A1", "A2"}},
+          Case{strTwoFiles.c_str(), "c.wav", {}},
+          // One file named: its tracks, whatever the media is called now.
+          Case{strOne.c_str(), "Concert 2019.mka", {"Only"}},
+          // Starts that go back, and a frame number past 74, mark nothing.
+          Case{strDisordered.c_str(), "x.wav", {"1", "4"}}, Case{strNoFile.c_str(), "x.wav", {}}}) {
         SCOPED_TRACE(std::string(c.szMedia) + " in " + c.szSheet);
         CueSheet sheet;
         std::string strError;

@@ -19,9 +19,10 @@ std::vector<std::string> MakeLibrary(MediaFactory &media) {
     std::vector<std::string> songs;
     for (int i = 0; i < 6; ++i) {
         const std::string strName = "song" + std::to_string(i) + ".flac";
-        songs.push_back(media.Make(strName, {"-f", "lavfi", "-i", "sine=d=0.3:f=" + std::to_string(300 + 40 * i)},
-                                   {"-metadata", "title=" + std::string(i < 2 ? "Same" : "Title " + std::to_string(i)),
-                                    "-c:a", "flac"}));
+        songs.push_back(
+            media.Make(strName, {"-f", "lavfi", "-i", "sine=d=0.3:f=" + std::to_string(300 + 40 * i)},
+                       {"-metadata", "title=" + std::string(i < 2 ? "Same" : "Title " + std::to_string(i)),
+                        "-c:a", "flac"}));
     }
     songs.push_back(media.MakeRaw("broken.flac", "fLaC but nothing after it"));
     return songs;
@@ -40,8 +41,8 @@ std::vector<std::string> Lines(const std::string &strText) {
 
 TEST(Library, TemplatesClashesARerunThatSkipsAndTheReport) {
     MediaFactory media;
-    std::vector<std::string> args = {"-f", "wav", "--name", "{artist|Unknown}/{title|stem}.{ext}", "-o",
-                                     media.PathOf("out")};
+    std::vector<std::string> args = {
+        "-f", "wav", "--name", "{artist|Unknown}/{title|stem}.{ext}", "-o", media.PathOf("out")};
     const std::vector<std::string> songs = MakeLibrary(media);
     args.insert(args.end(), songs.begin(), songs.end());
     std::vector<std::string> first = args;
@@ -49,13 +50,15 @@ TEST(Library, TemplatesClashesARerunThatSkipsAndTheReport) {
     const CommandResult result = Convert(first);
     EXPECT_EQ(result.iExitStatus, 1) << "the broken file fails";
     EXPECT_EQ(FileNamesIn(media.Dir() / "out/Unknown"),
-              (std::vector<std::string>{"Same (2).wav", "Same.wav", "Title 2.wav", "Title 3.wav", "Title 4.wav",
-                                        "Title 5.wav"}));
-    EXPECT_NE(result.strStdout.find("6 converted, 0 skipped, 1 failed\n"), std::string::npos) << result.strStdout;
+              (std::vector<std::string>{"Same (2).wav", "Same.wav", "Title 2.wav", "Title 3.wav",
+                                        "Title 4.wav", "Title 5.wav"}));
+    EXPECT_NE(result.strStdout.find("6 converted, 0 skipped, 1 failed\n"), std::string::npos)
+        << result.strStdout;
     const std::vector<std::string> report = Lines(ReadFileBytes(media.PathOf("first.json")));
     ASSERT_EQ(report.size(), 7u);
-    const std::string strLineStart = "{\"source\":\"" + songs[1] + "\",\"output\":\"" + media.PathOf("out") +
-                                     "/Unknown/Same (2).wav\",\"status\":\"converted\",\"reason\":\"\",\"seconds\":";
+    const std::string strLineStart =
+        "{\"source\":\"" + songs[1] + "\",\"output\":\"" + media.PathOf("out") +
+        "/Unknown/Same (2).wav\",\"status\":\"converted\",\"reason\":\"\",\"seconds\":";
     EXPECT_EQ(report[1].rfind(strLineStart, 0), 0u) << report[1];
     const std::string strBytes =
         ",\"bytes\":" + std::to_string(fs::file_size(media.PathOf("out/Unknown/Same (2).wav"))) + "}";
@@ -69,10 +72,12 @@ TEST(Library, TemplatesClashesARerunThatSkipsAndTheReport) {
     second.pop_back();  // the broken file
     const CommandResult rerun = Convert(second);
     EXPECT_EQ(rerun.iExitStatus, 0) << rerun.strStderr;
-    EXPECT_NE(rerun.strStdout.find(songs[0] + ": skipped, " + media.PathOf("out") + "/Unknown/Same.wav exists\n"),
-              std::string::npos)
+    EXPECT_NE(
+        rerun.strStdout.find(songs[0] + ": skipped, " + media.PathOf("out") + "/Unknown/Same.wav exists\n"),
+        std::string::npos)
         << rerun.strStdout;
-    EXPECT_NE(rerun.strStdout.find("0 converted, 6 skipped, 0 failed\n"), std::string::npos) << rerun.strStdout;
+    EXPECT_NE(rerun.strStdout.find("0 converted, 6 skipped, 0 failed\n"), std::string::npos)
+        << rerun.strStdout;
     EXPECT_EQ(fs::last_write_time(media.PathOf("out/Unknown/Same.wav")), written);
     for (const std::string &strLine : Lines(ReadFileBytes(media.PathOf("second.json")))) {
         EXPECT_NE(strLine.find("\"status\":\"skipped\""), std::string::npos) << strLine;
@@ -118,7 +123,8 @@ TEST(Library, AnOutputThatWouldBeItsOwnSourceIsNumberedInstead) {
     const CommandResult result =
         Convert({"-f", "copy", "--name", "{stem}.{ext}", "-o", media.Dir().string(), strSource});
     ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
-    EXPECT_NE(result.strStdout.find("talk (2).mp3 (copied, not talk.mp3, which is a source)"), std::string::npos)
+    EXPECT_NE(result.strStdout.find("talk (2).mp3 (copied, not talk.mp3, which is a source)"),
+              std::string::npos)
         << result.strStdout;
     EXPECT_TRUE(ReadFileBytes(strSource) == strBefore) << "the source was written";
     EXPECT_TRUE(fs::exists(media.PathOf("talk (2).mp3")));
@@ -126,7 +132,8 @@ TEST(Library, AnOutputThatWouldBeItsOwnSourceIsNumberedInstead) {
 
 TEST(Library, ATreeIsWalkedInPathOrderAndMirroredPassingOverWhatIsNotMedia) {
     MediaFactory media;
-    for (const char *szName : {"lib/a.flac", "lib/disc1/b.flac", "lib/disc1/cd/c.flac", "lib/disc-2/d.flac"}) {
+    for (const char *szName :
+         {"lib/a.flac", "lib/disc1/b.flac", "lib/disc1/cd/c.flac", "lib/disc-2/d.flac"}) {
         fs::create_directories((media.Dir() / szName).parent_path());
         media.Make(szName, {"-f", "lavfi", "-i", "sine=d=0.2"}, {"-c:a", "flac"});
     }
@@ -141,16 +148,15 @@ TEST(Library, ATreeIsWalkedInPathOrderAndMirroredPassingOverWhatIsNotMedia) {
     const CommandResult planned = Convert({"-r", "--dry-run", "-f", "wav", "-o", strOut, strLib});
     ASSERT_EQ(planned.iExitStatus, 0) << planned.strStderr;
     EXPECT_EQ(Lines(planned.strStdout),
-              (std::vector<std::string>{
-                  strLib + "/disc1/loop: a link to a folder, not followed",
-                  strLib + "/disc1/notes.txt: not a media file, passed over",
-                  strLib + "/disc1/readme: not a media file, passed over",
-                  // Byte-wise: "disc-2/" before "disc1/".
-                  strLib + "/a.flac -> " + strOut + "/a.flac.wav",
-                  strLib + "/disc-2/d.flac -> " + strOut + "/disc-2/d.flac.wav",
-                  strLib + "/disc1/b.flac -> " + strOut + "/disc1/b.flac.wav",
-                  strLib + "/disc1/cd/c.flac -> " + strOut + "/disc1/cd/c.flac.wav",
-                  strLib + "/disc1/recording -> " + strOut + "/disc1/recording.wav"}));
+              (std::vector<std::string>{strLib + "/disc1/loop: a link to a folder, not followed",
+                                        strLib + "/disc1/notes.txt: not a media file, passed over",
+                                        strLib + "/disc1/readme: not a media file, passed over",
+                                        // Byte-wise: "disc-2/" before "disc1/".
+                                        strLib + "/a.flac -> " + strOut + "/a.flac.wav",
+                                        strLib + "/disc-2/d.flac -> " + strOut + "/disc-2/d.flac.wav",
+                                        strLib + "/disc1/b.flac -> " + strOut + "/disc1/b.flac.wav",
+                                        strLib + "/disc1/cd/c.flac -> " + strOut + "/disc1/cd/c.flac.wav",
+                                        strLib + "/disc1/recording -> " + strOut + "/disc1/recording.wav"}));
     // Followed, the link leads back into the tree, which is walked once.
     const CommandResult followed = Convert({"-r", "--follow-links", "--dry-run", "-o", strOut, strLib});
     EXPECT_NE(followed.strStdout.find(strLib + "/disc1/loop: a folder already walked"), std::string::npos)
@@ -159,7 +165,8 @@ TEST(Library, ATreeIsWalkedInPathOrderAndMirroredPassingOverWhatIsNotMedia) {
 
     const CommandResult result = Convert({"-q", "-r", "-f", "wav", "-o", strOut, strLib});
     ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
-    EXPECT_EQ(FileNamesIn(strOut + "/disc1"), (std::vector<std::string>{"b.flac.wav", "cd", "recording.wav"}));
+    EXPECT_EQ(FileNamesIn(strOut + "/disc1"),
+              (std::vector<std::string>{"b.flac.wav", "cd", "recording.wav"}));
     EXPECT_TRUE(fs::exists(strOut + "/disc1/cd/c.flac.wav"));
     EXPECT_TRUE(fs::exists(strOut + "/disc-2/d.flac.wav"));
 }

@@ -19,12 +19,12 @@ TEST(OutputNames, TemplatesFallBackAndNeverLetAFieldMakeAFolder) {
         const char *szTemplate;
         std::string strExpected;
     };
-    for (const Case &c : {Case{kDefaultNameTemplate, "talk.avi.mp3"},
-                          Case{"{title}.{ext}", "AC_DC_ _Live__.mp3"},
-                          Case{"{artist|stem}.{ext}", "talk.mp3"},
-                          Case{"{artist|Unknown}/{album|Unknown}/{n} {stem}.{ext}", "Unknown/Unknown/7 talk.mp3"},
-                          // An empty field between folders still leaves a folder name.
-                          Case{"{artist}/{stem}.{ext}", "_/talk.mp3"}}) {
+    for (const Case &c :
+         {Case{kDefaultNameTemplate, "talk.avi.mp3"}, Case{"{title}.{ext}", "AC_DC_ _Live__.mp3"},
+          Case{"{artist|stem}.{ext}", "talk.mp3"},
+          Case{"{artist|Unknown}/{album|Unknown}/{n} {stem}.{ext}", "Unknown/Unknown/7 talk.mp3"},
+          // An empty field between folders still leaves a folder name.
+          Case{"{artist}/{stem}.{ext}", "_/talk.mp3"}}) {
         SCOPED_TRACE(c.szTemplate);
         std::string strError;
         ASSERT_TRUE(CheckNameTemplate(c.szTemplate, strError)) << strError;
@@ -37,7 +37,8 @@ TEST(OutputNames, TemplatesFallBackAndNeverLetAFieldMakeAFolder) {
     EXPECT_EQ(strCut.substr(strCut.size() - 4), ".mp3");
     fields.strTitle = "\xC3\xA9\xC3\xA9";
     EXPECT_EQ(FileNameSafe(fields.strTitle, 3), "\xC3\xA9");
-    for (const char *szBad : {"{nam}.mp3", "{name", "name}", "/abs/{name}", "../{name}", "a//{name}", "{Unknown|name}"}) {
+    for (const char *szBad :
+         {"{nam}.mp3", "{name", "name}", "/abs/{name}", "../{name}", "a//{name}", "{Unknown|name}"}) {
         std::string strError;
         EXPECT_FALSE(CheckNameTemplate(szBad, strError)) << szBad;
         EXPECT_FALSE(strError.empty());
@@ -45,10 +46,12 @@ TEST(OutputNames, TemplatesFallBackAndNeverLetAFieldMakeAFolder) {
 }
 
 TEST(OutputNames, PartNamesAreNumberedToTheCountsWidthAndFitAFileSystem) {
-    EXPECT_EQ(PartOutputPath("/o/book.m4b.mp3", 3, 12, "Chapter: One"), "/o/book.m4b - 03 - Chapter_ One.mp3");
+    EXPECT_EQ(PartOutputPath("/o/book.m4b.mp3", 3, 12, "Chapter: One"),
+              "/o/book.m4b - 03 - Chapter_ One.mp3");
     EXPECT_EQ(PartOutputPath("/o/book.m4b.mp3", 3, 9, ""), "/o/book.m4b - 3.mp3");
     EXPECT_EQ(PartOutputPath("/o/book.m4b.mp3", 10, 100, ".hidden.."), "/o/book.m4b - 010 - _hidden.mp3");
-    const std::string strPath = PartOutputPath("/o/" + std::string(250, 's') + ".mp3", 1, 2, std::string(100, 't'));
+    const std::string strPath =
+        PartOutputPath("/o/" + std::string(250, 's') + ".mp3", 1, 2, std::string(100, 't'));
     EXPECT_EQ(strPath.size() - 3, kMostFileNameBytes);
     EXPECT_EQ(strPath.substr(strPath.size() - 8), " - 1.mp3");
 }

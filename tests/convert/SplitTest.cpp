@@ -58,7 +58,8 @@ void ExpectParts(const std::string &strFolder, const std::string &strWhole, cons
         const std::string strSamples = DecodeS16(strPath, {"-ac", "2"});
         EXPECT_EQ(strSamples.size() / kFrameBytes, part.nEnd - part.nStart);
         if (bExact) {
-            EXPECT_TRUE(strSamples == strWhole.substr(part.nStart * kFrameBytes, (part.nEnd - part.nStart) * kFrameBytes))
+            EXPECT_TRUE(strSamples ==
+                        strWhole.substr(part.nStart * kFrameBytes, (part.nEnd - part.nStart) * kFrameBytes))
                 << "not the whole's samples";
         }
         const std::string strTags = TagsOf(strPath);
@@ -86,24 +87,47 @@ TEST(Split, ChaptersOfMp4AndMatroskaMakeOnePartEach) {
     };
     for (const Case &c : {Case{"lec.m4a", "alac", nullptr, {0, 110250, 231525, 352800}},
                           // 1.00 s to 6.00 s: only the parts inside, the first and last cut at its bounds.
-                          Case{"lec.mkv", "flac", "Owner=Vellumar\r\nCutInfo=800,100,600,0;", {44100, 110250, 231525, 264600}}}) {
+                          Case{"lec.mkv",
+                               "flac",
+                               "Owner=Vellumar\r\nCutInfo=800,100,600,0;",
+                               {44100, 110250, 231525, 264600}}}) {
         SCOPED_TRACE(c.szName);
         // Not through MediaFactory::Make, which leaves every metadata out, chapter titles too.
         const std::string strSource = media.PathOf(c.szName);
-        ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=8:r=44100:a=0.3:seed=7",
-                              "-i", strMeta, "-map", "0", "-map_metadata", "1", "-map_chapters", "1", "-ac", "2",
-                              "-c:a", c.szCodec, strSource})
+        ASSERT_EQ(RunCommand({"ffmpeg",
+                              "-v",
+                              "error",
+                              "-y",
+                              "-f",
+                              "lavfi",
+                              "-i",
+                              "anoisesrc=d=8:r=44100:a=0.3:seed=7",
+                              "-i",
+                              strMeta,
+                              "-map",
+                              "0",
+                              "-map_metadata",
+                              "1",
+                              "-map_chapters",
+                              "1",
+                              "-ac",
+                              "2",
+                              "-c:a",
+                              c.szCodec,
+                              strSource})
                       .iExitStatus,
                   0);
         if (c.szSelection) {
             media.MakeRaw(std::string(c.szName) + ".clipinfo", c.szSelection);
         }
         const std::string strOut = media.PathOf(std::string("out-") + c.szName);
-        const CommandResult result = Convert({"-q", "--split", "chapters", "-f", "wav", "-o", strOut, strSource});
+        const CommandResult result =
+            Convert({"-q", "--split", "chapters", "-f", "wav", "-o", strOut, strSource});
         ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
         const std::string strName = c.szName;
         const std::vector<std::string> titles = {"Intro", "Middle: part/two", "End"};
-        const std::vector<std::string> files = {" - 1 - Intro.wav", " - 2 - Middle_ part_two.wav", " - 3 - End.wav"};
+        const std::vector<std::string> files = {" - 1 - Intro.wav", " - 2 - Middle_ part_two.wav",
+                                                " - 3 - End.wav"};
         std::vector<Part> parts;
         for (size_t i = 0; i + 1 < c.bounds.size(); ++i) {
             parts.push_back({strName + files[i], c.bounds[i], c.bounds[i + 1], titles[i],
@@ -118,16 +142,18 @@ TEST(Split, ACueSheetBesideTheMediaSplitsAtItsTracks) {
     const std::string strSource =
         media.Make("concert.wav", {"-f", "lavfi", "-i", "anoisesrc=d=9:r=44100:a=0.3:seed=3"}, {"-ac", "2"});
     // Latin-1, named after the media without its extension, naming the file in another case.
-    media.MakeRaw("concert.cue",
-                  "PERFORMER \"The Band\"\r\nTITLE \"Live\"\r\nFILE \"CONCERT.WAV\" WAVE\r\n"
-                  "  TRACK 01 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 01 00:00:00\r\n"
-                  "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    PERFORMER \"Guest\"\r\n    INDEX 01 00:03:37\r\n"
-                  "  TRACK 03 AUDIO\r\n    INDEX 01 00:07:00\r\n");
+    media.MakeRaw(
+        "concert.cue",
+        "PERFORMER \"The Band\"\r\nTITLE \"Live\"\r\nFILE \"CONCERT.WAV\" WAVE\r\n"
+        "  TRACK 01 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 01 00:00:00\r\n"
+        "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    PERFORMER \"Guest\"\r\n    INDEX 01 00:03:37\r\n"
+        "  TRACK 03 AUDIO\r\n    INDEX 01 00:07:00\r\n");
     const std::string strOut = media.PathOf("out");
     // Listed first: the parts and their times, and nothing written.
     const CommandResult listed = Convert({"--split", "cue", "--list-splits", "-o", strOut, strSource});
     ASSERT_EQ(listed.iExitStatus, 0) << listed.strStderr;
-    EXPECT_NE(listed.strStdout.find("  2  0:00:03.493  0:00:07.000  Two\n"), std::string::npos) << listed.strStdout;
+    EXPECT_NE(listed.strStdout.find("  2  0:00:03.493  0:00:07.000  Two\n"), std::string::npos)
+        << listed.strStdout;
     EXPECT_FALSE(fs::exists(strOut));
     const CommandResult result = Convert({"-q", "--split", "cue", "-f", "flac", "-o", strOut, strSource});
     ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
@@ -192,7 +218,8 @@ TEST(Split, AFileWithNothingToSplitAtIsConvertedWholeWithANote) {
         const std::string strOut = media.PathOf(std::string("out-") + szHow);
         const CommandResult result = Convert({"--split", szHow, "-f", "wav", "-o", strOut, strSource});
         ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
-        EXPECT_NE(result.strStdout.find("plain.flac.wav (no " + std::string(szHow == std::string("cue") ? "cue sheet" : "chapters") +
+        EXPECT_NE(result.strStdout.find("plain.flac.wav (no " +
+                                        std::string(szHow == std::string("cue") ? "cue sheet" : "chapters") +
                                         ", converted whole)"),
                   std::string::npos)
             << result.strStdout;
