@@ -3,11 +3,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "clips/ClipInfo.h"
 #include "convert/OutputNames.h"
+#include "media/MediaTags.h"
 #include "media/AudioDecoder.h"
 
 namespace klangor {
@@ -53,11 +55,14 @@ public:
     void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
     void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }
     // Makes this job one part of pWhole's source: its frames count towards pWhole's progress too, and
-    // its output gets the tags given over the source's.
-    void SetPartOf(ConversionJob *pWhole, PartTags tags) {
+    // its output gets the tags given over the source's, which were read once for all the parts.
+    void SetPartOf(ConversionJob *pWhole, PartTags tags, std::shared_ptr<const MediaTags> pSourceTags) {
         m_pWhole = pWhole;
         m_partTags = std::move(tags);
+        m_pSourceTags = std::move(pSourceTags);
     }
+    // The source's tags as read for a divided source; nullptr for a whole job, which reads its own.
+    const MediaTags *GetSourceTags() const { return m_pSourceTags.get(); }
     bool IsPart() const { return m_pWhole != nullptr; }
     // The output was named by a template: the parts of a divided source are named by it too.
     void SetNaming(std::string strFolder, std::string strTemplate, NameFields fields) {
@@ -127,6 +132,7 @@ private:
     ClipInfo m_selection{};
     ConversionJob *m_pWhole = nullptr;  // the divided job this one is a part of; nullptr for a whole job
     PartTags m_partTags;
+    std::shared_ptr<const MediaTags> m_pSourceTags;
     std::string m_strNamingFolder;
     std::string m_strNameTemplate;  // empty: the program's own naming
     NameFields m_nameFields;

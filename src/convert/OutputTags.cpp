@@ -68,7 +68,7 @@ MediaTags TagsForJob(const ConversionJob &job, int nTrack) {
     if (!job.WritesTags()) {
         return {};
     }
-    MediaTags tags = ReadMediaTags(job.GetSourcePath(), nTrack);
+    MediaTags tags = job.GetSourceTags() ? *job.GetSourceTags() : ReadMediaTags(job.GetSourcePath(), nTrack);
     const ConversionJob::PartTags &part = job.GetPartTags();
     for (auto [pstrTag, pstrPart] :
          {std::pair{&tags.strTitle, &part.strTitle}, std::pair{&tags.strTrack, &part.strTrack},

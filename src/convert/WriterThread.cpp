@@ -367,8 +367,9 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
         static_cast<uint32_t>(std::min<uint64_t>(llFrames * (bNormalize ? 2 : 1), UINT32_MAX)));
 
     const int nCount = static_cast<int>(plan.parts.size());
-    const MediaTags source =
-        job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{};
+    const auto pSource = std::make_shared<const MediaTags>(
+        job.WritesTags() ? ReadMediaTags(job.GetSourcePath(), reader.GetTrack()) : MediaTags{});
+    const MediaTags &source = *pSource;
     const std::string strAlbum = !plan.strAlbum.empty() ? plan.strAlbum
                                  : !source.strTitle.empty()
                                      ? source.strTitle
@@ -388,7 +389,7 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
         tags.strArtist = !part.strPerformer.empty()  ? part.strPerformer
                          : !source.strArtist.empty() ? source.strArtist
                                                      : plan.strAlbumArtist;
-        pPart->SetPartOf(&job, std::move(tags));
+        pPart->SetPartOf(&job, std::move(tags), pSource);
         parts.push_back(std::move(pPart));
     }
     // Each part is a whole output of its own; the batch's spare workers take the parts this worker has
