@@ -10,6 +10,7 @@ extern "C" {
 #include <cstring>
 
 #include "convert/ContainerTags.h"
+#include "convert/AlacTail.h"
 #include "convert/FileAvio.h"
 #include "convert/PacketPlacer.h"
 
@@ -314,6 +315,13 @@ bool PacketCopy::WriteCutPacket(AVPacket &packet, int64_t llAt, int64_t llFrames
                               : std::min(llAt + llFrames, static_cast<int64_t>(range.nEnd));
     // The source's own skip belongs to its own start; the container says the cut's.
     av_packet_free_side_data(&packet);
+    if (llEnd < llAt + llFrames &&
+        m_pSource->streams[m_iSourceStream]->codecpar->codec_id == AV_CODEC_ID_ALAC) {
+        // ALAC's last frame can say its own length, which readers honour where they do not honour the
+        // edit list's end; a packet that cannot be shortened exactly stays as it was.
+        ShortenAlacPacket(*m_pSource->streams[m_iSourceStream]->codecpar, packet,
+                          static_cast<int>(llEnd - llAt));
+    }
     packet.pts = packet.dts = llAt - llStart;
     packet.duration = std::max<int64_t>(llEnd - llAt, 0);
     av_packet_rescale_ts(&packet, m_sampleBase, m_pOutput->streams[0]->time_base);
@@ -328,6 +336,7 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
     if (iSource < 0) {
         return Fail(m_pSource ? kNoAudio : "Cannot open the source file");
     }
+    m_iSourceStream = iSource;
     const AVStream *pIn = m_pSource->streams[iSource];
     const AVCodecID codec = pIn->codecpar->codec_id;
     const bool bCut = range.nStart > 0 || range.nEnd != UINT64_MAX;

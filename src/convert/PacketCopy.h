@@ -63,6 +63,7 @@ private:
     bool WritePacket(AVPacket &packet);
 
     AVFormatContext *m_pSource = nullptr;
+    int m_iSourceStream = -1;  // the copied track's stream in m_pSource
     AVFormatContext *m_pOutput = nullptr;
     AVRational m_sourceBase{1, 1};
     AVRational m_sampleBase{1, 1};

@@ -1,5 +1,6 @@
 # Files of src/convert/.
 set(KLANGOR_CONVERT_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/AlacTail.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CodecOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CodecWriterThread.cpp

@@ -27,11 +27,14 @@ struct CutCase {
     // honour, is checked instead and the decode cut there. nPacket bounds what it gives past it.
     bool bEndInEditList;
     size_t nPacket;
+    // ALAC's last packet is encoded again, losslessly, as a frame that says its own length: ffmpeg
+    // ends there exactly, and every other packet is the source's.
+    bool bLastEncodedAgain = false;
 };
 
 const CutCase kCases[] = {
     {"aac.m4a", "aac", 44100, ".m4a", 3e-5f, 0, true, 1024},
-    {"alac.m4a", "alac", 44100, ".m4a", 0.0f, 0, true, 4096},
+    {"alac.m4a", "alac", 44100, ".m4a", 0.0f, 0, false, 0, true},
     // Matroska keeps milliseconds: its AAC packets are placed by their count.
     {"film.mkv", "aac", 48000, ".m4a", 3e-5f, 0, true, 1024},
     {"talk.opus", "libopus", 48000, ".opus", -1.0f, 960, false, 0},
@@ -99,7 +102,12 @@ TEST(CopyCut, EachCodecKeepsExactlyTheSelectionInTheSourcesOwnPackets) {
             EXPECT_GE(SignalToDifferenceDb(source, cut, nStart, c.nSettle), 40.0);
         }
 
-        const std::vector<std::string> kept = PacketChecksums(strCut);
+        std::vector<std::string> kept = PacketChecksums(strCut);
+        if (c.bLastEncodedAgain && !kept.empty()) {
+            const std::vector<std::string> source = PacketChecksums(strSource);
+            EXPECT_EQ(std::find(source.begin(), source.end(), kept.back()), source.end());
+            kept.pop_back();
+        }
         const std::vector<std::string> all = PacketChecksums(strSource);
         ASSERT_FALSE(kept.empty());
         const auto first = std::find(all.begin(), all.end(), kept.front());
