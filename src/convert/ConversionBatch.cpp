@@ -11,6 +11,7 @@
 #include "clips/CutInfo.h"
 #include "common/OutputFile.h"
 #include "convert/PacketCopy.h"
+#include "convert/ScratchFile.h"
 #include "media/MediaTags.h"
 
 namespace klangor {
@@ -69,8 +70,11 @@ std::string ConversionBatch::OutputPathFor(const std::string &strFolder, const s
                                            int iOutputType, int nTrack) {
     const OutputFormat format = OutputFormatOf(iOutputType);
     // A copy's container follows the source's codec, which only the source itself tells.
-    const std::string strExtension =
-        format == OutputFormat::Copy ? CopyExtensionOf(strSource, nTrack) : InfoOf(format).szExtension;
+    // A pipe or a device is never looked into here: what the look read would be gone for its job, and
+    // a fifo with no writer left would keep the next opening waiting for ever.
+    const std::string strExtension = format != OutputFormat::Copy ? InfoOf(format).szExtension
+                                     : IsStreamFile(strSource)    ? ".mka"
+                                                                  : CopyExtensionOf(strSource, nTrack);
     return strFolder + "/" + ClipDisplayName(strSource) + strExtension;
 }
 

@@ -5,6 +5,7 @@
 #include "common/OutputFile.h"
 #include "convert/OutputTags.h"
 #include "convert/PacketCopy.h"
+#include "convert/ScratchFile.h"
 
 namespace klangor {
 
@@ -14,6 +15,9 @@ constexpr const char *kNotLevelled =
     "The original audio is copied as it is and cannot be levelled or given ReplayGain; turn loudness off "
     "or choose another format";
 
+constexpr const char *kStreamNotCopied =
+    "The original audio of a pipe or a device cannot be copied, as it can be read only once; choose another "
+    "format";
 constexpr const char *kCannotWrite = "Error writing output file";
 constexpr const char *kWholeOnly =
     "The original audio of this file can only be copied whole; clear the selection or choose another format";
@@ -27,6 +31,12 @@ CopyWriterThread::~CopyWriterThread() {
 }
 
 void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+    // The packets are read by a reader of their own, after the job's: a pipe or a device has nothing
+    // left to give by then.
+    if (IsStreamFile(job.GetSourcePath())) {
+        FailJob(job, kStreamNotCopied);
+        return;
+    }
     // Copied packets keep their samples: a copy that ignored the level asked for would look like it had
     // been given it.
     const LoudnessTarget &loudness = SettingsOf(nJob).loudness;

@@ -3,10 +3,18 @@
 // cannot be cut exactly.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "ConvertProgram.h"
+#include "convert/PacketCopy.h"
 #include "support/MediaFactory.h"
 
 namespace klangor {
@@ -185,6 +193,55 @@ TEST(CopyFormats, WhatACopyCannotHonourIsRefusedRatherThanIgnored) {
         EXPECT_NE(result.strStderr.find(c.szWhy), std::string::npos) << result.strStderr;
         EXPECT_FALSE(fs::exists(media.PathOf("out/song.mp3.mp3")));
     }
+}
+
+// A stop during a copy ends it at the next packet, and the container is still finished: short but whole.
+TEST(CopyFormats, StopEndsACopyShortButWhole) {
+    MediaFactory media;
+    for (const auto &[szName, szCodec] :
+         {std::pair{"long.m4a", "aac"}, std::pair{"long.opus", "libopus"}, std::pair{"long.flac", "flac"}}) {
+        SCOPED_TRACE(szName);
+        const std::string strSource =
+            media.Make(szName, {"-f", "lavfi", "-i", "sine=d=20:r=48000"}, {"-ac", "2", "-c:a", szCodec});
+        const std::string strCopy = media.PathOf(std::string("copy-") + szName);
+        std::FILE *pFile = std::fopen(strCopy.c_str(), "w+be");
+        ASSERT_NE(pFile, nullptr);
+        uint64_t nCopied = 0;
+        PacketCopy copy;
+        const bool bCopied = copy.Copy(
+            strSource, 0, PacketCopy::Range{}, MediaTags{}, pFile,
+            [&nCopied] { return nCopied >= 5 * 48000; }, [&nCopied](uint64_t nFrames) { nCopied = nFrames; });
+        std::fclose(pFile);
+        ASSERT_TRUE(bCopied) << copy.GetError();
+        EXPECT_EQ(RunCommand({"ffprobe", "-v", "error", "-show_packets", strCopy}).strStderr, "");
+        const size_t nFrames = DecodeS16(strCopy).size() / 4;
+        EXPECT_GE(nFrames, 49u * 4800u);  // the source's own delay and padding come off what was counted
+        EXPECT_LT(nFrames, 6u * 48000u) << "the copy did not end at the stop";
+    }
+}
+
+// A pipe can be read only once: its copy fails with the reason, where it used to wait for ever for a
+// second writer once the name's probe had read it.
+TEST(CopyFormats, APipeIsRefusedRatherThanWaitedFor) {
+    MediaFactory media;
+    const std::string strSource = MakeSource(media, kSources[6]);
+    const std::string strLive = media.PathOf("live");
+    ASSERT_EQ(::mkfifo(strLive.c_str(), 0600), 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::thread feeder([&] {
+        const std::string strBytes = ReadFileBytes(strSource);
+        const int fd = ::open(strLive.c_str(), O_WRONLY);
+        if (fd >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(fd, strBytes.data(), strBytes.size());
+            ::close(fd);
+        }
+    });
+    const CommandResult result = Convert({"-q", "-f", "copy", "-o", media.PathOf("out"), strLive});
+    feeder.join();
+    EXPECT_EQ(result.iExitStatus, 1);
+    EXPECT_NE(result.strStderr.find("live: The original audio of a pipe or a device cannot be copied"),
+              std::string::npos)
+        << result.strStderr;
 }
 
 }  // namespace klangor
