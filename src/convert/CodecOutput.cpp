@@ -121,6 +121,7 @@ bool CodecOutput::OpenEncoder(OutputFormat format, const EncoderSettings &settin
             m_pCodec->sample_fmt = nBits > 16 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
             m_pCodec->bits_per_raw_sample = nBits;
             m_pCodec->compression_level = settings.m_iFlacCompression.load();
+            m_pCodec->frame_size = m_nFlacBlockSize;
             break;
         case OutputFormat::Alac:
             m_pCodec->sample_fmt = nBits > 16 ? AV_SAMPLE_FMT_S32P : AV_SAMPLE_FMT_S16P;

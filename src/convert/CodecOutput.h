@@ -49,6 +49,8 @@ public:
     }
     // The samples per encoded frame, after opening: FLAC's block size.
     int GetFrameSize() const { return m_nFrameSize; }
+    // Before Open: the frames per FLAC block, 0 (the default) for the encoder's own choice.
+    void SetFlacBlockSize(int nFrames) { m_nFlacBlockSize = nFrames; }
     // nFrames interleaved frames, full scale ±1.0.
     bool Write(const float *pSamples, size_t nFrames);
     // Drains the encoder and writes the container's trailer; the file is then complete.
@@ -74,6 +76,7 @@ private:
     int m_nChannels = 0;
     int m_nBits = 16;
     int m_nFrameSize = 0;
+    int m_nFlacBlockSize = 0;
     int m_iAudioStream = 0;
     bool m_bFirstPageFlushed = false;
     uint32_t m_nSourceRate = 0;

@@ -71,6 +71,8 @@ CopyPlan PlanOf(AVCodecID codec) {
     }
 }
 
+}  // namespace
+
 // The nTrack-th audio stream (1-based), or the main one for 0; -1 when there is none.
 int AudioStreamOf(AVFormatContext *pFormat, int nTrack) {
     if (nTrack <= 0) {
@@ -102,6 +104,8 @@ int OpenSource(const std::string &strPath, int nTrack, bool bFullProbe, AVFormat
     }
     return iStream;
 }
+
+namespace {
 
 bool CarriesTags(const char *szMuxer) {
     const std::string strMuxer = szMuxer;

@@ -16,6 +16,12 @@ struct AVPacket;
 
 namespace klangor {
 
+// The source's nTrack-th audio stream (1-based, 0 the main one), or -1 when there is none.
+int AudioStreamOf(AVFormatContext *pFormat, int nTrack);
+// Opens the source into pFormat (closed by the caller) and finds its track: the stream's index, -1
+// when it cannot be opened or has no such track. bFullProbe reads every stream's parameters.
+int OpenSource(const std::string &strPath, int nTrack, bool bFullProbe, AVFormatContext *&pFormat);
+
 // The extension a copy of the source's audio track gets (".m4a", ".wav", ...; ".mka" for a codec
 // without a container of its own). nTrack is 1-based, 0 the source's main audio track.
 std::string CopyExtensionOf(const std::string &strSourcePath, int nTrack);
