@@ -6,6 +6,7 @@
 #include "convert/OutputTags.h"
 #include "convert/PacketCopy.h"
 #include "convert/ScratchFile.h"
+#include "convert/SelectionCopy.h"
 
 namespace klangor {
 
@@ -44,14 +45,18 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
         FailJob(job, kNotLevelled);
         return;
     }
-    // The reader has applied the saved selection: anything short of the whole track is a cut, which
-    // only some codecs can be given exactly (PacketCopy::CanCut).
+    // The reader has applied the saved selection: anything short of the whole track is a cut, made by
+    // PacketCopy where packets can be cut, else by SelectionCopy as its codec allows.
     const int nTrack = reader.GetTrack();
     PacketCopy::Range range;
+    SelectionCopy::Kind cut = SelectionCopy::Kind::None;
     if (!reader.RunsToStreamEnd() || reader.m_nStartFrame > 0) {
         if (!PacketCopy::CanCut(job.GetSourcePath(), nTrack)) {
-            FailJob(job, kWholeOnly);
-            return;
+            cut = SelectionCopy::KindOf(job.GetSourcePath(), nTrack);
+            if (cut == SelectionCopy::Kind::None) {
+                FailJob(job, kWholeOnly);
+                return;
+            }
         }
         range.nStart = reader.m_nStartFrame;
         if (!reader.RunsToStreamEnd()) {
@@ -65,16 +70,26 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
         return;
     }
     uint64_t nShown = 0;
+    const auto fnStopped = [this] { return IsStopRequested(); };
+    const auto fnProgress = [&job, &nShown](uint64_t nFrames) {
+        if (nFrames > nShown) {
+            job.AddFrames(static_cast<uint32_t>(std::min<uint64_t>(nFrames - nShown, UINT32_MAX)));
+            nShown = nFrames;
+        }
+    };
+    if (cut != SelectionCopy::Kind::None) {
+        SelectionCopy selection;
+        if (!selection.Copy(cut, job, reader, SettingsOf(nJob).encoder, file.Get(), fnStopped, fnProgress)) {
+            FailJob(job, selection.GetError());
+        } else if (!file.Keep(
+                       [&selection](const std::string &strTemp) { return selection.Complete(strTemp); })) {
+            FailJob(job, kCannotWrite);
+        }
+        return;
+    }
     PacketCopy copy;
-    const bool bCopied = copy.Copy(
-        job.GetSourcePath(), nTrack, range, TagsForJob(job, nTrack), file.Get(),
-        [this] { return IsStopRequested(); },
-        [&job, &nShown](uint64_t nFrames) {
-            if (nFrames > nShown) {
-                job.AddFrames(static_cast<uint32_t>(std::min<uint64_t>(nFrames - nShown, UINT32_MAX)));
-                nShown = nFrames;
-            }
-        });
+    const bool bCopied =
+        copy.Copy(job.GetSourcePath(), nTrack, range, TagsForJob(job, nTrack), file.Get(), fnStopped, fnProgress);
     if (!bCopied) {
         FailJob(job, copy.GetError());
         return;

@@ -5,8 +5,9 @@
 namespace klangor {
 
 // Writes each job of a batch as its source's own audio, the packets copied (PacketCopy). A selection
-// is cut exactly where the codec allows it (PacketCopy::CanCut); any other codec's job with a selection
-// fails rather than ignore it. Start, Stop
+// is cut exactly where the codec allows it (PCM, AAC, ALAC, Opus and Vorbis in PacketCopy; MP3, FLAC,
+// AC-3, E-AC-3 and DTS in SelectionCopy); any other codec's job with a selection fails rather than
+// ignore it. Start, Stop
 // and IsRunning on the owner's thread; the copying on the workers, one PacketCopy per running job.
 class CopyWriterThread : public WriterThread {
 public:

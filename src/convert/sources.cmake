@@ -7,12 +7,14 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ContainerTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileAvio.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FlacPartsJob.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FlacSelectionCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConversionJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CopyWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Loudness.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Mp3FrameCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3PartsJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
@@ -21,8 +23,10 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PacketCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PacketPlacer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RawFrameCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ScratchFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SelectionCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SplitPlan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
