@@ -1,0 +1,170 @@
+// A copy's selection from the codecs whose packets cannot simply be cut, checked with ffmpeg: MP3 and
+// FLAC hold exactly the selection's samples (MP3 in the source's own frames), AC-3, E-AC-3 and DTS the
+// whole frames nearest its bounds, and the file's line says how far those lie from it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+#include "ConvertProgram.h"
+#include "support/MediaFactory.h"
+
+namespace klangor {
+
+namespace {
+
+// 1.23 s to 2.35 s at 44.1 kHz: inside an MP3 (1152), AC-3 (1536) and DTS (512) frame at both ends.
+constexpr const char *kSelection = "Owner=Vellumar\r\nCutInfo=400,123,235,0;";
+constexpr size_t kStart = 54243;
+constexpr size_t kEnd = 103635;
+
+struct CutCase {
+    const char *szName;
+    std::vector<std::string> codecArgs;
+    int nChannels;
+    float fTolerance;    // of the samples against the source's; negative: whole frames, compared as packets
+    int nFrameSamples;   // of the whole frames kept
+    const char *szNote;  // the file's line's remark
+};
+
+const CutCase kCases[] = {
+    {"song.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}, 2, 1e-6f, 0, "(copied)"},
+    // Small frames: the reservoir spreads over more of them than the delay field can skip.
+    {"low.mp3", {"-ac", "1", "-c:a", "libmp3lame", "-b:a", "32k"}, 1, 1e-6f, 0, "(copied)"},
+    {"deep.flac", {"-c:a", "flac", "-sample_fmt", "s32", "-frame_size", "4096"}, 2, 0.0f, 0, "(copied)"},
+    {"film.ac3",
+     {"-c:a", "ac3"},
+     2,
+     -1,
+     1536,
+     "(copied, cut on whole frames, starts 11 ms early, ends 16 ms early)"},
+    {"film.eac3", {"-c:a", "eac3"}, 2, -1, 1536, "cut on whole frames, starts 11 ms early"},
+    {"film.dts", {"-c:a", "dca", "-strict", "-2"}, 2, -1, 512, "cut on whole frames, starts 1 ms late"},
+};
+
+std::vector<float> DecodeFloat(const std::string &strPath) {
+    const std::string strBytes =
+        RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-f", "f32le", "-"}).strStdout;
+    std::vector<float> samples(strBytes.size() / sizeof(float));
+    std::memcpy(samples.data(), strBytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+// The offset, within ± a few thousand frames of nAt, where the output's first frames best match the source's.
+long BestOffset(const std::vector<float> &source, const std::vector<float> &output, size_t nAt,
+                int nChannels) {
+    long lBest = 0;
+    double dBest = INFINITY;
+    const size_t nCompared = std::min<size_t>(output.size(), 4000 * static_cast<size_t>(nChannels));
+    for (long lOffset = -3000; lOffset <= 3000; ++lOffset) {
+        const long lFrom = (static_cast<long>(nAt) + lOffset) * nChannels;
+        if (lFrom < 0 || static_cast<size_t>(lFrom) + nCompared > source.size()) {
+            continue;
+        }
+        double dDiff = 0;
+        for (size_t i = 0; i < nCompared && dDiff < dBest; ++i) {
+            dDiff += std::fabs(source[static_cast<size_t>(lFrom) + i] - output[i]);
+        }
+        if (dDiff < dBest) {
+            dBest = dDiff;
+            lBest = lOffset;
+        }
+    }
+    return lBest;
+}
+
+// The checksums of the audio track's packets, in order.
+std::vector<std::string> PacketChecksums(const std::string &strPath) {
+    std::istringstream sums(RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c", "copy",
+                                        "-f", "framemd5", "-"})
+                                .strStdout);
+    std::vector<std::string> checksums;
+    for (std::string strLine; std::getline(sums, strLine);) {
+        if (!strLine.empty() && strLine[0] != '#') {
+            const size_t nEnd = strLine.find(", S=");
+            const std::string strHead = strLine.substr(0, nEnd);
+            checksums.push_back(strHead.substr(strHead.rfind(", ") + 2));
+        }
+    }
+    return checksums;
+}
+
+// Where the run of packets lies in the source's, -1 when they are not a run of its packets.
+long RunIn(const std::vector<std::string> &source, const std::vector<std::string> &run) {
+    const auto it = std::search(source.begin(), source.end(), run.begin(), run.end());
+    return run.empty() || it == source.end() ? -1 : static_cast<long>(it - source.begin());
+}
+
+size_t NearestFrame(size_t nAt, int nFrameSamples) {
+    const auto nFrame = static_cast<size_t>(nFrameSamples);
+    return (nAt + nFrame / 2) / nFrame;
+}
+
+}  // namespace
+
+TEST(CopyFrameCut, EachCodecGivesItsSelectionAsExactlyAsItsContainerAllows) {
+    MediaFactory media;
+    for (const CutCase &c : kCases) {
+        SCOPED_TRACE(c.szName);
+        std::vector<std::string> outputArgs = {"-filter_complex",
+                                               "[0][1]amix=inputs=2:normalize=0",
+                                               "-ac",
+                                               std::to_string(c.nChannels),
+                                               "-metadata",
+                                               "title=Cut Title"};
+        outputArgs.insert(outputArgs.end(), c.codecArgs.begin(), c.codecArgs.end());
+        const std::string strSource = media.Make(
+            c.szName,
+            {"-f", "lavfi", "-i", "aevalsrc=exprs=0.3*sin(440*2*PI*t)+0.2*sin(1230*2*PI*t*t):s=44100:d=4",
+             "-f", "lavfi", "-i", "anoisesrc=d=4:r=44100:a=0.05:seed=7"},
+            outputArgs);
+        media.MakeRaw(std::string(c.szName) + ".clipinfo", kSelection);
+        const CommandResult result = Convert({"-f", "copy", "-o", media.PathOf("cut"), strSource});
+        ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+        EXPECT_NE(result.strStdout.find(c.szNote), std::string::npos) << result.strStdout;
+        const std::string strCut =
+            media.PathOf("cut") + "/" + c.szName + std::filesystem::path(c.szName).extension().string();
+        const std::vector<std::string> sourcePackets = PacketChecksums(strSource);
+        const std::vector<std::string> cutPackets = PacketChecksums(strCut);
+        if (c.fTolerance < 0) {
+            const size_t nFirst = NearestFrame(kStart, c.nFrameSamples);
+            const size_t nLast = NearestFrame(kEnd, c.nFrameSamples);
+            ASSERT_LT(nLast, sourcePackets.size());
+            EXPECT_EQ(cutPackets, std::vector<std::string>(sourcePackets.begin() + static_cast<long>(nFirst),
+                                                           sourcePackets.begin() + static_cast<long>(nLast)));
+            continue;
+        }
+        const std::vector<float> source = DecodeFloat(strSource);
+        const std::vector<float> cut = DecodeFloat(strCut);
+        const auto nChannels = static_cast<size_t>(c.nChannels);
+        EXPECT_EQ(BestOffset(source, cut, kStart, c.nChannels), 0);
+        ASSERT_EQ(cut.size(), (kEnd - kStart) * nChannels);
+        float fWorst = 0;
+        for (size_t i = 0; i < cut.size(); ++i) {
+            fWorst = std::max(fWorst, std::fabs(cut[i] - source[kStart * nChannels + i]));
+        }
+        EXPECT_LE(fWorst, c.fTolerance);
+        EXPECT_NE(RunCommand({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", strCut})
+                      .strStdout.find("=Cut Title"),
+                  std::string::npos);
+        if (std::string(c.szName).ends_with(".mp3")) {
+            // The source's frames: all of them, or all but a first silent one that holds their reservoir.
+            const bool bCarrier = RunIn(sourcePackets, cutPackets) < 0;
+            EXPECT_GE(RunIn(sourcePackets, std::vector<std::string>(cutPackets.begin() + (bCarrier ? 1 : 0),
+                                                                    cutPackets.end())),
+                      0);
+            EXPECT_EQ(bCarrier, std::string(c.szName) == "low.mp3");
+        } else {
+            EXPECT_EQ(ProbeStream(strCut).at("bits_per_raw_sample"), "24");
+            const std::string strBlocks =
+                RunCommand({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                            "packet=duration", "-of", "csv=p=0", strCut})
+                    .strStdout;
+            EXPECT_EQ(strBlocks.substr(0, strBlocks.find('\n')), "4096");
+        }
+    }
+}
+
+}  // namespace klangor
