@@ -9,6 +9,7 @@ extern "C" {
 #include <lame/lame.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -124,7 +125,9 @@ bool Mp3FrameCopy::WriteLeadIn(uint64_t nFrameA, int64_t llStartRaw) {
             if (carrier.bytes.empty() || !ParseMp3Header(carrier.bytes.data(), carrier.info)) {
                 return Fail(kDamaged);
             }
-            std::copy(reservoir.end() - nBack, reservoir.end(), carrier.bytes.end() - nBack);
+            // A stream whose first frames already lacked part of their reservoir carries what it has.
+            const auto llCarried = static_cast<std::ptrdiff_t>(std::min<size_t>(reservoir.size(), nBack));
+            std::copy(reservoir.end() - llCarried, reservoir.end(), carrier.bytes.end() - llCarried);
             m_llBase = static_cast<int64_t>(nFrameA - 2) * nSamples;
             lead = {&carrier, &overlap};
         }
