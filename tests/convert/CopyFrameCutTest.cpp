@@ -156,6 +156,8 @@ TEST(CopyFrameCut, EachCodecGivesItsSelectionAsExactlyAsItsContainerAllows) {
                                                                     cutPackets.end())),
                       0);
             EXPECT_EQ(bCarrier, std::string(c.szName) == "low.mp3");
+            // A reader names the encoder only when the tag's CRC is right.
+            EXPECT_EQ(ProbeStream(strCut)["TAG:encoder"].rfind("LAME", 0), 0u);
         } else {
             EXPECT_EQ(ProbeStream(strCut).at("bits_per_raw_sample"), "24");
             const std::string strBlocks =
