@@ -90,12 +90,16 @@ bool Mp3FrameCopy::WriteLeadIn(uint64_t nFrameA, int64_t llStartRaw) {
     const auto nSamples = static_cast<int64_t>(m_nSamples);
     std::vector<const Frame *> lead;
     Frame carrier;
-    if (nFrameA == 0) {
+    // Frame A's first granule is decoded right when the two granules before it are: the overlap of
+    // their transforms and the history of the synthesis filter bank. That is the frame before it in
+    // MPEG-1 (two granules a frame), the two before it in MPEG-2 and 2.5 (one).
+    const uint64_t nOverlapFrames = std::min<uint64_t>(nFrameA, m_held.back().info.bMpeg1 ? 1 : 2);
+    if (nOverlapFrames == 0) {
         m_llBase = 0;
     } else {
-        // Frame A-1, whose decoding frame A overlaps with, is decoded right when its main data is there:
-        // the frames back to the one whose payload holds its main_data_begin bytes come too.
-        const size_t nOverlap = static_cast<size_t>(nFrameA - 1 - m_nHeldFirst);
+        // The first of them brings the frames back to the one whose payload holds its main_data_begin
+        // bytes; the main data of the frames after it begins no earlier.
+        const size_t nOverlap = static_cast<size_t>(nFrameA - nOverlapFrames - m_nHeldFirst);
         const Frame &overlap = m_held[nOverlap];
         const int nBack = GetMainDataBegin(overlap.bytes.data(), overlap.info);
         size_t nFirst = nOverlap;
@@ -107,14 +111,16 @@ bool Mp3FrameCopy::WriteLeadIn(uint64_t nFrameA, int64_t llStartRaw) {
         if (nHeld < nBack && m_nHeldFirst > 0) {
             return Fail(kDamaged);
         }
+        const size_t nLastLead = m_held.size() - 2;  // the frame before A
         m_llBase = static_cast<int64_t>(m_nHeldFirst + nFirst) * nSamples;
         if (llStartRaw - m_llBase - kDecoderDelay <= kMaxField) {
-            for (size_t i = nFirst; i <= nOverlap; ++i) {
+            for (size_t i = nFirst; i <= nLastLead; ++i) {
                 lead.push_back(&m_held[i]);
             }
         } else {
             // The reservoir is spread over more frames than the delay can skip: one silent frame, its
-            // side information all zero, carries the bytes frame A-1 reaches back to at its end.
+            // side information all zero, carries at its end the bytes the first overlap frame reaches
+            // back to.
             std::vector<uint8_t> reservoir;
             for (size_t i = nFirst; i < nOverlap; ++i) {
                 const Frame &held = m_held[i];
@@ -128,8 +134,11 @@ bool Mp3FrameCopy::WriteLeadIn(uint64_t nFrameA, int64_t llStartRaw) {
             // A stream whose first frames already lacked part of their reservoir carries what it has.
             const auto llCarried = static_cast<std::ptrdiff_t>(std::min<size_t>(reservoir.size(), nBack));
             std::copy(reservoir.end() - llCarried, reservoir.end(), carrier.bytes.end() - llCarried);
-            m_llBase = static_cast<int64_t>(nFrameA - 2) * nSamples;
-            lead = {&carrier, &overlap};
+            m_llBase = static_cast<int64_t>(m_nHeldFirst + nOverlap - 1) * nSamples;
+            lead.push_back(&carrier);
+            for (size_t i = nOverlap; i <= nLastLead; ++i) {
+                lead.push_back(&m_held[i]);
+            }
         }
     }
     m_nDelay = static_cast<int>(llStartRaw - m_llBase - kDecoderDelay);

@@ -12,8 +12,9 @@
 namespace klangor {
 
 // Copies the MP3 frames that a selection needs, unchanged, into an .mp3 whose Info (Xing) frame says
-// where decoding is to start and end: the frames that cover the selection; before them the frame whose
-// decoding the first one overlaps with, and the frames whose payloads hold that frame's bit reservoir.
+// where decoding is to start and end: the frames that cover the selection; before them the two
+// granules its first one is decoded from (one frame of MPEG-1, two of MPEG-2 and 2.5), and the frames
+// whose payloads hold their bit reservoir.
 // The encoder delay and padding of the LAME extension are counted so that a decoder that honours them
 // (the delay plus its own 529 samples skipped, the padding trimmed) gives exactly the selection. Where
 // the frames kept for the reservoir would need more delay than its 12 bits hold, they give way to one
@@ -39,7 +40,8 @@ private:
     };
     bool Fail(const char *szText);
     // Writes the frames kept before frame A (whose decoding starts the selection) from m_held: the
-    // frames back to the one holding frame A-1's reservoir, or the silent frame standing in for them.
+    // frames its decoding overlaps with and those back to the one holding their reservoir, or the
+    // silent frame standing in for the latter.
     bool WriteLeadIn(uint64_t nFrameA, int64_t llStartRaw);
     bool WriteFrame(const Frame &frame);
     // The Info frame for the frames written, its header taken from the first of them.
