@@ -24,6 +24,28 @@ struct PacketFreer {
     void operator()(AVPacket *pPacket) const { av_packet_free(&pPacket); }
 };
 
+// The samples per channel of the frame a packet starts with, read from its header; 0 for a header this
+// does not know (DTS in its 14-bit or little-endian forms among them).
+int64_t SamplesOfFrame(AVCodecID codec, const uint8_t *p, int nBytes) {
+    if (nBytes < 6) {
+        return 0;
+    }
+    if ((codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3) && p[0] == 0x0B && p[1] == 0x77) {
+        // bsid up to 10 is AC-3, always six blocks of 256; E-AC-3 says its block count, or six at the
+        // reduced sample rates.
+        if ((p[5] >> 3) <= 10) {
+            return 1536;
+        }
+        constexpr int kBlocks[4] = {1, 2, 3, 6};
+        return 256 * ((p[4] >> 6) == 3 ? 6 : kBlocks[(p[4] >> 4) & 3]);
+    }
+    if (codec == AV_CODEC_ID_DTS && p[0] == 0x7F && p[1] == 0xFE && p[2] == 0x80 && p[3] == 0x01) {
+        // 32 samples per block; the block count less one follows the frame type, deficit and CRC flag.
+        return 32 * ((((p[4] & 1) << 6) | (p[5] >> 2)) + 1);
+    }
+    return 0;
+}
+
 std::string ShiftText(int64_t llMs) {
     return std::to_string(std::llabs(llMs)) + (llMs < 0 ? " ms early" : " ms late");
 }
@@ -77,9 +99,10 @@ bool RawFrameCopy::Copy(const std::string &strSourcePath, int nTrack, uint64_t n
             av_packet_unref(pPacket.get());
             continue;
         }
-        int64_t llDuration = av_rescale_q(pPacket->duration, pIn->time_base, sampleBase);
+        // From the frame's header: a container's timestamps may be rounded (to milliseconds in Matroska).
+        int64_t llDuration = SamplesOfFrame(pIn->codecpar->codec_id, pPacket->data, pPacket->size);
         if (llDuration <= 0) {
-            llDuration = pIn->codecpar->frame_size;
+            llDuration = av_rescale_q(pPacket->duration, pIn->time_base, sampleBase);
         }
         const uint64_t nFrom = nAt;
         const uint64_t nTo = nAt + static_cast<uint64_t>(std::max<int64_t>(llDuration, 1));
