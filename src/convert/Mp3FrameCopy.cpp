@@ -250,8 +250,9 @@ bool Mp3FrameCopy::Copy(const std::string &strSourcePath, int nTrack, uint64_t n
                 m_nSamples = frame.info.nSamples;
                 llStartRaw = static_cast<int64_t>(nStart) + llSkipStart;
                 if (nEnd != UINT64_MAX) {
-                    llEndRaw = std::max(static_cast<int64_t>(nEnd) + llSkipStart, llStartRaw + 1);
-                    nFrameE = static_cast<uint64_t>((llEndRaw - 1) / m_nSamples);
+                    // An empty selection keeps frame A, all of it trimmed.
+                    llEndRaw = std::max(static_cast<int64_t>(nEnd) + llSkipStart, llStartRaw);
+                    nFrameE = static_cast<uint64_t>(std::max(llEndRaw - 1, llStartRaw) / m_nSamples);
                 }
                 nFrameA = static_cast<uint64_t>(llStartRaw / m_nSamples);
             }
