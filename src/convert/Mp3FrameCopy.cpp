@@ -239,8 +239,12 @@ bool Mp3FrameCopy::Copy(const std::string &strSourcePath, int nTrack, uint64_t n
         const uint8_t *pEnd = p + pPacket->size;
         while (p + 4 <= pEnd && !bDone) {
             Frame frame;
-            if (!ParseMp3Header(p, frame.info) || frame.info.nBytes > pEnd - p ||
-                (m_nSamples != 0 && frame.info.nSamples != m_nSamples)) {
+            if (!ParseMp3Header(p, frame.info) || frame.info.nBytes > pEnd - p) {
+                // Bytes that are no frame (a tag's, a damaged stream's) give no samples to a decoder
+                // either: they are left out.
+                break;
+            }
+            if (m_nSamples != 0 && frame.info.nSamples != m_nSamples) {
                 return Fail(kDamaged);
             }
             frame.bytes.assign(p, p + frame.info.nBytes);
@@ -276,9 +280,6 @@ bool Mp3FrameCopy::Copy(const std::string &strSourcePath, int nTrack, uint64_t n
             }
             bDone = nFrame == nFrameE;
             ++nFrame;
-        }
-        if (p != pEnd && !bDone) {
-            return Fail(kDamaged);
         }
         if (llDiscardEnd > 0) {
             // The source's own padding: where its header said its samples end.
