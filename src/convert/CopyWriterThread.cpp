@@ -88,8 +88,8 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
         return;
     }
     PacketCopy copy;
-    const bool bCopied =
-        copy.Copy(job.GetSourcePath(), nTrack, range, TagsForJob(job, nTrack), file.Get(), fnStopped, fnProgress);
+    const bool bCopied = copy.Copy(job.GetSourcePath(), nTrack, range, TagsForJob(job, nTrack), file.Get(),
+                                   fnStopped, fnProgress);
     if (!bCopied) {
         FailJob(job, copy.GetError());
         return;

@@ -42,8 +42,8 @@ bool SelectionCopy::Copy(Kind kind, ConversionJob &job, AudioStreamReader &reade
     const int nTrack = reader.GetTrack();
     const uint64_t nStart = reader.m_nStartFrame;
     const uint64_t nEnd = reader.RunsToStreamEnd() ? UINT64_MAX : uint64_t{reader.m_nEndFrame};
-    if (job.WritesTags() && kind != Kind::WholeFrames) {
-        m_tags = ReadMediaTags(strSource, nTrack);
+    if (kind != Kind::WholeFrames) {
+        m_tags = TagsForJob(job, nTrack);
     }
     switch (kind) {
         case Kind::Mp3Frames: {
