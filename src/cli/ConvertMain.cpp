@@ -117,12 +117,17 @@ public:
         if (!job.GetNote().empty()) {
             strRemarks += (strRemarks.empty() ? "" : ", ") + job.GetNote();
         }
-        const std::string strTail = strRemarks.empty() ? "" : " (" + strRemarks + ")";
-        // A divided source has a line for each part it was written as.
+        // A divided source has a line for each part it was written as, with that part's own note.
         const std::vector<std::string> &parts = job.GetPartOutputs();
-        for (const std::string &strOutput :
-             parts.empty() ? std::vector<std::string>{job.GetOutputPath()} : parts) {
-            std::printf("%s -> %s%s\n", job.GetSourcePath().c_str(), strOutput.c_str(), strTail.c_str());
+        for (size_t i = 0; i < std::max<size_t>(parts.size(), 1); ++i) {
+            std::string strLine = strRemarks;
+            const std::string strPartNote = i < job.GetPartNotes().size() ? job.GetPartNotes()[i] : "";
+            if (!strPartNote.empty()) {
+                strLine += (strLine.empty() ? "" : ", ") + strPartNote;
+            }
+            const std::string strTail = strLine.empty() ? "" : " (" + strLine + ")";
+            std::printf("%s -> %s%s\n", job.GetSourcePath().c_str(),
+                        (parts.empty() ? job.GetOutputPath() : parts[i]).c_str(), strTail.c_str());
         }
         std::fflush(stdout);
     }

@@ -393,8 +393,16 @@ void ConversionBatch::OnBatchDone() {
     }
     std::string strNotes;
     for (const auto &pJob : m_jobs) {
-        if (pJob->GetError().empty() && !pJob->GetNote().empty()) {
+        if (!pJob->GetError().empty()) {
+            continue;
+        }
+        if (!pJob->GetNote().empty()) {
             strNotes += "\n" + pJob->GetSourcePath() + ": " + pJob->GetNote();
+        }
+        for (size_t i = 0; i < pJob->GetPartNotes().size(); ++i) {
+            if (!pJob->GetPartNotes()[i].empty()) {
+                strNotes += "\n" + pJob->GetPartOutputs()[i] + ": " + pJob->GetPartNotes()[i];
+            }
         }
     }
     if (!strNotes.empty()) {

@@ -64,6 +64,7 @@ void ConversionJob::Begin(int nPasses) {
     }
     m_strError.clear();
     m_partOutputs.clear();
+    m_partNotes.clear();
     m_nPasses.store(nPasses < 1 ? 1 : nPasses, std::memory_order_relaxed);
     m_llPassAndFrames.store(0, std::memory_order_relaxed);
     m_nFramesToConvert.store(0, std::memory_order_relaxed);

@@ -99,6 +99,8 @@ public:
     const std::string &GetNote() const { return m_strNote; }
     // The outputs a divided source was written as, in order; empty for a whole one. Only once Ended.
     const std::vector<std::string> &GetPartOutputs() const { return m_partOutputs; }
+    // Each of those outputs' own note, in the same order; empty for none.
+    const std::vector<std::string> &GetPartNotes() const { return m_partNotes; }
 
     // --- On the job's worker ---
     // The job is taken: its progress starts over, read nPasses times.
@@ -116,8 +118,11 @@ public:
     void Fail(const std::string &strText) { m_strError = strText; }
     // Adds a remark on the output to the job's note, after any given before.
     void AddNote(const std::string &strText) { m_strNote += (m_strNote.empty() ? "" : "; ") + strText; }
-    // An output of the job's parts that was written.
-    void AddPartOutput(const std::string &strPath) { m_partOutputs.push_back(strPath); }
+    // An output of the job's parts that was written, and its part's note.
+    void AddPartOutput(const std::string &strPath, const std::string &strNote) {
+        m_partOutputs.push_back(strPath);
+        m_partNotes.push_back(strNote);
+    }
     // The job is done with: its failure text, written before, becomes readable.
     void End();
 
@@ -145,6 +150,7 @@ private:
     std::string m_strError;
     std::string m_strNote;
     std::vector<std::string> m_partOutputs;
+    std::vector<std::string> m_partNotes;
     std::chrono::steady_clock::time_point m_begun{};  // the first Begin's; epoch while never begun
     std::chrono::steady_clock::time_point m_ended{};
 };

@@ -87,8 +87,9 @@ bool RawFrameCopy::Copy(const std::string &strSourcePath, int nTrack, uint64_t n
         return false;
     }
     // Frames are counted from the track's start, as the selection is; a frame starts the copy when its
-    // start is the boundary nearest the selection's (the earlier on a tie), and the copy ends at the
-    // boundary nearest the selection's end, but never before the frame it started with.
+    // start is the boundary nearest the selection's, and the copy ends at the boundary nearest the
+    // selection's end, but never before the frame it started with. A tie goes to the earlier boundary
+    // at both ends, so that the parts of a divided source meet on one boundary, never overlapping.
     uint64_t nAt = 0;
     bool bStarted = false;
     uint64_t nFirst = 0;
@@ -111,7 +112,7 @@ bool RawFrameCopy::Copy(const std::string &strSourcePath, int nTrack, uint64_t n
             av_packet_unref(pPacket.get());
             continue;
         }
-        if (bStarted && nEnd != UINT64_MAX && (nFrom >= nEnd || (nEnd < nTo && nEnd - nFrom < nTo - nEnd))) {
+        if (bStarted && nEnd != UINT64_MAX && (nFrom >= nEnd || (nEnd < nTo && nEnd - nFrom <= nTo - nEnd))) {
             av_packet_unref(pPacket.get());
             break;
         }

@@ -421,7 +421,7 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
             FailJob(job, std::filesystem::path(pPart->GetOutputPath()).filename().string() + ": " +
                              pPart->GetError());
         } else if (pPart->GetState() == ConversionJob::State::Ended) {
-            job.AddPartOutput(pPart->GetOutputPath());
+            job.AddPartOutput(pPart->GetOutputPath(), pPart->GetNote());
         }
     }
 }

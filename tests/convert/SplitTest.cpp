@@ -246,4 +246,29 @@ TEST(Split, StopKeepsTheFinishedPartsAndEndsTheRunningOneShort) {
     EXPECT_LT(nShort, 40u * 44100u);
 }
 
+// Copied parts are cut as copies are: exactly where the codec allows, else on whole frames, each part's
+// line saying how far off its own cut is; the parts still follow one another without a gap.
+TEST(Split, CopiedPartsAreCutAsTheirCodecAllowsAndSaySo) {
+    MediaFactory media;
+    const std::string strMp3 = media.Make("talk.mp3", {"-f", "lavfi", "-i", "sine=d=8:r=44100"},
+                                          {"-c:a", "libmp3lame", "-b:a", "96k"});
+    const std::string strAc3 =
+        media.Make("film.ac3", {"-f", "lavfi", "-i", "sine=d=8:r=48000"}, {"-c:a", "ac3"});
+    const CommandResult result =
+        Convert({"--split", "every=3", "-f", "copy", "-o", media.PathOf("out"), strMp3, strAc3});
+    ASSERT_EQ(result.iExitStatus, 0) << result.strStderr;
+    uint64_t nAc3 = 0;
+    for (int i = 1; i <= 3; ++i) {
+        const std::string strPart = " - " + std::to_string(i);
+        EXPECT_EQ(DecodeS16(media.PathOf("out/talk.mp3" + strPart + ".mp3")).size() / 2,
+                  i < 3 ? 3u * 44100u : 2u * 44100u);
+        nAc3 += DecodeS16(media.PathOf("out/film.ac3" + strPart + ".ac3")).size() / 2;
+    }
+    EXPECT_EQ(nAc3, DecodeS16(strAc3).size() / 2) << "the whole-frame parts leave a gap or overlap";
+    EXPECT_NE(result.strStdout.find("film.ac3 - 2.ac3 (copied, cut on whole frames, starts "),
+              std::string::npos)
+        << result.strStdout;
+    EXPECT_NE(result.strStdout.find("talk.mp3 - 2.mp3 (copied)\n"), std::string::npos) << result.strStdout;
+}
+
 }  // namespace klangor
