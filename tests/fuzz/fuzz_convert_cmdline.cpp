@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
         return 0;
     }
     FUZZ_CHECK(!options.strOutputFolder.empty());
-    FUZZ_CHECK(options.bHelp || options.bVersion || !options.files.empty());
+    // The files may all come from a list read later.
+    FUZZ_CHECK(options.bHelp || options.bVersion || !options.files.empty() || !options.strFilesFrom.empty());
     return 0;
 }
