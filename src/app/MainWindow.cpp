@@ -69,13 +69,18 @@ MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParen
     // Results wait in a queue of ours and a wake-up by the slot's name follows them, which Qt drops
     // once the window is gone; a functor built on the tasks' thread would be handed over where the
     // thread checker cannot see it.
-    m_pTasks = std::make_unique<BackgroundTasks>([this](std::function<void()> fnResult) {
+    const BackgroundTasks::Poster post = [this](std::function<void()> fnResult) {
         {
             std::lock_guard lock(m_postedMutex);
             m_posted.push_back(std::move(fnResult));
         }
         QMetaObject::invokeMethod(this, "RunPostedResults", Qt::QueuedConnection);
-    });
+    };
+    m_pTasks = std::make_unique<BackgroundTasks>(post);
+    m_pSplitTasks = std::make_unique<BackgroundTasks>(post);
+    m_splitTimer.setSingleShot(true);
+    m_splitTimer.setInterval(150);
+    connect(&m_splitTimer, &QTimer::timeout, this, &MainWindow::LookForSplitPoints);
     CreateControls();
     m_hIcon = AppIcon();
     m_commandLineFiles = environment.commandLineFiles;
@@ -98,7 +103,11 @@ MainWindow::MainWindow(const MainWindowEnvironment &environment, QWidget *pParen
 }
 
 MainWindow::~MainWindow() {
-    // A probe still running is waited for (it gives up within seconds) and its result dropped.
+    // A probe still running is waited for (it gives up within seconds) and its result dropped; a look
+    // for split points sees that it is no longer wanted.
+    m_splitTimer.stop();
+    ++*m_pSplitTicket;
+    m_pSplitTasks.reset();
     m_pTasks.reset();
     // The list empties itself as it goes; that is no change a pending menu needs to hear of.
     m_pClipList->model()->disconnect(this);
@@ -310,7 +319,7 @@ void MainWindow::InitDialog() {
     m_pProgress->setRange(0, 100);
     m_pProgress->setValue(0);
     m_nCurrentJob = -1;
-    m_pCommands->AddCommandLineFiles(m_commandLineFiles);
+    AddPaths(m_commandLineFiles);
 
     m_pOutputFolderEdit->setText(m_strOutputFolder);
     m_pRadioMp3->setChecked(m_iOutputType == 0);
@@ -587,7 +596,7 @@ void MainWindow::dropEvent(QDropEvent *pEvent) {
         }
     }
     pEvent->acceptProposedAction();
-    m_pCommands->OnDropFiles(files);
+    AddPaths(files);
 }
 
 }  // namespace klangor

@@ -8,6 +8,7 @@
 #include "player/VideoSurface.h"
 #include "convert/Loudness.h"
 #include "settings/EncoderSettings.h"
+#include "settings/SplitSettings.h"
 #include "gui/SkinButton.h"
 #include "skin/SkinLayout.h"
 #include "gui/SkinnedDialog.h"
@@ -16,6 +17,7 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <atomic>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -82,6 +84,20 @@ public:
     bool &OneFileAtATime() { return m_bOneFileAtATime; }
     // Loudness normalisation from the settings dialog, kept for the session the same way.
     LoudnessTarget &Loudness() { return m_loudness; }
+    // How the batch divides its files, from the settings dialog, kept for the session the same way.
+    const SplitSettings &Split() const { return m_split; }
+    // Whether files added from a folder go into the same folders below the output folder.
+    bool MirrorsFolders() const { return m_bMirrorFolders; }
+    // The folder below the folder it was added from that holds strPath; "" for a file added alone.
+    std::string SubfolderOf(const std::string &strPath) const;
+
+    // Adds files and folders (paths as bytes, in order) to the clip list, as the command line and a
+    // drop do: a folder's media files, found on the background thread, follow in byte-wise order of
+    // their paths, and the status line says what a folder gave.
+    void AddPaths(const std::vector<std::string> &paths);
+    // The split points of the loaded clip are looked for again, off this thread, after a short pause
+    // (the clip, its selection or the split settings changed); the timeline shows them when found.
+    void RequestSplitPoints();
     const SkinLayout &GetLayout() const { return m_layout; }
     MediaPlayer *GetPlayer() const { return m_pPlayer.get(); }
     // The open clips: what the list box shows, the preview loads from and the conversion converts.
@@ -188,6 +204,7 @@ private:
     void ForgetFormatNotice();
     void ShowStatusLine(const QString &strText);
     std::filesystem::path SkinFile(std::string_view strName) const;
+    void LookForSplitPoints();
 
     MainWindowEnvironment m_environment;
 
@@ -221,6 +238,12 @@ private:
     EncoderSettings m_settings;
     bool m_bOneFileAtATime = false;
     LoudnessTarget m_loudness;
+    SplitSettings m_split;
+    bool m_bMirrorFolders = false;
+    std::map<std::string, std::string> m_subfolderOf;  // a file added from a folder: its place below it
+    QTimer m_splitTimer;                               // the pause before split points are looked for
+    // The latest look for split points; an older one still running sees a newer number and gives up.
+    std::shared_ptr<std::atomic<uint64_t>> m_pSplitTicket = std::make_shared<std::atomic<uint64_t>>(0);
 
     std::map<int, QWidget *> m_controls;
     QLineEdit *m_pOutputFolderEdit = nullptr;
@@ -243,6 +266,8 @@ private:
     // Slow reads for the window (the track menu's probes); declared last, so that it goes first and a
     // probe still running is finished, its result dropped, while everything it names still exists.
     std::unique_ptr<BackgroundTasks> m_pTasks;
+    // Split points are looked for here, apart from the probes: finding silences reads the whole clip.
+    std::unique_ptr<BackgroundTasks> m_pSplitTasks;
     std::mutex m_postedMutex;  // guards m_posted: the tasks' thread adds, this one takes
     std::deque<std::function<void()>> m_posted;
 };

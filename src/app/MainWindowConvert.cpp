@@ -6,6 +6,8 @@
 #include "player/MediaPlayer.h"
 #include "common/Version.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QThread>
 #include <QUrl>
@@ -52,6 +54,18 @@ void MainWindowConversion::OnStartConvert() {
     }
     m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);
     m_pBatch->SetLoudnessTarget(m_window.Loudness());
+    m_pBatch->SetSplitSettings(m_window.Split());
+    BatchNaming naming;
+    if (m_window.MirrorsFolders()) {
+        for (int i = 0; i < clips.GetCount(); ++i) {
+            naming.subfolders.push_back(m_window.SubfolderOf(clips.GetClip(i)));
+        }
+        if (std::all_of(naming.subfolders.begin(), naming.subfolders.end(),
+                        [](const std::string &s) { return s.empty(); })) {
+            naming.subfolders.clear();  // nothing to mirror: the usual names
+        }
+    }
+    m_pBatch->SetNaming(std::move(naming));
     m_pBatch->OnStartConvert(clips);
 }
 
@@ -67,6 +81,7 @@ void MainWindowConversion::OnSettingsChanged() {
     m_pBatch->OnSettingsChanged();
     m_pBatch->SetJobsAtOnce(m_window.OneFileAtATime() ? 1 : 0);
     m_pBatch->SetLoudnessTarget(m_window.Loudness());
+    m_pBatch->SetSplitSettings(m_window.Split());
 }
 
 std::string MainWindowConversion::GetOutputFolderText() {

@@ -4,6 +4,7 @@
 #include "app/MainWindowConvert.h"
 
 #include "common/BackgroundTasks.h"
+#include "convert/SplitPlan.h"
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
 #include "gui/VideoPreviewWindow.h"
@@ -21,6 +22,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -75,10 +78,15 @@ public:
         if (auto *pTimeline = qobject_cast<TimelineBar *>(m_window.GetControl(nId))) {
             pTimeline->SetSelection(nStart, nEnd);
             pTimeline->update();
+            // A new selection divides differently: its first and last parts are cut at its bounds.
+            m_window.RequestSplitPoints();
         }
     }
     void ShowSeekBarWaveform(const std::string &strPath, uint32_t nTrack) override {
         m_window.GetTimeline()->ShowWaveformOf(strPath, nTrack);
+        // Another clip, or another of its tracks: the points shown were the last one's.
+        m_window.GetTimeline()->SetSplitPoints({});
+        m_window.RequestSplitPoints();
     }
     void SetListEntries(const std::vector<ListEntry> &entries, int nSelection) override {
         QListWidget *pList = m_window.GetClipListBox();
@@ -220,6 +228,36 @@ void MainWindow::ShowAudioTrackMenu(int nIndex, const QPoint &ptGlobal) {
                       m_pClipList->viewport()->unsetCursor();
                       OpenAudioTrackMenu(nIndex, menu, ptGlobal);
                   });
+}
+
+void MainWindow::RequestSplitPoints() {
+    // A look under way is for what is about to change: it gives up now, and the next starts after a
+    // pause, so a run of changes (a clip opening, its record read) costs one look.
+    ++*m_pSplitTicket;
+    m_splitTimer.start();
+}
+
+void MainWindow::LookForSplitPoints() {
+    if (m_split.mode == SplitMode::None || m_pPlayer->GetFileName().empty()) {
+        m_pTimeline->SetSplitPoints({});
+        return;
+    }
+    const uint64_t nTicket = ++*m_pSplitTicket;
+    m_pSplitTasks->Run(
+        [strPath = m_pPlayer->GetFileName(), selection = m_pPlayer->GetClipInfo(), split = m_split,
+         pTicket = m_pSplitTicket, nTicket] {
+            return SplitPointsOf(strPath, selection, split, [&] { return pTicket->load() != nTicket; });
+        },
+        [this, nTicket](const std::vector<double> &seconds) {
+            if (nTicket != m_pSplitTicket->load()) {
+                return;
+            }
+            std::vector<int> points;
+            for (const double dSeconds : seconds) {
+                points.push_back(static_cast<int>(std::min(std::lround(dSeconds * 100.0), long{INT32_MAX})));
+            }
+            m_pTimeline->SetSplitPoints(std::move(points));
+        });
 }
 
 void MainWindow::ForgetPendingAudioTrackMenu() {

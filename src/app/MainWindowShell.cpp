@@ -44,9 +44,11 @@ void MainWindow::OnAbout() {
 void MainWindow::OnSettings() {
     // The dialog edits the one settings record in place; there is nothing to copy back. A running
     // batch's files that start from now on take what it left.
-    SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness, &m_iOutputType);
+    SettingsDialog dialog(m_settings, this, &m_bOneFileAtATime, &m_loudness, &m_iOutputType, &m_split,
+                          &m_bMirrorFolders);
     Boxes().RunDialog(dialog);
     ShowOutputType();
+    RequestSplitPoints();
     if (m_pConversion) {
         m_pConversion->OnSettingsChanged();
     }

@@ -51,6 +51,12 @@ public:
     // Reads the clip's saved selection now, so that later edits of the cut-info file do not reach a
     // batch that has already started.
     void FixSelection();
+    // Takes this selection instead of the saved one (the window's, before its record is written).
+    void UseSelection(const ClipInfo &selection) {
+        m_selection = selection;
+        m_bHasSelection = true;
+        m_bSelectionFixed = true;
+    }
     // Decodes the n-th audio track (n >= 1) whatever the cut-info record chose; 0 leaves it to the record.
     void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
     void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }

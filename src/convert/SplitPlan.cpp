@@ -303,4 +303,25 @@ bool PlanParts(const ConversionJob &job, const AudioStreamReader &reader, const 
     return true;
 }
 
+std::vector<double> SplitPointsOf(const std::string &strPath, const ClipInfo &selection,
+                                  const SplitSettings &split, const std::function<bool()> &fnStopped) {
+    if (split.mode == SplitMode::None || strPath.empty()) {
+        return {};
+    }
+    ConversionJob job(strPath, "");
+    job.UseSelection(selection);
+    AudioStreamReader reader(job.GetDecoderFactory());
+    reader.UseJob(job);
+    SourceParts plan;
+    std::string strError;
+    if (!reader.Open(strPath) || !PlanParts(job, reader, split, fnStopped, plan, strError) || fnStopped()) {
+        return {};
+    }
+    std::vector<double> points;
+    for (size_t i = 1; i < plan.parts.size(); ++i) {
+        points.push_back(static_cast<double>(plan.parts[i].nStartFrame) / reader.m_nSampleRate);
+    }
+    return points;
+}
+
 }  // namespace klangor

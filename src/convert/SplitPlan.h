@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "clips/ClipInfo.h"
 #include "settings/SplitSettings.h"
 
 namespace klangor {
@@ -35,6 +36,12 @@ struct SourceParts {
 // when the source cannot be divided as asked (a cue sheet that cannot be read, a read that failed).
 bool PlanParts(const ConversionJob &job, const AudioStreamReader &reader, const SplitSettings &split,
                const std::function<bool()> &fnStopped, SourceParts &plan, std::string &strError);
+
+// Where the clip divides under split, as a batch would divide it: the seconds from the source's start
+// at which each part after the first begins. Empty when the clip stays whole, cannot be read, or
+// fnStopped ends the look early.
+std::vector<double> SplitPointsOf(const std::string &strPath, const ClipInfo &selection,
+                                  const SplitSettings &split, const std::function<bool()> &fnStopped);
 
 // The frames of a time at a sample rate, rounded to the nearest.
 uint64_t FramesAt(int64_t llNs, uint32_t nRate);

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <iterator>
 
 namespace klangor {
@@ -60,11 +61,14 @@ void SetRadioIndex(QButtonGroup *pGroup, int iIndex) {
 }  // namespace
 
 SettingsDialog::SettingsDialog(EncoderSettings &settings, QWidget *parent, bool *pbOneFileAtATime,
-                               LoudnessTarget *pLoudness, int *piOutputType)
+                               LoudnessTarget *pLoudness, int *piOutputType, SplitSettings *pSplit,
+                               bool *pbMirrorFolders)
     : QDialog(parent),
       m_pbOneFileAtATime(pbOneFileAtATime),
       m_pLoudness(pLoudness),
       m_piOutputType(piOutputType),
+      m_pSplit(pSplit),
+      m_pbMirrorFolders(pbMirrorFolders),
       m_logic(settings, *this, piOutputType) {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -199,6 +203,16 @@ void SettingsDialog::BuildControls() {
     if (m_pLoudness) {
         BuildLoudnessGroup(pMain);
     }
+    if (m_pSplit) {
+        BuildSplitGroup(pMain);
+    }
+    if (m_pbMirrorFolders) {
+        m_pMirrorFoldersCheck = MakeCheck("Keep the folders of added folders", "mirrorFoldersCheck");
+        m_pMirrorFoldersCheck->setToolTip(QStringLiteral(
+            "Files added from a folder are written into the same folders below the output folder"));
+        m_pMirrorFoldersCheck->setChecked(*m_pbMirrorFolders);
+        pMain->addWidget(m_pMirrorFoldersCheck);
+    }
 
     // Keyboard order follows the order the controls are meant to be read in, not the layout nesting.
     QWidget *tabOrder[] = {
@@ -215,7 +229,11 @@ void SettingsDialog::BuildControls() {
          {static_cast<QWidget *>(m_pOutputFormatList), static_cast<QWidget *>(m_flacCompression.pSpin),
           static_cast<QWidget *>(m_opusBitrate.pSpin), static_cast<QWidget *>(m_aacBitrate.pSpin),
           static_cast<QWidget *>(m_vorbisQuality.pSpin), static_cast<QWidget *>(m_pOneFileAtATimeCheck),
-          static_cast<QWidget *>(m_pNormalizeCheck), static_cast<QWidget *>(m_pNormalizeTargetSpin)}) {
+          static_cast<QWidget *>(m_pNormalizeCheck), static_cast<QWidget *>(m_pNormalizeTargetSpin),
+          static_cast<QWidget *>(m_pSplitList), static_cast<QWidget *>(m_pSplitEverySpin),
+          static_cast<QWidget *>(m_pSplitSnapSpin), static_cast<QWidget *>(m_pSilenceThresholdSpin),
+          static_cast<QWidget *>(m_pSilenceLengthSpin), static_cast<QWidget *>(m_pLeastPartSpin),
+          static_cast<QWidget *>(m_pMirrorFoldersCheck)}) {
         if (pNext) {
             setTabOrder(pLast, pNext);
             pLast = pNext;
@@ -289,6 +307,71 @@ void SettingsDialog::BuildLoudnessGroup(QVBoxLayout *pMain) {
     pMain->addWidget(pBox);
 }
 
+void SettingsDialog::BuildSplitGroup(QVBoxLayout *pMain) {
+    auto *pBox = new QGroupBox(QStringLiteral("Split into Parts"));
+    auto *pGrid = new QGridLayout(pBox);
+    pGrid->setHorizontalSpacing(10);
+    m_pSplitList = MakeList("splitList");
+    // In the order of SplitMode.
+    for (const char *szLabel : {"No, one output a file", "At its chapters", "At the tracks of its cue sheet",
+                                "At silences", "Every so many seconds"}) {
+        m_pSplitList->addItem(QString::fromLatin1(szLabel));
+    }
+    m_pSplitList->setToolTip(
+        QStringLiteral("Write one output for each part of a file; the timeline shows "
+                       "where the current clip divides"));
+    auto *pListLabel = new QLabel(QStringLiteral("Split:"));
+    pListLabel->setBuddy(m_pSplitList);
+    pGrid->addWidget(pListLabel, 0, 0);
+    pGrid->addWidget(m_pSplitList, 0, 1, 1, 3);
+
+    int nColumn = 0;
+    int nRow = 1;
+    auto add = [&](QDoubleSpinBox *&pSpin, SplitMode mode, const char *szLabel, const char *szObjectName,
+                   double dMin, double dMax, int nDecimals, const char *szSuffix, double dValue) {
+        pSpin = new QDoubleSpinBox;
+        pSpin->setObjectName(QString::fromLatin1(szObjectName));
+        pSpin->setRange(dMin, dMax);
+        pSpin->setDecimals(nDecimals);
+        pSpin->setSuffix(QString::fromLatin1(szSuffix));
+        pSpin->setValue(dValue);
+        auto *pLabel = new QLabel(QString::fromLatin1(szLabel));
+        pLabel->setBuddy(pSpin);
+        if (!m_splitSettings.empty() && m_splitSettings.back().mode != mode) {
+            nColumn = 0;  // each way's settings begin a row of their own
+            ++nRow;
+        }
+        pGrid->addWidget(pLabel, nRow, nColumn);
+        pGrid->addWidget(pSpin, nRow, nColumn + 1);
+        nColumn += 2;
+        m_splitSettings.push_back({mode, pLabel, pSpin});
+    };
+    const SplitSettings &split = *m_pSplit;
+    add(m_pSplitEverySpin, SplitMode::Every, "Every:", "splitEverySpin", kEverySecondsMin, kSplitSecondsMax,
+        1, " s", split.dEverySeconds >= kEverySecondsMin ? split.dEverySeconds : 600.0);
+    add(m_pSplitSnapSpin, SplitMode::Every, "Move to the quietest within:", "splitSnapSpin", 0.0,
+        kSplitSecondsMax, 1, " s", split.dSnapSeconds);
+    add(m_pSilenceThresholdSpin, SplitMode::Silence, "Below:", "silenceThresholdSpin", kSilenceThresholdMin,
+        kSilenceThresholdMax, 1, " dBFS", split.dThresholdDb);
+    add(m_pSilenceLengthSpin, SplitMode::Silence, "For at least:", "silenceLengthSpin", kSilenceSecondsMin,
+        kSplitSecondsMax, 2, " s", split.dSilenceSeconds);
+    add(m_pLeastPartSpin, SplitMode::Silence, "Least part:", "leastPartSpin", 0.0, kSplitSecondsMax, 1, " s",
+        split.dLeastPartSeconds);
+    m_pSplitList->setCurrentIndex(static_cast<int>(split.mode));
+    ShowSplitControls();
+    connect(m_pSplitList, &QComboBox::currentIndexChanged, this, [this] { ShowSplitControls(); });
+    pMain->addWidget(pBox);
+}
+
+void SettingsDialog::ShowSplitControls() {
+    const int iMode = m_pSplitList->currentIndex();
+    for (const SplitSetting &setting : m_splitSettings) {
+        const bool bShow = static_cast<int>(setting.mode) == iMode;
+        setting.pLabel->setVisible(bShow);
+        setting.pSpin->setVisible(bShow);
+    }
+}
+
 void SettingsDialog::FillLists() {
     AddChoices(m_pSampleRateList, kSampleRateChoices, kSampleRateCount);
     AddChoices(m_pBitrateList, kBitrateChoices, kBitrateCount);
@@ -323,6 +406,20 @@ void SettingsDialog::accept() {
     if (m_pLoudness) {
         m_pLoudness->bNormalize = m_pNormalizeCheck->isChecked();
         m_pLoudness->dTargetLufs = m_pNormalizeTargetSpin->value();
+    }
+    if (m_pSplit) {
+        // A cue sheet is each file's own, found beside it: one sheet is no sheet for a whole list.
+        SplitSettings &split = *m_pSplit;
+        split.mode = static_cast<SplitMode>(std::max(0, m_pSplitList->currentIndex()));
+        split.strCuePath.clear();
+        split.dEverySeconds = m_pSplitEverySpin->value();
+        split.dSnapSeconds = m_pSplitSnapSpin->value();
+        split.dThresholdDb = m_pSilenceThresholdSpin->value();
+        split.dSilenceSeconds = m_pSilenceLengthSpin->value();
+        split.dLeastPartSeconds = m_pLeastPartSpin->value();
+    }
+    if (m_pMirrorFoldersCheck) {
+        *m_pbMirrorFolders = m_pMirrorFoldersCheck->isChecked();
     }
     QDialog::accept();
 }

@@ -2,9 +2,12 @@
 
 #include <QDialog>
 
+#include <vector>
+
 #include "settings/LoudnessTarget.h"
 #include "settings/EncoderSettings.h"
 #include "settings/SettingsDialogLogic.h"
+#include "settings/SplitSettings.h"
 
 class QVBoxLayout;
 class QButtonGroup;
@@ -38,13 +41,20 @@ namespace klangor {
 // Beside it stands the chosen format's own setting, the others' hidden: "flacCompressionSpin",
 // "opusBitrateSpin", "aacBitrateSpin" or "vorbisQualitySpin" (MP3's are the controls above; WAV and
 // ALAC have none). The format is written by OK only; the settings go into the record like the MP3 ones.
+//
+// Given split settings, the "Split into Parts" group follows: "splitList" (whole, at chapters, at the
+// cue sheet beside each file, at silences, every so many seconds) and the chosen way's own settings
+// ("splitEverySpin" and "splitSnapSpin"; "silenceThresholdSpin", "silenceLengthSpin" and
+// "leastPartSpin"), the others hidden. Given a mirror flag, "mirrorFoldersCheck" comes last: files
+// added from a folder are written into the same folders below the output folder. OK writes both.
 class SettingsDialog : public QDialog, private SettingsDialogView {
     Q_OBJECT
 
 public:
     explicit SettingsDialog(EncoderSettings &settings, QWidget *parent = nullptr,
                             bool *pbOneFileAtATime = nullptr, LoudnessTarget *pLoudness = nullptr,
-                            int *piOutputType = nullptr);
+                            int *piOutputType = nullptr, SplitSettings *pSplit = nullptr,
+                            bool *pbMirrorFolders = nullptr);
     ~SettingsDialog() override;
 
     void accept() override;
@@ -55,6 +65,9 @@ private:
     void ConnectHandlers();
     void BuildLoudnessGroup(class QVBoxLayout *pMain);
     void BuildFormatRow(class QVBoxLayout *pMain);
+    void BuildSplitGroup(class QVBoxLayout *pMain);
+    // Shows the chosen way of splitting's own settings only.
+    void ShowSplitControls();
 
     // SettingsDialogView: the data exchange and the enabling rules' two switches.
     void SaveControls(SettingsDialogControls &controls) override;
@@ -102,6 +115,22 @@ private:
     FormatSetting m_aacBitrate;
     FormatSetting m_vorbisQuality;
     int *m_piOutputType;
+    QComboBox *m_pSplitList = nullptr;
+    QDoubleSpinBox *m_pSplitEverySpin = nullptr;
+    QDoubleSpinBox *m_pSplitSnapSpin = nullptr;
+    QDoubleSpinBox *m_pSilenceThresholdSpin = nullptr;
+    QDoubleSpinBox *m_pSilenceLengthSpin = nullptr;
+    QDoubleSpinBox *m_pLeastPartSpin = nullptr;
+    // Each spin box with its caption, and the way of splitting it belongs to.
+    struct SplitSetting {
+        SplitMode mode = SplitMode::None;
+        QLabel *pLabel = nullptr;
+        QDoubleSpinBox *pSpin = nullptr;
+    };
+    std::vector<SplitSetting> m_splitSettings;
+    SplitSettings *m_pSplit;
+    QCheckBox *m_pMirrorFoldersCheck = nullptr;
+    bool *m_pbMirrorFolders;
 
     SettingsDialogLogic m_logic;
 };

@@ -76,6 +76,13 @@ void TimelineBar::SetSelection(int nStart, int nEnd) {
     update();
 }
 
+void TimelineBar::SetSplitPoints(std::vector<int> points) {
+    if (points != m_splitPoints) {
+        m_splitPoints = std::move(points);
+        update();
+    }
+}
+
 TimelineShapes TimelineBar::ComputeShapes() const {
     QStyleOptionSlider option;
     initStyleOption(&option);
@@ -90,6 +97,7 @@ TimelineShapes TimelineBar::ComputeShapes() const {
     in.nPos = sliderPosition();
     in.nBandHeight = m_nBandHeight;
     in.nCursorWidth = m_nCursorWidth;
+    in.splitPoints.assign(m_splitPoints.begin(), m_splitPoints.end());
     if (m_cursorPicture.HasPixels()) {
         in.nCursorImageWidth = m_cursorPicture.PixelWidth();
         in.nCursorImageHeight = m_cursorPicture.PixelHeight();
@@ -118,6 +126,9 @@ void TimelineBar::paintEvent(QPaintEvent *) {
         fill(shapes.rcSelection, m_colours.selection);
     }
     PaintWaveform(painter, shapes);
+    for (const SkinRect &tick : shapes.splitTicks) {
+        fill(tick, m_colours.startMark);
+    }
     if (shapes.bCursorImage) {
         if (!shapes.rcCursor.IsEmpty()) {
             painter.drawPixmap(shapes.rcCursor.left, shapes.rcCursor.top,

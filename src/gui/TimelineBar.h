@@ -13,6 +13,7 @@ class QPainter;
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace klangor {
 
@@ -45,6 +46,10 @@ public:
     void SetSelection(int nStart, int nEnd);
     int GetSelectionStart() const { return m_nSelStart; }
     int GetSelectionEnd() const { return m_nSelEnd; }
+    // Where the clip will be divided into several outputs, in the range's units, drawn as ticks in the
+    // start mark's colour; empty for none.
+    void SetSplitPoints(std::vector<int> points);
+    const std::vector<int> &GetSplitPoints() const { return m_splitPoints; }
 
     // Draws the waveform of this file's audio track (0 the best one) from now on, filling in as it is
     // read; an empty path, or a file without audio, draws none.
@@ -72,6 +77,7 @@ private:
     SkinImage m_cursorPicture;
     int m_nSelStart = 0;
     int m_nSelEnd = 0;
+    std::vector<int> m_splitPoints;
     // The cursor picture resampled to the size last drawn, so painting never resamples twice.
     mutable QPixmap m_pixCursor;
     std::unique_ptr<WaveformLoader> m_pWaveform;

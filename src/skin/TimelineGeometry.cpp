@@ -55,6 +55,13 @@ TimelineShapes ComputeTimelineShapes(const TimelineInput &in) {
         out.bHasSelection = true;
         out.rcSelection = {nSelLeft, out.rcBand.top, nSelRight, out.rcBand.bottom};
         x = Truncate(L + h + Difference32(in.nPos, in.nMin) / dRange * (nBandWidth - nCursorWidth));
+        for (const int32_t nPoint : in.splitPoints) {
+            const int32_t nOffset = Difference32(nPoint, in.nMin);
+            if (nOffset > 0 && nOffset < R) {
+                const int32_t nTick = Truncate(L + nBandWidth * (nOffset / dRange));
+                out.splitTicks.push_back({nTick, out.rcBand.top - 2, nTick + 1, out.rcBand.bottom + 2});
+            }
+        }
     }
 
     if (in.nCursorImageWidth > 0 && in.nCursorImageHeight > 0) {

@@ -22,10 +22,12 @@ struct TimelineInput {
     // Size of the cursor picture; 0 by 0 when there is none (a filled cursor is drawn instead).
     int32_t nCursorImageWidth = 0;
     int32_t nCursorImageHeight = 0;
+    // Where the clip is divided into several outputs, in the range's units; ticks are drawn there.
+    std::vector<int32_t> splitPoints;
 };
 
-// The shapes in drawing order: background, band, selection, cursor, start mark, end mark (later ones
-// cover earlier ones). Right and bottom edges are excluded.
+// The shapes in drawing order: background, band, selection, split ticks, cursor, start mark, end mark
+// (later ones cover earlier ones). Right and bottom edges are excluded.
 struct TimelineShapes {
     SkinRect rcBackground;
     SkinRect rcBand;
@@ -39,6 +41,9 @@ struct TimelineShapes {
     SkinRect rcCursor;
     SkinRect rcStartMark;
     SkinRect rcEndMark;
+    // One pixel wide across the band and a little beyond, one per split point within the range; drawn
+    // over the waveform and under the cursor.
+    std::vector<SkinRect> splitTicks;
 };
 
 TimelineShapes ComputeTimelineShapes(const TimelineInput &in);

@@ -8,6 +8,7 @@
 #include "convert/ScriptedDecoder.h"
 #include "support/MediaFactory.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -361,6 +363,37 @@ TEST(WindowConversion, TheFormatChosenInTheSettingsIsWhatTheBatchWrites) {
     EXPECT_EQ(DecodeS16(OutputFolder(harness) + "/talk.avi.flac"), DecodeS16(strSource));
     EXPECT_EQ(window.GetSettings().m_iOpusBitrate, 48);
     EXPECT_FALSE(std::filesystem::exists(OutputFolder(harness) + "/talk.avi.mp3"));
+}
+
+// A folder named on the command line adds its media after the files before it, in byte-wise order of
+// their paths, passing over what is no media; the outputs keep its folders only once that is asked for.
+TEST(WindowConversion, AFolderAddsItsMediaInOrderAndItsTreeIsKeptWhenAsked) {
+    MediaFactory media;
+    std::filesystem::create_directories(media.Dir() / "lib" / "b");
+    const std::string strLoose = media.MakeTone("loose.wav", 0.3, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strNested = media.MakeTone("lib/b/x.wav", 0.3, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strTop = media.MakeTone("lib/a.wav", 0.3, 8000, 1, {"-c:a", "pcm_s16le"});
+    media.MakeRaw("lib/notes.txt", "no sound here");
+    WindowHarness harness({}, {strLoose, media.PathOf("lib")});
+    MainWindow &window = harness.Window();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.GetClipList().GetCount() == 3; }, 10000));
+    EXPECT_EQ(window.GetClipList().GetClip(0), strLoose);
+    EXPECT_EQ(window.GetClipList().GetClip(1), strTop);
+    EXPECT_EQ(window.GetClipList().GetClip(2), strNested);
+    EXPECT_EQ(window.GetControlText(kIdStatus).toStdString(),
+              "A folder gave 2 media files; 1 other file passed over");
+
+    BatchWatcher watcher(window);
+    harness.boxes.fnOnDialog = [](QDialog &dialog) {
+        dialog.findChild<QCheckBox *>(QStringLiteral("mirrorFoldersCheck"))->setChecked(true);
+        dialog.findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+    };
+    window.GetButton(kIdSettings)->click();
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    for (const char *szOutput : {"/loose.wav.mp3", "/a.wav.mp3", "/b/x.wav.mp3"}) {
+        EXPECT_TRUE(std::filesystem::exists(OutputFolder(harness) + szOutput)) << szOutput;
+    }
 }
 
 TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesOn) {

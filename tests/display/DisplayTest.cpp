@@ -8,6 +8,7 @@
 #include "player/MediaPlayer.h"
 #include "gui/SettingsDialog.h"
 #include "gui/SkinButton.h"
+#include "gui/TimelineBar.h"
 #include "skin/SkinKeys.h"
 #include "player/PlayerTestSupport.h"
 #include "support/MediaFactory.h"
@@ -273,6 +274,80 @@ TEST_F(DisplayTest, FlacChosenInTheSettingsIsWrittenUntilTheWavButtonIsClicked) 
     EXPECT_TRUE(QTest::qWaitFor([&] { return pWav->isChecked(); }, kWaitMs));
     EXPECT_EQ(window.GetConversion().GetOutputType(), static_cast<int>(OutputFormat::Wav));
     EXPECT_EQ(window.GetControlText(kIdStatus).toStdString(), "");
+}
+
+// Splitting chosen in the settings reaches both the timeline, where the loaded clip's split points
+// show as ticks in the skin's start-mark colour, and the batch, which writes one output a part.
+TEST_F(DisplayTest, SplittingChosenInTheSettingsShowsTicksAndWritesTheParts) {
+    MediaFactory media;
+    const std::string strClip = media.MakeTone("talk.wav", 10.0, 8000, 1, {"-c:a", "pcm_s16le"});
+    WindowHarness harness({}, {}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    window.GetPreviewCommands().AddMediaFiles({strClip});
+    WaitForOpen(window);
+    ShowAt(window, QPoint(40, 40));
+    auto noModal = [] { return QApplication::activeModalWidget() == nullptr; };
+    auto dialogChild = [](const char *szName) {
+        return ModalOfType<SettingsDialog>()->findChild<QWidget *>(QString::fromLatin1(szName));
+    };
+    Script script({
+        {noModal, [&] { ClickAt(CentreOf(window.GetButton(kIdSettings))); }},
+        {[] {
+             return ModalOfType<SettingsDialog>() != nullptr &&
+                    ModalOfType<SettingsDialog>()->isActiveWindow();
+         },
+         [&] { ClickAt(CentreOf(dialogChild("splitList"))); }},
+        // The list opens on "No"; every so many seconds is the last of five.
+        {[] { return QApplication::activePopupWidget() != nullptr; },
+         [] {
+             Xdo({"key", "Down", "Down", "Down", "Down", "Return"});
+         }},
+        {[&] {
+             return QApplication::activePopupWidget() == nullptr &&
+                    dialogChild("splitEverySpin")->isVisible();
+         },
+         [&] {
+             ClickAt(CentreOf(dialogChild("splitEverySpin")));
+             Xdo({"key", "ctrl+a"});
+             Xdo({"type", "3"});
+             ClickAt(CentreOf(dialogChild("okButton")));
+         }},
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return script.Finished() && noModal(); }, 3 * kWaitMs))
+        << "steps done: " << script.StepsDone();
+    ASSERT_EQ(window.Split().mode, SplitMode::Every);
+    EXPECT_EQ(window.Split().dEverySeconds, 3.0);
+
+    TimelineBar *pTimeline = window.GetTimeline();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return pTimeline->GetSplitPoints() == std::vector<int>{300, 600, 900};
+        },
+        kWaitMs));
+    const TimelineShapes shapes = pTimeline->ComputeShapes();
+    ASSERT_EQ(shapes.splitTicks.size(), 3u);
+    for (const SkinRect &tick : shapes.splitTicks) {
+        const QPoint pt = pTimeline->mapToGlobal(QPoint(tick.left, (tick.top + tick.bottom) / 2));
+        const auto colourAt = [pt] {
+            return QGuiApplication::primaryScreen()
+                ->grabWindow(0, pt.x(), pt.y(), 1, 1)
+                .toImage()
+                .pixelColor(0, 0);
+        };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return colourAt() == pTimeline->GetColours().startMark; }, kWaitMs))
+            << "at x " << tick.left << ": " << colourAt().name().toStdString();
+    }
+
+    Script convert({
+        {noModal, [&] { ClickAt(CentreOf(window.GetButton(kIdStartConvert))); }},
+        {[] { return ModalOfType<QMessageBox>() != nullptr && ModalOfType<QMessageBox>()->isActiveWindow(); },
+         [] { Key(QStringLiteral("Escape")); }},
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return convert.Finished() && noModal(); }, 6 * kWaitMs))
+        << "steps done: " << convert.StepsDone();
+    EXPECT_EQ(FileNamesIn(window.GetOutputFolder().toStdString()),
+              (std::vector<std::string>{"talk.wav - 1.mp3", "talk.wav - 2.mp3", "talk.wav - 3.mp3",
+                                        "talk.wav - 4.mp3"}));
 }
 
 // A batch with a file that cannot be read: the failure box first, and once it is answered the question
