@@ -151,13 +151,38 @@ bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart, 
     }
     // A normalised job's one gain holds for every part.
     m_dGain = job.m_dGain;
+    SetPartRange(nStart, nEnd);
+    return true;
+}
+
+void AudioStreamReader::DescribePart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd) {
+    Close();
+    m_decoderFactory = job.m_decoderFactory;
+    m_strSourcePath = job.m_strSourcePath;
+    m_bSelectionFixed = true;
+    m_bHasSelection = false;
+    m_nTrackOverride = job.m_nTrackOverride;
+    m_nInheritedTrack = job.GetTrack();
+    m_format = job.m_format;
+    m_wfx = job.m_wfx;
+    m_nBytesPerSample = job.m_nBytesPerSample;
+    m_nChannels = job.m_nChannels;
+    m_nSampleRate = job.m_nSampleRate;
+    m_nTotalFrames = job.m_nTotalFrames;
+    m_llDuration = job.m_llDuration;
+    m_dUnitsPerFrame = job.m_dUnitsPerFrame;
+    m_dGain = job.m_dGain;
+    m_state = State::ReadingToStreamEnd;
+    SetPartRange(nStart, nEnd);
+}
+
+void AudioStreamReader::SetPartRange(uint32_t nStart, uint32_t nEnd) {
     m_nStartFrame = nStart;
     m_nEndFrame = nEnd == UINT32_MAX ? std::max(m_nTotalFrames, nStart) : std::max(nEnd, nStart);
     m_nFramesToConvert = m_nEndFrame - nStart;
     if (nEnd != UINT32_MAX) {
         m_state = State::ReadingRange;
     }
-    return true;
 }
 
 void AudioStreamReader::ApplySavedSelection() {

@@ -50,6 +50,9 @@ public:
     // (an absolute frame) to nEnd, or to the end of the stream for UINT32_MAX, whatever its saved
     // selection: one part of the job.
     bool OpenPart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd = UINT32_MAX);
+    // The same part described only: the job's format, track and length and the part's range, with no
+    // decoder of its own, so ReadChunk hands out nothing. For a writer that reads the source itself.
+    void DescribePart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd = UINT32_MAX);
     // The next chunk in m_pBuffer: its frame count (1..1000), 0 when the range is done, -1 on a failure.
     // The samples come multiplied by the gain.
     int ReadChunk();
@@ -86,6 +89,7 @@ public:
 
 private:
     bool Fail(const char *szText);
+    void SetPartRange(uint32_t nStart, uint32_t nEnd);
     void ApplySavedSelection();
     uint32_t CountRealFrames(PcmSampleFormat format);
     std::unique_ptr<IAudioDecoder> MakeDecoder(PcmSampleFormat format);

@@ -49,15 +49,7 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
     // PacketCopy where packets can be cut, else by SelectionCopy as its codec allows.
     const int nTrack = reader.GetTrack();
     PacketCopy::Range range;
-    SelectionCopy::Kind cut = SelectionCopy::Kind::None;
     if (!reader.RunsToStreamEnd() || reader.m_nStartFrame > 0) {
-        if (!PacketCopy::CanCut(job.GetSourcePath(), nTrack)) {
-            cut = SelectionCopy::KindOf(job.GetSourcePath(), nTrack);
-            if (cut == SelectionCopy::Kind::None) {
-                FailJob(job, kWholeOnly);
-                return;
-            }
-        }
         range.nStart = reader.m_nStartFrame;
         if (!reader.RunsToStreamEnd()) {
             range.nEnd = reader.m_nEndFrame;
@@ -77,26 +69,34 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
             nShown = nFrames;
         }
     };
-    if (cut != SelectionCopy::Kind::None) {
-        SelectionCopy selection;
-        if (!selection.Copy(cut, job, reader, SettingsOf(nJob).encoder, file.Get(), fnStopped, fnProgress)) {
-            FailJob(job, selection.GetError());
-        } else if (!file.Keep(
-                       [&selection](const std::string &strTemp) { return selection.Complete(strTemp); })) {
+    // PacketCopy tells, before it writes anything, when its codec's packets cannot be cut: the source
+    // is opened once for that and for the copy.
+    PacketCopy copy;
+    if (copy.Copy(job.GetSourcePath(), nTrack, range, TagsForJob(job, nTrack), file.Get(), fnStopped,
+                  fnProgress)) {
+        if (!file.Keep()) {
             FailJob(job, kCannotWrite);
         }
         return;
     }
-    PacketCopy copy;
-    const bool bCopied = copy.Copy(job.GetSourcePath(), nTrack, range, TagsForJob(job, nTrack), file.Get(),
-                                   fnStopped, fnProgress);
-    if (!bCopied) {
-        FailJob(job, copy.GetError());
+    const SelectionCopy::Kind cut =
+        copy.CouldNotCut() ? SelectionCopy::KindOf(job.GetSourcePath(), nTrack) : SelectionCopy::Kind::None;
+    if (!copy.CouldNotCut() || cut == SelectionCopy::Kind::None) {
+        FailJob(job, copy.CouldNotCut() ? kWholeOnly : copy.GetError());
         return;
     }
-    if (!file.Keep()) {
+    SelectionCopy selection;
+    if (!selection.Copy(cut, job, reader, SettingsOf(nJob).encoder, file.Get(), fnStopped, fnProgress)) {
+        FailJob(job, selection.GetError());
+    } else if (!file.Keep([&selection](const std::string &strTemp) { return selection.Complete(strTemp); })) {
         FailJob(job, kCannotWrite);
     }
+}
+
+bool CopyWriterThread::PartsReadSamples(const ConversionJob &job, const AudioStreamReader &reader) {
+    // Only a FLAC source, whose selection is encoded again, reads the parts' samples; every other copy
+    // reads the source's packets itself.
+    return SelectionCopy::KindOf(job.GetSourcePath(), reader.GetTrack()) == SelectionCopy::Kind::Flac;
 }
 
 }  // namespace klangor

@@ -19,6 +19,7 @@ public:
 private:
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
     void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
+    bool PartsReadSamples(const ConversionJob &job, const AudioStreamReader &reader) override;
 };
 
 }  // namespace klangor

@@ -348,6 +348,7 @@ bool PacketCopy::Copy(const std::string &strSourcePath, int nTrack, const Range 
     const CutPlan cut = CutPlanOf(codec);
     PacketPlacer placer(*pIn);
     if (bCut && !bPcm && (!cut.bExact || !placer.CanPlace())) {
+        m_bCouldNotCut = true;
         return Fail(kWholeOnly);
     }
     m_sourceBase = pIn->time_base;

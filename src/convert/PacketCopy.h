@@ -55,6 +55,9 @@ public:
               FILE *pFile, const std::function<bool()> &fnStopped,
               const std::function<void(uint64_t)> &fnProgress);
     const std::string &GetError() const { return m_strError; }
+    // The last Copy failed before writing a byte because its codec's packets cannot be cut (CanCut false):
+    // the selection is for another way of cutting to copy.
+    bool CouldNotCut() const { return m_bCouldNotCut; }
 
 private:
     bool Fail(const std::string &strText, int iError = 0);
@@ -77,6 +80,7 @@ private:
     int64_t m_llCopied = 0;       // frames of the selection written
     int m_nSwapBytes = 0;         // a big-endian PCM sample's size, 0 when the samples are kept as they are
     std::string m_strError;
+    bool m_bCouldNotCut = false;
 };
 
 }  // namespace klangor

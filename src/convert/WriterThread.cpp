@@ -394,6 +394,7 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
     }
     // Each part is a whole output of its own; the batch's spare workers take the parts this worker has
     // not reached.
+    const bool bReadSamples = bNormalize || PartsReadSamples(job, reader);
     RunTasks(nCount, [&](int i) {
         ConversionJob &partJob = *parts[static_cast<size_t>(i)];
         const OutputPart &part = plan.parts[static_cast<size_t>(i)];
@@ -403,8 +404,11 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
         partJob.Begin(bNormalize ? 2 : 1);
         try {
             AudioStreamReader partReader(job.GetDecoderFactory());
-            if (!partReader.OpenPart(reader, part.nStartFrame,
-                                     part.bToStreamEnd ? UINT32_MAX : part.nEndFrame)) {
+            const uint32_t nEnd = part.bToStreamEnd ? UINT32_MAX : part.nEndFrame;
+            if (!bReadSamples) {
+                partReader.DescribePart(reader, part.nStartFrame, nEnd);
+                ConvertJob(partJob, partReader, nJob);
+            } else if (!partReader.OpenPart(reader, part.nStartFrame, nEnd)) {
                 partJob.Fail(partReader.m_strLastError.empty() ? kNoAudioText : partReader.m_strLastError);
             } else if (!bNormalize || MeasureLoudness(partJob, partReader, nJob)) {
                 ConvertJob(partJob, partReader, nJob);

@@ -107,6 +107,13 @@ protected:
         (void)reader;
         (void)nJob;
     }
+    // Whether the parts of a divided job are converted from their decoded samples; false for a writer
+    // that reads the source itself, whose parts then open no decoder, only their range described.
+    virtual bool PartsReadSamples(const ConversionJob &job, const AudioStreamReader &reader) {
+        (void)job;
+        (void)reader;
+        return true;
+    }
     // How many workers one job can keep busy through RunTasks, for sizing the batch's workers.
     virtual int MostTasksPerJob() const { return 1; }
     // Runs fnTask(0) to fnTask(nTasks - 1), each once and taken in that order, on this worker and on any
