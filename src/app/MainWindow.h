@@ -108,6 +108,8 @@ public:
     SkinToolTip &GetToolTip() { return *m_pToolTip; }
     IMessageBoxes &Boxes() { return *m_environment.pBoxes; }
     IShellServices &Shell() { return *m_environment.pShell; }
+    // Slow reads for the window, one at a time on a thread of their own; results come back here.
+    BackgroundTasks &GetTasks() { return *m_pTasks; }
     // The conversion batch and its view on this window (Start/Stop, progress, close check).
     MainWindowConversion &GetConversion() { return *m_pConversion; }
 

@@ -3,6 +3,7 @@
 #include "app/MainWindowConvert.h"
 
 #include "app/MainWindow.h"
+#include "common/BackgroundTasks.h"
 #include "player/MediaPlayer.h"
 #include "common/Version.h"
 
@@ -27,7 +28,7 @@ MainWindowConversion::MainWindowConversion(MainWindow &window)
     m_window.SetConvertingProbe([this] { return IsConverting(); });
     // Once the window has finished a batch's end handling it may close, even while the writer's thread
     // is still on its way out; before that the batch's own check decides, and tells the user.
-    m_window.SetCloseCheck([this] { return !IsConverting() || m_pBatch->CanClose(); });
+    m_window.SetCloseCheck([this] { return !IsConverting() || m_pBatch->CanClose(m_bPreparing); });
 }
 
 MainWindowConversion::~MainWindowConversion() {
@@ -66,10 +67,37 @@ void MainWindowConversion::OnStartConvert() {
         }
     }
     m_pBatch->SetNaming(std::move(naming));
-    m_pBatch->OnStartConvert(clips);
+    if (OutputFormatOf(GetOutputType()) != OutputFormat::Copy) {
+        m_pBatch->OnStartConvert(clips);
+        return;
+    }
+    // A copy's name follows its source's codec, which only opening the source tells: for a long list
+    // that would hold the window, so a copy's jobs are made in the background, from the list as it is
+    // now. Meanwhile Stop is offered and the window may not close, as during the batch.
+    m_bPreparing = true;
+    m_bStopPreparing = false;
+    ShowConvertButtons(true);
+    SetStatusText("Preparing " + std::to_string(clips.GetCount()) +
+                  (clips.GetCount() == 1 ? " file" : " files"));
+    auto pRequest = std::make_shared<const BatchRequest>(m_pBatch->RequestFor(clips));
+    m_window.GetTasks().Run(
+        [pRequest] { return std::make_shared<PreparedJobs>(PrepareBatchJobs(*pRequest, false)); },
+        [this, pRequest](const std::shared_ptr<PreparedJobs> &pPrepared) {
+            m_bPreparing = false;
+            if (m_bStopPreparing) {
+                ShowConvertButtons(false);
+                SetStatusText("");
+                return;
+            }
+            m_pBatch->StartPrepared(*pRequest, std::move(*pPrepared));
+        });
 }
 
 void MainWindowConversion::OnStopConvert() {
+    if (m_bPreparing) {
+        m_bStopPreparing = true;
+        return;
+    }
     m_pBatch->OnStopConvert();
 }
 

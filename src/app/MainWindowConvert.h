@@ -29,9 +29,9 @@ public:
 
     void OnStartConvert();
     void OnStopConvert();
-    // True from the moment Start is pressed until the batch's end handling (the completion question
-    // included) has finished on the window thread.
-    bool IsConverting() const { return m_pBatch->IsConverting(); }
+    // True from the moment Start is pressed (while the jobs are being made, too) until the batch's end
+    // handling (the completion question included) has finished on the window thread.
+    bool IsConverting() const { return m_bPreparing || m_pBatch->IsConverting(); }
     // The window's timer: shows the running batch's progress.
     void OnTimer();
     // The settings dialog was closed: the files that start from now on take what it left.
@@ -63,6 +63,9 @@ private slots:
 
 private:
     MainWindow &m_window;
+    // Start's jobs are being made on the window's background thread; Stop meanwhile starts nothing.
+    bool m_bPreparing = false;
+    bool m_bStopPreparing = false;
     std::function<void()> m_fnNoticeObserver;
     std::unique_ptr<ConversionBatch> m_pBatch;
 };

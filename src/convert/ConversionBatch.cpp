@@ -95,11 +95,17 @@ void ConversionBatch::OnStartConvert(const ClipList &clips) {
     if (clips.GetCount() == 0 || IsConverting()) {
         return;
     }
+    const BatchRequest request = RequestFor(clips);
+    StartPrepared(request, PrepareBatchJobs(request, false));
+}
+
+void ConversionBatch::StartPrepared(const BatchRequest &request, PreparedJobs prepared) {
+    if (IsConverting()) {
+        return;
+    }
     // The last batch's threads posted their end before they ended; collect them.
     WaitUntilIdle();
-    m_strOutputFolder = m_view.GetOutputFolderText();
-    m_iOutputType = m_view.GetOutputType();
-    PrepareJobs(clips);
+    Adopt(request, std::move(prepared));
     m_nCurrentJob = -1;
     m_dPercent = 0.0;
     m_bStopRequested = false;
@@ -163,45 +169,62 @@ void ConversionBatch::OnStopConvert() {
     }
 }
 
-bool ConversionBatch::CanClose() {
-    if (IsConverting()) {
+bool ConversionBatch::CanClose(bool bStarting) {
+    if (bStarting || IsConverting()) {
         m_view.ShowMessage(kStillRunningText, IConversionView::MessageIcon::Exclamation);
         return false;
     }
     return true;
 }
 
-void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
-    m_strOutputFolder = m_view.GetOutputFolderText();
-    m_iOutputType = m_view.GetOutputType();
-    ClearJobs();
-    m_skipped.clear();
+namespace {
+
+// The track a copy of the source takes, as its job will choose it (for the copy's extension).
+int CopiedTrackOf(const BatchRequest &request, const std::string &strSource) {
+    if (OutputFormatOf(request.iOutputType) != OutputFormat::Copy || request.nTrackOverride > 0) {
+        return request.nTrackOverride;
+    }
+    uint32_t nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
+    ReadCutInfo(strSource, nDuration, nStart, nEnd, &nTrack);
+    return static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX));
+}
+
+}  // namespace
+
+PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun) {
+    PreparedJobs prepared;
+    const std::vector<std::string> &clips = request.sources;
+    const BatchNaming &naming = request.naming;
+    const std::string &strOutputFolder = request.strOutputFolder;
+    const int nCount = static_cast<int>(clips.size());
 
     // Within one batch no output may overwrite another job's fresh output or one of the batch's own
     // sources; such an output gets " (2)", " (3)", ... before its extension.
     std::set<std::string> sourceKeys;
     std::set<std::pair<dev_t, ino_t>> sources;
-    for (int i = 0; i < clips.GetCount(); ++i) {
-        sourceKeys.insert(SameFileKey(clips.GetClip(i)));
-        sources.insert(IdentityOf(clips.GetClip(i)));
+    for (const std::string &strSource : clips) {
+        sourceKeys.insert(SameFileKey(strSource));
+        sources.insert(IdentityOf(strSource));
     }
     std::set<std::string> taken = sourceKeys;
     sources.erase({0, 0});
-    const bool bTemplate = m_naming.strTemplate != kDefaultNameTemplate || !m_naming.subfolders.empty();
-    const bool bTags = NameTemplateUsesTags(m_naming.strTemplate);
+    const bool bTemplate = naming.strTemplate != kDefaultNameTemplate || !naming.subfolders.empty();
+    const bool bTags = NameTemplateUsesTags(naming.strTemplate);
     std::set<std::string> folders;
-    for (int i = 0; i < clips.GetCount(); ++i) {
-        const std::string &strSource = clips.GetClip(i);
-        const int nTrack = CopiedTrackOf(strSource);
-        std::string strPath = OutputPathFor(m_strOutputFolder, strSource, m_iOutputType, nTrack);
+    for (int i = 0; i < nCount; ++i) {
+        const std::string &strSource = clips[static_cast<size_t>(i)];
+        const int nTrack = CopiedTrackOf(request, strSource);
+        std::string strPath =
+            ConversionBatch::OutputPathFor(strOutputFolder, strSource, request.iOutputType, nTrack);
         NameFields fields;
-        std::string strFolder = m_strOutputFolder;
+        std::string strFolder = strOutputFolder;
         if (bTemplate) {
-            fields = NameFieldsOf(strSource, strPath, i, clips.GetCount(), bTags ? nTrack : -1);
-            if (static_cast<size_t>(i) < m_naming.subfolders.size() && !m_naming.subfolders[i].empty()) {
-                strFolder += "/" + m_naming.subfolders[i];
+            fields = ConversionBatch::NameFieldsOf(strSource, strPath, i, nCount, bTags ? nTrack : -1);
+            if (static_cast<size_t>(i) < naming.subfolders.size() &&
+                !naming.subfolders[static_cast<size_t>(i)].empty()) {
+                strFolder += "/" + naming.subfolders[static_cast<size_t>(i)];
             }
-            strPath = strFolder + "/" + RenderNameTemplate(m_naming.strTemplate, fields);
+            strPath = strFolder + "/" + RenderNameTemplate(naming.strTemplate, fields);
         }
         std::string strCandidate = strPath;
         bool bSourceInTheWay = false;
@@ -213,29 +236,29 @@ void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
             strCandidate = NumberedPath(strPath, n);
         }
         taken.insert(SameFileKey(strCandidate));
-        if (m_naming.bSkipExisting && std::filesystem::exists(strCandidate)) {
+        if (naming.bSkipExisting && std::filesystem::exists(strCandidate)) {
             // Outputs are only ever renamed into place whole: one that is there is complete.
-            m_skipped.push_back({strSource, strCandidate});
+            prepared.skipped.push_back({strSource, strCandidate});
             continue;
         }
         folders.insert(std::filesystem::path(strCandidate).parent_path().string());
-        auto pJob = std::make_unique<ConversionJob>(strSource, strCandidate, m_decoderFactory);
+        auto pJob = std::make_unique<ConversionJob>(strSource, strCandidate, request.decoderFactory);
         if (bSourceInTheWay) {
             pJob->AddNote("not " + std::filesystem::path(strPath).filename().string() +
                           ", which is a source");
         }
         if (bTemplate) {
-            pJob->SetNaming(strFolder, m_naming.strTemplate, fields);
+            pJob->SetNaming(strFolder, naming.strTemplate, fields);
         }
         // The selection is taken now, as Start saw it; the file itself is opened only for its turn, so
         // a long list never means many open files and decoders.
         pJob->FixSelection();
-        pJob->SetTrackOverride(m_nTrackOverride);
-        pJob->SetWriteTags(m_bWriteTags);
-        m_jobs.push_back(std::move(pJob));
+        pJob->SetTrackOverride(request.nTrackOverride);
+        pJob->SetWriteTags(request.bWriteTags);
+        prepared.jobs.push_back(std::move(pJob));
     }
     if (bDryRun) {
-        return;
+        return prepared;
     }
     // What a killed run of ours left behind in these folders is of no use to anyone.
     for (const std::string &strFolder : folders) {
@@ -243,11 +266,38 @@ void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
         // output folder itself: a missing one fails its jobs, as it always has. A folder that cannot be
         // made fails the jobs that write there.
         std::error_code error;
-        if (strFolder != m_strOutputFolder && std::filesystem::is_directory(m_strOutputFolder, error)) {
+        if (strFolder != strOutputFolder && std::filesystem::is_directory(strOutputFolder, error)) {
             std::filesystem::create_directories(strFolder, error);
         }
         OutputFile::RemoveStaleTemporaries(strFolder);
     }
+    return prepared;
+}
+
+BatchRequest ConversionBatch::RequestFor(const ClipList &clips) {
+    BatchRequest request;
+    for (int i = 0; i < clips.GetCount(); ++i) {
+        request.sources.push_back(clips.GetClip(i));
+    }
+    request.strOutputFolder = m_view.GetOutputFolderText();
+    request.iOutputType = m_view.GetOutputType();
+    request.naming = m_naming;
+    request.nTrackOverride = m_nTrackOverride;
+    request.bWriteTags = m_bWriteTags;
+    request.decoderFactory = m_decoderFactory;
+    return request;
+}
+
+void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
+    const BatchRequest request = RequestFor(clips);
+    Adopt(request, PrepareBatchJobs(request, bDryRun));
+}
+
+void ConversionBatch::Adopt(const BatchRequest &request, PreparedJobs prepared) {
+    m_strOutputFolder = request.strOutputFolder;
+    m_iOutputType = request.iOutputType;
+    m_jobs = std::move(prepared.jobs);
+    m_skipped = std::move(prepared.skipped);
 }
 
 NameFields ConversionBatch::NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath,
@@ -269,15 +319,6 @@ NameFields ConversionBatch::NameFieldsOf(const std::string &strSource, const std
         fields.strDate = tags.strDate;
     }
     return fields;
-}
-
-int ConversionBatch::CopiedTrackOf(const std::string &strSource) const {
-    if (OutputFormatOf(m_iOutputType) != OutputFormat::Copy || m_nTrackOverride > 0) {
-        return m_nTrackOverride;
-    }
-    uint32_t nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
-    ReadCutInfo(strSource, nDuration, nStart, nEnd, &nTrack);
-    return static_cast<int>(std::min<uint32_t>(nTrack, INT32_MAX));
 }
 
 void ConversionBatch::ClearJobs() {

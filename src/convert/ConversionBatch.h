@@ -45,6 +45,29 @@ struct BatchNaming {
     bool bSkipExisting = false;  // a source whose final output exists gets no job
 };
 
+// What a batch's jobs are made from, taken on the view's thread at Start.
+struct BatchRequest {
+    std::vector<std::string> sources;  // the clips, in list order
+    std::string strOutputFolder;
+    int iOutputType = 0;
+    BatchNaming naming;
+    int nTrackOverride = 0;
+    bool bWriteTags = true;
+    AudioDecoderFactory decoderFactory;
+};
+
+// The jobs made from a request, in list order, and the sources that were given none.
+struct PreparedJobs {
+    std::vector<std::unique_ptr<ConversionJob>> jobs;
+    std::vector<SkippedSource> skipped;
+};
+
+// Makes one job per source with its output's name (numbered where it would meet another output or a
+// source, skipped where it exists and the request says so) and its selection read, and readies the
+// output folders; a dry run only names them. It reads every source's cut-info record, and a copy's
+// name looks into each source's codec, so a window runs it on a thread of its own: it touches no batch.
+PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun);
+
 using JobProgress = ConversionJob::State;
 
 // The job whose progress is shown: the earliest one not ended, once it or a later job has started, so
@@ -77,6 +100,10 @@ public:
     // "Start to Convert": makes one job per clip and starts the writer of the chosen output type.
     // Nothing happens for an empty list or while a batch runs.
     void OnStartConvert(const ClipList &clips);
+    // The same in two steps, for a view that makes the jobs on another thread: what Start takes from
+    // the view and the batch's settings, and the start with the jobs PrepareBatchJobs made from it.
+    BatchRequest RequestFor(const ClipList &clips);
+    void StartPrepared(const BatchRequest &request, PreparedJobs prepared);
     // How many files are converted at once from the next Start: 0 means one per processor, 1 one
     // after the other. During a batch a lower number holds for the files that start from then on.
     void SetJobsAtOnce(int nJobs);
@@ -104,8 +131,9 @@ public:
     void OnStopConvert();
     // From Start until the batch's end handling, the completion question included, is over.
     bool IsConverting() const { return m_bActive.load(); }
-    // The close check: false, after telling the user, while a batch runs.
-    bool CanClose();
+    // The close check: false, after telling the user, while a batch runs or bStarting says its jobs are
+    // still being made.
+    bool CanClose(bool bStarting = false);
 
     // Makes the jobs for the clips, with their outputs' names. A dry run only names them: it removes no
     // stale temporaries and makes no folder.
@@ -118,8 +146,6 @@ public:
     // What the name template can say about a clip's output; the tags are read only for nTagTrack >= 0.
     static NameFields NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath,
                                    int nIndex, int nCount, int nTagTrack);
-    // The track a copy of the source takes, as its job will choose it (for the copy's extension).
-    int CopiedTrackOf(const std::string &strSource) const;
 
     // The ConversionNotifyProc registered with both writers; pContext is the batch. On a worker.
     static int OnConversionNotice(void *pContext, const ConversionNotice *pNotice);
@@ -150,6 +176,7 @@ public:
                                      int iOutputType, int nTrack = 0);
 
 private:
+    void Adopt(const BatchRequest &request, PreparedJobs prepared);
     void OnJobEnded(int nJob);
     void OnBatchDone();
     void WriteBackSettings();

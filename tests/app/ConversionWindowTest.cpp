@@ -396,6 +396,40 @@ TEST(WindowConversion, AFolderAddsItsMediaInOrderAndItsTreeIsKeptWhenAsked) {
     }
 }
 
+// A copy's names look into every source, so its jobs are made off the window's thread: Start returns
+// at once with Stop offered and the window kept open; Stop before the jobs are made starts nothing, and
+// the next Start copies the whole list.
+TEST(WindowConversion, ACopysJobsAreMadeInTheBackgroundAndStopMeanwhileStartsNothing) {
+    MediaFactory media;
+    std::vector<std::string> sources;
+    for (const char *pszName : {"a.mkv", "b.mkv"}) {
+        sources.push_back(media.MakeTone(pszName, 0.5, 44100, 2, {"-c:a", "flac"}));
+    }
+    WindowHarness harness({}, sources);
+    MainWindow &window = harness.Window();
+    harness.boxes.fnOnDialog = [](QDialog &dialog) {
+        auto *pFormats = dialog.findChild<QComboBox *>(QStringLiteral("outputFormatList"));
+        pFormats->setCurrentIndex(pFormats->findText(QStringLiteral("Original audio (copied)")));
+        dialog.findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+    };
+    window.GetButton(kIdSettings)->click();
+
+    window.GetButton(kIdStartConvert)->click();
+    EXPECT_TRUE(window.IsConverting());
+    EXPECT_TRUE(window.GetControl(kIdStopConvert)->isVisibleTo(&window));
+    EXPECT_FALSE(window.close());
+    window.GetButton(kIdStopConvert)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.IsConverting(); }, 10000));
+    EXPECT_TRUE(window.GetControl(kIdStartConvert)->isVisibleTo(&window));
+    EXPECT_TRUE(FileNamesIn(OutputFolder(harness)).empty());
+
+    BatchWatcher watcher(window);
+    window.GetButton(kIdStartConvert)->click();
+    ASSERT_TRUE(watcher.WaitForEnd());
+    EXPECT_EQ(FileNamesIn(OutputFolder(harness)), (std::vector<std::string>{"a.mkv.flac", "b.mkv.flac"}));
+    EXPECT_EQ(DecodeS16(OutputFolder(harness) + "/a.mkv.flac"), DecodeS16(sources[0]));
+}
+
 TEST(WindowConversion, CloseIsRefusedFromStartToTheEndOfTheBatchAndTheBatchGoesOn) {
     MediaFactory media;
     std::vector<std::string> sources;
