@@ -68,8 +68,8 @@ struct MatchWindow {
 
 struct PartResult {
     Mp3EncodeOutcome outcome;
-    MatchWindow own;   // at the part's start, after the decoder has settled
-    MatchWindow next;  // the same frames of the next part's window
+    MatchWindow own;       // at the part's start, after the decoder has settled
+    MatchWindow next;      // the same frames of the next part's window
     FILE *pOut = nullptr;  // where the encoder writes: the output file itself for the first part
     FilePtr pScratch;
     std::vector<uint8_t> headerFrame;
