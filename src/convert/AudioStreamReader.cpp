@@ -137,7 +137,7 @@ std::unique_ptr<IAudioDecoder> AudioStreamReader::MakeDecoder(PcmSampleFormat fo
     return pDecoder;
 }
 
-bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd) {
+void AudioStreamReader::TakeSourceOf(const AudioStreamReader &job) {
     m_decoderFactory = job.m_decoderFactory;
     // The part's range is given: no cut-info is read, nothing counted.
     m_strSourcePath = job.m_strSourcePath;
@@ -146,6 +146,10 @@ bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart, 
     // The same audio track as the whole job, chosen the same way (strict only when asked for by number).
     m_nTrackOverride = job.m_nTrackOverride;
     m_nInheritedTrack = job.GetTrack();
+}
+
+bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd) {
+    TakeSourceOf(job);
     if (!Open(job.m_strSourcePath, job.m_format)) {
         return false;
     }
@@ -157,12 +161,7 @@ bool AudioStreamReader::OpenPart(const AudioStreamReader &job, uint32_t nStart, 
 
 void AudioStreamReader::DescribePart(const AudioStreamReader &job, uint32_t nStart, uint32_t nEnd) {
     Close();
-    m_decoderFactory = job.m_decoderFactory;
-    m_strSourcePath = job.m_strSourcePath;
-    m_bSelectionFixed = true;
-    m_bHasSelection = false;
-    m_nTrackOverride = job.m_nTrackOverride;
-    m_nInheritedTrack = job.GetTrack();
+    TakeSourceOf(job);
     m_format = job.m_format;
     m_wfx = job.m_wfx;
     m_nBytesPerSample = job.m_nBytesPerSample;

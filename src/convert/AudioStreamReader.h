@@ -90,6 +90,8 @@ public:
 private:
     bool Fail(const char *szText);
     void SetPartRange(uint32_t nStart, uint32_t nEnd);
+    // A part's source and track: the whole job's.
+    void TakeSourceOf(const AudioStreamReader &job);
     void ApplySavedSelection();
     uint32_t CountRealFrames(PcmSampleFormat format);
     std::unique_ptr<IAudioDecoder> MakeDecoder(PcmSampleFormat format);

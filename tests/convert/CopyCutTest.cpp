@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 
 #include "ConvertProgram.h"
 #include "support/DecodedAudio.h"
@@ -40,25 +39,6 @@ const CutCase kCases[] = {
     {"talk.opus", "libopus", 48000, ".opus", -1.0f, 960, false, 0},
     {"tune.ogg", "libvorbis", 44100, ".ogg", 1e-5f, 0, false, 0},
 };
-
-// The checksums of the audio track's packets, in order.
-std::vector<std::string> PacketChecksums(const std::string &strPath) {
-    std::istringstream sums(RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c", "copy",
-                                        "-f", "framemd5", "-"})
-                                .strStdout);
-    std::vector<std::string> checksums;
-    for (std::string strLine; std::getline(sums, strLine);) {
-        // "stream, dts, pts, duration, size, checksum[, side data]"
-        size_t nAt = 0;
-        for (int i = 0; i < 5 && nAt != std::string::npos; ++i) {
-            nAt = strLine.find(", ", nAt == 0 ? 0 : nAt + 2);
-        }
-        if (!strLine.empty() && strLine[0] != '#' && nAt != std::string::npos) {
-            checksums.push_back(strLine.substr(nAt + 2, strLine.find(',', nAt + 2) - nAt - 2));
-        }
-    }
-    return checksums;
-}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <sstream>
 
 #include "support/MediaFactory.h"
 
@@ -75,6 +76,24 @@ double SignalToDifferenceDb(const std::vector<float> &source, const std::vector<
     }
     return dDifference > 0.0 ? 10.0 * std::log10(dSignal / dDifference)
                              : std::numeric_limits<double>::infinity();
+}
+
+std::vector<std::string> PacketChecksums(const std::string &strPath) {
+    std::istringstream sums(RunCommand({"ffmpeg", "-v", "error", "-i", strPath, "-map", "0:a:0", "-c", "copy",
+                                        "-f", "framemd5", "-"})
+                                .strStdout);
+    std::vector<std::string> checksums;
+    for (std::string strLine; std::getline(sums, strLine);) {
+        // "stream, dts, pts, duration, size, checksum[, S=side data]"
+        std::istringstream fields(strLine);
+        std::string strField;
+        for (int i = 0; i < 6 && std::getline(fields, strField, ','); ++i) {
+        }
+        if (!strLine.empty() && strLine[0] != '#' && !strField.empty()) {
+            checksums.push_back(strField.substr(strField.find_first_not_of(' ')));
+        }
+    }
+    return checksums;
 }
 
 }  // namespace klangor

@@ -22,4 +22,7 @@ float MaxDifference(const std::vector<float> &source, const std::vector<float> &
 double SignalToDifferenceDb(const std::vector<float> &source, const std::vector<float> &cut, size_t nExpected,
                             size_t nFrom);
 
+// The checksums of the file's first audio track's packets, in order (ffmpeg's framemd5 of a copy).
+std::vector<std::string> PacketChecksums(const std::string &strPath);
+
 }  // namespace klangor
