@@ -36,19 +36,9 @@ EOS
 chmod +x "$WORK/ffmpeg-parallel.sh"
 mkdir -p "$WORK/ours" "$WORK/ff"
 
-# Appends "wall-seconds peak-KiB cpu-seconds" of one run to $WORK/NAME.runs.
-measure() {  # name, command...
-  local name=$1
-  shift
-  /usr/bin/time -f "%e %M %U %S" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" || {
-    cat "$WORK/stderr" >&2
-    exit 1
-  }
-  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$WORK/time" >>"$WORK/$name.runs"
-}
-wall() { awk '{ print $1 }' "$WORK/$1.runs" | median; }
-cpu() { awk '{ print $3 }' "$WORK/$1.runs" | median; }
-peak_mib() { awk 'BEGIN { m = 0 } { if ($2 > m) m = $2 } END { printf "%.1f", m / 1024 }' "$WORK/$1.runs"; }
+wall() { column_median "$1" 1; }
+cpu() { column_median "$1" 2; }
+peak_mib() { mib "$(column_max "$1" 3)"; }
 
 # The cases take turns in every round, so a change in the machine's load hits all of them alike.
 for ((r = 0; r < RUNS; r++)); do

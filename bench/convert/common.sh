@@ -27,16 +27,21 @@ measure() {  # name, command...
 column_median() { awk -v c="$2" '{ print $c }' "$WORK/$1.runs" | median; }
 column_max() { awk -v c="$2" 'BEGIN { m = 0 } { if ($c > m) m = $c } END { print m }' "$WORK/$1.runs"; }
 
+# A SECONDS-long H.264 + AAC file at PATH: a test picture of SIZE (default 1280x720) and a stereo tone
+# with a little noise at RATE Hz (default 44100), the picture at constant quality CRF (default 32).
+make_media() {  # seconds, path[, size[, rate[, crf[, first channel's pitch]]]]
+  ffmpeg -nostdin -v error -y \
+    -f lavfi -i "testsrc2=size=${3:-1280x720}:rate=25" \
+    -f lavfi -i "aevalsrc=exprs=0.3*sin(${6:-440}*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=${4:-44100}" \
+    -t "$1" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf "${5:-32}" -c:a aac -b:a 160k "$2"
+}
+
 # $CLIPS clips of $SECONDS_PER_CLIP s, 720p H.264 + AAC, each tone its own, into $WORK; their paths in
 # CLIP_FILES.
 make_clips() {
   echo "Making $CLIPS clips of ${SECONDS_PER_CLIP} s, 720p H.264 + AAC ..."
   for ((i = 0; i < CLIPS; i++)); do
-    ffmpeg -nostdin -v error -y \
-      -f lavfi -i "testsrc2=size=1280x720:rate=25" \
-      -f lavfi -i "aevalsrc=exprs=0.3*sin((440+$i*50)*2*PI*t)+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
-      -t "$SECONDS_PER_CLIP" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k \
-      "$WORK/clip$i.mp4"
+    make_media "$SECONDS_PER_CLIP" "$WORK/clip$i.mp4" 1280x720 44100 32 $((440 + i * 50))
   done
   CLIP_FILES=("$WORK"/clip*.mp4)
 }

@@ -15,11 +15,7 @@ CONVERT=$BUILD_DIR/src/klangor-convert
 . "$ROOT/bench/convert/common.sh"
 
 echo "Making a ${MINUTES}-minute 720p H.264 + AAC file ..."
-ffmpeg -nostdin -v error -y \
-  -f lavfi -i "testsrc2=size=1280x720:rate=25" \
-  -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
-  -t $((MINUTES * 60)) -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 35 -c:a aac -b:a 160k \
-  "$WORK/film.mp4"
+make_media $((MINUTES * 60)) "$WORK/film.mp4" 1280x720 44100 35
 mkdir -p "$WORK/cut"
 ln -s "$WORK/film.mp4" "$WORK/cut/film.mp4"
 # The selection, in hundredths of a second: from a quarter of the way to three quarters.

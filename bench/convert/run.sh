@@ -14,13 +14,6 @@ CONVERT=$BUILD_DIR/src/klangor-convert
 
 . "$ROOT/bench/convert/common.sh"
 
-make_media() {  # seconds, path
-  ffmpeg -nostdin -v error -y \
-    -f lavfi -i "testsrc2=size=1280x720:rate=25" \
-    -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=44100" \
-    -t "$1" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k "$2"
-}
-
 echo "Making a ${MINUTES}-minute 720p H.264 + AAC file ..."
 make_media $((MINUTES * 60)) "$WORK/long.mp4"
 make_media 120 "$WORK/short.mp4"

@@ -20,16 +20,9 @@ CORES=$(nproc)
 
 . "$ROOT/bench/convert/common.sh"
 
-make_media() {  # seconds, path
-  ffmpeg -nostdin -v error -y \
-    -f lavfi -i "testsrc2=size=640x360:rate=25" \
-    -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t+2*sin(0.3*t))+0.05*random(0)|0.3*sin(554*2*PI*t)+0.05*random(1):s=$RATE" \
-    -t "$1" -map 0:v -map 1:a -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 160k "$2"
-}
-
 echo "Making a ${MINUTES}-minute H.264 + AAC ${RATE} Hz file and one a fifth as long ..."
-make_media $((MINUTES * 60)) "$WORK/long.mp4"
-make_media $((MINUTES * 12)) "$WORK/short.mp4"
+make_media $((MINUTES * 60)) "$WORK/long.mp4" 640x360 "$RATE"
+make_media $((MINUTES * 12)) "$WORK/short.mp4" 640x360 "$RATE"
 mkdir -p "$WORK/out"
 
 for ((i = 0; i < RUNS; i++)); do
