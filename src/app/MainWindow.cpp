@@ -107,6 +107,7 @@ MainWindow::~MainWindow() {
     // for split points sees that it is no longer wanted.
     m_splitTimer.stop();
     ++*m_pSplitTicket;
+    *m_pClosing = true;
     m_pSplitTasks.reset();
     m_pTasks.reset();
     // The list empties itself as it goes; that is no change a pending menu needs to hear of.

@@ -268,6 +268,8 @@ private:
     // Slow reads for the window (the track menu's probes); declared last, so that it goes first and a
     // probe still running is finished, its result dropped, while everything it names still exists.
     std::unique_ptr<BackgroundTasks> m_pTasks;
+    // Set as the window goes: a folder still being walked for it stops there.
+    std::shared_ptr<std::atomic<bool>> m_pClosing = std::make_shared<std::atomic<bool>>(false);
     // Split points are looked for here, apart from the probes: finding silences reads the whole clip.
     std::unique_ptr<BackgroundTasks> m_pSplitTasks;
     std::mutex m_postedMutex;  // guards m_posted: the tasks' thread adds, this one takes

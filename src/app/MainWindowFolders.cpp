@@ -29,7 +29,7 @@ struct FoundPaths {
     size_t nPassedOver = 0;
 };
 
-FoundPaths FindMedia(const std::vector<std::string> &paths) {
+FoundPaths FindMedia(const std::vector<std::string> &paths, const std::function<bool()> &fnStopped) {
     FoundPaths found;
     for (const std::string &strPath : paths) {
         if (!IsFolder(strPath)) {
@@ -37,7 +37,7 @@ FoundPaths FindMedia(const std::vector<std::string> &paths) {
             continue;
         }
         // Links to folders are not followed from the window: a link out of a library is no part of it.
-        FolderWalk walk = WalkMediaFolder(strPath, false);
+        FolderWalk walk = WalkMediaFolder(strPath, false, fnStopped);
         ++found.nFolders;
         found.nPassedOver += walk.notes.size();
         found.nFromFolders += walk.files.size();
@@ -82,7 +82,8 @@ void MainWindow::AddPaths(const std::vector<std::string> &paths) {
         ShowStatusLine(QStringLiteral("Looking for media files..."));
     }
     m_pTasks->Run([rest = std::vector<std::string>(paths.begin() + static_cast<std::ptrdiff_t>(nFirstFolder),
-                                                   paths.end())] { return FindMedia(rest); },
+                                                   paths.end()),
+                   pClosing = m_pClosing] { return FindMedia(rest, [&] { return pClosing->load(); }); },
                   [this](const FoundPaths &found) {
                       std::vector<std::string> files;
                       for (const WalkedFile &file : found.files) {

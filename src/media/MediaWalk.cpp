@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <cctype>
 #include <filesystem>
 #include <set>
@@ -43,7 +44,8 @@ bool IsOneOf(const std::string &strExtension, const auto &list) {
 
 class Walker {
 public:
-    Walker(bool bFollowLinks, FolderWalk &walk) : m_bFollowLinks(bFollowLinks), m_walk(walk) {}
+    Walker(bool bFollowLinks, const std::function<bool()> &fnStopped, FolderWalk &walk)
+        : m_bFollowLinks(bFollowLinks), m_fnStopped(fnStopped), m_walk(walk) {}
 
     void Walk(const fs::path &folder, const std::string &strSubfolder) {
         struct stat info {};
@@ -67,6 +69,9 @@ public:
         // In a steady order, so the notes come the same way every time.
         std::sort(names.begin(), names.end());
         for (const std::string &strName : names) {
+            if (m_fnStopped && m_fnStopped()) {
+                return;
+            }
             const fs::path path = folder / strName;
             struct stat link {};
             struct stat target {};
@@ -102,6 +107,7 @@ private:
     }
 
     bool m_bFollowLinks;
+    const std::function<bool()> &m_fnStopped;
     FolderWalk &m_walk;
     std::set<std::pair<dev_t, ino_t>> m_visited;
 };
@@ -112,9 +118,10 @@ bool HasMediaExtension(const std::string &strName) {
     return IsOneOf(ExtensionOf(strName), kMediaExtensions);
 }
 
-FolderWalk WalkMediaFolder(const std::string &strFolder, bool bFollowLinks) {
+FolderWalk WalkMediaFolder(const std::string &strFolder, bool bFollowLinks,
+                           const std::function<bool()> &fnStopped) {
     FolderWalk walk;
-    Walker(bFollowLinks, walk).Walk(strFolder, "");
+    Walker(bFollowLinks, fnStopped, walk).Walk(strFolder, "");
     // By the whole path, byte-wise: "a-c/x" comes before "a/b/x", as a sorted list of paths has it.
     std::sort(walk.files.begin(), walk.files.end(),
               [](const WalkedFile &a, const WalkedFile &b) { return a.strPath < b.strPath; });

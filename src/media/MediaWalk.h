@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,9 @@ bool HasMediaExtension(const std::string &strName);
 
 // Walks strFolder and every folder below it for media files: those with a media extension, and others
 // whose first bytes are media's. Links to files are taken; links to folders only with bFollowLinks, a
-// folder reached twice (a loop, or two links to one folder) being walked once.
-FolderWalk WalkMediaFolder(const std::string &strFolder, bool bFollowLinks);
+// folder reached twice (a loop, or two links to one folder) being walked once. fnStopped, asked before
+// each entry, ends the walk early with what it has found so far.
+FolderWalk WalkMediaFolder(const std::string &strFolder, bool bFollowLinks,
+                           const std::function<bool()> &fnStopped = {});
 
 }  // namespace klangor
