@@ -3,6 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
+#include "app/WindowHandover.h"
 #include "player/MediaPlayer.h"
 #include "skin/SkinFolder.h"
 #include "skin/SkinKeys.h"
@@ -50,7 +51,20 @@ std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path 
     return std::nullopt;
 }
 
+std::unique_ptr<WindowHandoverListener> ListenForLaterStarts(MainWindow &window) {
+    std::optional<std::string> strSocketPath = HandoverSocketPathFromEnvironment(true);
+    if (!strSocketPath) {
+        return nullptr;
+    }
+    return std::make_unique<WindowHandoverListener>(
+        std::move(*strSocketPath),
+        [&window](const std::vector<std::string> &paths) { window.AddPaths(paths); });
+}
+
 int RunConverterApp(int argc, char **argv) {
+    if (HandOverCommandLine(argc, argv)) {
+        return 0;
+    }
     // A 4K screen scales the whole skin by a whole factor, so the pictures stay crisp and the window
     // shape lines up with them.
     QApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Round);
@@ -82,6 +96,7 @@ int RunConverterApp(int argc, char **argv) {
     QObject::connect(&window, &QDialog::finished, &app, &QCoreApplication::quit);
     window.InitDialog();
     window.show();
+    const std::unique_ptr<WindowHandoverListener> pListener = ListenForLaterStarts(window);
     return QApplication::exec();
 }
 

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace klangor {
+
+class MainWindow;
+class WindowHandoverListener;
 
 // Start-up of the desktop program: finds its files, builds the main window in the documented order,
 // runs it until it closes, and ends. Nothing is saved between runs.
@@ -26,7 +30,13 @@ std::filesystem::path LocateSkinFolder(const std::filesystem::path &pathProgramD
 // none is there.
 std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path &pathProgramDir);
 
-// The whole run; returns the process's exit status.
+// The window's end of the handover (see WindowHandover.h): files that a later "klangor FILE..." hands
+// over are added to the window through AddPaths. The listener does not listen when there is no usable
+// runtime folder or another window listens already.
+std::unique_ptr<WindowHandoverListener> ListenForLaterStarts(MainWindow &window);
+
+// The whole run; returns the process's exit status. A start with files while a window of this user
+// runs hands them to that window and ends with status 0, before any toolkit is built.
 int RunConverterApp(int argc, char **argv);
 
 }  // namespace klangor

@@ -327,6 +327,16 @@ void MainWindow::InitDialog() {
     m_pRadioWav->setChecked(m_iOutputType == 1);
 }
 
+void MainWindow::AddPaths(const std::vector<std::string> &paths) {
+    // To the front first, so that a box about a file that cannot be read comes up over the window.
+    if (isMinimized()) {
+        showNormal();
+    }
+    raise();
+    activateWindow();
+    m_pCommands->AddCommandLineFiles(paths);
+}
+
 bool MainWindow::SetupSkin() {
     if (!m_layout.Load(SkinFile(kSkinLayoutFile))) {
         // The program's own boxes carry the application title, not the window text with its version.

@@ -73,6 +73,9 @@ public:
     // Reads the layout file, places every control, gives the buttons their faces and tooltips, and sets
     // the timeline's and the texts' colours. A missing layout file is reported and closes the window.
     bool SetupSkin();
+    // Files and folders handed over by another start of the program, as bytes, in order: the window
+    // comes to the front and adds them to the clip list as it adds the command line's.
+    void AddPaths(const std::vector<std::string> &paths);
 
     // --- Shell operations other parts use ---
     QString GetOutputFolder() const { return m_strOutputFolder; }

@@ -11,4 +11,5 @@ set(KLANGOR_APP_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewPlayerWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProgramInfo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WindowHandover.cpp
 )
