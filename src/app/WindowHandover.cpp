@@ -108,10 +108,12 @@ int ConnectTo(const std::string &strPath, int nTimeoutMs) {
 
 }  // namespace
 
-std::vector<std::string> FilesToHandOver(int argc, const char *const *argv, const std::string &strCurrentFolder) {
+std::vector<std::string> FilesToHandOver(int argc, const char *const *argv,
+                                         const std::string &strCurrentFolder) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view strArgument(argv[i]);
-        if (strArgument == kNewWindowOption || (strArgument.starts_with('-') && !strArgument.starts_with("--"))) {
+        if (strArgument == kNewWindowOption ||
+            (strArgument.starts_with('-') && !strArgument.starts_with("--"))) {
             return {};
         }
     }
@@ -245,7 +247,8 @@ bool HandOverCommandLine(int argc, const char *const *argv) {
     return strSocketPath && HandOverToRunningWindow(*strSocketPath, files);
 }
 
-WindowHandoverListener::WindowHandoverListener(std::string strSocketPath, Receiver fnReceive, QObject *pParent)
+WindowHandoverListener::WindowHandoverListener(std::string strSocketPath, Receiver fnReceive,
+                                               QObject *pParent)
     : QObject(pParent), m_strSocketPath(std::move(strSocketPath)), m_fnReceive(std::move(fnReceive)) {
     if (!Listen()) {
         return;
@@ -267,7 +270,8 @@ WindowHandoverListener::~WindowHandoverListener() {
     ::close(m_fdListen);
     // Only the file this window made: a later window may have replaced it with its own.
     struct stat status {};
-    if (::lstat(m_strSocketPath.c_str(), &status) == 0 && status.st_dev == m_nDevice && status.st_ino == m_nInode) {
+    if (::lstat(m_strSocketPath.c_str(), &status) == 0 && status.st_dev == m_nDevice &&
+        status.st_ino == m_nInode) {
         ::unlink(m_strSocketPath.c_str());
     }
 }
@@ -326,7 +330,8 @@ void WindowHandoverListener::OnAcceptable() {
         auto pConnection = std::make_unique<Connection>();
         pConnection->fd = fd;
         pConnection->pNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        connect(pConnection->pNotifier.get(), &QSocketNotifier::activated, this, [this, fd] { OnReadable(fd); });
+        connect(pConnection->pNotifier.get(), &QSocketNotifier::activated, this,
+                [this, fd] { OnReadable(fd); });
         pConnection->pDeadline = std::make_unique<QTimer>();
         pConnection->pDeadline->setSingleShot(true);
         connect(pConnection->pDeadline.get(), &QTimer::timeout, this, [this, fd] { Drop(fd); });

@@ -40,7 +40,8 @@ inline constexpr int kHandoverTimeoutMs = 2000;
 // instead: no file was named, --new-window was given, the current folder is unknown (empty) while a
 // path is relative, or an argument begins with a single "-", which may be a toolkit option (such as
 // "-platform") whose value would otherwise pass for a file.
-std::vector<std::string> FilesToHandOver(int argc, const char *const *argv, const std::string &strCurrentFolder);
+std::vector<std::string> FilesToHandOver(int argc, const char *const *argv,
+                                         const std::string &strCurrentFolder);
 
 // The message: a first line naming the format and its version, then each path followed by one NUL.
 std::string EncodeHandoverMessage(const std::vector<std::string> &paths);

@@ -38,7 +38,8 @@ TEST(HandoverMessage, OnlyWholeListsOfAbsolutePathsAreReadAndAnythingElseIsRefus
         std::string strMessage;
         std::optional<Paths> expected;
     } cases[] = {
-        {"two paths, bytes kept", Message("/a b.wav\0/caf\xE9\n.mp3\0"s), Paths{"/a b.wav", "/caf\xE9\n.mp3"}},
+        {"two paths, bytes kept", Message("/a b.wav\0/caf\xE9\n.mp3\0"s),
+         Paths{"/a b.wav", "/caf\xE9\n.mp3"}},
         {"exactly the longest message", Message("/" + strFiller + '\0'), Paths{"/" + strFiller}},
         {"one byte too long", Message("/a" + strFiller + '\0'), std::nullopt},
         {"nothing", "", std::nullopt},
@@ -49,7 +50,10 @@ TEST(HandoverMessage, OnlyWholeListsOfAbsolutePathsAreReadAndAnythingElseIsRefus
         {"last path without its NUL", Message("/a\0/b"s), std::nullopt},
         {"empty path", Message("/a\0\0"s), std::nullopt},
         {"relative path", Message("/a\0b.wav\0"s), std::nullopt},
-        {"binary noise", "\x7f" "ELF\0\x01\x02\xff\0"s, std::nullopt},
+        {"binary noise",
+         "\x7f"
+         "ELF\0\x01\x02\xff\0"s,
+         std::nullopt},
     };
     for (const auto &testCase : cases) {
         EXPECT_EQ(DecodeHandoverMessage(testCase.strMessage), testCase.expected) << testCase.pszWhat;
@@ -76,8 +80,9 @@ TEST(HandoverCommandLine, OnlyFilesWithoutOptionsAreHandedOverAndMadeAbsoluteByB
         {{"klangor", "/m/a.wav", "b.wav"}, "", {}},
     };
     for (const auto &testCase : cases) {
-        EXPECT_EQ(FilesToHandOver(static_cast<int>(testCase.argv.size()), testCase.argv.data(), testCase.strFolder),
-                  testCase.expected)
+        EXPECT_EQ(
+            FilesToHandOver(static_cast<int>(testCase.argv.size()), testCase.argv.data(), testCase.strFolder),
+            testCase.expected)
             << testCase.argv.back();
     }
 }
