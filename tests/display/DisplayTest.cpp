@@ -3,8 +3,11 @@
 // the first, a drag of the window, a tooltip and the keyboard focus walking the buttons.
 #include "app/AboutDialog.h"
 #include "app/AppTestSupport.h"
+#include "app/ConverterApp.h"
 #include "app/MainWindowConvert.h"
 #include "app/MessageBoxes.h"
+#include "app/WindowHandover.h"
+#include "clips/ClipList.h"
 #include "player/MediaPlayer.h"
 #include "gui/SettingsDialog.h"
 #include "gui/SkinButton.h"
@@ -16,6 +19,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -681,6 +685,54 @@ TEST_F(DisplayTest, AboutComesUpAtOnceWhileASlowClipOpens) {
     ASSERT_NE(pressedAt, Clock::time_point{}) << "xdotool failed";
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(shownAt - pressedAt).count(), 300);
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.IsClipLoaded(); }, kWaitMs));
+}
+
+// "klangor FILE" while this window runs, started from another folder: the real program hands the file to
+// the window and ends at once without a window of its own, and the window lists the file after the one it
+// had and comes to the front over the window that had the keyboard.
+TEST_F(DisplayTest, ASecondStartHandsItsFileToTheRunningWindowAndEnds) {
+    MediaFactory media;
+    const std::string strFirst = media.MakeTone("first.wav", 0.5, 8000, 1, {"-c:a", "pcm_s16le"});
+    const std::string strHanded = media.MakeTone("handed over.wav", 0.5, 8000, 1, {"-c:a", "pcm_s16le"});
+    TempDir runtime;
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.Path().string()));
+    WindowHarness harness({}, {strFirst}, {}, &realBoxes);
+    MainWindow &window = harness.Window();
+    WaitForOpen(window);
+    ShowAt(window, QPoint(40, 40));
+    const std::unique_ptr<WindowHandoverListener> pListener = ListenForLaterStarts(window);
+    ASSERT_TRUE(pListener != nullptr && pListener->IsListening());
+
+    QWidget other;
+    other.setGeometry(700, 600, 200, 100);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+
+    QProcess program;
+    program.setWorkingDirectory(QString::fromStdString(media.Dir().string()));
+    QElapsedTimer clock;
+    clock.start();
+    program.start(QStringLiteral(KLANGOR_PROGRAM_PATH), {QStringLiteral("handed over.wav")});
+    // The window answers from this thread's loop, which the wait runs.
+    const bool bEnded = QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, kWaitMs);
+    const qint64 nElapsedMs = clock.elapsed();
+    if (!bEnded) {
+        program.kill();
+        program.waitForFinished();
+    }
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    ASSERT_TRUE(bEnded) << "the second start opened a window of its own";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    EXPECT_LT(nElapsedMs, kHandoverTimeoutMs) << "it waited out the window's answer";
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.GetClipListBox()->count() == 2; }, kWaitMs));
+    EXPECT_EQ(window.GetClipList().GetClip(1), strHanded);
+    EXPECT_EQ(window.GetClipListBox()->item(1)->text().toStdString(), ClipDisplayName(strHanded));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
 }
 
 }  // namespace
