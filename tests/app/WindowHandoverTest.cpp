@@ -3,6 +3,8 @@
 #include "app/WindowHandover.h"
 #include "support/TempDir.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -217,6 +219,51 @@ TEST(HandoverSocket, GarbageGetsNoAnswerAndTheWindowListensOn) {
     EXPECT_EQ(strAnswer, "");
     EXPECT_TRUE(HandOverWhileTheLoopRuns(strSocket, {"/a.wav"}));
     EXPECT_TRUE(QTest::qWaitFor([&] { return nReceived == 1; }, 5000));
+}
+
+// Connects, sends a good message and prints the answer; run as this user and as another.
+constexpr const char *kClientScript = R"(import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.settimeout(5)
+s.connect(sys.argv[1])
+try:
+    s.sendall(b"klangor-open 1\n/a.wav\0")
+    s.shutdown(socket.SHUT_WR)
+    print(repr(s.recv(8)))
+except OSError:
+    print("reset")
+)";
+
+TEST(HandoverSocket, AnotherUsersConnectionIsDropped) {
+    const QString strSetpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    // A system interpreter, which another user can run.
+    const QString strPython = QStandardPaths::findExecutable(QStringLiteral("python3"), {"/usr/bin", "/bin"});
+    if (::geteuid() != 0 || strSetpriv.isEmpty() || strPython.isEmpty()) {
+        GTEST_SKIP() << "connecting as another user needs root, setpriv and python3";
+    }
+    // A socket that others may reach, so that only the window's own check stands in their way.
+    TempDir open;
+    std::filesystem::permissions(open.Path(), std::filesystem::perms(0711));
+    const std::string strSocket = (open.Path() / "window").string();
+    int nReceived = 0;
+    WindowHandoverListener listener(strSocket, [&](const Paths &) { ++nReceived; });
+    ASSERT_TRUE(listener.IsListening());
+    ASSERT_EQ(::chmod(strSocket.c_str(), 0777), 0);
+    auto answerTo = [&](const QStringList &prefix) {
+        QProcess client;
+        QStringList command =
+            prefix + QStringList{strPython, "-c", kClientScript, QString::fromStdString(strSocket)};
+        const QString strProgram = command.takeFirst();
+        client.start(strProgram, command);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 10000));
+        return client.readAllStandardOutput().trimmed().toStdString();
+    };
+    // Dropped at once: the end, or a reset when the message was still on its way.
+    const std::string strOther = answerTo({strSetpriv, "--reuid=4321", "--regid=4321", "--clear-groups"});
+    EXPECT_TRUE(strOther == "b''" || strOther == "reset") << strOther;
+    EXPECT_EQ(answerTo({}), "b'ok\\n'") << "the same client as this user is answered";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return nReceived == 1; }, 5000));
+    EXPECT_EQ(nReceived, 1);
 }
 
 }  // namespace
