@@ -58,7 +58,7 @@ std::unique_ptr<WindowHandoverListener> ListenForLaterStarts(MainWindow &window)
     }
     return std::make_unique<WindowHandoverListener>(
         std::move(*strSocketPath),
-        [&window](const std::vector<std::string> &paths) { window.AddPaths(paths); });
+        [&window](const std::vector<std::string> &paths) { window.AddHandedPaths(paths); });
 }
 
 int RunConverterApp(int argc, char **argv) {

@@ -31,8 +31,8 @@ std::filesystem::path LocateSkinFolder(const std::filesystem::path &pathProgramD
 std::optional<std::filesystem::path> LocateHelpFile(const std::filesystem::path &pathProgramDir);
 
 // The window's end of the handover (see WindowHandover.h): files that a later "klangor FILE..." hands
-// over are added to the window through AddPaths. The listener does not listen when there is no usable
-// runtime folder or another window listens already.
+// over are added to the window through AddHandedPaths. The listener does not listen when there is no
+// usable runtime folder or another window listens already.
 std::unique_ptr<WindowHandoverListener> ListenForLaterStarts(MainWindow &window);
 
 // The whole run; returns the process's exit status. A start with files while a window of this user

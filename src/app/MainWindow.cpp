@@ -327,14 +327,14 @@ void MainWindow::InitDialog() {
     m_pRadioWav->setChecked(m_iOutputType == 1);
 }
 
-void MainWindow::AddPaths(const std::vector<std::string> &paths) {
+void MainWindow::AddHandedPaths(const std::vector<std::string> &paths) {
     // To the front first, so that a box about a file that cannot be read comes up over the window.
     if (isMinimized()) {
         showNormal();
     }
     raise();
     activateWindow();
-    m_pCommands->AddCommandLineFiles(paths);
+    AddPaths(paths);
 }
 
 bool MainWindow::SetupSkin() {

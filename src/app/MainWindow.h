@@ -75,7 +75,7 @@ public:
     bool SetupSkin();
     // Files and folders handed over by another start of the program, as bytes, in order: the window
     // comes to the front and adds them to the clip list as it adds the command line's.
-    void AddPaths(const std::vector<std::string> &paths);
+    void AddHandedPaths(const std::vector<std::string> &paths);
 
     // --- Shell operations other parts use ---
     QString GetOutputFolder() const { return m_strOutputFolder; }
