@@ -37,6 +37,8 @@ const CutCase kCases[] = {
     // Matroska keeps milliseconds: its AAC packets are placed by their count.
     {"film.mkv", "aac", 48000, ".m4a", 3e-5f, 0, true, 1024},
     {"talk.opus", "libopus", 48000, ".opus", -1.0f, 960, false, 0},
+    // And its Opus packets by the frames each one's first byte says it holds.
+    {"talk.webm", "libopus", 48000, ".opus", -1.0f, 960, false, 0},
     {"tune.ogg", "libvorbis", 44100, ".ogg", 1e-5f, 0, false, 0},
 };
 
