@@ -210,6 +210,8 @@ private:
     void ShowStatusLine(const QString &strText);
     std::filesystem::path SkinFile(std::string_view strName) const;
     void LookForSplitPoints();
+    // Adds these files to the clip list in one go (empty paths left out).
+    void AddFilesNow(std::vector<std::string> files);
 
     MainWindowEnvironment m_environment;
 
@@ -245,6 +247,7 @@ private:
     LoudnessTarget m_loudness;
     SplitSettings m_split;
     bool m_bMirrorFolders = false;
+    int m_nFolderWalks = 0;  // AddPaths runs waiting on the background thread for their folders
     std::map<std::string, std::string> m_subfolderOf;  // a file added from a folder: its place below it
     QTimer m_splitTimer;                               // the pause before split points are looked for
     // The latest look for split points; an older one still running sees a newer number and gives up.

@@ -68,33 +68,41 @@ std::string MainWindow::SubfolderOf(const std::string &strPath) const {
 }
 
 void MainWindow::AddPaths(const std::vector<std::string> &paths) {
-    // Files before the first folder are added at once, as ever; from there on, in order, once the
-    // folders have been walked.
+    // Files before the first folder are added at once, as ever, unless a folder given before is still
+    // being walked; from there on, in order, once the folders have been walked. Each run goes into the
+    // list in one go, which then is drawn once.
     size_t nFirstFolder = 0;
-    while (nFirstFolder < paths.size() && !IsFolder(paths[nFirstFolder])) {
+    while (m_nFolderWalks == 0 && nFirstFolder < paths.size() && !IsFolder(paths[nFirstFolder])) {
         ++nFirstFolder;
     }
-    m_pCommands->OnDropFiles({paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(nFirstFolder)});
+    AddFilesNow({paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(nFirstFolder)});
     if (nFirstFolder == paths.size()) {
         return;
     }
-    if (!IsConverting()) {
+    if (!IsConverting() && m_nFolderWalks == 0) {
         ShowStatusLine(QStringLiteral("Looking for media files..."));
     }
+    ++m_nFolderWalks;
     m_pTasks->Run([rest = std::vector<std::string>(paths.begin() + static_cast<std::ptrdiff_t>(nFirstFolder),
                                                    paths.end()),
                    pClosing = m_pClosing] { return FindMedia(rest, [&] { return pClosing->load(); }); },
                   [this](const FoundPaths &found) {
+                      --m_nFolderWalks;
                       std::vector<std::string> files;
                       for (const WalkedFile &file : found.files) {
                           files.push_back(file.strPath);
                           m_subfolderOf[file.strPath] = file.strSubfolder;
                       }
-                      m_pCommands->OnDropFiles(files);
-                      if (!IsConverting()) {
+                      AddFilesNow(files);
+                      if (!IsConverting() && found.nFolders > 0) {
                           ShowStatusLine(FoldersNotice(found));
                       }
                   });
+}
+
+void MainWindow::AddFilesNow(std::vector<std::string> files) {
+    std::erase_if(files, [](const std::string &strPath) { return strPath.empty(); });
+    m_pCommands->AddMediaFiles(files);
 }
 
 }  // namespace klangor
