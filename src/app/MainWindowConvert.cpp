@@ -75,16 +75,19 @@ void MainWindowConversion::OnStartConvert() {
     // that would hold the window, so a copy's jobs are made in the background, from the list as it is
     // now. Meanwhile Stop is offered and the window may not close, as during the batch.
     m_bPreparing = true;
-    m_bStopPreparing = false;
+    m_pStopPreparing = std::make_shared<std::atomic<bool>>(false);
     ShowConvertButtons(true);
     SetStatusText("Preparing " + std::to_string(clips.GetCount()) +
                   (clips.GetCount() == 1 ? " file" : " files"));
     auto pRequest = std::make_shared<const BatchRequest>(m_pBatch->RequestFor(clips));
     m_window.GetTasks().Run(
-        [pRequest] { return std::make_shared<PreparedJobs>(PrepareBatchJobs(*pRequest, false)); },
-        [this, pRequest](const std::shared_ptr<PreparedJobs> &pPrepared) {
+        [pRequest, pStop = m_pStopPreparing] {
+            return std::make_shared<PreparedJobs>(
+                PrepareBatchJobs(*pRequest, false, [&] { return pStop->load(); }));
+        },
+        [this, pRequest, pStop = m_pStopPreparing](const std::shared_ptr<PreparedJobs> &pPrepared) {
             m_bPreparing = false;
-            if (m_bStopPreparing) {
+            if (pStop->load()) {
                 ShowConvertButtons(false);
                 SetStatusText("");
                 return;
@@ -95,7 +98,7 @@ void MainWindowConversion::OnStartConvert() {
 
 void MainWindowConversion::OnStopConvert() {
     if (m_bPreparing) {
-        m_bStopPreparing = true;
+        *m_pStopPreparing = true;
         return;
     }
     m_pBatch->OnStopConvert();

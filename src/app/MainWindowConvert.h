@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -65,7 +66,7 @@ private:
     MainWindow &m_window;
     // Start's jobs are being made on the window's background thread; Stop meanwhile starts nothing.
     bool m_bPreparing = false;
-    bool m_bStopPreparing = false;
+    std::shared_ptr<std::atomic<bool>> m_pStopPreparing = std::make_shared<std::atomic<bool>>(false);
     std::function<void()> m_fnNoticeObserver;
     std::unique_ptr<ConversionBatch> m_pBatch;
 };

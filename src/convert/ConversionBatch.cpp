@@ -191,7 +191,8 @@ int CopiedTrackOf(const BatchRequest &request, const std::string &strSource) {
 
 }  // namespace
 
-PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun) {
+PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun,
+                              const std::function<bool()> &fnStopped) {
     PreparedJobs prepared;
     const std::vector<std::string> &clips = request.sources;
     const BatchNaming &naming = request.naming;
@@ -212,6 +213,9 @@ PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun) {
     const bool bTags = NameTemplateUsesTags(naming.strTemplate);
     std::set<std::string> folders;
     for (int i = 0; i < nCount; ++i) {
+        if (fnStopped && fnStopped()) {
+            return prepared;
+        }
         const std::string &strSource = clips[static_cast<size_t>(i)];
         const int nTrack = CopiedTrackOf(request, strSource);
         std::string strPath =

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,7 +67,9 @@ struct PreparedJobs {
 // source, skipped where it exists and the request says so) and its selection read, and readies the
 // output folders; a dry run only names them. It reads every source's cut-info record, and a copy's
 // name looks into each source's codec, so a window runs it on a thread of its own: it touches no batch.
-PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun);
+// fnStopped, asked before each source, ends it early; what it made is then to be thrown away.
+PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun,
+                              const std::function<bool()> &fnStopped = {});
 
 using JobProgress = ConversionJob::State;
 
