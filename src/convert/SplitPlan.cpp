@@ -305,7 +305,8 @@ bool PlanParts(const ConversionJob &job, const AudioStreamReader &reader, const 
 
 std::vector<double> SplitPointsOf(const std::string &strPath, const ClipInfo &selection,
                                   const SplitSettings &split, const std::function<bool()> &fnStopped) {
-    if (split.mode == SplitMode::None || strPath.empty()) {
+    // A pipe or a device is converted whole, and is not to be read ahead of its conversion.
+    if (split.mode == SplitMode::None || strPath.empty() || IsStreamFile(strPath)) {
         return {};
     }
     ConversionJob job(strPath, "");
