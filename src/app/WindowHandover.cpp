@@ -112,8 +112,9 @@ std::vector<std::string> FilesToHandOver(int argc, const char *const *argv,
                                          const std::string &strCurrentFolder) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view strArgument(argv[i]);
-        if (strArgument == kNewWindowOption ||
-            (strArgument.starts_with('-') && !strArgument.starts_with("--"))) {
+        // The toolkit takes its options with one dash or two ("--style fusion"), and their values
+        // would pass for files: a start with any option opens its own window.
+        if (strArgument.starts_with('-')) {
             return {};
         }
     }

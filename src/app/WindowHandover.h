@@ -37,9 +37,9 @@ inline constexpr int kHandoverTimeoutMs = 2000;
 
 // The files a start hands to a running window: the command line's files (see CommandLineFiles), each
 // made absolute against strCurrentFolder by bytes, in order. Empty when this start opens its own window
-// instead: no file was named, --new-window was given, the current folder is unknown (empty) while a
-// path is relative, or an argument begins with a single "-", which may be a toolkit option (such as
-// "-platform") whose value would otherwise pass for a file.
+// instead: no file was named, the current folder is unknown (empty) while a path is relative, or an
+// argument begins with "-" (--new-window, or a toolkit option such as "-platform" or "--style" whose
+// value would otherwise pass for a file).
 std::vector<std::string> FilesToHandOver(int argc, const char *const *argv,
                                          const std::string &strCurrentFolder);
 

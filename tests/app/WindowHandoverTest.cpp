@@ -73,7 +73,7 @@ TEST(HandoverCommandLine, OnlyFilesWithoutOptionsAreHandedOverAndMadeAbsoluteByB
         {{"klangor", "a.wav", "/m/b.mp4", "sub/c d.avi", "\xff.wav"},
          "/home/u",
          {"/home/u/a.wav", "/m/b.mp4", "/home/u/sub/c d.avi", "/home/u/\xff.wav"}},
-        {{"klangor", "--verbose", "a.wav"}, "/", {"/a.wav"}},
+        {{"klangor", "--style", "fusion", "a.wav"}, "/", {}},
         {{"klangor", "--new-window", "a.wav"}, "/home/u", {}},
         {{"klangor", "a.wav", "--new-window"}, "/home/u", {}},
         {{"klangor", "a.wav", "-platform", "offscreen"}, "/home/u", {}},
