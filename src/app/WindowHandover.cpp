@@ -1,5 +1,6 @@
 #include "app/WindowHandover.h"
 
+#include "common/SidecarFile.h"
 #include "app/ConverterApp.h"
 
 #include <QSocketNotifier>
@@ -24,24 +25,6 @@ constexpr std::string_view kMessageHeader = "klangor-open 1\n";
 constexpr std::string_view kAnswer = "ok\n";
 constexpr const char *kFolderName = "klangor";
 constexpr const char *kSocketName = "window";
-
-// Closes a descriptor when it goes out of scope, unless released.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 bool FillAddress(const std::string &strPath, sockaddr_un &address) {
     std::memset(&address, 0, sizeof address);

@@ -38,23 +38,6 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
-// Closes a descriptor on every path.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // The terminal as the batch's window: every call on the main thread, but WakeViewThread, which the
 // writer's workers call and which only counts up an event descriptor the main thread polls.
 class TerminalView : public IConversionView {
@@ -371,8 +354,8 @@ int main(int argc, char **argv) {
         }
     }
 
-    Descriptor signalFd(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
-    Descriptor wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    FileDescriptor signalFd(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
+    FileDescriptor wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (signalFd.Get() < 0 || wakeFd.Get() < 0) {
         std::fprintf(stderr, "klangor-convert: %s\n", std::strerror(errno));
         return kExitFailed;

@@ -21,6 +21,8 @@ public:
     ~FileDescriptor() { Close(); }
     int Get() const { return m_fd; }
     bool IsOpen() const { return m_fd >= 0; }
+    // Hands the descriptor over; it is no longer closed here.
+    int Release() { return std::exchange(m_fd, -1); }
     // Closing can report a late write failure (NFS, full disk), so writers check it.
     int Close();
 

@@ -10,27 +10,11 @@
 #include <unistd.h>
 
 #include "player/PlaybackGraph.h"
+#include "common/SidecarFile.h"
 
 namespace klangor {
 
 namespace {
-
-// A descriptor that closes itself.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 bool IsSocket(const std::string &strPath) {
     struct stat info {};
