@@ -7,8 +7,6 @@
 #include "player/MediaPlayer.h"
 #include "common/Version.h"
 
-#include <algorithm>
-
 #include <QFile>
 #include <QThread>
 #include <QUrl>
@@ -57,14 +55,8 @@ void MainWindowConversion::OnStartConvert() {
     m_pBatch->SetLoudnessTarget(m_window.Loudness());
     m_pBatch->SetSplitSettings(m_window.Split());
     BatchNaming naming;
-    if (m_window.MirrorsFolders()) {
-        for (int i = 0; i < clips.GetCount(); ++i) {
-            naming.subfolders.push_back(m_window.SubfolderOf(clips.GetClip(i)));
-        }
-        if (std::all_of(naming.subfolders.begin(), naming.subfolders.end(),
-                        [](const std::string &s) { return s.empty(); })) {
-            naming.subfolders.clear();  // nothing to mirror: the usual names
-        }
+    for (int i = 0; m_window.MirrorsFolders() && i < clips.GetCount(); ++i) {
+        naming.subfolders.push_back(m_window.SubfolderOf(clips.GetClip(i)));
     }
     m_pBatch->SetNaming(std::move(naming));
     if (OutputFormatOf(GetOutputType()) != OutputFormat::Copy) {

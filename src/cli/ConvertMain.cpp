@@ -396,10 +396,6 @@ int main(int argc, char **argv) {
             naming.subfolders.push_back(sources[i].strSubfolder);
         }
     }
-    if (std::all_of(naming.subfolders.begin(), naming.subfolders.end(),
-                    [](const std::string &s) { return s.empty(); })) {
-        naming.subfolders.clear();  // nothing to mirror: the usual names
-    }
     TerminalView view(options, wakeFd.Get());
     ConversionBatch batch(view, options.settings);
     naming.strTemplate = options.strNameTemplate;

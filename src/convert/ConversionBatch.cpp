@@ -209,7 +209,10 @@ PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun,
     }
     std::set<std::string> taken = sourceKeys;
     sources.erase({0, 0});
-    const bool bTemplate = naming.strTemplate != kDefaultNameTemplate || !naming.subfolders.empty();
+    // Subfolders that are all empty mirror nothing: the usual names.
+    const bool bTemplate = naming.strTemplate != kDefaultNameTemplate ||
+                           std::any_of(naming.subfolders.begin(), naming.subfolders.end(),
+                                       [](const std::string &s) { return !s.empty(); });
     const bool bTags = NameTemplateUsesTags(naming.strTemplate);
     std::set<std::string> folders;
     for (int i = 0; i < nCount; ++i) {

@@ -41,7 +41,7 @@ struct SkippedSource {
 struct BatchNaming {
     std::string strTemplate = kDefaultNameTemplate;
     // Per clip (by index; missing or empty for none), the folder under the output folder its output
-    // goes into: the source's own folder below a folder that was walked.
+    // goes into: the source's own folder below a folder that was walked. All empty: the usual names.
     std::vector<std::string> subfolders;
     bool bSkipExisting = false;  // a source whose final output exists gets no job
 };
