@@ -230,14 +230,18 @@ void SettingsDialog::BuildControls() {
           static_cast<QWidget *>(m_opusBitrate.pSpin), static_cast<QWidget *>(m_aacBitrate.pSpin),
           static_cast<QWidget *>(m_vorbisQuality.pSpin), static_cast<QWidget *>(m_pOneFileAtATimeCheck),
           static_cast<QWidget *>(m_pNormalizeCheck), static_cast<QWidget *>(m_pNormalizeTargetSpin),
-          static_cast<QWidget *>(m_pSplitList), static_cast<QWidget *>(m_pSplitEverySpin),
-          static_cast<QWidget *>(m_pSplitSnapSpin), static_cast<QWidget *>(m_pSilenceThresholdSpin),
-          static_cast<QWidget *>(m_pSilenceLengthSpin), static_cast<QWidget *>(m_pLeastPartSpin),
-          static_cast<QWidget *>(m_pMirrorFoldersCheck)}) {
+          static_cast<QWidget *>(m_pSplitList)}) {
         if (pNext) {
             setTabOrder(pLast, pNext);
             pLast = pNext;
         }
+    }
+    for (const SplitSetting &setting : m_splitSettings) {
+        setTabOrder(pLast, setting.pSpin);
+        pLast = setting.pSpin;
+    }
+    if (m_pMirrorFoldersCheck) {
+        setTabOrder(pLast, m_pMirrorFoldersCheck);
     }
 }
 
@@ -327,14 +331,18 @@ void SettingsDialog::BuildSplitGroup(QVBoxLayout *pMain) {
 
     int nColumn = 0;
     int nRow = 1;
-    auto add = [&](QDoubleSpinBox *&pSpin, SplitMode mode, const char *szLabel, const char *szObjectName,
-                   double dMin, double dMax, int nDecimals, const char *szSuffix, double dValue) {
-        pSpin = new QDoubleSpinBox;
+    SplitSettings shown = *m_pSplit;
+    if (shown.dEverySeconds < kEverySecondsMin) {
+        shown.dEverySeconds = 600.0;  // never chosen yet: ten minutes
+    }
+    auto add = [&](double SplitSettings::*pField, SplitMode mode, const char *szLabel,
+                   const char *szObjectName, double dMin, double dMax, int nDecimals, const char *szSuffix) {
+        auto *pSpin = new QDoubleSpinBox;
         pSpin->setObjectName(QString::fromLatin1(szObjectName));
         pSpin->setRange(dMin, dMax);
         pSpin->setDecimals(nDecimals);
         pSpin->setSuffix(QString::fromLatin1(szSuffix));
-        pSpin->setValue(dValue);
+        pSpin->setValue(shown.*pField);
         auto *pLabel = new QLabel(QString::fromLatin1(szLabel));
         pLabel->setBuddy(pSpin);
         if (!m_splitSettings.empty() && m_splitSettings.back().mode != mode) {
@@ -344,20 +352,19 @@ void SettingsDialog::BuildSplitGroup(QVBoxLayout *pMain) {
         pGrid->addWidget(pLabel, nRow, nColumn);
         pGrid->addWidget(pSpin, nRow, nColumn + 1);
         nColumn += 2;
-        m_splitSettings.push_back({mode, pLabel, pSpin});
+        m_splitSettings.push_back({mode, pLabel, pSpin, pField});
     };
-    const SplitSettings &split = *m_pSplit;
-    add(m_pSplitEverySpin, SplitMode::Every, "Every:", "splitEverySpin", kEverySecondsMin, kSplitSecondsMax,
-        1, " s", split.dEverySeconds >= kEverySecondsMin ? split.dEverySeconds : 600.0);
-    add(m_pSplitSnapSpin, SplitMode::Every, "Move to the quietest within:", "splitSnapSpin", 0.0,
-        kSplitSecondsMax, 1, " s", split.dSnapSeconds);
-    add(m_pSilenceThresholdSpin, SplitMode::Silence, "Below:", "silenceThresholdSpin", kSilenceThresholdMin,
-        kSilenceThresholdMax, 1, " dBFS", split.dThresholdDb);
-    add(m_pSilenceLengthSpin, SplitMode::Silence, "For at least:", "silenceLengthSpin", kSilenceSecondsMin,
-        kSplitSecondsMax, 2, " s", split.dSilenceSeconds);
-    add(m_pLeastPartSpin, SplitMode::Silence, "Least part:", "leastPartSpin", 0.0, kSplitSecondsMax, 1, " s",
-        split.dLeastPartSeconds);
-    m_pSplitList->setCurrentIndex(static_cast<int>(split.mode));
+    add(&SplitSettings::dEverySeconds, SplitMode::Every, "Every:", "splitEverySpin", kEverySecondsMin,
+        kSplitSecondsMax, 1, " s");
+    add(&SplitSettings::dSnapSeconds, SplitMode::Every, "Move to the quietest within:", "splitSnapSpin", 0.0,
+        kSplitSecondsMax, 1, " s");
+    add(&SplitSettings::dThresholdDb, SplitMode::Silence, "Below:", "silenceThresholdSpin",
+        kSilenceThresholdMin, kSilenceThresholdMax, 1, " dBFS");
+    add(&SplitSettings::dSilenceSeconds, SplitMode::Silence, "For at least:", "silenceLengthSpin",
+        kSilenceSecondsMin, kSplitSecondsMax, 2, " s");
+    add(&SplitSettings::dLeastPartSeconds, SplitMode::Silence, "Least part:", "leastPartSpin", 0.0,
+        kSplitSecondsMax, 1, " s");
+    m_pSplitList->setCurrentIndex(static_cast<int>(shown.mode));
     ShowSplitControls();
     connect(m_pSplitList, &QComboBox::currentIndexChanged, this, [this] { ShowSplitControls(); });
     pMain->addWidget(pBox);
@@ -412,11 +419,9 @@ void SettingsDialog::accept() {
         SplitSettings &split = *m_pSplit;
         split.mode = static_cast<SplitMode>(std::max(0, m_pSplitList->currentIndex()));
         split.strCuePath.clear();
-        split.dEverySeconds = m_pSplitEverySpin->value();
-        split.dSnapSeconds = m_pSplitSnapSpin->value();
-        split.dThresholdDb = m_pSilenceThresholdSpin->value();
-        split.dSilenceSeconds = m_pSilenceLengthSpin->value();
-        split.dLeastPartSeconds = m_pLeastPartSpin->value();
+        for (const SplitSetting &setting : m_splitSettings) {
+            split.*(setting.pField) = setting.pSpin->value();
+        }
     }
     if (m_pMirrorFoldersCheck) {
         *m_pbMirrorFolders = m_pMirrorFoldersCheck->isChecked();

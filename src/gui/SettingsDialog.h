@@ -116,16 +116,12 @@ private:
     FormatSetting m_vorbisQuality;
     int *m_piOutputType;
     QComboBox *m_pSplitList = nullptr;
-    QDoubleSpinBox *m_pSplitEverySpin = nullptr;
-    QDoubleSpinBox *m_pSplitSnapSpin = nullptr;
-    QDoubleSpinBox *m_pSilenceThresholdSpin = nullptr;
-    QDoubleSpinBox *m_pSilenceLengthSpin = nullptr;
-    QDoubleSpinBox *m_pLeastPartSpin = nullptr;
-    // Each spin box with its caption, and the way of splitting it belongs to.
+    // Each spin box with its caption, the way of splitting it belongs to and the setting it edits.
     struct SplitSetting {
         SplitMode mode = SplitMode::None;
         QLabel *pLabel = nullptr;
         QDoubleSpinBox *pSpin = nullptr;
+        double SplitSettings::*pField = nullptr;
     };
     std::vector<SplitSetting> m_splitSettings;
     SplitSettings *m_pSplit;
