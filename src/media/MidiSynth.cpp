@@ -107,6 +107,10 @@ bool MidiSynth::Open(const std::string &strSoundFont, std::string &strError) {
     // One rendering thread and no locking: the song is played by whoever calls Render.
     fluid_settings_setint(pSettings, "synth.cpu-cores", 1);
     fluid_settings_setint(pSettings, "synth.threadsafe-api", 0);
+    // The samples of a preset are read when a channel takes it, not the whole bank at load: a system's
+    // large bank costs the song's few instruments, not its 140 MiB, and each synthesiser (the preview's,
+    // the waveform's, every converting job's) loads its own.
+    fluid_settings_setint(pSettings, "synth.dynamic-sample-loading", 1);
     m_pImpl->pSynth.reset(new_fluid_synth(pSettings));
     if (!m_pImpl->pSynth) {
         strError = "Cannot start the MIDI synthesiser";
@@ -129,6 +133,19 @@ void MidiSynth::Start(const MidiSong &song) {
     m_pImpl->nSilentRun = 0;
     if (m_pImpl->pSynth) {
         fluid_synth_system_reset(m_pImpl->pSynth.get());
+        // The reset gives every channel its instrument, and with it the instrument's samples; a channel
+        // the song strikes no note on sounds nothing, so it need not hold them.
+        bool bStruck[16] = {};
+        for (const MidiEvent &event : song.events) {
+            if ((event.nStatus & 0xF0) == 0x90 && event.nData2 != 0) {
+                bStruck[event.nStatus & 0x0F] = true;
+            }
+        }
+        for (int nChannel = 0; nChannel < 16; ++nChannel) {
+            if (!bStruck[nChannel]) {
+                fluid_synth_unset_program(m_pImpl->pSynth.get(), nChannel);
+            }
+        }
     }
 }
 
