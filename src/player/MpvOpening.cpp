@@ -31,6 +31,13 @@ int ApplyMpvSettings(mpv_handle *pHandle, const MpvEngineOptions &options) {
         {"load-auto-profiles", "no"},
         {"input-default-bindings", "no"},
         {"input-vo-keyboard", "no"},
+        // A preview reads a few seconds ahead of what it plays, whatever the source: libmpv sizes its
+        // cache for network video (150 MiB and an hour ahead), which for a song synthesised as it is
+        // read, or a pipe, would be memory spent on sound nobody may hear.
+        {"cache", "no"},
+        {"demuxer-readahead-secs", "3"},
+        {"demuxer-max-bytes", "32MiB"},
+        {"demuxer-max-back-bytes", "0"},
         {"hwdec", "no"},
         {"sws-fast", "yes"},
     };
