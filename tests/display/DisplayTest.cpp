@@ -15,6 +15,7 @@
 #include "skin/SkinKeys.h"
 #include "player/PlayerTestSupport.h"
 #include "support/MediaFactory.h"
+#include "waveform/WaveformCache.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -618,6 +619,12 @@ TEST_F(DisplayTest, AboutComesUpAtOnceWhileASlowClipOpens) {
     ASSERT_LT(strBytes.size(), 60000u);
     const std::string strPipe = (media.Dir() / "slow.flac").string();
     ASSERT_EQ(::mkfifo(strPipe.c_str(), 0600), 0);
+    // Another clip's waveform in the cache, as an earlier session leaves it, changes nothing here.
+    WaveformSummary other;
+    other.Reset(8000, 8000);
+    const std::vector<float> samples(8000, 0.5f);
+    other.AddFrames(samples.data(), 8000, 1);
+    ASSERT_TRUE(WaveformCache(WaveformCache::DefaultFolder()).Store(strTone + "\n1\n0.0\n0", other));
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(media.Dir().string()));
     WindowHarness harness({}, {}, {}, &realBoxes);
     MainWindow &window = harness.Window();
