@@ -1,6 +1,5 @@
 #pragma once
 
-#include <malloc.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -11,7 +10,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -109,20 +107,6 @@ private:
     bool m_bEnded = false;
     std::thread m_thread;
 };
-
-// This process's resident memory, less what the allocator has had back and merely keeps for reuse
-// (a bank's instruments let go at a reset stay resident otherwise).
-inline long ResidentMiB() {
-    malloc_trim(0);
-    std::ifstream status("/proc/self/status");
-    std::string strLine;
-    while (std::getline(status, strLine)) {
-        if (strLine.rfind("VmRSS:", 0) == 0) {
-            return std::stol(strLine.substr(6)) / 1024;
-        }
-    }
-    return -1;
-}
 
 // Runs the window's side until the condition holds or the time is up: the player's pending events are
 // drained on each notice (as the window does) and handed to onEvent. Conditions that follow no event

@@ -4,12 +4,12 @@
 #include <chrono>
 #include <filesystem>
 #include <malloc.h>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "player/MpvPlayback.h"
 #include "player/PlayerTestSupport.h"
+#include "support/MemoryBounds.h"
 #include "support/TempDir.h"
 
 namespace klangor {
@@ -28,18 +28,6 @@ size_t CountEntries(const char *pszFolder) {
 size_t HeapInUse() {
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
-}
-
-long ResidentKilobytes() {
-    malloc_trim(0);
-    std::ifstream status("/proc/self/status");
-    std::string strLine;
-    while (std::getline(status, strLine)) {
-        if (strLine.rfind("VmRSS:", 0) == 0) {
-            return std::stol(strLine.substr(6));
-        }
-    }
-    return -1;
 }
 
 // Threads that libmpv ends at close may still be on their way out when the last close returns, most of
@@ -76,7 +64,7 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
     const size_t nThreads = CountEntries("/proc/self/task");
     const size_t nDescriptors = CountEntries("/proc/self/fd");
     const size_t nHeap = HeapInUse();
-    const long lResident = ResidentKilobytes();
+    const long lResident = ResidentKiB();
     for (int i = 0; i < 200; ++i) {
         Cycle(i);
     }
@@ -91,7 +79,7 @@ TEST(ResourceGrowthTest, TwoHundredOpensAndClosesLeaveNoThreadsDescriptorsOrMemo
     // steps of several megabytes: 30 to 40 MiB after these two hundred opens on a busy machine. The heap
     // bound above is the leak check; this one catches memory that bypasses the allocator (a mapping
     // kept per open), which two hundred opens would take far past it.
-    EXPECT_LT(ResidentKilobytes() - lResident, 96L * 1024);
+    EXPECT_LT(ResidentKiB() - lResident, 96L * 1024);
     EXPECT_EQ(CountEntries((runtime.Path() / "klangor").c_str()), 0u) << "every socket is removed";
     EXPECT_FALSE(player.IsClipLoaded());
 }

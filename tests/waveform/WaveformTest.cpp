@@ -41,16 +41,6 @@ std::vector<float> Sine(uint32_t nFrames, double dHz, uint32_t nRate, float fAmp
     return samples;
 }
 
-long StatusKiB(const char *szField) {
-    std::ifstream status("/proc/self/status");
-    for (std::string strLine; std::getline(status, strLine);) {
-        if (strLine.rfind(szField, 0) == 0) {
-            return std::stol(strLine.substr(std::strlen(szField)));
-        }
-    }
-    return 0;
-}
-
 // How far above what is resident now this process's memory rises while fnWork runs, in KiB. The
 // kernel's high-water mark is set back first, so what earlier tests used does not hide it.
 template <typename Work>
