@@ -17,23 +17,12 @@ cd "$(dirname "$0")"
 # every build folder; on a fresh machine the cache only costs its look-ups.
 if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$PWD"
-  # Named before the stages move HOME and XDG_CACHE_HOME, so every build shares the one cache.
-  CCACHE_DIR=${CCACHE_DIR:-$(ccache -k cache_dir)}
-  export CCACHE_DIR
 fi
 
-# Each stage runs with a home, cache, configuration and runtime folder of its own, made empty for it:
-# what a user or an earlier run left in the real ones (waveforms, settings, a running window's socket)
-# never decides a result.
-stage_folders=$(mktemp -d "${TMPDIR:-/tmp}/klangor-stages-XXXXXX")
-trap 'rm -rf "$stage_folders"' EXIT
-private_folders() {
-  local dir="$stage_folders/$1"
-  mkdir -p "$dir/home" "$dir/cache" "$dir/config" "$dir/data" "$dir/runtime"
-  chmod 0700 "$dir/runtime"
-  export HOME="$dir/home" XDG_CACHE_HOME="$dir/cache" XDG_CONFIG_HOME="$dir/config" \
-    XDG_DATA_HOME="$dir/data" XDG_RUNTIME_DIR="$dir/runtime"
-}
+# Each stage gets home, cache, settings and runtime folders of its own.
+source scripts/private-folders.sh
+stages=$(mktemp -d "${TMPDIR:-/tmp}/klangor-stages-XXXXXX")
+trap 'rm -rf "$stages"' EXIT
 
 BUILD_DIR=${BUILD_DIR:-build}
 JOBS=${JOBS:-2}
@@ -42,17 +31,16 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLANGOR_
 cmake --build "$BUILD_DIR" -j"$JOBS"
 
 export QT_QPA_PLATFORM=offscreen
-private_folders ctest
+private_folders "$stages/ctest"
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$JOBS"
-private_folders display
 BUILD_DIR="$BUILD_DIR" JOBS="$JOBS" SANITIZERS="$SANITIZERS" tests/display/run-display-tests.sh
-private_folders install
+private_folders "$stages/install"
 ./scripts/check-install.sh "$BUILD_DIR"
 
 if [[ "${HOSTILE:-1}" != 0 ]]; then
-  private_folders hostile
+  private_folders "$stages/hostile"
   ./tests/hostile/unprivileged.sh "$BUILD_DIR"
-  private_folders fuzz
+  private_folders "$stages/fuzz"
   ./tests/fuzz/run.sh
 fi
 
@@ -71,7 +59,7 @@ export LSAN_OPTIONS="suppressions=$SUPP/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 cmake -S . -B "$BUILD_DIR-asan" "${SAN_FLAGS[@]}" -DKLANGOR_SANITIZE=address,undefined
 cmake --build "$BUILD_DIR-asan" -j"$JOBS"
-private_folders asan
+private_folders "$stages/asan"
 ctest --test-dir "$BUILD_DIR-asan" --output-on-failure -j"$JOBS"
 
 echo "=== ThreadSanitizer: writers, batch and the window's conversion ==="
@@ -79,7 +67,7 @@ echo "=== ThreadSanitizer: writers, batch and the window's conversion ==="
 export TSAN_OPTIONS="suppressions=$SUPP/tsan.supp:ignore_noninstrumented_modules=1:halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=0"
 cmake -S . -B "$BUILD_DIR-tsan" "${SAN_FLAGS[@]}" -DKLANGOR_SANITIZE=thread
 cmake --build "$BUILD_DIR-tsan" -j"$JOBS" --target convert_engine_tests klangor_app_conversion_tests
-private_folders tsan
+private_folders "$stages/tsan"
 "$BUILD_DIR-tsan/tests/convert/convert_engine_tests" \
   --gtest_filter='BatchTest.*:BatchNaming*:WavWriterTest.*:Mp3WriterTest.*:BrokenMedia*:Parallel*:Mp3PartsJobTest.*:Mp3StreamWriter*'
 "$BUILD_DIR-tsan/tests/app/klangor_app_conversion_tests"

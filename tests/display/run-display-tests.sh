@@ -18,6 +18,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# The windows and the players find nothing of the user's or of an earlier run.
+source scripts/private-folders.sh
+private_folders "$work"
 mkfifo "$work/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
@@ -26,12 +29,8 @@ if ! read -r -t 30 display <"$work/display"; then
   cat "$work/xvfb.log" >&2
   exit 1
 fi
-# A box that nobody answers would wait for ever: the whole run is bounded. The windows find nothing of
-# the user's or of an earlier run: their home, cache, settings and sockets are the run's own.
-mkdir -p "$work/home" "$work/cache" "$work/config"
-DISPLAY=":$display" QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CACHE_HOME="$work/cache" \
-  XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work" \
-  timeout 300 "$BUILD_DIR/tests/display/klangor_display_tests"
+# A box that nobody answers would wait for ever: the whole run is bounded.
+DISPLAY=":$display" QT_QPA_PLATFORM=xcb timeout 300 "$BUILD_DIR/tests/display/klangor_display_tests"
 
 if [[ "$SANITIZERS" == 0 ]]; then
   exit 0
