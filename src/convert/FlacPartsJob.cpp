@@ -22,6 +22,7 @@ extern "C" {
 #include "convert/CodecOutput.h"
 #include "convert/CodecWriterThread.h"
 #include "convert/ScratchFile.h"
+#include "convert/divide/SeekCheck.h"
 #include "media/AudioDecoder.h"
 
 namespace klangor {
@@ -38,11 +39,9 @@ struct Md5Deleter {
 };
 
 // A part's decoder starts this many frames before the part (as far as the job's start allows), since
-// not every decoder gives after a seek exactly what it gives decoding on (pre-roll, timestamps in
-// milliseconds); the last kMatchFrames of them must equal the end of the part before, or the file is
-// encoded in one piece.
+// not every decoder gives after a seek exactly what it gives decoding on (pre-roll); from the part's
+// start on it must land where it seeks, or the file is encoded in one piece.
 constexpr uint64_t kLeadFrames = 16384;
-constexpr uint64_t kMatchFrames = 4096;
 
 struct FlacPartPlan {
     uint32_t nDecodeStart = 0;   // absolute input frame
@@ -59,8 +58,6 @@ struct FlacPartResult {
     FilePtr pFrames;   // the later parts' encoded frames, one after the other
     FilePtr pSamples;  // and their samples as the checksum reads them
     std::vector<uint32_t> frameSizes;
-    std::vector<float> lead;  // interleaved: the last frames decoded before the part's own
-    std::vector<float> tail;  // and its own last ones
 };
 
 // FLAC's coded frame number: UTF-8's scheme, stretched to 36 bits.
@@ -216,6 +213,14 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
     plans.back().llInputFrames =
         whole.RunsToStreamEnd() ? UINT64_MAX : uint64_t{whole.m_nEndFrame} - plans.back().nInputStart;
 
+    std::vector<SeekProbe> probes;
+    for (int i = 1; i < nParts; ++i) {
+        probes.push_back(SeekProbe{plans[i].nDecodeStart, plans[i].nInputStart});
+    }
+    if (!SeeksLandExactly(whole, probes)) {
+        return false;
+    }
+
     std::vector<FlacPartResult> results(static_cast<size_t>(nParts));
     const auto encodePart = [&](int i) {
         const FlacPartPlan &plan = plans[i];
@@ -260,21 +265,16 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
             });
         }
         const size_t nChannels = static_cast<size_t>(whole.m_nChannels);
-        // The frames before the part's own, decoded only to settle the decoder; the last of them are
-        // kept to be matched against the end of the part before.
+        // The frames before the part's own, decoded only to settle the decoder.
         uint64_t llSkip = plan.nInputStart - plan.nDecodeStart;
-        const uint64_t llLeadFrom = llSkip - std::min(llSkip, kMatchFrames);
-        uint64_t llLead = 0;
-        const uint64_t llTailFrom = plan.llInputFrames - std::min(plan.llInputFrames, kMatchFrames);
         int n = plan.llInputFrames > 0 ? reader.ReadChunk() : 0;
         while (n > 0) {
             const auto *pChunk = reinterpret_cast<const float *>(reader.m_pBuffer.get());
             auto nLeft = static_cast<uint32_t>(n);
-            for (; llSkip > 0 && nLeft > 0; --llSkip, --nLeft, pChunk += nChannels, ++llLead) {
-                if (llLead >= llLeadFrom) {
-                    result.lead.insert(result.lead.end(), pChunk, pChunk + nChannels);
-                }
-            }
+            const auto nSkipped = static_cast<uint32_t>(std::min<uint64_t>(llSkip, nLeft));
+            llSkip -= nSkipped;
+            nLeft -= nSkipped;
+            pChunk += size_t{nSkipped} * nChannels;
             if (nLeft == 0) {
                 n = reader.ReadChunk();
                 continue;
@@ -282,12 +282,6 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
             // A part ends inside a chunk: only its own frames go in.
             const auto nTake =
                 static_cast<uint32_t>(std::min<uint64_t>(nLeft, plan.llInputFrames - result.llFramesIn));
-            for (uint32_t f = 0; f < nTake && plan.llInputFrames != UINT64_MAX; ++f) {
-                if (result.llFramesIn + f >= llTailFrom) {
-                    result.tail.insert(result.tail.end(), pChunk + f * nChannels,
-                                       pChunk + (f + 1) * nChannels);
-                }
-            }
             if (!output.Write(pChunk, nTake)) {
                 result.strError = output.GetError();
                 return;
@@ -349,9 +343,6 @@ bool CodecWriterThread::ConvertFlacInParts(ConversionJob &job, AudioStreamReader
     for (int i = 0; i + 1 < nUsed; ++i) {
         if (results[i].llFramesIn != plans[i].llInputFrames) {
             return false;  // the source was shorter than its container said: the cuts are off the grid
-        }
-        if (results[i].tail != results[i + 1].lead) {
-            return false;  // the decoder gave other samples after its seek
         }
     }
     if (nUsed < nParts && !IsStopRequested()) {

@@ -22,6 +22,7 @@
 #include "convert/Mp3StreamWriter.h"
 #include "convert/Mp3WriterThread.h"
 #include "convert/ScratchFile.h"
+#include "convert/divide/SeekCheck.h"
 
 namespace klangor {
 
@@ -35,11 +36,10 @@ constexpr int64_t kTailFrames = 4;
 constexpr double kJoinCostFrames = 2 * kJoinReach + kWarmUpFrames + kTailFrames;
 // More than two parts only where the joins cost at most 1/64 of the file's frames.
 constexpr double kJoinCostShare = 64;
-// Not every decoder gives after a seek exactly what it gives decoding on (pre-roll, timestamps in
-// milliseconds): the input frames kSettleFrames to kSettleFrames + kMatchFrames into a later part, which
-// the part before decodes too, must be the same in both, or the file is encoded in one piece.
-constexpr uint64_t kSettleFrames = 12288;
-constexpr uint64_t kMatchFrames = 4096;
+// Not every decoder gives after a seek what it gives decoding on (pre-roll, timestamps in
+// milliseconds): from kSettleFrames into a later part its decoder must land where it seeks, or the
+// file is encoded in one piece.
+constexpr uint32_t kSettleFrames = 12288;
 
 struct PartPlan {
     int64_t llFirstFrame = 0;  // the whole file's frame that the part encoder's first frame is
@@ -49,27 +49,8 @@ struct PartPlan {
     int64_t llJoinLo = 0, llJoinHi = 0;     // where it may take over from the part before
 };
 
-// The decoded bytes of the input frames [nFrom, nFrom + kMatchFrames), gathered chunk by chunk.
-struct MatchWindow {
-    uint64_t nFrom = UINT64_MAX;  // UINT64_MAX: no window
-    std::vector<uint8_t> bytes;
-
-    bool IsFull(size_t nFrameBytes) const { return bytes.size() == kMatchFrames * nFrameBytes; }
-    // Takes what of the window lies in a chunk of nFrames frames from input frame nAt.
-    void Gather(const uint8_t *pChunk, uint64_t nAt, uint64_t nFrames, size_t nFrameBytes) {
-        const uint64_t nLo = std::max(nAt, nFrom + bytes.size() / nFrameBytes);
-        const uint64_t nHi = std::min(nAt + nFrames, nFrom + kMatchFrames);
-        if (nFrom != UINT64_MAX && nLo < nHi) {
-            const uint8_t *p = pChunk + (nLo - nAt) * nFrameBytes;
-            bytes.insert(bytes.end(), p, p + (nHi - nLo) * nFrameBytes);
-        }
-    }
-};
-
 struct PartResult {
     Mp3EncodeOutcome outcome;
-    MatchWindow own;       // at the part's start, after the decoder has settled
-    MatchWindow next;      // the same frames of the next part's window
     FILE *pOut = nullptr;  // where the encoder writes: the output file itself for the first part
     FilePtr pScratch;
     std::vector<uint8_t> headerFrame;
@@ -170,6 +151,15 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
         }
     }
 
+    // A part whose decoder landed elsewhere than it seeks would repeat or drop samples at its join.
+    std::vector<SeekProbe> probes;
+    for (int i = 1; i < nParts; ++i) {
+        probes.push_back(SeekProbe{plans[i].nInputStart, plans[i].nInputStart + kSettleFrames});
+    }
+    if (!SeeksLandExactly(whole, probes)) {
+        return false;
+    }
+
     // The first part is written straight into the output's temporary file, so that it grows from the
     // start as an undivided file's does; the join then rewrites it in place (every frame keeps its size
     // and place, and is read before it is rewritten) and appends the other parts.
@@ -205,19 +195,9 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
             return;
         }
         uint64_t llPos = plan.nInputStart;
-        if (i > 0) {
-            result.own.nFrom = plan.nInputStart + kSettleFrames;
-        }
-        if (i + 1 < nParts) {
-            result.next.nFrom = plans[i + 1].nInputStart + kSettleFrames;
-        }
-        const auto nFrameBytes = static_cast<size_t>(reader.m_nBytesPerSample * reader.m_nChannels);
         result.outcome = EncodeMp3Frames(
             pLame.get(), reader, plan.llInputFrames, result.pOut, snapshot, nullptr,
             [&](uint32_t nFrames) {
-                // The reader's buffer still holds the chunk just encoded.
-                result.own.Gather(reader.m_pBuffer.get(), llPos, nFrames, nFrameBytes);
-                result.next.Gather(reader.m_pBuffer.get(), llPos, nFrames, nFrameBytes);
                 // Only the part's own span counts, so the parts' notices add up to the file's frames.
                 const uint64_t llFrom = std::max(llPos, plan.llOwnStart);
                 const uint64_t llTo = std::min(llPos + nFrames, plan.llOwnEnd);
@@ -277,16 +257,9 @@ bool Mp3WriterThread::ConvertInParts(ConversionJob &job, AudioStreamReader &whol
         }
         nUsed = Mp3PartsKeptAfterStop(ends);
     }
-    const auto nFrameBytes = static_cast<size_t>(whole.m_nBytesPerSample * whole.m_nChannels);
     for (int i = 0; i < nUsed; ++i) {
         const Mp3EncodeOutcome &outcome = results[i].outcome;
         if (!outcome.bOk || (i + 1 < nUsed && outcome.nFramesIn != plans[i].llInputFrames)) {
-            return false;
-        }
-        // A part whose decoder gave other samples than decoding on would repeat or drop some at its join.
-        const MatchWindow &own = results[i].own;
-        const MatchWindow &before = i > 0 ? results[i - 1].next : own;
-        if (i > 0 && own.IsFull(nFrameBytes) && before.IsFull(nFrameBytes) && own.bytes != before.bytes) {
             return false;
         }
     }

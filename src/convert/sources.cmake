@@ -30,4 +30,5 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/SplitPlan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/SeekCheck.cpp
 )

@@ -32,6 +32,7 @@ struct DecoderScript {
     int64_t llFailFillAtFrame = -1;   // a fill that would reach this frame fails
     bool bThrowInFill = false;        // a fill throws, as a decoder out of memory would
     bool bTellsReadFraction = false;  // reports how far it has read, as a file-backed decoder does
+    uint64_t nSeekSlipFrames = 0;     // a seek lands this many frames late, as rounded timestamps may
     // Fills wait (up to 10 s) until this many decoders of the script were made, so that jobs meant to
     // run side by side really do, on any machine.
     int nFillsWaitForDecoders = 0;
@@ -95,6 +96,7 @@ public:
             m_pScript->seeks.push_back(llTime);
         }
         m_nPosition = static_cast<uint64_t>(llTime) * m_pScript->wfx.nSamplesPerSec / 10000000;
+        m_nPosition += m_nPosition > 0 ? m_pScript->nSeekSlipFrames : 0;
         return m_pScript->iSeekResult;
     }
     int Fill(uint8_t *pBuffer, uint32_t nFrames, uint32_t &nFilled) override {
