@@ -22,7 +22,6 @@ public:
     AboutDialog(IShellServices &shell, QWidget *pParent);
 
     QString VersionText() const;
-    QPushButton *HomePageButton() const { return m_pHomePage; }
 
 private:
     void OnGotoHomePage();

@@ -101,14 +101,12 @@ public:
     // The split points of the loaded clip are looked for again, off this thread, after a short pause
     // (the clip, its selection or the split settings changed); the timeline shows them when found.
     void RequestSplitPoints();
-    const SkinLayout &GetLayout() const { return m_layout; }
     MediaPlayer *GetPlayer() const { return m_pPlayer.get(); }
     // The open clips: what the list box shows, the preview loads from and the conversion converts.
     ClipList &GetClipList() { return m_clips; }
     VideoPreviewWindow *GetPreviewWindow() const { return m_pPreview.get(); }
     TimelineBar *GetTimeline() const { return m_pTimeline; }
     QListWidget *GetClipListBox() const { return m_pClipList; }
-    SkinToolTip &GetToolTip() { return *m_pToolTip; }
     IMessageBoxes &Boxes() { return *m_environment.pBoxes; }
     IShellServices &Shell() { return *m_environment.pShell; }
     // Slow reads for the window, one at a time on a thread of their own; results come back here.

@@ -37,8 +37,6 @@ public:
             });
         });
     }
-    // Runs work here with no result to hand back (a record written in order behind the others).
-    void Run(std::function<void()> work) { Enqueue(std::move(work)); }
 
     // Waits until every task given so far has run; for the program's end and for tests.
     void Drain();

@@ -31,7 +31,6 @@ public:
     // of its files). False when it cannot be made; errno tells why.
     bool Create(const std::string &strPath, bool bReadBack = false);
     FILE *Get() const { return m_pFile.get(); }
-    bool IsOpen() const { return m_pFile != nullptr; }
     // Flushes, syncs, closes and renames onto the final name. False when anything written failed to
     // reach the disk; nothing is then left behind and an earlier file of that name stays as it was.
     // finishTemp, when given, runs on the flushed temporary file before it is synced (tags are added

@@ -64,7 +64,6 @@ public:
     void SetRange(uint32_t nStart, uint32_t nEnd);
     void Close();
 
-    State GetState() const { return m_state; }
     bool IsOpen() const { return m_state != State::Closed && m_state != State::Failed; }
     bool RunsToStreamEnd() const { return m_state == State::ReadingToStreamEnd; }
     // How much of the input the decoder has read, 0..100, for streams whose length is not known.

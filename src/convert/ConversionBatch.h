@@ -114,7 +114,6 @@ public:
     // whether outputs carry their source's tags.
     void SetTrackOverride(int nTrack) { m_nTrackOverride = nTrack; }
     void SetWriteTags(bool bWrite) { m_bWriteTags = bWrite; }
-    int GetJobsAtOnce() const { return m_mp3Writer.GetJobsAtOnce(); }
     // Whether each output is brought to a target loudness, and which: for the files that start from
     // now on, also during a batch.
     void SetLoudnessTarget(const LoudnessTarget &target);
@@ -169,10 +168,6 @@ public:
     bool WasStopped() const { return m_bStopRequested; }
     // True when the last Start could not start its writer (the failure was shown).
     bool StartFailed() const { return m_bStartFailed; }
-    int GetCurrentJob() const { return m_nCurrentJob; }
-    double GetPercent() const { return m_dPercent; }
-    const std::string &GetOutputFolder() const { return m_strOutputFolder; }
-    int GetOutputType() const { return m_iOutputType; }
 
     // Output name of a clip: folder + "/" + its file name (extension kept) + the format's extension.
     static std::string OutputPathFor(const std::string &strFolder, const std::string &strSource,

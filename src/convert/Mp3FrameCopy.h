@@ -28,10 +28,6 @@ public:
     bool Copy(const std::string &strSourcePath, int nTrack, uint64_t nStart, uint64_t nEnd, FILE *pFile,
               const std::function<bool()> &fnStopped, const std::function<void(uint64_t)> &fnProgress);
     const std::string &GetError() const { return m_strError; }
-    // What the Info frame was given; after Copy.
-    int GetDelay() const { return m_nDelay; }
-    int GetPadding() const { return m_nPadding; }
-    uint32_t GetFrameCount() const { return static_cast<uint32_t>(m_offsets.size()); }
 
 private:
     struct Frame {

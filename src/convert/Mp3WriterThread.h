@@ -80,7 +80,6 @@ public:
     int Start(const std::vector<ConversionJob *> &jobs, const EncoderSettings &settings);
     // Files longer than this are encoded in parts; 0 never divides a file.
     void SetSplitAfterSeconds(double dSeconds) { m_dSplitAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
-    double GetSplitAfterSeconds() const { return m_dSplitAfterSeconds; }
     // Writes what the jobs fixed so far did to the settings (the lowered bitrate) into the owner's
     // record, unless it was changed since, and into the published settings with it. Call on the
     // owner's thread, during and after the batch. True when the record changed.

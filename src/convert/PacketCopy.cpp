@@ -164,17 +164,6 @@ std::string CopyExtensionOf(const std::string &strSourcePath, int nTrack) {
     return PlanOf(codec).szExtension;
 }
 
-bool PacketCopy::CanCut(const std::string &strSourcePath, int nTrack) {
-    AVFormatContext *pFormat = nullptr;
-    // The full probe: the frames a packet holds decide whether a coarse container's packets can be placed.
-    const int iStream = OpenSource(strSourcePath, nTrack, true, pFormat);
-    const AVCodecID codec = iStream >= 0 ? pFormat->streams[iStream]->codecpar->codec_id : AV_CODEC_ID_NONE;
-    const bool bCuts = PlanOf(codec).wavCodec != AV_CODEC_ID_NONE ||
-                       (CutPlanOf(codec).bExact && PacketPlacer(*pFormat->streams[iStream]).CanPlace());
-    avformat_close_input(&pFormat);
-    return bCuts;
-}
-
 bool PacketCopy::CutToRange(AVPacket &packet, uint64_t nAt, const Range &range, int nFrameBytes) const {
     const uint64_t nFrames = static_cast<uint64_t>(packet.size / nFrameBytes);
     const uint64_t nFrom = std::max(nAt, range.nStart);

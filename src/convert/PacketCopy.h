@@ -43,20 +43,16 @@ public:
         uint64_t nStart = 0;
         uint64_t nEnd = UINT64_MAX;
     };
-    // Whether a selection of the source can be copied exactly: PCM, whose packets are cut at any frame,
-    // and AAC, ALAC, Opus and Vorbis, whose packets are kept whole with the decoder's pre-roll and the
-    // container told where the selection starts and ends.
-    static bool CanCut(const std::string &strSourcePath, int nTrack);
-
-    // Copies the whole track, or (CanCut) exactly the frames of the range, counted from the first frame
-    // a reader presents; fnStopped true ends it early with a well-formed, shorter file. fnProgress gets
+    // Copies the whole track, or exactly the frames of the range, counted from the first frame a reader
+    // presents: PCM's packets are cut at any frame, and AAC's, ALAC's, Opus's and Vorbis's are kept whole
+    // with the decoder's pre-roll and the container told where the selection starts and ends; fnStopped true ends it early with a well-formed, shorter file. fnProgress gets
     // the samples copied so far. False on a failure; GetError says what failed.
     bool Copy(const std::string &strSourcePath, int nTrack, const Range &range, const MediaTags &tags,
               FILE *pFile, const std::function<bool()> &fnStopped,
               const std::function<void(uint64_t)> &fnProgress);
     const std::string &GetError() const { return m_strError; }
-    // The last Copy failed before writing a byte because its codec's packets cannot be cut (CanCut false):
-    // the selection is for another way of cutting to copy.
+    // The last Copy failed before writing a byte because its codec's packets cannot be cut: the
+    // selection is for another way of cutting to copy.
     bool CouldNotCut() const { return m_bCouldNotCut; }
 
 private:

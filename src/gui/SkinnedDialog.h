@@ -20,7 +20,6 @@ class SkinHotArea : public QWidget {
     Q_OBJECT
 public:
     SkinHotArea(int nId, QWidget *pParent);
-    int GetId() const { return m_nId; }
 
 signals:
     void Clicked();
@@ -70,9 +69,6 @@ public:
     void BuildWindowRegion();
     // Draws the background, and cuts the shape, at a size factor of the picture (1.0 is its own size).
     void SetSkinScale(double dScale);
-    double GetSkinScale() const { return m_dSkinScale; }
-    // The shape at the picture's own size; empty until BuildWindowRegion has run on a picture.
-    const QRegion &WindowRegion() const { return m_region; }
 
     // Enter and Esc reach these; the skinned windows stay open.
     void accept() override {}

@@ -47,11 +47,6 @@ void TimelineBar::MakeWaveformLoader(AudioDecoderFactory decoderFactory) {
         [this] { QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection); });
 }
 
-void TimelineBar::SetWaveformDecoderFactory(AudioDecoderFactory decoderFactory) {
-    MakeWaveformLoader(std::move(decoderFactory));
-    update();
-}
-
 void TimelineBar::ShowWaveformOf(const std::string &strPath, uint32_t nTrack) {
     m_pWaveform->Load(strPath, nTrack);
     update();

@@ -45,7 +45,6 @@ public:
     // The part of the clip to convert, drawn over the band.
     void SetSelection(int nStart, int nEnd);
     int GetSelectionStart() const { return m_nSelStart; }
-    int GetSelectionEnd() const { return m_nSelEnd; }
     // Where the clip will be divided into several outputs, in the range's units, drawn as ticks in the
     // start mark's colour; empty for none.
     void SetSplitPoints(std::vector<int> points);
@@ -55,11 +54,8 @@ public:
     // read; an empty path, or a file without audio, draws none.
     void ShowWaveformOf(const std::string &strPath, uint32_t nTrack = 0);
     WaveformLoader &Waveform() { return *m_pWaveform; }
-    // Decodes the waveforms with another decoder (tests); drops what was shown.
-    void SetWaveformDecoderFactory(AudioDecoderFactory decoderFactory);
 
     const Colours &GetColours() const { return m_colours; }
-    bool HasCursorPicture() const { return m_cursorPicture.HasPixels(); }
     // What the next paint draws, in the widget's coordinates.
     TimelineShapes ComputeShapes() const;
 

@@ -61,7 +61,6 @@ public:
     // Shows the skin and its video area at the given size factor (1.0 is the skin's own size), so the
     // video grows or shrinks with the window around it.
     void SetVideoScale(double dScale);
-    double GetVideoScale() const { return m_dScale; }
     // The video area alone on the whole screen, and back.
     void ToggleFullScreen();
     bool IsFullScreen() const { return m_bFullScreen; }

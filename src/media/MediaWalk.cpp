@@ -114,10 +114,6 @@ private:
 
 }  // namespace
 
-bool HasMediaExtension(const std::string &strName) {
-    return IsOneOf(ExtensionOf(strName), kMediaExtensions);
-}
-
 FolderWalk WalkMediaFolder(const std::string &strFolder, bool bFollowLinks,
                            const std::function<bool()> &fnStopped) {
     FolderWalk walk;

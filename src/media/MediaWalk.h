@@ -19,9 +19,6 @@ struct FolderWalk {
     std::vector<std::string> notes;
 };
 
-// Whether a name's extension is one media files are known by; any other file is looked into.
-bool HasMediaExtension(const std::string &strName);
-
 // Walks strFolder and every folder below it for media files: those with a media extension, and others
 // whose first bytes are media's. Links to files are taken; links to folders only with bFollowLinks, a
 // folder reached twice (a loop, or two links to one folder) being walked once. fnStopped, asked before

@@ -14,7 +14,6 @@ namespace klangor {
 class PlaybackPosition {
 public:
     void SetDuration(int64_t llDuration) { m_llDuration = llDuration; }
-    int64_t Duration() const { return m_llDuration; }
 
     // A seek to llTarget has been sent; until it lands, and while held, the target is the position.
     void OnSeek(int64_t llTarget, bool bHeld);

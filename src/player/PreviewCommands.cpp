@@ -56,12 +56,6 @@ void PreviewCommands::AddMediaFiles(const std::vector<std::string> &paths) {
     }
 }
 
-void PreviewCommands::AddCommandLineFiles(const std::vector<std::string> &files) {
-    for (const std::string &strFile : files) {
-        AddMediaFiles({strFile});
-    }
-}
-
 void PreviewCommands::OnOpenFile() {
     AddMediaFiles(m_view.ChooseMediaFiles());
 }

@@ -59,7 +59,6 @@ public:
     // Adds the paths; when the list was empty the first is loaded and left stopped at its selection
     // start. Nothing happens for an empty list of paths.
     void AddMediaFiles(const std::vector<std::string> &paths);
-    void AddCommandLineFiles(const std::vector<std::string> &files);
     void OnOpenFile();
     // Each dropped item is its own addition, in the order given; folders are not told apart.
     void OnDropFiles(const std::vector<std::string> &files);

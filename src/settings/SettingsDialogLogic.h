@@ -81,8 +81,6 @@ public:
     // Writes the record, then the chosen format into the window's output type.
     void Ok();
 
-    const SettingsDialogControls &Controls() const { return m_controls; }
-    const EncoderSettings &Snapshot() const { return m_snapshot; }
 
 private:
     EncoderSettings *m_pSettings;

@@ -20,10 +20,6 @@ namespace klangor {
 // one go (QRegion::setRects). Consecutive rows with identical spans are merged into one band. An empty
 // picture gives no rectangles: the caller then keeps the window's own rectangle.
 
-inline bool IsNearWhite(SkinRgb rgb) {
-    return rgb.r > 200 && rgb.g > 200 && rgb.b > 200;
-}
-
 // From a near-white mask of nWidth * nHeight entries, rows top-down (non-zero = near-white).
 std::vector<SkinRect> BuildWindowShape(int nWidth, int nHeight, const std::vector<uint8_t> &nearWhite);
 

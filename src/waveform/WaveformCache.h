@@ -35,7 +35,6 @@ public:
     // empty when neither can be told.
     static std::filesystem::path DefaultFolder();
 
-    const std::filesystem::path &GetFolder() const { return m_folder; }
     // The file that holds strKey's summary.
     std::filesystem::path FileFor(const std::string &strKey) const;
 
