@@ -160,4 +160,19 @@ TEST(LayoutGeometry, RectanglesAndThePreviewOffsetStayWithinTheLimit) {
     EXPECT_EQ(OffsetWindowPosition({-100, 5}, INT32_MIN, INT32_MAX), (SkinPoint{-kLimit, kLimit}));
 }
 
+TEST(WaveformBarsTest, FullScaleFillsTheBandAndColumnsBeyondItAreLeftOut) {
+    const SkinRect rcBand{0, 10, 4, 30};
+    const std::vector<WavePeak> columns = {{-1.0f, 1.0f, true},
+                                           {-3.0f, 2.0f, true},
+                                           {0.0f, 0.5f, true},
+                                           {0.0f, 0.0f, false},
+                                           {-1.0f, 1.0f, true}};
+    const std::vector<SkinRect> bars = ComputeWaveformBars(rcBand, columns);
+    ASSERT_EQ(bars.size(), 3u);
+    EXPECT_EQ(bars[0], (SkinRect{0, 10, 1, 30}));
+    EXPECT_EQ(bars[1], (SkinRect{1, 10, 2, 30}));  // beyond full scale: held inside the band
+    EXPECT_EQ(bars[2], (SkinRect{2, 15, 3, 20}));  // above the middle only
+    EXPECT_TRUE(ComputeWaveformBars(SkinRect{0, 10, 4, 10}, columns).empty());
+}
+
 }  // namespace klangor

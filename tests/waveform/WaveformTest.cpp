@@ -1,5 +1,5 @@
-// The timeline's waveform: the peak summary, the bars drawn from it, and the loader that fills it from
-// real media on a thread of its own.
+// The timeline's waveform: the peak summary, and the loader that fills it from real media on a thread
+// of its own.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "skin/TimelineGeometry.h"
 #include "waveform/WaveformLoader.h"
 #include "waveform/WaveformSummary.h"
 #include "support/MediaFactory.h"
@@ -132,21 +131,6 @@ TEST(WaveformSummaryTest, ColumnsFollowTheTimelineRangeNotTheSummarisedLength) {
     summary.AddFrames(nan, 2, 1);
     EXPECT_EQ(summary.GetSlice(100).fMax, 0.0f);
     EXPECT_EQ(summary.GetSlice(101).fMin, -0.25f);
-}
-
-TEST(WaveformBarsTest, FullScaleFillsTheBandAndColumnsBeyondItAreLeftOut) {
-    const SkinRect rcBand{0, 10, 4, 30};
-    const std::vector<WavePeak> columns = {{-1.0f, 1.0f, true},
-                                           {-3.0f, 2.0f, true},
-                                           {0.0f, 0.5f, true},
-                                           {0.0f, 0.0f, false},
-                                           {-1.0f, 1.0f, true}};
-    const std::vector<SkinRect> bars = ComputeWaveformBars(rcBand, columns);
-    ASSERT_EQ(bars.size(), 3u);
-    EXPECT_EQ(bars[0], (SkinRect{0, 10, 1, 30}));
-    EXPECT_EQ(bars[1], (SkinRect{1, 10, 2, 30}));  // beyond full scale: held inside the band
-    EXPECT_EQ(bars[2], (SkinRect{2, 15, 3, 20}));  // above the middle only
-    EXPECT_TRUE(ComputeWaveformBars(SkinRect{0, 10, 4, 10}, columns).empty());
 }
 
 // A decoder over a fixed tone that fails after a number of fills, as a damaged file does, or runs out
