@@ -6,7 +6,7 @@
 #include "player/AudioTrackMenu.h"
 #include "player/PlaybackGraph.h"
 #include "player/VideoSurface.h"
-#include "convert/Loudness.h"
+#include "convert/batch/Loudness.h"
 #include "settings/EncoderSettings.h"
 #include "settings/SplitSettings.h"
 #include "gui/SkinButton.h"

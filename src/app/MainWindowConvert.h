@@ -1,7 +1,7 @@
 #pragma once
 
-#include "convert/ConversionBatch.h"
-#include "convert/ConversionView.h"
+#include "convert/batch/ConversionBatch.h"
+#include "convert/batch/ConversionView.h"
 
 #include <QObject>
 

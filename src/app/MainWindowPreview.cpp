@@ -4,7 +4,7 @@
 #include "app/MainWindowConvert.h"
 
 #include "common/BackgroundTasks.h"
-#include "convert/SplitPlan.h"
+#include "convert/split/SplitPlan.h"
 #include "player/MediaPlayer.h"
 #include "player/PreviewCommands.h"
 #include "gui/VideoPreviewWindow.h"

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/Loudness.h"
-#include "convert/OutputNames.h"
+#include "convert/batch/Loudness.h"
+#include "convert/batch/OutputNames.h"
 #include "settings/EncoderSettings.h"
 #include "settings/OutputFormat.h"
 #include "settings/SplitSettings.h"

@@ -20,10 +20,10 @@
 #include "common/SidecarFile.h"
 #include "common/Version.h"
 #include "media/AudioDecoder.h"
-#include "convert/AudioStreamReader.h"
-#include "convert/ConversionBatch.h"
-#include "convert/OutputNames.h"
-#include "convert/SplitPlan.h"
+#include "convert/batch/AudioStreamReader.h"
+#include "convert/batch/ConversionBatch.h"
+#include "convert/batch/OutputNames.h"
+#include "convert/split/SplitPlan.h"
 #include "cli/ConvertCommandLine.h"
 #include "media/MediaWalk.h"
 #include "media/MidiSynth.h"
@@ -406,7 +406,7 @@ int main(int argc, char **argv) {
     batch.SetWriteTags(!options.bNoTags);
     batch.SetLoudnessTarget(options.loudness);
     batch.SetSplitSettings(options.split);
-    batch.SetSplitAfterSeconds(options.dSplitAfterSeconds);
+    batch.SetDivideAfterSeconds(options.dSplitAfterSeconds);
     if (options.bDryRun) {
         batch.PrepareJobs(clips, true);
         for (const auto &pJob : batch.GetJobs()) {

@@ -1,34 +1,34 @@
-# Files of src/convert/.
+# Files of src/convert/, room by room.
 set(KLANGOR_CONVERT_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/AlacTail.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/AudioStreamReader.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CodecOutput.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CodecWriterThread.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ContainerTags.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FileAvio.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FlacPartsJob.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FlacSelectionCopy.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ConversionBatch.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ConversionJob.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CopyWriterThread.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Loudness.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Mp3Encoder.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Mp3Frame.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Mp3FrameCopy.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Mp3PartsJob.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Mp3StreamWriter.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Mp3WriterThread.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Mp4FreeformTags.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/OutputNames.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/OutputTags.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PacketCopy.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PacketPlacer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/RawFrameCopy.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SampleSanitizer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ScratchFile.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SelectionCopy.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SplitPlan.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/WavWriterThread.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/WriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/batch/AudioStreamReader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/batch/ConversionBatch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/batch/ConversionJob.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/batch/Loudness.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/batch/OutputNames.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/batch/WriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/copy/FlacSelectionCopy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/copy/Mp3FrameCopy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/copy/PacketCopy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/copy/PacketPlacer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/copy/RawFrameCopy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/copy/SelectionCopy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/FlacDivide.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/Mp3Divide.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/Mp3StreamWriter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/ScratchFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/SeekCheck.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/AlacTail.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecOutput.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecWriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/CopyWriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/FileAvio.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/Mp3Encoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/Mp3Frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/Mp3WriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/SampleSanitizer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/WavWriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/split/SplitPlan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tags/ContainerTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tags/Mp4FreeformTags.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tags/OutputTags.cpp
 )

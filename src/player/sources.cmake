@@ -12,6 +12,6 @@ set(KLANGOR_PLAYER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/PlaceVideo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlayerError.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreviewCommands.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PreviewTrackCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreviewCommandsAudioTracks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VideoSurface.cpp
 )

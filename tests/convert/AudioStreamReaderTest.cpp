@@ -4,7 +4,7 @@
 
 #include "ScriptedDecoder.h"
 #include "clips/CutInfo.h"
-#include "convert/AudioStreamReader.h"
+#include "convert/batch/AudioStreamReader.h"
 #include "support/TempDir.h"
 
 namespace klangor {

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "JobTestSupport.h"
-#include "convert/ConversionBatch.h"
+#include "convert/batch/ConversionBatch.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
@@ -403,7 +403,7 @@ TEST_F(ParallelBatchTest, ProgressReadWhileTheWorkersRunFollowsTheEarliestFileAn
         m_view.m_statusTexts.clear();
         m_settings.m_iQuality = 7;  // fast: only the progress is looked at
         m_pBatch->SetJobsAtOnce(3);
-        m_pBatch->SetSplitAfterSeconds(2.0);
+        m_pBatch->SetDivideAfterSeconds(2.0);
         m_pBatch->SetLoudnessTarget({c.bNormalize, -16.0});
         m_pBatch->OnStartConvert(m_clips);
         while (m_pBatch->IsConverting()) {

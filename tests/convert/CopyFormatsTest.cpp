@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "ConvertProgram.h"
-#include "convert/PacketCopy.h"
+#include "convert/copy/PacketCopy.h"
 #include "support/MediaFactory.h"
 
 namespace klangor {

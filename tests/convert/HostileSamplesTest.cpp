@@ -13,8 +13,8 @@
 #include <limits>
 #include <random>
 
-#include "convert/ConversionJob.h"
-#include "convert/Mp3WriterThread.h"
+#include "convert/batch/ConversionJob.h"
+#include "convert/outputs/Mp3WriterThread.h"
 #include "support/MediaFactory.h"
 
 namespace klangor {
@@ -60,7 +60,7 @@ std::string Encode(const std::string &strSource, const std::string &strOut, int 
     EncoderSettings settings;
     Mp3WriterThread writer;
     writer.SetJobsAtOnce(nJobs);
-    writer.SetSplitAfterSeconds(bDivide ? kSplitSeconds : 0);
+    writer.SetDivideAfterSeconds(bDivide ? kSplitSeconds : 0);
     ConversionJob job(strSource, strOut);
     job.FixSelection();
     EXPECT_EQ(writer.Start({&job}, settings), 0);
@@ -68,7 +68,7 @@ std::string Encode(const std::string &strSource, const std::string &strOut, int 
     return job.GetError();
 }
 
-TEST(HostileSamples, NonFiniteAndFarOverFullScaleSamplesConvertInOnePieceAndInParts) {
+TEST(HostileSamples, NonFiniteAndFarOverFullScaleSamplesConvertWholeAndDivided) {
     MediaFactory media;
     std::mt19937 random(7);
     std::uniform_real_distribution<float> noise(-1e6f, 1e6f);

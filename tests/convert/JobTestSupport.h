@@ -12,8 +12,8 @@
 
 #include "ScriptedDecoder.h"
 #include "clips/CutInfo.h"
-#include "convert/ConversionJob.h"
-#include "convert/ConversionNotice.h"
+#include "convert/batch/ConversionJob.h"
+#include "convert/batch/ConversionNotice.h"
 
 namespace klangor {
 

@@ -10,7 +10,7 @@
 #include <map>
 
 #include "cli/ConvertCommandLine.h"
-#include "convert/Loudness.h"
+#include "convert/batch/Loudness.h"
 #include "support/MediaFactory.h"
 
 namespace klangor {

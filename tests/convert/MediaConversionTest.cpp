@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "JobTestSupport.h"
-#include "convert/Mp3WriterThread.h"
-#include "convert/WavWriterThread.h"
+#include "convert/outputs/Mp3WriterThread.h"
+#include "convert/outputs/WavWriterThread.h"
 #include "support/MediaFactory.h"
 
 namespace klangor {

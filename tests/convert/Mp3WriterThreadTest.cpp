@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "JobTestSupport.h"
-#include "convert/Mp3WriterThread.h"
+#include "convert/outputs/Mp3WriterThread.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 

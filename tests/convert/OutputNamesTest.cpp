@@ -2,7 +2,7 @@
 // a file system refuses, and templates that would write outside the output folder.
 #include <gtest/gtest.h>
 
-#include "convert/OutputNames.h"
+#include "convert/batch/OutputNames.h"
 
 namespace klangor {
 

@@ -7,8 +7,8 @@
 #include <set>
 
 #include "JobTestSupport.h"
-#include "convert/Mp3WriterThread.h"
-#include "convert/WavWriterThread.h"
+#include "convert/outputs/Mp3WriterThread.h"
+#include "convert/outputs/WavWriterThread.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
@@ -68,7 +68,7 @@ protected:
                        PathOf("clip" + std::to_string(i) + ".mp3"), scripts[i]);
         }
         writer.SetJobsAtOnce(nJobs);
-        writer.SetSplitAfterSeconds(dSplitSeconds);
+        writer.SetDivideAfterSeconds(dSplitSeconds);
         EXPECT_EQ(writer.Start(m_jobs.Pointers(), settings), 0);
         writer.Wait();
         std::vector<std::string> outputs;

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "JobTestSupport.h"
-#include "convert/WavWriterThread.h"
+#include "convert/outputs/WavWriterThread.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 

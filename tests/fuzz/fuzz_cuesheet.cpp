@@ -6,7 +6,7 @@
 
 #include "FuzzSupport.h"
 #include "clips/CueSheet.h"
-#include "convert/OutputNames.h"
+#include "convert/batch/OutputNames.h"
 
 using namespace klangor;
 

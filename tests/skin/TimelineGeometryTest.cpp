@@ -175,4 +175,16 @@ TEST(WaveformBarsTest, FullScaleFillsTheBandAndColumnsBeyondItAreLeftOut) {
     EXPECT_TRUE(ComputeWaveformBars(SkinRect{0, 10, 4, 10}, columns).empty());
 }
 
+// Silence still draws as a one-pixel line in the middle of the band: the clip is there. A clip with no
+// audio draws nothing.
+TEST(WaveformBarsTest, SilenceIsALineInTheMiddleAndNoAudioIsNothing) {
+    const SkinRect rcBand{10, 20, 310, 40};
+    const std::vector<SkinRect> bars =
+        ComputeWaveformBars(rcBand, std::vector<WavePeak>(300, {0.0f, 0.0f, true}));
+    ASSERT_EQ(bars.size(), 300u);
+    EXPECT_EQ(bars.front(), (SkinRect{10, 30, 11, 31}));
+    EXPECT_EQ(bars.back(), (SkinRect{309, 30, 310, 31}));
+    EXPECT_TRUE(ComputeWaveformBars(rcBand, std::vector<WavePeak>(300)).empty());
+}
+
 }  // namespace klangor

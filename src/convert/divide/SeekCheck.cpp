@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "convert/AudioStreamReader.h"
+#include "convert/batch/AudioStreamReader.h"
 
 namespace klangor {
 
@@ -73,8 +73,8 @@ SeekLanding MeasureSeekLanding(const AudioStreamReader &job, const SeekProbe &pr
     const auto nEarly = static_cast<uint32_t>(
         std::min<uint64_t>(kSeekReachFrames, probe.nCheckFrom - std::min(probe.nCheckFrom, nRefOpen)));
     const std::vector<double> own = DecodeFrames(job, probe.nOpenAt, probe.nCheckFrom, kSeekWindowFrames);
-    const std::vector<double> ref = DecodeFrames(job, nRefOpen, probe.nCheckFrom - nEarly,
-                                                 nEarly + kSeekWindowFrames + kSeekReachFrames);
+    const std::vector<double> ref =
+        DecodeFrames(job, nRefOpen, probe.nCheckFrom - nEarly, nEarly + kSeekWindowFrames + kSeekReachFrames);
     if (own.empty() || ref.empty()) {
         return landing;
     }
@@ -143,8 +143,10 @@ bool SeeksLandExactly(const AudioStreamReader &job, const std::vector<SeekProbe>
             return false;
         }
     }
-    const uint64_t llFirstSeek = uint64_t{job.m_nStartFrame} + uint64_t{kFirstSeekSeconds} * job.m_nSampleRate;
-    const bool bRoom = job.RunsToStreamEnd() || llFirstSeek + kSeekWindowFrames + kSeekReachFrames <= job.m_nEndFrame;
+    const uint64_t llFirstSeek =
+        uint64_t{job.m_nStartFrame} + uint64_t{kFirstSeekSeconds} * job.m_nSampleRate;
+    const bool bRoom =
+        job.RunsToStreamEnd() || llFirstSeek + kSeekWindowFrames + kSeekReachFrames <= job.m_nEndFrame;
     if (probes.empty() || !bRoom || llFirstSeek > UINT32_MAX) {
         return true;
     }

@@ -18,9 +18,9 @@ struct SeekProbe {
 // What the check found at one probe: the offset at which the probe's samples best match a decode
 // that reached them from further back, and how well they match there (1: the same samples).
 struct SeekLanding {
-    bool bRead = false;    // both decodes gave the whole window
-    int nOffset = 0;       // frames the probe's decode is late by (negative: early)
-    double dMatch = 0.0;   // normalised correlation at that offset
+    bool bRead = false;   // both decodes gave the whole window
+    int nOffset = 0;      // frames the probe's decode is late by (negative: early)
+    double dMatch = 0.0;  // normalised correlation at that offset
 };
 
 // Frames compared at each probe, and how far either way a slipped decoder is looked for.
@@ -38,7 +38,7 @@ SeekLanding MeasureSeekLanding(const AudioStreamReader &job, const SeekProbe &pr
 // job, against the decode from the job's start (which catches one that lands alike but wrongly at
 // every seek). Landing is the best match at offset 0, and a match rather than two unrelated signals;
 // a window of silence in both decodes lands anywhere. Reads only a few seconds around the probes, so
-// it is made before any piece is encoded; a file that fails it is encoded in one piece, once.
+// it is made before any piece is encoded; a file that fails it is encoded whole, once.
 bool SeeksLandExactly(const AudioStreamReader &job, const std::vector<SeekProbe> &probes);
 
 }  // namespace klangor
