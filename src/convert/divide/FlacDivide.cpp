@@ -23,7 +23,7 @@ extern "C" {
 #include "convert/outputs/CodecOutput.h"
 #include "convert/outputs/CodecWriterThread.h"
 #include "convert/divide/ScratchFile.h"
-#include "convert/divide/SeekCheck.h"
+#include "convert/divide/EvenPieces.h"
 #include "media/AudioDecoder.h"
 
 namespace klangor {
@@ -37,17 +37,6 @@ constexpr size_t kStreamInfoBytes = 34;
 
 struct Md5Deleter {
     void operator()(AVMD5 *pMd5) const { av_free(pMd5); }
-};
-
-// A piece's decoder starts this many frames before the piece (as far as the job's start allows), since
-// not every decoder gives after a seek exactly what it gives decoding on (pre-roll); from the piece's
-// start on it must land where it seeks, or the file is encoded whole.
-constexpr uint64_t kLeadFrames = 16384;
-
-struct FlacPiecePlan {
-    uint32_t nDecodeStart = 0;   // absolute input frame
-    uint32_t nInputStart = 0;    // absolute input frame
-    uint64_t llInputFrames = 0;  // UINT64_MAX: to the end of the stream
 };
 
 // Written by the worker that runs the piece's task, read by the job's worker once every task has ended.
@@ -141,34 +130,12 @@ void PutBe24(uint8_t *p, uint32_t n) {
 }  // namespace
 
 int CodecWriterThread::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole) const {
-    const double dSplit = m_dDivideAfterSeconds.load();
-    const double dRate = whole.m_nSampleRate;
-    const double dFrames = whole.m_nFramesToConvert;
-    if (m_format.load() != OutputFormat::Flac || dSplit <= 0.0 || dRate <= 0.0 || dFrames <= dSplit * dRate) {
+    // (ReplayGain is no reason to keep a file whole: it was measured in a pass of its own, before any
+    // piece.)
+    if (m_format.load() != OutputFormat::Flac) {
         return 1;
     }
-    // A part of a source split at its chapters or pauses already shares the workers with the others.
-    if (job.IsPart()) {
-        return 1;
-    }
-    // The join rewrites the output's header; every piece opens the source again. (ReplayGain is no
-    // reason to keep a file whole: it was measured in a pass of its own, before any piece.)
-    if (IsStreamFile(job.GetOutputPath()) || IsStreamFile(job.GetSourcePath())) {
-        return 1;
-    }
-    // The synthesiser renders a song from its start at every opening: each piece would render all that
-    // comes before it once more.
-    if (IsMidiFile(job.GetSourcePath())) {
-        return 1;
-    }
-    // Pieces of at least half the threshold, as many as a power of two, so that 2, 4 or 8 workers share
-    // them evenly.
-    const double dByLength = std::min<double>(kMostPieces, dFrames / (dSplit * dRate / 2));
-    int nPieces = 1;
-    while (nPieces * 2 <= dByLength) {
-        nPieces *= 2;
-    }
-    return nPieces;
+    return EvenPieceCount(job, whole, m_dDivideAfterSeconds.load(), kMostPieces);
 }
 
 bool CodecWriterThread::ConvertFlacDivided(ConversionJob &job, AudioStreamReader &whole,
@@ -194,37 +161,18 @@ bool CodecWriterThread::ConvertFlacDivided(ConversionJob &job, AudioStreamReader
 
     // Every cut on the block grid, so that each piece's frames are the whole file's frames there.
     const uint64_t llBlock = static_cast<uint64_t>(first.GetFrameSize());
-    const uint64_t llBlocks = whole.m_nFramesToConvert / llBlock;
-    if (llBlocks < static_cast<uint64_t>(nPieces)) {
+    const std::vector<EvenPiece> plans = PlanEvenPieces(whole, nPieces, llBlock);
+    if (plans.empty()) {
         return false;
     }
-    std::vector<FlacPiecePlan> plans(static_cast<size_t>(nPieces));
-    for (int i = 0; i < nPieces; ++i) {
-        plans[i].nInputStart = static_cast<uint32_t>(whole.m_nStartFrame +
-                                                     llBlocks * static_cast<uint64_t>(i) / nPieces * llBlock);
-    }
-    for (int i = 0; i < nPieces; ++i) {
-        plans[i].nDecodeStart =
-            plans[i].nInputStart - static_cast<uint32_t>(std::min<uint64_t>(
-                                       i == 0 ? 0 : kLeadFrames, plans[i].nInputStart - whole.m_nStartFrame));
-        if (i + 1 < nPieces) {
-            plans[i].llInputFrames = plans[i + 1].nInputStart - plans[i].nInputStart;
-        }
-    }
-    plans.back().llInputFrames =
-        whole.RunsToStreamEnd() ? UINT64_MAX : uint64_t{whole.m_nEndFrame} - plans.back().nInputStart;
-
-    std::vector<SeekProbe> probes;
-    for (int i = 1; i < nPieces; ++i) {
-        probes.push_back(SeekProbe{plans[i].nDecodeStart, plans[i].nInputStart});
-    }
+    const std::vector<SeekProbe> probes = ProbesOf(plans);
     if (!SeeksLandExactly(whole, probes)) {
         return false;
     }
 
     std::vector<FlacPieceResult> results(static_cast<size_t>(nPieces));
     const auto encodePiece = [&](int i) {
-        const FlacPiecePlan &plan = plans[i];
+        const EvenPiece &plan = plans[i];
         FlacPieceResult &result = results[i];
         // The first piece always runs, so that a stop leaves what an undivided encode would: its start.
         if (i > 0 && IsStopRequested()) {
@@ -266,39 +214,20 @@ bool CodecWriterThread::ConvertFlacDivided(ConversionJob &job, AudioStreamReader
                 return std::fwrite(pBytes, 1, nBytes, pSamples) == nBytes;
             });
         }
-        const size_t nChannels = static_cast<size_t>(whole.m_nChannels);
-        // The frames before the piece's own, decoded only to settle the decoder.
-        uint64_t llSkip = plan.nInputStart - plan.nDecodeStart;
-        int n = plan.llInputFrames > 0 ? reader.ReadChunk() : 0;
-        while (n > 0) {
-            const auto *pChunk = reinterpret_cast<const float *>(reader.m_pBuffer.get());
-            auto nLeft = static_cast<uint32_t>(n);
-            const auto nSkipped = static_cast<uint32_t>(std::min<uint64_t>(llSkip, nLeft));
-            llSkip -= nSkipped;
-            nLeft -= nSkipped;
-            pChunk += size_t{nSkipped} * nChannels;
-            if (nLeft == 0) {
-                n = reader.ReadChunk();
-                continue;
-            }
-            // A piece ends inside a chunk: only its own frames go in.
-            const auto nTake =
-                static_cast<uint32_t>(std::min<uint64_t>(nLeft, plan.llInputFrames - result.llFramesIn));
-            if (!output.Write(pChunk, nTake)) {
-                result.strError = output.GetError();
-                return;
-            }
-            result.llFramesIn += nTake;
-            job.AddFrames(nTake);
-            if (IsStopRequested()) {
-                result.bStopped = true;
-                break;
-            }
-            n = result.llFramesIn < plan.llInputFrames ? reader.ReadChunk() : 0;
-        }
-        if (n < 0) {
-            result.strError =
-                reader.m_strLastError.empty() ? "Cannot update audio sample" : reader.m_strLastError;
+        const PieceRead read = ReadPieceFrames(
+            reader, plan,
+            [&](const uint8_t *pChunk, uint32_t nFrames) {
+                if (!output.Write(reinterpret_cast<const float *>(pChunk), nFrames)) {
+                    return false;
+                }
+                job.AddFrames(nFrames);
+                return true;
+            },
+            [this] { return IsStopRequested(); });
+        result.llFramesIn = read.llFramesIn;
+        result.bStopped = read.bStopped;
+        if (read.bTakeFailed || !read.strReadError.empty()) {
+            result.strError = read.bTakeFailed ? output.GetError() : read.strReadError;
             return;
         }
         if (!output.Finish()) {
