@@ -508,7 +508,7 @@ std::string ConvertUsageText() {
            "      --replaygain       leave the samples as they are and write each output's ReplayGain\n"
            "                         track gain and peak into its tag instead (MP3, FLAC, Vorbis,\n"
            "                         M4A; Opus gets R128_TRACK_GAIN; WAV gets none)\n"
-           "      --split-after SEC  an MP3, FLAC or WAV file longer than this is made in parts by\n"
+           "      --split-after SEC  an MP3 or FLAC file longer than this is encoded in parts by\n"
            "                         the workers that are free and joined into one stream; the parts\n"
            "                         follow from the file alone, so --jobs never changes the\n"
            "                         bytes written (default 30; 0 never)\n"

@@ -26,7 +26,7 @@ struct ConvertOptions {
     int nJobs = 0;   // files converted at once; 0: one per processor
     int nTrack = 0;  // the audio track of every file; 0: as its cut-info record chose (or the best)
     bool bNoTags = false;
-    double dSplitAfterSeconds = 30.0;  // longer MP3, FLAC and WAV files are made in parts; 0 never
+    double dSplitAfterSeconds = 30.0;  // longer MP3 and FLAC files are encoded in parts; 0 never
     EncoderSettings settings;
     LoudnessTarget loudness;
     SplitSettings split;

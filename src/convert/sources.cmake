@@ -18,7 +18,6 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/divide/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/ScratchFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/SeekCheck.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/divide/WavDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/AlacTail.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecWriterThread.cpp

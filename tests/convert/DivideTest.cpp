@@ -21,7 +21,6 @@
 #include "convert/outputs/Mp3Frame.h"
 #include "convert/divide/Mp3StreamWriter.h"
 #include "convert/outputs/Mp3WriterThread.h"
-#include "convert/outputs/WavWriterThread.h"
 #include "convert/divide/SeekCheck.h"
 #include "support/MediaFactory.h"
 
@@ -757,32 +756,10 @@ TEST_F(DivideJobTest, SourcesThatNeverDecodeAlikeTwiceStillDivideOnce) {
     }
 }
 
-// WAV in pieces: every piece decoded on its own worker and written at its place.
-FlacEncode RunWavWriter(const std::string &strSource, const std::string &strOut, int nJobs,
-                        double dSplitSeconds, bool bStop = false) {
-    WavWriterThread writer;
-    ConversionJob *pJob = nullptr;
-    std::atomic<int> nDecoders{0};
-    AudioDecoderFactory factory = [&](PcmSampleFormat format) -> std::unique_ptr<IAudioDecoder> {
-        ++nDecoders;
-        return std::make_unique<WatchedDecoder>(
-            CreateMediaAudioDecoder(format),
-            [&, bStop](int64_t, uint64_t) { return !bStop || StopHalfway(writer, *pJob); });
-    };
-    ConversionJob job(strSource, strOut, factory);
-    pJob = &job;
-    writer.SetJobsAtOnce(nJobs);
-    writer.SetDivideAfterSeconds(dSplitSeconds);
-    job.FixSelection();
-    EXPECT_EQ(writer.Start({&job}), 0);
-    writer.Wait();
-    return FlacEncode{strOut, job.GetError(), nDecoders.load(), job.GetProgress().nFramesToConvert, 0};
-}
-
 // The pieces follow from the file alone: bytes that depended on timing would differ between one, two
-// and three workers. WAV's pieces give the undivided file itself, and a stop its start.
+// and three workers.
 TEST_F(DivideJobTest, EveryDividedOutputIsTheSameWhateverTheWorkers) {
-    std::vector<std::string> mp3s, flacs, wavs;
+    std::vector<std::string> mp3s, flacs;
     for (const int nJobs : {1, 2, 3}) {
         const std::string strName = std::to_string(nJobs);
         mp3s.push_back(ReadFileBytes(
@@ -790,37 +767,12 @@ TEST_F(DivideJobTest, EveryDividedOutputIsTheSameWhateverTheWorkers) {
                 .strPath));
         flacs.push_back(ReadFileBytes(
             RunFlacWriter(m_strSource, m_media.PathOf(strName + ".flac"), 5, nJobs, kSplitSeconds).strPath));
-        const FlacEncode wav =
-            RunWavWriter(m_strSource, m_media.PathOf(strName + ".wav"), nJobs, kSplitSeconds);
-        ASSERT_EQ(wav.strError, "");
-        EXPECT_GT(wav.nDecoders, WavWriterThread::kMostPieces);
-        wavs.push_back(ReadFileBytes(wav.strPath));
     }
-    for (const auto *pRuns : {&mp3s, &flacs, &wavs}) {
+    for (const auto *pRuns : {&mp3s, &flacs}) {
         EXPECT_FALSE(pRuns->front().empty());
         EXPECT_TRUE(std::all_of(pRuns->begin(), pRuns->end(),
                                 [&](const std::string &s) { return s == pRuns->front(); }));
     }
-    // The AAC decoder fills some bands of this source with noise, which differs after a seek: the
-    // undivided file is compared on a source that decodes alike wherever it is sought.
-    const std::string strExact = m_media.Make(
-        "exact.flac",
-        {"-f", "lavfi", "-i",
-         "aevalsrc=exprs=0.3*sin(300*2*PI*t)+0.05*random(0)|0.3*sin(440*2*PI*t):s=44100:d=16.0123"},
-        {"-c:a", "flac"});
-    const FlacEncode whole = RunWavWriter(strExact, m_media.PathOf("whole.wav"), 1, 0.0);
-    const FlacEncode divided = RunWavWriter(strExact, m_media.PathOf("divided.wav"), kPieces, kSplitSeconds);
-    EXPECT_GT(divided.nDecoders, WavWriterThread::kMostPieces);
-    EXPECT_TRUE(ReadFileBytes(whole.strPath) == ReadFileBytes(divided.strPath));
-
-    const FlacEncode stopped =
-        RunWavWriter(strExact, m_media.PathOf("stopped.wav"), kPieces, kSplitSeconds, true);
-    ASSERT_EQ(stopped.strError, "");
-    const std::string strWhole = DecodeS16(whole.strPath);
-    const std::string strStopped = DecodeS16(stopped.strPath);
-    EXPECT_GT(strStopped.size(), 0u);
-    EXPECT_LT(strStopped.size(), strWhole.size());
-    EXPECT_TRUE(strWhole.compare(0, strStopped.size(), strStopped) == 0);
 }
 
 }  // namespace

@@ -122,12 +122,11 @@ public:
     // The settings record was changed (the settings dialog): the files that start from now on are
     // encoded with it, the running ones keep what they started with.
     void OnSettingsChanged();
-    // MP3, FLAC and WAV files longer than this are converted in pieces, shared by whichever workers are free;
+    // MP3 and FLAC files longer than this are encoded in pieces, shared by whichever workers are free;
     // 0 never.
     void SetDivideAfterSeconds(double dSeconds) {
         m_mp3Writer.SetDivideAfterSeconds(dSeconds);
         m_codecWriter.SetDivideAfterSeconds(dSeconds);
-        m_wavWriter.SetDivideAfterSeconds(dSeconds);
     }
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.

@@ -22,7 +22,8 @@ constexpr double kLeastMatch = 0.5;
 constexpr double kSilence = 1e-10;
 
 // The frames [nFrom, nFrom + nFrames) of the job's source as a reader opened at nOpenAt decodes them,
-// interleaved, scaled to +-1. Empty when the stream ends first or the reader fails.
+// each the sum of its channels (a seek moves every channel alike), a full-scale sample counting 1. Empty when
+// the stream ends first or the reader fails.
 std::vector<double> DecodeFrames(const AudioStreamReader &job, uint32_t nOpenAt, uint32_t nFrom,
                                  uint32_t nFrames) {
     AudioStreamReader reader;
@@ -32,7 +33,7 @@ std::vector<double> DecodeFrames(const AudioStreamReader &job, uint32_t nOpenAt,
     const auto nChannels = static_cast<size_t>(reader.m_nChannels);
     const int nBytes = reader.m_nBytesPerSample;
     std::vector<double> out;
-    out.reserve(size_t{nFrames} * nChannels);
+    out.reserve(nFrames);
     uint64_t llAt = nOpenAt;
     const uint64_t llEnd = uint64_t{nFrom} + nFrames;
     while (llAt < llEnd) {
@@ -44,21 +45,23 @@ std::vector<double> DecodeFrames(const AudioStreamReader &job, uint32_t nOpenAt,
         const uint64_t llHi = std::min<uint64_t>(llAt + static_cast<uint64_t>(n), llEnd);
         for (uint64_t f = llLo; f < llHi; ++f) {
             const size_t nBase = static_cast<size_t>(f - llAt) * nChannels;
+            double dSum = 0.0;
             for (size_t c = 0; c < nChannels; ++c) {
                 const uint8_t *pSample = reader.m_pBuffer.get() + (nBase + c) * static_cast<size_t>(nBytes);
                 if (nBytes == 4) {
                     float fSample = 0.0F;
                     std::memcpy(&fSample, pSample, 4);
                     // A broken source's samples may be anything: nothing here may overflow the sums.
-                    out.push_back(std::isfinite(fSample) ? std::clamp<double>(fSample, -16.0, 16.0) : 0.0);
+                    dSum += std::isfinite(fSample) ? std::clamp<double>(fSample, -16.0, 16.0) : 0.0;
                 } else if (nBytes == 2) {
                     int16_t nSample = 0;
                     std::memcpy(&nSample, pSample, 2);
-                    out.push_back(nSample / 32768.0);
+                    dSum += nSample / 32768.0;
                 } else {
-                    out.push_back((*pSample - 128) / 128.0);
+                    dSum += (*pSample - 128) / 128.0;
                 }
             }
+            out.push_back(dSum);
         }
         llAt += static_cast<uint64_t>(n);
     }
@@ -79,10 +82,9 @@ SeekLanding MeasureSeekLanding(const AudioStreamReader &job, const SeekProbe &pr
         return landing;
     }
     landing.bRead = true;
-    const size_t nChannels = own.size() / kSeekWindowFrames;
     const size_t nOwn = own.size();
     // Most decoders land exactly: the same samples where the reference has them.
-    if (std::equal(own.begin(), own.end(), ref.begin() + static_cast<std::ptrdiff_t>(nEarly * nChannels))) {
+    if (std::equal(own.begin(), own.end(), ref.begin() + static_cast<std::ptrdiff_t>(nEarly))) {
         landing.dMatch = 1.0;
         return landing;
     }
@@ -97,15 +99,13 @@ SeekLanding MeasureSeekLanding(const AudioStreamReader &job, const SeekProbe &pr
     }
     const double dQuiet = kSilence * static_cast<double>(nOwn);
     landing.dMatch = -2.0;
-    const int nLate = static_cast<int>(ref.size() / nChannels) - static_cast<int>(kSeekWindowFrames);
+    const int nLate = static_cast<int>(ref.size()) - static_cast<int>(kSeekWindowFrames);
     for (int nLag = 0; nLag <= nLate; ++nLag) {
-        const size_t nBase = static_cast<size_t>(nLag) * nChannels;
+        const auto nBase = static_cast<size_t>(nLag);
         if (nLag > 0) {
-            for (size_t c = 0; c < nChannels; ++c) {
-                const double dOut = ref[nBase - nChannels + c];
-                const double dIn = ref[nBase + nOwn - nChannels + c];
-                dRefEnergy += dIn * dIn - dOut * dOut;
-            }
+            const double dOut = ref[nBase - 1];
+            const double dIn = ref[nBase + nOwn - 1];
+            dRefEnergy += dIn * dIn - dOut * dOut;
         }
         const int nOffset = nLag - static_cast<int>(nEarly);
         double dMatch = 0.0;

@@ -1,13 +1,10 @@
 #include "convert/outputs/WavWriterThread.h"
 
-#include <unistd.h>
+#include "common/CheckedFileIo.h"
+#include "convert/tags/OutputTags.h"
 
 #include <algorithm>
 #include <cstring>
-
-#include "common/CheckedFileIo.h"
-#include "convert/divide/EvenPieces.h"
-#include "convert/tags/OutputTags.h"
 
 namespace klangor {
 
@@ -37,6 +34,8 @@ bool WriteU32At(int fd, uint64_t nPos, uint32_t nValue) {
     PutU32(bytes, nValue);
     return WriteAllAt(fd, nPos, bytes, sizeof bytes);
 }
+
+constexpr const char *kCannotWrite = "Error writing mp3 output";
 
 }  // namespace
 
@@ -108,25 +107,6 @@ bool WavFile::WriteFrames(uint32_t nCount, const uint8_t *pData) {
     return true;
 }
 
-bool WavFile::StartPieces() {
-    return std::fflush(m_file.Get()) == 0;
-}
-
-bool WavFile::WriteFramesAt(uint64_t llFrame, uint32_t nCount, const uint8_t *pData) {
-    const uint64_t llAt = uint64_t{m_posDataSize} + 4 + llFrame * FrameBytes();
-    return WriteAllAt(fileno(m_file.Get()), llAt, pData, size_t{nCount} * FrameBytes());
-}
-
-bool WavFile::FinishPieces(uint64_t llFrames) {
-    m_nFramesWritten = llFrames;
-    const uint64_t llEnd = uint64_t{m_posDataSize} + 4 + llFrames * FrameBytes();
-    if (::ftruncate(fileno(m_file.Get()), static_cast<off_t>(llEnd)) != 0) {
-        m_file.Discard();
-        return false;
-    }
-    return FinishFile();
-}
-
 bool WavFile::PatchSizes() {
     if (std::fflush(m_file.Get()) != 0) {
         return false;
@@ -176,14 +156,6 @@ bool WavFile::FinishFile() {
 
 void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t) {
     const MediaTags tags = TagsForJob(job, reader.GetTrack());
-    const int nPieces = EvenPieceCount(job, reader, m_dDivideAfterSeconds.load(), kMostPieces);
-    if (nPieces > 1) {
-        if (ConvertDivided(job, reader, tags, nPieces)) {
-            return;
-        }
-        // The pieces did not give the file: it is converted whole, its progress from 0 again.
-        job.StartPass(job.GetProgress().nPass);
-    }
     // An empty selection gives an empty file; a source that gives no sample at all gives none.
     const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     WavFile file;

@@ -4,11 +4,9 @@
 #include <string>
 #include <vector>
 
-#include <atomic>
-
+#include "media/MediaTags.h"
 #include "common/OutputFile.h"
 #include "convert/batch/WriterThread.h"
-#include "media/MediaTags.h"
 
 namespace klangor {
 
@@ -29,13 +27,6 @@ public:
     bool WriteHeader(const std::string &strPath, const WaveFormat &wfx, const MediaTags &tags = {},
                      uint64_t nExpectedBytes = 0, uint64_t nRiffSizeLimit = kRiffSizeLimit);
     bool WriteFrames(uint32_t nCount, const uint8_t *pData);
-    // For a file written in pieces: flushes the header, after which nothing is written in order, and the
-    // pieces' frames go to their places, from any thread (llFrame counts from the first frame of data).
-    bool StartPieces();
-    bool WriteFramesAt(uint64_t llFrame, uint32_t nCount, const uint8_t *pData);
-    // Ends a file written in pieces at llFrames frames of data (cutting off what lies beyond), patches
-    // its sizes and puts it under its name.
-    bool FinishPieces(uint64_t llFrames);
     // Patches the sizes of what was written and puts the file under its name.
     bool FinishFile();
     void Discard() { m_file.Discard(); }
@@ -56,39 +47,21 @@ private:
     uint64_t m_nRiffSizeLimit = kRiffSizeLimit;
 };
 
-// Writes each job of a batch as a WAV file of 16-bit PCM. A long file is cut into consecutive pieces,
-// decoded on the workers that are free and written at their places in the one file
-// (divide/WavDivide.cpp). Start, Stop, IsRunning and the setters on the owner's thread; everything else
-// on the workers, one WavFile per running job.
+// Writes each job of a batch as a WAV file of 16-bit PCM. Start, Stop, IsRunning and the setters on the
+// owner's thread; everything else on the workers, one WavFile per running job.
 class WavWriterThread : public WriterThread {
 public:
     // A lower RIFF size limit makes small files RF64 (for tests).
     explicit WavWriterThread(uint64_t nRiffSizeLimit = WavFile::kRiffSizeLimit);
     ~WavWriterThread() override;
 
-    static constexpr int kMostPieces = 8;
-    static constexpr double kDefaultDivideSeconds = 30.0;
-
     int Start(const std::vector<ConversionJob *> &jobs) { return StartJobs(jobs); }
-    // Files longer than this are decoded in pieces; 0 never divides a file.
-    void SetDivideAfterSeconds(double dSeconds) { m_dDivideAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
-
-protected:
-    int MostTasksPerJob() const override { return m_dDivideAfterSeconds.load() > 0.0 ? kMostPieces : 1; }
 
 private:
-    static constexpr const char *kCannotWrite = "Error writing mp3 output";
-
     PcmSampleFormat JobFormat() const override { return PcmSampleFormat::S16; }
     void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
-    // Converts the job in nPieces pieces. False when they could not give the undivided file (the decoder
-    // does not land where it seeks, or the source was shorter than its container said) and the file
-    // must be converted whole; true when the job is done (converted, stopped short, or failed with its
-    // reason recorded).
-    bool ConvertDivided(ConversionJob &job, AudioStreamReader &whole, const MediaTags &tags, int nPieces);
 
     const uint64_t m_nRiffSizeLimit;
-    std::atomic<double> m_dDivideAfterSeconds{kDefaultDivideSeconds};
 };
 
 }  // namespace klangor
