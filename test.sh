@@ -69,5 +69,5 @@ cmake -S . -B "$BUILD_DIR-tsan" "${SAN_FLAGS[@]}" -DKLANGOR_SANITIZE=thread
 cmake --build "$BUILD_DIR-tsan" -j"$JOBS" --target convert_engine_tests klangor_app_conversion_tests
 private_folders "$stages/tsan"
 "$BUILD_DIR-tsan/tests/convert/convert_engine_tests" \
-  --gtest_filter='BatchTest.*:BatchNaming*:WavWriterTest.*:Mp3WriterTest.*:BrokenMedia*:Parallel*:DivideJobTest.*:Mp3StreamWriter*'
+  --gtest_filter='BatchTest.*:BatchNaming*:WavWriterTest.*:Mp3WriterTest.*:BrokenMedia*:Parallel*:DivideJobTest.*:Mp3StreamWriter*-DivideJobTest.Sources*:DivideJobTest.ASource*:DivideJobTest.DividedSelection*'
 "$BUILD_DIR-tsan/tests/app/klangor_app_conversion_tests"
