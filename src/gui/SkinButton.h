@@ -39,7 +39,6 @@ class SkinButton : public QAbstractButton {
 public:
     SkinButton(int nId, QWidget *pParent);
 
-
     // Loads the faces, moves the button to x, y at the normal face's size and registers its tooltip.
     // Returns false when the strip cannot be loaded: the button then stands at x, y with no size, gets no
     // tooltip, paints nothing, takes no clicks and no focus.

@@ -81,7 +81,6 @@ public:
     // Writes the record, then the chosen format into the window's output type.
     void Ok();
 
-
 private:
     EncoderSettings *m_pSettings;
     SettingsDialogView &m_view;
