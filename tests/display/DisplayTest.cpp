@@ -79,6 +79,17 @@ void Key(const QString &strKey) {
     Xdo({"key", strKey});
 }
 
+// Whether the X server's keyboard focus is on the widget's window: Qt may take a window for active a
+// little before the server sends it the keys.
+bool HasXFocus(const QWidget *pWidget) {
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")});
+    if (!xdotool.waitForFinished(5000) || xdotool.exitCode() != 0) {
+        return false;
+    }
+    return xdotool.readAllStandardOutput().trimmed().toULongLong() == pWidget->winId();
+}
+
 QPoint CentreOf(const QWidget *pWidget) {
     return pWidget->mapToGlobal(pWidget->rect().center());
 }
@@ -689,7 +700,8 @@ TEST_F(DisplayTest, AboutComesUpAtOnceWhileASlowClipOpens) {
                    {[&] {
                         return ModalOfType<AboutDialog>() != nullptr &&
                                ModalOfType<AboutDialog>()->isActiveWindow() &&
-                               (window.IsClipLoaded() || Clock::now() - shownAt > std::chrono::seconds(10));
+                               (window.IsClipLoaded() || Clock::now() - shownAt > std::chrono::seconds(10)) &&
+                               HasXFocus(ModalOfType<AboutDialog>());
                     },
                     [&] {
                         escapedAt = Clock::now();
