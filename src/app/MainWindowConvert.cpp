@@ -59,7 +59,7 @@ void MainWindowConversion::OnStartConvert() {
         naming.subfolders.push_back(m_window.SubfolderOf(clips.GetClip(i)));
     }
     m_pBatch->SetNaming(std::move(naming));
-    if (OutputFormatOf(GetOutputType()) != OutputFormat::Copy) {
+    if (GetOutputFormat() != OutputFormat::Copy) {
         m_pBatch->OnStartConvert(clips);
         return;
     }
@@ -112,9 +112,9 @@ std::string MainWindowConversion::GetOutputFolderText() {
     return QFile::encodeName(m_window.GetOutputFolder()).toStdString();
 }
 
-int MainWindowConversion::GetOutputType() {
+OutputFormat MainWindowConversion::GetOutputFormat() {
     // Before the window's initialisation (-1) the batch writes MP3, as the buttons then show.
-    return static_cast<int>(OutputFormatOf(m_window.GetOutputType()));
+    return OutputFormatOf(m_window.GetOutputType());
 }
 
 void MainWindowConversion::SetStatusText(const std::string &strText) {

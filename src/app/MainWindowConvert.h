@@ -47,7 +47,7 @@ public:
 
     // --- IConversionView, on the window thread ---
     std::string GetOutputFolderText() override;
-    int GetOutputType() override;
+    OutputFormat GetOutputFormat() override;
     void SetStatusText(const std::string &strText) override;
     void SetProgressPos(int nPercent) override;
     void ShowConvertButtons(bool bConverting) override;

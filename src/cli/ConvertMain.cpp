@@ -50,7 +50,7 @@ public:
     bool ShowsProgress() const { return m_bShowProgress; }
 
     std::string GetOutputFolderText() override { return m_options.strOutputFolder; }
-    int GetOutputType() override { return static_cast<int>(m_options.format); }
+    OutputFormat GetOutputFormat() override { return m_options.format; }
 
     void SetStatusText(const std::string &strText) override {
         if (!m_bShowProgress) {

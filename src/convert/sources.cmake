@@ -20,14 +20,15 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/divide/SeekCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/AlacTail.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecOutput.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecWriterThread.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/outputs/CopyWriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecJobOutput.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/JobOutputs.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/CopyJobOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/FileAvio.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/Mp3Encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/Mp3Frame.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/outputs/Mp3WriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/Mp3JobOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/SampleSanitizer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/outputs/WavWriterThread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs/WavJobOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/split/SplitPlan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tags/ContainerTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tags/Mp4FreeformTags.cpp

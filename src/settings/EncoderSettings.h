@@ -46,8 +46,8 @@ int FindSampleRateIndex(int32_t iSampleRate);
 int FindBitrateIndex(int32_t iKbps);
 
 // The user's encoder settings: the MP3 encoder's, and below them the newer formats' own. Written on the
-// window thread (settings dialog, and the write-back of the bitrate ceiling the MP3 writer applied to its
-// files) and read on the MP3 writer's workers as each file's turn comes, so every field is atomic. Copying
+// window thread (settings dialog, and the write-back of the bitrate ceiling the MP3 output applied to its
+// files) and read on the writer's workers as each file's turn comes, so every field is atomic. Copying
 // takes a field-by-field snapshot.
 class EncoderSettings {
 public:

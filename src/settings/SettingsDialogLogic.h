@@ -52,7 +52,7 @@ public:
 // or output bitrate is in the record the moment it is chosen, whatever button closes the dialog later.
 // The output format is no field of the record: it is the window's output type, given by pointer, and
 // only OK writes it; "Load Default" and Cancel leave it as it is, like the window's other session
-// choices. Window thread only; the MP3 writer may read (and lower the bitrate of) the record meanwhile.
+// choices. Window thread only; the MP3 jobs may read (and lower the bitrate of) the record meanwhile.
 class SettingsDialogLogic {
 public:
     // Takes the snapshot that "Load Default" returns to. Without an output type the dialog has no

@@ -24,7 +24,7 @@ namespace {
 class RecordingView : public IConversionView {
 public:
     std::string m_strFolder;
-    int m_iType = kOutputTypeMp3;
+    OutputFormat m_format = OutputFormat::Mp3;
     bool m_bAnswerYes = false;
     std::vector<std::string> m_events;
     std::vector<std::string> m_statusTexts;
@@ -32,7 +32,7 @@ public:
     std::function<void(const std::string &)> m_onStatus;
 
     std::string GetOutputFolderText() override { return m_strFolder; }
-    int GetOutputType() override { return m_iType; }
+    OutputFormat GetOutputFormat() override { return m_format; }
     void SetStatusText(const std::string &strText) override {
         m_statusTexts.push_back(strText);
         if (m_onStatus) {
@@ -191,10 +191,12 @@ protected:
 };
 
 TEST(BatchNaming, OutputKeepsTheSourceNameAndExtension) {
-    EXPECT_EQ(ConversionBatch::OutputPathFor("/out", "/media/talk.avi", kOutputTypeMp3), "/out/talk.avi.mp3");
-    EXPECT_EQ(ConversionBatch::OutputPathFor("/out", "/media/song.wav", kOutputTypeWav), "/out/song.wav.wav");
-    EXPECT_EQ(ConversionBatch::OutputPathFor("/out/", "song.wav", kOutputTypeMp3), "/out//song.wav.mp3");
-    EXPECT_EQ(ConversionBatch::OutputPathFor("", "/m/a.avi", kOutputTypeMp3), "/a.avi.mp3");
+    EXPECT_EQ(ConversionBatch::OutputPathFor("/out", "/media/talk.avi", OutputFormat::Mp3),
+              "/out/talk.avi.mp3");
+    EXPECT_EQ(ConversionBatch::OutputPathFor("/out", "/media/song.wav", OutputFormat::Wav),
+              "/out/song.wav.wav");
+    EXPECT_EQ(ConversionBatch::OutputPathFor("/out/", "song.wav", OutputFormat::Mp3), "/out//song.wav.mp3");
+    EXPECT_EQ(ConversionBatch::OutputPathFor("", "/m/a.avi", OutputFormat::Mp3), "/a.avi.mp3");
 }
 
 TEST_F(BatchTest, SameNameInOneBatchGetsANumberInsteadOfOverwriting) {
@@ -221,7 +223,7 @@ TEST_F(BatchTest, OutputNeverOverwritesASourceOfTheSameBatch) {
 }
 
 TEST_F(BatchTest, ThreeJobsCountThroughAndEndIdleWithTheQuestion) {
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     for (const char *szName : {"a.avi", "b.avi", "c.avi"}) {
         m_clips.AddClip(Source(szName));
     }
@@ -243,7 +245,7 @@ TEST_F(BatchTest, ThreeJobsCountThroughAndEndIdleWithTheQuestion) {
 TEST_F(BatchTest, PercentIsPerJobAndStepsByChunks) {
     m_pScript->wfx.nSamplesPerSec = 2500;  // one second is 2500 frames: three chunks
     m_pScript->nRealFrames = 2500;
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     m_clips.AddClip(Source("a.avi"));
     // Read while the worker waits for its first, second and third fill: after 0, 1000 and 2000 frames.
     EXPECT_EQ(ProgressAtEachFill(3),
@@ -296,7 +298,7 @@ TEST_F(BatchTest, ConvertedFilesWithANoteAreNamedAfterTheFailuresAndBeforeTheQue
 }
 
 TEST_F(BatchTest, StopDuringTheSecondJobShortensItAndSkipsTheThird) {
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     for (const char *szName : {"a.avi", "b.avi", "c.avi"}) {
         m_clips.AddClip(Source(szName));
     }
@@ -338,7 +340,7 @@ TEST_F(BatchTest, ClosingWhileConvertingIsRefusedUntilTheQuestionIsAnswered) {
 }
 
 TEST_F(BatchTest, LargeBatchHoldsOneDecoderAtATime) {
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     for (int i = 0; i < 40; ++i) {
         m_clips.AddClip(Source("clip" + std::to_string(i) + ".avi"));
     }
@@ -382,13 +384,13 @@ protected:
 TEST_F(ParallelBatchTest, ProgressReadWhileTheWorkersRunFollowsTheEarliestFileAndNeverGoesBack) {
     struct Case {
         const char *szName;
-        int iType;
+        OutputFormat format;
         int nFiles;
         double dSeconds;
         bool bNormalize;
     };
-    for (const Case &c : {Case{"levelled WAV", kOutputTypeWav, 5, 1.0, true},
-                          Case{"divided MP3", kOutputTypeMp3, 2, 9.5, false}}) {
+    for (const Case &c : {Case{"levelled WAV", OutputFormat::Wav, 5, 1.0, true},
+                          Case{"divided MP3", OutputFormat::Mp3, 2, 9.5, false}}) {
         SCOPED_TRACE(c.szName);
         m_pScript->nFillsWaitForDecoders = c.nFiles < 3 ? c.nFiles : 3;
         m_pScript->nCreated = 0;
@@ -399,7 +401,7 @@ TEST_F(ParallelBatchTest, ProgressReadWhileTheWorkersRunFollowsTheEarliestFileAn
         for (int i = 0; i < c.nFiles; ++i) {
             m_clips.AddClip(PathOf("clip" + std::to_string(i) + ".avi"));
         }
-        m_view.m_iType = c.iType;
+        m_view.m_format = c.format;
         m_view.m_statusTexts.clear();
         m_settings.m_iQuality = 7;  // fast: only the progress is looked at
         m_pBatch->SetJobsAtOnce(3);
@@ -432,7 +434,7 @@ TEST_F(ParallelBatchTest, ProgressReadWhileTheWorkersRunFollowsTheEarliestFileAn
         EXPECT_EQ(m_view.m_statusTexts[m_view.m_statusTexts.size() - 2],
                   "Progress: " + std::to_string(c.nFiles) + " of " + std::to_string(c.nFiles) + ", 100.0%");
         EXPECT_TRUE(m_pBatch->GetFailures().empty());
-        if (c.iType == kOutputTypeWav) {
+        if (c.format == OutputFormat::Wav) {
             EXPECT_LE(m_pScript->nMostLiveDecoders, 3);
         }
     }
@@ -484,7 +486,7 @@ TEST_F(ParallelBatchTest, ASettingsChangeDuringABatchReachesOnlyTheFilesStartedA
 TEST_F(ParallelBatchTest, WorkersRunToTheEndWhileTheViewIsHeldInItsHandling) {
     // The view's thread is held in its handling of the first file's end, as a window is while a box
     // is open: the other files still convert and the batch's end is still posted, the view held.
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     for (int i = 0; i < 4; ++i) {
         m_clips.AddClip(PathOf("clip" + std::to_string(i) + ".avi"));
     }
@@ -530,7 +532,7 @@ TEST_F(ParallelBatchTest, SelectionsAreFixedAtStartWhateverTheListsLength) {
         ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{100, 0, 50}));
         m_clips.AddClip(strSource);
     }
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     bool bEdited = false;
     m_view.m_onStatus = [&](const std::string &) {
         if (!bEdited) {
@@ -546,7 +548,7 @@ TEST_F(ParallelBatchTest, ProgressOfAStreamWithoutLengthMovesByWhatWasRead) {
     m_pScript->llDuration = 0;
     m_pScript->nRealFrames = 40000;
     m_pScript->bTellsReadFraction = true;
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     m_clips.AddClip(PathOf("live.ts"));
     const std::vector<std::string> texts = ProgressAtEachFill(40);
     ASSERT_EQ(texts.size(), 40u);
@@ -573,7 +575,7 @@ std::vector<double> ShownPercents(const std::vector<std::string> &texts) {
 }  // namespace
 
 TEST_F(BatchTest, NormalisedJobRunsItsPercentageOnceOverBothPasses) {
-    m_view.m_iType = kOutputTypeWav;
+    m_view.m_format = OutputFormat::Wav;
     m_clips.AddClip(Source("a.avi"));
     m_pBatch->SetLoudnessTarget({true, -16.0});
     // 45 fills a pass: 44 of 1000 frames and one of 100.
@@ -590,7 +592,7 @@ TEST_F(BatchTest, NormalisedJobRunsItsPercentageOnceOverBothPasses) {
 }
 
 TEST_F(BatchTest, StopWhileMeasuringWritesNoFileAndSaysWhy) {
-    m_view.m_iType = kOutputTypeMp3;
+    m_view.m_format = OutputFormat::Mp3;
     m_clips.AddClip(Source("a.avi"));
     m_clips.AddClip(Source("b.avi"));
     m_pBatch->SetLoudnessTarget({true, -16.0});

@@ -17,10 +17,11 @@
 #include "JobTestSupport.h"
 #include "ScriptedDecoder.h"
 #include "clips/CutInfo.h"
-#include "convert/outputs/CodecWriterThread.h"
+#include "convert/outputs/CodecJobOutput.h"
+#include "convert/batch/WriterThread.h"
 #include "convert/outputs/Mp3Frame.h"
 #include "convert/divide/Mp3StreamWriter.h"
-#include "convert/outputs/Mp3WriterThread.h"
+#include "convert/outputs/Mp3JobOutput.h"
 #include "convert/divide/SeekCheck.h"
 #include "support/MediaFactory.h"
 
@@ -92,7 +93,7 @@ Encode RunWriter(const std::string &strSource, const std::string &strOut, const 
                  int nJobs, double dSplitSeconds, bool bStopEarly = false,
                  const LoudnessTarget &loudness = {},
                  const AudioDecoderFactory &decoders = CreateMediaAudioDecoder) {
-    Mp3WriterThread writer;
+    WriterThread writer;
     writer.SetLoudnessTarget(loudness);
     ConversionJob *pJob = nullptr;
     std::atomic<int> nFills{0};
@@ -108,7 +109,7 @@ Encode RunWriter(const std::string &strSource, const std::string &strOut, const 
     writer.SetJobsAtOnce(nJobs);
     writer.SetDivideAfterSeconds(dSplitSeconds);
     job.FixSelection();
-    EXPECT_EQ(writer.Start({&job}, settings), 0);
+    EXPECT_EQ(writer.Start({&job}, OutputFormat::Mp3, settings), 0);
     writer.Wait();
     const ConversionJob::Progress progress = job.GetProgress();
     return Encode{strOut, job.GetError(), progress.nFramesDone, progress.nFramesToConvert, nFills.load()};
@@ -432,7 +433,7 @@ TEST_F(DivideJobTest, AStopAfterTheEarlierPartsFinishedKeepsThemAndTheStoppedPar
     auto pScript = std::make_shared<DecoderScript>();
     pScript->llDuration = static_cast<int64_t>(kSourceSeconds * 10000000);
     pScript->nRealFrames = llFrames;
-    Mp3WriterThread writer;
+    WriterThread writer;
     pScript->llHookAtFrame = static_cast<int64_t>(llStopAt);
     // Not the shared pointer itself: the script would then own itself and never go.
     DecoderScript &script = *pScript;
@@ -448,7 +449,7 @@ TEST_F(DivideJobTest, AStopAfterTheEarlierPartsFinishedKeepsThemAndTheStoppedPar
     EncoderSettings settings;
     writer.SetJobsAtOnce(kPieces);
     writer.SetDivideAfterSeconds(kSplitSeconds);
-    ASSERT_EQ(writer.Start(set.Pointers(), settings), 0);
+    ASSERT_EQ(writer.Start(set.Pointers(), OutputFormat::Mp3, settings), 0);
     writer.Wait();
     ASSERT_TRUE(pScript->bHookCalled);
     ASSERT_EQ(job.GetError(), "");
@@ -467,9 +468,9 @@ TEST_F(DivideJobTest, AStopAfterTheEarlierPartsFinishedKeepsThemAndTheStoppedPar
     wholeSet.Add(m_media.PathOf("scripted.avi"), m_media.PathOf("whole.mp3"));
     wholeSet.scripts[0]->llDuration = pScript->llDuration;
     wholeSet.scripts[0]->nRealFrames = llFrames;
-    Mp3WriterThread wholeWriter;
+    WriterThread wholeWriter;
     wholeWriter.SetJobsAtOnce(1);
-    ASSERT_EQ(wholeWriter.Start(wholeSet.Pointers(), settings), 0);
+    ASSERT_EQ(wholeWriter.Start(wholeSet.Pointers(), OutputFormat::Mp3, settings), 0);
     wholeWriter.Wait();
     const std::vector<int16_t> whole = Samples(DecodeS16(m_media.PathOf("whole.mp3")));
     ASSERT_GE(whole.size(), stopped.size());
@@ -603,7 +604,7 @@ enum class FlacRun { Whole, Stopped, PartFails };
 
 FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut, int nLevel, int nJobs,
                          double dSplitSeconds, FlacRun run = FlacRun::Whole) {
-    CodecWriterThread writer;
+    WriterThread writer;
     ConversionJob *pJob = nullptr;
     std::atomic<int> nDecoders{0};
     std::atomic<int> nFills{0};
@@ -691,7 +692,7 @@ TEST_P(FlacDivideTest, JoinedFileIsByteForByteOneEncodersFile) {
     ASSERT_EQ(parted.strError, "");
     // 16 s at a 3 s threshold: the most parts, each decoding its own stretch.
     EXPECT_EQ(whole.nDecoders, 1);
-    EXPECT_GT(parted.nDecoders, CodecWriterThread::kMostPieces);
+    EXPECT_GT(parted.nDecoders, WriterThread::kMostPieces);
     EXPECT_TRUE(ReadFileBytes(parted.strPath) == ReadFileBytes(whole.strPath));
     EXPECT_TRUE(FlacTestPasses(parted.strPath));
 }

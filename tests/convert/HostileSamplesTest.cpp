@@ -14,7 +14,8 @@
 #include <random>
 
 #include "convert/batch/ConversionJob.h"
-#include "convert/outputs/Mp3WriterThread.h"
+#include "convert/batch/WriterThread.h"
+#include "convert/outputs/Mp3JobOutput.h"
 #include "support/MediaFactory.h"
 
 namespace klangor {
@@ -55,15 +56,15 @@ std::string FloatWav(const std::function<float(size_t)> &sample) {
     return strBytes;
 }
 
-// One file through the MP3 writer as a batch of one runs it, divided into parts or in one piece.
+// One file to MP3 as a batch of one runs it, divided into parts or in one piece.
 std::string Encode(const std::string &strSource, const std::string &strOut, int nJobs, bool bDivide) {
     EncoderSettings settings;
-    Mp3WriterThread writer;
+    WriterThread writer;
     writer.SetJobsAtOnce(nJobs);
     writer.SetDivideAfterSeconds(bDivide ? kSplitSeconds : 0);
     ConversionJob job(strSource, strOut);
     job.FixSelection();
-    EXPECT_EQ(writer.Start({&job}, settings), 0);
+    EXPECT_EQ(writer.Start({&job}, OutputFormat::Mp3, settings), 0);
     writer.Wait();
     return job.GetError();
 }

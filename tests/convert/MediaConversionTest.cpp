@@ -7,8 +7,9 @@
 #include <memory>
 
 #include "JobTestSupport.h"
-#include "convert/outputs/Mp3WriterThread.h"
-#include "convert/outputs/WavWriterThread.h"
+#include "convert/outputs/Mp3JobOutput.h"
+#include "convert/batch/WriterThread.h"
+#include "convert/outputs/WavJobOutput.h"
 #include "support/MediaFactory.h"
 
 namespace klangor {
@@ -84,8 +85,8 @@ protected:
         job.FixSelection();
         // The samples are compared here; a video's title would add an INFO chunk before them.
         job.SetWriteTags(false);
-        WavWriterThread writer;
-        EXPECT_EQ(writer.Start({&job}), 0);
+        WriterThread writer;
+        EXPECT_EQ(writer.Start({&job}, OutputFormat::Wav), 0);
         writer.Wait();
         EXPECT_EQ(job.GetError(), "");
         const std::string strBytes = ReadFileBytes(job.GetOutputPath());
@@ -176,8 +177,8 @@ TEST(BrokenMedia, DamageInTheMiddleIsSkippedNotFatal) {
     }
     media.MakeRaw("damaged.mpg", strBytes);
     ConversionJob job(strSource, media.PathOf("damaged.wav"));
-    WavWriterThread writer;
-    ASSERT_EQ(writer.Start({&job}), 0);
+    WriterThread writer;
+    ASSERT_EQ(writer.Start({&job}, OutputFormat::Wav), 0);
     writer.Wait();
     EXPECT_EQ(job.GetError(), "");
     const size_t nFrames = (ReadFileBytes(job.GetOutputPath()).size() - 44) / 4;
@@ -193,8 +194,8 @@ TEST(RealMp3, SelectionOfAVideoDecodesToTheSelectedFramesAtTheChosenSettings) {
     EncoderSettings settings;
     settings.m_iBitrate = 96;
     settings.m_iSampleRate = 44100;  // left to itself, the encoder resamples 96 kbps to 32 kHz
-    Mp3WriterThread writer;
-    ASSERT_EQ(writer.Start({&job}, settings), 0);
+    WriterThread writer;
+    ASSERT_EQ(writer.Start({&job}, OutputFormat::Mp3, settings), 0);
     writer.Wait();
     EXPECT_EQ(job.GetError(), "");
     const auto stream = ProbeStream(job.GetOutputPath());
@@ -216,8 +217,8 @@ TEST(RealMp3, SelectionPastAnUnderestimatedVbrLengthIsTheSelectedPart) {
     ASSERT_TRUE(WriteCutInfo(strSource, ClipInfo{2004, 1300, 1500}));
     ConversionJob job(strSource, media.PathOf("vbr.mp3.wav"));
     job.FixSelection();
-    WavWriterThread writer;
-    ASSERT_EQ(writer.Start({&job}), 0);
+    WriterThread writer;
+    ASSERT_EQ(writer.Start({&job}, OutputFormat::Wav), 0);
     writer.Wait();
     EXPECT_EQ(job.GetError(), "");
     const std::string strData = ReadFileBytes(job.GetOutputPath()).substr(44);

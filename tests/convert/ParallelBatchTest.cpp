@@ -7,8 +7,9 @@
 #include <set>
 
 #include "JobTestSupport.h"
-#include "convert/outputs/Mp3WriterThread.h"
-#include "convert/outputs/WavWriterThread.h"
+#include "convert/outputs/Mp3JobOutput.h"
+#include "convert/batch/WriterThread.h"
+#include "convert/outputs/WavJobOutput.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
@@ -60,7 +61,7 @@ protected:
     // A batch of one file per script, as ConvertToMp3 makes them, converted to MP3 by the writer; the
     // outputs' bytes in list order.
     std::vector<std::string> ConvertToMp3(const std::vector<std::shared_ptr<DecoderScript>> &scripts,
-                                          Mp3WriterThread &writer, EncoderSettings &settings, int nJobs,
+                                          WriterThread &writer, EncoderSettings &settings, int nJobs,
                                           double dSplitSeconds) {
         m_jobs = JobSet();
         for (size_t i = 0; i < scripts.size(); ++i) {
@@ -69,7 +70,7 @@ protected:
         }
         writer.SetJobsAtOnce(nJobs);
         writer.SetDivideAfterSeconds(dSplitSeconds);
-        EXPECT_EQ(writer.Start(m_jobs.Pointers(), settings), 0);
+        EXPECT_EQ(writer.Start(m_jobs.Pointers(), OutputFormat::Mp3, settings), 0);
         writer.Wait();
         std::vector<std::string> outputs;
         for (const auto &pJob : m_jobs.jobs) {
@@ -93,7 +94,7 @@ TEST_F(ParallelWriterTest, StopFinishesEveryRunningFileShortAndStartsNoMore) {
     m_pScript->nRealFrames = 441000;
     m_pScript->llDuration = 100000000;
     m_pScript->nFillsWaitForDecoders = 3;
-    WavWriterThread writer;
+    WriterThread writer;
     // Once all three files are being read (the fills wait for three decoders), the first to reach a
     // tenth of its file stops the batch.
     m_pScript->llHookAtFrame = 44100;
@@ -101,7 +102,7 @@ TEST_F(ParallelWriterTest, StopFinishesEveryRunningFileShortAndStartsNoMore) {
     AddJobs(5, ".wav");
     writer.SetJobsAtOnce(3);
     writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
-    ASSERT_EQ(writer.Start(m_jobs.Pointers()), 0);
+    ASSERT_EQ(writer.Start(m_jobs.Pointers(), OutputFormat::Wav), 0);
     writer.Wait();
     EXPECT_EQ(m_recorder.notices.back().nKind, NOTICE_BATCH_DONE);
     const std::vector<uint64_t> frames = m_jobs.FramesPerJob();
@@ -122,10 +123,10 @@ TEST_F(ParallelWriterTest, DecodersNeverOutnumberTheJobsAtOnce) {
     m_pScript->nFillsWaitForDecoders = 2;
     AddJobs(6, ".mp3");
     EncoderSettings settings;
-    Mp3WriterThread writer;
+    WriterThread writer;
     writer.SetJobsAtOnce(2);
     writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
-    ASSERT_EQ(writer.Start(m_jobs.Pointers(), settings), 0);
+    ASSERT_EQ(writer.Start(m_jobs.Pointers(), OutputFormat::Mp3, settings), 0);
     writer.Wait();
     EXPECT_EQ(m_pScript->nMostLiveDecoders, 2);
     EXPECT_EQ(m_pScript->nLiveDecoders, 0);
@@ -151,10 +152,10 @@ TEST_F(ParallelWriterTest, AJobThatThrowsFailsAloneAndLeavesNoFile) {
     pThrowing->bThrowInFill = true;
     m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"), pThrowing);
     m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
-    WavWriterThread writer;
+    WriterThread writer;
     writer.SetJobsAtOnce(2);
     writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
-    ASSERT_EQ(writer.Start(m_jobs.Pointers()), 0);
+    ASSERT_EQ(writer.Start(m_jobs.Pointers(), OutputFormat::Wav), 0);
     writer.Wait();
     EXPECT_EQ(m_jobs.jobs[0]->GetError(), "decoder ran out of memory");
     EXPECT_EQ(m_jobs.scripts[0]->nLiveDecoders, 0) << "the job's reader went with its turn";
@@ -183,12 +184,12 @@ TEST_F(ParallelWriterTest, TheBytesWrittenDependOnNeitherTheJobsAtOnceNorTheTimi
         }
         EncoderSettings settings;
         settings.m_iQuality = 7;  // fast: the bytes are compared, not the sound
-        Mp3WriterThread writer;
+        WriterThread writer;
         const std::vector<std::string> outputs = ConvertToMp3(scripts, writer, settings, run.nJobs, 2.0);
         if (first.empty()) {
             first = outputs;
             // Otherwise nothing was divided and the rest proves nothing.
-            Mp3WriterThread whole;
+            WriterThread whole;
             const std::vector<std::string> undivided = ConvertToMp3(scripts, whole, settings, 1, 0.0);
             EXPECT_TRUE(undivided[0] == first[0] && undivided[2] == first[2]);
             EXPECT_TRUE(undivided[1] != first[1] && undivided[3] != first[3]);
@@ -205,10 +206,10 @@ TEST_F(ParallelWriterTest, APartRunningOutOfMemoryOnlySendsItsFileToBeEncodedWho
     pScript->llHookAtFrame = 8 * 44100;
     pScript->onFrameReached = [] { throw std::bad_alloc(); };
     EncoderSettings settings;
-    Mp3WriterThread writer;
+    WriterThread writer;
     const std::vector<std::string> outputs = ConvertToMp3({pScript}, writer, settings, 2, 2.0);
     ASSERT_TRUE(pScript->bHookCalled);
-    Mp3WriterThread whole;
+    WriterThread whole;
     EXPECT_TRUE(outputs == ConvertToMp3({ClipScript(9.5, 44100)}, whole, settings, 1, 0.0));
 }
 
@@ -225,7 +226,7 @@ TEST_F(ParallelWriterTest, EveryFileGetsTheSettingsItWouldGetOneAtATime) {
         pLow->openDelay = std::chrono::milliseconds(300);
         EncoderSettings settings;
         settings.m_iBitrate = 192;
-        Mp3WriterThread writer;
+        WriterThread writer;
         Outcome outcome;
         outcome.outputs = ConvertToMp3({pLow, ClipScript(0.5, 44100)}, writer, settings, nJobs, 2.0);
         outcome.iBitrateBeforeWriteBack = settings.m_iBitrate;

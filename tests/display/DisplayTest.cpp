@@ -277,7 +277,7 @@ TEST_F(DisplayTest, FlacChosenInTheSettingsIsWrittenUntilTheWavButtonIsClicked) 
     ASSERT_TRUE(QTest::qWaitFor([&] { return script.Finished() && noModal(); }, 3 * kWaitMs))
         << "steps done: " << script.StepsDone();
     EXPECT_EQ(shownSettings, QStringList({"flacCompressionSpin"}));
-    EXPECT_EQ(window.GetConversion().GetOutputType(), static_cast<int>(OutputFormat::Flac));
+    EXPECT_EQ(window.GetConversion().GetOutputFormat(), OutputFormat::Flac);
     EXPECT_FALSE(pMp3->isChecked());
     EXPECT_FALSE(pWav->isChecked());
     EXPECT_EQ(window.GetControlText(kIdStatus).toStdString(), "Output format: FLAC (lossless)");
@@ -288,7 +288,7 @@ TEST_F(DisplayTest, FlacChosenInTheSettingsIsWrittenUntilTheWavButtonIsClicked) 
     const QRect rcIndicator = pWav->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, pWav);
     ClickAt(pWav->mapToGlobal(rcIndicator.center()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return pWav->isChecked(); }, kWaitMs));
-    EXPECT_EQ(window.GetConversion().GetOutputType(), static_cast<int>(OutputFormat::Wav));
+    EXPECT_EQ(window.GetConversion().GetOutputFormat(), OutputFormat::Wav);
     EXPECT_EQ(window.GetControlText(kIdStatus).toStdString(), "");
 }
 

@@ -51,24 +51,17 @@ std::string NumberedPath(const std::string &strPath, int n) {
 ConversionBatch::ConversionBatch(IConversionView &view, EncoderSettings &settings,
                                  AudioDecoderFactory decoderFactory)
     : m_view(view), m_settings(settings), m_decoderFactory(std::move(decoderFactory)) {
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->SetNotify(&ConversionBatch::OnConversionNotice, this);
-    }
+    m_writer.SetNotify(&ConversionBatch::OnConversionNotice, this);
 }
 
 ConversionBatch::~ConversionBatch() {
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->Stop();
-    }
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->Wait();
-    }
+    m_writer.Stop();
+    m_writer.Wait();
     ClearJobs();
 }
 
 std::string ConversionBatch::OutputPathFor(const std::string &strFolder, const std::string &strSource,
-                                           int iOutputType, int nTrack) {
-    const OutputFormat format = OutputFormatOf(iOutputType);
+                                           OutputFormat format, int nTrack) {
     // A copy's container follows the source's codec, which only the source itself tells.
     // A pipe or a device is never looked into here: what the look read would be gone for its job, and
     // a fifo with no writer left would keep the next opening waiting for ever.
@@ -76,19 +69,6 @@ std::string ConversionBatch::OutputPathFor(const std::string &strFolder, const s
                                      : IsStreamFile(strSource)    ? ".mka"
                                                                   : CopyExtensionOf(strSource, nTrack);
     return strFolder + "/" + ClipDisplayName(strSource) + strExtension;
-}
-
-WriterThread &ConversionBatch::ChosenWriter() {
-    switch (OutputFormatOf(m_iOutputType)) {
-        case OutputFormat::Mp3:
-            return m_mp3Writer;
-        case OutputFormat::Wav:
-            return m_wavWriter;
-        case OutputFormat::Copy:
-            return m_copyWriter;
-        default:
-            return m_codecWriter;
-    }
 }
 
 void ConversionBatch::OnStartConvert(const ClipList &clips) {
@@ -124,49 +104,36 @@ void ConversionBatch::StartPrepared(const BatchRequest &request, PreparedJobs pr
     m_bActive = true;
     // Shown before the writer starts, so a batch that ends at once cannot leave the buttons behind.
     m_view.ShowConvertButtons(true);
-    const OutputFormat format = OutputFormatOf(m_iOutputType);
-    const int iResult = format == OutputFormat::Mp3    ? m_mp3Writer.Start(jobs, m_settings)
-                        : format == OutputFormat::Wav  ? m_wavWriter.Start(jobs)
-                        : format == OutputFormat::Copy ? m_copyWriter.Start(jobs)
-                                                       : m_codecWriter.Start(jobs, format, m_settings);
+    const int iResult = m_writer.Start(jobs, m_format, m_settings);
     if (iResult != 0) {
         m_bStartFailed = true;
         m_bActive = false;
         m_view.ShowConvertButtons(false);
-        m_view.ShowMessage(ChosenWriter().GetLastError(), IConversionView::MessageIcon::Exclamation);
+        m_view.ShowMessage(m_writer.GetLastError(), IConversionView::MessageIcon::Exclamation);
     }
 }
 
 void ConversionBatch::SetJobsAtOnce(int nJobs) {
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->SetJobsAtOnce(nJobs);
-    }
+    m_writer.SetJobsAtOnce(nJobs);
 }
 
 void ConversionBatch::SetLoudnessTarget(const LoudnessTarget &target) {
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->SetLoudnessTarget(target);
-    }
+    m_writer.SetLoudnessTarget(target);
 }
 
 void ConversionBatch::SetSplitSettings(const SplitSettings &split) {
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->SetSplitSettings(split);
-    }
+    m_writer.SetSplitSettings(split);
 }
 
 void ConversionBatch::OnSettingsChanged() {
-    m_mp3Writer.SetEncoderSettings(m_settings);
-    m_codecWriter.SetEncoderSettings(m_settings);
+    m_writer.SetEncoderSettings(m_settings);
 }
 
 void ConversionBatch::OnStopConvert() {
     if (IsConverting()) {
         m_bStopRequested = true;
     }
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->Stop();
-    }
+    m_writer.Stop();
 }
 
 bool ConversionBatch::CanClose(bool bStarting) {
@@ -181,7 +148,7 @@ namespace {
 
 // The track a copy of the source takes, as its job will choose it (for the copy's extension).
 int CopiedTrackOf(const BatchRequest &request, const std::string &strSource) {
-    if (OutputFormatOf(request.iOutputType) != OutputFormat::Copy || request.nTrackOverride > 0) {
+    if (request.format != OutputFormat::Copy || request.nTrackOverride > 0) {
         return request.nTrackOverride;
     }
     uint32_t nDuration = 0, nStart = 0, nEnd = 0, nTrack = 0;
@@ -222,7 +189,7 @@ PreparedJobs PrepareBatchJobs(const BatchRequest &request, bool bDryRun,
         const std::string &strSource = clips[static_cast<size_t>(i)];
         const int nTrack = CopiedTrackOf(request, strSource);
         std::string strPath =
-            ConversionBatch::OutputPathFor(strOutputFolder, strSource, request.iOutputType, nTrack);
+            ConversionBatch::OutputPathFor(strOutputFolder, strSource, request.format, nTrack);
         NameFields fields;
         std::string strFolder = strOutputFolder;
         if (bTemplate) {
@@ -287,7 +254,7 @@ BatchRequest ConversionBatch::RequestFor(const ClipList &clips) {
         request.sources.push_back(clips.GetClip(i));
     }
     request.strOutputFolder = m_view.GetOutputFolderText();
-    request.iOutputType = m_view.GetOutputType();
+    request.format = m_view.GetOutputFormat();
     request.naming = m_naming;
     request.nTrackOverride = m_nTrackOverride;
     request.bWriteTags = m_bWriteTags;
@@ -302,7 +269,7 @@ void ConversionBatch::PrepareJobs(const ClipList &clips, bool bDryRun) {
 
 void ConversionBatch::Adopt(const BatchRequest &request, PreparedJobs prepared) {
     m_strOutputFolder = request.strOutputFolder;
-    m_iOutputType = request.iOutputType;
+    m_format = request.format;
     m_jobs = std::move(prepared.jobs);
     m_skipped = std::move(prepared.skipped);
 }
@@ -371,7 +338,7 @@ void ConversionBatch::HandlePosted() {
 }
 
 void ConversionBatch::WriteBackSettings() {
-    m_mp3Writer.WriteBackSettings(m_settings);
+    m_writer.WriteBackSettings(m_settings);
 }
 
 int ShownJobOf(const std::vector<JobProgress> &progress) {
@@ -474,9 +441,7 @@ std::vector<JobFailure> ConversionBatch::GetFailures() const {
 }
 
 void ConversionBatch::WaitUntilIdle() {
-    for (WriterThread *pWriter : Writers()) {
-        pWriter->Wait();
-    }
+    m_writer.Wait();
 }
 
 }  // namespace klangor

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -10,20 +9,14 @@
 #include <vector>
 
 #include "clips/ClipList.h"
-#include "convert/outputs/CodecWriterThread.h"
 #include "convert/batch/ConversionJob.h"
 #include "convert/batch/ConversionNotice.h"
 #include "convert/batch/ConversionView.h"
-#include "convert/outputs/CopyWriterThread.h"
-#include "convert/outputs/Mp3WriterThread.h"
 #include "convert/batch/OutputNames.h"
-#include "convert/outputs/WavWriterThread.h"
+#include "convert/batch/WriterThread.h"
 #include "settings/EncoderSettings.h"
 
 namespace klangor {
-
-inline constexpr int kOutputTypeMp3 = 0;
-inline constexpr int kOutputTypeWav = 1;
 
 // One failed job of the last batch.
 struct JobFailure {
@@ -50,7 +43,7 @@ struct BatchNaming {
 struct BatchRequest {
     std::vector<std::string> sources;  // the clips, in list order
     std::string strOutputFolder;
-    int iOutputType = 0;
+    OutputFormat format = OutputFormat::Mp3;
     BatchNaming naming;
     int nTrackOverride = 0;
     bool bWriteTags = true;
@@ -86,9 +79,9 @@ double PercentOf(const ConversionJob::Progress &progress);
 // The window's side of a conversion: starting and stopping a batch, one job per clip with its output
 // name and its selection fixed at Start, the jobs' progress read into status text and progress bar (of
 // the earliest file still converting), the ends of jobs and of the batch, and the completion question.
-// Window (view) thread only, but OnConversionNotice, which the writers' workers call: it queues the
+// Window (view) thread only, but OnConversionNotice, which the writer's workers call: it queues the
 // notice under m_postMutex and wakes the view, which handles it in HandlePosted. No worker ever waits
-// for the view. Owns both writers and the jobs of the last batch.
+// for the view. Owns the writer, which drives any output format, and the jobs of the last batch.
 class ConversionBatch {
 public:
     // The view and the settings must outlive the batch. The settings are the view's record: the batch
@@ -124,10 +117,7 @@ public:
     void OnSettingsChanged();
     // MP3 and FLAC files longer than this are encoded in pieces, shared by whichever workers are free;
     // 0 never.
-    void SetDivideAfterSeconds(double dSeconds) {
-        m_mp3Writer.SetDivideAfterSeconds(dSeconds);
-        m_codecWriter.SetDivideAfterSeconds(dSeconds);
-    }
+    void SetDivideAfterSeconds(double dSeconds) { m_writer.SetDivideAfterSeconds(dSeconds); }
     // "Stop Convert": every running file is finished short, no further file is started; the batch
     // still ends with its completion handling.
     void OnStopConvert();
@@ -149,7 +139,7 @@ public:
     static NameFields NameFieldsOf(const std::string &strSource, const std::string &strDefaultPath,
                                    int nIndex, int nCount, int nTagTrack);
 
-    // The ConversionNotifyProc registered with both writers; pContext is the batch. On a worker.
+    // The ConversionNotifyProc registered with the writer; pContext is the batch. On a worker.
     static int OnConversionNotice(void *pContext, const ConversionNotice *pNotice);
     // On the view's thread, after WakeViewThread: handles the ends of jobs and of the batch posted
     // since the last call, in the order they came (the end handling and the question for the batch's).
@@ -171,21 +161,19 @@ public:
 
     // Output name of a clip: folder + "/" + its file name (extension kept) + the format's extension.
     static std::string OutputPathFor(const std::string &strFolder, const std::string &strSource,
-                                     int iOutputType, int nTrack = 0);
+                                     OutputFormat format, int nTrack = 0);
 
 private:
     void Adopt(const BatchRequest &request, PreparedJobs prepared);
     void OnJobEnded(int nJob);
     void OnBatchDone();
     void WriteBackSettings();
-    // The writer of the output type chosen at the last Start.
-    WriterThread &ChosenWriter();
 
     IConversionView &m_view;
     EncoderSettings &m_settings;
     AudioDecoderFactory m_decoderFactory;
     std::string m_strOutputFolder;
-    int m_iOutputType = kOutputTypeMp3;
+    OutputFormat m_format = OutputFormat::Mp3;
     int m_nTrackOverride = 0;
     bool m_bWriteTags = true;
     std::vector<std::unique_ptr<ConversionJob>> m_jobs;
@@ -200,14 +188,8 @@ private:
     bool m_bStartFailed = false;
     std::mutex m_postMutex;
     std::vector<ConversionNotice> m_posted;  // under m_postMutex: from the workers, not yet handled
-    // Declared last: their threads are stopped and collected before the jobs they read go away.
-    Mp3WriterThread m_mp3Writer;
-    WavWriterThread m_wavWriter;
-    CodecWriterThread m_codecWriter;
-    CopyWriterThread m_copyWriter;
-    std::array<WriterThread *, 4> Writers() {
-        return {&m_mp3Writer, &m_wavWriter, &m_codecWriter, &m_copyWriter};
-    }
+    // Declared last: its threads are stopped and collected before the jobs they read go away.
+    WriterThread m_writer;
 };
 
 }  // namespace klangor

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "settings/OutputFormat.h"
+
 namespace klangor {
 
 class ConversionJob;
@@ -16,7 +18,7 @@ public:
 
     // The values of the output controls, taken when a batch starts.
     virtual std::string GetOutputFolderText() = 0;
-    virtual int GetOutputType() = 0;  // an OutputFormat number: 0 MP3, 1 WAV, ...
+    virtual OutputFormat GetOutputFormat() = 0;
 
     virtual void SetStatusText(const std::string &strText) = 0;
     virtual void SetProgressPos(int nPercent) = 0;  // 0..100

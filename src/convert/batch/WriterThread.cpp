@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/batch/OutputNames.h"
+#include "convert/outputs/JobOutputs.h"
 #include "convert/split/SplitPlan.h"
 #include "media/MediaTags.h"
 
@@ -22,10 +23,35 @@ constexpr const char *kPipeReadOnce =
     "Cannot level the loudness of a pipe or a device, which can be read only once";
 }  // namespace
 
-WriterThread::WriterThread(const char *szStartFailure) : m_szStartFailure(szStartFailure) {}
+WriterThread::WriterThread(uint64_t nWavRiffSizeLimit) {
+    for (int i = 0; i < kOutputFormatCount; ++i) {
+        const auto format = static_cast<OutputFormat>(i);
+        m_outputs[static_cast<size_t>(i)] = MakeJobOutput(format, *this, nWavRiffSizeLimit);
+    }
+}
 
 WriterThread::~WriterThread() {
-    Shutdown();
+    // No job runs while the outputs it uses go away.
+    Stop();
+    Wait();
+}
+
+int WriterThread::Start(const std::vector<ConversionJob *> &jobs, OutputFormat format,
+                        const EncoderSettings &settings) {
+    if (m_bRunning) {
+        SetLastError(TraitsOf(format).szStartFailure);
+        return 1;  // refused; the running batch keeps its format and settings
+    }
+    // The previous batch's thread has sent its last notice; collect it before starting another.
+    Wait();
+    m_format = format;
+    Chosen().BeginBatch(jobs.size());
+    SetEncoderSettings(settings);
+    return StartJobs(jobs);
+}
+
+bool WriterThread::WriteBackSettings(EncoderSettings &record) {
+    return Chosen().WriteBackSettings(record);
 }
 
 void WriterThread::Stop() {
@@ -33,11 +59,6 @@ void WriterThread::Stop() {
     // A job waiting for the one before it to fix its settings is let go: that one may be stuck opening.
     { std::lock_guard lock(m_turnMutex); }
     m_turnPassed.notify_all();
-}
-
-void WriterThread::Shutdown() {
-    Stop();
-    Wait();
 }
 
 void WriterThread::SetNotify(ConversionNotifyProc pfnNotify, void *pContext) {
@@ -116,12 +137,6 @@ void WriterThread::SetSplitSettings(const SplitSettings &split) {
 }
 
 int WriterThread::StartJobs(const std::vector<ConversionJob *> &jobs) {
-    if (m_bRunning) {
-        SetLastError(m_szStartFailure);
-        return 1;
-    }
-    // The previous batch's thread has sent its last notice; collect it before starting another.
-    Wait();
     m_jobs = jobs;
     m_jobSettings.assign(jobs.size(), nullptr);
     {
@@ -133,7 +148,7 @@ int WriterThread::StartJobs(const std::vector<ConversionJob *> &jobs) {
     m_bStop = false;
     // Workers beyond the files' number only ever help with the tasks of the files.
     const size_t nBusy =
-        std::max<size_t>(jobs.size(), 1) * static_cast<size_t>(std::max(1, MostTasksPerJob()));
+        std::max<size_t>(jobs.size(), 1) * static_cast<size_t>(std::max(1, Chosen().MostTasksPerJob()));
     const int nWorkers = static_cast<int>(std::min<size_t>(nBusy, static_cast<size_t>(GetJobsAtOnce())));
     m_taskGroups.clear();
     m_nWorkersWithJobs = nWorkers;
@@ -143,7 +158,7 @@ int WriterThread::StartJobs(const std::vector<ConversionJob *> &jobs) {
         m_thread = std::thread(&WriterThread::BatchProc, this, nWorkers);
     } catch (const std::system_error &) {
         m_bRunning = false;
-        SetLastError(m_szStartFailure);
+        SetLastError(Chosen().Traits().szStartFailure);
         return 1;
     }
     return 0;
@@ -274,7 +289,7 @@ void WriterThread::FixSettingsInTurn(ConversionJob &job, const AudioStreamReader
     }
     if (bOpen) {
         try {
-            FixJobSettings(reader, static_cast<int32_t>(nJob));
+            Chosen().FixJobSettings(reader, static_cast<int32_t>(nJob));
         } catch (const std::exception &e) {
             FailJob(job, e.what());
             bOpen = false;
@@ -298,7 +313,7 @@ void WriterThread::RunJob(size_t nJob) {
         AudioStreamReader reader(job.GetDecoderFactory());
         try {
             reader.UseJob(job);
-            reader.Open(job.GetSourcePath(), JobFormat());
+            reader.Open(job.GetSourcePath(), Chosen().JobFormat());
             bOpen = reader.IsOpen();
             if (bOpen) {
                 job.SetFramesToConvert(reader.m_nFramesToConvert);
@@ -312,15 +327,15 @@ void WriterThread::RunJob(size_t nJob) {
             FailJob(job, kUnknownFailure);
         }
         // Every job passes its turn, opened or not, so the next one never waits for ever.
-        if (FixesSettingsInTurn()) {
+        if (Chosen().FixesSettingsInTurn()) {
             FixSettingsInTurn(job, reader, nJob, bOpen);
         }
         if (bOpen) {
             try {
                 if (SettingsOf(nIndex).split.mode != SplitMode::None) {
-                    ConvertDivided(job, reader, nIndex);
+                    ConvertSplit(job, reader, nIndex);
                 } else if (!bNormalize || MeasureLoudness(job, reader, nIndex)) {
-                    ConvertJob(job, reader, nIndex);
+                    Chosen().ConvertJob(job, reader, nIndex);
                 }
             } catch (const std::exception &e) {
                 FailJob(job, e.what());
@@ -338,7 +353,7 @@ void WriterThread::RunJob(size_t nJob) {
     Notify(NOTICE_JOB_ENDED, nIndex);
 }
 
-void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+void WriterThread::ConvertSplit(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
     const JobSettings &settings = SettingsOf(nJob);
     const bool bNormalize = settings.loudness.bNormalize;
     SourceParts plan;
@@ -353,7 +368,7 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
             job.AddNote(plan.strNote);
         }
         if (!bNormalize || MeasureLoudness(job, reader, nJob)) {
-            ConvertJob(job, reader, nJob);
+            Chosen().ConvertJob(job, reader, nJob);
         }
         return;
     }
@@ -394,7 +409,7 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
     }
     // Each part is a whole output of its own; the batch's spare workers take the parts this worker has
     // not reached.
-    const bool bReadSamples = bNormalize || PartsReadSamples(job, reader);
+    const bool bReadSamples = bNormalize || Chosen().PartsReadSamples(job, reader);
     RunTasks(nCount, [&](int i) {
         ConversionJob &partJob = *parts[static_cast<size_t>(i)];
         const OutputPart &part = plan.parts[static_cast<size_t>(i)];
@@ -407,11 +422,11 @@ void WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &reader,
             const uint32_t nEnd = part.bToStreamEnd ? UINT32_MAX : part.nEndFrame;
             if (!bReadSamples) {
                 partReader.DescribePart(reader, part.nStartFrame, nEnd);
-                ConvertJob(partJob, partReader, nJob);
+                Chosen().ConvertJob(partJob, partReader, nJob);
             } else if (!partReader.OpenPart(reader, part.nStartFrame, nEnd)) {
                 partJob.Fail(partReader.m_strLastError.empty() ? kNoAudioText : partReader.m_strLastError);
             } else if (!bNormalize || MeasureLoudness(partJob, partReader, nJob)) {
-                ConvertJob(partJob, partReader, nJob);
+                Chosen().ConvertJob(partJob, partReader, nJob);
             }
         } catch (const std::exception &e) {
             partJob.Fail(e.what());
@@ -485,12 +500,85 @@ bool WriterThread::MeasureLoudness(ConversionJob &job, AudioStreamReader &reader
     job.StartPass(1);
     // The reader reads its range once: the second pass opens it afresh, at the same selection.
     reader.Close();
-    if (!reader.Open(job.GetSourcePath(), JobFormat())) {
+    if (!reader.Open(job.GetSourcePath(), Chosen().JobFormat())) {
         FailJob(job, reader.m_strLastError);
         return false;
     }
     reader.SetGain(dGain);
     return true;
+}
+
+}  // namespace klangor
+
+namespace klangor {
+
+int JobOutput::MostTasksPerJob() const {
+    return m_traits.join != PieceJoin::None && m_writer.GetDivideAfterSeconds() > 0.0
+               ? WriterThread::kMostPieces
+               : 1;
+}
+
+bool JobOutput::IsStopRequested() const {
+    return m_writer.IsStopRequested();
+}
+
+void JobOutput::SetLastError(const std::string &strText) {
+    m_writer.SetLastError(strText);
+}
+
+void JobOutput::FailJob(ConversionJob &job, const std::string &strText) {
+    m_writer.FailJob(job, strText);
+}
+
+void JobOutput::CountChunk(ConversionJob &job, const AudioStreamReader &reader, uint32_t nFrames) {
+    WriterThread::CountChunk(job, reader, nFrames);
+}
+
+const JobSettings &JobOutput::SettingsOf(int32_t nJob) const {
+    return m_writer.SettingsOf(nJob);
+}
+
+void JobOutput::RunTasks(int nTasks, const std::function<void(int)> &fnTask) {
+    m_writer.RunTasks(nTasks, fnTask);
+}
+
+JobOutput::FeedResult JobOutput::FeedSamples(ConversionJob &job, AudioStreamReader &reader,
+                                             const std::function<bool(const uint8_t *, uint32_t)> &fnWrite) {
+    const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
+    uint64_t nFed = 0;
+    int n = reader.ReadChunk();
+    while (n > 0) {
+        if (!fnWrite(reader.m_pBuffer.get(), static_cast<uint32_t>(n))) {
+            return FeedResult::WriteFailed;
+        }
+        nFed += static_cast<uint64_t>(n);
+        CountChunk(job, reader, static_cast<uint32_t>(n));
+        if (IsStopRequested()) {
+            break;
+        }
+        n = reader.ReadChunk();
+    }
+    if (n < 0) {
+        FailJob(job, reader.m_strLastError);
+        return FeedResult::Failed;
+    }
+    if (nFed == 0 && !bEmptySelection) {
+        FailJob(job, kNoAudioText);
+        return FeedResult::Failed;
+    }
+    return FeedResult::Fed;
+}
+
+double JobOutput::DivideAfterSeconds() const {
+    return m_writer.GetDivideAfterSeconds();
+}
+
+std::mutex &JobOutput::PublishedMutex() {
+    return m_writer.m_settingsMutex;
+}
+
+std::shared_ptr<const JobSettings> &JobOutput::Published() {
+    return m_writer.m_pPublished;
 }
 
 }  // namespace klangor

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -13,27 +14,19 @@
 #include "convert/batch/AudioStreamReader.h"
 #include "convert/batch/ConversionJob.h"
 #include "convert/batch/ConversionNotice.h"
+#include "convert/batch/JobOutput.h"
 #include "convert/batch/JobSettings.h"
 #include "convert/batch/Loudness.h"
+#include "settings/OutputFormat.h"
 
 namespace klangor {
 
-// Failure texts that every writer gives for the same reason.
-inline constexpr const char *kNoAudioText = "Can not find audio in you Media file!";
-inline constexpr const char *kCannotCreateText = "Cannot create output file";
-inline constexpr const char *kStoppedWhileMeasuringText = "Stopped while its loudness was being measured";
-inline constexpr const char *kStoppedBeforeConvertedText = "Stopped before it was converted";
-
-// Adds the first nFrames frames of the reader's last chunk to the meter, whatever their sample format;
-// scratch holds widened 8-bit samples between calls. False when the meter refuses them.
-bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int nFrames,
-                      std::vector<float> &scratch);
-
-// What the WAV and MP3 writers share: a batch run by up to GetJobsAtOnce() workers side by side, each
-// converting one whole job at a time (its own reader, encoder and output file), taking the jobs in list
-// order; the stop and running flags, the settings the jobs start with, the notices and the last
-// failure text. Start, Stop, IsRunning, Wait and the setters are called on the owner's (window's)
-// thread; the jobs are converted, and the notices sent, on the workers.
+// A batch run by up to GetJobsAtOnce() workers side by side, each converting one whole job at a time
+// (its own reader, encoder and output file), taking the jobs in list order, to the output format
+// chosen at Start: the writer drives any format through that format's JobOutput, from a table keyed by
+// the format. The stop and running flags, the settings the jobs start with, the notices and the last
+// failure text exist once, here. Start, Stop, IsRunning, Wait and the setters are called on the
+// owner's (window's) thread; the jobs are converted, and the notices sent, on the workers.
 //
 // No worker ever waits for the owner's thread: the progress of each job is kept in the job's own
 // atomics for the owner to read when it likes, and the only notices, a job's end and the batch's end,
@@ -50,9 +43,27 @@ bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int
 // are free, its own among them, the tasks' results being the same wherever they ran.
 class WriterThread {
 public:
+    // Files longer than this are encoded in pieces where their format joins pieces (PieceJoin).
+    static constexpr double kDefaultDivideSeconds = 30.0;
+    static constexpr int kMostPieces = 8;
+
+    // nWavRiffSizeLimit lowers the size past which a WAV output becomes RF64 (for tests).
+    explicit WriterThread(uint64_t nWavRiffSizeLimit = 0xFFFFFFFFull);
     WriterThread(const WriterThread &) = delete;
     WriterThread &operator=(const WriterThread &) = delete;
-    virtual ~WriterThread();
+    ~WriterThread();
+
+    // Publishes the settings and starts the batch writing the format: 0 when it runs, 1 when it could
+    // not be started (also while a batch still runs; GetLastError says so).
+    int Start(const std::vector<ConversionJob *> &jobs, OutputFormat format,
+              const EncoderSettings &settings = EncoderSettings());
+    // Files longer than this are encoded in pieces where their format allows it; 0 never divides a file.
+    void SetDivideAfterSeconds(double dSeconds) { m_dDivideAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
+    double GetDivideAfterSeconds() const { return m_dDivideAfterSeconds.load(); }
+    // Writes what the jobs fixed so far changed in their settings (MP3's lowered bitrate) into the
+    // owner's record, unless it was changed since, and into the published settings with it. Call on the
+    // owner's thread, during and after the batch. True when the record changed.
+    bool WriteBackSettings(EncoderSettings &record);
 
     // Before Start: where the job and batch ends are told.
     void SetNotify(ConversionNotifyProc pfnNotify, void *pContext);
@@ -84,38 +95,14 @@ public:
     // The processors this process may run on (its affinity mask), at least 1.
     static int ProcessorCount();
 
-protected:
-    explicit WriterThread(const char *szStartFailure);
+private:
+    friend class JobOutput;
 
-    // Starts the batch on the jobs: 0 when it runs, 1 when it could not be started (also while a
-    // batch still runs).
+    // Starts the batch on the jobs with the chosen output: 0 when it runs, 1 when its thread could not
+    // be started.
     int StartJobs(const std::vector<ConversionJob *> &jobs);
-    // Derived destructors call this first, so no job runs while the derived part is being destroyed.
-    void Shutdown();
-
-    // The sample format the writer's jobs are opened in.
-    virtual PcmSampleFormat JobFormat() const = 0;
-    // Converts one job on a worker from its opened reader; nJob is its index in the batch. May run on
-    // several workers at once for different jobs.
-    virtual void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) = 0;
-    // Fixes what the opened job is converted with, on its worker, in list order: called for job n only
-    // after it has returned for every opened job before n. Must not wait for anything but its own work.
-    // Whether FixJobSettings does anything, so that jobs wait for their turn only where it matters:
-    // a job whose source is slow to open then holds up no other writer's jobs.
-    virtual bool FixesSettingsInTurn() const { return false; }
-    virtual void FixJobSettings(const AudioStreamReader &reader, int32_t nJob) {
-        (void)reader;
-        (void)nJob;
-    }
-    // Whether the parts of a divided job are converted from their decoded samples; false for a writer
-    // that reads the source itself, whose parts then open no decoder, only their range described.
-    virtual bool PartsReadSamples(const ConversionJob &job, const AudioStreamReader &reader) {
-        (void)job;
-        (void)reader;
-        return true;
-    }
-    // How many workers one job can keep busy through RunTasks, for sizing the batch's workers.
-    virtual int MostTasksPerJob() const { return 1; }
+    // The output of the format chosen at the last Start.
+    JobOutput &Chosen() const { return *m_outputs[static_cast<size_t>(m_format.load())]; }
     // Runs fnTask(0) to fnTask(nTasks - 1), each once and taken in that order, on this worker and on any
     // worker of the batch that has no file of its own left; returns when every task has ended. fnTask
     // reports its own failures: an exception it lets through is swallowed so no worker ever ends the
@@ -131,13 +118,12 @@ protected:
     // The settings job nJob started with; on its worker, or on a worker running one of its tasks.
     const JobSettings &SettingsOf(int32_t nJob) const { return *m_jobSettings[static_cast<size_t>(nJob)]; }
 
-    // The settings jobs taken from now on copy, and what guards them. A derived writer changes them
-    // under the lock only (its write-back of what its jobs did to the owner's record).
+    // The settings jobs taken from now on copy, and what guards them. An output changes them under the
+    // lock only (its write-back of what its jobs did to the owner's record).
     std::mutex m_settingsMutex;
     std::shared_ptr<const JobSettings> m_pPublished =
         std::make_shared<const JobSettings>();  // under m_settingsMutex
 
-private:
     // The tasks of one RunTasks call, under m_taskMutex.
     struct TaskGroup {
         const std::function<void(int)> *pfnTask = nullptr;
@@ -165,9 +151,13 @@ private:
     bool MeasureLoudness(ConversionJob &job, AudioStreamReader &reader, int32_t nJob);
     // Converts the job as the outputs its split settings divide it into, each part a whole output of
     // its own converted by ConvertJob; a source that does not divide is converted whole.
-    void ConvertDivided(ConversionJob &job, AudioStreamReader &reader, int32_t nJob);
+    void ConvertSplit(ConversionJob &job, AudioStreamReader &reader, int32_t nJob);
 
-    const char *m_szStartFailure;
+    // One per format, indexed by OutputFormat; the one m_format names converts the batch's jobs. Set by
+    // Start before the workers exist, read by them.
+    std::array<std::unique_ptr<JobOutput>, kOutputFormatCount> m_outputs;
+    std::atomic<OutputFormat> m_format{OutputFormat::Mp3};
+    std::atomic<double> m_dDivideAfterSeconds{kDefaultDivideSeconds};
     std::vector<ConversionJob *> m_jobs;
     // Per job, what it started with: entry n is written by the worker that takes job n, before it is
     // read (by that worker and its tasks).

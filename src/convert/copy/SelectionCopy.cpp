@@ -5,7 +5,7 @@ extern "C" {
 }
 
 #include "convert/batch/AudioStreamReader.h"
-#include "convert/outputs/CodecWriterThread.h"
+#include "convert/outputs/CodecJobOutput.h"
 #include "convert/batch/ConversionJob.h"
 #include "convert/copy/FlacSelectionCopy.h"
 #include "convert/copy/Mp3FrameCopy.h"

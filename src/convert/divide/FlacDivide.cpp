@@ -20,8 +20,9 @@ extern "C" {
 #include <new>
 
 #include "common/OutputFile.h"
+#include "convert/batch/WriterThread.h"
 #include "convert/outputs/CodecOutput.h"
-#include "convert/outputs/CodecWriterThread.h"
+#include "convert/outputs/CodecJobOutput.h"
 #include "convert/divide/ScratchFile.h"
 #include "convert/divide/EvenPieces.h"
 #include "media/AudioDecoder.h"
@@ -129,18 +130,18 @@ void PutBe24(uint8_t *p, uint32_t n) {
 
 }  // namespace
 
-int CodecWriterThread::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole) const {
+int CodecJobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole) const {
     // (ReplayGain is no reason to keep a file whole: it was measured in a pass of its own, before any
     // piece.)
-    if (m_format.load() != OutputFormat::Flac) {
+    if (Traits().join != PieceJoin::FlacFrames) {
         return 1;
     }
-    return EvenPieceCount(job, whole, m_dDivideAfterSeconds.load(), kMostPieces);
+    return EvenPieceCount(job, whole, DivideAfterSeconds(), WriterThread::kMostPieces);
 }
 
-bool CodecWriterThread::ConvertFlacDivided(ConversionJob &job, AudioStreamReader &whole,
-                                           const EncoderSettings &settings, const MediaTags &tags, int nDepth,
-                                           int nPieces) {
+bool CodecJobOutput::ConvertFlacDivided(ConversionJob &job, AudioStreamReader &whole,
+                                        const EncoderSettings &settings, const MediaTags &tags, int nDepth,
+                                        int nPieces) {
     OutputFile file;
     if (!file.Create(job.GetOutputPath(), true)) {
         FailJob(job, kCannotCreateText);

@@ -18,9 +18,10 @@
 #include <new>
 #include <optional>
 
+#include "convert/batch/WriterThread.h"
 #include "convert/outputs/Mp3Frame.h"
 #include "convert/divide/Mp3StreamWriter.h"
-#include "convert/outputs/Mp3WriterThread.h"
+#include "convert/outputs/Mp3JobOutput.h"
 #include "convert/divide/ScratchFile.h"
 #include "convert/divide/SeekCheck.h"
 
@@ -70,8 +71,8 @@ int Mp3PiecesKeptAfterStop(const std::vector<Mp3PieceEnd> &pieces) {
     return nKept;
 }
 
-int Mp3WriterThread::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole, int32_t nJob) const {
-    const double dSplit = m_dDivideAfterSeconds;
+int Mp3JobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole, int32_t nJob) const {
+    const double dSplit = DivideAfterSeconds();
     const double dRate = whole.m_nSampleRate;
     const double dFrames = whole.m_nFramesToConvert;
     if (dSplit <= 0.0 || dRate <= 0.0 || dFrames <= dSplit * dRate) {
@@ -98,7 +99,7 @@ int Mp3WriterThread::PiecesFor(const ConversionJob &job, const AudioStreamReader
     // of 576 samples below 32 kHz).
     const double dFrameSamples = whole.m_nSampleRate >= 32000 ? 1152.0 : 576.0;
     const double dMinPart = std::max(dSplit * dRate / 2, 2.0 * kJoinCostFrames * dFrameSamples);
-    const double dByLength = std::min<double>(kMostPieces, dFrames / dMinPart);
+    const double dByLength = std::min<double>(WriterThread::kMostPieces, dFrames / dMinPart);
     const double dMp3Frames = dFrames / dFrameSamples;
     // A power of two, so that 2, 4 or 8 workers share the pieces evenly. Beyond two, only as many as
     // keep the frames encoded twice at the joins within a share of the file: with one or two
@@ -111,8 +112,8 @@ int Mp3WriterThread::PiecesFor(const ConversionJob &job, const AudioStreamReader
     return nPieces;
 }
 
-bool Mp3WriterThread::ConvertDivided(ConversionJob &job, AudioStreamReader &whole,
-                                     const EncoderSettings &snapshot, int nPieces) {
+bool Mp3JobOutput::ConvertDivided(ConversionJob &job, AudioStreamReader &whole,
+                                  const EncoderSettings &snapshot, int nPieces) {
     bool bHeader = snapshot.m_bWriteVbrHeader != 0;
     bool bProbeFailed = false;
     LamePtr pProbe = CreateLameEncoder(snapshot, whole.m_nSampleRate, false, bProbeFailed);

@@ -4,7 +4,8 @@
 #include <fstream>
 
 #include "JobTestSupport.h"
-#include "convert/outputs/WavWriterThread.h"
+#include "convert/outputs/WavJobOutput.h"
+#include "convert/batch/WriterThread.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
@@ -22,10 +23,10 @@ protected:
 
     std::string PathOf(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
     // One file at a time unless asked otherwise: the design's order of notices and files.
-    void Run(WavWriterThread &writer, int nJobsAtOnce = 1) {
+    void Run(WriterThread &writer, int nJobsAtOnce = 1) {
         writer.SetJobsAtOnce(nJobsAtOnce);
         writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
-        ASSERT_EQ(writer.Start(m_jobs.Pointers()), 0);
+        ASSERT_EQ(writer.Start(m_jobs.Pointers(), OutputFormat::Wav), 0);
         writer.Wait();
         ASSERT_FALSE(m_recorder.notices.empty());
         EXPECT_EQ(m_recorder.notices.back().nKind, NOTICE_BATCH_DONE);
@@ -61,7 +62,7 @@ TEST_F(WavWriterTest, SizesCountOnlyEachFilesOwnFrames) {
     ASSERT_TRUE(WriteCutInfo(PathOf("a.avi"), ClipInfo{500, 150, 400}));
     m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"), pLong);
     m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
-    WavWriterThread writer;
+    WriterThread writer;
     Run(writer);
 
     const std::string strData = CheckedData(PathOf("a.wav"), pLong->wfx, 110250);
@@ -79,7 +80,7 @@ TEST_F(WavWriterTest, SizesCountOnlyEachFilesOwnFrames) {
 TEST_F(WavWriterTest, EmptyRangeGivesA44ByteFile) {
     ASSERT_TRUE(WriteCutInfo(PathOf("a.avi"), ClipInfo{100, 30, 30}));
     m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
-    WavWriterThread writer;
+    WriterThread writer;
     Run(writer);
     CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 0);
 }
@@ -90,7 +91,7 @@ TEST_F(WavWriterTest, EightBitMonoBytesAreCopiedUnchanged) {
     pScript->llDuration = 10000000;
     pScript->nRealFrames = 8000;
     m_jobs.Add(PathOf("a.wav"), PathOf("out.wav"), pScript);
-    WavWriterThread writer;
+    WriterThread writer;
     Run(writer);
     const std::string strData = CheckedData(PathOf("out.wav"), pScript->wfx, 8000);
     ASSERT_EQ(strData.size(), 8000u);
@@ -102,13 +103,13 @@ TEST_F(WavWriterTest, EightBitMonoBytesAreCopiedUnchanged) {
 TEST_F(WavWriterTest, ExistingOutputIsOverwritten) {
     std::ofstream(PathOf("a.wav")) << std::string(100000, 'x');
     m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
-    WavWriterThread writer;
+    WriterThread writer;
     Run(writer);
     CheckedData(PathOf("a.wav"), m_jobs.scripts[0]->wfx, 44100);
 }
 
 TEST_F(WavWriterTest, StopFinishesTheCurrentFileWellFormedAndSkipsTheRest) {
-    WavWriterThread writer;
+    WriterThread writer;
     auto pStopping = std::make_shared<DecoderScript>();
     // Stops while the second file's third chunk is being read; that chunk is still written.
     pStopping->llHookAtFrame = 2000;
@@ -131,7 +132,7 @@ TEST_F(WavWriterTest, UnwritableJobsAreRecordedAndTheBatchGoesOn) {
     m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"), pFailing);
     m_jobs.Add(PathOf("c.avi"), PathOf("c.wav"), pNoAudio);
     m_jobs.Add(PathOf("d.avi"), PathOf("d.wav"));
-    WavWriterThread writer;
+    WriterThread writer;
     Run(writer);
     EXPECT_EQ(m_jobs.jobs[0]->GetError(), "Cannot create output file");
     EXPECT_EQ(m_jobs.jobs[1]->GetError(), "Cannot update audio sample");
@@ -147,7 +148,7 @@ TEST_F(WavWriterTest, FullDiskIsAFailureNotAFile) {
     fs::create_symlink("/dev/full", PathOf("full.wav"));
     m_jobs.Add(PathOf("a.avi"), PathOf("full.wav"));
     m_jobs.Add(PathOf("b.avi"), PathOf("b.wav"));
-    WavWriterThread writer;
+    WriterThread writer;
     Run(writer);
     EXPECT_EQ(m_jobs.jobs[0]->GetError(), "Error writing mp3 output");
     EXPECT_TRUE(fs::exists("/dev/full"));
@@ -166,7 +167,7 @@ TEST_F(WavWriterTest, DataPastWhat32BitSizesCountIsWrittenAsRf64) {
     pShort->llDuration = 1000000;
     pShort->nRealFrames = 4410;
     m_jobs.Add(PathOf("c.avi"), PathOf("c.wav"), pShort);
-    WavWriterThread writer(100000);
+    WriterThread writer(100000);
     Run(writer);
     for (const char *szName : {"a.wav", "b.wav"}) {
         SCOPED_TRACE(szName);
@@ -192,7 +193,7 @@ TEST_F(WavWriterTest, DataPastWhat32BitSizesCountIsWrittenAsRf64) {
 
 TEST_F(WavWriterTest, RunningFlagStaysUpUntilTheBatchDoneNoticeReturns) {
     m_jobs.Add(PathOf("a.avi"), PathOf("a.wav"));
-    WavWriterThread writer;
+    WriterThread writer;
     int iRunningAtDone = -1;
     m_recorder.onNotice = [&](const ConversionNotice &notice) {
         if (notice.nKind == NOTICE_BATCH_DONE) {

@@ -1,4 +1,4 @@
-#include "convert/outputs/CopyWriterThread.h"
+#include "convert/outputs/CopyJobOutput.h"
 
 #include <algorithm>
 
@@ -25,13 +25,7 @@ constexpr const char *kWholeOnly =
 
 }  // namespace
 
-CopyWriterThread::CopyWriterThread() : WriterThread("Cannot start the conversion thread!") {}
-
-CopyWriterThread::~CopyWriterThread() {
-    Shutdown();
-}
-
-void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+void CopyJobOutput::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
     // The packets are read by a reader of their own, after the job's: a pipe or a device has nothing
     // left to give by then.
     if (IsStreamFile(job.GetSourcePath())) {
@@ -93,7 +87,7 @@ void CopyWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader,
     }
 }
 
-bool CopyWriterThread::PartsReadSamples(const ConversionJob &job, const AudioStreamReader &reader) {
+bool CopyJobOutput::PartsReadSamples(const ConversionJob &job, const AudioStreamReader &reader) {
     // Only a FLAC source, whose selection is encoded again, reads the parts' samples; every other copy
     // reads the source's packets itself.
     return SelectionCopy::KindOf(job.GetSourcePath(), reader.GetTrack()) == SelectionCopy::Kind::Flac;

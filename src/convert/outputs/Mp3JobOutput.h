@@ -10,7 +10,8 @@
 
 #include "convert/outputs/Mp3Encoder.h"
 #include "common/OutputFile.h"
-#include "convert/batch/WriterThread.h"
+#include "convert/batch/JobOutput.h"
+#include "convert/batch/Loudness.h"
 #include "settings/EncoderSettings.h"
 
 namespace klangor {
@@ -61,36 +62,25 @@ int Mp3PiecesKeptAfterStop(const std::vector<Mp3PieceEnd> &pieces);
 // Encodes each job of a batch to MP3 with libmp3lame, fed 32-bit float samples, set up per job from the
 // encoder settings published when its turn came. A long file is cut into consecutive pieces, as many as
 // its length and the threshold give (never as the workers' timing would), encoded by whichever workers
-// are free and joined into one stream (divide/Mp3Divide.cpp). Start, Stop, IsRunning, the setters and
-// WriteBackSettings on the owner's (window's) thread; the encoding on the workers, one encoder per
-// running job or piece.
+// are free and joined into one stream (divide/Mp3Divide.cpp). The encoding on the workers, one encoder
+// per running job or piece; BeginBatch and WriteBackSettings on the owner's thread.
 //
 // Each job takes the settings as a one-at-a-time batch would leave them for that file: the low-rate
 // bitrate ceiling an earlier file applied holds for the later ones, while the owner's record itself is
 // only written by WriteBackSettings, on the owner's thread.
-class Mp3WriterThread : public WriterThread {
+class Mp3JobOutput : public JobOutput {
 public:
-    static constexpr double kDefaultSplitSeconds = 30.0;
-    static constexpr int kMostPieces = 8;
+    using JobOutput::JobOutput;
 
-    Mp3WriterThread();
-    ~Mp3WriterThread() override;
-
-    // Publishes the settings and starts the batch on the jobs.
-    int Start(const std::vector<ConversionJob *> &jobs, const EncoderSettings &settings);
-    // Files longer than this are encoded in pieces; 0 never divides a file.
-    void SetDivideAfterSeconds(double dSeconds) { m_dDivideAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
+    void BeginBatch(size_t nJobs) override;
     // Writes what the jobs fixed so far did to the settings (the lowered bitrate) into the owner's
-    // record, unless it was changed since, and into the published settings with it. Call on the
-    // owner's thread, during and after the batch. True when the record changed.
-    bool WriteBackSettings(EncoderSettings &record);
-
-private:
-    PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
+    // record, unless it was changed since, and into the published settings with it.
+    bool WriteBackSettings(EncoderSettings &record) override;
     bool FixesSettingsInTurn() const override { return true; }
     void FixJobSettings(const AudioStreamReader &reader, int32_t nJob) override;
-    int MostTasksPerJob() const override { return m_dDivideAfterSeconds > 0.0 ? kMostPieces : 1; }
     void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
+
+private:
     void ConvertWhole(ConversionJob &job, AudioStreamReader &reader, int32_t nJob,
                       const EncoderSettings &snapshot);
     // Tags the finished file (the source's tags unless turned off, ReplayGain from the meter when one
@@ -107,10 +97,9 @@ private:
 
     // Per job, as FixJobSettings fixed it: entry n written in job n's turn, read by its worker and tasks.
     std::vector<EncoderSettings> m_jobEncoders;
-    // Under m_settingsMutex: the published bitrate that a fixed job lowered and that is not yet written
+    // Under PublishedMutex(): the published bitrate that a fixed job lowered and that is not yet written
     // back, 0 for none.
     int32_t m_iLoweredFrom = 0;
-    std::atomic<double> m_dDivideAfterSeconds{kDefaultSplitSeconds};
 };
 
 }  // namespace klangor

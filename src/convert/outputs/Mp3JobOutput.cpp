@@ -1,4 +1,4 @@
-#include "convert/outputs/Mp3WriterThread.h"
+#include "convert/outputs/Mp3JobOutput.h"
 
 #include <lame/lame.h>
 
@@ -135,28 +135,15 @@ Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &read
     return outcome;
 }
 
-Mp3WriterThread::Mp3WriterThread() : WriterThread("Cannot start Save MP3 to file thread!") {}
-
-Mp3WriterThread::~Mp3WriterThread() {
-    Shutdown();
+void Mp3JobOutput::BeginBatch(size_t nJobs) {
+    m_jobEncoders.assign(nJobs, EncoderSettings());
+    std::lock_guard lock(PublishedMutex());
+    m_iLoweredFrom = 0;
 }
 
-int Mp3WriterThread::Start(const std::vector<ConversionJob *> &jobs, const EncoderSettings &settings) {
-    if (IsRunning()) {
-        return StartJobs(jobs);  // refused; the running batch keeps its settings
-    }
-    m_jobEncoders.assign(jobs.size(), EncoderSettings());
-    {
-        std::lock_guard lock(m_settingsMutex);
-        m_iLoweredFrom = 0;
-    }
-    SetEncoderSettings(settings);
-    return StartJobs(jobs);
-}
-
-void Mp3WriterThread::FixJobSettings(const AudioStreamReader &reader, int32_t nJob) {
-    std::lock_guard lock(m_settingsMutex);
-    EncoderSettings fixed = m_pPublished->encoder;
+void Mp3JobOutput::FixJobSettings(const AudioStreamReader &reader, int32_t nJob) {
+    std::lock_guard lock(PublishedMutex());
+    EncoderSettings fixed = Published()->encoder;
     // The settings as the earlier files would have left them: lowered, unless they were published
     // since (by the write-back itself, or from the settings dialog, whose choice then stands).
     if (m_iLoweredFrom != 0) {
@@ -174,22 +161,22 @@ void Mp3WriterThread::FixJobSettings(const AudioStreamReader &reader, int32_t nJ
     m_jobEncoders[static_cast<size_t>(nJob)] = fixed;
 }
 
-bool Mp3WriterThread::WriteBackSettings(EncoderSettings &record) {
-    std::lock_guard lock(m_settingsMutex);
+bool Mp3JobOutput::WriteBackSettings(EncoderSettings &record) {
+    std::lock_guard lock(PublishedMutex());
     if (m_iLoweredFrom == 0) {
         return false;
     }
     const bool bChanged = record.LowerBitrateFrom(m_iLoweredFrom);
     // In the same step as the record, so a job whose turn comes now finds the lowered bitrate either
     // way.
-    auto pSettings = std::make_shared<JobSettings>(*m_pPublished);
+    auto pSettings = std::make_shared<JobSettings>(*Published());
     pSettings->encoder.LowerBitrateFrom(m_iLoweredFrom);
-    m_pPublished = std::move(pSettings);
+    Published() = std::move(pSettings);
     m_iLoweredFrom = 0;
     return bChanged;
 }
 
-void Mp3WriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+void Mp3JobOutput::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
     // Every piece of a divided file is encoded with these parameters, whatever is published meanwhile.
     const EncoderSettings &snapshot = m_jobEncoders[static_cast<size_t>(nJob)];
     const int nPieces = PiecesFor(job, reader, nJob);
@@ -203,8 +190,8 @@ void Mp3WriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, 
     ConvertWhole(job, reader, nJob, snapshot);
 }
 
-void Mp3WriterThread::ConvertWhole(ConversionJob &job, AudioStreamReader &reader, int32_t nJob,
-                                   const EncoderSettings &snapshot) {
+void Mp3JobOutput::ConvertWhole(ConversionJob &job, AudioStreamReader &reader, int32_t nJob,
+                                const EncoderSettings &snapshot) {
     // An empty selection gives an empty file; a source that gives no sample at all gives none.
     const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     OutputFile file;
@@ -249,8 +236,8 @@ void Mp3WriterThread::ConvertWhole(ConversionJob &job, AudioStreamReader &reader
     KeepWithTags(file, job, reader, meter ? &*meter : nullptr);
 }
 
-void Mp3WriterThread::KeepWithTags(OutputFile &file, ConversionJob &job, const AudioStreamReader &reader,
-                                   LoudnessMeter *pMeter) {
+void Mp3JobOutput::KeepWithTags(OutputFile &file, ConversionJob &job, const AudioStreamReader &reader,
+                                LoudnessMeter *pMeter) {
     MediaTags tags = TagsForJob(job, reader.GetTrack());
     if (pMeter) {
         // Asked for on its own, so written even when the source's tags are not copied.

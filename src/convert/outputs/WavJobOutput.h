@@ -6,7 +6,7 @@
 
 #include "media/MediaTags.h"
 #include "common/OutputFile.h"
-#include "convert/batch/WriterThread.h"
+#include "convert/batch/JobOutput.h"
 
 namespace klangor {
 
@@ -47,20 +47,16 @@ private:
     uint64_t m_nRiffSizeLimit = kRiffSizeLimit;
 };
 
-// Writes each job of a batch as a WAV file of 16-bit PCM. Start, Stop, IsRunning and the setters on the
-// owner's thread; everything else on the workers, one WavFile per running job.
-class WavWriterThread : public WriterThread {
+// Writes each job of a batch as a WAV file of 16-bit PCM, on the workers, one WavFile per running job.
+class WavJobOutput : public JobOutput {
 public:
     // A lower RIFF size limit makes small files RF64 (for tests).
-    explicit WavWriterThread(uint64_t nRiffSizeLimit = WavFile::kRiffSizeLimit);
-    ~WavWriterThread() override;
+    WavJobOutput(WriterThread &writer, const OutputTraits &traits, uint64_t nRiffSizeLimit)
+        : JobOutput(writer, traits), m_nRiffSizeLimit(nRiffSizeLimit) {}
 
-    int Start(const std::vector<ConversionJob *> &jobs) { return StartJobs(jobs); }
-
-private:
-    PcmSampleFormat JobFormat() const override { return PcmSampleFormat::S16; }
     void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
 
+private:
     const uint64_t m_nRiffSizeLimit;
 };
 

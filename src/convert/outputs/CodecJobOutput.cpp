@@ -1,4 +1,4 @@
-#include "convert/outputs/CodecWriterThread.h"
+#include "convert/outputs/CodecJobOutput.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -73,14 +73,8 @@ int LosslessDepthOf(const std::string &strPath, int nTrack) {
     return nDepth;
 }
 
-CodecWriterThread::CodecWriterThread() : WriterThread("Cannot start the conversion thread!") {}
-
-CodecWriterThread::~CodecWriterThread() {
-    Shutdown();
-}
-
-bool CodecWriterThread::PrePass(ConversionJob &job, AudioStreamReader &reader, LoudnessMeter *pMeter,
-                                uint64_t &nFrames) {
+bool CodecJobOutput::PrePass(ConversionJob &job, AudioStreamReader &reader, LoudnessMeter *pMeter,
+                             uint64_t &nFrames) {
     struct stat info {};
     if (::stat(job.GetSourcePath().c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         if (pMeter) {
@@ -127,20 +121,11 @@ bool CodecWriterThread::PrePass(ConversionJob &job, AudioStreamReader &reader, L
     return true;
 }
 
-int CodecWriterThread::Start(const std::vector<ConversionJob *> &jobs, OutputFormat format,
-                             const EncoderSettings &settings) {
-    m_format = format;
-    SetEncoderSettings(settings);
-    return StartJobs(jobs);
-}
-
-void CodecWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
-    const OutputFormat format = m_format.load();
+void CodecJobOutput::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) {
+    const OutputFormat format = Traits().format;
     const JobSettings &settings = SettingsOf(nJob);
-    // An empty selection gives an empty file; a source that gives no sample at all gives none.
-    const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     MediaTags tags = TagsForJob(job, reader.GetTrack());
-    const bool bLossless = format == OutputFormat::Flac || format == OutputFormat::Alac;
+    const bool bLossless = Traits().bLossless;
     const int nDepth = bLossless ? LosslessDepthOf(job.GetSourcePath(), reader.GetTrack()) : 24;
 
     // What goes into the header is known before the file is written: ReplayGain, which describes what
@@ -182,27 +167,13 @@ void CodecWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader
         FailJob(job, output.GetError());
         return;
     }
-    uint64_t nFrames = 0;
-    int n = reader.ReadChunk();
-    while (n > 0) {
-        if (!output.Write(reinterpret_cast<const float *>(reader.m_pBuffer.get()), static_cast<size_t>(n))) {
-            FailJob(job, output.GetError());
-            return;
-        }
-        nFrames += static_cast<uint64_t>(n);
-        CountChunk(job, reader, static_cast<uint32_t>(n));
-        if (IsStopRequested()) {
-            break;
-        }
-        n = reader.ReadChunk();
+    const FeedResult fed = FeedSamples(job, reader, [&output](const uint8_t *pData, uint32_t nFrames) {
+        return output.Write(reinterpret_cast<const float *>(pData), nFrames);
+    });
+    if (fed == FeedResult::WriteFailed) {
+        FailJob(job, output.GetError());
     }
-    if (n < 0) {
-        // The source could not be read to the end of its range: no file that looks complete is left.
-        FailJob(job, reader.m_strLastError);
-        return;
-    }
-    if (nFrames == 0 && !bEmptySelection) {
-        FailJob(job, kNoAudioText);
+    if (fed != FeedResult::Fed) {
         return;
     }
     if (!output.Finish()) {

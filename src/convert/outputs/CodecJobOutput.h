@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "convert/batch/WriterThread.h"
+#include "convert/batch/JobOutput.h"
+#include "convert/batch/Loudness.h"
 #include "media/MediaTags.h"
 #include "settings/EncoderSettings.h"
 #include "settings/OutputFormat.h"
@@ -16,35 +17,22 @@ namespace klangor {
 int LosslessDepthOf(const std::string &strPath, int nTrack);
 
 // Writes each job of a batch as FLAC, Opus, AAC, ALAC or Vorbis (CodecOutput), fed 32-bit float
-// samples. A long FLAC file is cut into consecutive pieces, as many as its length and the threshold give
-// (never as the workers' timing would), encoded by whichever workers are free and joined into the
-// stream one encoder would have made (divide/FlacDivide.cpp); every other file is encoded whole by the
-// worker that took it. Start, Stop, IsRunning and the setters on the owner's thread; the encoding on
-// the workers, one CodecOutput per running job or piece.
-class CodecWriterThread : public WriterThread {
+// samples; one for each of these formats. A long FLAC file is cut into consecutive pieces, as many as
+// its length and the threshold give (never as the workers' timing would), encoded by whichever workers
+// are free and joined into the stream one encoder would have made (divide/FlacDivide.cpp); every other
+// file is encoded whole by the worker that took it, one CodecOutput per running job or piece.
+class CodecJobOutput : public JobOutput {
 public:
-    static constexpr double kDefaultSplitSeconds = 30.0;
-    static constexpr int kMostPieces = 8;
+    using JobOutput::JobOutput;
 
-    CodecWriterThread();
-    ~CodecWriterThread() override;
-
-    // Publishes the settings and starts the batch writing the format, which is no MP3 or WAV.
-    int Start(const std::vector<ConversionJob *> &jobs, OutputFormat format, const EncoderSettings &settings);
-    // FLAC files longer than this are encoded in pieces; 0 never divides a file.
-    void SetDivideAfterSeconds(double dSeconds) { m_dDivideAfterSeconds = dSeconds < 0.0 ? 0.0 : dSeconds; }
+    void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
 
 private:
-    PcmSampleFormat JobFormat() const override { return PcmSampleFormat::Float; }
-    void ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t nJob) override;
     // Reads the whole source once before it is encoded, counting its frames into nFrames and feeding
     // the meter when one is given, and opens it again. False when the job is not to be converted
     // (the job says why). A pipe or a device cannot be read twice: its frames are the container's
     // estimate, and it cannot be metered.
     bool PrePass(ConversionJob &job, AudioStreamReader &reader, LoudnessMeter *pMeter, uint64_t &nFrames);
-    int MostTasksPerJob() const override {
-        return m_format.load() == OutputFormat::Flac && m_dDivideAfterSeconds.load() > 0.0 ? kMostPieces : 1;
-    }
     // How many pieces the job is encoded in, from the job and the settings alone: 1 unless it is a long
     // FLAC file.
     int PiecesFor(const ConversionJob &job, const AudioStreamReader &reader) const;
@@ -55,10 +43,6 @@ private:
     // recorded).
     bool ConvertFlacDivided(ConversionJob &job, AudioStreamReader &whole, const EncoderSettings &settings,
                             const MediaTags &tags, int nDepth, int nPieces);
-
-    // Set by Start before the workers exist, read by them.
-    std::atomic<OutputFormat> m_format{OutputFormat::Flac};
-    std::atomic<double> m_dDivideAfterSeconds{kDefaultSplitSeconds};
 };
 
 }  // namespace klangor

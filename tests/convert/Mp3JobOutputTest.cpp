@@ -4,7 +4,8 @@
 #include <filesystem>
 
 #include "JobTestSupport.h"
-#include "convert/outputs/Mp3WriterThread.h"
+#include "convert/outputs/Mp3JobOutput.h"
+#include "convert/batch/WriterThread.h"
 #include "support/MediaFactory.h"
 #include "support/TempDir.h"
 
@@ -86,10 +87,10 @@ protected:
 
     std::string PathOf(const std::string &strName) const { return (m_dir.Path() / strName).string(); }
     // One file at a time unless asked otherwise: the design's order of notices and files.
-    void Run(Mp3WriterThread &writer, int nJobsAtOnce = 1) {
+    void Run(WriterThread &writer, int nJobsAtOnce = 1) {
         writer.SetJobsAtOnce(nJobsAtOnce);
         writer.SetNotify(&NoticeRecorder::Proc, &m_recorder);
-        ASSERT_EQ(writer.Start(m_jobs.Pointers(), m_settings), 0);
+        ASSERT_EQ(writer.Start(m_jobs.Pointers(), OutputFormat::Mp3, m_settings), 0);
         writer.Wait();
         ASSERT_FALSE(m_recorder.notices.empty());
         EXPECT_EQ(m_recorder.notices.back().nKind, NOTICE_BATCH_DONE);
@@ -102,7 +103,7 @@ TEST_F(Mp3WriterTest, SelectionDecodesToExactlyTheSelectedFrames) {
     pScript->nRealFrames = 5 * 44100;
     ASSERT_TRUE(WriteCutInfo(PathOf("a.avi"), ClipInfo{500, 150, 400}));
     m_jobs.Add(PathOf("a.avi"), PathOf("a.mp3"), pScript);
-    Mp3WriterThread writer;
+    WriterThread writer;
     Run(writer);
     EXPECT_TRUE(m_jobs.jobs[0]->GetError().empty());
     EXPECT_EQ(DecodeS16(PathOf("a.mp3")).size(), 110250u * 4);
@@ -115,7 +116,7 @@ TEST_F(Mp3WriterTest, SelectionDecodesToExactlyTheSelectedFrames) {
 
 TEST_F(Mp3WriterTest, HeaderBitsAndChannelModeFollowTheSettings) {
     m_jobs.Add(PathOf("a.avi"), PathOf("plain.mp3"));
-    Mp3WriterThread writer;
+    WriterThread writer;
     Run(writer);
     Mp3Header header = SecondFrameHeader(PathOf("plain.mp3"));
     EXPECT_EQ(header.nMode, 1);  // joint stereo by default
@@ -146,7 +147,7 @@ TEST_F(Mp3WriterTest, VbrAndHeaderFrameFollowTheSettings) {
         m_jobs = JobSet();
         m_recorder.notices.clear();
         m_jobs.Add(PathOf("a.avi"), PathOf(strName));
-        Mp3WriterThread writer;
+        WriterThread writer;
         Run(writer);
         return ReadFileBytes(PathOf(strName)).substr(0, 200);
     };
@@ -169,7 +170,7 @@ TEST_F(Mp3WriterTest, AutoRateOnALowRateSourceCapsTheBitrateInTheSharedSettings)
     m_jobs.Add(PathOf("low.avi"), PathOf("low.mp3"), pLowRate);
     m_jobs.Add(PathOf("high.avi"), PathOf("high.mp3"));
     m_settings.m_iBitrate = 192;
-    Mp3WriterThread writer;
+    WriterThread writer;
     Run(writer);
     EXPECT_EQ(m_settings.m_iBitrate, 192) << "written back on the record's own thread only";
     EXPECT_TRUE(writer.WriteBackSettings(m_settings));
@@ -184,7 +185,7 @@ TEST_F(Mp3WriterTest, ExplicitHigherOutputRateLeavesTheBitrateAlone) {
     pLowRate->nRealFrames = 11025;
     m_jobs.Add(PathOf("low.avi"), PathOf("low.mp3"), pLowRate);
     m_settings.m_iSampleRate = 22050;
-    Mp3WriterThread writer;
+    WriterThread writer;
     Run(writer);
     EXPECT_EQ(m_settings.m_iBitrate, 128);
     const Mp3Header header = SecondFrameHeader(PathOf("low.mp3"));
@@ -195,7 +196,7 @@ TEST_F(Mp3WriterTest, ExplicitHigherOutputRateLeavesTheBitrateAlone) {
 TEST_F(Mp3WriterTest, EmptyRangeStillGivesAFile) {
     ASSERT_TRUE(WriteCutInfo(PathOf("a.avi"), ClipInfo{100, 20, 20}));
     m_jobs.Add(PathOf("a.avi"), PathOf("a.mp3"));
-    Mp3WriterThread writer;
+    WriterThread writer;
     Run(writer);
     EXPECT_TRUE(m_jobs.jobs[0]->GetError().empty());
     EXPECT_TRUE(fs::exists(PathOf("a.mp3")));
@@ -203,7 +204,7 @@ TEST_F(Mp3WriterTest, EmptyRangeStillGivesAFile) {
 }
 
 TEST_F(Mp3WriterTest, StopLeavesACompleteShortFileAndNoLaterFiles) {
-    Mp3WriterThread writer;
+    WriterThread writer;
     auto pStopping = std::make_shared<DecoderScript>();
     // Stops while the sixth chunk is being read, which the encoder then never gets.
     pStopping->llHookAtFrame = 5000;
@@ -223,7 +224,7 @@ TEST_F(Mp3WriterTest, FailuresAreRecordedPerJobAndLeaveNoFile) {
     fs::create_symlink("/dev/full", PathOf("full.mp3"));
     m_jobs.Add(PathOf("c.avi"), PathOf("full.mp3"));
     m_jobs.Add(PathOf("d.avi"), PathOf("d.mp3"));
-    Mp3WriterThread writer;
+    WriterThread writer;
     Run(writer);
     EXPECT_EQ(m_jobs.jobs[0]->GetError(), "Cannot create output file");
     EXPECT_EQ(m_jobs.jobs[1]->GetError(), "Cannot update audio sample");
@@ -302,7 +303,7 @@ TEST_F(Mp3WriterTest, MonoKeepsTheChosenChannelOfARealSource) {
         m_jobs = JobSet();
         const std::string strOut = PathOf("mono" + std::to_string(iSource) + ".mp3");
         m_jobs.jobs.push_back(std::make_unique<ConversionJob>(strSource, strOut));
-        Mp3WriterThread writer;
+        WriterThread writer;
         Run(writer);
         EXPECT_EQ(ProbeStream(strOut)["channels"], "1");
         dRms[iSource] = Rms(DecodeS16(strOut));

@@ -1,4 +1,4 @@
-#include "convert/outputs/WavWriterThread.h"
+#include "convert/outputs/WavJobOutput.h"
 
 #include "common/CheckedFileIo.h"
 #include "convert/tags/OutputTags.h"
@@ -38,13 +38,6 @@ bool WriteU32At(int fd, uint64_t nPos, uint32_t nValue) {
 constexpr const char *kCannotWrite = "Error writing mp3 output";
 
 }  // namespace
-
-WavWriterThread::WavWriterThread(uint64_t nRiffSizeLimit)
-    : WriterThread("Cannot start Save WAV to file thread!"), m_nRiffSizeLimit(nRiffSizeLimit) {}
-
-WavWriterThread::~WavWriterThread() {
-    Shutdown();
-}
 
 uint32_t WavFile::FrameBytes() const {
     return std::max<uint32_t>(m_wfx.nBlockAlign, 1);
@@ -154,10 +147,8 @@ bool WavFile::FinishFile() {
     return m_file.Keep();
 }
 
-void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t) {
+void WavJobOutput::ConvertJob(ConversionJob &job, AudioStreamReader &reader, int32_t) {
     const MediaTags tags = TagsForJob(job, reader.GetTrack());
-    // An empty selection gives an empty file; a source that gives no sample at all gives none.
-    const bool bEmptySelection = !reader.RunsToStreamEnd() && reader.m_nFramesToConvert == 0;
     WavFile file;
     const uint64_t nExpectedBytes =
         uint64_t{reader.m_nFramesToConvert} * std::max<uint16_t>(reader.m_wfx.nBlockAlign, 1);
@@ -165,26 +156,14 @@ void WavWriterThread::ConvertJob(ConversionJob &job, AudioStreamReader &reader, 
         FailJob(job, kCannotCreateText);
         return;
     }
-    int n = reader.ReadChunk();
-    while (n > 0) {
-        if (!file.WriteFrames(static_cast<uint32_t>(n), reader.m_pBuffer.get())) {
-            FailJob(job, kCannotWrite);
-            return;
-        }
-        CountChunk(job, reader, static_cast<uint32_t>(n));
-        if (IsStopRequested()) {
-            break;
-        }
-        n = reader.ReadChunk();
+    const FeedResult fed = FeedSamples(job, reader, [&file](const uint8_t *pData, uint32_t nFrames) {
+        return file.WriteFrames(nFrames, pData);
+    });
+    if (fed == FeedResult::WriteFailed) {
+        FailJob(job, kCannotWrite);
     }
-    if (n < 0) {
-        // The source could not be read to the end of its range: no file that looks complete is left.
-        FailJob(job, reader.m_strLastError);
-        return;
-    }
-    if (file.FramesWritten() == 0 && !bEmptySelection) {
+    if (fed != FeedResult::Fed) {
         file.Discard();
-        FailJob(job, kNoAudioText);
         return;
     }
     if (!file.FinishFile()) {
