@@ -603,7 +603,8 @@ struct FlacEncode {
 enum class FlacRun { Whole, Stopped, PartFails };
 
 FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut, int nLevel, int nJobs,
-                         double dSplitSeconds, FlacRun run = FlacRun::Whole) {
+                         double dSplitSeconds, FlacRun run = FlacRun::Whole,
+                         OutputFormat format = OutputFormat::Flac) {
     WriterThread writer;
     ConversionJob *pJob = nullptr;
     std::atomic<int> nDecoders{0};
@@ -631,7 +632,7 @@ FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut
     writer.SetJobsAtOnce(nJobs);
     writer.SetDivideAfterSeconds(dSplitSeconds);
     job.FixSelection();
-    EXPECT_EQ(writer.Start({&job}, OutputFormat::Flac, settings), 0);
+    EXPECT_EQ(writer.Start({&job}, format, settings), 0);
     writer.Wait();
     return FlacEncode{strOut, job.GetError(), nDecoders.load(), job.GetProgress().nFramesToConvert,
                       nFills.load()};
@@ -649,6 +650,7 @@ struct FlacPartsCase {
     const char *szSource;  // the source's name, whose container holds
     const char *szCodec;   // its samples, which give the output's depth
     int nLevel;            // which gives the block size with the rate
+    OutputFormat format = OutputFormat::Flac;
 };
 
 void PrintTo(const FlacPartsCase &c, std::ostream *pOut) {
@@ -681,36 +683,48 @@ const FlacPartsCase kFlacCases[] = {
     {"S24At48000Level8", 48000, 2, "source.wav", "pcm_s24le", 8},
     {"S16MonoAt22050Level0", 22050, 1, "source.wav", "pcm_s16le", 0},
     {"OpusAt48000", 48000, 2, "source.opus", "libopus", 5},
+    {"AlacS16At44100", 44100, 2, "source.wav", "pcm_s16le", 5, OutputFormat::Alac},
+    {"AlacS24MonoAt48000", 48000, 1, "source.wav", "pcm_s24le", 5, OutputFormat::Alac},
+    {"AlacFromOpus", 48000, 2, "source.opus", "libopus", 5, OutputFormat::Alac},
 };
 
 TEST_P(FlacDivideTest, JoinedFileIsByteForByteOneEncodersFile) {
     const FlacPartsCase &c = GetParam();
     const std::string strSource = MakeSource(c);
-    const FlacEncode whole = RunFlacWriter(strSource, m_media.PathOf("whole.flac"), c.nLevel, 1, 0.0);
-    const FlacEncode parted =
-        RunFlacWriter(strSource, m_media.PathOf("parted.flac"), c.nLevel, kPieces, kSplitSeconds);
+    const bool bFlac = c.format == OutputFormat::Flac;
+    const std::string strExtension = bFlac ? ".flac" : ".m4a";
+    const FlacEncode whole = RunFlacWriter(strSource, m_media.PathOf("whole" + strExtension), c.nLevel, 1,
+                                           0.0, FlacRun::Whole, c.format);
+    const FlacEncode parted = RunFlacWriter(strSource, m_media.PathOf("parted" + strExtension), c.nLevel,
+                                            kPieces, kSplitSeconds, FlacRun::Whole, c.format);
     ASSERT_EQ(parted.strError, "");
     // 16 s at a 3 s threshold: the most parts, each decoding its own stretch.
     EXPECT_EQ(whole.nDecoders, 1);
     EXPECT_GT(parted.nDecoders, WriterThread::kMostPieces);
     EXPECT_TRUE(ReadFileBytes(parted.strPath) == ReadFileBytes(whole.strPath));
-    EXPECT_TRUE(FlacTestPasses(parted.strPath));
+    EXPECT_TRUE(bFlac ? FlacTestPasses(parted.strPath) : FfmpegComplaints(parted.strPath).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, FlacDivideTest, ::testing::ValuesIn(kFlacCases),
                          [](const auto &info) { return std::string(info.param.szName); });
 
-TEST_F(DivideJobTest, FlacStoppedWhenDividedIsTheStartOfTheWholeAndWellFormed) {
-    const FlacEncode whole = RunFlacWriter(m_strSource, m_media.PathOf("whole.flac"), 5, 1, 0.0);
-    const FlacEncode stopped = RunFlacWriter(m_strSource, m_media.PathOf("stopped.flac"), 5, kPieces,
-                                             kSplitSeconds, FlacRun::Stopped);
-    ASSERT_EQ(stopped.strError, "");
-    EXPECT_TRUE(FlacTestPasses(stopped.strPath));
-    const std::string strWhole = DecodeS16(whole.strPath);
-    const std::string strStopped = DecodeS16(stopped.strPath);
-    EXPECT_GT(strStopped.size(), 0u);
-    EXPECT_LT(strStopped.size(), strWhole.size());
-    EXPECT_TRUE(strWhole.compare(0, strStopped.size(), strStopped) == 0);
+TEST_F(DivideJobTest, FlacAndAlacStoppedWhenDividedAreTheStartOfTheWholeAndWellFormed) {
+    for (const OutputFormat format : {OutputFormat::Flac, OutputFormat::Alac}) {
+        const bool bFlac = format == OutputFormat::Flac;
+        SCOPED_TRACE(bFlac ? "FLAC" : "ALAC");
+        const std::string strExtension = bFlac ? ".flac" : ".m4a";
+        const FlacEncode whole = RunFlacWriter(m_strSource, m_media.PathOf("whole" + strExtension), 5, 1, 0.0,
+                                               FlacRun::Whole, format);
+        const FlacEncode stopped = RunFlacWriter(m_strSource, m_media.PathOf("stopped" + strExtension), 5,
+                                                 kPieces, kSplitSeconds, FlacRun::Stopped, format);
+        ASSERT_EQ(stopped.strError, "");
+        EXPECT_TRUE(bFlac ? FlacTestPasses(stopped.strPath) : FfmpegComplaints(stopped.strPath).empty());
+        const std::string strWhole = DecodeS16(whole.strPath);
+        const std::string strStopped = DecodeS16(stopped.strPath);
+        EXPECT_GT(strStopped.size(), 0u);
+        EXPECT_LT(strStopped.size(), strWhole.size());
+        EXPECT_TRUE(strWhole.compare(0, strStopped.size(), strStopped) == 0);
+    }
 }
 
 TEST_F(DivideJobTest, FlacWithAFailedPartFailsAndLeavesNoFile) {
@@ -760,7 +774,7 @@ TEST_F(DivideJobTest, SourcesThatNeverDecodeAlikeTwiceStillDivideOnce) {
 // The pieces follow from the file alone: bytes that depended on timing would differ between one, two
 // and three workers.
 TEST_F(DivideJobTest, EveryDividedOutputIsTheSameWhateverTheWorkers) {
-    std::vector<std::string> mp3s, flacs;
+    std::vector<std::string> mp3s, flacs, alacs;
     for (const int nJobs : {1, 2, 3}) {
         const std::string strName = std::to_string(nJobs);
         mp3s.push_back(ReadFileBytes(
@@ -768,8 +782,11 @@ TEST_F(DivideJobTest, EveryDividedOutputIsTheSameWhateverTheWorkers) {
                 .strPath));
         flacs.push_back(ReadFileBytes(
             RunFlacWriter(m_strSource, m_media.PathOf(strName + ".flac"), 5, nJobs, kSplitSeconds).strPath));
+        alacs.push_back(ReadFileBytes(RunFlacWriter(m_strSource, m_media.PathOf(strName + ".m4a"), 5, nJobs,
+                                                    kSplitSeconds, FlacRun::Whole, OutputFormat::Alac)
+                                          .strPath));
     }
-    for (const auto *pRuns : {&mp3s, &flacs}) {
+    for (const auto *pRuns : {&mp3s, &flacs, &alacs}) {
         EXPECT_FALSE(pRuns->front().empty());
         EXPECT_TRUE(std::all_of(pRuns->begin(), pRuns->end(),
                                 [&](const std::string &s) { return s == pRuns->front(); }));

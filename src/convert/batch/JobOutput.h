@@ -31,9 +31,10 @@ bool MeterReaderChunk(LoudnessMeter &meter, const AudioStreamReader &reader, int
 
 // How a format's output is joined from pieces encoded side by side, when it is.
 enum class PieceJoin {
-    None,        // encoded whole by the worker that took the file
-    Mp3Frames,   // consecutive LAME streams, joined on their frames (divide/Mp3Divide.cpp)
-    FlacFrames,  // FLAC frames encoded apart, renumbered into one stream (divide/FlacDivide.cpp)
+    None,         // encoded whole by the worker that took the file
+    Mp3Frames,    // consecutive LAME streams, joined on their frames (divide/Mp3Divide.cpp)
+    FlacFrames,   // FLAC frames encoded apart, renumbered into one stream (divide/FlacDivide.cpp)
+    AlacPackets,  // ALAC packets encoded apart, put into one container as they are (divide/AlacDivide.cpp)
 };
 
 // What the writer and the divided encodes need to know of an output format.

@@ -1,11 +1,9 @@
-// One long file to FLAC on several workers. FLAC frames stand alone: a piece that starts on a multiple
-// of the encoder's block size makes exactly the frames an undivided encode makes there, but for the
-// frame number in each header and the two checksums over it. The first piece goes into the output
-// through the container, with the tags and the cover; the later pieces' bare frames, and their samples
-// for the stream's checksum, wait in scratch files. The join appends the later frames renumbered and
-// gives the stream header the whole file's length, frame sizes and checksum, so the file is byte for
-// byte the one a single encoder would have written from the same samples. (A decoder that fills bands
-// with noise gives other noise after a seek: the file then holds that noise instead.)
+// FLAC's join of a file encoded in even pieces. FLAC frames stand alone: a piece that starts on a
+// multiple of the encoder's block size makes exactly the frames an undivided encode makes there, but for
+// the frame number in each header and the two checksums over it. The later pieces' samples, for the
+// stream's checksum, wait in scratch files beside their frames. The join appends the later frames
+// renumbered and gives the stream header the whole file's length, frame sizes and checksum, so the file
+// is byte for byte the one a single encoder would have written from the same samples.
 extern "C" {
 #include <libavutil/bswap.h>
 #include <libavutil/crc.h>
@@ -20,12 +18,8 @@ extern "C" {
 #include <new>
 
 #include "common/OutputFile.h"
-#include "convert/batch/WriterThread.h"
+#include "convert/divide/PieceJoiner.h"
 #include "convert/outputs/CodecOutput.h"
-#include "convert/outputs/CodecJobOutput.h"
-#include "convert/divide/ScratchFile.h"
-#include "convert/divide/EvenPieces.h"
-#include "media/AudioDecoder.h"
 
 namespace klangor {
 
@@ -38,17 +32,6 @@ constexpr size_t kStreamInfoBytes = 34;
 
 struct Md5Deleter {
     void operator()(AVMD5 *pMd5) const { av_free(pMd5); }
-};
-
-// Written by the worker that runs the piece's task, read by the job's worker once every task has ended.
-struct FlacPieceResult {
-    bool bOk = false;       // encoded and flushed what it read; otherwise strError says why, if it ran
-    bool bStopped = false;  // ended early on a stop request
-    uint64_t llFramesIn = 0;
-    std::string strError;
-    FilePtr pFrames;   // the later pieces' encoded frames, one after the other
-    FilePtr pSamples;  // and their samples as the checksum reads them
-    std::vector<uint32_t> frameSizes;
 };
 
 // FLAC's coded frame number: UTF-8's scheme, stretched to 36 bits.
@@ -128,214 +111,102 @@ void PutBe24(uint8_t *p, uint32_t n) {
     p[2] = static_cast<uint8_t>(n);
 }
 
-}  // namespace
+class FlacJoiner : public PieceJoiner {
+public:
+    FlacJoiner(int nChannels, int nDepth) : m_nChannels(nChannels), m_nDepth(nDepth) {}
 
-int CodecJobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole) const {
-    // (ReplayGain is no reason to keep a file whole: it was measured in a pass of its own, before any
-    // piece.)
-    if (Traits().join != PieceJoin::FlacFrames) {
-        return 1;
-    }
-    return EvenPieceCount(job, whole, DivideAfterSeconds(), WriterThread::kMostPieces);
-}
-
-bool CodecJobOutput::ConvertFlacDivided(ConversionJob &job, AudioStreamReader &whole,
-                                        const EncoderSettings &settings, const MediaTags &tags, int nDepth,
-                                        int nPieces) {
-    OutputFile file;
-    if (!file.Create(job.GetOutputPath(), true)) {
-        FailJob(job, kCannotCreateText);
-        return true;
-    }
-    CodecOutput first;
-    if (!first.Open(OutputFormat::Flac, settings, whole.m_nSampleRate, whole.m_nChannels, nDepth, file.Get(),
-                    tags, 0)) {
-        FailJob(job, first.GetError());
-        return true;
-    }
-    std::unique_ptr<AVMD5, Md5Deleter> pMd5(av_md5_alloc());
-    if (!pMd5) {
-        FailJob(job, "Out of memory");
-        return true;
-    }
-    av_md5_init(pMd5.get());
-
-    // Every cut on the block grid, so that each piece's frames are the whole file's frames there.
-    const uint64_t llBlock = static_cast<uint64_t>(first.GetFrameSize());
-    const std::vector<EvenPiece> plans = PlanEvenPieces(whole, nPieces, llBlock);
-    if (plans.empty()) {
-        return false;
-    }
-    const std::vector<SeekProbe> probes = ProbesOf(plans);
-    if (!SeeksLandExactly(whole, probes)) {
-        return false;
-    }
-
-    std::vector<FlacPieceResult> results(static_cast<size_t>(nPieces));
-    const auto encodePiece = [&](int i) {
-        const EvenPiece &plan = plans[i];
-        FlacPieceResult &result = results[i];
-        // The first piece always runs, so that a stop leaves what an undivided encode would: its start.
-        if (i > 0 && IsStopRequested()) {
-            result.bStopped = true;
-            return;
+    bool SetUpFirst(CodecOutput &first, std::string &strError) override {
+        m_pMd5.reset(av_md5_alloc());
+        if (!m_pMd5) {
+            strError = "Out of memory";
+            return false;
         }
-        AudioStreamReader reader;
-        if (!reader.OpenPart(whole, plan.nDecodeStart)) {
-            result.strError = reader.m_strLastError;
-            return;
-        }
-        CodecOutput piece;
-        CodecOutput &output = i == 0 ? first : piece;
-        if (i == 0) {
-            output.SetSampleSink([&pMd5](const uint8_t *pBytes, size_t nBytes) {
-                av_md5_update(pMd5.get(), pBytes, nBytes);
-                return true;
-            });
-        } else {
-            result.pFrames = CreateScratchFile(job.GetOutputPath());
-            result.pSamples = CreateScratchFile(job.GetOutputPath());
-            if (!result.pFrames || !result.pSamples) {
-                result.strError = kCannotCreateText;
-                return;
-            }
-            FILE *pFrames = result.pFrames.get();
-            FILE *pSamples = result.pSamples.get();
-            const bool bOpen =
-                piece.OpenFrames(settings, whole.m_nSampleRate, whole.m_nChannels, nDepth,
-                                 [pFrames, &result](const uint8_t *pBytes, size_t nBytes) {
-                                     result.frameSizes.push_back(static_cast<uint32_t>(nBytes));
-                                     return std::fwrite(pBytes, 1, nBytes, pFrames) == nBytes;
-                                 });
-            if (!bOpen) {
-                result.strError = piece.GetError();
-                return;
-            }
-            piece.SetSampleSink([pSamples](const uint8_t *pBytes, size_t nBytes) {
-                return std::fwrite(pBytes, 1, nBytes, pSamples) == nBytes;
-            });
-        }
-        const PieceRead read = ReadPieceFrames(
-            reader, plan,
-            [&](const uint8_t *pChunk, uint32_t nFrames) {
-                if (!output.Write(reinterpret_cast<const float *>(pChunk), nFrames)) {
-                    return false;
-                }
-                job.AddFrames(nFrames);
-                return true;
-            },
-            [this] { return IsStopRequested(); });
-        result.llFramesIn = read.llFramesIn;
-        result.bStopped = read.bStopped;
-        if (read.bTakeFailed || !read.strReadError.empty()) {
-            result.strError = read.bTakeFailed ? output.GetError() : read.strReadError;
-            return;
-        }
-        if (!output.Finish()) {
-            result.strError = output.GetError();
-            return;
-        }
-        if (i > 0 && (std::fflush(result.pFrames.get()) != 0 || std::fflush(result.pSamples.get()) != 0)) {
-            result.strError = kWriteFailed;
-            return;
-        }
-        result.bOk = true;
-    };
-
-    // Taken in order by this worker and any other that is free; with no other free they run one after
-    // the other here, and the file is the same either way.
-    RunTasks(nPieces, [&](int i) {
-        try {
-            encodePiece(i);
-        } catch (const std::bad_alloc &) {
-            results[i] = FlacPieceResult{};
-            results[i].strError = "Out of memory";
-        } catch (const std::exception &e) {
-            results[i] = FlacPieceResult{};
-            results[i].strError = e.what();
-        } catch (...) {
-            results[i] = FlacPieceResult{};
-            results[i].strError = kWriteFailed;
-        }
-    });
-
-    // A piece that failed fails the file: no output that looks complete is left.
-    for (const FlacPieceResult &result : results) {
-        if (!result.strError.empty()) {
-            FailJob(job, result.strError);
+        av_md5_init(m_pMd5.get());
+        first.SetSampleSink([this](const uint8_t *pBytes, size_t nBytes) {
+            av_md5_update(m_pMd5.get(), pBytes, nBytes);
             return true;
+        });
+        return true;
+    }
+
+    bool SetUpPiece(CodecOutput &piece, EncodedPiece &result, const std::string &strOutputPath) override {
+        result.pSamples = CreateScratchFile(strOutputPath);
+        if (!result.pSamples) {
+            return false;
         }
+        FILE *pSamples = result.pSamples.get();
+        piece.SetSampleSink([pSamples](const uint8_t *pBytes, size_t nBytes) {
+            return std::fwrite(pBytes, 1, nBytes, pSamples) == nBytes;
+        });
+        return true;
     }
-    // A stop shortens the file, as it would an undivided one, to as much of its start as the pieces
-    // encoded without a gap: every piece whose predecessors all ended whole, up to the first that did not.
-    int nUsed = 1;
-    while (nUsed < nPieces && results[nUsed - 1].bOk && !results[nUsed - 1].bStopped && results[nUsed].bOk) {
-        ++nUsed;
-    }
-    for (int i = 0; i + 1 < nUsed; ++i) {
-        if (results[i].llFramesIn != plans[i].llInputFrames) {
-            return false;  // the source was shorter than its container said: the cuts are off the grid
-        }
-    }
-    if (nUsed < nPieces && !IsStopRequested()) {
-        return false;
+
+    JoinOutcome Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,
+                     uint64_t llBlock, std::string &strError) override;
+
+private:
+    const int m_nChannels;
+    const int m_nDepth;
+    std::unique_ptr<AVMD5, Md5Deleter> m_pMd5;
+};
+
+JoinOutcome FlacJoiner::Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,
+                             uint64_t llBlock, std::string &strError) {
+    if (!first.Finish()) {
+        strError = first.GetError();
+        return JoinOutcome::Failed;
     }
     if (nUsed == 1) {
-        // The first piece alone is a complete stream, its header already right.
-        if (!file.Keep()) {
-            FailJob(job, kWriteFailed);
-        }
-        return true;
+        return JoinOutcome::Joined;  // the first piece alone is a complete stream, its header already right
     }
-
-    FILE *pOut = file.Get();
     std::array<uint8_t, kStreamInfoAt + kStreamInfoBytes> head{};
-    if (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fread(head.data(), 1, head.size(), pOut) != head.size() ||
+    if (std::fflush(pOut) != 0 || std::fseek(pOut, 0, SEEK_SET) != 0 ||
+        std::fread(head.data(), 1, head.size(), pOut) != head.size() ||
         std::memcmp(head.data(), "fLaC", 4) != 0 || (head[4] & 0x7F) != 0 ||
         Be24(&head[5]) != kStreamInfoBytes || std::fseek(pOut, 0, SEEK_END) != 0) {
-        FailJob(job, kWriteFailed);
-        return true;
+        strError = kWriteFailed;
+        return JoinOutcome::Failed;
     }
     uint8_t *pInfo = head.data() + kStreamInfoAt;
     uint32_t nMinFrame = Be24(pInfo + 4);
     uint32_t nMaxFrame = Be24(pInfo + 7);
-    uint64_t llNumber = results[0].llFramesIn / llBlock;
-    uint64_t llSamples = results[0].llFramesIn;
+    uint64_t llNumber = pieces[0].llFramesIn / llBlock;
+    uint64_t llSamples = pieces[0].llFramesIn;
     std::vector<uint8_t> frame;
     std::vector<uint8_t> renumbered;
     std::vector<uint8_t> samples(OutputFile::kWriteBufferBytes);
     for (int i = 1; i < nUsed; ++i) {
-        FlacPieceResult &result = results[i];
-        std::rewind(result.pSamples.get());
+        EncodedPiece &piece = pieces[static_cast<size_t>(i)];
+        std::rewind(piece.pSamples.get());
         size_t nRead = 0;
-        while ((nRead = std::fread(samples.data(), 1, samples.size(), result.pSamples.get())) > 0) {
-            av_md5_update(pMd5.get(), samples.data(), nRead);
+        while ((nRead = std::fread(samples.data(), 1, samples.size(), piece.pSamples.get())) > 0) {
+            av_md5_update(m_pMd5.get(), samples.data(), nRead);
         }
-        std::rewind(result.pFrames.get());
-        uint64_t llLeft = result.llFramesIn;
-        for (const uint32_t nSize : result.frameSizes) {
+        std::rewind(piece.pFrames.get());
+        uint64_t llLeft = piece.llFramesIn;
+        for (const uint32_t nSize : piece.frameSizes) {
             frame.resize(nSize);
-            if (std::fread(frame.data(), 1, nSize, result.pFrames.get()) != nSize ||
+            if (std::fread(frame.data(), 1, nSize, piece.pFrames.get()) != nSize ||
                 !RenumberFrame(frame.data(), nSize, llNumber++, renumbered)) {
-                FailJob(job, kWriteFailed);
-                return true;
+                strError = kWriteFailed;
+                return JoinOutcome::Failed;
             }
             const uint64_t llSamplesIn = std::min(llLeft, llBlock);
             llLeft -= llSamplesIn;
-            if (renumbered.size() > VerbatimBound(llSamplesIn, static_cast<uint64_t>(whole.m_nChannels),
-                                                  static_cast<uint64_t>(nDepth))) {
-                return false;  // the undivided encode wrote this frame verbatim: no join gives its bytes
+            if (renumbered.size() > VerbatimBound(llSamplesIn, static_cast<uint64_t>(m_nChannels),
+                                                  static_cast<uint64_t>(m_nDepth))) {
+                return JoinOutcome::EncodeWhole;  // the undivided encode wrote this frame verbatim
             }
             if (std::fwrite(renumbered.data(), 1, renumbered.size(), pOut) != renumbered.size()) {
-                FailJob(job, kWriteFailed);
-                return true;
+                strError = kWriteFailed;
+                return JoinOutcome::Failed;
             }
             nMinFrame = std::min(nMinFrame, static_cast<uint32_t>(renumbered.size()));
             nMaxFrame = std::max(nMaxFrame, static_cast<uint32_t>(renumbered.size()));
         }
-        llSamples += result.llFramesIn;
-        result.pFrames.reset();
-        result.pSamples.reset();
+        llSamples += piece.llFramesIn;
+        piece.pFrames.reset();
+        piece.pSamples.reset();
     }
     PutBe24(pInfo + 4, nMinFrame);
     PutBe24(pInfo + 7, nMaxFrame);
@@ -344,13 +215,19 @@ bool CodecJobOutput::ConvertFlacDivided(ConversionJob &job, AudioStreamReader &w
     for (int i = 0; i < 4; ++i) {
         pInfo[14 + i] = static_cast<uint8_t>(llSamples >> (24 - 8 * i));
     }
-    av_md5_final(pMd5.get(), pInfo + 18);
+    av_md5_final(m_pMd5.get(), pInfo + 18);
     if (std::fseek(pOut, kStreamInfoAt, SEEK_SET) != 0 ||
-        std::fwrite(pInfo, 1, kStreamInfoBytes, pOut) != kStreamInfoBytes || std::fflush(pOut) != 0 ||
-        !file.Keep()) {
-        FailJob(job, kWriteFailed);
+        std::fwrite(pInfo, 1, kStreamInfoBytes, pOut) != kStreamInfoBytes || std::fflush(pOut) != 0) {
+        strError = kWriteFailed;
+        return JoinOutcome::Failed;
     }
-    return true;
+    return JoinOutcome::Joined;
+}
+
+}  // namespace
+
+std::unique_ptr<PieceJoiner> MakeFlacJoiner(int nChannels, int nDepth) {
+    return std::make_unique<FlacJoiner>(nChannels, nDepth);
 }
 
 }  // namespace klangor

@@ -149,7 +149,7 @@ void CodecJobOutput::ConvertJob(ConversionJob &job, AudioStreamReader &reader, i
 
     const int nPieces = PiecesFor(job, reader);
     if (nPieces > 1) {
-        if (ConvertFlacDivided(job, reader, settings.encoder, tags, nDepth, nPieces)) {
+        if (ConvertEvenDivided(job, reader, settings.encoder, tags, nDepth, nPieces)) {
             return;
         }
         // The pieces did not cover the source: it is encoded whole, its progress from 0 again.
@@ -180,7 +180,12 @@ void CodecJobOutput::ConvertJob(ConversionJob &job, AudioStreamReader &reader, i
         FailJob(job, output.GetError());
         return;
     }
+    KeepFile(job, file, tags);
+}
+
+void CodecJobOutput::KeepFile(ConversionJob &job, OutputFile &file, const MediaTags &tags) {
     // The MP4 muxer has no place for freeform texts: they are added to the finished file.
+    const OutputFormat format = Traits().format;
     const bool bMp4 = format == OutputFormat::Aac || format == OutputFormat::Alac;
     std::vector<std::pair<std::string, std::string>> freeform;
     if (bMp4 && !tags.strReplayGainGain.empty()) {

@@ -163,10 +163,31 @@ bool CodecOutput::OpenEncoder(OutputFormat format, const EncoderSettings &settin
     return true;
 }
 
-bool CodecOutput::OpenFrames(const EncoderSettings &settings, uint32_t nRate, int nChannels, int nBits,
-                             std::function<bool(const uint8_t *, size_t)> onFrame) {
+bool CodecOutput::OpenFrames(OutputFormat format, const EncoderSettings &settings, uint32_t nRate,
+                             int nChannels, int nBits, std::function<bool(const uint8_t *, size_t)> onFrame) {
     m_onFrame = std::move(onFrame);
-    return OpenEncoder(OutputFormat::Flac, settings, nRate, nChannels, nBits, false);
+    return OpenEncoder(format, settings, nRate, nChannels, nBits, false);
+}
+
+bool CodecOutput::AppendPacket(const uint8_t *pData, size_t nBytes, int nFrames) {
+    if (!m_pFormat || !m_pending.empty() || nFrames <= 0 || nBytes > INT32_MAX) {
+        return Fail("Cannot write the output file");
+    }
+    av_packet_unref(m_pPacket);
+    if (av_new_packet(m_pPacket, static_cast<int>(nBytes)) < 0) {
+        return Fail("Out of memory");
+    }
+    std::memcpy(m_pPacket->data, pData, nBytes);
+    // As the encoder marks its own: every packet of a format whose packets stand alone is a key frame.
+    m_pPacket->flags |= AV_PKT_FLAG_KEY;
+    m_pPacket->pts = m_pPacket->dts = m_llNextPts;
+    m_pPacket->duration = nFrames;
+    m_llNextPts += nFrames;
+    m_nEncodedFrames += static_cast<uint64_t>(nFrames);
+    m_pPacket->stream_index = m_iAudioStream;
+    av_packet_rescale_ts(m_pPacket, m_pCodec->time_base, m_pFormat->streams[m_iAudioStream]->time_base);
+    const int iResult = av_interleaved_write_frame(m_pFormat, m_pPacket);
+    return iResult >= 0 || Fail("Cannot write the output file", iResult);
 }
 
 bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,

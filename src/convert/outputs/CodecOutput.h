@@ -38,16 +38,20 @@ public:
     // failed.
     bool Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels, int nBits,
               FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames);
-    // One part of a FLAC file encoded in parts: the encoder alone, without a container, handing each
-    // encoded frame to onFrame (false there fails the output). Otherwise as Open.
-    bool OpenFrames(const EncoderSettings &settings, uint32_t nRate, int nChannels, int nBits,
-                    std::function<bool(const uint8_t *, size_t)> onFrame);
+    // One piece of a FLAC or ALAC file encoded in pieces: the encoder alone, without a container,
+    // handing each encoded frame to onFrame (false there fails the output). Otherwise as Open.
+    bool OpenFrames(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
+                    int nBits, std::function<bool(const uint8_t *, size_t)> onFrame);
+    // After Open, with no frame left short of a packet (what was written fills whole packets): puts a
+    // packet that another encoder with the same settings made into the container as the next nFrames
+    // frames, for a format whose packets stand alone (ALAC).
+    bool AppendPacket(const uint8_t *pData, size_t nBytes, int nFrames);
     // The samples of every frame from now on go to onSamples too, as the FLAC encoder's checksum reads
     // them: 16-bit or packed 24-bit, little-endian, interleaved (false there fails the output).
     void SetSampleSink(std::function<bool(const uint8_t *, size_t)> onSamples) {
         m_onSamples = std::move(onSamples);
     }
-    // The samples per encoded frame, after opening: FLAC's block size.
+    // The samples per encoded frame, after opening: FLAC's block size, ALAC's packet.
     int GetFrameSize() const { return m_nFrameSize; }
     // Before Open: the frames per FLAC block, 0 (the default) for the encoder's own choice.
     void SetFlacBlockSize(int nFrames) { m_nFlacBlockSize = nFrames; }

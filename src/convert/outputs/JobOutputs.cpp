@@ -21,7 +21,7 @@ constexpr std::array<OutputTraits, kOutputFormatCount> kTraits{{
     {OutputFormat::Flac, PcmSampleFormat::Float, true, PieceJoin::FlacFrames, kStartFailure},
     {OutputFormat::Opus, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
     {OutputFormat::Aac, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
-    {OutputFormat::Alac, PcmSampleFormat::Float, true, PieceJoin::None, kStartFailure},
+    {OutputFormat::Alac, PcmSampleFormat::Float, true, PieceJoin::AlacPackets, kStartFailure},
     {OutputFormat::Vorbis, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
     // Nothing is encoded again: the source's own packets are the output.
     {OutputFormat::Copy, PcmSampleFormat::Float, true, PieceJoin::None, kStartFailure},

@@ -1,0 +1,189 @@
+// One long file to FLAC or ALAC on several workers, in even pieces whose outputs stand alone. The first
+// piece goes into the output through the container, with the tags and the cover; the later pieces'
+// bare frames wait in scratch files, and the format's joiner (PieceJoiner) puts them after the first
+// piece's, so the file is byte for byte the one a single encoder would have written from the same
+// samples. (A decoder that fills bands with noise gives other noise after a seek: the file then holds
+// that noise instead.)
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "common/OutputFile.h"
+#include "convert/batch/WriterThread.h"
+#include "convert/divide/EvenPieces.h"
+#include "convert/divide/PieceJoiner.h"
+#include "convert/divide/ScratchFile.h"
+#include "convert/outputs/CodecJobOutput.h"
+#include "convert/outputs/CodecOutput.h"
+
+namespace klangor {
+
+namespace {
+
+constexpr const char *kWriteFailed = "Error writing output file";
+
+}  // namespace
+
+int CodecJobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole) const {
+    // (ReplayGain is no reason to keep a file whole: it was measured in a pass of its own, before any
+    // piece.)
+    if (Traits().join != PieceJoin::FlacFrames && Traits().join != PieceJoin::AlacPackets) {
+        return 1;
+    }
+    return EvenPieceCount(job, whole, DivideAfterSeconds(), WriterThread::kMostPieces);
+}
+
+bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &whole,
+                                        const EncoderSettings &settings, const MediaTags &tags, int nDepth,
+                                        int nPieces) {
+    const OutputFormat format = Traits().format;
+    OutputFile file;
+    if (!file.Create(job.GetOutputPath(), true)) {
+        FailJob(job, kCannotCreateText);
+        return true;
+    }
+    CodecOutput first;
+    if (!first.Open(format, settings, whole.m_nSampleRate, whole.m_nChannels, nDepth, file.Get(), tags, 0)) {
+        FailJob(job, first.GetError());
+        return true;
+    }
+    const std::unique_ptr<PieceJoiner> pJoiner =
+        format == OutputFormat::Flac ? MakeFlacJoiner(whole.m_nChannels, nDepth) : MakeAlacJoiner();
+    std::string strError;
+    if (!pJoiner->SetUpFirst(first, strError)) {
+        FailJob(job, strError);
+        return true;
+    }
+
+    // Every cut on the frame grid, so that each piece's frames are the whole file's frames there.
+    const uint64_t llGrid = static_cast<uint64_t>(first.GetFrameSize());
+    const std::vector<EvenPiece> plans = PlanEvenPieces(whole, nPieces, llGrid);
+    if (plans.empty()) {
+        return false;
+    }
+    if (!SeeksLandExactly(whole, ProbesOf(plans))) {
+        return false;
+    }
+
+    std::vector<EncodedPiece> results(static_cast<size_t>(nPieces));
+    const auto encodePiece = [&](size_t i) {
+        const EvenPiece &plan = plans[i];
+        EncodedPiece &result = results[i];
+        // The first piece always runs, so that a stop leaves what an undivided encode would: its start.
+        if (i > 0 && IsStopRequested()) {
+            result.bStopped = true;
+            return;
+        }
+        AudioStreamReader reader;
+        if (!reader.OpenPart(whole, plan.nDecodeStart)) {
+            result.strError = reader.m_strLastError;
+            return;
+        }
+        CodecOutput piece;
+        CodecOutput &output = i == 0 ? first : piece;
+        if (i > 0) {
+            result.pFrames = CreateScratchFile(job.GetOutputPath());
+            if (!result.pFrames) {
+                result.strError = kCannotCreateText;
+                return;
+            }
+            FILE *pFrames = result.pFrames.get();
+            const bool bOpen =
+                piece.OpenFrames(format, settings, whole.m_nSampleRate, whole.m_nChannels, nDepth,
+                                 [pFrames, &result](const uint8_t *pBytes, size_t nBytes) {
+                                     result.frameSizes.push_back(static_cast<uint32_t>(nBytes));
+                                     return std::fwrite(pBytes, 1, nBytes, pFrames) == nBytes;
+                                 });
+            if (!bOpen) {
+                result.strError = piece.GetError();
+                return;
+            }
+            if (!pJoiner->SetUpPiece(piece, result, job.GetOutputPath())) {
+                result.strError = kCannotCreateText;
+                return;
+            }
+        }
+        const PieceRead read = ReadPieceFrames(
+            reader, plan,
+            [&](const uint8_t *pChunk, uint32_t nFrames) {
+                if (!output.Write(reinterpret_cast<const float *>(pChunk), nFrames)) {
+                    return false;
+                }
+                job.AddFrames(nFrames);
+                return true;
+            },
+            [this] { return IsStopRequested(); });
+        result.llFramesIn = read.llFramesIn;
+        result.bStopped = read.bStopped;
+        if (read.bTakeFailed || !read.strReadError.empty()) {
+            result.strError = read.bTakeFailed ? output.GetError() : read.strReadError;
+            return;
+        }
+        // The first piece's output is finished by the join, which may add the later pieces to it.
+        if (i > 0 && !output.Finish()) {
+            result.strError = output.GetError();
+            return;
+        }
+        if (i > 0 && (std::fflush(result.pFrames.get()) != 0 ||
+                      (result.pSamples && std::fflush(result.pSamples.get()) != 0))) {
+            result.strError = kWriteFailed;
+            return;
+        }
+        result.bOk = true;
+    };
+
+    // Taken in order by this worker and any other that is free; with no other free they run one after
+    // the other here, and the file is the same either way.
+    RunTasks(nPieces, [&](int i) {
+        const auto n = static_cast<size_t>(i);
+        try {
+            encodePiece(n);
+        } catch (const std::bad_alloc &) {
+            results[n] = EncodedPiece{};
+            results[n].strError = "Out of memory";
+        } catch (const std::exception &e) {
+            results[n] = EncodedPiece{};
+            results[n].strError = e.what();
+        } catch (...) {
+            results[n] = EncodedPiece{};
+            results[n].strError = kWriteFailed;
+        }
+    });
+
+    // A piece that failed fails the file: no output that looks complete is left.
+    for (const EncodedPiece &result : results) {
+        if (!result.strError.empty()) {
+            FailJob(job, result.strError);
+            return true;
+        }
+    }
+    // A stop shortens the file, as it would an undivided one, to as much of its start as the pieces
+    // encoded without a gap: every piece whose predecessors all ended whole, up to the first that did not.
+    size_t nUsed = 1;
+    while (nUsed < results.size() && results[nUsed - 1].bOk && !results[nUsed - 1].bStopped &&
+           results[nUsed].bOk) {
+        ++nUsed;
+    }
+    for (size_t i = 0; i + 1 < nUsed; ++i) {
+        if (results[i].llFramesIn != plans[i].llInputFrames) {
+            return false;  // the source was shorter than its container said: the cuts are off the grid
+        }
+    }
+    if (nUsed < results.size() && !IsStopRequested()) {
+        return false;
+    }
+    switch (pJoiner->Join(first, file.Get(), results, static_cast<int>(nUsed), llGrid, strError)) {
+        case JoinOutcome::EncodeWhole:
+            return false;
+        case JoinOutcome::Failed:
+            FailJob(job, strError);
+            return true;
+        case JoinOutcome::Joined:
+            break;
+    }
+    KeepFile(job, file, tags);
+    return true;
+}
+
+}  // namespace klangor
