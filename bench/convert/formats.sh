@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times klangor-convert against ffmpeg for every output format, in the same run: one 10-minute 44.1 kHz
-# stereo file to each format (ratio of wall times), that file as FLAC with --jobs 2 (encoded in parts
-# by both workers) against ffmpeg's one FLAC encoder, a batch of four files with --jobs 2 against ffmpeg
-# one after the other (speed-up), and the peak resident memory of one job per format. Prints figures
+# stereo file to each format, by the converter on every processor (its default: a long file is encoded
+# in pieces where its format joins them) and on one (--jobs 1), against ffmpeg's same encoder (ratio of
+# wall times), a batch of four files with --jobs 2 against ffmpeg one after the other (speed-up), and
+# the peak resident memory of one job per format. Prints figures
 # only. A format the binary does not accept (probed with `-f FMT` on a one-second file) is noted and
 # skipped; where `-f` itself is unknown, MP3 and WAV are asked for with --mp3 and --wav.
 #
@@ -103,36 +104,29 @@ echo "Measuring ${TAKEN[*]}, $RUNS rounds ..."
 for ((r = 0; r < RUNS; r++)); do
   for fmt in "${TAKEN[@]}"; do
     # shellcheck disable=SC2046  # the options are words
-    measure "ours_$fmt" "$CONVERT" -q $(ours_args "$fmt") --jobs 1 -o "$WORK/ours" "$WORK/long.m4a"
+    measure "ours_$fmt" "$CONVERT" -q $(ours_args "$fmt") -o "$WORK/ours" "$WORK/long.m4a"
+    # shellcheck disable=SC2046
+    measure "ours_one_$fmt" "$CONVERT" -q $(ours_args "$fmt") --jobs 1 -o "$WORK/ours" "$WORK/long.m4a"
     # shellcheck disable=SC2046
     measure "ffmpeg_$fmt" ffmpeg -nostdin -v error -y -i "$WORK/long.m4a" -vn $(ffmpeg_args "$fmt") \
       "$WORK/ff/long.$(ffmpeg_ext "$fmt")"
     # shellcheck disable=SC2046
     measure "ours_batch_$fmt" "$CONVERT" -q $(ours_args "$fmt") --jobs 2 -o "$WORK/ours" "${BATCH_FILES[@]}"
     measure "ffmpeg_batch_$fmt" "$WORK/ffmpeg-batch-$fmt.sh" "${BATCH_FILES[@]}"
-    if [ "$fmt" = flac ]; then
-      # shellcheck disable=SC2046
-      measure ours_flac_parts "$CONVERT" -q $(ours_args flac) --jobs 2 -o "$WORK/ours" "$WORK/long.m4a"
-    fi
   done
 done
 
 echo
 echo "Load: $(uptime | sed 's/.*load average/load average/'), $(nproc) processors; median of $RUNS runs"
-echo "One ${MINUTES}-minute file (klangor-convert --jobs 1 against ffmpeg; ratio of wall times, below 1 is faster):"
+echo "One ${MINUTES}-minute file (klangor-convert on every processor and with --jobs 1, against ffmpeg;"
+echo "ratios of wall times, below 1 is faster):"
 for fmt in "${TAKEN[@]}"; do
   ours=$(column_median "ours_$fmt" 1)
+  one=$(column_median "ours_one_$fmt" 1)
   ff=$(column_median "ffmpeg_$fmt" 1)
-  printf "  %-6s klangor-convert %7.2f s (cpu %6.2f s)  ffmpeg %7.2f s (cpu %6.2f s)  ratio %s\n" "$fmt" "$ours" \
-    "$(column_median "ours_$fmt" 2)" "$ff" "$(column_median "ffmpeg_$fmt" 2)" "$(ratio "$ours" "$ff")"
+  printf "  %-6s klangor-convert %6.2f s (cpu %6.2f s), one processor %6.2f s  ffmpeg %6.2f s  ratio %s (one %s)\n" \
+    "$fmt" "$ours" "$(column_median "ours_$fmt" 2)" "$one" "$ff" "$(ratio "$ours" "$ff")" "$(ratio "$one" "$ff")"
 done
-if [[ " ${TAKEN[*]} " == *" flac "* ]]; then
-  ours=$(column_median ours_flac_parts 1)
-  ff=$(column_median ffmpeg_flac 1)
-  echo "One ${MINUTES}-minute file as FLAC, klangor-convert --jobs 2 (in parts) against ffmpeg:"
-  printf "  flac   klangor-convert %7.2f s (cpu %6.2f s)  ffmpeg %7.2f s (cpu %6.2f s)  ratio %s\n" "$ours" \
-    "$(column_median ours_flac_parts 2)" "$ff" "$(column_median ffmpeg_flac 2)" "$(ratio "$ours" "$ff")"
-fi
 echo "Four ${BATCH_SECONDS}-second files (klangor-convert --jobs 2 against ffmpeg one after the other):"
 for fmt in "${TAKEN[@]}"; do
   ours=$(column_median "ours_batch_$fmt" 1)

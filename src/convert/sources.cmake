@@ -13,6 +13,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/copy/RawFrameCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/copy/SelectionCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/EvenPieces.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/AacDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/AlacDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/EvenDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/FlacDivide.cpp

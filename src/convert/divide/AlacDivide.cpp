@@ -2,7 +2,9 @@
 // lies: a piece that starts on a multiple of the packet's length makes exactly the packets an undivided
 // encode makes there, so the later pieces' packets go into the first piece's container as they are, and
 // the file is byte for byte the one a single encoder would have written from the same samples.
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "convert/divide/PieceJoiner.h"
@@ -16,10 +18,13 @@ constexpr const char *kWriteFailed = "Error writing output file";
 
 class AlacJoiner : public PieceJoiner {
 public:
+    using PieceJoiner::PieceJoiner;
+
     JoinOutcome Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,
                      uint64_t llGrid, std::string &strError) override {
         (void)pOut;
         std::vector<uint8_t> packet;
+        int64_t llPts = first.GetNextPts();
         for (int i = 1; i < nUsed; ++i) {
             EncodedPiece &piece = pieces[static_cast<size_t>(i)];
             std::rewind(piece.pFrames.get());
@@ -32,10 +37,11 @@ public:
                     strError = kWriteFailed;
                     return JoinOutcome::Failed;
                 }
-                if (!first.AppendPacket(packet.data(), nSize, static_cast<int>(llFrames))) {
+                if (!first.AppendPacket(packet.data(), nSize, llPts, static_cast<int64_t>(llFrames))) {
                     strError = first.GetError();
                     return JoinOutcome::Failed;
                 }
+                llPts += static_cast<int64_t>(llFrames);
             }
             piece.pFrames.reset();
         }
@@ -49,8 +55,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<PieceJoiner> MakeAlacJoiner() {
-    return std::make_unique<AlacJoiner>();
+std::unique_ptr<PieceJoiner> MakeAlacJoiner(PieceSetup setup) {
+    return std::make_unique<AlacJoiner>(std::move(setup));
 }
 
 }  // namespace klangor

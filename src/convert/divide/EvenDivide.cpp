@@ -1,9 +1,10 @@
-// One long file to FLAC or ALAC on several workers, in even pieces whose outputs stand alone. The first
-// piece goes into the output through the container, with the tags and the cover; the later pieces'
-// bare frames wait in scratch files, and the format's joiner (PieceJoiner) puts them after the first
-// piece's, so the file is byte for byte the one a single encoder would have written from the same
-// samples. (A decoder that fills bands with noise gives other noise after a seek: the file then holds
-// that noise instead.)
+// One long file to FLAC, ALAC or AAC on several workers, in even pieces. The first piece goes into the
+// output through the container, with the tags and the cover, where the format's pieces stand alone
+// (FLAC, ALAC); the later pieces' bare frames wait in scratch files, and the format's joiner
+// (PieceJoiner) puts them after the first piece's, so the file is byte for byte the one a single encoder
+// would have written from the same samples. (A decoder that fills bands with noise gives other noise
+// after a seek: the file then holds that noise instead.) AAC's pieces are all bare, each encoded from
+// well before its start to a little past its end, and spliced on the frame grid.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -25,10 +26,37 @@ constexpr const char *kWriteFailed = "Error writing output file";
 
 }  // namespace
 
+bool PieceJoiner::OpenPiece(CodecOutput &piece, EncodedPiece &result, size_t i, const EvenPiece &plan,
+                            uint64_t llGrid) {
+    (void)i;
+    (void)plan;
+    (void)llGrid;
+    result.pFrames = CreateScratchFile(m_setup.strOutputPath);
+    if (!result.pFrames) {
+        result.strError = kCannotCreateText;
+        return false;
+    }
+    FILE *pFrames = result.pFrames.get();
+    if (!piece.OpenFrames(m_setup.format, m_setup.settings, m_setup.nRate, m_setup.nChannels, m_setup.nDepth,
+                          [pFrames, &result](const uint8_t *pBytes, size_t nBytes) {
+                              result.frameSizes.push_back(static_cast<uint32_t>(nBytes));
+                              return std::fwrite(pBytes, 1, nBytes, pFrames) == nBytes;
+                          })) {
+        result.strError = piece.GetError();
+        return false;
+    }
+    if (!SetUpPiece(piece, result, m_setup.strOutputPath)) {
+        result.strError = kCannotCreateText;
+        return false;
+    }
+    return true;
+}
+
 int CodecJobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole) const {
     // (ReplayGain is no reason to keep a file whole: it was measured in a pass of its own, before any
     // piece.)
-    if (Traits().join != PieceJoin::FlacFrames && Traits().join != PieceJoin::AlacPackets) {
+    if (Traits().join != PieceJoin::FlacFrames && Traits().join != PieceJoin::AlacPackets &&
+        Traits().join != PieceJoin::AacPackets) {
         return 1;
     }
     return EvenPieceCount(job, whole, DivideAfterSeconds(), WriterThread::kMostPieces);
@@ -36,20 +64,29 @@ int CodecJobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader 
 
 bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &whole,
                                         const EncoderSettings &settings, const MediaTags &tags, int nDepth,
-                                        int nPieces) {
+                                        int nPieces, uint64_t llExpected) {
     const OutputFormat format = Traits().format;
+    PieceSetup setup{
+        format,     settings,           whole.m_nSampleRate, whole.m_nChannels, nDepth, job.GetOutputPath(),
+        llExpected, whole.m_nStartFrame};
+    const std::unique_ptr<PieceJoiner> pJoiner = format == OutputFormat::Flac   ? MakeFlacJoiner(setup)
+                                                 : format == OutputFormat::Alac ? MakeAlacJoiner(setup)
+                                                                                : MakeAacJoiner(setup);
     OutputFile file;
     if (!file.Create(job.GetOutputPath(), true)) {
         FailJob(job, kCannotCreateText);
         return true;
     }
     CodecOutput first;
-    if (!first.Open(format, settings, whole.m_nSampleRate, whole.m_nChannels, nDepth, file.Get(), tags, 0)) {
+    const bool bFirstOpen = pJoiner->FirstThroughContainer()
+                                ? first.Open(format, settings, whole.m_nSampleRate, whole.m_nChannels, nDepth,
+                                             file.Get(), tags, 0)
+                                : first.OpenForPackets(format, settings, whole.m_nSampleRate,
+                                                       whole.m_nChannels, nDepth, file.Get(), tags);
+    if (!bFirstOpen) {
         FailJob(job, first.GetError());
         return true;
     }
-    const std::unique_ptr<PieceJoiner> pJoiner =
-        format == OutputFormat::Flac ? MakeFlacJoiner(whole.m_nChannels, nDepth) : MakeAlacJoiner();
     std::string strError;
     if (!pJoiner->SetUpFirst(first, strError)) {
         FailJob(job, strError);
@@ -58,7 +95,8 @@ bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &w
 
     // Every cut on the frame grid, so that each piece's frames are the whole file's frames there.
     const uint64_t llGrid = static_cast<uint64_t>(first.GetFrameSize());
-    const std::vector<EvenPiece> plans = PlanEvenPieces(whole, nPieces, llGrid);
+    const std::vector<EvenPiece> plans =
+        PlanEvenPieces(whole, nPieces, llGrid, pJoiner->GridOrigin(llGrid), pJoiner->LeadFrames(llGrid));
     if (plans.empty()) {
         return false;
     }
@@ -67,8 +105,11 @@ bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &w
     }
 
     std::vector<EncodedPiece> results(static_cast<size_t>(nPieces));
+    const bool bBareFirst = !pJoiner->FirstThroughContainer();
     const auto encodePiece = [&](size_t i) {
         const EvenPiece &plan = plans[i];
+        const bool bLast = i + 1 == plans.size();
+        const EvenPiece feed = pJoiner->FeedOf(plan, bLast);
         EncodedPiece &result = results[i];
         // The first piece always runs, so that a stop leaves what an undivided encode would: its start.
         if (i > 0 && IsStopRequested()) {
@@ -76,56 +117,50 @@ bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &w
             return;
         }
         AudioStreamReader reader;
-        if (!reader.OpenPart(whole, plan.nDecodeStart)) {
+        if (!reader.OpenPart(whole, feed.nDecodeStart)) {
             result.strError = reader.m_strLastError;
             return;
         }
         CodecOutput piece;
-        CodecOutput &output = i == 0 ? first : piece;
-        if (i > 0) {
-            result.pFrames = CreateScratchFile(job.GetOutputPath());
-            if (!result.pFrames) {
-                result.strError = kCannotCreateText;
-                return;
-            }
-            FILE *pFrames = result.pFrames.get();
-            const bool bOpen =
-                piece.OpenFrames(format, settings, whole.m_nSampleRate, whole.m_nChannels, nDepth,
-                                 [pFrames, &result](const uint8_t *pBytes, size_t nBytes) {
-                                     result.frameSizes.push_back(static_cast<uint32_t>(nBytes));
-                                     return std::fwrite(pBytes, 1, nBytes, pFrames) == nBytes;
-                                 });
-            if (!bOpen) {
-                result.strError = piece.GetError();
-                return;
-            }
-            if (!pJoiner->SetUpPiece(piece, result, job.GetOutputPath())) {
-                result.strError = kCannotCreateText;
-                return;
-            }
+        const bool bBare = i > 0 || bBareFirst;
+        CodecOutput &output = bBare ? piece : first;
+        if (bBare && !pJoiner->OpenPiece(piece, result, i, plan, llGrid)) {
+            return;
         }
+        // What the encoder is fed before and after the piece's own frames only counts towards the
+        // progress where it is the piece's own.
+        const uint64_t llOwnFrom = plan.nInputStart - feed.nInputStart;
+        const uint64_t llOwnTo =
+            plan.llInputFrames == UINT64_MAX ? UINT64_MAX : llOwnFrom + plan.llInputFrames;
+        uint64_t llFed = 0;
         const PieceRead read = ReadPieceFrames(
-            reader, plan,
+            reader, feed,
             [&](const uint8_t *pChunk, uint32_t nFrames) {
                 if (!output.Write(reinterpret_cast<const float *>(pChunk), nFrames)) {
                     return false;
                 }
-                job.AddFrames(nFrames);
+                const uint64_t llFrom = std::max(llFed, llOwnFrom);
+                llFed += nFrames;
+                const uint64_t llTo = std::min(llFed, llOwnTo);
+                if (llTo > llFrom) {
+                    job.AddFrames(static_cast<uint32_t>(llTo - llFrom));
+                }
                 return true;
             },
             [this] { return IsStopRequested(); });
-        result.llFramesIn = read.llFramesIn;
+        result.llFramesIn =
+            std::min(read.llFramesIn > llOwnFrom ? read.llFramesIn - llOwnFrom : 0, plan.llInputFrames);
         result.bStopped = read.bStopped;
         if (read.bTakeFailed || !read.strReadError.empty()) {
             result.strError = read.bTakeFailed ? output.GetError() : read.strReadError;
             return;
         }
         // The first piece's output is finished by the join, which may add the later pieces to it.
-        if (i > 0 && !output.Finish()) {
+        if (bBare && pJoiner->FlushesPiece(bLast) && !output.Finish()) {
             result.strError = output.GetError();
             return;
         }
-        if (i > 0 && (std::fflush(result.pFrames.get()) != 0 ||
+        if (bBare && ((result.pFrames && std::fflush(result.pFrames.get()) != 0) ||
                       (result.pSamples && std::fflush(result.pSamples.get()) != 0))) {
             result.strError = kWriteFailed;
             return;

@@ -25,19 +25,21 @@ int EvenPieceCount(const ConversionJob &job, const AudioStreamReader &whole, dou
     return nPieces;
 }
 
-std::vector<EvenPiece> PlanEvenPieces(const AudioStreamReader &whole, int nPieces, uint64_t llGrid) {
-    const uint64_t llSteps = whole.m_nFramesToConvert / std::max<uint64_t>(llGrid, 1);
+std::vector<EvenPiece> PlanEvenPieces(const AudioStreamReader &whole, int nPieces, uint64_t llGrid,
+                                      uint64_t llOrigin, uint32_t nLead) {
+    const uint64_t llFrames = whole.m_nFramesToConvert;
+    const uint64_t llSteps = llFrames > llOrigin ? (llFrames - llOrigin) / std::max<uint64_t>(llGrid, 1) : 0;
     if (nPieces < 1 || llSteps < static_cast<uint64_t>(nPieces)) {
         return {};
     }
     std::vector<EvenPiece> pieces(static_cast<size_t>(nPieces));
     for (int i = 0; i < nPieces; ++i) {
         EvenPiece &piece = pieces[static_cast<size_t>(i)];
-        piece.nInputStart = static_cast<uint32_t>(whole.m_nStartFrame +
-                                                  llSteps * static_cast<uint64_t>(i) / nPieces * llGrid);
-        const uint32_t nLead =
-            i == 0 ? 0 : std::min(kPieceLeadFrames, piece.nInputStart - whole.m_nStartFrame);
-        piece.nDecodeStart = piece.nInputStart - nLead;
+        const uint64_t llFromStart =
+            i == 0 ? 0 : llOrigin + llSteps * static_cast<uint64_t>(i) / nPieces * llGrid;
+        piece.nInputStart = static_cast<uint32_t>(whole.m_nStartFrame + llFromStart);
+        piece.nDecodeStart =
+            piece.nInputStart - (i == 0 ? 0 : std::min(nLead, piece.nInputStart - whole.m_nStartFrame));
         if (i > 0) {
             pieces[static_cast<size_t>(i) - 1].llInputFrames = piece.nInputStart - pieces[i - 1].nInputStart;
         }

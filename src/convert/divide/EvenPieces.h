@@ -15,8 +15,8 @@ class ConversionJob;
 // How far before its first frame a later piece's decoder starts, so that one with pre-roll has settled.
 constexpr uint32_t kPieceLeadFrames = 16384;
 
-// One of the consecutive pieces of a job's frames, for an output whose pieces stand alone and are
-// joined end to end (FLAC's frames, WAV's samples).
+// One of the consecutive pieces of a job's frames, for an output whose pieces are joined end to end
+// (FLAC's frames, ALAC's and AAC's packets).
 struct EvenPiece {
     uint32_t nDecodeStart = 0;   // absolute input frame where its reader opens
     uint32_t nInputStart = 0;    // its first own frame
@@ -31,10 +31,11 @@ struct EvenPiece {
 // evenly, and at most nMost.
 int EvenPieceCount(const ConversionJob &job, const AudioStreamReader &whole, double dDivideAfter, int nMost);
 
-// nPieces pieces over the job's frames, each starting on a multiple of llGrid frames from the job's
-// start; the later ones decoded from kPieceLeadFrames before (as far as the job's start allows). Empty
-// when the job has fewer grid steps than pieces.
-std::vector<EvenPiece> PlanEvenPieces(const AudioStreamReader &whole, int nPieces, uint64_t llGrid);
+// nPieces pieces over the job's frames, the later ones starting llOrigin frames past a multiple of
+// llGrid frames from the job's start and decoded from nLead frames before (as far as the job's start
+// allows). Empty when the job has fewer grid steps than pieces.
+std::vector<EvenPiece> PlanEvenPieces(const AudioStreamReader &whole, int nPieces, uint64_t llGrid,
+                                      uint64_t llOrigin = 0, uint32_t nLead = kPieceLeadFrames);
 
 // Where the later pieces' readers seek and from where their samples count, for the check made before
 // any piece is encoded.

@@ -113,7 +113,8 @@ void PutBe24(uint8_t *p, uint32_t n) {
 
 class FlacJoiner : public PieceJoiner {
 public:
-    FlacJoiner(int nChannels, int nDepth) : m_nChannels(nChannels), m_nDepth(nDepth) {}
+    explicit FlacJoiner(PieceSetup setup)
+        : PieceJoiner(std::move(setup)), m_nChannels(Setup().nChannels), m_nDepth(Setup().nDepth) {}
 
     bool SetUpFirst(CodecOutput &first, std::string &strError) override {
         m_pMd5.reset(av_md5_alloc());
@@ -226,8 +227,8 @@ JoinOutcome FlacJoiner::Join(CodecOutput &first, FILE *pOut, std::vector<Encoded
 
 }  // namespace
 
-std::unique_ptr<PieceJoiner> MakeFlacJoiner(int nChannels, int nDepth) {
-    return std::make_unique<FlacJoiner>(nChannels, nDepth);
+std::unique_ptr<PieceJoiner> MakeFlacJoiner(PieceSetup setup) {
+    return std::make_unique<FlacJoiner>(std::move(setup));
 }
 
 }  // namespace klangor

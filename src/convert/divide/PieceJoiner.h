@@ -2,10 +2,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "convert/divide/EvenPieces.h"
 #include "convert/divide/ScratchFile.h"
+#include "settings/EncoderSettings.h"
+#include "settings/OutputFormat.h"
 
 namespace klangor {
 
@@ -21,7 +25,21 @@ struct EncodedPiece {
     std::string strError;
     FilePtr pFrames;  // a later piece's encoded frames, one after the other
     std::vector<uint32_t> frameSizes;
-    FilePtr pSamples;  // where a joiner keeps what else it needs of a later piece
+    FilePtr pSamples;                  // where a joiner keeps what else it needs of a later piece
+    std::vector<int64_t> packetTimes;  // per frame, its place and length, where the joiner keeps them
+    int64_t llSpliceFrom = 0;          // where its packets begin to count in the file's timeline
+};
+
+// What every piece's encoder is opened with.
+struct PieceSetup {
+    OutputFormat format = OutputFormat::Flac;
+    EncoderSettings settings;
+    uint32_t nRate = 0;
+    int nChannels = 0;
+    int nDepth = 16;
+    std::string strOutputPath;      // the scratch files go beside it
+    uint64_t llExpectedFrames = 0;  // the job's length where it is known (AAC's priming)
+    uint32_t nJobStart = 0;         // the job's first frame in the source
 };
 
 // What joining the pieces came to.
@@ -36,7 +54,40 @@ enum class JoinOutcome {
 // joiner adds what its format needs on the way and joins the later frames onto the first piece.
 class PieceJoiner {
 public:
+    explicit PieceJoiner(PieceSetup setup) : m_setup(std::move(setup)) {}
     virtual ~PieceJoiner() = default;
+    const PieceSetup &Setup() const { return m_setup; }
+
+    // Whether the first piece is encoded through the output's container (opened by Open); otherwise
+    // every piece is a bare one and the joiner puts all their packets into the container (opened by
+    // OpenForPackets).
+    virtual bool FirstThroughContainer() const { return true; }
+    // The later pieces start this many frames past a multiple of the grid from the job's start.
+    virtual uint64_t GridOrigin(uint64_t llGrid) const {
+        (void)llGrid;
+        return 0;
+    }
+    // How far before a later piece its reader opens and, where the encoder is fed from there, its
+    // encoder starts.
+    virtual uint32_t LeadFrames(uint64_t llGrid) const {
+        (void)llGrid;
+        return kPieceLeadFrames;
+    }
+    // What a piece's encoder is fed of what its reader reads: by default only the piece's own frames.
+    virtual EvenPiece FeedOf(const EvenPiece &plan, bool bLast) const {
+        (void)bLast;
+        return plan;
+    }
+    // Opens bare piece i's encoder: by default its frames into a scratch file of the piece's, then
+    // SetUpPiece. False, with the piece's strError, when it fails.
+    virtual bool OpenPiece(CodecOutput &piece, EncodedPiece &result, size_t i, const EvenPiece &plan,
+                           uint64_t llGrid);
+    // Whether a piece's encoder is drained at its end; a piece whose last packets the next one makes
+    // is not.
+    virtual bool FlushesPiece(bool bLast) const {
+        (void)bLast;
+        return true;
+    }
     // Before any piece: the first piece's output is open. False, with strError, when it fails.
     virtual bool SetUpFirst(CodecOutput &first, std::string &strError) {
         (void)first;
@@ -54,13 +105,20 @@ public:
     // of llGrid samples but for the last one's end; the output's file is pOut.
     virtual JoinOutcome Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,
                              uint64_t llGrid, std::string &strError) = 0;
+
+private:
+    const PieceSetup m_setup;
 };
 
 // FLAC: the later frames renumbered, the stream header given the whole file's length, frame sizes and
-// checksum. nChannels and nDepth are the stream's.
-std::unique_ptr<PieceJoiner> MakeFlacJoiner(int nChannels, int nDepth);
+// checksum.
+std::unique_ptr<PieceJoiner> MakeFlacJoiner(PieceSetup setup);
 // ALAC: its packets stand alone and carry no position, so the later ones go into the container as
 // they are.
-std::unique_ptr<PieceJoiner> MakeAlacJoiner();
+std::unique_ptr<PieceJoiner> MakeAlacJoiner(PieceSetup setup);
+// AAC: each piece's encoder starts well before the piece and runs a little past it, so that it has
+// settled where its packets are taken; the packets are spliced where one piece's end meets the next
+// one's start, on the frame grid of the whole file, whose priming and end are the undivided file's.
+std::unique_ptr<PieceJoiner> MakeAacJoiner(PieceSetup setup);
 
 }  // namespace klangor

@@ -149,7 +149,7 @@ void CodecJobOutput::ConvertJob(ConversionJob &job, AudioStreamReader &reader, i
 
     const int nPieces = PiecesFor(job, reader);
     if (nPieces > 1) {
-        if (ConvertEvenDivided(job, reader, settings.encoder, tags, nDepth, nPieces)) {
+        if (ConvertEvenDivided(job, reader, settings.encoder, tags, nDepth, nPieces, nExpected)) {
             return;
         }
         // The pieces did not cover the source: it is encoded whole, its progress from 0 again.

@@ -169,8 +169,8 @@ bool CodecOutput::OpenFrames(OutputFormat format, const EncoderSettings &setting
     return OpenEncoder(format, settings, nRate, nChannels, nBits, false);
 }
 
-bool CodecOutput::AppendPacket(const uint8_t *pData, size_t nBytes, int nFrames) {
-    if (!m_pFormat || !m_pending.empty() || nFrames <= 0 || nBytes > INT32_MAX) {
+bool CodecOutput::AppendPacket(const uint8_t *pData, size_t nBytes, int64_t llPts, int64_t llDuration) {
+    if (!m_pFormat || !m_pending.empty() || llDuration <= 0 || nBytes > INT32_MAX) {
         return Fail("Cannot write the output file");
     }
     av_packet_unref(m_pPacket);
@@ -180,18 +180,17 @@ bool CodecOutput::AppendPacket(const uint8_t *pData, size_t nBytes, int nFrames)
     std::memcpy(m_pPacket->data, pData, nBytes);
     // As the encoder marks its own: every packet of a format whose packets stand alone is a key frame.
     m_pPacket->flags |= AV_PKT_FLAG_KEY;
-    m_pPacket->pts = m_pPacket->dts = m_llNextPts;
-    m_pPacket->duration = nFrames;
-    m_llNextPts += nFrames;
-    m_nEncodedFrames += static_cast<uint64_t>(nFrames);
+    m_pPacket->pts = m_pPacket->dts = llPts;
+    m_pPacket->duration = llDuration;
+    m_llNextPts = llPts + llDuration;
     m_pPacket->stream_index = m_iAudioStream;
     av_packet_rescale_ts(m_pPacket, m_pCodec->time_base, m_pFormat->streams[m_iAudioStream]->time_base);
     const int iResult = av_interleaved_write_frame(m_pFormat, m_pPacket);
     return iResult >= 0 || Fail("Cannot write the output file", iResult);
 }
 
-bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
-                       int nBits, FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames) {
+bool CodecOutput::OpenContainer(OutputFormat format, const EncoderSettings &settings, uint32_t nRate,
+                                int nChannels, int nBits, FILE *pFile, const MediaTags &tags) {
     m_pFile = pFile;
     int iResult = avformat_alloc_output_context2(&m_pFormat, nullptr, PlanOf(format).szMuxer, nullptr);
     if (iResult < 0 || !m_pFormat) {
@@ -256,6 +255,37 @@ bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uin
         if (iResult < 0) {
             return Fail("Cannot write the output file", iResult);
         }
+    }
+    return true;
+}
+
+bool CodecOutput::OpenForPackets(OutputFormat format, const EncoderSettings &settings, uint32_t nRate,
+                                 int nChannels, int nBits, FILE *pFile, const MediaTags &tags) {
+    m_bPacketsOnly = true;
+    return OpenContainer(format, settings, nRate, nChannels, nBits, pFile, tags);
+}
+
+int64_t CodecOutput::PrimingOf(OutputFormat format, uint64_t nExpectedFrames, int nFrameSize) {
+    return PrimingFor(format, nExpectedFrames, nFrameSize);
+}
+
+bool CodecOutput::OpenTimedPackets(OutputFormat format, const EncoderSettings &settings, uint32_t nRate,
+                                   int nChannels, int nBits, int64_t llFirstPts, int64_t nPad,
+                                   std::function<bool(const TimedPacket &)> onPacket) {
+    m_onTimedPacket = std::move(onPacket);
+    if (!OpenEncoder(format, settings, nRate, nChannels, nBits, true)) {
+        return false;
+    }
+    const int64_t nPriming = std::max<int64_t>(nPad, 0);
+    m_llNextPts = llFirstPts - nPriming;
+    const std::vector<float> silence(static_cast<size_t>(nPriming) * static_cast<size_t>(nChannels), 0.0f);
+    return QueueFrames(silence.data(), static_cast<size_t>(nPriming));
+}
+
+bool CodecOutput::Open(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
+                       int nBits, FILE *pFile, const MediaTags &tags, uint64_t nExpectedFrames) {
+    if (!OpenContainer(format, settings, nRate, nChannels, nBits, pFile, tags)) {
+        return false;
     }
     const int64_t llPriming = PrimingFor(format, nExpectedFrames, m_nFrameSize);
     m_llNextPts = -llPriming;
@@ -373,8 +403,26 @@ bool CodecOutput::SinkSamples() {
     return m_onSamples(m_packed.data(), m_packed.size()) || Fail("Cannot write the output file");
 }
 
-bool CodecOutput::DrainPackets() {
+bool CodecOutput::FitPacketToEnd() {
     const int64_t nEnd = m_llNextPts;
+    // The padding of the last frame is no part of the output: an MP4 track's end is where its last
+    // sample's duration ends, so that duration is cut to the frames really fed. A packet that begins
+    // past them holds padding only (its pts already allows for the delay).
+    if (m_format == OutputFormat::Aac) {
+        if (m_pPacket->pts >= nEnd) {
+            return false;
+        }
+        // Every AAC packet decodes to a whole frame; the encoder shortens the durations of the last
+        // ones to what it was given in all, which the priming silence makes wrong here.
+        m_pPacket->duration = m_nFrameSize;
+    }
+    if (m_pPacket->pts + m_pPacket->duration > nEnd && m_pPacket->pts < nEnd) {
+        m_pPacket->duration = nEnd - m_pPacket->pts;
+    }
+    return true;
+}
+
+bool CodecOutput::DrainPackets() {
     AVStream *pStream = m_pFormat ? m_pFormat->streams[m_iAudioStream] : nullptr;
     for (;;) {
         int iResult = avcodec_receive_packet(m_pCodec, m_pPacket);
@@ -383,6 +431,17 @@ bool CodecOutput::DrainPackets() {
         }
         if (iResult < 0) {
             return Fail("Error while encoding", iResult);
+        }
+        if (m_onTimedPacket) {
+            const bool bKept = FitPacketToEnd();
+            const bool bOk =
+                !bKept || m_onTimedPacket(TimedPacket{m_pPacket->data, static_cast<size_t>(m_pPacket->size),
+                                                      m_pPacket->pts, m_pPacket->duration});
+            av_packet_unref(m_pPacket);
+            if (!bOk) {
+                return Fail("Cannot write the output file");
+            }
+            continue;
         }
         if (!m_pFormat) {
             // The flush's last packet only carries the final stream header, which a part has no use for.
@@ -394,20 +453,9 @@ bool CodecOutput::DrainPackets() {
             }
             continue;
         }
-        // The padding of the last frame is no part of the output: an MP4 track's end is where its
-        // last sample's duration ends, so that duration is cut to the frames really fed. A packet
-        // that begins past them holds padding only (its pts already allows for the delay).
-        if (m_format == OutputFormat::Aac) {
-            if (m_pPacket->pts >= nEnd) {
-                av_packet_unref(m_pPacket);
-                continue;
-            }
-            // Every AAC packet decodes to a whole frame; the encoder shortens the durations of the
-            // last ones to what it was given in all, which the priming silence makes wrong here.
-            m_pPacket->duration = m_nFrameSize;
-        }
-        if (m_pPacket->pts + m_pPacket->duration > nEnd && m_pPacket->pts < nEnd) {
-            m_pPacket->duration = nEnd - m_pPacket->pts;
+        if (!FitPacketToEnd()) {
+            av_packet_unref(m_pPacket);
+            continue;
         }
         m_pPacket->stream_index = m_iAudioStream;
         av_packet_rescale_ts(m_pPacket, m_pCodec->time_base, pStream->time_base);
@@ -451,8 +499,8 @@ bool CodecOutput::Finish() {
         return false;
     }
     m_pending.clear();
-    int iResult = avcodec_send_frame(m_pCodec, nullptr);
-    if (iResult < 0 || !DrainPackets()) {
+    int iResult = m_bPacketsOnly ? 0 : avcodec_send_frame(m_pCodec, nullptr);
+    if (iResult < 0 || (!m_bPacketsOnly && !DrainPackets())) {
         return iResult < 0 ? Fail("Error while encoding", iResult) : false;
     }
     if (!m_pFormat) {

@@ -20,7 +20,7 @@ constexpr std::array<OutputTraits, kOutputFormatCount> kTraits{{
     {OutputFormat::Wav, PcmSampleFormat::S16, true, PieceJoin::None, "Cannot start Save WAV to file thread!"},
     {OutputFormat::Flac, PcmSampleFormat::Float, true, PieceJoin::FlacFrames, kStartFailure},
     {OutputFormat::Opus, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
-    {OutputFormat::Aac, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
+    {OutputFormat::Aac, PcmSampleFormat::Float, false, PieceJoin::AacPackets, kStartFailure},
     {OutputFormat::Alac, PcmSampleFormat::Float, true, PieceJoin::AlacPackets, kStartFailure},
     {OutputFormat::Vorbis, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
     // Nothing is encoded again: the source's own packets are the output.
