@@ -13,7 +13,6 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/copy/RawFrameCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/copy/SelectionCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/EvenPieces.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/divide/AacDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/AlacDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/EvenDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/FlacDivide.cpp
@@ -21,6 +20,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/divide/Mp3StreamWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/ScratchFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/SeekCheck.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/SpliceDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/AlacTail.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs/CodecJobOutput.cpp

@@ -35,8 +35,9 @@ enum class PieceJoin {
     Mp3Frames,    // consecutive LAME streams, joined on their frames (divide/Mp3Divide.cpp)
     FlacFrames,   // FLAC frames encoded apart, renumbered into one stream (divide/FlacDivide.cpp)
     AlacPackets,  // ALAC packets encoded apart, put into one container as they are (divide/AlacDivide.cpp)
-    AacPackets,   // AAC packets encoded apart from well before, spliced on the frame grid
-                  // (divide/AacDivide.cpp)
+    // AAC, Opus and Vorbis packets encoded from well before, spliced on the frame grid
+    // (divide/SpliceDivide.cpp)
+    SplicedPackets,
 };
 
 // What the writer and the divided encodes need to know of an output format.

@@ -1,10 +1,10 @@
-// One long file to FLAC, ALAC or AAC on several workers, in even pieces. The first piece goes into the
-// output through the container, with the tags and the cover, where the format's pieces stand alone
+// One long file to FLAC, ALAC, AAC, Opus or Vorbis on several workers, in even pieces. The first piece goes
+// into the output through the container, with the tags and the cover, where the format's pieces stand alone
 // (FLAC, ALAC); the later pieces' bare frames wait in scratch files, and the format's joiner
 // (PieceJoiner) puts them after the first piece's, so the file is byte for byte the one a single encoder
 // would have written from the same samples. (A decoder that fills bands with noise gives other noise
-// after a seek: the file then holds that noise instead.) AAC's pieces are all bare, each encoded from
-// well before its start to a little past its end, and spliced on the frame grid.
+// after a seek: the file then holds that noise instead.) The lossy formats' pieces are all bare, each
+// encoded from well before its start to a little past its end, and spliced (divide/SpliceDivide.cpp).
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -56,7 +56,7 @@ int CodecJobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader 
     // (ReplayGain is no reason to keep a file whole: it was measured in a pass of its own, before any
     // piece.)
     if (Traits().join != PieceJoin::FlacFrames && Traits().join != PieceJoin::AlacPackets &&
-        Traits().join != PieceJoin::AacPackets) {
+        Traits().join != PieceJoin::SplicedPackets) {
         return 1;
     }
     return EvenPieceCount(job, whole, DivideAfterSeconds(), WriterThread::kMostPieces);
@@ -71,7 +71,7 @@ bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &w
         llExpected, whole.m_nStartFrame};
     const std::unique_ptr<PieceJoiner> pJoiner = format == OutputFormat::Flac   ? MakeFlacJoiner(setup)
                                                  : format == OutputFormat::Alac ? MakeAlacJoiner(setup)
-                                                                                : MakeAacJoiner(setup);
+                                                                                : MakeSpliceJoiner(setup);
     OutputFile file;
     if (!file.Create(job.GetOutputPath(), true)) {
         FailJob(job, kCannotCreateText);
@@ -94,7 +94,10 @@ bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &w
     }
 
     // Every cut on the frame grid, so that each piece's frames are the whole file's frames there.
-    const uint64_t llGrid = static_cast<uint64_t>(first.GetFrameSize());
+    const uint64_t llGrid = pJoiner->PlanGrid(static_cast<uint64_t>(first.GetFrameSize()));
+    if (llGrid == 0) {
+        return false;
+    }
     const std::vector<EvenPiece> plans =
         PlanEvenPieces(whole, nPieces, llGrid, pJoiner->GridOrigin(llGrid), pJoiner->LeadFrames(llGrid));
     if (plans.empty()) {

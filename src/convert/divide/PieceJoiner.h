@@ -62,6 +62,9 @@ public:
     // every piece is a bare one and the joiner puts all their packets into the container (opened by
     // OpenForPackets).
     virtual bool FirstThroughContainer() const { return true; }
+    // The grid the pieces start on, in the source's frames, from the encoder's frame size; 0 where the
+    // file cannot be divided on it.
+    virtual uint64_t PlanGrid(uint64_t llFrameSize) const { return llFrameSize; }
     // The later pieces start this many frames past a multiple of the grid from the job's start.
     virtual uint64_t GridOrigin(uint64_t llGrid) const {
         (void)llGrid;
@@ -116,9 +119,10 @@ std::unique_ptr<PieceJoiner> MakeFlacJoiner(PieceSetup setup);
 // ALAC: its packets stand alone and carry no position, so the later ones go into the container as
 // they are.
 std::unique_ptr<PieceJoiner> MakeAlacJoiner(PieceSetup setup);
-// AAC: each piece's encoder starts well before the piece and runs a little past it, so that it has
-// settled where its packets are taken; the packets are spliced where one piece's end meets the next
-// one's start, on the frame grid of the whole file, whose priming and end are the undivided file's.
-std::unique_ptr<PieceJoiner> MakeAacJoiner(PieceSetup setup);
+// AAC, Opus and Vorbis: each piece's encoder starts well before the piece and runs a little past it,
+// so that it has settled where its packets are taken; the packets are spliced where one piece's packet
+// ends and the next one's begins, on the frame grid of the whole file, whose priming and end are the
+// undivided file's.
+std::unique_ptr<PieceJoiner> MakeSpliceJoiner(PieceSetup setup);
 
 }  // namespace klangor

@@ -186,7 +186,10 @@ bool CodecOutput::AppendPacket(const uint8_t *pData, size_t nBytes, int64_t llPt
     m_pPacket->stream_index = m_iAudioStream;
     av_packet_rescale_ts(m_pPacket, m_pCodec->time_base, m_pFormat->streams[m_iAudioStream]->time_base);
     const int iResult = av_interleaved_write_frame(m_pFormat, m_pPacket);
-    return iResult >= 0 || Fail("Cannot write the output file", iResult);
+    if (iResult < 0) {
+        return Fail("Cannot write the output file", iResult);
+    }
+    return FlushFirstPage();
 }
 
 bool CodecOutput::OpenContainer(OutputFormat format, const EncoderSettings &settings, uint32_t nRate,
@@ -422,6 +425,18 @@ bool CodecOutput::FitPacketToEnd() {
     return true;
 }
 
+bool CodecOutput::FlushFirstPage() {
+    if (m_bFirstPageFlushed || m_format != OutputFormat::Vorbis) {
+        return true;
+    }
+    // The first audio packet on a page of its own: a reader works out where a Vorbis stream starts from
+    // the first page's granule position, which cannot be done when that page is also the last, cut
+    // short, one (a file shorter than a page).
+    m_bFirstPageFlushed = true;
+    const int iResult = av_write_frame(m_pFormat, nullptr);
+    return iResult >= 0 || Fail("Cannot write the output file", iResult);
+}
+
 bool CodecOutput::DrainPackets() {
     AVStream *pStream = m_pFormat ? m_pFormat->streams[m_iAudioStream] : nullptr;
     for (;;) {
@@ -463,15 +478,8 @@ bool CodecOutput::DrainPackets() {
         if (iResult < 0) {
             return Fail("Cannot write the output file", iResult);
         }
-        if (!m_bFirstPageFlushed && m_format == OutputFormat::Vorbis) {
-            // The first audio packet on a page of its own: a reader works out where a Vorbis stream
-            // starts from the first page's granule position, which cannot be done when that page is
-            // also the last, cut short, one (a file shorter than a page).
-            m_bFirstPageFlushed = true;
-            iResult = av_write_frame(m_pFormat, nullptr);
-            if (iResult < 0) {
-                return Fail("Cannot write the output file", iResult);
-            }
+        if (!FlushFirstPage()) {
+            return false;
         }
     }
 }

@@ -92,6 +92,8 @@ private:
     // The encoder's packet as the container takes it: an AAC packet past the frames fed dropped (false),
     // the last one's length cut to them.
     bool FitPacketToEnd();
+    // After the first audio packet: a Vorbis stream's first page goes out at once.
+    bool FlushFirstPage();
     bool OpenEncoder(OutputFormat format, const EncoderSettings &settings, uint32_t nRate, int nChannels,
                      int nBits, bool bGlobalHeader);
     bool SinkSamples();

@@ -19,10 +19,10 @@ constexpr std::array<OutputTraits, kOutputFormatCount> kTraits{{
      "Cannot start Save MP3 to file thread!"},
     {OutputFormat::Wav, PcmSampleFormat::S16, true, PieceJoin::None, "Cannot start Save WAV to file thread!"},
     {OutputFormat::Flac, PcmSampleFormat::Float, true, PieceJoin::FlacFrames, kStartFailure},
-    {OutputFormat::Opus, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
-    {OutputFormat::Aac, PcmSampleFormat::Float, false, PieceJoin::AacPackets, kStartFailure},
+    {OutputFormat::Opus, PcmSampleFormat::Float, false, PieceJoin::SplicedPackets, kStartFailure},
+    {OutputFormat::Aac, PcmSampleFormat::Float, false, PieceJoin::SplicedPackets, kStartFailure},
     {OutputFormat::Alac, PcmSampleFormat::Float, true, PieceJoin::AlacPackets, kStartFailure},
-    {OutputFormat::Vorbis, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
+    {OutputFormat::Vorbis, PcmSampleFormat::Float, false, PieceJoin::SplicedPackets, kStartFailure},
     // Nothing is encoded again: the source's own packets are the output.
     {OutputFormat::Copy, PcmSampleFormat::Float, true, PieceJoin::None, kStartFailure},
 }};
