@@ -598,6 +598,7 @@ struct FlacEncode {
     int nDecoders = 0;
     uint32_t nFramesToConvert = 0;
     int nFills = 0;
+    int nWholeReads = 0;  // decoders that read the whole source from its start
 };
 
 enum class FlacRun { Whole, Stopped, PartFails };
@@ -609,12 +610,19 @@ FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut
     ConversionJob *pJob = nullptr;
     std::atomic<int> nDecoders{0};
     std::atomic<int> nFills{0};
+    std::atomic<int> nWholeReads{0};
     AudioDecoderFactory factory = [&](PcmSampleFormat format) -> std::unique_ptr<IAudioDecoder> {
         ++nDecoders;
+        auto pCounted = std::make_shared<bool>(false);
         return std::make_unique<WatchedDecoder>(
             CreateMediaAudioDecoder(format),
-            [&writer, &pJob, &nFills, run](int64_t llSoughtTo, uint64_t llFilled) {
+            [&writer, &pJob, &nFills, &nWholeReads, pCounted, run](int64_t llSoughtTo, uint64_t llFilled) {
                 ++nFills;
+                if (llSoughtTo == 0 && !*pCounted &&
+                    llFilled >= pJob->GetProgress().nFramesToConvert * 9ull / 10) {
+                    *pCounted = true;
+                    ++nWholeReads;
+                }
                 // The third of eight parts, sought to a little before its start (where no check of the
                 // source seeks to), fails halfway through.
                 constexpr int64_t kPart = static_cast<int64_t>(kSourceSeconds / 8 * 10000000);
@@ -634,8 +642,8 @@ FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut
     job.FixSelection();
     EXPECT_EQ(writer.Start({&job}, format, settings), 0);
     writer.Wait();
-    return FlacEncode{strOut, job.GetError(), nDecoders.load(), job.GetProgress().nFramesToConvert,
-                      nFills.load()};
+    return FlacEncode{strOut,        job.GetError(),    nDecoders.load(), job.GetProgress().nFramesToConvert,
+                      nFills.load(), nWholeReads.load()};
 }
 
 // flac's own test of a file: every frame's checksums, and the stream's length and MD5 of its samples.
@@ -739,9 +747,10 @@ TEST_F(DivideJobTest, FlacWithAFailedPartFailsAndLeavesNoFile) {
 // Decoders that fill bands with noise (AAC's noise substitution) or dither (AC-3's) never decode the
 // same twice after a seek. Such files divide all the same, are encoded once, and keep their length.
 TEST_F(DivideJobTest, SourcesThatNeverDecodeAlikeTwiceStillDivideOnce) {
-    const std::string strNoise = "sine=f=330:r=44100:d=" + std::to_string(kSourceSeconds) +
-                                 "[s];anoisesrc=c=pink:a=0.25:r=44100:d=" + std::to_string(kSourceSeconds) +
-                                 "[n];[s][n]amix=inputs=2[out0]";
+    const std::string strNoise =
+        "sine=f=330:r=44100:d=" + std::to_string(kSourceSeconds) +
+        "[s];anoisesrc=c=pink:a=0.25:seed=5:r=44100:d=" + std::to_string(kSourceSeconds) +
+        "[n];[s][n]amix=inputs=2[out0]";
     for (const auto &[szName, szCodec] : {std::pair{"noise.m4a", "aac"}, std::pair{"dither.mkv", "ac3"}}) {
         SCOPED_TRACE(szName);
         const std::string strSource =
@@ -793,6 +802,9 @@ TEST_F(DivideJobTest, SplicedLossyFilesKeepTheirLengthAndHaveNoAudibleJoin) {
                           kSplitSeconds, FlacRun::Whole, format);
         ASSERT_EQ(parted.strError, "");
         EXPECT_GT(parted.nDecoders, WriterThread::kMostPieces);
+        // Spliced, not encoded again once the pieces were done: only AAC's count of the frames reads
+        // the whole source.
+        EXPECT_EQ(parted.nWholeReads, format == OutputFormat::Aac ? 1 : 0);
         EXPECT_EQ(FfmpegComplaints(parted.strPath), "");
         const std::vector<std::string> back = {"-ar", "44100"};
         const std::vector<int16_t> partedPcm = Samples(DecodeS16(parted.strPath, back));
@@ -807,6 +819,24 @@ TEST_F(DivideJobTest, SplicedLossyFilesKeepTheirLengthAndHaveNoAudibleJoin) {
                       SnrDb(source, wholePcm, nA, nA + kTwentyMs) - 3.0)
                 << "window at " << nA / 2 << " frames";
         }
+    }
+}
+
+// The pieces' own frames of every format that divides add up to the selection, neither of whose ends
+// lies on a frame boundary.
+TEST_F(DivideJobTest, DividedSelectionsOfEveryFormatDecodeToExactlyTheirFrames) {
+    ASSERT_TRUE(WriteCutInfo(m_strSource, ClipInfo{1600, 137, 1421}));
+    const uint32_t nExpected = static_cast<uint32_t>(14.21 * 44100) - static_cast<uint32_t>(1.37 * 44100);
+    for (const auto &[format, szName] :
+         {std::pair{OutputFormat::Flac, "cut.flac"}, std::pair{OutputFormat::Alac, "cut.m4a"},
+          std::pair{OutputFormat::Aac, "cut.aac.m4a"}, std::pair{OutputFormat::Vorbis, "cut.ogg"}}) {
+        SCOPED_TRACE(szName);
+        const FlacEncode encoded = RunFlacWriter(m_strSource, m_media.PathOf(szName), 5, kPieces,
+                                                 kSplitSeconds, FlacRun::Whole, format);
+        ASSERT_EQ(encoded.strError, "");
+        EXPECT_GT(encoded.nDecoders, WriterThread::kMostPieces);
+        EXPECT_EQ(DecodeS16(encoded.strPath).size(), size_t{nExpected} * 4);
+        EXPECT_EQ(FfmpegComplaints(encoded.strPath), "");
     }
 }
 

@@ -28,6 +28,7 @@ constexpr uint32_t kOpusRate = 48000;
 // Fed past a piece's end, so that the packets up to its end, and a few after it to meet the next piece
 // at, have all come out of its encoder.
 constexpr uint64_t kTailFrames = 8192;
+constexpr uint64_t kVorbisStep = 4096;
 
 // How long before a piece its encoder starts, measured as a piece's first seconds against the
 // undivided encode in half-second windows. AAC's rate control settles slowly: 3.7 dB worse with a
@@ -51,8 +52,14 @@ public:
         return true;
     }
 
-    // The encoder's frames in the source's frames: none where they are no whole number of them.
+    // The encoder's frames in the source's frames: none where they are no whole number of them. Vorbis
+    // takes its frames in small runs, but its long blocks follow one another at a step of up to 4096
+    // frames from the stream's start: a piece's encoder started off that step never meets the
+    // undivided stream's blocks.
     uint64_t PlanGrid(uint64_t llFrameSize) const override {
+        if (Setup().format == OutputFormat::Vorbis) {
+            return kVorbisStep;
+        }
         const uint64_t llScaled = llFrameSize * Setup().nRate;
         return llScaled % m_nEncoderRate == 0 ? llScaled / m_nEncoderRate : 0;
     }
@@ -91,7 +98,7 @@ public:
         // The encoder's frames on the whole file's grid, which begins with the priming silence: where the
         // reader opens off it (the job's start), the encoder is first fed silence up to it.
         const int64_t llOpenAt = ToEncoder(plan.nDecodeStart - setup.nJobStart);
-        const int64_t nPad = (llOpenAt + PrimingOf(llGrid)) % static_cast<int64_t>(llGrid);
+        const int64_t nPad = (llOpenAt + PrimingOf(llGrid)) % ToEncoder(llGrid);
         // The first piece's packets go into the file as they come, up to where the second piece starts:
         // the file grows while it is encoded, as an undivided one does. The rest wait, as every later
         // piece's do, for the join to find where the pieces meet.
