@@ -35,7 +35,7 @@ enum class PieceJoin {
     Mp3Frames,    // consecutive LAME streams, joined on their frames (divide/Mp3Divide.cpp)
     FlacFrames,   // FLAC frames encoded apart, renumbered into one stream (divide/FlacDivide.cpp)
     AlacPackets,  // ALAC packets encoded apart, put into one container as they are (divide/AlacDivide.cpp)
-    // AAC, Opus and Vorbis packets encoded from well before, spliced on the frame grid
+    // AAC and Opus packets encoded from well before, spliced on the frame grid
     // (divide/SpliceDivide.cpp)
     SplicedPackets,
 };

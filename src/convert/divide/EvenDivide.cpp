@@ -1,4 +1,4 @@
-// One long file to FLAC, ALAC, AAC, Opus or Vorbis on several workers, in even pieces. The first piece goes
+// One long file to FLAC, ALAC, AAC or Opus on several workers, in even pieces. The first piece goes
 // into the output through the container, with the tags and the cover, where the format's pieces stand alone
 // (FLAC, ALAC); the later pieces' bare frames wait in scratch files, and the format's joiner
 // (PieceJoiner) puts them after the first piece's, so the file is byte for byte the one a single encoder

@@ -119,7 +119,7 @@ std::unique_ptr<PieceJoiner> MakeFlacJoiner(PieceSetup setup);
 // ALAC: its packets stand alone and carry no position, so the later ones go into the container as
 // they are.
 std::unique_ptr<PieceJoiner> MakeAlacJoiner(PieceSetup setup);
-// AAC, Opus and Vorbis: each piece's encoder starts well before the piece and runs a little past it,
+// AAC and Opus: each piece's encoder starts well before the piece and runs a little past it,
 // so that it has settled where its packets are taken; the packets are spliced where one piece's packet
 // ends and the next one's begins, on the frame grid of the whole file, whose priming and end are the
 // undivided file's.

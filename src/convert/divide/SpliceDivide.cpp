@@ -1,4 +1,4 @@
-// The join of an AAC, Opus or Vorbis file encoded in even pieces. A lossy packet leans on the ones
+// The join of an AAC or Opus file encoded in even pieces. A lossy packet leans on the ones
 // before it (the transform's overlap, the encoder's choice of windows, its rate control), so pieces
 // cannot simply be put end to end. Each piece's encoder starts where its reader opens, well before the
 // piece, and settles on the same audio the undivided encoder had; a piece that another follows is fed a
@@ -6,7 +6,7 @@
 // the whole file's frame grid (the first one's priming silence is the undivided file's), so its packets
 // have the places an undivided encode gives them. The file takes the first piece's packets, as they
 // come, up to where the second piece starts, and from the first place after it where a packet of the
-// first piece ends and one of the second begins (at once where the frames are of one size), the second
+// first piece ends and one of the second begins (at once, the frames being of one size), the second
 // piece's; and so on. Its pre-skip, edit list and end are the undivided file's, and where the encoder
 // has settled to the very bits, so is the whole file.
 #include <cstdio>
@@ -28,14 +28,13 @@ constexpr uint32_t kOpusRate = 48000;
 // Fed past a piece's end, so that the packets up to its end, and a few after it to meet the next piece
 // at, have all come out of its encoder.
 constexpr uint64_t kTailFrames = 8192;
-constexpr uint64_t kVorbisStep = 4096;
 
 // How long before a piece its encoder starts, measured as a piece's first seconds against the
 // undivided encode in half-second windows. AAC's rate control settles slowly: 3.7 dB worse with a
 // 0.4 s start, 2.3 dB with 5 s, 1.0 dB with 10 s and 0.1 dB with 20 s. Opus was within 0.12 dB after
-// 0.1 s and gave the undivided packets to the bit after 1 to 3 s; Vorbis after three packets.
+// 0.1 s and gave the undivided packets to the bit after 1 to 3 s.
 uint64_t LeadSecondsOf(OutputFormat format) {
-    return format == OutputFormat::Aac ? 10 : format == OutputFormat::Opus ? 5 : 2;
+    return format == OutputFormat::Aac ? 10 : 5;
 }
 
 class SpliceJoiner : public PieceJoiner {
@@ -52,14 +51,8 @@ public:
         return true;
     }
 
-    // The encoder's frames in the source's frames: none where they are no whole number of them. Vorbis
-    // takes its frames in small runs, but its long blocks follow one another at a step of up to 4096
-    // frames from the stream's start: a piece's encoder started off that step never meets the
-    // undivided stream's blocks.
+    // The encoder's frames in the source's frames: none where they are no whole number of them.
     uint64_t PlanGrid(uint64_t llFrameSize) const override {
-        if (Setup().format == OutputFormat::Vorbis) {
-            return kVorbisStep;
-        }
         const uint64_t llScaled = llFrameSize * Setup().nRate;
         return llScaled % m_nEncoderRate == 0 ? llScaled / m_nEncoderRate : 0;
     }

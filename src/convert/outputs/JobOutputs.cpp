@@ -22,7 +22,10 @@ constexpr std::array<OutputTraits, kOutputFormatCount> kTraits{{
     {OutputFormat::Opus, PcmSampleFormat::Float, false, PieceJoin::SplicedPackets, kStartFailure},
     {OutputFormat::Aac, PcmSampleFormat::Float, false, PieceJoin::SplicedPackets, kStartFailure},
     {OutputFormat::Alac, PcmSampleFormat::Float, true, PieceJoin::AlacPackets, kStartFailure},
-    {OutputFormat::Vorbis, PcmSampleFormat::Float, false, PieceJoin::SplicedPackets, kStartFailure},
+    // Vorbis's block grid drifts after its short blocks: a piece's encoder, started on the long blocks'
+    // step, met the undivided stream in a 40 s file but not in a ten-minute one, which was then encoded
+    // twice. It is encoded whole.
+    {OutputFormat::Vorbis, PcmSampleFormat::Float, false, PieceJoin::None, kStartFailure},
     // Nothing is encoded again: the source's own packets are the output.
     {OutputFormat::Copy, PcmSampleFormat::Float, true, PieceJoin::None, kStartFailure},
 }};
