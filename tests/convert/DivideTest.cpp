@@ -592,7 +592,7 @@ TEST(Mp3StreamWriterTest, MainDataSurvivesRepackingAndOverfullFramesAreRefused) 
 
 // FLAC in parts: the joined file must be the very bytes one encoder writes.
 
-struct FlacEncode {
+struct CodecEncode {
     std::string strPath;
     std::string strError;
     int nDecoders = 0;
@@ -601,11 +601,11 @@ struct FlacEncode {
     int nWholeReads = 0;  // decoders that read the whole source from its start
 };
 
-enum class FlacRun { Whole, Stopped, PartFails };
+enum class CodecRun { Whole, Stopped, PartFails };
 
-FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut, int nLevel, int nJobs,
-                         double dSplitSeconds, FlacRun run = FlacRun::Whole,
-                         OutputFormat format = OutputFormat::Flac) {
+CodecEncode RunCodecWriter(const std::string &strSource, const std::string &strOut, int nLevel, int nJobs,
+                           double dSplitSeconds, CodecRun run = CodecRun::Whole,
+                           OutputFormat format = OutputFormat::Flac) {
     WriterThread writer;
     ConversionJob *pJob = nullptr;
     std::atomic<int> nDecoders{0};
@@ -626,11 +626,11 @@ FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut
                 // The third of eight parts, sought to a little before its start (where no check of the
                 // source seeks to), fails halfway through.
                 constexpr int64_t kPart = static_cast<int64_t>(kSourceSeconds / 8 * 10000000);
-                if (run == FlacRun::PartFails && llSoughtTo > kPart * 7 / 4 && llSoughtTo < kPart * 19 / 10 &&
-                    llFilled > 44100 * kSourceSeconds / 16) {
+                if (run == CodecRun::PartFails && llSoughtTo > kPart * 7 / 4 &&
+                    llSoughtTo < kPart * 19 / 10 && llFilled > 44100 * kSourceSeconds / 16) {
                     return false;
                 }
-                return run != FlacRun::Stopped || StopHalfway(writer, *pJob);
+                return run != CodecRun::Stopped || StopHalfway(writer, *pJob);
             });
     };
     ConversionJob job(strSource, strOut, factory);
@@ -642,8 +642,8 @@ FlacEncode RunFlacWriter(const std::string &strSource, const std::string &strOut
     job.FixSelection();
     EXPECT_EQ(writer.Start({&job}, format, settings), 0);
     writer.Wait();
-    return FlacEncode{strOut,        job.GetError(),    nDecoders.load(), job.GetProgress().nFramesToConvert,
-                      nFills.load(), nWholeReads.load()};
+    return CodecEncode{strOut,        job.GetError(),    nDecoders.load(), job.GetProgress().nFramesToConvert,
+                       nFills.load(), nWholeReads.load()};
 }
 
 // flac's own test of a file: every frame's checksums, and the stream's length and MD5 of its samples.
@@ -701,10 +701,10 @@ TEST_P(FlacDivideTest, JoinedFileIsByteForByteOneEncodersFile) {
     const std::string strSource = MakeSource(c);
     const bool bFlac = c.format == OutputFormat::Flac;
     const std::string strExtension = bFlac ? ".flac" : ".m4a";
-    const FlacEncode whole = RunFlacWriter(strSource, m_media.PathOf("whole" + strExtension), c.nLevel, 1,
-                                           0.0, FlacRun::Whole, c.format);
-    const FlacEncode parted = RunFlacWriter(strSource, m_media.PathOf("parted" + strExtension), c.nLevel,
-                                            kPieces, kSplitSeconds, FlacRun::Whole, c.format);
+    const CodecEncode whole = RunCodecWriter(strSource, m_media.PathOf("whole" + strExtension), c.nLevel, 1,
+                                             0.0, CodecRun::Whole, c.format);
+    const CodecEncode parted = RunCodecWriter(strSource, m_media.PathOf("parted" + strExtension), c.nLevel,
+                                              kPieces, kSplitSeconds, CodecRun::Whole, c.format);
     ASSERT_EQ(parted.strError, "");
     // 16 s at a 3 s threshold: the most parts, each decoding its own stretch.
     EXPECT_EQ(whole.nDecoders, 1);
@@ -721,10 +721,10 @@ TEST_F(DivideJobTest, FlacAndAlacStoppedWhenDividedAreTheStartOfTheWholeAndWellF
         const bool bFlac = format == OutputFormat::Flac;
         SCOPED_TRACE(bFlac ? "FLAC" : "ALAC");
         const std::string strExtension = bFlac ? ".flac" : ".m4a";
-        const FlacEncode whole = RunFlacWriter(m_strSource, m_media.PathOf("whole" + strExtension), 5, 1, 0.0,
-                                               FlacRun::Whole, format);
-        const FlacEncode stopped = RunFlacWriter(m_strSource, m_media.PathOf("stopped" + strExtension), 5,
-                                                 kPieces, kSplitSeconds, FlacRun::Stopped, format);
+        const CodecEncode whole = RunCodecWriter(m_strSource, m_media.PathOf("whole" + strExtension), 5, 1,
+                                                 0.0, CodecRun::Whole, format);
+        const CodecEncode stopped = RunCodecWriter(m_strSource, m_media.PathOf("stopped" + strExtension), 5,
+                                                   kPieces, kSplitSeconds, CodecRun::Stopped, format);
         ASSERT_EQ(stopped.strError, "");
         EXPECT_TRUE(bFlac ? FlacTestPasses(stopped.strPath) : FfmpegComplaints(stopped.strPath).empty());
         const std::string strWhole = DecodeS16(whole.strPath);
@@ -736,8 +736,8 @@ TEST_F(DivideJobTest, FlacAndAlacStoppedWhenDividedAreTheStartOfTheWholeAndWellF
 }
 
 TEST_F(DivideJobTest, FlacWithAFailedPartFailsAndLeavesNoFile) {
-    const FlacEncode failed = RunFlacWriter(m_strSource, m_media.PathOf("failed.flac"), 5, kPieces,
-                                            kSplitSeconds, FlacRun::PartFails);
+    const CodecEncode failed = RunCodecWriter(m_strSource, m_media.PathOf("failed.flac"), 5, kPieces,
+                                              kSplitSeconds, CodecRun::PartFails);
     EXPECT_NE(failed.strError, "");
     for (const auto &entry : fs::directory_iterator(m_media.Dir())) {
         EXPECT_EQ(entry.path().extension(), ".mp4") << entry.path();
@@ -769,9 +769,9 @@ TEST_F(DivideJobTest, SourcesThatNeverDecodeAlikeTwiceStillDivideOnce) {
         EXPECT_EQ(DecodeS16(parted.strPath).size(), DecodeS16(whole.strPath).size());
         EXPECT_EQ(FfmpegComplaints(parted.strPath), "");
 
-        const FlacEncode flacWhole = RunFlacWriter(strSource, m_media.PathOf("whole.flac"), 5, 1, 0.0);
-        const FlacEncode flacParted =
-            RunFlacWriter(strSource, m_media.PathOf("parted.flac"), 5, kPieces, kSourceSeconds / 2 + 2);
+        const CodecEncode flacWhole = RunCodecWriter(strSource, m_media.PathOf("whole.flac"), 5, 1, 0.0);
+        const CodecEncode flacParted =
+            RunCodecWriter(strSource, m_media.PathOf("parted.flac"), 5, kPieces, kSourceSeconds / 2 + 2);
         ASSERT_EQ(flacParted.strError, "");
         EXPECT_FALSE(ReadFileBytes(flacParted.strPath) == ReadFileBytes(flacWhole.strPath));
         EXPECT_LT(flacParted.nFills, flacWhole.nFills * 2);
@@ -794,11 +794,12 @@ TEST_F(DivideJobTest, SplicedLossyFilesKeepTheirLengthAndHaveNoAudibleJoin) {
     for (const auto &[format, szExtension] :
          {std::pair{OutputFormat::Aac, ".m4a"}, std::pair{OutputFormat::Opus, ".opus"}}) {
         SCOPED_TRACE(szExtension);
-        const FlacEncode whole = RunFlacWriter(strSource, m_media.PathOf(std::string("whole") + szExtension),
-                                               5, 1, 0.0, FlacRun::Whole, format);
-        const FlacEncode parted =
-            RunFlacWriter(strSource, m_media.PathOf(std::string("parted") + szExtension), 5, kPieces,
-                          kSplitSeconds, FlacRun::Whole, format);
+        const CodecEncode whole =
+            RunCodecWriter(strSource, m_media.PathOf(std::string("whole") + szExtension), 5, 1, 0.0,
+                           CodecRun::Whole, format);
+        const CodecEncode parted =
+            RunCodecWriter(strSource, m_media.PathOf(std::string("parted") + szExtension), 5, kPieces,
+                           kSplitSeconds, CodecRun::Whole, format);
         ASSERT_EQ(parted.strError, "");
         EXPECT_GT(parted.nDecoders, WriterThread::kMostPieces);
         // Spliced, not encoded again once the pieces were done: only AAC's count of the frames reads
@@ -830,8 +831,8 @@ TEST_F(DivideJobTest, DividedSelectionsOfEveryFormatDecodeToExactlyTheirFrames) 
          {std::pair{OutputFormat::Flac, "cut.flac"}, std::pair{OutputFormat::Alac, "cut.m4a"},
           std::pair{OutputFormat::Aac, "cut.aac.m4a"}}) {
         SCOPED_TRACE(szName);
-        const FlacEncode encoded = RunFlacWriter(m_strSource, m_media.PathOf(szName), 5, kPieces,
-                                                 kSplitSeconds, FlacRun::Whole, format);
+        const CodecEncode encoded = RunCodecWriter(m_strSource, m_media.PathOf(szName), 5, kPieces,
+                                                   kSplitSeconds, CodecRun::Whole, format);
         ASSERT_EQ(encoded.strError, "");
         EXPECT_GT(encoded.nDecoders, WriterThread::kMostPieces);
         EXPECT_EQ(DecodeS16(encoded.strPath).size(), size_t{nExpected} * 4);
@@ -849,16 +850,17 @@ TEST_F(DivideJobTest, EveryDividedOutputIsTheSameWhateverTheWorkers) {
             RunWriter(m_strSource, m_media.PathOf(strName + ".mp3"), EncoderSettings{}, nJobs, kSplitSeconds)
                 .strPath));
         flacs.push_back(ReadFileBytes(
-            RunFlacWriter(m_strSource, m_media.PathOf(strName + ".flac"), 5, nJobs, kSplitSeconds).strPath));
-        alacs.push_back(ReadFileBytes(RunFlacWriter(m_strSource, m_media.PathOf(strName + ".m4a"), 5, nJobs,
-                                                    kSplitSeconds, FlacRun::Whole, OutputFormat::Alac)
+            RunCodecWriter(m_strSource, m_media.PathOf(strName + ".flac"), 5, nJobs, kSplitSeconds).strPath));
+        alacs.push_back(ReadFileBytes(RunCodecWriter(m_strSource, m_media.PathOf(strName + ".m4a"), 5, nJobs,
+                                                     kSplitSeconds, CodecRun::Whole, OutputFormat::Alac)
                                           .strPath));
-        aacs.push_back(ReadFileBytes(RunFlacWriter(m_strSource, m_media.PathOf(strName + ".aac.m4a"), 5,
-                                                   nJobs, kSplitSeconds, FlacRun::Whole, OutputFormat::Aac)
+        aacs.push_back(ReadFileBytes(RunCodecWriter(m_strSource, m_media.PathOf(strName + ".aac.m4a"), 5,
+                                                    nJobs, kSplitSeconds, CodecRun::Whole, OutputFormat::Aac)
                                          .strPath));
-        opuses.push_back(ReadFileBytes(RunFlacWriter(m_strSource, m_media.PathOf(strName + ".opus"), 5, nJobs,
-                                                     kSplitSeconds, FlacRun::Whole, OutputFormat::Opus)
-                                           .strPath));
+        opuses.push_back(
+            ReadFileBytes(RunCodecWriter(m_strSource, m_media.PathOf(strName + ".opus"), 5, nJobs,
+                                         kSplitSeconds, CodecRun::Whole, OutputFormat::Opus)
+                              .strPath));
     }
     for (const auto *pRuns : {&mp3s, &flacs, &alacs, &aacs, &opuses}) {
         EXPECT_FALSE(pRuns->front().empty());

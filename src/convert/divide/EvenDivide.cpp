@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "common/OutputFile.h"
 #include "convert/batch/WriterThread.h"
@@ -52,11 +53,35 @@ bool PieceJoiner::OpenPiece(CodecOutput &piece, EncodedPiece &result, size_t i, 
     return true;
 }
 
+namespace {
+
+// The joiner of a format whose pieces this driver encodes; none for the others.
+std::unique_ptr<PieceJoiner> JoinerFor(PieceJoin join, PieceSetup setup) {
+    switch (join) {
+        case PieceJoin::FlacFrames:
+            return MakeFlacJoiner(std::move(setup));
+        case PieceJoin::AlacPackets:
+            return MakeAlacJoiner(std::move(setup));
+        case PieceJoin::SplicedPackets:
+            return MakeSpliceJoiner(std::move(setup));
+        case PieceJoin::None:
+        case PieceJoin::Mp3Frames:
+            break;
+    }
+    return nullptr;
+}
+
+bool EvenPiecesJoin(PieceJoin join) {
+    return join == PieceJoin::FlacFrames || join == PieceJoin::AlacPackets ||
+           join == PieceJoin::SplicedPackets;
+}
+
+}  // namespace
+
 int CodecJobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader &whole) const {
     // (ReplayGain is no reason to keep a file whole: it was measured in a pass of its own, before any
     // piece.)
-    if (Traits().join != PieceJoin::FlacFrames && Traits().join != PieceJoin::AlacPackets &&
-        Traits().join != PieceJoin::SplicedPackets) {
+    if (!EvenPiecesJoin(Traits().join)) {
         return 1;
     }
     return EvenPieceCount(job, whole, DivideAfterSeconds(), WriterThread::kMostPieces);
@@ -69,9 +94,10 @@ bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &w
     PieceSetup setup{
         format,     settings,           whole.m_nSampleRate, whole.m_nChannels, nDepth, job.GetOutputPath(),
         llExpected, whole.m_nStartFrame};
-    const std::unique_ptr<PieceJoiner> pJoiner = format == OutputFormat::Flac   ? MakeFlacJoiner(setup)
-                                                 : format == OutputFormat::Alac ? MakeAlacJoiner(setup)
-                                                                                : MakeSpliceJoiner(setup);
+    const std::unique_ptr<PieceJoiner> pJoiner = JoinerFor(Traits().join, std::move(setup));
+    if (!pJoiner) {
+        return false;
+    }
     OutputFile file;
     if (!file.Create(job.GetOutputPath(), true)) {
         FailJob(job, kCannotCreateText);
