@@ -213,6 +213,7 @@ bool CodecJobOutput::ConvertEvenDivided(ConversionJob &job, AudioStreamReader &w
             results[n] = EncodedPiece{};
             results[n].strError = kWriteFailed;
         }
+        pJoiner->PieceEnded(n, results);
     });
 
     // A piece that failed fails the file: no output that looks complete is left.

@@ -1,9 +1,10 @@
 // FLAC's join of a file encoded in even pieces. FLAC frames stand alone: a piece that starts on a
 // multiple of the encoder's block size makes exactly the frames an undivided encode makes there, but for
-// the frame number in each header and the two checksums over it. The later pieces' samples, for the
-// stream's checksum, wait in scratch files beside their frames. The join appends the later frames
-// renumbered and gives the stream header the whole file's length, frame sizes and checksum, so the file
-// is byte for byte the one a single encoder would have written from the same samples.
+// the frame number in each header and the two checksums over it, which are written anew as the piece's
+// frames come. The later pieces' samples, for the stream's checksum, wait in scratch files beside their
+// frames until every piece before them has ended. The join appends the later frames and gives the
+// stream header the whole file's length, frame sizes and checksum, so the file is byte for byte the one
+// a single encoder would have written from the same samples.
 extern "C" {
 #include <libavutil/bswap.h>
 #include <libavutil/crc.h>
@@ -15,9 +16,13 @@ extern "C" {
 #include <array>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "common/OutputFile.h"
+#include "convert/batch/JobOutput.h"
 #include "convert/divide/PieceJoiner.h"
 #include "convert/outputs/CodecOutput.h"
 
@@ -130,6 +135,11 @@ public:
         return true;
     }
 
+    // A later piece's frames are numbered as they come, on its worker: it starts on the block grid, so
+    // its first frame's number in the whole file is known before it is encoded.
+    bool OpenPiece(CodecOutput &piece, EncodedPiece &result, size_t i, const EvenPiece &plan,
+                   uint64_t llBlock) override;
+
     bool SetUpPiece(CodecOutput &piece, EncodedPiece &result, const std::string &strOutputPath) override {
         result.pSamples = CreateScratchFile(strOutputPath);
         if (!result.pSamples) {
@@ -142,14 +152,105 @@ public:
         return true;
     }
 
+    // The stream's checksum is over every sample in order: each later piece's samples are added as soon
+    // as it and every piece before it have ended, by whichever worker ended the last of them, so that
+    // little of it is left for the join.
+    void PieceEnded(size_t i, std::vector<EncodedPiece> &pieces) override;
+
     JoinOutcome Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,
                      uint64_t llBlock, std::string &strError) override;
 
 private:
+    // Adds the piece's samples to the checksum; false when they cannot be read back.
+    bool AddSamples(EncodedPiece &piece);
+
     const int m_nChannels;
     const int m_nDepth;
     std::unique_ptr<AVMD5, Md5Deleter> m_pMd5;
+    std::mutex m_mutex;  // guards what follows
+    std::vector<char> m_ended;
+    size_t m_nNextSummed = 1;  // the first piece's samples go into the checksum as they are encoded
+    bool m_bSumming = false;
+    bool m_bSumEnded = false;  // a piece that the file cannot go on with has ended the checksum's run
+    bool m_bSumFailed = false;
 };
+
+bool FlacJoiner::OpenPiece(CodecOutput &piece, EncodedPiece &result, size_t i, const EvenPiece &plan,
+                           uint64_t llBlock) {
+    (void)i;
+    result.pFrames = CreateScratchFile(Setup().strOutputPath);
+    if (!result.pFrames || llBlock == 0 || plan.nInputStart < Setup().nJobStart) {
+        result.strError = kCannotCreateText;
+        return false;
+    }
+    FILE *pFrames = result.pFrames.get();
+    uint64_t llNumber = (plan.nInputStart - Setup().nJobStart) / llBlock;
+    std::vector<uint8_t> renumbered;
+    if (!piece.OpenFrames(
+            Setup().format, Setup().settings, Setup().nRate, m_nChannels, m_nDepth,
+            [pFrames, &result, llNumber, renumbered](const uint8_t *pBytes, size_t nBytes) mutable {
+                if (!RenumberFrame(pBytes, nBytes, llNumber++, renumbered)) {
+                    return false;
+                }
+                result.frameSizes.push_back(static_cast<uint32_t>(renumbered.size()));
+                return std::fwrite(renumbered.data(), 1, renumbered.size(), pFrames) == renumbered.size();
+            })) {
+        result.strError = piece.GetError();
+        return false;
+    }
+    if (!SetUpPiece(piece, result, Setup().strOutputPath)) {
+        result.strError = kCannotCreateText;
+        return false;
+    }
+    return true;
+}
+
+bool FlacJoiner::AddSamples(EncodedPiece &piece) {
+    if (!piece.pSamples) {
+        return false;
+    }
+    std::rewind(piece.pSamples.get());
+    std::vector<uint8_t> samples(OutputFile::kWriteBufferBytes);
+    size_t nRead = 0;
+    while ((nRead = std::fread(samples.data(), 1, samples.size(), piece.pSamples.get())) > 0) {
+        av_md5_update(m_pMd5.get(), samples.data(), nRead);
+    }
+    const bool bRead = std::ferror(piece.pSamples.get()) == 0;
+    piece.pSamples.reset();
+    return bRead;
+}
+
+void FlacJoiner::PieceEnded(size_t i, std::vector<EncodedPiece> &pieces) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_ended.empty()) {
+        m_ended.assign(pieces.size(), 0);
+    }
+    m_ended[i] = 1;
+    if (m_bSumming) {
+        return;  // the worker adding samples now takes this piece's too, when their turn comes
+    }
+    m_bSumming = true;
+    // The pieces the join keeps: the first, then each one that encoded well after one that ended whole.
+    while (!m_bSumEnded && m_nNextSummed < pieces.size() && m_ended[m_nNextSummed - 1] != 0 &&
+           m_ended[m_nNextSummed] != 0) {
+        EncodedPiece &before = pieces[m_nNextSummed - 1];
+        EncodedPiece &piece = pieces[m_nNextSummed];
+        if (!before.bOk || before.bStopped || !piece.bOk) {
+            m_bSumEnded = true;
+            break;
+        }
+        lock.unlock();
+        const bool bAdded = AddSamples(piece);
+        lock.lock();
+        if (!bAdded) {
+            m_bSumFailed = true;
+            m_bSumEnded = true;
+            break;
+        }
+        ++m_nNextSummed;
+    }
+    m_bSumming = false;
+}
 
 JoinOutcome FlacJoiner::Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,
                              uint64_t llBlock, std::string &strError) {
@@ -168,46 +269,51 @@ JoinOutcome FlacJoiner::Join(CodecOutput &first, FILE *pOut, std::vector<Encoded
         strError = kWriteFailed;
         return JoinOutcome::Failed;
     }
+    // Every task has ended: what is left of the checksum is added here, in order.
+    const auto nKept = static_cast<size_t>(nUsed);
+    if (m_nNextSummed > nKept) {
+        strError = kWriteFailed;
+        return JoinOutcome::Failed;
+    }
+    for (; m_nNextSummed < nKept && !m_bSumFailed; ++m_nNextSummed) {
+        m_bSumFailed = !AddSamples(pieces[m_nNextSummed]);
+    }
+    if (m_bSumFailed) {
+        strError = kWriteFailed;
+        return JoinOutcome::Failed;
+    }
     uint8_t *pInfo = head.data() + kStreamInfoAt;
     uint32_t nMinFrame = Be24(pInfo + 4);
     uint32_t nMaxFrame = Be24(pInfo + 7);
-    uint64_t llNumber = pieces[0].llFramesIn / llBlock;
     uint64_t llSamples = pieces[0].llFramesIn;
-    std::vector<uint8_t> frame;
-    std::vector<uint8_t> renumbered;
-    std::vector<uint8_t> samples(OutputFile::kWriteBufferBytes);
-    for (int i = 1; i < nUsed; ++i) {
-        EncodedPiece &piece = pieces[static_cast<size_t>(i)];
-        std::rewind(piece.pSamples.get());
-        size_t nRead = 0;
-        while ((nRead = std::fread(samples.data(), 1, samples.size(), piece.pSamples.get())) > 0) {
-            av_md5_update(m_pMd5.get(), samples.data(), nRead);
-        }
-        std::rewind(piece.pFrames.get());
+    std::vector<uint8_t> frames(OutputFile::kWriteBufferBytes);
+    for (size_t i = 1; i < nKept; ++i) {
+        EncodedPiece &piece = pieces[i];
         uint64_t llLeft = piece.llFramesIn;
         for (const uint32_t nSize : piece.frameSizes) {
-            frame.resize(nSize);
-            if (std::fread(frame.data(), 1, nSize, piece.pFrames.get()) != nSize ||
-                !RenumberFrame(frame.data(), nSize, llNumber++, renumbered)) {
-                strError = kWriteFailed;
-                return JoinOutcome::Failed;
-            }
             const uint64_t llSamplesIn = std::min(llLeft, llBlock);
             llLeft -= llSamplesIn;
-            if (renumbered.size() > VerbatimBound(llSamplesIn, static_cast<uint64_t>(m_nChannels),
-                                                  static_cast<uint64_t>(m_nDepth))) {
+            if (nSize > VerbatimBound(llSamplesIn, static_cast<uint64_t>(m_nChannels),
+                                      static_cast<uint64_t>(m_nDepth))) {
                 return JoinOutcome::EncodeWhole;  // the undivided encode wrote this frame verbatim
             }
-            if (std::fwrite(renumbered.data(), 1, renumbered.size(), pOut) != renumbered.size()) {
+            nMinFrame = std::min(nMinFrame, nSize);
+            nMaxFrame = std::max(nMaxFrame, nSize);
+        }
+        std::rewind(piece.pFrames.get());
+        size_t nRead = 0;
+        while ((nRead = std::fread(frames.data(), 1, frames.size(), piece.pFrames.get())) > 0) {
+            if (std::fwrite(frames.data(), 1, nRead, pOut) != nRead) {
                 strError = kWriteFailed;
                 return JoinOutcome::Failed;
             }
-            nMinFrame = std::min(nMinFrame, static_cast<uint32_t>(renumbered.size()));
-            nMaxFrame = std::max(nMaxFrame, static_cast<uint32_t>(renumbered.size()));
+        }
+        if (std::ferror(piece.pFrames.get()) != 0) {
+            strError = kWriteFailed;
+            return JoinOutcome::Failed;
         }
         llSamples += piece.llFramesIn;
         piece.pFrames.reset();
-        piece.pSamples.reset();
     }
     PutBe24(pInfo + 4, nMinFrame);
     PutBe24(pInfo + 7, nMaxFrame);

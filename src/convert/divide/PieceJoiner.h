@@ -104,6 +104,13 @@ public:
         (void)strOutputPath;
         return true;
     }
+    // Piece i's task has ended, well or not, its result in pieces[i]: called on the worker that ran it,
+    // possibly while other pieces' tasks run or end, so that a joiner can do in order, as the pieces end,
+    // what it would otherwise do for all of them in Join.
+    virtual void PieceEnded(size_t i, std::vector<EncodedPiece> &pieces) {
+        (void)i;
+        (void)pieces;
+    }
     // Finishes the first piece's output with pieces 1 to nUsed - 1 joined on, each holding whole frames
     // of llGrid samples but for the last one's end; the output's file is pOut.
     virtual JoinOutcome Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,

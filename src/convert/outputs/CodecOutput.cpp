@@ -46,9 +46,15 @@ FormatPlan PlanOf(OutputFormat format) {
     }
 }
 
+// Rounded to the nearest, ties to even, as nearbyint does, without its call: a float this far from zero
+// keeps no fraction, so adding and taking away the offset rounds in the processor's own mode. Clamped
+// first (rounding a clamped sample gives what clamping the rounded one would), NaN to the bottom.
 int16_t ToS16(float f) {
-    const float fScaled = std::nearbyint(f * 32768.0f);
-    return static_cast<int16_t>(std::clamp(fScaled, -32768.0f, 32767.0f));
+    constexpr float kRounder = 12582912.0f;  // 1.5 * 2^23
+    float fScaled = f * 32768.0f;
+    fScaled = fScaled > -32768.0f ? fScaled : -32768.0f;
+    fScaled = fScaled < 32767.0f ? fScaled : 32767.0f;
+    return static_cast<int16_t>((fScaled + kRounder) - kRounder);
 }
 
 // 24 significant bits at the top of 32, as the lossless encoders take them.
