@@ -14,7 +14,7 @@ set(KLANGOR_CONVERT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/copy/SelectionCopy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/EvenPieces.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/AlacDivide.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/divide/EvenDivide.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/divide/PieceDriver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/FlacDivide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/Mp3Divide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/divide/Mp3StreamWriter.cpp

@@ -21,6 +21,7 @@
 #include "convert/batch/WriterThread.h"
 #include "convert/outputs/Mp3Frame.h"
 #include "convert/divide/Mp3StreamWriter.h"
+#include "convert/divide/PieceJoiner.h"
 #include "convert/outputs/Mp3JobOutput.h"
 #include "convert/divide/SeekCheck.h"
 #include "support/MediaFactory.h"
@@ -416,18 +417,18 @@ TEST_F(DivideJobTest, StopWhenDividedLeavesAShortValidFileAndNoScratchFiles) {
     }
 }
 
-TEST(Mp3PiecesKeptAfterStopTest, AStopKeepsEveryPartEncodedWithoutAGapFromTheStart) {
-    const Mp3PieceEnd whole{true, true}, pastJoin{false, true}, early{false, false};
+TEST(PiecesKeptAfterStopTest, AStopKeepsEveryPartEncodedWithoutAGapFromTheStart) {
+    const PieceEnd whole{true, true}, pastJoin{false, true}, early{false, false};
     // The first part stopped: only it, whatever the others did.
-    EXPECT_EQ(Mp3PiecesKeptAfterStop({early, whole, whole}), 1);
-    EXPECT_EQ(Mp3PiecesKeptAfterStop({pastJoin, whole, whole}), 1);
+    EXPECT_EQ(PiecesKeptAfterStop({early, whole, whole}), 1);
+    EXPECT_EQ(PiecesKeptAfterStop({pastJoin, whole, whole}), 1);
     // Finished parts are kept, and the stopped one after them once it could be joined.
-    EXPECT_EQ(Mp3PiecesKeptAfterStop({whole, early, whole}), 1);
-    EXPECT_EQ(Mp3PiecesKeptAfterStop({whole, pastJoin, whole}), 2);
-    EXPECT_EQ(Mp3PiecesKeptAfterStop({whole, whole, early, whole}), 2);
-    EXPECT_EQ(Mp3PiecesKeptAfterStop({whole, whole, pastJoin, pastJoin}), 3);
+    EXPECT_EQ(PiecesKeptAfterStop({whole, early, whole}), 1);
+    EXPECT_EQ(PiecesKeptAfterStop({whole, pastJoin, whole}), 2);
+    EXPECT_EQ(PiecesKeptAfterStop({whole, whole, early, whole}), 2);
+    EXPECT_EQ(PiecesKeptAfterStop({whole, whole, pastJoin, pastJoin}), 3);
     // The stop came after the last part had finished and while an earlier one still ran.
-    EXPECT_EQ(Mp3PiecesKeptAfterStop({whole, whole, whole}), 3);
+    EXPECT_EQ(PiecesKeptAfterStop({whole, whole, whole}), 3);
 }
 
 TEST_F(DivideJobTest, AStopAfterTheEarlierPartsFinishedKeepsThemAndTheStoppedPartUpToItsStop) {

@@ -16,7 +16,10 @@
 
 namespace klangor {
 
+class OutputFile;
+class PieceJoiner;
 class WriterThread;
+struct MediaTags;
 
 // Failure texts that every output gives for the same reason.
 inline constexpr const char *kNoAudioText = "Can not find audio in you Media file!";
@@ -121,6 +124,12 @@ protected:
     // empty selection gives an empty file): no output that looks complete may then be kept.
     FeedResult FeedSamples(ConversionJob &job, AudioStreamReader &reader,
                            const std::function<bool(const uint8_t *, uint32_t)> &fnWrite);
+    // Encodes the job in nPieces pieces on this worker and any free one, as the joiner plans, encodes
+    // and joins them (divide/PieceDriver.cpp), and has fnKeep give the joined file its final name and
+    // tags. False when the pieces could not be joined and the file must be encoded whole; true when the
+    // job is done (converted, stopped short, or failed with its reason recorded).
+    bool ConvertInPieces(ConversionJob &job, AudioStreamReader &whole, PieceJoiner &joiner, int nPieces,
+                         const MediaTags &tags, const std::function<void(OutputFile &)> &fnKeep);
     // Files longer than this are divided into pieces where the format joins them; 0 never.
     double DivideAfterSeconds() const;
     // The settings jobs taken from now on copy, and what guards them: changed under the lock only.

@@ -16,9 +16,9 @@ namespace {
 
 constexpr const char *kWriteFailed = "Error writing output file";
 
-class AlacJoiner : public PieceJoiner {
+class AlacJoiner : public CodecPieceJoiner {
 public:
-    using PieceJoiner::PieceJoiner;
+    using CodecPieceJoiner::CodecPieceJoiner;
 
     JoinOutcome Join(CodecOutput &first, FILE *pOut, std::vector<EncodedPiece> &pieces, int nUsed,
                      uint64_t llGrid, std::string &strError) override {

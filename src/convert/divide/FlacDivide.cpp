@@ -116,10 +116,10 @@ void PutBe24(uint8_t *p, uint32_t n) {
     p[2] = static_cast<uint8_t>(n);
 }
 
-class FlacJoiner : public PieceJoiner {
+class FlacJoiner : public CodecPieceJoiner {
 public:
     explicit FlacJoiner(PieceSetup setup)
-        : PieceJoiner(std::move(setup)), m_nChannels(Setup().nChannels), m_nDepth(Setup().nDepth) {}
+        : CodecPieceJoiner(std::move(setup)), m_nChannels(Setup().nChannels), m_nDepth(Setup().nDepth) {}
 
     bool SetUpFirst(CodecOutput &first, std::string &strError) override {
         m_pMd5.reset(av_md5_alloc());

@@ -37,10 +37,10 @@ uint64_t LeadSecondsOf(OutputFormat format) {
     return format == OutputFormat::Aac ? 10 : 5;
 }
 
-class SpliceJoiner : public PieceJoiner {
+class SpliceJoiner : public CodecPieceJoiner {
 public:
     explicit SpliceJoiner(PieceSetup setup)
-        : PieceJoiner(std::move(setup)),
+        : CodecPieceJoiner(std::move(setup)),
           m_nEncoderRate(Setup().format == OutputFormat::Opus ? kOpusRate : Setup().nRate) {}
 
     bool FirstThroughContainer() const override { return false; }

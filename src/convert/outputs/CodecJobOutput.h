@@ -20,7 +20,7 @@ int LosslessDepthOf(const std::string &strPath, int nTrack);
 // Writes each job of a batch as FLAC, Opus, AAC, ALAC or Vorbis (CodecOutput), fed 32-bit float
 // samples; one for each of these formats. A long file is cut into consecutive pieces, as many as its
 // length and the threshold give (never as the workers' timing would), encoded by whichever workers are
-// free and joined into one stream (divide/EvenDivide.cpp); a short one is encoded whole by the worker
+// free and joined into one stream (divide/PieceDriver.cpp); a short one is encoded whole by the worker
 // that took it, one CodecOutput per running job or piece.
 class CodecJobOutput : public JobOutput {
 public:
@@ -37,7 +37,7 @@ private:
     // How many pieces the job is encoded in, from the job and the settings alone: 1 unless it is long.
     int PiecesFor(const ConversionJob &job, const AudioStreamReader &reader) const;
     // Encodes the job in nPieces pieces and joins them into its output
-    // (divide/EvenDivide.cpp); llExpected is its length where known. False when the pieces cannot be
+    // (divide/PieceDriver.cpp); llExpected is its length where known. False when the pieces cannot be
     // joined as the undivided file (the source turned out shorter than its container said, or a FLAC
     // frame the undivided encode would have written verbatim) and the file must be encoded whole; true
     // when the job is done (converted, stopped short, or failed with its reason recorded).

@@ -16,8 +16,6 @@ namespace klangor {
 
 namespace {
 
-constexpr int kMp3BufferBytes = 16384;  // above LAME's worst case for 1000 frames (1.25 × 1000 + 7200)
-
 constexpr const char *kBufferTooSmall = "mp3 buffer is not big enough...";
 constexpr const char *kInternalError = "mp3 internal error:  error code=i";
 

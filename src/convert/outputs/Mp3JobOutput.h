@@ -25,6 +25,13 @@ struct SampleLayout {
     int nChannels;
 };
 
+// What LAME may write for one chunk or its flush: above its worst case for 1000 frames
+// (1.25 × 1000 + 7200).
+inline constexpr int kMp3BufferBytes = 16384;
+
+// The layout of the samples the job's reader delivers.
+SampleLayout LayoutOf(const AudioStreamReader &job);
+
 // Splits a chunk into the left and right float buffers LAME takes (full scale is ±1.0), picking one
 // channel for mono when the settings ask for it.
 void SplitChannels(const uint8_t *pBuffer, int nFrames, const SampleLayout &layout,
@@ -47,17 +54,6 @@ Mp3EncodeOutcome EncodeMp3Frames(lame_global_flags *gfp, AudioStreamReader &read
                                  FILE *pOut, const EncoderSettings &settings, LoudnessMeter *pMeter,
                                  const std::function<void(uint32_t)> &onChunk,
                                  const std::function<bool()> &isStopped);
-
-// Where one piece of a file encoded in pieces ended, for deciding what a stop keeps.
-struct Mp3PieceEnd {
-    bool bWhole = false;        // encoded everything it was given, unstopped and without error
-    bool bReachedJoin = false;  // encoded, without error, past the last frame it may take over at
-};
-
-// How many pieces, from the first, a stopped file keeps: the longest stretch from its start encoded
-// without a gap. That is every piece that ended whole, and then the next piece too when it got past its
-// join; the first piece is always kept.
-int Mp3PiecesKeptAfterStop(const std::vector<Mp3PieceEnd> &pieces);
 
 // Encodes each job of a batch to MP3 with libmp3lame, fed 32-bit float samples, set up per job from the
 // encoder settings published when its turn came. A long file is cut into consecutive pieces, as many as
