@@ -59,8 +59,11 @@ int16_t ToS16(float f) {
 
 // 24 significant bits at the top of 32, as the lossless encoders take them.
 int32_t ToS24High(float f) {
-    const double dScaled = std::nearbyint(static_cast<double>(f) * 8388608.0);
-    return static_cast<int32_t>(std::clamp(dScaled, -8388608.0, 8388607.0)) * 256;
+    constexpr double kRounder = 6755399441055744.0;  // 1.5 * 2^52, as ToS16's
+    double dScaled = static_cast<double>(f) * 8388608.0;
+    dScaled = dScaled > -8388608.0 ? dScaled : -8388608.0;
+    dScaled = dScaled < 8388607.0 ? dScaled : 8388607.0;
+    return static_cast<int32_t>((dScaled + kRounder) - kRounder) * 256;
 }
 
 // Silence fed to the AAC encoder ahead of the audio, and skipped again by the edit list's start. A
@@ -354,16 +357,20 @@ bool CodecOutput::EncodeFrame(size_t nFrames) {
                 }
             }
             break;
-        case AV_SAMPLE_FMT_S16:
+        case AV_SAMPLE_FMT_S16: {
+            auto *pOut = reinterpret_cast<int16_t *>(m_pFrame->data[0]);
             for (size_t i = 0; i < nSamples; ++i) {
-                reinterpret_cast<int16_t *>(m_pFrame->data[0])[i] = ToS16(pIn[i]);
+                pOut[i] = ToS16(pIn[i]);
             }
             break;
-        case AV_SAMPLE_FMT_S32:
+        }
+        case AV_SAMPLE_FMT_S32: {
+            auto *pOut = reinterpret_cast<int32_t *>(m_pFrame->data[0]);
             for (size_t i = 0; i < nSamples; ++i) {
-                reinterpret_cast<int32_t *>(m_pFrame->data[0])[i] = ToS24High(pIn[i]);
+                pOut[i] = ToS24High(pIn[i]);
             }
             break;
+        }
         case AV_SAMPLE_FMT_S16P:
             for (size_t c = 0; c < nChannels; ++c) {
                 for (size_t i = 0; i < nFrames; ++i) {
