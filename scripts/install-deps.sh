@@ -9,7 +9,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libjpeg62-turbo-dev libgif-dev
   libfluidsynth-dev timgm6mb-soundfont libtag1-dev
-  libebur128-dev
+  libebur128-dev libuchardet-dev
   libgtest-dev googletest
   qt6-svg-dev scdoc
   desktop-file-utils appstream man-db bash-completion dpkg-dev fakeroot file binutils lintian

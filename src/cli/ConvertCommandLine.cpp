@@ -1,5 +1,7 @@
 #include "cli/ConvertCommandLine.h"
 
+#include "clips/CueSheet.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -346,6 +348,18 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
             }
             continue;
         }
+        if (strName == "--cue-encoding") {
+            if (!takeValue()) {
+                return false;
+            }
+            if (!IsKnownTextEncoding(strValue)) {
+                strError = "unknown encoding '" + strValue +
+                           "' for --cue-encoding (for example cp1251, SHIFT_JIS, GBK, BIG5, LATIN1)";
+                return false;
+            }
+            options.split.strCueEncoding = strValue;
+            continue;
+        }
         if (const auto number = std::find_if(std::begin(kSplitNumberOptions), std::end(kSplitNumberOptions),
                                              [&](const SplitNumberOption &o) { return strName == o.szName; });
             number != std::end(kSplitNumberOptions)) {
@@ -474,6 +488,10 @@ bool ParseConvertCommandLine(const std::vector<std::string> &args, const std::st
         strError = "--snap-to-silence moves the points of --split every=SECONDS only";
         return false;
     }
+    if (!options.split.strCueEncoding.empty() && options.split.mode != SplitMode::Cue) {
+        strError = "--cue-encoding reads the sheets of --split cue only";
+        return false;
+    }
     if (options.bListSplits && options.split.mode == SplitMode::None) {
         strError = "--list-splits needs --split";
         return false;
@@ -518,6 +536,9 @@ std::string ConvertUsageText() {
            "                         are named NAME - NN - TITLE.EXT and tagged with the part's\n"
            "                         title and number; a file with nothing to split at is\n"
            "                         converted whole, with a note\n"
+           "      --cue-encoding NAME  read cue sheets that are not UTF-8 or UTF-16 as NAME (cp1251,\n"
+           "                         SHIFT_JIS, GBK, BIG5, LATIN1, ...) instead of the encoding\n"
+           "                         they are found to be in\n"
            "      --silence-threshold DB  below this level is silence (default -35 dBFS)\n"
            "      --silence-length SEC    a pause lasts at least this long (default 1)\n"
            "      --least-part SEC   a shorter part joins its neighbour (default 5)\n"

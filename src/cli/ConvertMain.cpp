@@ -274,12 +274,12 @@ int ListSplits(const ConvertOptions &options) {
             iStatus = kExitFailed;
             continue;
         }
-        if (plan.parts.size() < 2) {
+        if (!WritesParts(plan)) {
             std::printf("%s: %s\n", strFile.c_str(),
                         plan.strNote.empty() ? "one part, converted whole" : plan.strNote.c_str());
             continue;
         }
-        std::printf("%s:\n", strFile.c_str());
+        std::printf("%s:%s%s\n", strFile.c_str(), plan.strNote.empty() ? "" : " ", plan.strNote.c_str());
         for (size_t i = 0; i < plan.parts.size(); ++i) {
             const OutputPart &part = plan.parts[i];
             const std::string strNumber =

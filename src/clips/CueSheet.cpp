@@ -1,10 +1,15 @@
 #include "clips/CueSheet.h"
 
+#include <iconv.h>
+#include <uchardet.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 namespace klangor {
 
@@ -176,7 +181,82 @@ std::string FindCueSheetFor(const std::string &strMediaPath) {
     return strStemMatch;
 }
 
-std::string CueTextToUtf8(const std::string &strBytes) {
+namespace {
+
+std::string FromLatin1(const std::string &strText) {
+    std::string strOut;
+    for (const char c : strText) {
+        AppendUtf8(strOut, static_cast<uint8_t>(c));
+    }
+    return strOut;
+}
+
+struct IconvCloser {
+    void operator()(void *pConverter) const { iconv_close(static_cast<iconv_t>(pConverter)); }
+};
+using IconvPtr = std::unique_ptr<void, IconvCloser>;
+
+IconvPtr OpenToUtf8(const std::string &strEncoding) {
+    const iconv_t converter = iconv_open("UTF-8", strEncoding.c_str());
+    return IconvPtr(converter == reinterpret_cast<iconv_t>(-1) ? nullptr : converter);
+}
+
+// The text in strEncoding as UTF-8, each byte that starts no character of it as U+FFFD; false when
+// iconv does not know the encoding.
+bool ConvertToUtf8(const std::string &strText, const std::string &strEncoding, std::string &strOut) {
+    const IconvPtr pConverter = OpenToUtf8(strEncoding);
+    if (!pConverter) {
+        return false;
+    }
+    const auto converter = static_cast<iconv_t>(pConverter.get());
+    strOut.clear();
+    std::string strIn = strText;
+    char *pIn = strIn.data();
+    size_t nInLeft = strIn.size();
+    char buffer[4096];
+    while (nInLeft > 0) {
+        char *pOut = buffer;
+        size_t nOutLeft = sizeof buffer;
+        const size_t nResult = iconv(converter, &pIn, &nInLeft, &pOut, &nOutLeft);
+        strOut.append(buffer, static_cast<size_t>(pOut - buffer));
+        if (nResult != static_cast<size_t>(-1)) {
+            continue;
+        }
+        if (errno == E2BIG) {
+            continue;
+        }
+        // A byte the encoding has no character for, or a character cut off at the end.
+        AppendUtf8(strOut, 0xFFFD);
+        ++pIn;
+        --nInLeft;
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+// The encoding libuchardet finds the text to be in; empty when it finds none.
+std::string DetectedEncoding(const std::string &strText) {
+    const uchardet_t detector = uchardet_new();
+    if (detector == nullptr) {
+        return {};
+    }
+    std::string strName;
+    if (uchardet_handle_data(detector, strText.data(), strText.size()) == 0) {
+        uchardet_data_end(detector);
+        const char *szName = uchardet_get_charset(detector);
+        strName = szName != nullptr ? szName : "";
+    }
+    uchardet_delete(detector);
+    return strName;
+}
+
+}  // namespace
+
+bool IsKnownTextEncoding(const std::string &strName) {
+    return !strName.empty() && OpenToUtf8(strName) != nullptr;
+}
+
+std::string CueTextToUtf8(const std::string &strBytes, const std::string &strEncoding) {
     if (strBytes.size() >= 2 && static_cast<uint8_t>(strBytes[0]) == 0xFF &&
         static_cast<uint8_t>(strBytes[1]) == 0xFE) {
         return FromUtf16(strBytes, false);
@@ -185,22 +265,29 @@ std::string CueTextToUtf8(const std::string &strBytes) {
         static_cast<uint8_t>(strBytes[1]) == 0xFF) {
         return FromUtf16(strBytes, true);
     }
-    // A mark of UTF-8 before bytes that are not UTF-8 was written by mistake: they are Latin-1.
+    std::string strOut;
+    if (!strEncoding.empty() && ConvertToUtf8(strBytes, strEncoding, strOut)) {
+        return strOut;
+    }
+    // A mark of UTF-8 before bytes that are not UTF-8 was written by mistake.
     const std::string strText = strBytes.rfind("\xEF\xBB\xBF", 0) == 0 ? strBytes.substr(3) : strBytes;
     if (IsValidUtf8(strText)) {
         return strText;
     }
-    std::string strOut;
-    for (const char c : strText) {
-        AppendUtf8(strOut, static_cast<uint8_t>(c));
+    const std::string strFound = DetectedEncoding(strText);
+    // (What is not UTF-8 cannot be told apart from Latin-1 by its bytes, and a detector that names UTF-8
+    // or ASCII for such bytes was wrong.)
+    if (!strFound.empty() && strFound != "UTF-8" && strFound != "ASCII" &&
+        ConvertToUtf8(strText, strFound, strOut)) {
+        return strOut;
     }
-    return strOut;
+    return FromLatin1(strText);
 }
 
 bool ParseCueSheet(const std::string &strBytes, const std::string &strMediaName, CueSheet &sheet,
-                   std::string &strError) {
+                   std::string &strError, const std::string &strEncoding) {
     sheet = CueSheet{};
-    const std::string strText = CueTextToUtf8(strBytes);
+    const std::string strText = CueTextToUtf8(strBytes, strEncoding);
     std::vector<ParsedFile> files;
     bool bInTrack = false;
     size_t nAt = 0;
@@ -271,7 +358,7 @@ bool ParseCueSheet(const std::string &strBytes, const std::string &strMediaName,
 }
 
 bool ReadCueSheet(const std::string &strCuePath, const std::string &strMediaName, CueSheet &sheet,
-                  std::string &strError) {
+                  std::string &strError, const std::string &strEncoding) {
     std::ifstream in(strCuePath, std::ios::binary);
     if (!in) {
         strError = "cannot read the cue sheet " + strCuePath;
@@ -285,7 +372,7 @@ bool ReadCueSheet(const std::string &strCuePath, const std::string &strMediaName
         strError = "the cue sheet " + strCuePath + " is too large to be one";
         return false;
     }
-    return ParseCueSheet(strBytes, strMediaName, sheet, strError);
+    return ParseCueSheet(strBytes, strMediaName, sheet, strError, strEncoding);
 }
 
 }  // namespace klangor

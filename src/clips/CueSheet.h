@@ -27,19 +27,25 @@ inline constexpr size_t kMostCueSheetBytes = 1 << 20;
 // when there is none.
 std::string FindCueSheetFor(const std::string &strMediaPath);
 
-// A cue sheet's bytes as UTF-8: UTF-16 with a byte-order mark, UTF-8 with or without one, and
-// anything that is not valid UTF-8 taken as Latin-1.
-std::string CueTextToUtf8(const std::string &strBytes);
+// A cue sheet's bytes as UTF-8: UTF-16 with a byte-order mark; otherwise, where strEncoding names an
+// encoding (as iconv knows it), in that one; UTF-8 with or without a mark as it is; and anything else
+// in the encoding it is found to be written in (cp1251, Shift-JIS, GBK, Big5 and the like), or as
+// Latin-1 where none is found. Bytes the encoding has no character for become U+FFFD.
+std::string CueTextToUtf8(const std::string &strBytes, const std::string &strEncoding = {});
+
+// Whether strName is an encoding a cue sheet can be read in.
+bool IsKnownTextEncoding(const std::string &strName);
 
 // Takes the tracks of strMediaName (a file name, no folder) from a cue sheet's bytes: those of the FILE
 // line that names it in any case, else of the one naming a file of the same stem ("album.wav" for
 // "album.flac"), else, when the sheet names a single file, that file's. False, with the reason in
 // strError, when no track of the file has an INDEX 01.
+// strEncoding as for CueTextToUtf8.
 bool ParseCueSheet(const std::string &strBytes, const std::string &strMediaName, CueSheet &sheet,
-                   std::string &strError);
+                   std::string &strError, const std::string &strEncoding = {});
 
 // Reads and parses the sheet at strCuePath for the media file strMediaName.
 bool ReadCueSheet(const std::string &strCuePath, const std::string &strMediaName, CueSheet &sheet,
-                  std::string &strError);
+                  std::string &strError, const std::string &strEncoding = {});
 
 }  // namespace klangor

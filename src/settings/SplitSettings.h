@@ -11,6 +11,7 @@ enum class SplitMode { None, Chapters, Cue, Silence, Every };
 struct SplitSettings {
     SplitMode mode = SplitMode::None;
     std::string strCuePath;          // Cue: the sheet given for every file; empty: each file's own beside it
+    std::string strCueEncoding;      // Cue: what a sheet that is not UTF-16 is read as; empty: found out
     double dEverySeconds = 0.0;      // Every: the length of each part
     double dSnapSeconds = 0.0;       // Every: how far a split point may move to the quietest moment
     double dThresholdDb = -35.0;     // Silence: the level below which sound is silence, in dBFS

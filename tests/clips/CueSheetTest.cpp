@@ -2,6 +2,8 @@
 // or naming the WAV a FLAC was made from, sheets of several files, and entries that mark nothing.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +28,34 @@ const std::string kAlbum =
     "  TRACK 01 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 01 00:00:00\r\n"
     "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    PERFORMER \"Guest\"\r\n"
     "    INDEX 00 03:10:00\r\n    INDEX 01 03:12:40\r\n";
+
+// UTF-8 text in another encoding, as a ripping program of that language writes it.
+std::string Encoded(const std::string &strUtf8, const char *szEncoding) {
+    const iconv_t converter = iconv_open(szEncoding, "UTF-8");
+    std::string strIn = strUtf8;
+    std::string strOut(strUtf8.size() * 2, '\0');
+    char *pIn = strIn.data();
+    char *pOut = strOut.data();
+    size_t nIn = strIn.size();
+    size_t nOut = strOut.size();
+    const size_t nResult = iconv(converter, &pIn, &nIn, &pOut, &nOut);
+    iconv_close(converter);
+    EXPECT_NE(nResult, static_cast<size_t>(-1)) << szEncoding;
+    strOut.resize(strOut.size() - nOut);
+    return strOut;
+}
+
+// A sheet of an album whose texts are in one language.
+std::string AlbumIn(const std::vector<std::string> &texts) {
+    std::string strSheet = "REM GENRE Rock\r\nREM DATE 2004\r\nPERFORMER \"" + texts[0] + "\"\r\nTITLE \"" +
+                           texts[1] + "\"\r\nFILE \"" + texts[1] + ".flac\" WAVE\r\n";
+    for (size_t i = 2; i < texts.size(); ++i) {
+        strSheet += "  TRACK 0" + std::to_string(i - 1) + " AUDIO\r\n    TITLE \"" + texts[i] +
+                    "\"\r\n    PERFORMER \"" + texts[0] + "\"\r\n    INDEX 01 0" + std::to_string(i) +
+                    ":00:00\r\n";
+    }
+    return strSheet;
+}
 
 int64_t Ns(int64_t llCueFrames) {
     return (llCueFrames * 1000000000 + 37) / 75;
@@ -102,6 +132,38 @@ TEST(CueSheet, TakesTheTracksOfTheFileItIsAskedFor) {
         }
         EXPECT_EQ(titles, c.titles);
     }
+}
+
+// Sheets that are not UTF-8 are read in the encoding their text is in; an ASCII sheet stays as it is,
+// and an encoding asked for wins over the one found.
+TEST(CueSheet, EightBitAndMultibyteSheetsAreReadInTheirOwnEncoding) {
+    const std::vector<std::pair<const char *, std::vector<std::string>>> albums = {
+        {"CP1251",
+         {"Белые ночи", "Город у реки", "Трек первый", "Дорога домой", "Осенний вальс", "Последний снег"}},
+        {"SHIFT_JIS", {"山田花子", "夜の歌", "さくら色の空", "遠い街へ", "雨の日の約束", "ありがとう"}},
+        {"GBK", {"张小明", "城市的夜晚", "远方的朋友", "春天来了", "我们的故事", "再见了"}},
+        {"BIG5", {"陳大文", "城市的夜晚", "遠方的朋友", "春天來了", "我們的故事", "再見了"}},
+        {"ASCII", {"The Band", "Live", "One", "Two", "Three", "Four"}},
+    };
+    for (const auto &[szEncoding, texts] : albums) {
+        SCOPED_TRACE(szEncoding);
+        const std::string strBytes = Encoded(AlbumIn(texts), szEncoding);
+        CueSheet sheet;
+        std::string strError;
+        ASSERT_TRUE(ParseCueSheet(strBytes, texts[1] + ".flac", sheet, strError)) << strError;
+        EXPECT_EQ(sheet.strPerformer, texts[0]);
+        EXPECT_EQ(sheet.strTitle, texts[1]);
+        ASSERT_EQ(sheet.tracks.size(), texts.size() - 2);
+        for (size_t i = 0; i < sheet.tracks.size(); ++i) {
+            EXPECT_EQ(sheet.tracks[i].strTitle, texts[i + 2]);
+        }
+    }
+    CueSheet sheet;
+    std::string strError;
+    ASSERT_TRUE(ParseCueSheet(kAlbum, "album.flac", sheet, strError, "CP1251"));
+    EXPECT_EQ(sheet.tracks[0].strTitle, "Caf\xD0\xB9");  // "Café"'s last byte is "й" there
+    EXPECT_TRUE(IsKnownTextEncoding("cp1251"));
+    EXPECT_FALSE(IsKnownTextEncoding("no-such-encoding"));
 }
 
 }  // namespace klangor

@@ -151,4 +151,16 @@ TEST(ConvertCommandLine, SplitThresholdTakesSecondsAndZeroButNothingElse) {
 
 }  // namespace
 
+TEST(ConvertCommandLine, ACueEncodingMustBeKnownAndGoWithCueSheets) {
+    ConvertOptions options;
+    std::string strError;
+    ASSERT_TRUE(Parse({"--split", "cue", "--cue-encoding", "cp1251", "a.flac"}, options, strError))
+        << strError;
+    EXPECT_EQ(options.split.strCueEncoding, "cp1251");
+    EXPECT_FALSE(Parse({"--split", "cue", "--cue-encoding", "klingon", "a.flac"}, options, strError));
+    EXPECT_NE(strError.find("unknown encoding 'klingon' for --cue-encoding"), std::string::npos) << strError;
+    EXPECT_FALSE(Parse({"--split", "chapters", "--cue-encoding", "GBK", "a.flac"}, options, strError));
+    EXPECT_EQ(strError, "--cue-encoding reads the sheets of --split cue only");
+}
+
 }  // namespace klangor

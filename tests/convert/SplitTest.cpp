@@ -167,6 +167,51 @@ TEST(Split, ACueSheetBesideTheMediaSplitsAtItsTracks) {
                 true, "Live");
 }
 
+// A multi-file sheet as a Russian rip has it, in cp1251: the file it gives one track is that track,
+// named and tagged; a track that starts past its file's end is left out with a note, and the track
+// before it ends with the audio.
+TEST(Split, AMultiFileSheetNamesEveryTrackAndLeavesOutThosePastTheEnd) {
+    MediaFactory media;
+    const std::string strSide1 =
+        media.Make("side1.wav", {"-f", "lavfi", "-i", "anoisesrc=d=4:r=44100:a=0.3:seed=4"}, {"-ac", "2"});
+    const std::string strSide2 =
+        media.Make("side2.wav", {"-f", "lavfi", "-i", "anoisesrc=d=6:r=44100:a=0.3:seed=5"}, {"-ac", "2"});
+    // "Белые ночи", "Вступление", "Город", "Река", "Снег" in cp1251.
+    const std::string strNights = "\xC1\xE5\xEB\xFB\xE5 \xED\xEE\xF7\xE8";
+    media.MakeRaw("album.cue",
+                  "PERFORMER \"" + strNights + "\"\r\nTITLE \"" + strNights +
+                      "\"\r\nFILE \"side1.wav\" WAVE\r\n"
+                      "  TRACK 01 AUDIO\r\n    TITLE \"\xC2\xF1\xF2\xF3\xEF\xEB\xE5\xED\xE8\xE5\"\r\n"
+                      "    INDEX 01 00:00:00\r\n"
+                      "FILE \"side2.wav\" WAVE\r\n"
+                      "  TRACK 02 AUDIO\r\n    TITLE \"\xC3\xEE\xF0\xEE\xE4\"\r\n    INDEX 01 00:00:00\r\n"
+                      "  TRACK 03 AUDIO\r\n    TITLE \"\xD0\xE5\xEA\xE0\"\r\n    INDEX 01 00:03:00\r\n"
+                      "  TRACK 04 AUDIO\r\n    TITLE \"\xD1\xED\xE5\xE3\"\r\n    INDEX 01 00:08:00\r\n");
+    const std::string strCue = "cue=" + media.PathOf("album.cue");
+    const CommandResult side1 =
+        Convert({"--split", strCue, "-f", "flac", "-o", media.PathOf("out1"), strSide1});
+    const CommandResult side2 =
+        Convert({"--split", strCue, "-f", "flac", "-o", media.PathOf("out2"), strSide2});
+    ASSERT_EQ(side1.iExitStatus, 0) << side1.strStderr;
+    ASSERT_EQ(side2.iExitStatus, 0) << side2.strStderr;
+    EXPECT_NE(
+        (side2.strStdout + side2.strStderr).find("track 3 of the cue sheet starts past the end of the audio"),
+        std::string::npos)
+        << side2.strStdout << side2.strStderr;
+    const std::string strAlbum = "\xD0\x91\xD0\xB5\xD0\xBB\xD1\x8B\xD0\xB5 \xD0\xBD\xD0\xBE\xD1\x87\xD0\xB8";
+    const std::string strIntro =
+        "\xD0\x92\xD1\x81\xD1\x82\xD1\x83\xD0\xBF\xD0\xBB\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5";
+    const std::string strTown = "\xD0\x93\xD0\xBE\xD1\x80\xD0\xBE\xD0\xB4";
+    const std::string strRiver = "\xD0\xA0\xD0\xB5\xD0\xBA\xD0\xB0";
+    const uint64_t nRiver = 3 * 44100;
+    std::vector<Part> parts = {
+        {"side1.wav - 1 - " + strIntro + ".flac", 0, 4 * 44100, strIntro, "1/1", strAlbum}};
+    ExpectParts(media.PathOf("out1"), DecodeS16(strSide1), parts, true, strAlbum);
+    parts = {{"side2.wav - 1 - " + strTown + ".flac", 0, nRiver, strTown, "1/2", strAlbum},
+             {"side2.wav - 2 - " + strRiver + ".flac", nRiver, 6 * 44100, strRiver, "2/2", strAlbum}};
+    ExpectParts(media.PathOf("out2"), DecodeS16(strSide2), parts, true, strAlbum);
+}
+
 TEST(Split, PausesAndFixedLengthsFallWhereTheyShould) {
     MediaFactory media;
     const std::string strSource = media.Make("talk.wav", {"-f", "lavfi", "-i", kPausedTone}, {"-ac", "2"});

@@ -70,6 +70,10 @@ public:
     // The source's tags as read for a divided source; nullptr for a whole job, which reads its own.
     const MediaTags *GetSourceTags() const { return m_pSourceTags.get(); }
     bool IsPart() const { return m_pWhole != nullptr; }
+    // A part that is its source's only one (a file a cue sheet gives one track) shares the workers with
+    // no other part.
+    void SetOnlyPart(bool bOnly) { m_bOnlyPart = bOnly; }
+    bool SharesWorkersWithParts() const { return IsPart() && !m_bOnlyPart; }
     // The output was named by a template: the parts of a divided source are named by it too.
     void SetNaming(std::string strFolder, std::string strTemplate, NameFields fields) {
         m_strNamingFolder = std::move(strFolder);
@@ -143,6 +147,7 @@ private:
     ClipInfo m_selection{};
     ConversionJob *m_pWhole = nullptr;  // the divided job this one is a part of; nullptr for a whole job
     PartTags m_partTags;
+    bool m_bOnlyPart = false;
     std::shared_ptr<const MediaTags> m_pSourceTags;
     std::string m_strNamingFolder;
     std::string m_strNameTemplate;  // empty: the program's own naming

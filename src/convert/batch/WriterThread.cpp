@@ -363,10 +363,10 @@ void WriterThread::ConvertSplit(ConversionJob &job, AudioStreamReader &reader, i
         FailJob(job, strError);
         return;
     }
-    if (plan.parts.size() < 2) {
-        if (!plan.strNote.empty()) {
-            job.AddNote(plan.strNote);
-        }
+    if (!plan.strNote.empty()) {
+        job.AddNote(plan.strNote);
+    }
+    if (!WritesParts(plan)) {
         if (!bNormalize || MeasureLoudness(job, reader, nJob)) {
             Chosen().ConvertJob(job, reader, nJob);
         }
@@ -405,6 +405,7 @@ void WriterThread::ConvertSplit(ConversionJob &job, AudioStreamReader &reader, i
                          : !source.strArtist.empty() ? source.strArtist
                                                      : plan.strAlbumArtist;
         pPart->SetPartOf(&job, std::move(tags), pSource);
+        pPart->SetOnlyPart(nCount == 1);
         parts.push_back(std::move(pPart));
     }
     // Each part is a whole output of its own; the batch's spare workers take the parts this worker has

@@ -12,9 +12,9 @@ namespace klangor {
 int EvenPieceCount(const ConversionJob &job, const AudioStreamReader &whole, double dDivideAfter, int nMost) {
     const double dRate = whole.m_nSampleRate;
     const double dFrames = whole.m_nFramesToConvert;
-    if (dDivideAfter <= 0.0 || dRate <= 0.0 || dFrames <= dDivideAfter * dRate || job.IsPart() ||
-        IsStreamFile(job.GetOutputPath()) || IsStreamFile(job.GetSourcePath()) ||
-        IsMidiFile(job.GetSourcePath())) {
+    if (dDivideAfter <= 0.0 || dRate <= 0.0 || dFrames <= dDivideAfter * dRate ||
+        job.SharesWorkersWithParts() || IsStreamFile(job.GetOutputPath()) ||
+        IsStreamFile(job.GetSourcePath()) || IsMidiFile(job.GetSourcePath())) {
         return 1;
     }
     const double dByLength = std::min<double>(nMost, dFrames / (dDivideAfter * dRate / 2));

@@ -401,7 +401,7 @@ int Mp3JobOutput::PiecesFor(const ConversionJob &job, const AudioStreamReader &w
         return 1;
     }
     // A part of a source split at its chapters or pauses already shares the workers with the others.
-    if (job.IsPart()) {
+    if (job.SharesWorkersWithParts()) {
         return 1;
     }
     // ReplayGain meters the samples in the order they are encoded, which only an undivided encode has.

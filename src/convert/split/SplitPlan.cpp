@@ -281,7 +281,8 @@ bool PlanParts(const ConversionJob &job, const AudioStreamReader &reader, const 
             }
             CueSheet sheet;
             std::string strWhy;
-            if (!ReadCueSheet(strSheet, ClipDisplayName(job.GetSourcePath()), sheet, strWhy)) {
+            if (!ReadCueSheet(strSheet, ClipDisplayName(job.GetSourcePath()), sheet, strWhy,
+                              split.strCueEncoding)) {
                 if (strWhy.rfind("cannot read", 0) == 0 || strWhy.find("too large") != std::string::npos) {
                     strError = strWhy;
                     return false;
@@ -292,9 +293,26 @@ bool PlanParts(const ConversionJob &job, const AudioStreamReader &reader, const 
             }
             plan.strAlbum = sheet.strTitle;
             plan.strAlbumArtist = sheet.strPerformer;
-            for (const CueTrack &track : sheet.tracks) {
-                marks.push_back({FramesAt(track.llStartNs, nRate), track.strTitle,
+            plan.bNamed = true;
+            // A track that starts where the audio has already ended (a sheet of a longer rip, or a wrong
+            // one) has nothing to hold: it is left out, with a note, and the one before it runs to the
+            // end. The source's length is the container's until it is read.
+            std::string strPastEnd;
+            for (size_t i = 0; i < sheet.tracks.size(); ++i) {
+                const CueTrack &track = sheet.tracks[i];
+                const uint64_t nStart = FramesAt(track.llStartNs, nRate);
+                if (i > 0 && reader.m_nTotalFrames > 0 && nStart >= reader.m_nTotalFrames) {
+                    strPastEnd += (strPastEnd.empty() ? "" : ", ") + std::to_string(i + 1);
+                    continue;
+                }
+                marks.push_back({nStart, track.strTitle,
                                  track.strPerformer.empty() ? sheet.strPerformer : track.strPerformer});
+            }
+            if (!strPastEnd.empty()) {
+                plan.strNote = (strPastEnd.find(',') == std::string::npos ? "track " : "tracks ") +
+                               strPastEnd + " of the cue sheet " +
+                               (strPastEnd.find(',') == std::string::npos ? "starts" : "start") +
+                               " past the end of the audio, left out";
             }
             break;
         }

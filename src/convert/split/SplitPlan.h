@@ -26,10 +26,18 @@ struct OutputPart {
 struct SourceParts {
     std::vector<OutputPart> parts;  // in order, each starting where the one before ends; fewer than two:
                                     // the source is converted whole
-    std::string strNote;            // why a source asked to be divided is not, for the file's line
+    bool bNamed = false;            // the parts are a sheet's tracks: even one alone is a part, named
+                                    // and tagged as the sheet has it
+    std::string strNote;            // why a source asked to be divided is not, or what of it is left
+                                    // out, for the file's line
     std::string strAlbum;           // the cue sheet's TITLE and PERFORMER; empty without one
     std::string strAlbumArtist;
 };
+
+// Whether the source is written as parts (named, numbered and tagged as such) rather than whole.
+inline bool WritesParts(const SourceParts &plan) {
+    return plan.parts.size() >= 2 || (plan.bNamed && plan.parts.size() == 1);
+}
 
 // The parts of the opened reader's range (the job's selection, or the whole source) under split. Silence
 // and snapping read the audio once more; fnStopped ends that early. False, with the reason in strError,
