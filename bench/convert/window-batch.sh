@@ -7,7 +7,11 @@
 # the batch (each choice opens that clip in the preview). Prints medians, their ratio (the window's over
 # klangor-convert's), the worst lateness of a 5 ms tick on the window's thread, and the machine's load.
 #
-#   bench/convert/window-batch.sh          (BUILD_DIR=build RUNS=5 CLIPS=4 SECONDS_PER_CLIP=30 by default)
+# PLATFORM=xcb runs the window on an X server, as a person sees it (repaints, the preview's video
+# window, the window manager's events): the one in DISPLAY, else an Xvfb of its own.
+#
+#   bench/convert/window-batch.sh          (BUILD_DIR=build RUNS=5 CLIPS=4 SECONDS_PER_CLIP=30
+#                                           PLATFORM=offscreen by default)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -18,7 +22,23 @@ SECONDS_PER_CLIP=${SECONDS_PER_CLIP:-30}
 CONVERT=$BUILD_DIR/src/klangor-convert
 WINDOW=$BUILD_DIR/src/klangor-window-batch
 
+PLATFORM=${PLATFORM:-offscreen}
+
 . "$ROOT/bench/convert/common.sh"
+if [ "$PLATFORM" = xcb ] && [ -z "${DISPLAY:-}" ]; then
+  n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do
+    n=$((n + 1))
+  done
+  Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  trap 'kill "$XVFB_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do
+    xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+fi
 if [ ! -x "$WINDOW" ]; then
   cmake --build "$BUILD_DIR" --target klangor-window-batch
 fi
@@ -29,7 +49,7 @@ mkdir -p "$WORK/cli" "$WORK/window" "$WORK/home"
 # The window's own figures, one line per run: "last-file-seconds question-seconds worst-stall-ms", into
 # $WORK/$1.runs; $2 is 1 to open clips during the batch.
 window_run() {
-  HOME="$WORK/home" KLANGOR_OPEN_CLIPS=$2 QT_QPA_PLATFORM=offscreen "$WINDOW" "$WORK/window" "${CLIP_FILES[@]}" \
+  HOME="$WORK/home" KLANGOR_OPEN_CLIPS=$2 QT_QPA_PLATFORM=$PLATFORM "$WINDOW" "$WORK/window" "${CLIP_FILES[@]}" \
     >"$WORK/window.out" 2>"$WORK/window.err" || {
     cat "$WORK/window.err" >&2
     exit 1
@@ -53,7 +73,7 @@ OPEN_BOX=$(awk '{ print $2 }' "$WORK/opening.runs" | median)
 STALL=$(awk '{ print $3 }' "$WORK/window.runs" | sort -g | tail -1)
 OPEN_STALL=$(awk '{ print $3 }' "$WORK/opening.runs" | sort -g | tail -1)
 echo
-echo "$CLIPS clips of ${SECONDS_PER_CLIP} s to MP3, $(nproc) processors, median of $RUNS runs (wall time):"
+echo "$CLIPS clips of ${SECONDS_PER_CLIP} s to MP3, $(nproc) processors, the window on $PLATFORM${DISPLAY:+ ($DISPLAY)}, median of $RUNS runs (wall time):"
 printf "  klangor-convert                               %7.2f s\n" "$CLI"
 printf "  window, Start to the last file               %7.2f s\n" "$LAST"
 printf "  window, Start to the completion box          %7.2f s   ratio %s   worst stall %s ms\n" \
