@@ -161,11 +161,6 @@ public:
         (void)llGrid;
         return kPieceLeadFrames;
     }
-    // What a piece's encoder is fed of what its reader reads: by default only the piece's own frames.
-    virtual EvenPiece FeedOf(const EvenPiece &plan, bool bLast) const {
-        (void)bLast;
-        return plan;
-    }
     // Opens bare piece i's encoder: by default its frames into a scratch file of the piece's, then
     // SetUpPiece. False, with the piece's strError, when it fails.
     virtual bool OpenPiece(CodecOutput &piece, EncodedPiece &result, size_t i, const EvenPiece &plan,
@@ -196,10 +191,6 @@ public:
 
     bool StartFirst(OutputFile &file, const MediaTags &tags, std::string &strError) final;
     std::vector<EvenPiece> PlanPieces(const AudioStreamReader &whole, int nPieces) final;
-    EvenPiece FeedFor(size_t i, const EvenPiece &plan, bool bLast) const final {
-        (void)i;
-        return FeedOf(plan, bLast);
-    }
     std::unique_ptr<PieceEncoder> StartPiece(EncodedPiece &result, size_t i, const EvenPiece &plan) final;
     bool EndsPiece(size_t i, bool bLast) const final {
         return (i > 0 || !FirstThroughContainer()) && FlushesPiece(bLast);

@@ -67,7 +67,8 @@ public:
         return static_cast<uint32_t>((llFrames + llGrid - 1) / llGrid * llGrid);
     }
 
-    EvenPiece FeedOf(const EvenPiece &plan, bool bLast) const override {
+    EvenPiece FeedFor(size_t i, const EvenPiece &plan, bool bLast) const override {
+        (void)i;
         EvenPiece feed = plan;
         const uint64_t llLead = plan.nInputStart - plan.nDecodeStart;
         feed.nInputStart = plan.nDecodeStart;

@@ -298,21 +298,20 @@ bool PlanParts(const ConversionJob &job, const AudioStreamReader &reader, const 
             // one) has nothing to hold: it is left out, with a note, and the one before it runs to the
             // end. The source's length is the container's until it is read.
             std::string strPastEnd;
+            int nPastEnd = 0;
             for (size_t i = 0; i < sheet.tracks.size(); ++i) {
                 const CueTrack &track = sheet.tracks[i];
                 const uint64_t nStart = FramesAt(track.llStartNs, nRate);
                 if (i > 0 && reader.m_nTotalFrames > 0 && nStart >= reader.m_nTotalFrames) {
-                    strPastEnd += (strPastEnd.empty() ? "" : ", ") + std::to_string(i + 1);
+                    strPastEnd += (nPastEnd++ == 0 ? "" : ", ") + std::to_string(i + 1);
                     continue;
                 }
                 marks.push_back({nStart, track.strTitle,
                                  track.strPerformer.empty() ? sheet.strPerformer : track.strPerformer});
             }
-            if (!strPastEnd.empty()) {
-                plan.strNote = (strPastEnd.find(',') == std::string::npos ? "track " : "tracks ") +
-                               strPastEnd + " of the cue sheet " +
-                               (strPastEnd.find(',') == std::string::npos ? "starts" : "start") +
-                               " past the end of the audio, left out";
+            if (nPastEnd > 0) {
+                plan.strNote = (nPastEnd == 1 ? "track " : "tracks ") + strPastEnd + " of the cue sheet " +
+                               (nPastEnd == 1 ? "starts" : "start") + " past the end of the audio, left out";
             }
             break;
         }
